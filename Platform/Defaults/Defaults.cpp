@@ -1,0 +1,456 @@
+#include "Platform/Defaults/Defaults.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Platform/Defaults/Base64.h"
+#include "Platform/Log/Log.h"
+
+namespace tesvano::platform {
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+using ValueMap = std::map<std::string, DefaultsValue, std::less<>>;
+
+namespace {
+
+const Logger& log() {
+    static const Logger logger("Defaults");
+    return logger;
+}
+
+json toJSON(const DefaultsValue& value) {
+    switch (value.kind()) {
+        case DefaultsValue::Kind::boolean:
+            return *value.asBool();
+        case DefaultsValue::Kind::integer:
+            return *value.asInteger();
+        case DefaultsValue::Kind::real: {
+            const double d = *value.asDouble();
+            // JSON has no NaN or infinity; keep them readable as tagged text.
+            if (!std::isfinite(d)) {
+                return json{{"real", std::isnan(d) ? "nan" : (d > 0 ? "inf" : "-inf")}};
+            }
+            return d;
+        }
+        case DefaultsValue::Kind::string:
+            return *value.asString();
+        case DefaultsValue::Kind::data:
+            return json{{"data", base64Encode(*value.asData())}};
+        case DefaultsValue::Kind::array: {
+            json out = json::array();
+            for (const auto& item : *value.asArray()) {
+                out.push_back(toJSON(item));
+            }
+            return out;
+        }
+        case DefaultsValue::Kind::dictionary: {
+            json inner = json::object();
+            for (const auto& [k, v] : *value.asDictionary()) {
+                inner[k] = toJSON(v);
+            }
+            return json{{"dictionary", std::move(inner)}};
+        }
+    }
+    return nullptr;
+}
+
+std::optional<DefaultsValue> fromJSON(const json& j) {
+    switch (j.type()) {
+        case json::value_t::boolean:
+            return DefaultsValue(j.get<bool>());
+        case json::value_t::number_integer:
+            return DefaultsValue(j.get<std::int64_t>());
+        case json::value_t::number_unsigned: {
+            const auto u = j.get<std::uint64_t>();
+            if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                return DefaultsValue(static_cast<std::int64_t>(u));
+            }
+            return DefaultsValue(static_cast<double>(u));
+        }
+        case json::value_t::number_float:
+            return DefaultsValue(j.get<double>());
+        case json::value_t::string:
+            return DefaultsValue(j.get<std::string>());
+        case json::value_t::array: {
+            DefaultsValue::Array out;
+            for (const auto& item : j) {
+                auto v = fromJSON(item);
+                if (!v) {
+                    return std::nullopt;
+                }
+                out.push_back(std::move(*v));
+            }
+            return DefaultsValue(std::move(out));
+        }
+        case json::value_t::object: {
+            if (j.size() != 1) {
+                return std::nullopt;
+            }
+            const auto& [tag, payload] = *j.items().begin();
+            if (tag == "data" && payload.is_string()) {
+                auto bytes = base64Decode(payload.get<std::string>());
+                if (!bytes) {
+                    return std::nullopt;
+                }
+                return DefaultsValue(std::move(*bytes));
+            }
+            if (tag == "real" && payload.is_string()) {
+                const auto s = payload.get<std::string>();
+                if (s == "nan")
+                    return DefaultsValue(std::numeric_limits<double>::quiet_NaN());
+                if (s == "inf")
+                    return DefaultsValue(std::numeric_limits<double>::infinity());
+                if (s == "-inf")
+                    return DefaultsValue(-std::numeric_limits<double>::infinity());
+                return std::nullopt;
+            }
+            if (tag == "dictionary" && payload.is_object()) {
+                DefaultsValue::Dictionary out;
+                for (const auto& [k, v] : payload.items()) {
+                    auto decoded = fromJSON(v);
+                    if (!decoded) {
+                        return std::nullopt;
+                    }
+                    out.emplace(k, std::move(*decoded));
+                }
+                return DefaultsValue(std::move(out));
+            }
+            return std::nullopt;
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+std::string timestampSuffix() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+    return buf;
+}
+
+// Moves a damaged file out of the way under a name that says why; never replaces anything.
+std::optional<fs::path> setAside(const fs::path& path, std::string_view why) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path target = path;
+        target += "." + std::string(why) + "-" + timestampSuffix();
+        if (attempt > 0) {
+            target += "-" + std::to_string(attempt);
+        }
+        std::error_code ec;
+        if (fs::exists(target, ec)) {
+            continue;
+        }
+        // link + unlink instead of rename so an existing file is never replaced.
+        if (::link(path.c_str(), target.c_str()) == 0) {
+            ::unlink(path.c_str());
+            return target;
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (::rename(path.c_str(), target.c_str()) == 0) {
+            return target;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Temporary files left by a writer that died before its rename.
+void removeStaleTemporaries(const fs::path& path) {
+    std::error_code ec;
+    const auto prefix = path.filename().string() + ".tmp-";
+    for (const auto& entry : fs::directory_iterator(path.parent_path(), ec)) {
+        const auto name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        const int pid = std::atoi(name.c_str() + prefix.size());
+        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) {
+            continue;  // its writer is still alive
+        }
+        fs::remove(entry.path(), ec);
+    }
+}
+
+}  // namespace
+
+std::string encodeDefaultsFile(const ValueMap& values) {
+    json root = json::object();
+    for (const auto& [key, value] : values) {
+        root[key] = toJSON(value);
+    }
+    return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::optional<ValueMap> decodeDefaultsFile(std::string_view text) {
+    json root = json::parse(text.begin(), text.end(), nullptr, false);
+    if (root.is_discarded() || !root.is_object()) {
+        return std::nullopt;
+    }
+    ValueMap out;
+    for (const auto& [key, value] : root.items()) {
+        auto decoded = fromJSON(value);
+        if (!decoded) {
+            return std::nullopt;
+        }
+        out.emplace(key, std::move(*decoded));
+    }
+    return out;
+}
+
+std::optional<bool> Defaults::boolean(std::string_view key) const {
+    auto v = value(key);
+    if (!v)
+        return std::nullopt;
+    if (auto b = v->asBool())
+        return *b;
+    if (auto i = v->asInteger())
+        return *i != 0;
+    if (auto d = v->asDouble())
+        return *d != 0.0;
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> Defaults::integer(std::string_view key) const {
+    auto v = value(key);
+    if (!v)
+        return std::nullopt;
+    if (auto i = v->asInteger())
+        return *i;
+    if (auto b = v->asBool())
+        return *b ? 1 : 0;
+    if (auto d = v->asDouble()) {
+        // Out-of-range or NaN doubles do not convert.
+        if (std::isfinite(*d) && *d >= -9.2233720368547748e18 && *d < 9.2233720368547758e18) {
+            return static_cast<std::int64_t>(*d);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<double> Defaults::real(std::string_view key) const {
+    auto v = value(key);
+    if (!v)
+        return std::nullopt;
+    if (auto d = v->asDouble())
+        return *d;
+    if (auto i = v->asInteger())
+        return static_cast<double>(*i);
+    if (auto b = v->asBool())
+        return *b ? 1.0 : 0.0;
+    return std::nullopt;
+}
+
+std::optional<std::string> Defaults::string(std::string_view key) const {
+    auto v = value(key);
+    if (!v)
+        return std::nullopt;
+    if (auto s = v->asString())
+        return *s;
+    return std::nullopt;
+}
+
+std::optional<DefaultsValue::Data> Defaults::data(std::string_view key) const {
+    auto v = value(key);
+    if (!v)
+        return std::nullopt;
+    if (auto d = v->asData())
+        return *d;
+    return std::nullopt;
+}
+
+std::optional<DefaultsValue> MemoryDefaults::value(std::string_view key) const {
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void MemoryDefaults::set(std::string_view key, DefaultsValue value) {
+    values_.insert_or_assign(std::string(key), std::move(value));
+}
+
+void MemoryDefaults::remove(std::string_view key) {
+    auto it = values_.find(key);
+    if (it != values_.end())
+        values_.erase(it);
+}
+
+std::vector<std::string> MemoryDefaults::keys() const {
+    std::vector<std::string> out;
+    for (const auto& [k, v] : values_)
+        out.push_back(k);
+    return out;
+}
+
+FileDefaults::FileDefaults(fs::path path) : path_(std::move(path)) {
+    load();
+}
+
+fs::path FileDefaults::standardPath() {
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        base = fs::path(home) / ".config";
+    } else {
+        base = fs::temp_directory_path();
+    }
+    return base / "tesvano" / "settings.json";
+}
+
+void FileDefaults::reload() {
+    load();
+}
+
+void FileDefaults::load() {
+    values_.clear();
+    writable_ = true;
+    removeStaleTemporaries(path_);
+
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT || !fs::exists(path_)) {
+            return;  // first run
+        }
+        const std::string reason = std::strerror(errno);
+        setAside_ = setAside(path_, "unreadable");
+        if (setAside_) {
+            log().error(
+                "Settings file %{public}s could not be read (%{public}s); moved to "
+                "%{public}s and starting with defaults",
+                path_.string(), reason, setAside_->string());
+        } else {
+            writable_ = false;
+            log().error(
+                "Settings file %{public}s could not be read (%{public}s); changes will "
+                "not be saved so the file is not lost",
+                path_.string(), reason);
+        }
+        return;
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    in.close();
+
+    auto decoded = decodeDefaultsFile(buffer.str());
+    if (decoded) {
+        values_ = std::move(*decoded);
+        return;
+    }
+    setAside_ = setAside(path_, "corrupt");
+    if (setAside_) {
+        log().warning(
+            "Settings file %{public}s is damaged; kept it as %{public}s and started "
+            "with defaults",
+            path_.string(), setAside_->string());
+    } else {
+        writable_ = false;
+        log().error(
+            "Settings file %{public}s is damaged and could not be moved aside; changes "
+            "will not be saved so the file is not lost",
+            path_.string());
+    }
+}
+
+void FileDefaults::persist() {
+    if (!writable_) {
+        return;
+    }
+    std::error_code ec;
+    fs::create_directories(path_.parent_path(), ec);
+    if (ec) {
+        log().error("Could not create %{public}s: %{public}s", path_.parent_path().string(),
+                    ec.message());
+        return;
+    }
+    fs::path temporary = path_;
+    temporary += ".tmp-" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        log().error("Could not write %{public}s: %{public}s", temporary.string(),
+                    std::strerror(errno));
+        return;
+    }
+    const std::string text = encodeDefaultsFile(values_);
+    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    const int savedErrno = errno;
+    ::close(fd);
+    if (!written || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+        log().error("Could not save %{public}s: %{public}s", path_.string(),
+                    std::strerror(written ? errno : savedErrno));
+        ::unlink(temporary.c_str());
+        return;
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+std::optional<DefaultsValue> FileDefaults::value(std::string_view key) const {
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void FileDefaults::set(std::string_view key, DefaultsValue value) {
+    auto it = values_.find(key);
+    if (it != values_.end() && it->second == value) {
+        return;
+    }
+    values_.insert_or_assign(std::string(key), std::move(value));
+    persist();
+}
+
+void FileDefaults::remove(std::string_view key) {
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return;
+    values_.erase(it);
+    persist();
+}
+
+std::vector<std::string> FileDefaults::keys() const {
+    std::vector<std::string> out;
+    for (const auto& [k, v] : values_)
+        out.push_back(k);
+    return out;
+}
+
+}  // namespace tesvano::platform

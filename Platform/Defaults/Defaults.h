@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Defaults/DefaultsValue.h"
+
+namespace tesvano::platform {
+
+// The user's preferences: a flat map from key to typed value.
+class Defaults {
+public:
+    virtual ~Defaults() = default;
+
+    virtual std::optional<DefaultsValue> value(std::string_view key) const = 0;
+    virtual void set(std::string_view key, DefaultsValue value) = 0;
+    virtual void remove(std::string_view key) = 0;
+    virtual std::vector<std::string> keys() const = 0;
+
+    // Typed reads. A value of another kind reads as absent, except that integers and
+    // doubles convert into each other and booleans read as 0/1 numbers, as the usual
+    // preference stores do for numbers.
+    std::optional<bool> boolean(std::string_view key) const;
+    std::optional<std::int64_t> integer(std::string_view key) const;
+    std::optional<double> real(std::string_view key) const;
+    std::optional<std::string> string(std::string_view key) const;
+    std::optional<DefaultsValue::Data> data(std::string_view key) const;
+};
+
+// Kept in memory only; for tests and as the fallback when no file can be used.
+class MemoryDefaults final : public Defaults {
+public:
+    std::optional<DefaultsValue> value(std::string_view key) const override;
+    void set(std::string_view key, DefaultsValue value) override;
+    void remove(std::string_view key) override;
+    std::vector<std::string> keys() const override;
+
+private:
+    std::map<std::string, DefaultsValue, std::less<>> values_;
+};
+
+// Preferences kept in a JSON file. Every change rewrites the file atomically (temporary
+// file, fsync, rename), so a crash leaves either the old or the new file, never half of one.
+// A file that cannot be parsed is moved aside (never silently overwritten) and reported.
+class FileDefaults final : public Defaults {
+public:
+    // Opens (or starts) the file at `path`. Problems are logged, never thrown.
+    explicit FileDefaults(std::filesystem::path path);
+
+    // $XDG_CONFIG_HOME/tesvano/settings.json, with ~/.config when the variable is unset.
+    static std::filesystem::path standardPath();
+
+    std::optional<DefaultsValue> value(std::string_view key) const override;
+    void set(std::string_view key, DefaultsValue value) override;
+    void remove(std::string_view key) override;
+    std::vector<std::string> keys() const override;
+
+    // Re-reads the file (another process may have written it).
+    void reload();
+
+    const std::filesystem::path& path() const { return path_; }
+    // Where a damaged file was moved to when it was opened, if it was.
+    const std::optional<std::filesystem::path>& setAsidePath() const { return setAside_; }
+    // False when the file could be neither read nor moved aside: changes then stay in
+    // memory so the unreadable file is not lost.
+    bool writable() const { return writable_; }
+
+private:
+    void load();
+    void persist();
+
+    std::filesystem::path path_;
+    std::map<std::string, DefaultsValue, std::less<>> values_;
+    std::optional<std::filesystem::path> setAside_;
+    bool writable_ = true;
+};
+
+// The JSON form used by FileDefaults: plain JSON for booleans, numbers, strings and arrays;
+// {"data": "<base64>"} for data and {"dictionary": {...}} for dictionaries.
+std::string encodeDefaultsFile(const std::map<std::string, DefaultsValue, std::less<>>& values);
+// Fails (returns nothing) on any malformed input.
+std::optional<std::map<std::string, DefaultsValue, std::less<>>> decodeDefaultsFile(
+    std::string_view text);
+
+}  // namespace tesvano::platform

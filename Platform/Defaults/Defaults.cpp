@@ -100,7 +100,9 @@ std::optional<DefaultsValue> fromJSON(const json& j) {
             if (j.size() != 1) {
                 return std::nullopt;
             }
-            const auto& [tag, payload] = *j.items().begin();
+            const auto first = j.begin();
+            const std::string& tag = first.key();
+            const json& payload = first.value();
             if (tag == "data" && payload.is_string()) {
                 auto bytes = base64Decode(payload.get<std::string>());
                 if (!bytes) {

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace KeyboardShortcuts {
+
+// Modifier flags of a key event, with the bit values the classic desktop event model gives
+// them. A shortcut keeps only shift, control, option and command; the rest describe events.
+struct Modifiers {
+    std::uint64_t rawValue = 0;
+
+    constexpr Modifiers() = default;
+    constexpr explicit Modifiers(std::uint64_t raw) : rawValue(raw) {}
+
+    static const Modifiers capsLock;
+    static const Modifiers shift;
+    static const Modifiers control;
+    static const Modifiers option;
+    static const Modifiers command;
+    static const Modifiers numericPad;
+    static const Modifiers help;
+    static const Modifiers function;
+
+    constexpr bool contains(Modifiers other) const {
+        return (rawValue & other.rawValue) == other.rawValue;
+    }
+    constexpr bool isEmpty() const { return rawValue == 0; }
+    constexpr bool operator==(const Modifiers&) const = default;
+    friend constexpr Modifiers operator|(Modifiers a, Modifiers b) {
+        return Modifiers(a.rawValue | b.rawValue);
+    }
+    friend constexpr Modifiers operator&(Modifiers a, Modifiers b) {
+        return Modifiers(a.rawValue & b.rawValue);
+    }
+};
+
+inline constexpr Modifiers Modifiers::capsLock{1ULL << 16};
+inline constexpr Modifiers Modifiers::shift{1ULL << 17};
+inline constexpr Modifiers Modifiers::control{1ULL << 18};
+inline constexpr Modifiers Modifiers::option{1ULL << 19};
+inline constexpr Modifiers Modifiers::command{1ULL << 20};
+inline constexpr Modifiers Modifiers::numericPad{1ULL << 21};
+inline constexpr Modifiers Modifiers::help{1ULL << 22};
+inline constexpr Modifiers Modifiers::function{1ULL << 23};
+
+// The modifier word of stored shortcuts (Carbon bits).
+namespace Carbon {
+inline constexpr std::int64_t cmdKey = 0x0100;
+inline constexpr std::int64_t shiftKey = 0x0200;
+inline constexpr std::int64_t alphaLock = 0x0400;
+inline constexpr std::int64_t optionKey = 0x0800;
+inline constexpr std::int64_t controlKey = 0x1000;
+}  // namespace Carbon
+
+// Both conversions carry exactly command, shift, option and control and drop every other bit.
+constexpr Modifiers modifiersFromCarbon(std::int64_t carbon) {
+    Modifiers out;
+    if ((carbon & Carbon::cmdKey) != 0) {
+        out = out | Modifiers::command;
+    }
+    if ((carbon & Carbon::shiftKey) != 0) {
+        out = out | Modifiers::shift;
+    }
+    if ((carbon & Carbon::optionKey) != 0) {
+        out = out | Modifiers::option;
+    }
+    if ((carbon & Carbon::controlKey) != 0) {
+        out = out | Modifiers::control;
+    }
+    return out;
+}
+
+constexpr std::int64_t carbonFromModifiers(Modifiers modifiers) {
+    std::int64_t out = 0;
+    if (modifiers.contains(Modifiers::command)) {
+        out |= Carbon::cmdKey;
+    }
+    if (modifiers.contains(Modifiers::shift)) {
+        out |= Carbon::shiftKey;
+    }
+    if (modifiers.contains(Modifiers::option)) {
+        out |= Carbon::optionKey;
+    }
+    if (modifiers.contains(Modifiers::control)) {
+        out |= Carbon::controlKey;
+    }
+    return out;
+}
+
+// The symbols of the flags present, in the order control, option, shift, command, function:
+// "⌃⌥⇧⌘"; empty for none.
+std::string modifierSymbols(Modifiers modifiers);
+
+}  // namespace KeyboardShortcuts

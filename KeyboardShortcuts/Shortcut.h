@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "KeyboardShortcuts/InputEvent.h"
+#include "KeyboardShortcuts/Key.h"
+#include "KeyboardShortcuts/Modifiers.h"
+
+namespace KeyboardShortcuts {
+
+// One key combination: a Carbon key code and Carbon modifier bits.
+struct Shortcut {
+    std::int64_t carbonKeyCode = 0;
+    std::int64_t carbonModifiers = 0;
+
+    // The modifiers are reduced to command, shift, option and control.
+    explicit Shortcut(std::int64_t keyCode, std::int64_t carbonModifiers = 0);
+    explicit Shortcut(Key key, Modifiers modifiers = {});
+
+    // Only key-down and key-up events with a key code make a shortcut; lock, numeric-pad and
+    // function flags never reach it.
+    static std::optional<Shortcut> fromEvent(const InputEvent& event);
+
+    // The stored form {"carbonKeyCode":…,"carbonModifiers":…}. Decoding takes both integers
+    // as they are, without reducing the modifiers; anything else gives none.
+    static std::optional<Shortcut> decode(std::string_view json);
+    std::string encode() const;
+
+    Key key() const { return Key(carbonKeyCode); }
+    Modifiers modifiers() const { return modifiersFromCarbon(carbonModifiers); }
+
+    // Modifier symbols and the key's text on the current layout (see ShortcutDisplay.h),
+    // through the installed Library's keyboard layout.
+    std::string description() const;
+
+    bool operator==(const Shortcut&) const = default;
+
+private:
+    Shortcut() = default;
+};
+
+}  // namespace KeyboardShortcuts
+
+template <>
+struct std::hash<KeyboardShortcuts::Shortcut> {
+    std::size_t operator()(const KeyboardShortcuts::Shortcut& s) const noexcept {
+        const std::size_t h = std::hash<std::int64_t>{}(s.carbonKeyCode);
+        return h ^ (std::hash<std::int64_t>{}(s.carbonModifiers) + 0x9e3779b97f4a7c15ULL +
+                    (h << 6) + (h >> 2));
+    }
+};

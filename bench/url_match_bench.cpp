@@ -44,34 +44,36 @@ std::vector<URLRule> makeRules() {
     return rules;
 }
 
+// Six in ten URLs match a rule of the kind they are made for, at a random place in the list;
+// the rest match nothing, so the whole list is walked.
 std::vector<std::string> makeURLs() {
     std::mt19937 random(42);
-    std::uniform_int_distribution<int> site(0, kRuleCount - 1);
+    std::uniform_int_distribution<int> group(0, kRuleCount / 4 - 1);
     std::uniform_int_distribution<int> kind(0, 9);
     std::vector<std::string> urls;
     urls.reserve(kURLCount);
     for (int i = 0; i < kURLCount; ++i) {
-        const int s = site(random);
-        const std::string n = std::to_string(s);
+        const auto site = [&](int type) { return std::to_string(group(random) * 4 + type); };
         const std::string tail =
             "/path/" + std::to_string(i) + "?q=term&page=" + std::to_string(i % 7);
         switch (kind(random)) {
             case 0:
             case 1:
-                urls.push_back("https://docs.site" + n + ".org/wiki/Article_" + std::to_string(i));
+                urls.push_back("https://docs.site" + site(0) + ".org/wiki/Article_" +
+                               std::to_string(i));
                 break;
             case 2:
             case 3:
-                urls.push_back("https://mail.site" + n + ".com" + tail);
+                urls.push_back("https://mail.site" + site(1) + ".com" + tail);
                 break;
             case 4:
-                urls.push_back("https://www.site" + n + ".net" + tail);
+                urls.push_back("https://www.site" + site(2) + ".net" + tail);
                 break;
             case 5:
-                urls.push_back("https://best-site" + n + "-shop.example" + tail);
+                urls.push_back("https://best-site" + site(3) + "-shop.example" + tail);
                 break;
-            default:  // matches nothing: the whole list is walked
-                urls.push_back("https://unknown" + n + ".example.org" + tail);
+            default:
+                urls.push_back("https://unknown" + site(0) + ".example.org" + tail);
                 break;
         }
     }

@@ -1,6 +1,8 @@
 // Loads a keymap with up to four layouts into an X server by name, e.g.
 //   tesvano-load-keymap --display :5 us "de(nodeadkeys)" ru
 // and publishes its rules names. Used where setxkbmap's upload does not take (Xvfb).
+// The server must outlive this client's connection without resetting: run Xvfb with -noreset
+// (the test fixture does), or the keymap is gone when the tool exits.
 #include <X11/Xlib.h>
 
 #include <iostream>

@@ -472,7 +472,8 @@ struct X11HotKeys::Core : std::enable_shared_from_this<Core> {
     }
 };
 
-std::unique_ptr<X11HotKeys> X11HotKeys::open(Runtime& runtime, const std::string& displayName) {
+std::expected<std::unique_ptr<X11HotKeys>, std::string> X11HotKeys::open(
+    Runtime& runtime, const std::string& displayName) {
     int eventBase = 0;
     int errorBase = 0;
     int major = XkbMajorVersion;
@@ -481,16 +482,15 @@ std::unique_ptr<X11HotKeys> X11HotKeys::open(Runtime& runtime, const std::string
     Display* display = XkbOpenDisplay(displayName.empty() ? nullptr : displayName.c_str(),
                                       &eventBase, &errorBase, &major, &minor, &reason);
     if (display == nullptr) {
-        log().error("Cannot open the X display for hot keys (reason %d)", reason);
-        return nullptr;
+        return std::unexpected("cannot open the X display with its keyboard extension (reason " +
+                               std::to_string(reason) + ")");
     }
     if (!xkb_x11_setup_xkb_extension(XGetXCBConnection(display), XKB_X11_MIN_MAJOR_XKB_VERSION,
                                      XKB_X11_MIN_MINOR_XKB_VERSION,
                                      XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
                                      nullptr, nullptr)) {
-        log().error("The X server's keyboard extension is too old for hot keys");
         XCloseDisplay(display);
-        return nullptr;
+        return std::unexpected("the X server's keyboard extension is too old");
     }
     auto core = std::make_shared<Core>(runtime, display, eventBase);
     core->xkbContext = xkb_context_new(XKB_CONTEXT_NO_FLAGS);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <expected>
 #include <memory>
 #include <string>
 
@@ -15,9 +16,10 @@ namespace tesvano::platform {
 // server's current keymap.
 class X11HotKeys final : public HotKeys, public KeyTranslator {
 public:
-    // Connects to `displayName` ($DISPLAY when empty). None when the display cannot be
+    // Connects to `displayName` ($DISPLAY when empty). Fails when the display cannot be
     // opened or lacks the keyboard extension.
-    static std::unique_ptr<X11HotKeys> open(Runtime& runtime, const std::string& displayName = {});
+    static std::expected<std::unique_ptr<X11HotKeys>, std::string> open(
+        Runtime& runtime, const std::string& displayName = {});
 
     ~X11HotKeys() override;
     X11HotKeys(const X11HotKeys&) = delete;

@@ -93,6 +93,7 @@ struct X11HotKeys::Core : std::enable_shared_from_this<Core> {
     Registration pendingDrain;
     bool draining = false;
     bool keyboardChanged = false;
+    int repeatsIgnored = 0;
 
     xkb_context* xkbContext = nullptr;
     xkb_keymap* keymap = nullptr;
@@ -286,7 +287,8 @@ struct X11HotKeys::Core : std::enable_shared_from_this<Core> {
         if (event.type == KeyPress) {
             const auto keycode = static_cast<std::uint32_t>(event.xkey.keycode);
             if (pressed.contains(keycode)) {
-                return;  // the key is held and repeats
+                ++repeatsIgnored;  // the key is held and repeats
+                return;
             }
             const KeyCombination c{keycode, event.xkey.state & KeyCombination::shortcutModifiers};
             if (find(c) == nullptr) {
@@ -482,8 +484,11 @@ std::expected<std::unique_ptr<X11HotKeys>, std::string> X11HotKeys::open(
     Display* display = XkbOpenDisplay(displayName.empty() ? nullptr : displayName.c_str(),
                                       &eventBase, &errorBase, &major, &minor, &reason);
     if (display == nullptr) {
-        return std::unexpected("cannot open the X display with its keyboard extension (reason " +
-                               std::to_string(reason) + ")");
+        const std::string shown = displayName.empty() ? "$DISPLAY" : displayName;
+        if (reason == XkbOD_ConnectionRefused) {
+            return std::unexpected("cannot connect to display " + shown);
+        }
+        return std::unexpected("display " + shown + " has no usable keyboard extension");
     }
     if (!xkb_x11_setup_xkb_extension(XGetXCBConnection(display), XKB_X11_MIN_MAJOR_XKB_VERSION,
                                      XKB_X11_MIN_MINOR_XKB_VERSION,
@@ -514,6 +519,10 @@ bool X11HotKeys::heldElsewhere(KeyCombination combination) {
 
 std::optional<std::string> X11HotKeys::keyText(std::uint32_t keycode) {
     return core_->keyText(keycode);
+}
+
+int X11HotKeys::repeatsIgnored() const {
+    return core_->repeatsIgnored;
 }
 
 void X11HotKeys::sync() {

@@ -33,6 +33,10 @@ public:
     // server did before the call has been seen afterwards.
     void sync();
 
+    // Presses of a key that was already down (the server repeating a held key), which are no
+    // new press of its combination.
+    int repeatsIgnored() const;
+
 private:
     struct Core;
     explicit X11HotKeys(std::shared_ptr<Core> core);

@@ -209,10 +209,11 @@ struct X11HotKeys::Core : std::enable_shared_from_this<Core> {
     }
 
     void serverUngrab(KeyCombination c) {
+        // Trapped too: an error here must not reach the default handler, which exits.
+        ErrorTrap trap(display);
         for (std::uint32_t lock : lockVariants) {
             XUngrabKey(display, static_cast<int>(c.keycode), c.modifiers | lock, root);
         }
-        XFlush(display);
     }
 
     bool validKeycode(std::uint32_t keycode) const {

@@ -187,7 +187,9 @@ std::optional<std::string> DesktopEntryIndex::executableOfExec(std::string_view 
             return arg.starts_with('-') || (arg.find('=') != 0 && arg.contains('='));
         };
         while (i < args.size() && isEnvArgument(args[i])) {
-            ++i;
+            // These options take the next argument as their value.
+            const bool takesValue = args[i] == "-u" || args[i] == "-C";
+            i += takesValue ? 2 : 1;
         }
     }
     if (i >= args.size()) {

@@ -1,0 +1,47 @@
+#include "Platform/TextInput/FakeTextInputSources.h"
+
+namespace tesvano::platform {
+
+TextInputSource FakeTextInputSources::keyboard(std::string id, std::string name,
+                                               std::vector<std::string> languages) {
+    return TextInputSource{
+        std::move(id),       std::string(keyboardInputSourceCategory), std::move(name), true, true,
+        std::move(languages)};
+}
+
+std::optional<TextInputSource> FakeTextInputSources::currentKeyboardSource() {
+    if (!currentID) {
+        return std::nullopt;
+    }
+    if (auto found = sourceWithID(*currentID)) {
+        return found;
+    }
+    TextInputSource bare;
+    bare.id = *currentID;
+    return bare;
+}
+
+std::optional<TextInputSource> FakeTextInputSources::sourceWithID(std::string_view id) {
+    for (const auto& s : installed) {
+        if (s.id && *s.id == id) {
+            return s;
+        }
+    }
+    return std::nullopt;
+}
+
+SelectStatus FakeTextInputSources::select(std::string_view id) {
+    selectCalls.emplace_back(id);
+    if (selectFailure) {
+        return *selectFailure;
+    }
+    if (!sourceWithID(id)) {
+        return SelectStatus::unknownSource;
+    }
+    if (selectionTakesEffect) {
+        currentID = std::string(id);
+    }
+    return SelectStatus::ok;
+}
+
+}  // namespace tesvano::platform

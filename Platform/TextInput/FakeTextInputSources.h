@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/TextInput/TextInputSources.h"
+
+namespace tesvano::platform {
+
+// Input sources scripted by a test. Nothing changes by itself: the test sets the installed
+// list and the current source, and sends the change notifications when it wants them.
+class FakeTextInputSources final : public TextInputSources {
+public:
+    // A select-capable, enabled keyboard source.
+    static TextInputSource keyboard(std::string id, std::string name,
+                                    std::vector<std::string> languages = {});
+
+    std::vector<TextInputSource> sources() override { return installed; }
+    std::optional<TextInputSource> currentKeyboardSource() override;
+    std::optional<TextInputSource> sourceWithID(std::string_view id) override;
+    SelectStatus select(std::string_view id) override;
+    void nudgeKeyWindow() override { ++keyWindowNudges; }
+
+    void sendSelectionChanged() { notifySelectionChanged(); }
+    void sendEnabledSourcesChanged() { notifyEnabledSourcesChanged(); }
+    std::size_t selectionObservers() { return selectionObserverCount(); }
+    std::size_t enabledSourcesObservers() { return enabledSourcesObserverCount(); }
+
+    // What `sources` answers, in order.
+    std::vector<TextInputSource> installed;
+    // The id of the current source; it need not be installed (the system may report a
+    // source that is not in the list). None: the system reports no current source.
+    std::optional<std::string> currentID;
+    // When set, `select` answers this without changing anything.
+    std::optional<SelectStatus> selectFailure;
+    // False: `select` reports success but the current source stays as it was.
+    bool selectionTakesEffect = true;
+
+    std::vector<std::string> selectCalls;
+    int keyWindowNudges = 0;
+};
+
+}  // namespace tesvano::platform

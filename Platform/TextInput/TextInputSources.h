@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Runtime/Runtime.h"
+
+namespace tesvano::platform {
+
+// The category every keyboard layout or input method reports. Other categories (palettes,
+// ink) exist on some systems and are not for the lock to select.
+inline constexpr std::string_view keyboardInputSourceCategory = "keyboard";
+
+// One input source as the system describes it. Any property may be missing; callers decide
+// what a missing one means.
+struct TextInputSource {
+    std::optional<std::string> id;
+    std::optional<std::string> category;
+    std::optional<std::string> localizedName;
+    std::optional<bool> isSelectCapable;
+    std::optional<bool> isEnabled;
+    std::optional<std::vector<std::string>> languages;  // BCP 47 tags
+
+    bool operator==(const TextInputSource&) const = default;
+};
+
+enum class SelectStatus {
+    ok,
+    unknownSource,  // nothing installed under that id
+    failed,         // the system refused or could not be reached
+};
+
+// Registered callbacks of one kind; each registration is an RAII handle. Callbacks added or
+// cancelled while a notification is running take effect for the next one.
+class CallbackList {
+public:
+    Registration add(std::function<void()> callback);
+    void notify();
+    std::size_t liveCount();
+
+private:
+    struct Entry {
+        std::shared_ptr<Registration::State> state;
+        std::shared_ptr<std::function<void()>> callback;
+    };
+    void dropCancelled();
+
+    std::vector<Entry> entries_;
+};
+
+// The system's keyboard input sources: listing, the current one, selection and the two
+// change notifications. Main thread only; notifications arrive on the main thread.
+class TextInputSources {
+public:
+    virtual ~TextInputSources() = default;
+
+    // The installed and enabled sources, in the system's order.
+    virtual std::vector<TextInputSource> sources() = 0;
+    // The selected keyboard source, if the system reports one.
+    virtual std::optional<TextInputSource> currentKeyboardSource() = 0;
+    // The first installed and enabled source with this id.
+    virtual std::optional<TextInputSource> sourceWithID(std::string_view id) = 0;
+    virtual SelectStatus select(std::string_view id) = 0;
+
+    // Makes a window of our own key for an instant so that a fresh selection reaches the text
+    // input of the active window. Only systems whose input methods follow the key window
+    // need it.
+    virtual void nudgeKeyWindow() {}
+
+    // The selected keyboard source changed (by anyone, this program included).
+    Registration onSelectionChanged(std::function<void()> callback) {
+        return selectionChanged_.add(std::move(callback));
+    }
+    // The set of enabled keyboard sources changed.
+    Registration onEnabledSourcesChanged(std::function<void()> callback) {
+        return enabledSourcesChanged_.add(std::move(callback));
+    }
+
+protected:
+    void notifySelectionChanged() { selectionChanged_.notify(); }
+    void notifyEnabledSourcesChanged() { enabledSourcesChanged_.notify(); }
+    std::size_t selectionObserverCount() { return selectionChanged_.liveCount(); }
+    std::size_t enabledSourcesObserverCount() { return enabledSourcesChanged_.liveCount(); }
+
+private:
+    CallbackList selectionChanged_;
+    CallbackList enabledSourcesChanged_;
+};
+
+}  // namespace tesvano::platform

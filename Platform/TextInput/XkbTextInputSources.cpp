@@ -1,0 +1,350 @@
+#include "Platform/TextInput/XkbTextInputSources.h"
+
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+#include <X11/XKBlib.h>
+// clang-format on
+
+#include <algorithm>
+#include <ranges>
+#include <string_view>
+#include <vector>
+
+#include "Platform/TextInput/XkbLayoutRegistry.h"
+
+namespace tesvano::platform {
+
+namespace {
+
+struct RulesNames {
+    std::string rules;
+    std::vector<std::string> layouts;
+    std::vector<std::string> variants;
+};
+
+std::vector<std::string> splitCommas(std::string_view text) {
+    std::vector<std::string> out;
+    for (auto part : std::views::split(text, ',')) {
+        out.emplace_back(std::string_view(part.begin(), part.end()));
+    }
+    return out;
+}
+
+// The property holds rules, model, layouts, variants and options, each ended by a NUL.
+std::optional<RulesNames> readRulesNames(Display* display, Atom atom) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, DefaultRootWindow(display), atom, 0, 1024, False,
+                                          XA_STRING, &type, &format, &count, &remaining, &data);
+    if (status != Success || data == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<std::string> fields;
+    if (type == XA_STRING && format == 8) {
+        const std::string_view all(reinterpret_cast<const char*>(data), count);
+        for (auto part : std::views::split(all, '\0')) {
+            fields.emplace_back(std::string_view(part.begin(), part.end()));
+        }
+    }
+    XFree(data);
+    if (fields.size() < 3 || fields[2].empty()) {
+        return std::nullopt;
+    }
+    RulesNames names;
+    names.rules = fields[0];
+    names.layouts = splitCommas(fields[2]);
+    if (fields.size() > 3) {
+        names.variants = splitCommas(fields[3]);
+    }
+    return names;
+}
+
+std::string sourceID(std::string_view layout, std::string_view variant) {
+    std::string id = "xkb:";
+    id.append(layout);
+    if (!variant.empty()) {
+        id.append("(").append(variant).append(")");
+    }
+    return id;
+}
+
+struct KeyboardDeleter {
+    void operator()(XkbDescRec* desc) const { XkbFreeKeyboard(desc, XkbAllComponentsMask, True); }
+};
+using Keyboard = std::unique_ptr<XkbDescRec, KeyboardDeleter>;
+
+}  // namespace
+
+struct XkbTextInputSources::Impl {
+    Runtime& runtime;
+    Display* display = nullptr;
+    int xkbEventType = 0;
+    Atom rulesNamesAtom = 0;
+    Registration fdWatch;
+    Registration laterDispatch;
+    bool dispatchPending = false;
+    std::optional<std::string> lastSelectedID;
+    std::string registryRules;
+    std::unique_ptr<XkbLayoutRegistry> registry;
+    // Lets a dispatch notice that a callback destroyed this object.
+    std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
+
+    Impl(Runtime& rt, Display* d) : runtime(rt), display(d) {}
+    ~Impl() {
+        fdWatch.cancel();
+        laterDispatch.cancel();
+        XCloseDisplay(display);
+    }
+
+    const XkbLayoutRegistry& registryFor(const std::string& rules) {
+        // Parsing the registry takes a while; its files do not change under a running session.
+        if (!registry || registryRules != rules) {
+            registry = std::make_unique<XkbLayoutRegistry>(rules);
+            registryRules = rules;
+        }
+        return *registry;
+    }
+
+    int groupCount() {
+        Keyboard desc(XkbAllocKeyboard());
+        if (!desc || XkbGetControls(display, XkbGroupsWrapMask, desc.get()) != Success ||
+            desc->ctrls == nullptr) {
+            return 0;
+        }
+        return desc->ctrls->num_groups;
+    }
+
+    // The names the keymap itself gives its groups, for layouts the registry does not know.
+    std::vector<std::string> groupNames() {
+        std::vector<std::string> names(XkbNumKbdGroups);
+        Keyboard desc(XkbAllocKeyboard());
+        if (!desc || XkbGetNames(display, XkbGroupNamesMask, desc.get()) != Success ||
+            desc->names == nullptr) {
+            return names;
+        }
+        for (int i = 0; i < XkbNumKbdGroups; ++i) {
+            if (desc->names->groups[i] == 0) {
+                continue;
+            }
+            if (char* name = XGetAtomName(display, desc->names->groups[i])) {
+                names[static_cast<std::size_t>(i)] = name;
+                XFree(name);
+            }
+        }
+        return names;
+    }
+
+    // The sources in group order. Groups beyond the published layouts have no name to go by
+    // and are left out.
+    std::vector<TextInputSource> sources() {
+        std::vector<TextInputSource> out;
+        const auto rulesNames = readRulesNames(display, rulesNamesAtom);
+        if (!rulesNames) {
+            return out;
+        }
+        const std::size_t count =
+            std::min(rulesNames->layouts.size(), static_cast<std::size_t>(groupCount()));
+        const XkbLayoutRegistry& names = registryFor(rulesNames->rules);
+        std::optional<std::vector<std::string>> keymapNames;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string& layout = rulesNames->layouts[i];
+            const std::string variant =
+                i < rulesNames->variants.size() ? rulesNames->variants[i] : std::string();
+            TextInputSource source;
+            source.id = sourceID(layout, variant);
+            source.category = std::string(keyboardInputSourceCategory);
+            source.isSelectCapable = true;
+            source.isEnabled = true;
+            if (const auto* entry = names.find(layout, variant)) {
+                source.localizedName = entry->description;
+                source.languages = entry->languages;
+            } else {
+                if (!keymapNames) {
+                    keymapNames = groupNames();
+                }
+                if (i < keymapNames->size() && !(*keymapNames)[i].empty()) {
+                    source.localizedName = (*keymapNames)[i];
+                }
+            }
+            out.push_back(std::move(source));
+        }
+        return out;
+    }
+
+    std::optional<unsigned> lockedGroup() {
+        XkbStateRec state{};
+        if (XkbGetState(display, XkbUseCoreKbd, &state) != Success) {
+            return std::nullopt;
+        }
+        return state.locked_group;
+    }
+
+    std::optional<TextInputSource> current() {
+        const auto group = lockedGroup();
+        if (!group) {
+            return std::nullopt;
+        }
+        auto all = sources();
+        if (*group >= all.size()) {
+            return std::nullopt;
+        }
+        return std::move(all[*group]);
+    }
+
+    std::optional<std::string> currentID() {
+        if (auto source = current()) {
+            return source->id;
+        }
+        return std::nullopt;
+    }
+};
+
+std::expected<std::unique_ptr<XkbTextInputSources>, std::string> XkbTextInputSources::open(
+    Runtime& runtime, const std::string& displayName) {
+    std::string name = displayName;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = XkbMajorVersion;
+    int minor = XkbMinorVersion;
+    int reason = 0;
+    Display* display = XkbOpenDisplay(name.empty() ? nullptr : name.data(), &eventBase, &errorBase,
+                                      &major, &minor, &reason);
+    if (display == nullptr) {
+        const std::string shown = name.empty() ? "the default display" : "display " + name;
+        switch (reason) {
+            case XkbOD_BadLibraryVersion:
+                return std::unexpected("the XKB library is too old for " + shown);
+            case XkbOD_NonXkbServer:
+                return std::unexpected(shown + " has no XKB extension");
+            case XkbOD_BadServerVersion:
+                return std::unexpected("the XKB extension of " + shown + " is too old");
+            default:
+                return std::unexpected("cannot connect to " + shown);
+        }
+    }
+
+    auto impl = std::make_unique<Impl>(runtime, display);
+    impl->xkbEventType = eventBase;
+    impl->rulesNamesAtom = XInternAtom(display, "_XKB_RULES_NAMES", False);
+    // Layout lists change with a new keymap, with new group names, or when a configuration
+    // tool publishes new rules names (which it may do after uploading the keymap).
+    XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
+    constexpr unsigned long kKeymapEvents = XkbNewKeyboardNotifyMask | XkbNamesNotifyMask;
+    XkbSelectEvents(display, XkbUseCoreKbd, kKeymapEvents, kKeymapEvents);
+    // Only locked-group changes: modifier presses would otherwise wake us for every key.
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbGroupLockMask,
+                          XkbGroupLockMask);
+    impl->lastSelectedID = impl->currentID();
+
+    std::unique_ptr<XkbTextInputSources> sources(new XkbTextInputSources(std::move(impl)));
+    XkbTextInputSources* self = sources.get();
+    self->impl_->fdWatch =
+        runtime.watchReadable(ConnectionNumber(display), [self] { self->dispatchEvents(); });
+    XFlush(display);
+    self->dispatchLaterIfQueued();
+    return sources;
+}
+
+XkbTextInputSources::XkbTextInputSources(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+XkbTextInputSources::~XkbTextInputSources() = default;
+
+std::vector<TextInputSource> XkbTextInputSources::sources() {
+    auto out = impl_->sources();
+    dispatchLaterIfQueued();
+    return out;
+}
+
+std::optional<TextInputSource> XkbTextInputSources::currentKeyboardSource() {
+    auto out = impl_->current();
+    dispatchLaterIfQueued();
+    return out;
+}
+
+std::optional<TextInputSource> XkbTextInputSources::sourceWithID(std::string_view id) {
+    std::optional<TextInputSource> found;
+    for (auto& source : impl_->sources()) {
+        if (source.id == id) {
+            found = std::move(source);
+            break;
+        }
+    }
+    dispatchLaterIfQueued();
+    return found;
+}
+
+SelectStatus XkbTextInputSources::select(std::string_view id) {
+    const auto all = impl_->sources();
+    const auto it = std::ranges::find(all, std::optional<std::string>(id), &TextInputSource::id);
+    SelectStatus status = SelectStatus::unknownSource;
+    if (it != all.end()) {
+        const auto group = static_cast<unsigned>(it - all.begin());
+        status = XkbLockGroup(impl_->display, XkbUseCoreKbd, group) ? SelectStatus::ok
+                                                                    : SelectStatus::failed;
+        XFlush(impl_->display);
+    }
+    dispatchLaterIfQueued();
+    return status;
+}
+
+void XkbTextInputSources::dispatchEvents() {
+    impl_->dispatchPending = false;
+    Display* display = impl_->display;
+    bool enabledChanged = false;
+    bool selectionChanged = false;
+    // Everything that arrived is handled as one batch: a keymap upload brings several
+    // notifications and the callers want to hear of it once.
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == impl_->xkbEventType) {
+            const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
+            switch (xkb->any.xkb_type) {
+                case XkbStateNotify:
+                    selectionChanged |= (xkb->state.changed & XkbGroupLockMask) != 0;
+                    break;
+                case XkbNewKeyboardNotify:
+                case XkbNamesNotify:
+                    enabledChanged = true;
+                    break;
+                default:
+                    break;
+            }
+        } else if (event.type == PropertyNotify && event.xproperty.atom == impl_->rulesNamesAtom) {
+            enabledChanged = true;
+        }
+    }
+    if (enabledChanged || selectionChanged) {
+        // A new layout list can put another source under the same locked group.
+        auto current = impl_->currentID();
+        selectionChanged |= current != impl_->lastSelectedID;
+        impl_->lastSelectedID = std::move(current);
+    }
+
+    const std::weak_ptr<int> alive = impl_->lifeToken;
+    if (enabledChanged) {
+        notifyEnabledSourcesChanged();
+    }
+    if (selectionChanged && !alive.expired()) {
+        notifySelectionChanged();
+    }
+    if (!alive.expired()) {
+        dispatchLaterIfQueued();
+    }
+}
+
+// Xlib reads events into its own queue while it waits for a reply, and then the socket no
+// longer wakes us for them; such events are dispatched from the loop instead.
+void XkbTextInputSources::dispatchLaterIfQueued() {
+    if (impl_->dispatchPending || XEventsQueued(impl_->display, QueuedAlready) == 0) {
+        return;
+    }
+    impl_->dispatchPending = true;
+    impl_->laterDispatch = impl_->runtime.after(Seconds(0), [this] { dispatchEvents(); });
+}
+
+}  // namespace tesvano::platform

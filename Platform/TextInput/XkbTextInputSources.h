@@ -1,0 +1,44 @@
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <string>
+
+#include "Platform/Runtime/Runtime.h"
+#include "Platform/TextInput/TextInputSources.h"
+
+namespace tesvano::platform {
+
+// The X server's keyboard layout groups as input sources. The sources are the configured
+// layouts in group order, named by the rules names the server publishes: "xkb:<layout>" or
+// "xkb:<layout>(<variant>)". The selected source is the locked group; a group that is only
+// latched or held with a key is not a selection.
+//
+// Keeps a connection of its own, watched on the runtime's main loop.
+class XkbTextInputSources final : public TextInputSources {
+public:
+    // Connects to `displayName` (empty: $DISPLAY). Fails with a readable reason when the
+    // display cannot be opened or has no XKB.
+    static std::expected<std::unique_ptr<XkbTextInputSources>, std::string> open(
+        Runtime& runtime, const std::string& displayName = {});
+    ~XkbTextInputSources() override;
+    XkbTextInputSources(const XkbTextInputSources&) = delete;
+    XkbTextInputSources& operator=(const XkbTextInputSources&) = delete;
+
+    std::vector<TextInputSource> sources() override;
+    std::optional<TextInputSource> currentKeyboardSource() override;
+    std::optional<TextInputSource> sourceWithID(std::string_view id) override;
+    // Locks the source's group. The X server applies it to every client at once, so there is
+    // no key window to nudge.
+    SelectStatus select(std::string_view id) override;
+
+private:
+    struct Impl;
+    explicit XkbTextInputSources(std::unique_ptr<Impl> impl);
+    void dispatchEvents();
+    void dispatchLaterIfQueued();
+
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tesvano::platform

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tesvano::test {
+
+// A private Xvfb on a display number it picks itself; stopped with the object.
+class XvfbServer {
+public:
+    // The Xvfb program on PATH, or empty when it is not installed.
+    static std::string executable();
+    // Starts the server and waits (at most `timeout`) until it accepts connections.
+    static std::expected<std::unique_ptr<XvfbServer>, std::string> start(
+        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // ":N", for XOpenDisplay.
+    const std::string& display() const { return display_; }
+
+private:
+    XvfbServer(pid_t pid, std::string display) : pid_(pid), display_(std::move(display)) {}
+
+    pid_t pid_;
+    std::string display_;
+};
+
+// Waits for `done` while dispatching whatever arrives on `pump` (which should block for at most
+// a few milliseconds per call). Gives up after `timeout`; answers whether `done` became true.
+bool waitUntil(const std::function<void()>& pump, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(3));
+
+}  // namespace tesvano::test

@@ -26,6 +26,7 @@ public:
 
     std::optional<RunningApplication> frontmostApplication() override;
     std::vector<RunningApplication> runningApplications() override { return running_; }
+    using Workspace::runningApplications;
     Registration addObserver(WorkspaceNotification notification, Observer observer) override {
         return observers_.add(notification, std::move(observer));
     }

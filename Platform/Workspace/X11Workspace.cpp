@@ -326,8 +326,8 @@ std::expected<std::unique_ptr<X11Workspace>, std::string> X11Workspace::open(
     Impl* raw = impl.get();
     impl->fdWatch = runtime.watchReadable(XConnectionNumber(display), [raw] { raw->drain(); });
     raw->drainQueuedSoon();
-    logger().info("Watching the X display with %d desktop entries",
-                  static_cast<int>(raw->entries.entries().size()));
+    logger().debug("Following the X display; desktop entries: %d",
+                   static_cast<int>(raw->entries.entries().size()));
     return std::unique_ptr<X11Workspace>(new X11Workspace(std::move(impl)));
 }
 

@@ -27,6 +27,7 @@ public:
 
     std::optional<RunningApplication> frontmostApplication() override;
     std::vector<RunningApplication> runningApplications() override;
+    using Workspace::runningApplications;
     Registration addObserver(WorkspaceNotification notification, Observer observer) override;
 
     struct Impl;

@@ -54,6 +54,9 @@ constexpr const char* kInsertSQL =
     "INSERT INTO activation_log (timestamp, input_source_id, input_source_name, reason, "
     "duration_ms, from_source_name, triggering_bundle_id, triggering_app_name, rule_source, "
     "matched_host) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+// Lets a fetch size its result once instead of moving every entry as it grows.
+constexpr const char* kCountSQL =
+    "SELECT count(*) FROM (SELECT 1 FROM activation_log WHERE timestamp > ?1 LIMIT ?2)";
 constexpr const char* kPurgeSQL = "DELETE FROM activation_log WHERE timestamp < ?1";
 // Ties on the timestamp go to the entry recorded last.
 constexpr const char* kRecentSQL =
@@ -210,7 +213,7 @@ private:
 
     sqlite3* db_;
     struct Statements {
-        Statement begin, commit, rollback, insert, purge, recent;
+        Statement begin, commit, rollback, insert, purge, count, recent;
     } statements_;
 };
 
@@ -246,6 +249,7 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
         !database->prepare("ROLLBACK", s.rollback, error) ||
         !database->prepare(kInsertSQL, s.insert, error) ||
         !database->prepare(kPurgeSQL, s.purge, error) ||
+        !database->prepare(kCountSQL, s.count, error) ||
         !database->prepare(kRecentSQL, s.recent, error)) {
         return nullptr;
     }
@@ -309,7 +313,8 @@ bool LogStore::Database::migrate(std::string& error) {
     }
     for (auto step = static_cast<std::size_t>(current); step < kMigrations.size(); ++step) {
         if (!execute(std::string(kMigrations[step]).c_str(), error)) {
-            execute("ROLLBACK", error);
+            std::string ignored;
+            execute("ROLLBACK", ignored);
             return false;
         }
     }
@@ -376,6 +381,18 @@ std::optional<std::size_t> LogStore::Database::purge(double cutoff, std::string&
 
 bool LogStore::Database::recent(double cutoff, std::int64_t limit,
                                 std::vector<ActivationLogEntry>& out, std::string& error) {
+    {
+        sqlite3_stmt* c = statements_.count.get();
+        StatementUse use(c);
+        sqlite3_bind_double(c, 1, cutoff);
+        sqlite3_bind_int64(c, 2, limit);
+        if (sqlite3_step(c) != SQLITE_ROW) {
+            error = lastError();
+            return false;
+        }
+        const auto count = sqlite3_column_int64(c, 0);
+        out.reserve(static_cast<std::size_t>(count));
+    }
     sqlite3_stmt* s = statements_.recent.get();
     StatementUse use(s);
     sqlite3_bind_double(s, 1, cutoff);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <span>
+
+#include "TesvanoKit/Localization.h"
+
+// One table per interface language. Keys are the English texts.
+namespace tesvano::texts {
+
+std::span<const Localization::Entry> english();
+
+}  // namespace tesvano::texts

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Runtime/Runtime.h"
+
+namespace tesvano::platform {
+
+// A running application as the desktop sees it.
+struct RunningApplication {
+    // -1 when the window's process is unknown.
+    std::int32_t processIdentifier = -1;
+    // The desktop-entry id that stands for the application (see ApplicationIdentity.h);
+    // none when no desktop entry could be matched.
+    std::optional<std::string> bundleIdentifier;
+    // Absolute path of the process's executable; none when it cannot be read.
+    std::optional<std::string> executablePath;
+
+    friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
+};
+
+enum class WorkspaceNotification {
+    didActivateApplication,
+    didLaunchApplication,
+    didTerminateApplication,
+};
+
+// Running applications, the frontmost one and the notifications about them.
+// Main thread only; observers are called there.
+class Workspace {
+public:
+    using Observer = std::function<void(const RunningApplication& application)>;
+
+    virtual ~Workspace() = default;
+
+    virtual std::optional<RunningApplication> frontmostApplication() = 0;
+    // One entry per process, in a stable order.
+    virtual std::vector<RunningApplication> runningApplications() = 0;
+    // The observer is called for each notification of this kind until the handle goes.
+    virtual Registration addObserver(WorkspaceNotification notification, Observer observer) = 0;
+
+    std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier);
+    std::optional<RunningApplication> runningApplication(std::int32_t pid);
+};
+
+// The observers of one workspace, shared by the backends.
+class WorkspaceObserverList {
+public:
+    Registration add(WorkspaceNotification notification, Workspace::Observer observer);
+    // Calls every observer of `notification` that is registered when the post begins and
+    // still registered when its turn comes.
+    void post(WorkspaceNotification notification, const RunningApplication& application);
+    int count(WorkspaceNotification notification);
+
+private:
+    struct Entry {
+        WorkspaceNotification notification;
+        std::shared_ptr<Registration::State> state;
+        std::shared_ptr<Workspace::Observer> observer;
+    };
+    void dropCancelled();
+
+    std::vector<Entry> entries_;
+};
+
+}  // namespace tesvano::platform

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tesvano {
+
+// How the lock engine reads the page URL of a browser. Main thread only.
+class BrowserURLProviding {
+public:
+    virtual ~BrowserURLProviding() = default;
+
+    // The page URL of the focused window of this browser, or none.
+    virtual std::optional<std::string> readURL(const std::optional<std::string>& bundleID) = 0;
+};
+
+}  // namespace tesvano

@@ -154,6 +154,12 @@ ParsedEntry parseText(std::string id, std::string_view text) {
             type = value;
         } else if (key == "Name") {
             entry.name = value;
+        } else if (key.starts_with("Name[") && key.ends_with("]")) {
+            entry.localizedNames.emplace(std::string(key.substr(5, key.size() - 6)), value);
+        } else if (key == "Icon") {
+            if (!value.empty()) {
+                entry.icon = value;
+            }
         } else if (key == "Exec") {
             exec = value;
         } else if (key == "StartupWMClass") {

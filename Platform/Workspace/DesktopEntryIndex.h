@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,10 @@ struct DesktopEntry {
     // an interpreter, a sandbox launcher) whose name says nothing about the application.
     std::optional<std::string> executable;
     bool noDisplay = false;
+    // Name[locale] values by locale ("de", "pt_BR", "sr@latin").
+    std::map<std::string, std::string> localizedNames;
+    // Icon= as written: a theme icon name or an absolute path.
+    std::optional<std::string> icon;
 };
 
 // The installed desktop entries, in lookup order: $XDG_DATA_HOME first, then each folder of

@@ -43,6 +43,7 @@ Name[de]=Alpha-Editor
 Type=Application
 StartupWMClass=AlphaEd
 NoDisplay=true
+Icon=alpha-editor
 Exec="/opt/alpha app/bin/alpha" --new-window %U
 
 [Desktop Action new]
@@ -54,6 +55,9 @@ Name=Other
     EXPECT_EQ(parsed->startupWMClass, "AlphaEd");
     EXPECT_EQ(parsed->executable, "alpha");
     EXPECT_TRUE(parsed->noDisplay);
+    EXPECT_EQ(parsed->icon, "alpha-editor");
+    EXPECT_EQ(parsed->localizedNames.at("de"), "Alpha-Editor");
+    EXPECT_EQ(parsed->localizedNames.size(), 1u) << "the action group's names are not the entry's";
     EXPECT_FALSE(DesktopEntryIndex::parse("b", "[Other]\nType=Application\n"));
 
     EXPECT_EQ(DesktopEntryIndex::executableOfExec("env GTK_THEME=Adwaita -u X /usr/bin/gedit %U"),
@@ -67,10 +71,17 @@ Name=Other
 
 TEST(ApplicationIdentityTest, GtkIdThenStartupClassThenEntryIdThenExecutable) {
     DesktopEntryIndex index({
-        {"org.gnome.TextEditor", {}, "Text Editor", std::nullopt, "gnome-text-editor", false},
-        {"org.mozilla.firefox", {}, "Firefox", "firefox", std::nullopt, false},
-        {"chromium", {}, "Chromium", std::nullopt, "chromium", false},
-        {"firefox-esr", {}, "Firefox ESR", std::nullopt, "firefox-esr", false},
+        {"org.gnome.TextEditor",
+         {},
+         "Text Editor",
+         std::nullopt,
+         "gnome-text-editor",
+         false,
+         {},
+         std::nullopt},
+        {"org.mozilla.firefox", {}, "Firefox", "firefox", std::nullopt, false, {}, std::nullopt},
+        {"chromium", {}, "Chromium", std::nullopt, "chromium", false, {}, std::nullopt},
+        {"firefox-esr", {}, "Firefox ESR", std::nullopt, "firefox-esr", false, {}, std::nullopt},
     });
     auto id = [&](WindowIdentityHints hints) { return desktopEntryIdentifier(hints, index); };
 

@@ -27,11 +27,11 @@ std::unexpected<URLCommandError> fail(URLCommandError error) {
     return std::unexpected(std::move(error));
 }
 
-// Full Unicode lower-casing without a locale, as names and words are compared.
 bool isASCII(std::string_view text) {
     return std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Full Unicode lower-casing without a locale, as names and words are compared.
 std::string lowercased(std::string_view text) {
     if (isASCII(text)) {
         std::string out(text);

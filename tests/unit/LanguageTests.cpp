@@ -29,7 +29,9 @@ TEST(Languages, MatchMapsSystemIdentifiersOntoTheSet) {
         {"en-GB", L::english},
         {"de", L::german},
         {"ko-KR", std::nullopt},
+        {"-RU-", L::russian},
         {"-", std::nullopt},
+        {"--", std::nullopt},
         {"", std::nullopt},
         {"zh_TW", std::nullopt},
     };

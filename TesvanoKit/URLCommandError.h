@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tesvano {
+
+// Why a command URL failed. Callers learn only `code()` and `message()`, through their x-error
+// URL, so both texts are part of the interface.
+struct URLCommandError {
+    enum class Kind {
+        unknownCommand,    // subject: the command name
+        missingParameter,  // subject: the parameter name
+        invalidParameter,  // subject: the parameter name; value: the rejected value
+        unknownSource,     // subject: the source selector's text
+        ruleNotFound,      // subject: what was looked for
+        notSupported,      // subject: the reason
+        malformedURL,
+        notACommand,
+        apiDisabled,
+        noInputSources,
+    };
+
+    Kind kind = Kind::malformedURL;
+    std::string subject;
+    std::string value;
+
+    static URLCommandError unknownCommand(std::string name);
+    static URLCommandError missingParameter(std::string name);
+    static URLCommandError invalidParameter(std::string name, std::string value);
+    static URLCommandError unknownSource(std::string text);
+    static URLCommandError ruleNotFound(std::string text);
+    static URLCommandError notSupported(std::string reason);
+    static URLCommandError malformedURL();
+    static URLCommandError notACommand();
+    static URLCommandError apiDisabled();
+    static URLCommandError noInputSources();
+
+    // The fixed code of the kind, e.g. "missing_parameter".
+    std::string_view code() const;
+    // The English sentence with the payload in its place.
+    std::string message() const;
+
+    bool operator==(const URLCommandError&) const = default;
+};
+
+}  // namespace tesvano

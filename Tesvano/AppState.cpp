@@ -395,10 +395,10 @@ void AppState::setAddressBarSourceID(const std::optional<InputSourceID>& source)
 std::optional<InputSource> AppState::resolveSource(const SourceSelector& selector) const {
     for (const auto& source : availableSources_) {
         if (selector.kind == SourceSelector::Kind::id) {
-            if (source.id.rawValue == selector.value)
+            if (source.id.rawValue == selector.text)
                 return source;
         } else if (QString::fromStdString(source.localizedName)
-                       .compare(QString::fromStdString(selector.value), Qt::CaseInsensitive) == 0) {
+                       .compare(QString::fromStdString(selector.text), Qt::CaseInsensitive) == 0) {
             return source;
         }
     }

@@ -25,6 +25,7 @@
 #include "TesvanoKit/RuleStore.h"
 #include "TesvanoKit/SourceCycler.h"
 #include "TesvanoKit/SupportedLanguage.h"
+#include "TesvanoKit/URLCommand.h"
 
 namespace tesvano::platform {
 class Accessibility;
@@ -34,15 +35,6 @@ class TextInputSources;
 }  // namespace tesvano::platform
 
 namespace tesvano {
-
-// Names a source by id or by display name (the automation interface takes both).
-struct SourceSelector {
-    enum class Kind { id, name };
-    Kind kind;
-    std::string value;
-    static SourceSelector byID(std::string id) { return {Kind::id, std::move(id)}; }
-    static SourceSelector byName(std::string name) { return {Kind::name, std::move(name)}; }
-};
 
 // What the state runs on. The program passes the real backends; tests pass fakes.
 struct AppServices {
@@ -148,6 +140,8 @@ public:
     // Queries.
     std::optional<InputSource> resolveSource(const SourceSelector& selector) const;
     std::optional<std::string> sourceName(const InputSourceID& id) const;
+    // The frontmost application's identity (desktop-entry id or "process:" key), if any.
+    std::optional<std::string> frontmostIdentity() const;
     QUrl apiDocumentationURL() const;
     // The selection the automation interface asks for (the engine's manual selection).
     void selectSource(const InputSourceID& id);
@@ -219,7 +213,6 @@ signals:
 private:
     void configWasEdited();
     void schedulePurge();
-    std::optional<std::string> frontmostIdentity() const;
     std::vector<InputSourceID> availableSourceIDs() const;
     void applyInterfaceLanguage();
 

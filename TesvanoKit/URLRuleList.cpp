@@ -9,9 +9,6 @@
 
 namespace tesvano::URLRuleList {
 
-namespace {
-
-// Equal ignoring case, by Unicode case folding of the stored texts: no trimming, no locale.
 bool samePattern(const std::string& a, const std::string& b) {
     const auto isASCII = [](const std::string& s) {
         return std::ranges::all_of(s, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -25,8 +22,6 @@ bool samePattern(const std::string& a, const std::string& b) {
     return icu::UnicodeString::fromUTF8(a).caseCompare(icu::UnicodeString::fromUTF8(b),
                                                        U_FOLD_CASE_DEFAULT) == 0;
 }
-
-}  // namespace
 
 std::vector<URLRule> upsert(const URLRule& rule, std::vector<URLRule> list) {
     const bool otherHasPattern = std::ranges::any_of(list, [&](const URLRule& r) {

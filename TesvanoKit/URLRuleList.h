@@ -7,6 +7,10 @@
 
 namespace tesvano::URLRuleList {
 
+// Whether two host patterns name the same rule: equal ignoring case, by Unicode case folding
+// of the texts as stored (no trimming, no locale).
+bool samePattern(const std::string& a, const std::string& b);
+
 // Adds `rule`, or replaces the rule it edits. Patterns compare equal ignoring letter case;
 // when `rule` takes the pattern of another rule, it merges into that rule, which keeps its id
 // and place, so that the list never gains a second rule with the same pattern this way.

@@ -7,6 +7,31 @@ namespace tesvano::texts {
 std::span<const Localization::Entry> english() {
     static constexpr Localization::Entry entries[] = {
         {"Tesvano", "Tesvano"},
+        // The shortcut recorder and the Shortcuts pane.
+        {"record_shortcut", "Record Shortcut"},
+        {"press_shortcut", "Press Shortcut"},
+        {"keyboard_shortcut_used_by_menu_item",
+         "This keyboard shortcut cannot be used as it\u2019s already used by the \u201c%1\u201d "
+         "menu item."},
+        {"keyboard_shortcut_used_by_system",
+         "This keyboard shortcut cannot be used as it\u2019s already a system-wide keyboard "
+         "shortcut."},
+        {"keyboard_shortcuts_can_be_changed",
+         "Most system-wide keyboard shortcuts can be changed in the keyboard settings of your "
+         "desktop."},
+        {"ok", "OK"},
+        {"force_use_shortcut", "Use Anyway"},
+        {"Shortcuts", "Shortcuts"},
+        {"Global shortcuts", "Global shortcuts"},
+        {"Current app", "Current app"},
+        {"Toggle lock", "Toggle lock"},
+        {"Lock to previous input source", "Lock to previous input source"},
+        {"Lock to next input source", "Lock to next input source"},
+        {"Remove this app's rule", "Remove this app's rule"},
+        {"Works anywhere. Prefer a Command- or Control-based combination.",
+         "Works anywhere. Prefer a Command- or Control-based combination."},
+        {"Act on whichever app is frontmost. Nothing happens if it has no rule.",
+         "Act on whichever app is frontmost. Nothing happens if it has no rule."},
     };
     return entries;
 }

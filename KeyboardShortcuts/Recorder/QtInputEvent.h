@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+
+#include "KeyboardShortcuts/InputEvent.h"
+#include "KeyboardShortcuts/Modifiers.h"
+
+class QKeyEvent;
+
+namespace KeyboardShortcuts {
+
+// A Qt key press or release as the library reads key events. On X11 the event's own keycode
+// and modifier state are used, so the key is the physical one whatever the layout types;
+// elsewhere (the offscreen platform of the tests, say) the Qt key is mapped to the key that
+// types it on a US layout.
+InputEvent inputEventFromQt(const QKeyEvent& event);
+
+// The Carbon key code of a Qt key, for platforms without X keycodes. Keypad keys need the
+// keypad flag; modifier keys have codes too. None for keys a Carbon keyboard does not have.
+std::optional<std::int64_t> carbonKeyCodeFromQt(int qtKey, bool keypad);
+
+// Shift, Control, Alt (Option), Meta (Command, the Super key) and the keypad flag.
+Modifiers modifiersFromQt(int qtModifiers);
+
+}  // namespace KeyboardShortcuts

@@ -471,9 +471,14 @@ void AppState::setNewAppRuleMode(AppRuleMode mode) {
 }
 
 void AppState::setLanguagePreference(const LanguagePreference& preference) {
-    assign(languagePreference_, preference, &AppState::languagePreferenceChanged);
+    // The lookup must answer in the new language before anybody hears of the change.
+    const bool changed = !(languagePreference_ == preference);
+    languagePreference_ = preference;
     preference.save(services_.defaults);
     applyInterfaceLanguage();
+    if (changed) {
+        emit languagePreferenceChanged();
+    }
     aboutWindow().refreshTitle();
     updateWindow().refreshTitle();
     aboutWindow().rebuildContent();

@@ -35,15 +35,22 @@ std::span<const Entry> table(SupportedLanguage language) {
     switch (language) {
         case SupportedLanguage::english:
             return texts::english();
+        case SupportedLanguage::german:
+            return texts::german();
         default:
             return {};  // not translated yet: every key shows as itself
     }
 }
 
 std::string text(std::string_view key, SupportedLanguage language) {
-    const auto& entries = index(language);
-    auto it = entries.find(key);
-    return std::string(it == entries.end() ? key : it->second);
+    // A text not translated yet shows in English; a key no table knows shows as itself.
+    for (auto l : {language, SupportedLanguage::english}) {
+        const auto& entries = index(l);
+        if (auto it = entries.find(key); it != entries.end()) {
+            return std::string(it->second);
+        }
+    }
+    return std::string(key);
 }
 
 }  // namespace Localization

@@ -9,8 +9,9 @@
 
 namespace tesvano {
 
-// Interface texts: English keys looked up in the language's table, compiled into the program.
-// A key missing from a table shows as itself.
+// Interface texts: keys looked up in the language's table, compiled into the program. A key
+// missing from the language's table shows its English text, and a key no table knows shows as
+// itself.
 namespace Localization {
 
 using Entry = std::pair<std::string_view, std::string_view>;

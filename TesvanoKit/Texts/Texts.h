@@ -8,5 +8,6 @@
 namespace tesvano::texts {
 
 std::span<const Localization::Entry> english();
+std::span<const Localization::Entry> german();
 
 }  // namespace tesvano::texts

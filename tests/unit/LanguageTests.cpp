@@ -90,6 +90,8 @@ TEST(LanguagePreference, LoadsAndSavesTheStoredCode) {
 
 TEST(Localization, MissingKeysShowAsThemselvesAndTheOverrideIsShared) {
     EXPECT_EQ(Localization::text("No such text", L::japanese), "No such text");
+    EXPECT_EQ(Localization::text("record_shortcut", L::japanese), "Record Shortcut")
+        << "untranslated texts show in English, not as their keys";
     EXPECT_EQ(Localization::text("Tesvano", L::english), "Tesvano");
     LanguageOverride::apply(L::russian);
     std::thread reader([] { EXPECT_EQ(LanguageOverride::currentLanguage(), L::russian); });

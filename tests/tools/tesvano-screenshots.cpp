@@ -1,0 +1,99 @@
+// Renders the tray menu, the About window and the Settings window with sample data into PNG
+// files, for the README. Run it on an X display (for instance under xvfb-run):
+//   xvfb-run -a build/dev/tests/tesvano-screenshots docs
+#include <QApplication>
+#include <QMenu>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+
+#include "KeyboardShortcuts/Key.h"
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "KeyboardShortcuts/Library.h"
+#include "Platform/Accessibility/FakeAccessibility.h"
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/HotKeys/FakeHotKeys.h"
+#include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/Workspace/FakeWorkspace.h"
+#include "Tesvano/AboutView.h"
+#include "Tesvano/AppState.h"
+#include "Tesvano/Resources.h"
+#include "Tesvano/SettingsWindow.h"
+#include "Tesvano/ShortcutNames.h"
+#include "Tesvano/StatusMenu.h"
+
+namespace {
+
+void settle() {
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+    }
+}
+
+bool save(QWidget* widget, const std::filesystem::path& file) {
+    settle();
+    const bool ok = widget->grab().save(QString::fromStdString(file.string()), "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.c_str());
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    tesvano::initResources();
+    const std::filesystem::path out = argc > 1 ? argv[1] : "docs";
+    std::filesystem::create_directories(out);
+
+    using namespace tesvano;
+    platform::ManualRunLoop loop;
+    platform::MemoryDefaults defaults;
+    platform::FakeTextInputSources system;
+    system.installed = {
+        platform::FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
+        platform::FakeTextInputSources::keyboard("xkb:de", "German", {"de"}),
+        platform::FakeTextInputSources::keyboard("xkb:ru", "Russian", {"ru"}),
+    };
+    system.currentID = "xkb:us";
+    platform::FakeWorkspace workspace;
+    platform::FakeAccessibility accessibility;
+    accessibility.setTrusted(false);  // the Permissions pane then offers the grant
+    platform::DesktopEntryIndex entries;
+    platform::FakeLoginItemService loginItems;
+    platform::FakeHotKeys hotKeys;
+    KeyboardShortcuts::Library library(defaults, hotKeys, hotKeys);
+    KeyboardShortcuts::setShortcut(
+        KeyboardShortcuts::Shortcut(
+            KeyboardShortcuts::Key::l,
+            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::option),
+        ShortcutNames::toggleLock());
+
+    AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
+    services.logInMemory = true;
+    AppState state(services);
+    state.start();
+    state.lockToSource(InputSourceID("xkb:de"));
+    state.makeAboutContent = [&state](const std::function<void()>&) -> QWidget* {
+        return new AboutView(state);
+    };
+
+    bool ok = true;
+    StatusMenu menu(state, [] {});
+    menu.menu()->popup(QPoint(40, 40));
+    ok = save(menu.menu(), out / "menu.png") && ok;
+    menu.menu()->hide();
+
+    state.aboutWindow().show();
+    ok = save(state.aboutWindow().window(), out / "about.png") && ok;
+    state.aboutWindow().closeWindow();
+
+    SettingsWindow settings(state);
+    state.setSettingsTab(SettingsTab::permissions);
+    settings.present();
+    ok = save(&settings, out / "settings.png") && ok;
+    return ok ? 0 : 1;
+}

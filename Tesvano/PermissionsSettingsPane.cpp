@@ -74,6 +74,9 @@ void PermissionsSettingsPane::rebuildSection() {
     shownGranted_ = granted;
     while (QLayoutItem* item = sectionRows_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
+            // Out of the pane at once; deleted once the signal that got us here returns.
+            widget->hide();
+            widget->setParent(nullptr);
             widget->deleteLater();
         }
         delete item;

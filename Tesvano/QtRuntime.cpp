@@ -66,13 +66,16 @@ Registration QtRuntime::watchReadable(int fd, std::function<void()> onReadable) 
     auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     std::weak_ptr<Registration::State> weakState = state;
     std::weak_ptr<std::function<void()>> weakCallback = callback;
-    connect(notifier.get(), &QSocketNotifier::activated, this, [weakState, weakCallback] {
+    QSocketNotifier* raw = notifier.get();
+    connect(raw, &QSocketNotifier::activated, this, [raw, weakState, weakCallback] {
         auto live = weakState.lock();
         auto run = weakCallback.lock();
-        if (live && !live->cancelled && run) {
-            auto keep = run;  // the callback may cancel its own watch
-            (*keep)();
+        if (!live || live->cancelled || !run) {
+            raw->setEnabled(false);  // gone for good; deleted when the loop next rests
+            return;
         }
+        auto keep = run;  // the callback may cancel its own watch
+        (*keep)();
     });
     watches_.push_back(Watch{state, std::move(callback), std::move(notifier)});
     return Registration(std::move(state));

@@ -65,9 +65,9 @@ TEST_F(HostedWindowTest, ANewInterfaceLanguageRetitlesAndRebuildsAnOpenWindow) {
     s.aboutWindow().show();
     s.aboutWindow().window()->setWindowTitle(QStringLiteral("stale"));
     s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::german));
-    EXPECT_EQ(s.aboutWindow().window()->windowTitle(),
-              QString::fromStdString(
-                  Localization::text("About Tesvano", SupportedLanguage::german)));
+    EXPECT_EQ(
+        s.aboutWindow().window()->windowTitle(),
+        QString::fromStdString(Localization::text("About Tesvano", SupportedLanguage::german)));
     EXPECT_EQ(aboutBuilt, 2);
     s.aboutWindow().closeWindow();
 }

@@ -37,12 +37,13 @@ bool pumpUntil(const std::function<bool()>& done) {
 }
 
 TEST(LaunchArguments, URLsInOrderQtOptionsLeftAloneAndOtherWordsRefused) {
-    const std::vector<std::string> words{"-platform", "xcb",    "tesvano://ping", "--style=fusion",
-                                         "-reverse",  "tesvano://status", "--",   "x-y:z"};
+    const std::vector<std::string> words{
+        "-platform",        "xcb", "tesvano://ping", "--style=fusion", "-reverse",
+        "tesvano://status", "--",  "x-y:z"};
     auto parsed = LaunchArguments::parse(words);
     ASSERT_TRUE(parsed) << parsed.error();
-    EXPECT_EQ(parsed->urls, (std::vector<std::string>{"tesvano://ping", "tesvano://status",
-                                                      "x-y:z"}));
+    EXPECT_EQ(parsed->urls,
+              (std::vector<std::string>{"tesvano://ping", "tesvano://status", "x-y:z"}));
     EXPECT_FALSE(parsed->isDefaultLaunch());
     EXPECT_TRUE(LaunchArguments::parse(std::vector<std::string>{})->isDefaultLaunch());
 
@@ -92,9 +93,8 @@ TEST(SingleInstance, TheSecondLaunchHandsItsURLsToTheFirstAndAnOpenFolderIsClose
     EXPECT_FALSE((*second)->isPrimary());
 
     std::vector<std::vector<std::string>> received;
-    ASSERT_TRUE((*first)->listen([&](std::vector<std::string> urls) {
-        received.push_back(std::move(urls));
-    }));
+    ASSERT_TRUE((*first)->listen(
+        [&](std::vector<std::string> urls) { received.push_back(std::move(urls)); }));
     std::expected<void, std::string> handed = std::unexpected("not yet");
     std::thread launch([&] { handed = (*second)->handOver({"tesvano://ping", "tesvano://two"}); });
     const bool done = pumpUntil([&] { return !received.empty(); });

@@ -11,6 +11,10 @@ namespace {
 class QtApplicationEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
+        // Never on the user's screen, even where the suite's environment is not applied.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
         if (QCoreApplication::instance() == nullptr) {
             static int argc = 1;
             static char name[] = "tesvano_gui_tests";

@@ -31,7 +31,7 @@ TEST_F(SettingsWindowTest, EightTabsInOrderBoundToTheStateAndAReselectionAnnounc
         titles << window.tabButton(info.tab)->text();
     }
     EXPECT_EQ(titles, (test::texts({"General", "App Rules", "URL Rules", "Shortcuts", "Permissions",
-                                   "Updates", "Log", "Backup"})));
+                                    "Updates", "Log", "Backup"})));
     EXPECT_EQ(window.minimumSize(), QSize(680, 600));
     EXPECT_GE(window.width(), 700);
     EXPECT_EQ(window.currentTab(), SettingsTab::general);

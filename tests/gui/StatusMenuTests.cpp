@@ -36,9 +36,9 @@ TEST_F(StatusMenuTest, TheDefaultIsCheckedOnlyWhileLockingAndChoosingItAgainClea
     StatusMenu menu(s, [&] { ++quits; });
     s.lockToSource(InputSourceID("xkb:de"));
 
-    EXPECT_EQ(layout(menu), (test::texts({"Enabled", "-", "English (US)", "German", "-",
-                                         "Settings…", "Check for Updates…", "About", "-",
-                                         "Quit"})));
+    EXPECT_EQ(layout(menu),
+              (test::texts({"Enabled", "-", "English (US)", "German", "-", "Settings…",
+                            "Check for Updates…", "About", "-", "Quit"})));
     EXPECT_FALSE(menu.item(QStringLiteral("status"))->isEnabled());
     EXPECT_FALSE(StatusMenu::showsCheck(row(menu, "xkb:us")));
     EXPECT_TRUE(StatusMenu::showsCheck(row(menu, "xkb:de")));
@@ -68,8 +68,9 @@ TEST_F(StatusMenuTest, WithoutSourcesTheMenuGoesFromTheDividerToSettings) {
     auto& s = makeState();
     s.start();
     StatusMenu menu(s, [] {});
-    EXPECT_EQ(layout(menu), (test::texts({"Disabled", "-", "Settings…", "Check for Updates…",
-                                         "About", "-", "Quit"})));
+    EXPECT_EQ(
+        layout(menu),
+        (test::texts({"Disabled", "-", "Settings…", "Check for Updates…", "About", "-", "Quit"})));
 }
 
 TEST_F(StatusMenuTest, KeyEquivalentsTakeOnePrintableCharacterAfterTheModifierSymbols) {
@@ -90,9 +91,9 @@ TEST_F(StatusMenuTest, KeyEquivalentsTakeOnePrintableCharacterAfterTheModifierSy
     ASSERT_TRUE(comma);
     EXPECT_EQ(comma->keySequence(), QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_Comma));
     // Flags that are no modifier of a key equivalent are dropped.
-    EXPECT_EQ(MenuKeyEquivalent::from("\u21EA7", Modifiers::capsLock | Modifiers::control)
-                  ->modifiers,
-              Modifiers::control);
+    EXPECT_EQ(
+        MenuKeyEquivalent::from("\u21EA7", Modifiers::capsLock | Modifiers::control)->modifiers,
+        Modifiers::control);
 }
 
 TEST_F(StatusMenuTest, TheStatusItemShowsTheToggleShortcutWhenItHasAKeyEquivalent) {

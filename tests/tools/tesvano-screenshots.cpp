@@ -1,8 +1,9 @@
-// Renders the tray menu, the About window and the Settings window with sample data into PNG
-// files, for the README. Run it on an X display (for instance under xvfb-run):
+// Renders the tray icons and menu, the About window and the Settings window with sample data into
+// PNG files, for the README. Run it on an X display (for instance under xvfb-run):
 //   xvfb-run -a build/dev/tests/tesvano-screenshots docs
 #include <QApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "Tesvano/Resources.h"
 #include "Tesvano/SettingsWindow.h"
 #include "Tesvano/ShortcutNames.h"
+#include "Tesvano/StatusItem.h"
 #include "Tesvano/StatusMenu.h"
 
 namespace {
@@ -90,6 +92,26 @@ int main(int argc, char** argv) {
     state.aboutWindow().show();
     ok = save(state.aboutWindow().window(), out / "about.png") && ok;
     state.aboutWindow().closeWindow();
+
+    // The two tray images on a dark and on a light panel, at twice their size.
+    {
+        QPixmap tray(4 * 52, 52);
+        tray.fill(Qt::transparent);
+        QPainter painter(&tray);
+        int x = 0;
+        for (const QColor panel : {QColor(0x30, 0x30, 0x30), QColor(0xE8, 0xE8, 0xE8)}) {
+            for (bool locked : {true, false}) {
+                painter.fillRect(QRect(x, 0, 52, 52), panel);
+                painter.drawPixmap(QRect(x + 4, 4, 44, 44),
+                                   StatusItem::trayImage(locked).pixmap(QSize(44, 44)));
+                x += 52;
+            }
+        }
+        painter.end();
+        const auto file = out / "tray.png";
+        ok = tray.save(QString::fromStdString(file.string()), "PNG") && ok;
+        std::printf("wrote %s\n", file.c_str());
+    }
 
     SettingsWindow settings(state);
     state.setSettingsTab(SettingsTab::permissions);

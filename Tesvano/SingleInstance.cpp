@@ -109,7 +109,10 @@ Decoded decode(std::string_view bytes) {
 fs::path SingleInstance::defaultFolder() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         runtime != nullptr && runtime[0] == '/') {
-        return fs::path(runtime) / "tesvano";
+        std::error_code ec;
+        if (fs::is_directory(runtime, ec)) {
+            return fs::path(runtime) / "tesvano";
+        }
     }
     return fs::path("/tmp") / ("tesvano-" + std::to_string(::getuid()));
 }

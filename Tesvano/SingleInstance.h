@@ -40,7 +40,7 @@ Decoded decode(std::string_view bytes);
 // refused by their credentials too.
 class SingleInstance final : public QObject {
 public:
-    // $XDG_RUNTIME_DIR/tesvano, or /tmp/tesvano-<uid> when the variable is unset.
+    // $XDG_RUNTIME_DIR/tesvano, or /tmp/tesvano-<uid> when there is no such folder.
     static std::filesystem::path defaultFolder();
 
     // Makes the folder (0700) and refuses one that another user owns or others can enter;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +25,6 @@
 // Last: Xlib's macros (None, Bool) would break the test framework's headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
-extern char** environ;
 
 namespace tesvano::test {
 namespace {
@@ -83,7 +82,8 @@ protected:
         return platform::FileDefaults(home_ / "config" / "tesvano" / "settings.json");
     }
     fs::path logOf(pid_t pid) const {
-        return home_ / ("tesvano-" + std::to_string(pid) + ".log");
+        auto it = logs_.find(pid);
+        return it != logs_.end() ? it->second : fs::path();
     }
 
     pid_t launch(const std::vector<std::string>& arguments = {}) {
@@ -114,20 +114,28 @@ protected:
         }
         envp.push_back(nullptr);
 
-        const fs::path log = home_ / "launch.log";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0);
-        if (spawned == 0) {
+        const fs::path log = home_ / ("launch-" + std::to_string(++launches_) + ".log");
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Dies with the test, however the test ends.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) {
+                ::_exit(127);
+            }
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+                ::dup2(out, 2) < 0) {
+                ::_exit(127);
+            }
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        EXPECT_GT(pid, 0);
+        if (pid > 0) {
             children_.push_back(pid);
-            fs::rename(log, logOf(pid));
+            logs_[pid] = log;
         }
         return pid;
 #else
@@ -217,6 +225,8 @@ protected:
     Display* x_ = nullptr;
     XErrorHandler previousHandler_ = nullptr;
     std::vector<pid_t> children_;
+    std::map<pid_t, fs::path> logs_;
+    int launches_ = 0;
 };
 
 TEST_F(ProgramTest, ASecondLaunchHandsItsURLToTheRunningOneAndExits) {

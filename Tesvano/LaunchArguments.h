@@ -1,0 +1,22 @@
+#pragma once
+
+#include <expected>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tesvano {
+
+// What the command line asks of this launch: URLs to open (none: a default launch). Options
+// beginning with "-" belong to Qt and are left to it, with the value of those that take one.
+struct LaunchArguments {
+    std::vector<std::string> urls;
+
+    bool isDefaultLaunch() const { return urls.empty(); }
+
+    // Without the program name. A word that is no absolute URL ("scheme:…") is an error.
+    static std::expected<LaunchArguments, std::string> parse(std::span<const std::string> words);
+    static std::expected<LaunchArguments, std::string> parse(int argc, char** argv);
+};
+
+}  // namespace tesvano

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QLocalServer;
+
+namespace tesvano {
+
+// The wire form of one hand-over: "TSV1", a count, then each URL as a length and its bytes
+// (lengths and count big-endian, 32 bits). An empty list asks for a reopen.
+namespace InstanceMessage {
+
+inline constexpr std::size_t maximumSize = 1 << 20;
+inline constexpr std::uint32_t maximumCount = 4096;
+// The byte the running program answers once it has the whole message.
+inline constexpr char receipt = '\x06';
+
+std::string encode(const std::vector<std::string>& urls);
+
+enum class Status { complete, incomplete, invalid };
+struct Decoded {
+    Status status;
+    std::vector<std::string> urls;  // when complete
+};
+Decoded decode(std::string_view bytes);
+
+}  // namespace InstanceMessage
+
+// One running Tesvano per user. The first launch holds a lock in a folder only this user can
+// enter and listens on a local socket beside it; later launches find the lock taken, hand
+// their URLs (or a reopen) to the running one and exit. Connections from other users are
+// refused by their credentials too.
+class SingleInstance final : public QObject {
+public:
+    // $XDG_RUNTIME_DIR/tesvano, or /tmp/tesvano-<uid> when there is no such folder.
+    static std::filesystem::path defaultFolder();
+
+    // Makes the folder (0700) and refuses one that another user owns or others can enter;
+    // then tries the lock. Primary when it was free.
+    static std::expected<std::unique_ptr<SingleInstance>, std::string> claim(
+        const std::filesystem::path& folder);
+    ~SingleInstance() override;
+
+    bool isPrimary() const { return lockFd_ >= 0; }
+    std::filesystem::path socketPath() const { return folder_ / "instance"; }
+
+    // Secondary: delivers the URLs and waits for the receipt. The running program may still be
+    // starting, so the connection is retried until `timeout`.
+    std::expected<void, std::string> handOver(
+        const std::vector<std::string>& urls,
+        std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+
+    // Primary: listens; each complete message from this user reaches `onMessage` on the main
+    // thread, in the order the messages complete.
+    std::expected<void, std::string> listen(
+        std::function<void(std::vector<std::string>)> onMessage);
+
+private:
+    SingleInstance(std::filesystem::path folder, int lockFd)
+        : folder_(std::move(folder)), lockFd_(lockFd) {}
+    void accept();
+
+    std::filesystem::path folder_;
+    int lockFd_ = -1;
+    QLocalServer* server_ = nullptr;
+    std::function<void(std::vector<std::string>)> onMessage_;
+};
+
+}  // namespace tesvano

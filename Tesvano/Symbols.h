@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <string_view>
+
+namespace tesvano {
+
+// The program's small monochrome symbols ("lock.fill", "gearshape", …), drawn in the
+// interface's text colour like template images. Each icon is made once, on first use, and
+// kept for the rest of the process. An unknown name gives the blank symbol.
+namespace Symbols {
+
+QIcon icon(std::string_view name);
+// 16 × 16 and draws nothing: keeps rows without a symbol aligned with those that have one.
+QIcon blank();
+// One rendering in a colour of the caller's choice.
+QPixmap pixmap(std::string_view name, int size, const QColor& color, qreal devicePixelRatio = 1);
+bool exists(std::string_view name);
+
+}  // namespace Symbols
+
+}  // namespace tesvano

@@ -1,0 +1,121 @@
+// Renders the tray icons and menu, the About window and the Settings window with sample data into
+// PNG files, for the README. Run it on an X display (for instance under xvfb-run):
+//   xvfb-run -a build/dev/tests/tesvano-screenshots docs
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+
+#include "KeyboardShortcuts/Key.h"
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "KeyboardShortcuts/Library.h"
+#include "Platform/Accessibility/FakeAccessibility.h"
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/HotKeys/FakeHotKeys.h"
+#include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/Workspace/FakeWorkspace.h"
+#include "Tesvano/AboutView.h"
+#include "Tesvano/AppState.h"
+#include "Tesvano/Resources.h"
+#include "Tesvano/SettingsWindow.h"
+#include "Tesvano/ShortcutNames.h"
+#include "Tesvano/StatusItem.h"
+#include "Tesvano/StatusMenu.h"
+
+namespace {
+
+void settle() {
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+    }
+}
+
+bool save(QWidget* widget, const std::filesystem::path& file) {
+    settle();
+    const bool ok = widget->grab().save(QString::fromStdString(file.string()), "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.c_str());
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    tesvano::initResources();
+    const std::filesystem::path out = argc > 1 ? argv[1] : "docs";
+    std::filesystem::create_directories(out);
+
+    using namespace tesvano;
+    platform::ManualRunLoop loop;
+    platform::MemoryDefaults defaults;
+    platform::FakeTextInputSources system;
+    system.installed = {
+        platform::FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
+        platform::FakeTextInputSources::keyboard("xkb:de", "German", {"de"}),
+        platform::FakeTextInputSources::keyboard("xkb:ru", "Russian", {"ru"}),
+    };
+    system.currentID = "xkb:us";
+    platform::FakeWorkspace workspace;
+    platform::FakeAccessibility accessibility;
+    accessibility.setTrusted(false);  // the Permissions pane then offers the grant
+    platform::DesktopEntryIndex entries;
+    platform::FakeLoginItemService loginItems;
+    platform::FakeHotKeys hotKeys;
+    KeyboardShortcuts::Library library(defaults, hotKeys, hotKeys);
+    KeyboardShortcuts::setShortcut(
+        KeyboardShortcuts::Shortcut(
+            KeyboardShortcuts::Key::l,
+            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::option),
+        ShortcutNames::toggleLock());
+
+    AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
+    services.logInMemory = true;
+    AppState state(services);
+    state.start();
+    state.lockToSource(InputSourceID("xkb:de"));
+    state.makeAboutContent = [&state](const std::function<void()>&) -> QWidget* {
+        return new AboutView(state);
+    };
+
+    bool ok = true;
+    StatusMenu menu(state, [] {});
+    menu.menu()->popup(QPoint(40, 40));
+    ok = save(menu.menu(), out / "menu.png") && ok;
+    menu.menu()->hide();
+
+    state.aboutWindow().show();
+    ok = save(state.aboutWindow().window(), out / "about.png") && ok;
+    state.aboutWindow().closeWindow();
+
+    // The two tray images on a dark and on a light panel, at twice their size.
+    {
+        QPixmap tray(4 * 52, 52);
+        tray.fill(Qt::transparent);
+        QPainter painter(&tray);
+        int x = 0;
+        for (const QColor panel : {QColor(0x30, 0x30, 0x30), QColor(0xE8, 0xE8, 0xE8)}) {
+            for (bool locked : {true, false}) {
+                painter.fillRect(QRect(x, 0, 52, 52), panel);
+                painter.drawPixmap(QRect(x + 4, 4, 44, 44),
+                                   StatusItem::trayImage(locked).pixmap(QSize(44, 44)));
+                x += 52;
+            }
+        }
+        painter.end();
+        const auto file = out / "tray.png";
+        ok = tray.save(QString::fromStdString(file.string()), "PNG") && ok;
+        std::printf("wrote %s\n", file.c_str());
+    }
+
+    SettingsWindow settings(state);
+    state.setSettingsTab(SettingsTab::permissions);
+    settings.present();
+    ok = save(&settings, out / "settings.png") && ok;
+    return ok ? 0 : 1;
+}

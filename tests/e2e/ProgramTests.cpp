@@ -304,5 +304,26 @@ TEST_F(ProgramTest, WithTheIconHiddenClosingSettingsDoesNotQuit) {
     EXPECT_TRUE(running(program));
 }
 
+TEST_F(ProgramTest, AReplyReachesTheHandlerOfTheCallersScheme) {
+    // A caller's own scheme, handled by a script that writes down what it was given.
+    const fs::path replies = home_ / "replies.txt";
+    const fs::path script = home_ / "testcb-handler";
+    writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + replies.string() + "'\n");
+    ::chmod(script.c_str(), 0700);
+    writeFile(home_ / "data" / "applications" / "testcb-handler.desktop",
+              "[Desktop Entry]\nType=Application\nName=Test callback\nExec=" + script.string() +
+                  " %u\nMimeType=x-scheme-handler/testcb;\nNoDisplay=true\n");
+    writeFile(home_ / "config" / "mimeapps.list",
+              "[Default Applications]\nx-scheme-handler/testcb=testcb-handler.desktop\n");
+    settings().set("apiEnabled", true);
+
+    const pid_t program = launch();
+    ASSERT_TRUE(waitUntilReady()) << log(program);
+    const pid_t caller = launch({"tesvano://ping?x-success=testcb://ok"});
+    EXPECT_EQ(waitExit(caller, 5s), 0) << log(caller);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(replies); }, 10s)) << log(program);
+    EXPECT_EQ(readFile(replies).substr(0, 11), "testcb://ok") << readFile(replies);
+}
+
 }  // namespace
 }  // namespace tesvano::test

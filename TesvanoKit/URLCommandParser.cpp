@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "TesvanoKit/TextFolding.h"
 #include "TesvanoKit/URLComponents.h"
 #include "TesvanoKit/URLMatcher.h"
 
@@ -27,60 +28,8 @@ std::unexpected<URLCommandError> fail(URLCommandError error) {
     return std::unexpected(std::move(error));
 }
 
-bool isASCII(std::string_view text) {
-    return std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Full Unicode lower-casing without a locale, as names and words are compared.
-std::string lowercased(std::string_view text) {
-    if (isASCII(text)) {
-        std::string out(text);
-        for (char& c : out) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
-        }
-        return out;
-    }
-    auto unicode = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    unicode.toLower(icu::Locale::getRoot());
-    std::string out;
-    unicode.toUTF8String(out);
-    return out;
-}
-
-// Spaces (every space separator) and tabs; line breaks stay.
-bool isTrimmed(UChar32 c) {
-    return c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR;
-}
-
-std::string trimmed(std::string_view text) {
-    if (isASCII(text)) {
-        const auto first = text.find_first_not_of(" \t");
-        if (first == std::string_view::npos) {
-            return {};
-        }
-        return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
-    }
-    const auto unicode = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    int32_t begin = 0;
-    int32_t end = unicode.length();
-    while (begin < end && isTrimmed(unicode.char32At(begin))) {
-        begin = unicode.moveIndex32(begin, 1);
-    }
-    while (end > begin) {
-        const int32_t previous = unicode.moveIndex32(end, -1);
-        if (!isTrimmed(unicode.char32At(previous))) {
-            break;
-        }
-        end = previous;
-    }
-    std::string out;
-    unicode.tempSubStringBetween(begin, end).toUTF8String(out);
-    return out;
-}
+using TextFolding::lowercased;
+using TextFolding::trimmed;
 
 Parameters parameters(const URLComponents& components) {
     Parameters out;

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "Platform/Log/Log.h"
+#include "TesvanoKit/TextFolding.h"
 #include "TesvanoKit/URLRegexCache.h"
 
 namespace tesvano::URLMatcher {
@@ -21,13 +22,10 @@ const platform::Logger& log() {
     return logger;
 }
 
-bool isASCII(std::string_view text) {
-    return std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using TextFolding::asciiLower;
+using TextFolding::isASCII;
+using TextFolding::isTrimmedSpace;
+using TextFolding::lowercased;
 
 bool isValidUTF8(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
@@ -35,27 +33,6 @@ bool isValidUTF8(std::string_view text) {
     u_strFromUTF8(nullptr, 0, &length, text.data(), static_cast<int32_t>(text.size()), &status);
     return status == U_BUFFER_OVERFLOW_ERROR || status == U_STRING_NOT_TERMINATED_WARNING ||
            U_SUCCESS(status);
-}
-
-// Full Unicode lower-casing, independent of the locale.
-std::string lowercased(std::string_view text) {
-    if (isASCII(text)) {
-        std::string out(text);
-        std::ranges::transform(out, out.begin(), asciiLower);
-        return out;
-    }
-    auto unicode = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    unicode.toLower(icu::Locale::getRoot());
-    std::string out;
-    unicode.toUTF8String(out);
-    return out;
-}
-
-// The white space trimmed from host patterns: the space separators and the tab, not line
-// breaks.
-bool isTrimmedSpace(UChar32 c) {
-    return c == 0x09 || u_charType(c) == U_SPACE_SEPARATOR;
 }
 
 // Lower-cased and trimmed; for the suffix and exact-domain types a leading "*." is dropped

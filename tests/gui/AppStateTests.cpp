@@ -12,6 +12,7 @@
 #include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/AppState.h"
 #include "Tesvano/ShortcutNames.h"
+#include "tests/gui/AppFixture.h"
 
 namespace tesvano {
 namespace {
@@ -20,42 +21,19 @@ using platform::FakeTextInputSources;
 using platform::Seconds;
 using R = ActivationReason;
 
-class AppStateTest : public ::testing::Test {
+class AppStateTest : public test::AppFixture {
 protected:
     AppStateTest() {
-        system.installed = {FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
-                            FakeTextInputSources::keyboard("xkb:de", "German", {"de"})};
-        system.currentID = "xkb:us";
         workspace.addRunning({100, std::nullopt, "/usr/bin/foo"});
         workspace.addRunning({200, "org.gnome.TextEditor", "/usr/bin/gnome-text-editor"});
         workspace.setFrontmost(200);
     }
 
-    AppServices services() {
-        AppServices s(loop, defaults, system, workspace, accessibility, entries, loginItems);
-        s.logInMemory = true;
-        return s;
-    }
-    AppState& makeState() {
-        state = std::make_unique<AppState>(services());
-        return *state;
-    }
     ActivationEvent event(ActivationReason reason, std::optional<std::string> bundle) {
         return ActivationEvent{loop.now(),  "xkb:de",       "German",          reason,
                                1.0,         "English (US)", std::move(bundle), RuleSource::appRule,
                                std::nullopt};
     }
-
-    platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
-    std::unique_ptr<AppState> state;
 };
 
 TEST_F(AppStateTest, FirstRunTakesTheCurrentSourceAsDefaultButAStoredEmptyDefaultStays) {

@@ -17,38 +17,27 @@
 #include "Tesvano/AppState.h"
 #include "Tesvano/ShortcutsSettingsPane.h"
 #include "TesvanoKit/Localization.h"
+#include "tests/gui/AppFixture.h"
 
 namespace tesvano {
 namespace {
 
-class ShortcutsSettingsPaneTest : public ::testing::Test {
+class ShortcutsSettingsPaneTest : public test::AppFixture {
 protected:
     ShortcutsSettingsPaneTest() = default;
     ~ShortcutsSettingsPaneTest() override { LanguageOverride::apply(SupportedLanguage::english); }
 
-    AppState& makeState() {
-        AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
-        services.logInMemory = true;
-        state = std::make_unique<AppState>(services);
-        state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
-        return *state;
+    AppState& makeEnglishState() {
+        auto& made = makeState();
+        made.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+        return made;
     }
 
     QApplication& application = tesvano::guitest::guiApplication();
-    platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    platform::FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
-    std::unique_ptr<AppState> state;
 };
 
 TEST_F(ShortcutsSettingsPaneTest, SixRecordersInTwoSectionsThatFollowTheInterfaceLanguage) {
-    auto& appState = makeState();
+    auto& appState = makeEnglishState();
     ShortcutsSettingsPane pane(appState);
 
     std::vector<std::string> names;

@@ -16,6 +16,7 @@
 #include "Tesvano/URLCommandHandler.h"
 #include "TesvanoKit/CallbackURLBuilder.h"
 #include "TesvanoKit/URLComponents.h"
+#include "tests/gui/AppFixture.h"
 #include "tests/support/LogCapture.h"
 
 namespace tesvano {
@@ -44,18 +45,12 @@ std::optional<std::string> item(const std::string& url, std::string_view name) {
     return std::nullopt;
 }
 
-class URLCommandHandlerTest : public ::testing::Test {
+class URLCommandHandlerTest : public test::AppFixture {
 protected:
     URLCommandHandlerTest() {
-        system.installed = {FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
-                            FakeTextInputSources::keyboard("xkb:de", "German", {"de"})};
-        system.currentID = "xkb:us";
         workspace.addRunning({200, "org.gnome.TextEditor", "/usr/bin/gnome-text-editor"});
         workspace.setFrontmost(200);
-        AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
-        services.logInMemory = true;
-        state = std::make_unique<AppState>(services);
-        state->start();
+        makeState().start();
         state->setApiEnabled(true);
         handler = std::make_unique<URLCommandHandler>(*state, opener);
         handler->requestQuit = [this] { quitRequests.push_back(opener->opened.size()); };
@@ -79,16 +74,6 @@ protected:
     std::string code(const std::string& url) { return item(send(url), "errorCode").value_or(""); }
     auto stored() { return defaults.data("lockConfiguration"); }
 
-    platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
-    std::unique_ptr<AppState> state;
     std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
     std::unique_ptr<URLCommandHandler> handler;
     std::vector<std::size_t> quitRequests;  // replies sent before each quit request

@@ -117,6 +117,23 @@ TEST_F(X11WorkspaceTest, ReportsActivatedApplicationsInOrder) {
     EXPECT_EQ(monitor.frontmostBundleID(), "org.example.Alpha");
 }
 
+TEST_F(X11WorkspaceTest, FrontmostApplicationFollowsAChangeNotYetDispatched) {
+    // The loop is not run: each answer must not come from what was read before the change.
+    auto frontmostPid = [this] {
+        auto app = workspace->frontmostApplication();
+        return app ? app->processIdentifier : 0;
+    };
+    setRootWindows("_NET_ACTIVE_WINDOW", {alpha});
+    XSync(other, False);
+    ASSERT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == getpid(); }));
+    setRootWindows("_NET_ACTIVE_WINDOW", {beta});
+    XSync(other, False);
+    EXPECT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == child.pid(); }));
+    setRootWindows("_NET_ACTIVE_WINDOW", {0});
+    XSync(other, False);
+    EXPECT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == 0; }));
+}
+
 TEST_F(X11WorkspaceTest, ClientListChangesAreLaunchesAndTerminations) {
     std::vector<RunningApplication> launched;
     std::vector<RunningApplication> terminated;

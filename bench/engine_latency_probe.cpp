@@ -43,6 +43,7 @@ struct ProcessSample {
     long involuntarySwitches = 0;
     long rssKiB = 0;
     long peakRssKiB = 0;
+    long anonymousKiB = 0;  // the engine's own data, without the mapped libraries
 };
 
 ProcessSample sample(pid_t pid) {
@@ -70,6 +71,8 @@ ProcessSample sample(pid_t pid) {
             out.rssKiB = number();
         } else if (line.starts_with("VmHWM:")) {
             out.peakRssKiB = number();
+        } else if (line.starts_with("RssAnon:")) {
+            out.anonymousKiB = number();
         }
     }
     return out;
@@ -199,6 +202,7 @@ int main(int argc, char** argv) {
                 (after.cpuSeconds - before.cpuSeconds) * 1000.0,
                 after.voluntarySwitches - before.voluntarySwitches,
                 after.involuntarySwitches - before.involuntarySwitches, idleLines.size());
-    std::printf("  resident memory %ld KiB (peak %ld KiB)\n", after.rssKiB, after.peakRssKiB);
+    std::printf("  resident memory %ld KiB (peak %ld KiB), of which anonymous %ld KiB\n",
+                after.rssKiB, after.peakRssKiB, after.anonymousKiB);
     return 0;
 }

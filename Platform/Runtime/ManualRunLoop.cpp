@@ -6,23 +6,31 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace tesvano::platform {
 
 namespace {
 
-// Polls the given watches once and calls those that became readable. Returns how many ran.
-int dispatchReadable(std::vector<FdWatchList::Watch> watches, int timeoutMs) {
-    if (watches.empty()) {
-        return 0;
-    }
+// Waits at most `timeout` (forever when none) for the watches, then calls those that became
+// readable. Returns how many ran. ppoll, not poll: a timeout rounded up to the millisecond
+// would make every timer late by up to a millisecond.
+int dispatchReadable(std::vector<FdWatchList::Watch> watches, std::optional<Seconds> timeout) {
     std::vector<pollfd> fds;
     fds.reserve(watches.size());
     for (const auto& w : watches) {
         fds.push_back(pollfd{w.fd, POLLIN, 0});
     }
-    int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    timespec wait{};
+    if (timeout) {
+        // A day at most, so that far deadlines cannot overflow; the caller just waits again.
+        const auto ns = std::chrono::ceil<std::chrono::nanoseconds>(
+            std::clamp(*timeout, Seconds(0), Seconds(86'400)));
+        wait.tv_sec = static_cast<time_t>(ns.count() / 1'000'000'000);
+        wait.tv_nsec = static_cast<long>(ns.count() % 1'000'000'000);
+    }
+    int ready = ::ppoll(fds.data(), fds.size(), timeout ? &wait : nullptr, nullptr);
     if (ready <= 0) {
         return 0;
     }
@@ -73,7 +81,11 @@ int ManualRunLoop::runUntilIdle(int limit) {
 }
 
 int ManualRunLoop::pumpFds(std::chrono::milliseconds timeout) {
-    return dispatchReadable(watches_.live(), static_cast<int>(timeout.count()));
+    auto watches = watches_.live();
+    if (watches.empty()) {
+        return 0;
+    }
+    return dispatchReadable(std::move(watches), Seconds(timeout));
 }
 
 PollRunLoop::PollRunLoop() : origin_(std::chrono::steady_clock::now()) {}
@@ -107,13 +119,12 @@ void PollRunLoop::iterate(Seconds deadline) {
     if (timers_.nextDue(due)) {
         wakeAt = std::min(wakeAt, due);
     }
-    const double waitMs = std::clamp((wakeAt - uptime()).count() * 1000.0, 0.0, 60'000.0);
-    auto watches = watches_.live();
-    if (watches.empty()) {
-        ::poll(nullptr, 0, static_cast<int>(std::ceil(waitMs)));
-        return;
+    // Nothing scheduled and no deadline: sleep until a watched fd (or a signal) wakes us.
+    std::optional<Seconds> wait;
+    if (std::isfinite(wakeAt.count())) {
+        wait = wakeAt - uptime();
     }
-    dispatchReadable(std::move(watches), static_cast<int>(std::ceil(waitMs)));
+    dispatchReadable(watches_.live(), wait);
 }
 
 void PollRunLoop::run() {

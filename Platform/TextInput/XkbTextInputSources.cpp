@@ -90,6 +90,9 @@ struct XkbTextInputSources::Impl {
     std::optional<std::string> lastSelectedID;
     std::string registryRules;
     std::unique_ptr<XkbLayoutRegistry> registry;
+    // The layout list costs two round trips to read, and the lock reads it several times per
+    // switch; it only changes with the notifications that clear this.
+    std::optional<std::vector<TextInputSource>> cachedSources;
     // Lets a dispatch notice that a callback destroyed this object.
     std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
 
@@ -138,9 +141,49 @@ struct XkbTextInputSources::Impl {
         return names;
     }
 
+    // Whether an event announces another layout list: a new keymap, new group names, or new
+    // rules names published by a configuration tool.
+    bool changesLayouts(const XEvent& event) const {
+        if (event.type == xkbEventType) {
+            const int kind = reinterpret_cast<const XkbEvent*>(&event)->any.xkb_type;
+            return kind == XkbNewKeyboardNotify || kind == XkbNamesNotify;
+        }
+        return event.type == PropertyNotify && event.xproperty.atom == rulesNamesAtom;
+    }
+
+    // Whether such an event has arrived and waits to be dispatched; reads what the server has
+    // sent, without waiting and without a round trip.
+    bool layoutChangePending() {
+        if (XEventsQueued(display, QueuedAfterReading) == 0) {
+            return false;
+        }
+        struct Scan {
+            const Impl* self;
+            bool found;
+        } scan{this, false};
+        XEvent unused;
+        // The predicate never matches, so nothing leaves the queue.
+        XCheckIfEvent(
+            display, &unused,
+            [](Display*, XEvent* event, XPointer arg) -> Bool {
+                auto* s = reinterpret_cast<Scan*>(arg);
+                s->found = s->found || s->self->changesLayouts(*event);
+                return False;
+            },
+            reinterpret_cast<XPointer>(&scan));
+        return scan.found;
+    }
+
+    std::vector<TextInputSource> sources() {
+        if (!cachedSources || layoutChangePending()) {
+            cachedSources = readSources();
+        }
+        return *cachedSources;
+    }
+
     // The sources in group order. Groups beyond the published layouts have no name to go by
     // and are left out.
-    std::vector<TextInputSource> sources() {
+    std::vector<TextInputSource> readSources() {
         std::vector<TextInputSource> out;
         const auto rulesNames = readRulesNames(display, rulesNamesAtom);
         if (!rulesNames) {
@@ -303,20 +346,14 @@ void XkbTextInputSources::dispatchEvents() {
         XNextEvent(display, &event);
         if (event.type == impl_->xkbEventType) {
             const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
-            switch (xkb->any.xkb_type) {
-                case XkbStateNotify:
-                    selectionChanged |= (xkb->state.changed & XkbGroupLockMask) != 0;
-                    break;
-                case XkbNewKeyboardNotify:
-                case XkbNamesNotify:
-                    enabledChanged = true;
-                    break;
-                default:
-                    break;
+            if (xkb->any.xkb_type == XkbStateNotify) {
+                selectionChanged |= (xkb->state.changed & XkbGroupLockMask) != 0;
             }
-        } else if (event.type == PropertyNotify && event.xproperty.atom == impl_->rulesNamesAtom) {
-            enabledChanged = true;
         }
+        enabledChanged |= impl_->changesLayouts(event);
+    }
+    if (enabledChanged) {
+        impl_->cachedSources.reset();
     }
     if (enabledChanged || selectionChanged) {
         // A new layout list can put another source under the same locked group.

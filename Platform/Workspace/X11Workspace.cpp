@@ -82,6 +82,10 @@ struct X11Workspace::Impl {
     // What each known window says about its application; windows leave with the client list.
     std::map<Window, RunningApplication> windowApplications;
     std::optional<RunningApplication> lastActive;
+    // The active window as of the last read. Every change of it is announced to us, so it is
+    // read again only when such an announcement has arrived since: the lock asks for the
+    // frontmost application on every activation, and a round trip costs more than the rest.
+    std::optional<std::optional<Window>> knownActiveWindow;
     std::vector<RunningApplication> lastRunning;
 
     Impl(Runtime& r, DesktopEntryIndex e) : runtime(r), entries(std::move(e)) {}
@@ -181,12 +185,47 @@ struct X11Workspace::Impl {
         return app;
     }
 
-    std::optional<Window> activeWindow() {
+    std::optional<Window> readActiveWindow() {
         auto windows = property32(root, activeWindowAtom, windowAtom);
-        if (windows.empty() || windows.front() == 0) {
-            return std::nullopt;
+        std::optional<Window> window;
+        if (!windows.empty() && windows.front() != 0) {
+            window = static_cast<Window>(windows.front());
         }
-        return static_cast<Window>(windows.front());
+        knownActiveWindow = window;
+        return window;
+    }
+
+    // Whether a change of the active window has arrived and waits to be drained; reads what
+    // the server has sent, without waiting and without a round trip.
+    bool activeWindowChangePending() {
+        if (XEventsQueued(display, QueuedAfterReading) == 0) {
+            return false;
+        }
+        struct Scan {
+            Window root;
+            Atom atom;
+            bool found;
+        } scan{root, activeWindowAtom, false};
+        XEvent unused;
+        // The predicate never matches, so nothing leaves the queue.
+        XCheckIfEvent(
+            display, &unused,
+            [](Display*, XEvent* event, XPointer arg) -> Bool {
+                auto* s = reinterpret_cast<Scan*>(arg);
+                s->found = s->found ||
+                           (event->type == PropertyNotify && event->xproperty.window == s->root &&
+                            event->xproperty.atom == s->atom);
+                return False;
+            },
+            reinterpret_cast<XPointer>(&scan));
+        return scan.found;
+    }
+
+    std::optional<Window> activeWindow() {
+        if (knownActiveWindow && !activeWindowChangePending()) {
+            return *knownActiveWindow;
+        }
+        return readActiveWindow();
     }
 
     std::vector<Window> clientList() {
@@ -214,8 +253,7 @@ struct X11Workspace::Impl {
         return running;
     }
 
-    std::optional<RunningApplication> readFrontmost() {
-        auto window = activeWindow();
+    std::optional<RunningApplication> applicationOf(const std::optional<Window>& window) {
         if (!window) {
             return std::nullopt;
         }
@@ -230,7 +268,8 @@ struct X11Workspace::Impl {
     }
 
     void activeWindowChanged() {
-        auto app = readFrontmost();
+        // Announced by the event being handled: read it afresh.
+        auto app = applicationOf(readActiveWindow());
         if (!app) {
             // Nothing has the focus; whatever gets it next is an activation.
             lastActive.reset();
@@ -322,7 +361,7 @@ std::expected<std::unique_ptr<X11Workspace>, std::string> X11Workspace::open(
     XSelectInput(display, impl->root, PropertyChangeMask);
 
     impl->lastRunning = impl->readRunning();
-    impl->lastActive = impl->readFrontmost();
+    impl->lastActive = impl->applicationOf(impl->readActiveWindow());
     Impl* raw = impl.get();
     impl->fdWatch = runtime.watchReadable(XConnectionNumber(display), [raw] { raw->drain(); });
     raw->drainQueuedSoon();
@@ -336,7 +375,7 @@ X11Workspace::X11Workspace(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 X11Workspace::~X11Workspace() = default;
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
-    auto app = impl_->readFrontmost();
+    auto app = impl_->applicationOf(impl_->activeWindow());
     impl_->drainQueuedSoon();
     return app;
 }

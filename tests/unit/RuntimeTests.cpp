@@ -103,5 +103,23 @@ TEST(PollRunLoop, RunsDueActionsAndStopsOnQuit) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
+TEST(PollRunLoop, WithNothingScheduledSleepsUntilAWatchedFdIsReadable) {
+    PollRunLoop loop;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int woken = 0;
+    auto watch = loop.watchReadable(fds[0], [&] {
+        char c;
+        ASSERT_EQ(::read(fds[0], &c, 1), 1);
+        ++woken;
+        loop.quit();
+    });
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    loop.run();
+    EXPECT_EQ(woken, 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
 }  // namespace
 }  // namespace tesvano::platform

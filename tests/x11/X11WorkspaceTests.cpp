@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <optional>
@@ -11,14 +8,13 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "TesvanoKit/AppActivationMonitor.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Test.h"
 
 // Last: Xlib's macros (None, Bool) would break the test framework's headers.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
-extern char** environ;
 
 namespace tesvano {
 namespace {
@@ -27,29 +23,6 @@ using namespace std::chrono_literals;
 using platform::RunningApplication;
 using platform::WorkspaceNotification;
 using platform::X11Workspace;
-
-// A process that stands for a second application, so its window has a pid of its own.
-class ChildProcess {
-public:
-    ChildProcess() {
-        char program[] = "sleep";
-        char duration[] = "600";
-        char* argv[] = {program, duration, nullptr};
-        if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~ChildProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-};
 
 class X11WorkspaceTest : public test::X11Test {
 protected:
@@ -118,7 +91,7 @@ protected:
         loop.advance(AppActivationMonitor::defaultDebounce);
     }
 
-    ChildProcess child;
+    test::StandInProcess child;
     test::TempDir entries;
     platform::ManualRunLoop loop;
     Display* other = nullptr;
@@ -142,6 +115,23 @@ TEST_F(X11WorkspaceTest, ReportsActivatedApplicationsInOrder) {
     EXPECT_EQ(reports, (std::vector<std::optional<std::string>>{
                            "org.example.Alpha", "process:sleep", "org.example.Alpha"}));
     EXPECT_EQ(monitor.frontmostBundleID(), "org.example.Alpha");
+}
+
+TEST_F(X11WorkspaceTest, FrontmostApplicationFollowsAChangeNotYetDispatched) {
+    // The loop is not run: each answer must not come from what was read before the change.
+    auto frontmostPid = [this] {
+        auto app = workspace->frontmostApplication();
+        return app ? app->processIdentifier : 0;
+    };
+    setRootWindows("_NET_ACTIVE_WINDOW", {alpha});
+    XSync(other, False);
+    ASSERT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == getpid(); }));
+    setRootWindows("_NET_ACTIVE_WINDOW", {beta});
+    XSync(other, False);
+    EXPECT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == child.pid(); }));
+    setRootWindows("_NET_ACTIVE_WINDOW", {0});
+    XSync(other, False);
+    EXPECT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == 0; }));
 }
 
 TEST_F(X11WorkspaceTest, ClientListChangesAreLaunchesAndTerminations) {

@@ -137,6 +137,19 @@ TEST_F(XkbTextInputSourcesTest, NewKeymapIsAnEnabledSourcesChangeAndTheListFollo
     EXPECT_FALSE(sources[0].isCJKV);
 }
 
+TEST_F(XkbTextInputSourcesTest, LayoutListFollowsANewKeymapNotYetDispatched) {
+    ASSERT_EQ(ids(provider->selectableSources()),
+              (std::vector<std::string>{"xkb:us", "xkb:de", "xkb:ru"}));
+    // The loop is not run: the list must not come from what was read before the change.
+    const auto loaded = test::loadKeymap(other, {{"us", ""}, {"fr", ""}});
+    ASSERT_TRUE(loaded.has_value()) << loaded.error();
+    EXPECT_TRUE(test::waitUntil([] {},
+                                [&] {
+                                    return ids(provider->selectableSources()) ==
+                                           std::vector<std::string>{"xkb:us", "xkb:fr"};
+                                }));
+}
+
 TEST(XkbTextInputSources, UnreachableDisplayIsAClearError) {
     platform::ManualRunLoop loop;
     const auto opened = XkbTextInputSources::open(loop, ":9973");

@@ -1,0 +1,242 @@
+#include "tests/support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace tesvano::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+}
+
+// Waits for the child to end, at most `timeout`; answers its wait status when it did.
+std::optional<int> reap(pid_t pid, std::chrono::milliseconds timeout) {
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(timeout.count()));
+        ::close(pidfd);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+        return status;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> exitCodeOf(int status) {
+    return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+}
+
+std::optional<int> stopProcess(pid_t pid, std::chrono::milliseconds timeout) {
+    ::kill(pid, SIGTERM);
+    if (auto status = reap(pid, timeout)) {
+        return exitCodeOf(*status);
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return std::nullopt;
+}
+
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> out;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view entry(*e);
+        const auto name = entry.substr(0, entry.find('='));
+        const bool replaced = std::ranges::any_of(extra, [&](const std::string& x) {
+            return x.size() > name.size() && x.starts_with(name) && x[name.size()] == '=';
+        });
+        if (!replaced) {
+            out.emplace_back(entry);
+        }
+    }
+    out.insert(out.end(), extra.begin(), extra.end());
+    return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (auto& s : strings) {
+        out.push_back(s.data());
+    }
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+std::optional<int> terminateAndReap(pid_t pid, std::chrono::milliseconds timeout) {
+    return stopProcess(pid, timeout);
+}
+
+StandInProcess::StandInProcess() {
+    std::vector<std::string> args = {"sleep", "600"};
+    auto argv = pointers(args);
+    if (::posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv.data(), environ) != 0) {
+        pid_ = -1;
+    }
+}
+
+StandInProcess::~StandInProcess() {
+    if (pid_ > 0) {
+        stopProcess(pid_, std::chrono::seconds(5));
+    }
+}
+
+std::expected<std::unique_ptr<JSONLineProcess>, std::string> JSONLineProcess::start(
+    const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
+    if (argv.empty()) {
+        return std::unexpected("no program");
+    }
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return std::unexpected("pipe failed");
+    }
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    auto args = argv;
+    auto env = mergedEnvironment(environment);
+    auto argp = pointers(args);
+    auto envp = pointers(env);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        return std::unexpected("cannot start " + argv[0] + ": " + std::strerror(spawned));
+    }
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    return std::unique_ptr<JSONLineProcess>(new JSONLineProcess(pid, fds[0]));
+}
+
+JSONLineProcess::~JSONLineProcess() {
+    stop();
+    ::close(out_);
+}
+
+void JSONLineProcess::readAvailable() {
+    char chunk[4096];
+    while (!ended_) {
+        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        if (n > 0) {
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ended_ = n == 0 || errno != EAGAIN;
+            break;
+        }
+    }
+    std::size_t start = 0;
+    for (auto end = buffer_.find('\n'); end != std::string::npos; end = buffer_.find('\n', start)) {
+        lines_.push_back(JSON::parse(buffer_.substr(start, end - start), nullptr, false));
+        start = end + 1;
+    }
+    buffer_.erase(0, start);
+}
+
+std::vector<JSONLineProcess::JSON> JSONLineProcess::takeLines() {
+    readAvailable();
+    return std::exchange(lines_, {});
+}
+
+std::optional<JSONLineProcess::JSON> JSONLineProcess::nextLine(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (true) {
+        readAvailable();
+        if (!lines_.empty()) {
+            JSON line = std::move(lines_.front());
+            lines_.erase(lines_.begin());
+            return line;
+        }
+        const int left = remainingMs(deadline);
+        if (ended_ || left == 0) {
+            return std::nullopt;
+        }
+        pollfd p{out_, POLLIN, 0};
+        ::poll(&p, 1, left);
+    }
+}
+
+std::vector<JSONLineProcess::JSON> JSONLineProcess::linesWithin(
+    std::chrono::milliseconds duration) {
+    const auto deadline = Clock::now() + duration;
+    for (int left = remainingMs(deadline); left > 0; left = remainingMs(deadline)) {
+        readAvailable();
+        pollfd p{out_, POLLIN, 0};
+        // Once the output has ended there is nothing to wait for but the time.
+        ::poll(ended_ ? nullptr : &p, ended_ ? 0 : 1, left);
+    }
+    return takeLines();
+}
+
+std::optional<int> JSONLineProcess::stop(std::chrono::milliseconds timeout) {
+    if (reaped_) {
+        return std::nullopt;
+    }
+    reaped_ = true;
+    return stopProcess(pid_, timeout);
+}
+
+ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+    ProgramResult result;
+    int fds[2];
+    if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0) {
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    auto args = argv;
+    auto argp = pointers(args);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        return result;
+    }
+    const auto deadline = Clock::now() + timeout;
+    char chunk[4096];
+    for (int left = remainingMs(deadline); left > 0; left = remainingMs(deadline)) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, left) <= 0) {
+            break;
+        }
+        const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
+        if (n <= 0) {
+            break;
+        }
+        result.standardError.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    if (auto status = reap(pid, std::chrono::milliseconds(remainingMs(deadline)))) {
+        result.exitCode = exitCodeOf(*status);
+    } else {
+        stopProcess(pid, std::chrono::seconds(1));
+    }
+    return result;
+}
+
+}  // namespace tesvano::test

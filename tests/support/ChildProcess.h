@@ -1,0 +1,89 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tesvano::test {
+
+// Sends SIGTERM, waits at most `timeout` for the process to end, then kills it. Answers the
+// exit code, or none when it did not exit on its own.
+std::optional<int> terminateAndReap(pid_t pid,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// A process that stands for another application, so that a window can carry a pid of its own.
+class StandInProcess {
+public:
+    StandInProcess();
+    ~StandInProcess();
+    StandInProcess(const StandInProcess&) = delete;
+    StandInProcess& operator=(const StandInProcess&) = delete;
+
+    // -1 when it could not be started.
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A program run as a child whose standard output is read line by line as JSON; its standard
+// error goes where ours goes. Stopped with SIGTERM when the object goes.
+class JSONLineProcess {
+public:
+    using JSON = nlohmann::ordered_json;
+
+    // `environment` entries ("NAME=value") are added to ours, replacing same-named ones.
+    static std::expected<std::unique_ptr<JSONLineProcess>, std::string> start(
+        const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
+    ~JSONLineProcess();
+    JSONLineProcess(const JSONLineProcess&) = delete;
+    JSONLineProcess& operator=(const JSONLineProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // The read end of its standard output, for callers that poll several things at once.
+    int outputFd() const { return out_; }
+
+    // Every complete line available now, without waiting. A line that is no JSON comes as a
+    // discarded value.
+    std::vector<JSON> takeLines();
+    // The next line, waiting at most `timeout`; none when none came or the output ended.
+    std::optional<JSON> nextLine(std::chrono::milliseconds timeout);
+    // Every line that arrives within `duration` (always waits the whole of it).
+    std::vector<JSON> linesWithin(std::chrono::milliseconds duration);
+    // True once the output has ended (the process closed it or exited).
+    bool outputEnded() const { return ended_; }
+
+    // SIGTERM and wait; the exit code, or none when it had to be killed or was killed by a
+    // signal.
+    std::optional<int> stop(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+private:
+    JSONLineProcess(pid_t pid, int out) : pid_(pid), out_(out) {}
+    // Reads what is available without waiting.
+    void readAvailable();
+
+    pid_t pid_;
+    int out_;
+    bool ended_ = false;
+    bool reaped_ = false;
+    std::string buffer_;
+    std::vector<JSON> lines_;
+};
+
+// Runs a program to its end (at most `timeout`); its exit code (none when it did not end or
+// was killed) and what it wrote to standard error.
+struct ProgramResult {
+    std::optional<int> exitCode;
+    std::string standardError;
+};
+ProgramResult runProgram(const std::vector<std::string>& argv,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace tesvano::test

@@ -1,0 +1,146 @@
+// Runs the lock engine on the X display with a configuration file, and prints each activation
+// as one line of JSON on standard output:
+//   tesvano-engine [--display :N] configuration.json
+// The configuration is the stored JSON form of the rules. A developer and test tool: the
+// end-to-end tests and the latency probe drive it; it stops on SIGTERM or SIGINT.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "Platform/Accessibility/NoAccessibility.h"
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/Workspace/X11Workspace.h"
+#include "TesvanoKit/LockConfiguration.h"
+#include "TesvanoKit/LockEngine.h"
+
+namespace {
+
+using namespace tesvano;
+
+constexpr int kUsageError = 2;
+constexpr int kRuntimeError = 1;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+int usage() {
+    std::cerr << "usage: tesvano-engine [--display :N] configuration.json\n";
+    return kUsageError;
+}
+
+template <typename T>
+OrderedJSON optionalJSON(const std::optional<T>& value) {
+    return value ? OrderedJSON(*value) : OrderedJSON(nullptr);
+}
+
+std::string eventLine(const ActivationEvent& event) {
+    OrderedJSON line;
+    line["timestamp"] = event.timestamp.time_since_epoch().count();
+    line["inputSource"] = event.inputSource.rawValue;
+    line["inputSourceName"] = event.inputSourceName;
+    line["reason"] = std::string(rawValue(event.reason));
+    line["durationMs"] = event.durationMs;
+    line["fromSourceName"] = optionalJSON(event.fromSourceName);
+    line["triggeringBundleID"] = optionalJSON(event.triggeringBundleID);
+    line["ruleSource"] = event.ruleSource ? OrderedJSON(std::string(rawValue(*event.ruleSource)))
+                                          : OrderedJSON(nullptr);
+    line["matchedHost"] = optionalJSON(event.matchedHost);
+    return dumpCompact(line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string display;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--display" && i + 1 < argc) {
+            display = argv[++i];
+        } else if (arg.starts_with("-") || !path.empty()) {
+            return usage();
+        } else {
+            path = arg;
+        }
+    }
+    if (path.empty()) {
+        return usage();
+    }
+
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        std::cerr << "tesvano-engine: cannot read " << path << "\n";
+        return kUsageError;
+    }
+    const auto configuration = decodeConfiguration(text.str());
+    if (!configuration) {
+        std::cerr << "tesvano-engine: " << path
+                  << " is not a valid configuration: " << configuration.error().message << "\n";
+        return kUsageError;
+    }
+
+    platform::PollRunLoop loop;
+    auto textInput = platform::XkbTextInputSources::open(loop, display);
+    if (!textInput) {
+        std::cerr << "tesvano-engine: " << textInput.error() << "\n";
+        return kRuntimeError;
+    }
+    auto workspace = platform::X11Workspace::open(
+        loop, platform::DesktopEntryIndex::scanStandardFolders(), display);
+    if (!workspace) {
+        std::cerr << "tesvano-engine: " << workspace.error() << "\n";
+        return kRuntimeError;
+    }
+    platform::NoAccessibility accessibility;
+
+    // Signals only write to a pipe; the loop sees it and stops between two events.
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::cerr << "tesvano-engine: cannot create a pipe\n";
+        return kRuntimeError;
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    // A reader that went away ends the run through a failed write, not a signal.
+    ::signal(SIGPIPE, SIG_IGN);
+    auto signalWatch = loop.watchReadable(signalPipe[0], [&loop] {
+        char buffer[16];
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        loop.quit();
+    });
+
+    LockEngine engine(LockEngine::defaultParts({}, loop, **textInput, **workspace, accessibility),
+                      loop, **textInput);
+    engine.onActivation = [&loop](const ActivationEvent& event) {
+        const std::string line = eventLine(event) + "\n";
+        if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+            loop.quit();
+        }
+    };
+    engine.start();
+    engine.apply(*configuration, ActivationReason::startupApplied);
+    loop.run();
+    engine.stop();
+    return 0;
+}

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "TesvanoKit/LockConfiguration.h"
+#include "TesvanoKit/Rules/LockConfiguration.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestDesktop.h"

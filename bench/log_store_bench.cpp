@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "TesvanoKit/LogStore.h"
+#include "TesvanoKit/History/LogStore.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TesvanoKit/URLMatcher.h"
+#include "TesvanoKit/Rules/URLMatcher.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "KeyboardShortcuts/Recorder/MainMenu.h"
 #include "KeyboardShortcuts/Recorder/QtInputEvent.h"
 #include "KeyboardShortcuts/ShortcutDisplay.h"
-#include "TesvanoKit/Localization.h"
+#include "TesvanoKit/Languages/Localization.h"
 
 namespace KeyboardShortcuts {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TesvanoKit/LockConfiguration.h"
+#include "TesvanoKit/Rules/LockConfiguration.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestDesktop.h"

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "TesvanoKit/CallbackURLBuilder.h"
-#include "TesvanoKit/CallbackURLPolicy.h"
-#include "TesvanoKit/URLCommandParser.h"
+#include "TesvanoKit/Automation/CallbackURLBuilder.h"
+#include "TesvanoKit/Automation/CallbackURLPolicy.h"
+#include "TesvanoKit/Automation/URLCommandParser.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Workspace/FakeWorkspace.h"
-#include "Tesvano/AppState.h"
-#include "Tesvano/UpdateController.h"
+#include "Tesvano/App/AppState.h"
+#include "Tesvano/Updates/UpdateController.h"
 
 namespace tesvano::test {
 

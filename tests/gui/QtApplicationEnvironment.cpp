@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "Tesvano/Resources.h"
+#include "Tesvano/App/Resources.h"
 
 namespace {
 

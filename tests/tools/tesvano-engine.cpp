@@ -19,8 +19,8 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 #include "Platform/Workspace/X11Workspace.h"
-#include "TesvanoKit/LockConfiguration.h"
-#include "TesvanoKit/LockEngine.h"
+#include "TesvanoKit/Lock/LockEngine.h"
+#include "TesvanoKit/Rules/LockConfiguration.h"
 
 namespace {
 

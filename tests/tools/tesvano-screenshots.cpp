@@ -20,13 +20,13 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Workspace/FakeWorkspace.h"
-#include "Tesvano/AboutView.h"
-#include "Tesvano/AppState.h"
-#include "Tesvano/Resources.h"
-#include "Tesvano/SettingsWindow.h"
-#include "Tesvano/ShortcutNames.h"
-#include "Tesvano/StatusItem.h"
-#include "Tesvano/StatusMenu.h"
+#include "Tesvano/App/AppState.h"
+#include "Tesvano/App/Resources.h"
+#include "Tesvano/App/ShortcutNames.h"
+#include "Tesvano/Menu/StatusItem.h"
+#include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Windows/AboutView.h"
 
 namespace {
 

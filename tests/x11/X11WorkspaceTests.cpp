@@ -7,7 +7,7 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Workspace/X11Workspace.h"
-#include "TesvanoKit/AppActivationMonitor.h"
+#include "TesvanoKit/Monitors/AppActivationMonitor.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Test.h"

@@ -4,8 +4,8 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
-#include "TesvanoKit/InputSourceChangeObserver.h"
-#include "TesvanoKit/TISInputSourceProvider.h"
+#include "TesvanoKit/Sources/InputSourceChangeObserver.h"
+#include "TesvanoKit/Sources/TISInputSourceProvider.h"
 #include "tests/support/X11Test.h"
 #include "tests/support/XkbKeymapLoader.h"
 

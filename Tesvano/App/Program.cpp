@@ -1,0 +1,221 @@
+#include "Tesvano/App/Program.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QSessionManager>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "KeyboardShortcuts/Library.h"
+#include "KeyboardShortcuts/Recorder/MainMenu.h"
+#include "KeyboardShortcuts/Recorder/MenuModeFilter.h"
+#include "Platform/Accessibility/NoAccessibility.h"
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/HotKeys/X11HotKeys.h"
+#include "Platform/Log/Log.h"
+#include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/Workspace/DesktopEntryIndex.h"
+#include "Platform/Workspace/X11Workspace.h"
+#include "Tesvano/App/AppDelegate.h"
+#include "Tesvano/App/AppDisplay.h"
+#include "Tesvano/App/LaunchArguments.h"
+#include "Tesvano/App/QtRuntime.h"
+#include "Tesvano/App/QuitSignals.h"
+#include "Tesvano/App/Resources.h"
+#include "Tesvano/App/SingleInstance.h"
+#include "Tesvano/Automation/URLCommandHandler.h"
+#include "Tesvano/Menu/StatusItem.h"
+#include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Settings/ShortcutsSettingsPane.h"
+#include "Tesvano/Windows/AboutView.h"
+
+namespace tesvano::Program {
+
+namespace {
+
+const platform::Logger& log() {
+    static const platform::Logger logger("Program");
+    return logger;
+}
+
+// Standard error even where a journal exists ($TESVANO_LOG=stderr): for a terminal session
+// and for the end-to-end tests, which read what the program says.
+class StderrLogSink final : public platform::LogSink {
+public:
+    void write(const platform::LogRecord& record) override {
+        std::fprintf(stderr, "tesvano[%s] %s\n", record.category.c_str(), record.message.c_str());
+        std::fflush(stderr);
+    }
+};
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "tesvano: %s\n", message.c_str());
+    return 1;
+}
+
+QStringList toQt(const std::vector<std::string>& urls) {
+    QStringList out;
+    for (const auto& url : urls) {
+        out.push_back(QString::fromStdString(url));
+    }
+    return out;
+}
+
+}  // namespace
+
+SettingsWindow::PaneFactories settingsPanes() {
+    auto panes = SettingsWindow::defaultPanes();
+    panes[static_cast<std::size_t>(SettingsTab::shortcuts)] = [](AppState& s) -> QWidget* {
+        return new ShortcutsSettingsPane(s);
+    };
+    return panes;
+}
+
+namespace {
+
+// The automation interface as the delegate sees it.
+class URLCommands final : public URLCommandHandling {
+public:
+    URLCommands(AppState& state, std::function<void()> requestQuit) : handler_(state) {
+        handler_.requestQuit = std::move(requestQuit);
+    }
+    void handle(const std::string& url) override { handler_.handle(url); }
+
+private:
+    URLCommandHandler handler_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (const char* sink = std::getenv("TESVANO_LOG"); sink && std::string_view(sink) == "stderr") {
+        platform::setLogSink(std::make_shared<StderrLogSink>());
+    }
+    auto arguments = LaunchArguments::parse(argc, argv);
+    if (!arguments) {
+        std::fprintf(stderr, "tesvano: %s\n", arguments.error().c_str());
+        return 2;
+    }
+
+    // A second launch hands its URLs (or a reopen) to the running one and is done.
+    auto instance = SingleInstance::claim(SingleInstance::defaultFolder());
+    if (!instance) {
+        return fail(instance.error());
+    }
+    if (!(*instance)->isPrimary()) {
+        if (auto handed = (*instance)->handOver(arguments->urls); !handed) {
+            return fail(handed.error());
+        }
+        return 0;
+    }
+
+    // Every backend below talks to an X server; the session may offer Wayland to Qt too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            return fail("no X display: DISPLAY is not set. Tesvano needs an X11 session.");
+        }
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QApplication application(argc, argv);
+    initResources();
+    QApplication::setApplicationName(QStringLiteral("Tesvano"));
+    QApplication::setApplicationVersion(QString::fromStdString(BundleInfo::shortVersion()));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tesvano"));
+    QApplication::setWindowIcon(AppDisplay::ownAppIcon());
+    // The program lives in the tray; closing its last window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtRuntime runtime;
+    platform::FileDefaults defaults(platform::FileDefaults::standardPath());
+    auto textInput = platform::XkbTextInputSources::open(runtime);
+    if (!textInput) {
+        return fail("cannot read the keyboard layouts: " + textInput.error());
+    }
+    platform::DesktopEntryIndex entries = platform::DesktopEntryIndex::scanStandardFolders();
+    auto workspace = platform::X11Workspace::open(runtime, entries);
+    if (!workspace) {
+        return fail("cannot watch the desktop's windows: " + workspace.error());
+    }
+    // Accessibility reads need a backend we do not have yet: the features built on it stay off.
+    platform::NoAccessibility accessibility;
+    platform::XdgAutostartLoginItem loginItems = platform::XdgAutostartLoginItem::standard();
+    auto hotKeys = platform::X11HotKeys::open(runtime);
+    if (!hotKeys) {
+        return fail("cannot register global shortcuts: " + hotKeys.error());
+    }
+    KeyboardShortcuts::Library shortcuts(defaults, **hotKeys, **hotKeys);
+    // While a menu of ours is open the grabs are given back and the menu's keys dispatched.
+    KeyboardShortcuts::MenuModeFilter menuMode(&application);
+
+    AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
+                         loginItems);
+    AppDelegate* running = nullptr;
+    AppDelegate::Hooks hooks;
+    hooks.makeURLHandler = [&running](AppState& s) -> std::unique_ptr<URLCommandHandling> {
+        return std::make_unique<URLCommands>(s, [&running] {
+            if (running) {
+                running->requestTermination(TerminationSource::request);
+            }
+        });
+    };
+    AppDelegate delegate(std::move(services), std::move(hooks));
+    running = &delegate;
+    AppState& state = delegate.appState();
+    application.installEventFilter(&delegate);
+    state.makeAboutContent = [&state](const std::function<void()>&) -> QWidget* {
+        return new AboutView(state);
+    };
+
+    StatusMenu menu(state,
+                    [&delegate] { delegate.requestTermination(TerminationSource::request); });
+    StatusItem statusItem(state, menu);
+    // The recorder refuses combinations the menu already uses.
+    KeyboardShortcuts::setMainMenuProvider([m = QPointer<QMenu>(menu.menu())] {
+        return m ? KeyboardShortcuts::menuItems(*m) : std::vector<KeyboardShortcuts::MenuItem>{};
+    });
+
+    std::unique_ptr<SettingsWindow> settings;
+    state.openSettingsAction = [&] {
+        if (!settings) {
+            settings = std::make_unique<SettingsWindow>(state, settingsPanes());
+            settings->onQuitKey = [&delegate] {
+                delegate.requestTermination(TerminationSource::request);
+            };
+        }
+        settings->present();
+    };
+
+    QuitSignals quitSignals(
+        runtime, [&delegate](int) { delegate.requestTermination(TerminationSource::systemQuit); });
+    // The login item starts the program at login; a session restart would start it twice.
+    QObject::connect(
+        &application, &QGuiApplication::commitDataRequest,
+        [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
+
+    if (auto listening = (*instance)->listen([&delegate](std::vector<std::string> urls) {
+            if (urls.empty()) {
+                delegate.reopen();
+            } else {
+                delegate.openURLs(toQt(urls));
+            }
+        });
+        !listening) {
+        log().error("Later launches cannot reach this one: %{public}s", listening.error());
+    }
+
+    delegate.didFinishLaunching(arguments->isDefaultLaunch());
+    if (!arguments->isDefaultLaunch()) {
+        delegate.openURLs(toQt(arguments->urls));
+    }
+    log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+
+    const int status = QApplication::exec();
+    // Windows go before the state they show.
+    settings.reset();
+    return status;
+}
+
+}  // namespace tesvano::Program

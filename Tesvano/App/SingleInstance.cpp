@@ -1,0 +1,290 @@
+#include "Tesvano/App/SingleInstance.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "Platform/Log/Log.h"
+
+namespace tesvano {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const platform::Logger& log() {
+    static const platform::Logger logger("Instance");
+    return logger;
+}
+
+constexpr std::string_view magic = "TSV1";
+
+void putU32(std::string& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
+}
+
+std::uint32_t getU32(std::string_view bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
+}
+
+std::string errnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// A slow or silent client is dropped after this long.
+constexpr int connectionTimeoutMs = 5000;
+
+}  // namespace
+
+namespace InstanceMessage {
+
+std::string encode(const std::vector<std::string>& urls) {
+    std::string out(magic);
+    putU32(out, static_cast<std::uint32_t>(urls.size()));
+    for (const auto& url : urls) {
+        putU32(out, static_cast<std::uint32_t>(url.size()));
+        out += url;
+    }
+    return out;
+}
+
+Decoded decode(std::string_view bytes) {
+    if (bytes.size() > maximumSize) {
+        return {Status::invalid, {}};
+    }
+    const std::size_t head = std::min(bytes.size(), magic.size());
+    if (bytes.substr(0, head) != magic.substr(0, head)) {
+        return {Status::invalid, {}};
+    }
+    if (bytes.size() < magic.size() + 4) {
+        return {Status::incomplete, {}};
+    }
+    const std::uint32_t count = getU32(bytes, magic.size());
+    if (count > maximumCount) {
+        return {Status::invalid, {}};
+    }
+    std::vector<std::string> urls;
+    std::size_t at = magic.size() + 4;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (bytes.size() < at + 4) {
+            return {Status::incomplete, {}};
+        }
+        const std::uint32_t length = getU32(bytes, at);
+        at += 4;
+        if (length > maximumSize) {
+            return {Status::invalid, {}};
+        }
+        if (bytes.size() < at + length) {
+            return {Status::incomplete, {}};
+        }
+        urls.emplace_back(bytes.substr(at, length));
+        at += length;
+    }
+    if (at != bytes.size()) {
+        return {Status::invalid, {}};
+    }
+    return {Status::complete, std::move(urls)};
+}
+
+}  // namespace InstanceMessage
+
+fs::path SingleInstance::defaultFolder() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && runtime[0] == '/') {
+        std::error_code ec;
+        if (fs::is_directory(runtime, ec)) {
+            return fs::path(runtime) / "tesvano";
+        }
+    }
+    return fs::path("/tmp") / ("tesvano-" + std::to_string(::getuid()));
+}
+
+std::expected<std::unique_ptr<SingleInstance>, std::string> SingleInstance::claim(
+    const fs::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return std::unexpected(errnoText("Could not create " + folder.string()));
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        return std::unexpected(errnoText("Could not inspect " + folder.string()));
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+        return std::unexpected(folder.string() + " is not a folder of this user");
+    }
+    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        return std::unexpected(errnoText("Could not restrict " + folder.string()));
+    }
+    const fs::path lockPath = folder / "instance.lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return std::unexpected(errnoText("Could not open " + lockPath.string()));
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) {
+            return std::unique_ptr<SingleInstance>(new SingleInstance(folder, -1));
+        }
+        errno = error;
+        return std::unexpected(errnoText("Could not lock " + lockPath.string()));
+    }
+    return std::unique_ptr<SingleInstance>(new SingleInstance(folder, fd));
+}
+
+SingleInstance::~SingleInstance() {
+    if (server_ != nullptr) {
+        server_->close();
+    }
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);
+    }
+}
+
+std::expected<void, std::string> SingleInstance::handOver(const std::vector<std::string>& urls,
+                                                          std::chrono::milliseconds timeout) const {
+    const std::string path = socketPath().string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        return std::unexpected("The socket path is too long: " + path);
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int fd = -1;
+    for (;;) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return std::unexpected(errnoText("Could not make a socket"));
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+            break;
+        }
+        const int error = errno;
+        ::close(fd);
+        fd = -1;
+        // The running program holds the lock but may not listen yet.
+        if ((error != ENOENT && error != ECONNREFUSED) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            errno = error;
+            return std::unexpected(errnoText("Could not reach the running Tesvano at " + path));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    const std::string message = InstanceMessage::encode(urls);
+    std::size_t sent = 0;
+    while (sent < message.size()) {
+        const ssize_t n = ::send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const std::string failure = errnoText("Could not send to the running Tesvano");
+            ::close(fd);
+            return std::unexpected(failure);
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        char answer = 0;
+        const bool received =
+            ready > 0 && ::recv(fd, &answer, 1, 0) == 1 && answer == InstanceMessage::receipt;
+        ::close(fd);
+        if (!received) {
+            return std::unexpected("The running Tesvano did not confirm the hand-over");
+        }
+        return {};
+    }
+}
+
+std::expected<void, std::string> SingleInstance::listen(
+    std::function<void(std::vector<std::string>)> onMessage) {
+    if (!isPrimary()) {
+        return std::unexpected("Another Tesvano is running");
+    }
+    onMessage_ = std::move(onMessage);
+    const QString path = QString::fromStdString(socketPath().string());
+    // We hold the lock, so whatever socket lies there was left by a process that is gone.
+    QLocalServer::removeServer(path);
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(path)) {
+        return std::unexpected("Could not listen on " + socketPath().string() + ": " +
+                               server_->errorString().toStdString());
+    }
+    connect(server_, &QLocalServer::newConnection, this, [this] { accept(); });
+    return {};
+}
+
+void SingleInstance::accept() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        ucred peer{};
+        socklen_t length = sizeof(peer);
+        const int fd = static_cast<int>(socket->socketDescriptor());
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+            peer.uid != ::getuid()) {
+            log().error("Refused a hand-over from another user");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto buffer = std::make_shared<std::string>();
+        auto* timeout = new QTimer(socket);
+        timeout->setSingleShot(true);
+        connect(timeout, &QTimer::timeout, socket, [socket] {
+            log().error("Dropped a hand-over that did not finish");
+            socket->abort();
+        });
+        timeout->start(connectionTimeoutMs);
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
+            const QByteArray chunk = socket->readAll();
+            buffer->append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+            auto decoded = InstanceMessage::decode(*buffer);
+            if (decoded.status == InstanceMessage::Status::incomplete) {
+                return;
+            }
+            if (decoded.status == InstanceMessage::Status::invalid) {
+                log().error("Dropped a hand-over that is not ours");
+                socket->abort();
+                return;
+            }
+            buffer->clear();
+            socket->write(&InstanceMessage::receipt, 1);
+            socket->flush();
+            socket->disconnectFromServer();
+            if (onMessage_) {
+                onMessage_(std::move(decoded.urls));
+            }
+        });
+    }
+}
+
+}  // namespace tesvano

@@ -1,0 +1,502 @@
+#include "Tesvano/Automation/URLCommandHandler.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "Platform/Log/Log.h"
+#include "Tesvano/App/AppState.h"
+#include "TesvanoKit/Automation/CallbackURLBuilder.h"
+#include "TesvanoKit/Automation/CallbackURLPolicy.h"
+#include "TesvanoKit/Automation/URLCommandParser.h"
+#include "TesvanoKit/Rules/URLRuleList.h"
+
+namespace tesvano {
+
+namespace {
+
+const platform::Logger& log() {
+    static const platform::Logger logger("URLAPI");
+    return logger;
+}
+
+using Outcome = std::expected<URLCommandHandler::Result, URLCommandError>;
+
+Outcome noResult() {
+    return URLCommandHandler::Result{};
+}
+
+Outcome result(nlohmann::json value) {
+    return URLCommandHandler::Result{std::move(value)};
+}
+
+std::string raw(auto value) {
+    return std::string(rawValue(value));
+}
+
+}  // namespace
+
+URLCommandHandler::URLCommandHandler(AppState& state, std::shared_ptr<CallbackURLOpener> opener)
+    : state_(state),
+      opener_(opener ? std::move(opener) : std::make_shared<DesktopCallbackURLOpener>()) {}
+
+void URLCommandHandler::handle(std::string_view url) {
+    log().info("URL command received: %{public}s", url);
+    // Read for every URL: the user may switch the interface off at any time.
+    if (!state_.apiEnabled()) {
+        replyError(URLCommandError::apiDisabled(), URLCommandParser::callbackTargets(url));
+        return;
+    }
+    auto parsed = URLCommandParser::parse(url);
+    if (!parsed) {
+        replyError(parsed.error(), URLCommandParser::callbackTargets(url));
+        return;
+    }
+    const auto outcome = execute(parsed->command);
+    if (!outcome) {
+        replyError(outcome.error(), parsed->callback);
+    } else {
+        replySuccess(*outcome, parsed->callback);
+    }
+}
+
+std::expected<URLCommandHandler::Result, URLCommandError> URLCommandHandler::execute(
+    const URLCommand& command) {
+    return std::visit([this](const auto& c) { return run(c); }, command.value);
+}
+
+std::expected<InputSourceID, URLCommandError> URLCommandHandler::resolveSource(
+    const SourceSelector& selector) {
+    if (state_.availableSources().empty()) {
+        return std::unexpected(URLCommandError::noInputSources());
+    }
+    if (auto source = state_.resolveSource(selector)) {
+        return source->id;
+    }
+    return std::unexpected(URLCommandError::unknownSource(selector.text));
+}
+
+void URLCommandHandler::setLockEnabled(bool enabled) {
+    auto configuration = state_.config();
+    configuration.isEnabled = enabled;
+    state_.setConfig(configuration);
+    state_.commitConfiguration(ActivationReason::lockEngaged);
+}
+
+// --- Commands that change something
+
+Outcome URLCommandHandler::run(const URLCommand::LockToSource& command) {
+    const auto source = resolveSource(command.source);
+    if (!source) {
+        return std::unexpected(source.error());
+    }
+    state_.lockToSource(*source);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SetDefaultSource& command) {
+    if (!command.source) {
+        state_.setDefaultSourceID(std::nullopt);
+        return noResult();
+    }
+    const auto source = resolveSource(*command.source);
+    if (!source) {
+        return std::unexpected(source.error());
+    }
+    state_.setDefaultSource(*source, command.action);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::CycleSource& command) {
+    state_.cycleDefaultSource(command.direction);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SwitchSource& command) {
+    const auto source = resolveSource(command.source);
+    if (!source) {
+        return std::unexpected(source.error());
+    }
+    state_.selectSource(*source);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SetAppRule& command) {
+    std::optional<InputSourceID> lockedSource;
+    if (requiresSource(command.mode)) {
+        if (!command.source) {
+            return std::unexpected(URLCommandError::missingParameter("source"));
+        }
+        auto source = resolveSource(*command.source);
+        if (!source) {
+            return std::unexpected(source.error());
+        }
+        lockedSource = std::move(*source);
+    }
+    state_.upsertAppRule(AppRule{command.bundleID, command.mode, lockedSource});
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::RemoveAppRule& command) {
+    if (state_.config().appRule(command.bundleID) == nullptr) {
+        return std::unexpected(URLCommandError::ruleNotFound(command.bundleID));
+    }
+    state_.removeAppRule(command.bundleID);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::CycleAppSource& command) {
+    const auto identity = command.bundleID ? command.bundleID : state_.frontmostIdentity();
+    if (!identity) {
+        return std::unexpected(URLCommandError::ruleNotFound("frontmost"));
+    }
+    if (state_.config().appRule(*identity) == nullptr) {
+        return std::unexpected(URLCommandError::ruleNotFound(*identity));
+    }
+    if (!state_.cycleAppSource(*identity, command.direction)) {
+        return std::unexpected(URLCommandError::notSupported("no other input source to cycle to"));
+    }
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SetLaunchAtLogin& command) {
+    bool enabled = command.flag == FlagArg::on;
+    if (command.flag == FlagArg::toggle) {
+        enabled = !state_.loginItem().isEnabled();
+    }
+    // A failed registration is logged by the state; the caller still gets a success.
+    (void)state_.setLoginItemEnabled(enabled);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SetEnhancedMode& command) {
+    auto configuration = state_.config();
+    switch (command.flag) {
+        case FlagArg::on:
+            configuration.enhancedModeEnabled = true;
+            break;
+        case FlagArg::off:
+            configuration.enhancedModeEnabled = false;
+            break;
+        case FlagArg::toggle:
+            configuration.enhancedModeEnabled = !configuration.enhancedModeEnabled;
+            break;
+    }
+    state_.setConfig(configuration);
+    state_.commitConfiguration(ActivationReason::configChanged);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SetURLRule& command) {
+    const auto source = resolveSource(command.source);
+    if (!source) {
+        return std::unexpected(source.error());
+    }
+    const auto& rules = state_.config().urlRules;
+    const auto samePattern = [&](const URLRule& rule) {
+        return URLRuleList::samePattern(rule.hostPattern, command.host);
+    };
+    Uuid id;
+    if (command.id) {
+        id = *command.id;
+    } else if (auto holder = std::ranges::find_if(rules, samePattern); holder != rules.end()) {
+        id = holder->id;
+    } else {
+        id = Uuid::random();
+    }
+    // Taking the host of another rule would merge the two and drop one of them.
+    if (std::ranges::any_of(
+            rules, [&](const URLRule& rule) { return rule.id != id && samePattern(rule); })) {
+        return std::unexpected(URLCommandError::invalidParameter("host", command.host));
+    }
+    state_.upsertURLRule(URLRule{id, command.host, *source, command.action, command.matchType});
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::RemoveURLRule& command) {
+    const auto& selector = command.selector;
+    const auto& rules = state_.config().urlRules;
+    if (selector.kind == URLRuleSelector::Kind::id) {
+        if (std::ranges::find(rules, selector.id, &URLRule::id) == rules.end()) {
+            return std::unexpected(URLCommandError::ruleNotFound(selector.id.string()));
+        }
+        state_.removeURLRule(selector.id);
+        return noResult();
+    }
+    std::vector<Uuid> matching;
+    for (const auto& rule : rules) {
+        if (URLRuleList::samePattern(rule.hostPattern, selector.host)) {
+            matching.push_back(rule.id);
+        }
+    }
+    if (matching.empty()) {
+        return std::unexpected(URLCommandError::ruleNotFound(selector.host));
+    }
+    for (const auto& id : matching) {
+        state_.removeURLRule(id);
+    }
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::SetLanguage& command) {
+    state_.setLanguagePreference(command.language ? LanguagePreference::specific(*command.language)
+                                                  : LanguagePreference::system());
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::Lock&) {
+    setLockEnabled(true);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::Unlock&) {
+    setLockEnabled(false);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ToggleLock&) {
+    setLockEnabled(!state_.config().isEnabled);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::RemoveFrontmostAppRule&) {
+    const auto identity = state_.frontmostIdentity();
+    if (!identity || state_.config().appRule(*identity) == nullptr) {
+        return std::unexpected(URLCommandError::ruleNotFound("frontmost"));
+    }
+    state_.removeAppRule(*identity);
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ClearAppRules&) {
+    state_.removeAllAppRules();
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ClearURLRules&) {
+    state_.removeAllURLRules();
+    return noResult();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::Quit&) {
+    // Later, so that this URL's reply goes out before the program ends.
+    std::weak_ptr<int> alive = lifetime_;
+    state_.runtime().post(platform::Seconds(0), [this, alive] {
+        if (alive.expired()) {
+            return;
+        }
+        state_.setTerminationRequested(true);
+        if (requestQuit) {
+            requestQuit();
+        } else {
+            QCoreApplication::quit();
+        }
+    });
+    return noResult();
+}
+
+// --- Queries
+
+Outcome URLCommandHandler::run(const URLCommand::Status&) {
+    return result(statusPayload());
+}
+
+Outcome URLCommandHandler::run(const URLCommand::CurrentSource&) {
+    auto* engine = state_.engine();
+    if (auto current = engine ? engine->currentSourceID() : std::nullopt) {
+        return result(sourcePayload(*current));
+    }
+    return result({{"id", nullptr}, {"name", state_.currentSourceName()}});
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ListSources&) {
+    auto list = nlohmann::json::array();
+    for (const auto& source : state_.availableSources()) {
+        list.push_back({{"id", source.id.rawValue},
+                        {"name", source.localizedName},
+                        {"isCJKV", source.isCJKV},
+                        {"isEnabled", source.isEnabled},
+                        {"isSelectCapable", source.isSelectCapable}});
+    }
+    return result(std::move(list));
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ListAppRules&) {
+    auto list = nlohmann::json::array();
+    for (const auto& rule : state_.config().appRules) {
+        nlohmann::json entry{{"bundleID", rule.bundleID}, {"mode", raw(rule.mode)}};
+        if (rule.lockedSourceID) {
+            entry["source"] = sourcePayload(*rule.lockedSourceID);
+        }
+        list.push_back(std::move(entry));
+    }
+    return result(std::move(list));
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ListURLRules&) {
+    auto list = nlohmann::json::array();
+    for (const auto& rule : state_.config().urlRules) {
+        list.push_back({{"id", rule.id.string()},
+                        {"host", rule.hostPattern},
+                        {"action", raw(rule.action)},
+                        {"matchType", raw(rule.matchType)},
+                        {"source", sourcePayload(rule.lockedSourceID)}});
+    }
+    return result(std::move(list));
+}
+
+Outcome URLCommandHandler::run(const URLCommand::ListLog&) {
+    auto list = nlohmann::json::array();
+    const auto entries = state_.logStore().recentEntries(state_.runtime().now(), logEntryLimit,
+                                                         platform::Seconds(logMaximumAge));
+    for (const auto& entry : entries) {
+        list.push_back(logEntryPayload(entry));
+    }
+    return result(std::move(list));
+}
+
+Outcome URLCommandHandler::run(const URLCommand::GetConfig&) {
+    return configPayload();
+}
+
+Outcome URLCommandHandler::run(const URLCommand::Version&) {
+    return result(versionPayload());
+}
+
+Outcome URLCommandHandler::run(const URLCommand::Ping&) {
+    auto payload = versionPayload();
+    payload["ok"] = true;
+    payload["app"] = "Tesvano";
+    return result(std::move(payload));
+}
+
+// --- Result shapes
+
+nlohmann::json URLCommandHandler::sourcePayload(const InputSourceID& id) const {
+    nlohmann::json payload{{"id", id.rawValue}};
+    if (auto name = state_.sourceName(id)) {
+        payload["name"] = *name;
+    }
+    return payload;
+}
+
+nlohmann::json URLCommandHandler::statusPayload() {
+    const auto& configuration = state_.config();
+    auto payload = versionPayload();
+    payload["enabled"] = configuration.isEnabled;
+    payload["enhancedMode"] = configuration.enhancedModeEnabled;
+    payload["launchAtLogin"] = state_.loginItem().isEnabled();
+    payload["accessibilityGranted"] = state_.accessibilityGranted();
+    payload["activationCount"] = state_.activationCount();
+    payload["language"] = state_.effectiveLanguageCode();
+    if (auto* engine = state_.engine()) {
+        if (auto current = engine->currentSourceID()) {
+            payload["currentSource"] = sourcePayload(*current);
+        }
+    }
+    if (configuration.defaultSourceID) {
+        payload["defaultSource"] = sourcePayload(*configuration.defaultSourceID);
+        payload["defaultAction"] = raw(configuration.defaultAction);
+    }
+    if (auto frontmost = state_.frontmostIdentity()) {
+        payload["frontmostApp"] = *frontmost;
+    }
+    return payload;
+}
+
+nlohmann::json URLCommandHandler::versionPayload() {
+    return {{"version", BundleInfo::shortVersion()}, {"build", BundleInfo::buildVersion()}};
+}
+
+nlohmann::json URLCommandHandler::logEntryPayload(const ActivationLogEntry& entry) {
+    nlohmann::json payload{{"timestamp", iso8601(entry.timestamp)},
+                           {"inputSource", entry.inputSourceID},
+                           {"inputSourceName", entry.inputSourceName},
+                           {"reason", entry.reasonRaw},
+                           {"durationMs", entry.durationMs}};
+    if (entry.fromSourceName) {
+        payload["fromSourceName"] = *entry.fromSourceName;
+    }
+    if (auto app = entry.triggeringAppName ? entry.triggeringAppName : entry.triggeringBundleID) {
+        payload["app"] = *app;
+    }
+    if (entry.triggeringBundleID) {
+        payload["bundleID"] = *entry.triggeringBundleID;
+    }
+    if (entry.ruleSourceRaw) {
+        payload["ruleSource"] = *entry.ruleSourceRaw;
+    }
+    if (entry.matchedHost) {
+        payload["matchedHost"] = *entry.matchedHost;
+    }
+    return payload;
+}
+
+Outcome URLCommandHandler::configPayload() const {
+    // The stored form, read back as a plain object so that its keys reach the caller sorted.
+    try {
+        auto payload = nlohmann::json::parse(dumpCompact(toJSON(state_.config())));
+        if (payload.is_object()) {
+            return result(std::move(payload));
+        }
+    } catch (const nlohmann::json::exception&) {
+    }
+    return std::unexpected(URLCommandError::notSupported("configuration serialization"));
+}
+
+std::string URLCommandHandler::iso8601(platform::WallTime time) {
+    using namespace std::chrono;
+    // Years 1 to 9999 only; a corrupt stored time must not overflow the conversion.
+    double value = time.time_since_epoch().count();
+    constexpr double earliest = -62135596800.0;  // 0001-01-01T00:00:00Z
+    constexpr double latest = 253402300799.0;    // 9999-12-31T23:59:59Z
+    if (!(value >= earliest)) {
+        value = earliest;
+    } else if (value > latest) {
+        value = latest;
+    }
+    const auto secs = floor<seconds>(sys_time<duration<double>>(duration<double>(value)));
+    const auto day = floor<days>(secs);
+    const year_month_day date(day);
+    const hh_mm_ss clock(secs - day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+                  int(clock.minutes().count()), int(clock.seconds().count()));
+    return text;
+}
+
+// --- Replies
+
+void URLCommandHandler::replySuccess(const Result& result, const CallbackTargets& targets) {
+    if (!targets.success) {
+        return;
+    }
+    std::optional<std::string> text;
+    if (result) {
+        text = CallbackURLBuilder::resultText(*result);
+    }
+    openCallback(CallbackURLBuilder::successURL(*targets.success, text));
+}
+
+void URLCommandHandler::replyError(const URLCommandError& error, const CallbackTargets& targets) {
+    const std::string message = error.message();
+    log().error("URL command failed: %{public}s \u2014 %{public}s", error.code(), message);
+    if (!targets.error) {
+        return;
+    }
+    openCallback(CallbackURLBuilder::errorURL(*targets.error, error.code(), message));
+}
+
+void URLCommandHandler::openCallback(const std::string& url) {
+    if (CallbackURLPolicy::isAllowed(url, CallbackURLPolicy::ownURLSchemes())) {
+        opener_->open(url);
+        return;
+    }
+    log().error("Refused callback URL with disallowed scheme: %{public}s",
+                CallbackURLPolicy::scheme(url).value_or("(none)"));
+}
+
+}  // namespace tesvano

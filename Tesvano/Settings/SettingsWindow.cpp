@@ -1,0 +1,247 @@
+#include "Tesvano/Settings/SettingsWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Tesvano/App/AppDisplay.h"
+#include "Tesvano/App/AppState.h"
+#include "Tesvano/App/Symbols.h"
+#include "Tesvano/Settings/Components/EmptyPane.h"
+#include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/PermissionsSettingsPane.h"
+
+namespace tesvano {
+
+namespace {
+
+// Our own symbol for each tab, used where the icon theme has none.
+constexpr std::array<std::string_view, settingsTabs.size()> tabSymbols{
+    "gearshape",
+    "macwindow.on.rectangle",
+    "globe",
+    "command",
+    "hand.raised",
+    "arrow.down.circle",
+    "list.bullet.rectangle",
+    "arrow.up.arrow.down.square"};
+
+int indexOf(SettingsTab tab) {
+    return static_cast<int>(tab);
+}
+
+}  // namespace
+
+SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
+    PaneFactories panes;
+    panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
+        return new PermissionsSettingsPane(state);
+    };
+    return panes;
+}
+
+SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* parent)
+    : QWidget(parent, Qt::Window), state_(state), factories_(std::move(panes)) {
+    setObjectName(QStringLiteral("settings"));
+    setWindowRole(QStringLiteral("tesvano-settings"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowIcon(AppDisplay::ownAppIcon());
+    setMinimumSize(minimumWidth, minimumHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(12, 8, 12, 8);
+    bar->setSpacing(2);
+    bar->addStretch(1);
+    tabGroup_ = new QButtonGroup(this);
+    tabGroup_->setExclusive(true);
+    stack_ = new QStackedWidget(this);
+    for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
+        const auto& info = settingsTabs[i];
+        auto* button = new QToolButton(this);
+        button->setObjectName(QStringLiteral("tab.") + QString::number(i));
+        button->setCheckable(true);
+        button->setAutoRaise(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setIconSize(QSize(24, 24));
+        button->setMinimumWidth(64);
+        button->setIcon(QIcon::fromTheme(
+            QString::fromUtf8(info.iconName.data(), qsizetype(info.iconName.size())),
+            Symbols::icon(tabSymbols[i])));
+        button->setText(state_.text(info.title));
+        tabGroup_->addButton(button, static_cast<int>(i));
+        tabButtons_[i] = button;
+        bar->addWidget(button);
+
+        auto* scroller = new QScrollArea(stack_);
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scrollers_[i] = scroller;
+        stack_->addWidget(scroller);
+    }
+    bar->addStretch(1);
+    layout->addLayout(bar);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(divider);
+    auto* content = new QVBoxLayout;
+    content->setContentsMargins(20, 16, 20, 20);
+    content->addWidget(stack_);
+    layout->addLayout(content, 1);
+    sweep_ = new OverlayScrollerSweep(this);
+
+    buildPanes();
+    selectTab(state_.settingsTab());
+    refreshBadge();
+
+    connect(tabGroup_, &QButtonGroup::idClicked, this, [this](int index) {
+        if (index >= 0 && index < static_cast<int>(settingsTabs.size())) {
+            // Announces only a real change.
+            state_.setSettingsTab(settingsTabs[static_cast<std::size_t>(index)].tab);
+        }
+    });
+    connect(&state_, &AppState::settingsTabChanged, this,
+            [this] { selectTab(state_.settingsTab()); });
+    connect(&state_, &AppState::updateStateChanged, this, [this] { refreshBadge(); });
+    connect(&state_, &AppState::languagePreferenceChanged, this, [this] {
+        // Later: the change may come from a control inside a pane that is about to go.
+        if (!rebuildPending_) {
+            rebuildPending_ = true;
+            QTimer::singleShot(0, this, [this] {
+                rebuildPending_ = false;
+                buildPanes();
+                for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
+                    tabButtons_[i]->setText(state_.text(settingsTabs[i].title));
+                }
+                refreshTitle();
+            });
+        }
+    });
+
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, [this] {
+        if (onQuitKey) {
+            onQuitKey();
+        }
+    });
+
+    resize(QSize(idealWidth, std::max(minimumHeight, sizeHint().height())));
+}
+
+void SettingsWindow::buildPanes() {
+    for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
+        QWidget* content = nullptr;
+        if (factories_[i]) {
+            content = factories_[i](state_);
+        }
+        if (content == nullptr) {
+            content = new EmptyPane(state_);
+        }
+        QWidget* old = scrollers_[i]->takeWidget();
+        scrollers_[i]->setWidget(content);
+        if (old != nullptr) {
+            old->deleteLater();
+        }
+    }
+    sweep_->sweepNowAndLater();
+}
+
+QWidget* SettingsWindow::pane(SettingsTab tab) const {
+    return scrollers_[static_cast<std::size_t>(tab)]->widget();
+}
+
+QToolButton* SettingsWindow::tabButton(SettingsTab tab) const {
+    return tabButtons_[static_cast<std::size_t>(tab)];
+}
+
+SettingsTab SettingsWindow::currentTab() const {
+    return settingsTabs[static_cast<std::size_t>(stack_->currentIndex())].tab;
+}
+
+void SettingsWindow::selectTab(SettingsTab tab) {
+    stack_->setCurrentIndex(indexOf(tab));
+    tabButtons_[static_cast<std::size_t>(indexOf(tab))]->setChecked(true);
+    refreshTitle();
+    // The newly shown pane's scroll areas get overlay bars too.
+    sweep_->sweepNowAndLater();
+}
+
+void SettingsWindow::refreshTitle() {
+    const auto& info = settingsTabs[static_cast<std::size_t>(state_.settingsTab())];
+    setWindowTitle(state_.text(info.title));
+}
+
+bool SettingsWindow::showsUpdateBadge() const {
+    return updateBadge_ != nullptr && !updateBadge_->isHidden();
+}
+
+void SettingsWindow::refreshBadge() {
+    const bool pending = state_.updateController().pendingUpdateVersion().has_value();
+    if (updateBadge_ == nullptr) {
+        if (!pending) {
+            return;
+        }
+        // A red count in the corner of the Updates tab, as a badge is drawn.
+        updateBadge_ = new QLabel(QStringLiteral("1"), tabButton(SettingsTab::updates));
+        updateBadge_->setObjectName(QStringLiteral("updateBadge"));
+        updateBadge_->setAlignment(Qt::AlignCenter);
+        updateBadge_->setFixedSize(16, 16);
+        updateBadge_->setStyleSheet(
+            QStringLiteral("QLabel { background: #e0443e; color: white; border-radius: 8px;"
+                           " font-size: 10px; font-weight: 600; }"));
+        updateBadge_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        tabButton(SettingsTab::updates)->installEventFilter(this);
+        placeBadge();
+    }
+    updateBadge_->setVisible(pending);
+}
+
+void SettingsWindow::placeBadge() {
+    if (updateBadge_ != nullptr) {
+        updateBadge_->move(tabButton(SettingsTab::updates)->width() - updateBadge_->width() - 4, 2);
+    }
+}
+
+bool SettingsWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tabButton(SettingsTab::updates) && event->type() == QEvent::Resize) {
+        placeBadge();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsWindow::present() {
+    if (!isVisible()) {
+        // On screen, wherever the window was left.
+        if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            if (!area.intersects(frameGeometry())) {
+                move(area.center() - rect().center());
+            }
+        }
+    }
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void SettingsWindow::closeEvent(QCloseEvent* event) {
+    // Closing Settings ends any grant polling the grant button started.
+    state_.accessibilityWatcher().stop();
+    QWidget::closeEvent(event);
+}
+
+}  // namespace tesvano

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <functional>
+
+#include "Tesvano/Settings/SettingsTab.h"
+
+class QButtonGroup;
+class QLabel;
+class QScrollArea;
+class QStackedWidget;
+class QToolButton;
+
+namespace tesvano {
+
+class AppState;
+class OverlayScrollerSweep;
+
+// The Settings window: a row of tabs (symbol over title) above the selected pane, the selected
+// tab kept in AppState.settingsTab (so anything can switch the window to a pane), at least
+// 680 × 600, overlay scroll bars, and the Accessibility grant polling ended when the window
+// closes. Panes come from factories; a tab without one shows an empty pane. The panes are
+// built again in a new interface language.
+class SettingsWindow final : public QWidget {
+public:
+    using PaneFactory = std::function<QWidget*(AppState&)>;
+    using PaneFactories = std::array<PaneFactory, settingsTabs.size()>;
+
+    static constexpr int minimumWidth = 680;
+    static constexpr int idealWidth = 700;
+    static constexpr int minimumHeight = 600;
+
+    // The panes that exist so far: Permissions.
+    static PaneFactories defaultPanes();
+
+    SettingsWindow(AppState& state, PaneFactories panes = defaultPanes(),
+                   QWidget* parent = nullptr);
+
+    // Shows the window, brings it forward and gives it the focus.
+    void present();
+
+    QToolButton* tabButton(SettingsTab tab) const;
+    // The tab whose pane is shown.
+    SettingsTab currentTab() const;
+    // The pane the tab shows now.
+    QWidget* pane(SettingsTab tab) const;
+    // Whether the Updates tab shows its badge.
+    bool showsUpdateBadge() const;
+
+    // Called by the window's quit key (Ctrl+Q); the program routes it through its quit gate.
+    std::function<void()> onQuitKey;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildPanes();
+    void selectTab(SettingsTab tab);
+    void refreshTitle();
+    void refreshBadge();
+    void placeBadge();
+
+    AppState& state_;
+    PaneFactories factories_;
+    QButtonGroup* tabGroup_;
+    std::array<QToolButton*, settingsTabs.size()> tabButtons_{};
+    QStackedWidget* stack_;
+    std::array<QScrollArea*, settingsTabs.size()> scrollers_{};
+    QLabel* updateBadge_ = nullptr;
+    OverlayScrollerSweep* sweep_;
+    bool rebuildPending_ = false;
+};
+
+}  // namespace tesvano

@@ -1,0 +1,259 @@
+#include "Tesvano/Windows/AboutView.h"
+
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "Tesvano/App/AppDisplay.h"
+#include "Tesvano/App/AppState.h"
+#include "Tesvano/App/Symbols.h"
+#include "Tesvano/Settings/Components/LinkButton.h"
+#include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/SettingsStyle.h"
+
+namespace tesvano {
+
+namespace {
+
+constexpr int iconSide = 128;
+
+QLabel* label(const QString& text, const QFont& font, SettingsStyle::Level level, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    l->setAlignment(Qt::AlignHCenter);
+    if (level != SettingsStyle::Level::primary) {
+        SettingsStyle::setTextLevel(l, level);
+    }
+    return l;
+}
+
+// Each "%@" in turn takes the next value; a value that itself holds "%@" stays as it is.
+QString fillPlaceholders(const QString& pattern, std::initializer_list<QString> values) {
+    QString out;
+    qsizetype from = 0;
+    for (const QString& value : values) {
+        const qsizetype at = pattern.indexOf(QStringLiteral("%@"), from);
+        if (at < 0) {
+            break;
+        }
+        out += pattern.mid(from, at - from) + value;
+        from = at + 2;
+    }
+    return out + pattern.mid(from);
+}
+
+void defaultOpenURL(const QUrl& url) {
+    QDesktopServices::openUrl(url);
+}
+
+}  // namespace
+
+// --- Acknowledgements
+
+const std::vector<AcknowledgementsView::Library>& AcknowledgementsView::libraries() {
+    static const std::vector<Library> list{
+        {QStringLiteral("Qt"), QStringLiteral("LGPL-3.0"),
+         QUrl(QStringLiteral("https://www.qt.io"))},
+        {QStringLiteral("ICU"), QStringLiteral("Unicode License"),
+         QUrl(QStringLiteral("https://github.com/unicode-org/icu"))},
+        {QStringLiteral("SQLite"), QStringLiteral("Public Domain"),
+         QUrl(QStringLiteral("https://sqlite.org"))},
+        {QStringLiteral("JSON for Modern C++"), QStringLiteral("MIT License"),
+         QUrl(QStringLiteral("https://github.com/nlohmann/json"))},
+        {QStringLiteral("uriparser"), QStringLiteral("BSD 3-Clause License"),
+         QUrl(QStringLiteral("https://github.com/uriparser/uriparser"))},
+        {QStringLiteral("libxkbcommon"), QStringLiteral("MIT License"),
+         QUrl(QStringLiteral("https://github.com/xkbcommon/libxkbcommon"))},
+        {QStringLiteral("Xlib"), QStringLiteral("MIT License"),
+         QUrl(QStringLiteral("https://gitlab.freedesktop.org/xorg/lib/libx11"))},
+    };
+    return list;
+}
+
+AcknowledgementsView::AcknowledgementsView(const AppState& state,
+                                           std::function<void(const QUrl&)> openURL,
+                                           QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("acknowledgements"));
+    setWindowTitle(state.text("Acknowledgements"));
+    setWindowModality(Qt::WindowModal);
+    setFixedSize(360, 320);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(16, 16, 16, 16);
+    auto* title = new QLabel(state.text("Acknowledgements"), this);
+    title->setFont(SettingsStyle::headline(this));
+    header->addWidget(title, 1);
+    auto* done = new QPushButton(state.text("Done"), this);
+    done->setObjectName(QStringLiteral("done"));
+    done->setDefault(true);  // Return closes the sheet
+    connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    header->addWidget(done);
+    column->addLayout(header);
+
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    column->addWidget(divider);
+
+    auto* scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    auto* list = new QWidget(scroller);
+    auto* rows = new QVBoxLayout(list);
+    rows->setContentsMargins(8, 6, 8, 6);
+    rows->setSpacing(2);
+    for (const Library& library : libraries()) {
+        auto* row = new QPushButton(list);
+        row->setObjectName(QStringLiteral("library"));
+        row->setFlat(true);
+        row->setAutoDefault(false);
+        row->setCursor(Qt::PointingHandCursor);
+        row->setAccessibleName(library.name);
+        auto* inside = new QHBoxLayout(row);
+        inside->setContentsMargins(8, 6, 8, 6);
+        inside->setSpacing(12);
+        auto* names = new QVBoxLayout;
+        names->setSpacing(2);
+        auto* name = new QLabel(library.name, row);
+        name->setAttribute(Qt::WA_TransparentForMouseEvents);
+        names->addWidget(name);
+        auto* license = new QLabel(library.license, row);
+        license->setFont(SettingsStyle::caption2(row));
+        license->setAttribute(Qt::WA_TransparentForMouseEvents);
+        SettingsStyle::setTextLevel(license, SettingsStyle::Level::secondary);
+        names->addWidget(license);
+        inside->addLayout(names, 1);
+        auto* arrow = new QLabel(row);
+        arrow->setAttribute(Qt::WA_TransparentForMouseEvents);
+        arrow->setPixmap(Symbols::pixmap("arrow.up.right", 12,
+                                         SettingsStyle::color(row, SettingsStyle::Level::tertiary),
+                                         row->devicePixelRatioF()));
+        inside->addWidget(arrow, 0, Qt::AlignVCenter);
+        row->setMinimumHeight(inside->sizeHint().height());
+        const QUrl url = library.url;
+        connect(row, &QPushButton::clicked, this, [openURL, url] {
+            if (openURL) {
+                openURL(url);
+            }
+        });
+        rows->addWidget(row);
+    }
+    rows->addStretch(1);
+    scroller->setWidget(list);
+    column->addWidget(scroller, 1);
+    new OverlayScrollerSweep(this);
+}
+
+// --- About
+
+QUrl AboutView::repositoryURL() {
+    static const QUrl url(QStringLiteral("https://github.com/quorvel/tesvano"));
+    return url;
+}
+
+AboutView::AboutView(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("about"));
+    openURL = defaultOpenURL;
+    setFixedWidth(340);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 28, 0, 16);
+    column->setSpacing(0);
+
+    icon_ = new QLabel(this);
+    icon_->setFixedSize(iconSide, iconSide);
+    column->addWidget(icon_, 0, Qt::AlignHCenter);
+    column->addSpacing(14);
+
+    column->addWidget(label(QStringLiteral("Tesvano"), SettingsStyle::title(this),
+                            SettingsStyle::Level::primary, this));
+    column->addSpacing(2);
+
+    const QString versionLine = fillPlaceholders(
+        state.text("Version %@ (%@)"), {QString::fromStdString(BundleInfo::shortVersion()),
+                                        QString::fromStdString(BundleInfo::buildVersion())});
+    auto* versionLabel =
+        label(versionLine, SettingsStyle::callout(this), SettingsStyle::Level::secondary, this);
+    versionLabel->setObjectName(QStringLiteral("version"));
+    versionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(versionLabel);
+    column->addSpacing(12);
+
+    auto* description = label(state.text("Keep your keyboard input source locked."), QFont(),
+                              SettingsStyle::Level::secondary, this);
+    description->setFont(SettingsStyle::footnote(this));
+    description->setWordWrap(true);
+    description->setContentsMargins(28, 0, 28, 0);
+    column->addWidget(description);
+    column->addSpacing(14);
+
+    auto* links = new QHBoxLayout;
+    links->setSpacing(16);
+    links->addStretch(1);
+    auto* github = new LinkButton(QStringLiteral("GitHub"), this);
+    github->setObjectName(QStringLiteral("github"));
+    connect(github, &QPushButton::clicked, this, [this] {
+        if (openURL) {
+            openURL(repositoryURL());
+        }
+    });
+    links->addWidget(github);
+    auto* thanks = new LinkButton(state.text("Acknowledgements"), this);
+    thanks->setObjectName(QStringLiteral("acknowledgementsButton"));
+    connect(thanks, &QPushButton::clicked, this, [this] { showAcknowledgements(); });
+    links->addWidget(thanks);
+    links->addStretch(1);
+    column->addLayout(links);
+    column->addSpacing(16);
+
+    auto* copyright = label(QString::fromStdString(BundleInfo::copyright()),
+                            SettingsStyle::caption(this), SettingsStyle::Level::tertiary, this);
+    copyright->setWordWrap(true);
+    copyright->setContentsMargins(24, 0, 24, 0);
+    column->addWidget(copyright);
+
+    new OverlayScrollerSweep(this);
+    refreshIcon();
+    connect(&state_, &AppState::configChanged, this, [this] { refreshIcon(); });
+}
+
+void AboutView::refreshIcon() {
+    showsUnlocked_ = !state_.config().isEnabled;
+    const QIcon image = showsUnlocked_ ? QIcon(QStringLiteral(":/icons/AppIconUnlocked.svg"))
+                                       : AppDisplay::ownAppIcon();
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap(QSize(iconSide, iconSide) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        AppDisplay::drawRoundedIcon(painter, image, QRectF(0, 0, iconSide, iconSide), iconSide);
+    }
+    icon_->setPixmap(pixmap);
+}
+
+void AboutView::showAcknowledgements() {
+    if (sheet_ == nullptr) {
+        sheet_ = new AcknowledgementsView(state_, openURL, this);
+        // Made afresh each time, like the sheet state it stands for.
+        connect(sheet_, &QDialog::finished, this, [this] {
+            sheet_->deleteLater();
+            sheet_ = nullptr;
+        });
+    }
+    sheet_->open();
+}
+
+}  // namespace tesvano

@@ -1,5 +1,0 @@
-#include "Tesvano/Program.h"
-
-int main(int argc, char** argv) {
-    return tesvano::Program::main(argc, argv);
-}

@@ -1,0 +1,97 @@
+#include "TesvanoKit/Automation/URLCommandError.h"
+
+namespace tesvano {
+
+namespace {
+
+URLCommandError make(URLCommandError::Kind kind, std::string subject = {}, std::string value = {}) {
+    return URLCommandError{kind, std::move(subject), std::move(value)};
+}
+
+}  // namespace
+
+URLCommandError URLCommandError::unknownCommand(std::string name) {
+    return make(Kind::unknownCommand, std::move(name));
+}
+URLCommandError URLCommandError::missingParameter(std::string name) {
+    return make(Kind::missingParameter, std::move(name));
+}
+URLCommandError URLCommandError::invalidParameter(std::string name, std::string value) {
+    return make(Kind::invalidParameter, std::move(name), std::move(value));
+}
+URLCommandError URLCommandError::unknownSource(std::string text) {
+    return make(Kind::unknownSource, std::move(text));
+}
+URLCommandError URLCommandError::ruleNotFound(std::string text) {
+    return make(Kind::ruleNotFound, std::move(text));
+}
+URLCommandError URLCommandError::notSupported(std::string reason) {
+    return make(Kind::notSupported, std::move(reason));
+}
+URLCommandError URLCommandError::malformedURL() {
+    return make(Kind::malformedURL);
+}
+URLCommandError URLCommandError::notACommand() {
+    return make(Kind::notACommand);
+}
+URLCommandError URLCommandError::apiDisabled() {
+    return make(Kind::apiDisabled);
+}
+URLCommandError URLCommandError::noInputSources() {
+    return make(Kind::noInputSources);
+}
+
+std::string_view URLCommandError::code() const {
+    switch (kind) {
+        case Kind::unknownCommand:
+            return "unknown_command";
+        case Kind::missingParameter:
+            return "missing_parameter";
+        case Kind::invalidParameter:
+            return "invalid_parameter";
+        case Kind::unknownSource:
+            return "unknown_source";
+        case Kind::ruleNotFound:
+            return "rule_not_found";
+        case Kind::notSupported:
+            return "not_supported";
+        case Kind::malformedURL:
+            return "malformed_url";
+        case Kind::notACommand:
+            return "no_command";
+        case Kind::apiDisabled:
+            return "api_disabled";
+        case Kind::noInputSources:
+            return "no_input_sources";
+    }
+    return "malformed_url";
+}
+
+std::string URLCommandError::message() const {
+    switch (kind) {
+        case Kind::unknownCommand:
+            return "Unknown command \"" + subject + "\".";
+        case Kind::missingParameter:
+            return "Missing required parameter \"" + subject + "\".";
+        case Kind::invalidParameter:
+            return "Invalid value \"" + value + "\" for parameter \"" + subject + "\".";
+        case Kind::unknownSource:
+            return "No installed input source matches \"" + subject + "\".";
+        case Kind::ruleNotFound:
+            return "No rule matches \"" + subject + "\".";
+        case Kind::notSupported:
+            return "Operation not supported: " + subject + ".";
+        case Kind::malformedURL:
+            return "The URL could not be parsed.";
+        case Kind::notACommand:
+            return "No command was specified.";
+        case Kind::apiDisabled:
+            return "The URL scheme API is disabled. Enable it in Tesvano ▸ Settings ▸ General ▸ "
+                   "Automation.";
+        case Kind::noInputSources:
+            return "No selectable input sources are installed.";
+    }
+    return "The URL could not be parsed.";
+}
+
+}  // namespace tesvano

@@ -1,0 +1,441 @@
+#include "TesvanoKit/Automation/URLCommandParser.h"
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "TesvanoKit/Rules/TextFolding.h"
+#include "TesvanoKit/Rules/URLComponents.h"
+#include "TesvanoKit/Rules/URLMatcher.h"
+
+namespace tesvano::URLCommandParser {
+
+namespace {
+
+// Query items by lower-cased name; the last of equal names wins.
+using Parameters = std::map<std::string, std::string, std::less<>>;
+
+template <typename T>
+using Result = std::expected<T, URLCommandError>;
+
+std::unexpected<URLCommandError> fail(URLCommandError error) {
+    return std::unexpected(std::move(error));
+}
+
+using TextFolding::lowercased;
+using TextFolding::trimmed;
+
+Parameters parameters(const URLComponents& components) {
+    Parameters out;
+    for (auto& item : components.queryItems()) {
+        out.insert_or_assign(lowercased(item.name), std::move(item.value));
+    }
+    return out;
+}
+
+const std::string* item(const Parameters& parameters, std::string_view name) {
+    const auto found = parameters.find(name);
+    return found == parameters.end() ? nullptr : &found->second;
+}
+
+const std::string* nonEmptyItem(const Parameters& parameters, std::string_view name) {
+    const std::string* value = item(parameters, name);
+    return value != nullptr && !value->empty() ? value : nullptr;
+}
+
+// A callback value that is a URL reference, as it would be opened; none for the empty text or
+// anything that is no URL.
+std::optional<std::string> callbackURL(const std::string* value) {
+    if (value == nullptr || value->empty()) {
+        return std::nullopt;
+    }
+    auto components = URLComponents::split(*value);
+    if (!components) {
+        return std::nullopt;
+    }
+    return std::move(components->text);
+}
+
+CallbackTargets targets(const Parameters& parameters) {
+    CallbackTargets targets;
+    if (const std::string* source = item(parameters, "x-source")) {
+        targets.source = *source;
+    }
+    targets.success = callbackURL(item(parameters, "x-success"));
+    targets.error = callbackURL(item(parameters, "x-error"));
+    targets.cancel = callbackURL(item(parameters, "x-cancel"));
+    return targets;
+}
+
+Result<std::string> commandName(const URLComponents& components) {
+    if (components.host) {
+        std::string host = lowercased(percentDecoded(*components.host));
+        if (!host.empty() && host != "x-callback-url") {
+            return host;
+        }
+    }
+    const std::string path = components.decodedPath();
+    std::string_view rest = path;
+    while (!rest.empty()) {
+        const auto slash = rest.find('/');
+        const std::string_view piece = rest.substr(0, slash);
+        if (!piece.empty()) {
+            return lowercased(piece);
+        }
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    return fail(URLCommandError::notACommand());
+}
+
+bool isOneOf(std::string_view word, std::initializer_list<std::string_view> words) {
+    return std::ranges::find(words, word) != words.end();
+}
+
+// The first present, non-empty item of `keys`; the value is taken as sent.
+std::optional<SourceSelector> firstSelector(
+    const Parameters& parameters,
+    std::initializer_list<std::pair<std::string_view, SourceSelector::Kind>> keys) {
+    for (const auto& [key, kind] : keys) {
+        if (const std::string* value = nonEmptyItem(parameters, key)) {
+            return SourceSelector{kind, *value};
+        }
+    }
+    return std::nullopt;
+}
+
+// lock-to-source, switch-source, set-default-source.
+std::optional<SourceSelector> sourceSelector(const Parameters& parameters) {
+    using K = SourceSelector::Kind;
+    return firstSelector(
+        parameters,
+        {{"source", K::id}, {"id", K::id}, {"name", K::name}, {"source-name", K::name}});
+}
+
+// set-app-rule, set-url-rule: "id" names the rule there, not the source.
+std::optional<SourceSelector> ruleSourceSelector(const Parameters& parameters) {
+    using K = SourceSelector::Kind;
+    return firstSelector(parameters,
+                         {{"source", K::id}, {"source-name", K::name}, {"name", K::name}});
+}
+
+Result<CycleDirection> direction(const Parameters& parameters) {
+    const std::string* value = nonEmptyItem(parameters, "direction");
+    if (value == nullptr) {
+        return fail(URLCommandError::missingParameter("direction"));
+    }
+    std::string word = lowercased(*value);
+    if (isOneOf(word, {"next", "forward", "down"})) {
+        return CycleDirection::next;
+    }
+    if (isOneOf(word, {"previous", "prev", "back", "backward", "up"})) {
+        return CycleDirection::previous;
+    }
+    return fail(URLCommandError::invalidParameter("direction", std::move(word)));
+}
+
+Result<FlagArg> flag(const Parameters& parameters) {
+    const std::string* value = nonEmptyItem(parameters, "enabled");
+    if (value == nullptr) {
+        return fail(URLCommandError::missingParameter("enabled"));
+    }
+    std::string word = lowercased(*value);
+    if (isOneOf(word, {"true", "1", "on", "yes", "enable", "enabled"})) {
+        return FlagArg::on;
+    }
+    if (isOneOf(word, {"false", "0", "off", "no", "disable", "disabled"})) {
+        return FlagArg::off;
+    }
+    if (word == "toggle") {
+        return FlagArg::toggle;
+    }
+    return fail(URLCommandError::invalidParameter("enabled", std::move(word)));
+}
+
+enum class ReportedAction { asSent, lowercased };
+
+// "lock" when the item is absent; the empty text is refused like any other unknown word.
+Result<RuleAction> action(const Parameters& parameters, ReportedAction reported) {
+    const std::string* value = item(parameters, "action");
+    const std::string sent = value != nullptr ? *value : std::string("lock");
+    std::string word = lowercased(sent);
+    if (word == "lock") {
+        return RuleAction::lock;
+    }
+    if (isOneOf(word, {"switch", "switchonce", "switch-once"})) {
+        return RuleAction::switchOnce;
+    }
+    return fail(URLCommandError::invalidParameter(
+        "action", reported == ReportedAction::lowercased ? std::move(word) : sent));
+}
+
+Result<URLCommand> commandWithSource(const Parameters& parameters, bool switchOnly) {
+    auto source = sourceSelector(parameters);
+    if (!source) {
+        return fail(URLCommandError::missingParameter("id"));
+    }
+    if (switchOnly) {
+        return URLCommand{URLCommand::SwitchSource{std::move(*source)}};
+    }
+    return URLCommand{URLCommand::LockToSource{std::move(*source)}};
+}
+
+Result<URLCommand> parseSetDefaultSource(const Parameters& parameters) {
+    auto source = sourceSelector(parameters);
+    const auto chosen = action(parameters, ReportedAction::asSent);
+    if (!chosen) {
+        return fail(chosen.error());
+    }
+    return URLCommand{URLCommand::SetDefaultSource{std::move(source), *chosen}};
+}
+
+Result<URLCommand> parseCycleSource(const Parameters& parameters) {
+    const auto chosen = direction(parameters);
+    if (!chosen) {
+        return fail(chosen.error());
+    }
+    return URLCommand{URLCommand::CycleSource{*chosen}};
+}
+
+Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
+    const std::string* bundle = nonEmptyItem(parameters, "bundle");
+    if (bundle == nullptr) {
+        return fail(URLCommandError::missingParameter("bundle"));
+    }
+    const std::string* modeItem = item(parameters, "mode");
+    std::string word = lowercased(modeItem != nullptr ? *modeItem : std::string("lock"));
+    AppRuleMode mode = AppRuleMode::locked;
+    if (isOneOf(word, {"lock", "locked"})) {
+        mode = AppRuleMode::locked;
+    } else if (isOneOf(word, {"switch", "switched"})) {
+        mode = AppRuleMode::switched;
+    } else if (isOneOf(word, {"ignore", "ignored"})) {
+        mode = AppRuleMode::ignored;
+    } else if (isOneOf(word, {"default", "usedefault", "use-default"})) {
+        mode = AppRuleMode::useDefault;
+    } else {
+        return fail(URLCommandError::invalidParameter("mode", std::move(word)));
+    }
+    std::optional<SourceSelector> source;
+    if (requiresSource(mode)) {
+        source = ruleSourceSelector(parameters);
+        if (!source) {
+            return fail(URLCommandError::missingParameter("source"));
+        }
+    }
+    return URLCommand{URLCommand::SetAppRule{*bundle, mode, std::move(source)}};
+}
+
+Result<URLCommand> parseRemoveAppRule(const Parameters& parameters) {
+    const std::string* bundle = nonEmptyItem(parameters, "bundle");
+    if (bundle == nullptr) {
+        return fail(URLCommandError::missingParameter("bundle"));
+    }
+    return URLCommand{URLCommand::RemoveAppRule{*bundle}};
+}
+
+Result<URLCommand> parseCycleAppSource(const Parameters& parameters) {
+    const auto chosen = direction(parameters);
+    if (!chosen) {
+        return fail(chosen.error());
+    }
+    std::optional<std::string> bundle;
+    if (const std::string* value = nonEmptyItem(parameters, "bundle")) {
+        bundle = *value;
+    }
+    return URLCommand{URLCommand::CycleAppSource{std::move(bundle), *chosen}};
+}
+
+Result<URLCommand> parseFlagCommand(const Parameters& parameters, bool launchAtLogin) {
+    const auto chosen = flag(parameters);
+    if (!chosen) {
+        return fail(chosen.error());
+    }
+    if (launchAtLogin) {
+        return URLCommand{URLCommand::SetLaunchAtLogin{*chosen}};
+    }
+    return URLCommand{URLCommand::SetEnhancedMode{*chosen}};
+}
+
+std::optional<URLMatchType> matchType(std::string_view word) {
+    if (isOneOf(word, {"domain-suffix", "domainsuffix", "suffix"})) {
+        return URLMatchType::domainSuffix;
+    }
+    if (isOneOf(word, {"domain", "domain-exact", "exact"})) {
+        return URLMatchType::domain;
+    }
+    if (isOneOf(word, {"domain-keyword", "domainkeyword", "keyword"})) {
+        return URLMatchType::domainKeyword;
+    }
+    if (isOneOf(word, {"url-regex", "urlregex", "regex"})) {
+        return URLMatchType::urlRegex;
+    }
+    return std::nullopt;
+}
+
+Result<URLCommand> parseSetURLRule(const Parameters& parameters) {
+    std::string_view patternName = "host";
+    const std::string* pattern = nonEmptyItem(parameters, "host");
+    if (pattern == nullptr) {
+        pattern = nonEmptyItem(parameters, "pattern");
+        if (pattern == nullptr) {
+            return fail(URLCommandError::missingParameter("host"));
+        }
+        patternName = "pattern";
+    }
+    const std::string host = trimmed(*pattern);
+    if (host.empty()) {
+        return fail(URLCommandError::missingParameter(std::string(patternName)));
+    }
+
+    auto source = ruleSourceSelector(parameters);
+    if (!source) {
+        return fail(URLCommandError::missingParameter("source"));
+    }
+
+    const auto chosenAction = action(parameters, ReportedAction::lowercased);
+    if (!chosenAction) {
+        return fail(chosenAction.error());
+    }
+
+    const std::string* typeItem = item(parameters, "match-type");
+    if (typeItem == nullptr) {
+        typeItem = item(parameters, "matchtype");
+    }
+    std::string typeWord = lowercased(typeItem != nullptr ? *typeItem : "domain-suffix");
+    const auto type = matchType(typeWord);
+    if (!type) {
+        return fail(URLCommandError::invalidParameter("match-type", std::move(typeWord)));
+    }
+
+    if (*type == URLMatchType::urlRegex && !URLMatcher::isValidPattern(host)) {
+        return fail(URLCommandError::invalidParameter(std::string(patternName), host));
+    }
+
+    std::optional<Uuid> id;
+    if (const std::string* idItem = nonEmptyItem(parameters, "id")) {
+        id = Uuid::parse(*idItem);
+        if (!id) {
+            return fail(URLCommandError::invalidParameter("id", *idItem));
+        }
+    }
+
+    return URLCommand{URLCommand::SetURLRule{id, host, std::move(*source), *chosenAction, *type}};
+}
+
+Result<URLCommand> parseRemoveURLRule(const Parameters& parameters) {
+    if (const std::string* idItem = nonEmptyItem(parameters, "id")) {
+        const auto id = Uuid::parse(*idItem);
+        if (!id) {
+            return fail(URLCommandError::invalidParameter("id", *idItem));
+        }
+        return URLCommand{URLCommand::RemoveURLRule{URLRuleSelector::byID(*id)}};
+    }
+    if (const std::string* host = nonEmptyItem(parameters, "host")) {
+        return URLCommand{URLCommand::RemoveURLRule{URLRuleSelector::byHost(*host)}};
+    }
+    return fail(URLCommandError::missingParameter("id"));
+}
+
+Result<URLCommand> parseSetLanguage(const Parameters& parameters) {
+    const std::string* code = nonEmptyItem(parameters, "code");
+    if (code == nullptr) {
+        return fail(URLCommandError::missingParameter("code"));
+    }
+    if (isOneOf(lowercased(*code), {"system", "auto", "follow"})) {
+        return URLCommand{URLCommand::SetLanguage{std::nullopt}};
+    }
+    if (auto exact = enumFromRawValue<SupportedLanguage>(*code)) {
+        return URLCommand{URLCommand::SetLanguage{exact}};
+    }
+    if (auto lenient = Languages::match(*code)) {
+        return URLCommand{URLCommand::SetLanguage{lenient}};
+    }
+    return fail(URLCommandError::invalidParameter("code", *code));
+}
+
+template <typename C>
+Result<URLCommand> bare(const Parameters&) {
+    return URLCommand{C{}};
+}
+
+using Reader = Result<URLCommand> (*)(const Parameters&);
+
+// Every spelling, in the order names are compared.
+constexpr std::pair<std::string_view, Reader> commandTable[] = {
+    {"lock", bare<URLCommand::Lock>},
+    {"unlock", bare<URLCommand::Unlock>},
+    {"toggle-lock", bare<URLCommand::ToggleLock>},
+    {"toggle", bare<URLCommand::ToggleLock>},
+    {"lock-to-source", [](const Parameters& p) { return commandWithSource(p, false); }},
+    {"set-default-source", parseSetDefaultSource},
+    {"cycle-source", parseCycleSource},
+    {"switch-source", [](const Parameters& p) { return commandWithSource(p, true); }},
+    {"set-app-rule", parseSetAppRule},
+    {"remove-app-rule", parseRemoveAppRule},
+    {"cycle-app-source", parseCycleAppSource},
+    {"remove-frontmost-app-rule", bare<URLCommand::RemoveFrontmostAppRule>},
+    {"clear-app-rules", bare<URLCommand::ClearAppRules>},
+    {"set-launch-at-login", [](const Parameters& p) { return parseFlagCommand(p, true); }},
+    {"launch-at-login", [](const Parameters& p) { return parseFlagCommand(p, true); }},
+    {"set-enhanced-mode", [](const Parameters& p) { return parseFlagCommand(p, false); }},
+    {"set-url-rule", parseSetURLRule},
+    {"remove-url-rule", parseRemoveURLRule},
+    {"clear-url-rules", bare<URLCommand::ClearURLRules>},
+    {"set-language", parseSetLanguage},
+    {"quit", bare<URLCommand::Quit>},
+    {"status", bare<URLCommand::Status>},
+    {"current-source", bare<URLCommand::CurrentSource>},
+    {"list-sources", bare<URLCommand::ListSources>},
+    {"sources", bare<URLCommand::ListSources>},
+    {"list-app-rules", bare<URLCommand::ListAppRules>},
+    {"app-rules", bare<URLCommand::ListAppRules>},
+    {"list-url-rules", bare<URLCommand::ListURLRules>},
+    {"url-rules", bare<URLCommand::ListURLRules>},
+    {"list-log", bare<URLCommand::ListLog>},
+    {"log", bare<URLCommand::ListLog>},
+    {"recent-activations", bare<URLCommand::ListLog>},
+    {"get-config", bare<URLCommand::GetConfig>},
+    {"config", bare<URLCommand::GetConfig>},
+    {"version", bare<URLCommand::Version>},
+    {"ping", bare<URLCommand::Ping>},
+};
+
+}  // namespace
+
+std::expected<ParsedURLCommand, URLCommandError> parse(std::string_view url) {
+    const auto components = URLComponents::split(url);
+    if (!components) {
+        return fail(URLCommandError::malformedURL());
+    }
+    const Parameters items = parameters(*components);
+    auto name = commandName(*components);
+    if (!name) {
+        return fail(name.error());
+    }
+    for (const auto& [spelling, read] : commandTable) {
+        if (spelling == *name) {
+            auto command = read(items);
+            if (!command) {
+                return fail(command.error());
+            }
+            return ParsedURLCommand{std::move(*command), targets(items)};
+        }
+    }
+    return fail(URLCommandError::unknownCommand(std::move(*name)));
+}
+
+CallbackTargets callbackTargets(std::string_view url) {
+    const auto components = URLComponents::split(url);
+    if (!components) {
+        return {};
+    }
+    return targets(parameters(*components));
+}
+
+}  // namespace tesvano::URLCommandParser

@@ -1,0 +1,324 @@
+#include "TesvanoKit/Lock/LockController.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tesvano {
+
+LockController::LockController(InputSourceProviding& provider, platform::Runtime& runtime,
+                               bool enabled, bool reverts, SecureInputProbe isSecureInputEnabled)
+    : LockController(
+          provider, enabled, reverts, [&runtime] { return runtime.uptime().count(); },
+          [&runtime] { return runtime.now(); }, std::move(isSecureInputEnabled),
+          [&runtime](double delay, std::function<void()> action) {
+              runtime.post(platform::Seconds(delay), std::move(action));
+          }) {}
+
+LockController::LockController(InputSourceProviding& provider, bool enabled, bool reverts,
+                               UptimeFunction uptime, ClockFunction clock,
+                               SecureInputProbe isSecureInputEnabled, Scheduler scheduler)
+    : revertsInSecureInput(reverts),
+      provider_(provider),
+      uptime_(std::move(uptime)),
+      clock_(std::move(clock)),
+      isEnabled_(enabled),
+      isSecureInputEnabled_(isSecureInputEnabled ? std::move(isSecureInputEnabled)
+                                                 : SecureInputProbe([] { return false; })),
+      scheduler_(std::move(scheduler)) {}
+
+void LockController::later(double delay, std::function<void(LockController&)> action) {
+    std::weak_ptr<int> alive = lifetime_;
+    scheduler_(delay, [this, alive, action = std::move(action)] {
+        if (alive.expired()) {
+            return;
+        }
+        action(*this);
+    });
+}
+
+bool LockController::secureInputBlocks() const {
+    return !revertsInSecureInput && isSecureInputEnabled_();
+}
+
+std::string LockController::displayName(const InputSourceID& id) {
+    if (auto source = provider_.source(id)) {
+        return source->localizedName;
+    }
+    return id.rawValue;
+}
+
+std::optional<std::string> LockController::fromName(const std::optional<InputSourceID>& current) {
+    if (!current) {
+        return std::nullopt;
+    }
+    return displayName(*current);
+}
+
+void LockController::clearConflictState() {
+    conflictRevertTimes_.clear();
+    conflictBackoffUntil_ = 0;
+    consecutiveConflictPauses_ = 0;
+    ++conflictExpiryGeneration_;
+}
+
+void LockController::reconcile(ActivationReason reason) {
+    if (!isEnabled_ || !target_) {
+        return;
+    }
+    if (secureInputBlocks()) {
+        if (secureWatchPending_) {
+            return;
+        }
+        secureWatchPending_ = true;
+        later(secureInputRecheckDelay, [](LockController& self) {
+            self.secureWatchPending_ = false;
+            self.reconcile(ActivationReason::revertedSwitch);
+        });
+        return;
+    }
+    if (conflictBackoffUntil_ > uptime_()) {
+        return;
+    }
+    const auto current = provider_.currentSourceID();
+    if (!current) {
+        return;
+    }
+    if (*current == *target_) {
+        reconcileRetries_ = 0;
+        return;
+    }
+    if (settleUntil_ > uptime_()) {
+        return;
+    }
+    if (reason == ActivationReason::revertedSwitch && detectConflict()) {
+        pauseForConflict();
+        return;
+    }
+    ++oneShotGeneration_;
+    const InputSourceID target = *target_;
+    performSwitch(target, reason, current);
+}
+
+bool LockController::performSwitch(const InputSourceID& target, ActivationReason reason,
+                                   const std::optional<InputSourceID>& current) {
+    const double start = uptime_();
+    const auto from = fromName(current);
+    const bool ok = provider_.select(target);
+    settleUntil_ = uptime_() + settleWindow;
+    scheduleRecheck();
+    if (ok) {
+        ++activationCount_;
+        const std::string name = displayName(target);
+        const double end = uptime_();
+        if (onActivation) {
+            onActivation(ActivationEvent{clock_(), target, name, reason,
+                                         std::max(0.0, (end - start) * 1000.0), from,
+                                         targetBundleID_, targetRuleSource_, targetMatchedHost_});
+        }
+    }
+    return ok;
+}
+
+void LockController::scheduleRecheck() {
+    if (!target_ || pendingRecheck_) {
+        return;
+    }
+    if (reconcileRetries_ >= maxReconcileRetries) {
+        return;
+    }
+    ++reconcileRetries_;
+    pendingRecheck_ = true;
+    later(verificationDelay, [](LockController& self) { self.runRecheck(); });
+}
+
+void LockController::runRecheck() {
+    pendingRecheck_ = false;
+    // A recheck scheduled for an earlier switch can land inside the settle window of a later
+    // one, where reconcile would return without verifying. Wait for the end of that window
+    // instead, so every switch is verified; this costs no retry.
+    const double remaining = settleUntil_ - uptime_();
+    if (target_ && remaining > 0) {
+        pendingRecheck_ = true;
+        later(remaining + (verificationDelay - settleWindow),
+              [](LockController& self) { self.runRecheck(); });
+        return;
+    }
+    reconcile(ActivationReason::revertedSwitch);
+}
+
+bool LockController::detectConflict() {
+    const double now = uptime_();
+    std::erase_if(conflictRevertTimes_, [now](double t) { return now - t > conflictWindow; });
+    if (static_cast<int>(conflictRevertTimes_.size()) >= conflictThreshold) {
+        return true;
+    }
+    conflictRevertTimes_.push_back(now);
+    return false;
+}
+
+void LockController::pauseForConflict() {
+    if (!target_) {
+        return;
+    }
+    if (uptime_() - conflictBackoffUntil_ > conflictWindow) {
+        consecutiveConflictPauses_ = 0;
+    }
+    const double backoff =
+        std::min(conflictBackoffCap,
+                 conflictBackoffBase * std::pow(2.0, std::min(consecutiveConflictPauses_, 16)));
+    ++consecutiveConflictPauses_;
+    conflictBackoffUntil_ = uptime_() + backoff;
+    conflictRevertTimes_.clear();
+    ++conflictExpiryGeneration_;
+    scheduleExpiryCheck(backoff + expiryMargin);
+    if (onActivation) {
+        const InputSourceID target = *target_;
+        onActivation(ActivationEvent{clock_(), target, displayName(target),
+                                     ActivationReason::conflictPaused, 0.0, std::nullopt,
+                                     targetBundleID_, targetRuleSource_, targetMatchedHost_});
+    }
+}
+
+void LockController::scheduleExpiryCheck(double delay) {
+    const int generation = conflictExpiryGeneration_;
+    later(delay, [generation](LockController& self) { self.expiryCheck(generation); });
+}
+
+void LockController::expiryCheck(int generation) {
+    if (generation != conflictExpiryGeneration_) {
+        return;
+    }
+    const double remaining = conflictBackoffUntil_ - uptime_();
+    if (remaining <= 0) {
+        reconcile(ActivationReason::revertedSwitch);
+        return;
+    }
+    ++conflictExpiryGeneration_;
+    scheduleExpiryCheck(remaining + expiryMargin);
+}
+
+void LockController::setEnabled(bool enabled, ActivationReason reason) {
+    isEnabled_ = enabled;
+    if (!enabled) {
+        ++oneShotGeneration_;
+    }
+    clearConflictState();
+    if (enabled) {
+        reconcile(reason);
+    }
+}
+
+void LockController::setTarget(const std::optional<InputSourceID>& target, ActivationReason reason,
+                               const std::optional<std::string>& bundleID,
+                               std::optional<RuleSource> ruleSource,
+                               const std::optional<std::string>& matchedHost) {
+    if (target) {
+        ++oneShotGeneration_;
+    }
+    const bool changed = target_ != target;
+    if (changed || bundleID != targetBundleID_) {
+        clearConflictState();
+    }
+    target_ = target;
+    targetBundleID_ = bundleID;
+    targetRuleSource_ = ruleSource;
+    targetMatchedHost_ = matchedHost;
+    if (changed) {
+        settleUntil_ = 0;
+        reconcileRetries_ = 0;
+    }
+    reconcile(reason);
+}
+
+void LockController::releaseTarget() {
+    const bool hadTarget = target_.has_value();
+    if (hadTarget || targetBundleID_) {
+        clearConflictState();
+    }
+    target_.reset();
+    targetBundleID_.reset();
+    targetRuleSource_.reset();
+    targetMatchedHost_.reset();
+    if (hadTarget) {
+        settleUntil_ = 0;
+        reconcileRetries_ = 0;
+    }
+}
+
+void LockController::switchOnce(const InputSourceID& source, ActivationReason reason,
+                                const std::optional<std::string>& bundleID, RuleSource ruleSource,
+                                const std::optional<std::string>& matchedHost) {
+    const int generation = ++oneShotGeneration_;
+    oneShotIsRuleBound_ = true;
+    target_.reset();
+    targetBundleID_ = bundleID;
+    targetRuleSource_ = ruleSource;
+    targetMatchedHost_ = matchedHost;
+    settleUntil_ = 0;
+    if (secureInputBlocks()) {
+        return;
+    }
+    const auto current = provider_.currentSourceID();
+    if (!current || *current == source) {
+        return;
+    }
+    const bool ok = performSwitch(source, reason, current);
+    if (ok && oneShotGeneration_ == generation) {
+        scheduleOneShotCheck(source, current, true, generation);
+    }
+}
+
+void LockController::cancelRuleBoundOneShot() {
+    if (oneShotIsRuleBound_) {
+        ++oneShotGeneration_;
+    }
+}
+
+void LockController::sourceDidChange() {
+    ++oneShotGeneration_;
+    reconcile(ActivationReason::revertedSwitch);
+}
+
+void LockController::selectManually(const InputSourceID& source) {
+    const int generation = ++oneShotGeneration_;
+    oneShotIsRuleBound_ = false;
+    const auto current = provider_.currentSourceID();
+    if (!current || *current == source) {
+        return;
+    }
+    const double start = uptime_();
+    const auto from = fromName(current);
+    if (!provider_.select(source)) {
+        return;
+    }
+    settleUntil_ = 0;
+    ++activationCount_;
+    if (onActivation) {
+        onActivation(ActivationEvent{clock_(), source, displayName(source),
+                                     ActivationReason::apiCommand,
+                                     std::max(0.0, (uptime_() - start) * 1000.0), from,
+                                     std::nullopt, std::nullopt, std::nullopt});
+    }
+    if (oneShotGeneration_ == generation) {
+        scheduleOneShotCheck(source, current, false, generation);
+    }
+}
+
+void LockController::scheduleOneShotCheck(InputSourceID target,
+                                          std::optional<InputSourceID> previous, bool ruleBound,
+                                          int generation) {
+    later(verificationDelay, [target = std::move(target), previous = std::move(previous), ruleBound,
+                              generation](LockController& self) {
+        if (self.oneShotGeneration_ != generation) {
+            return;
+        }
+        if (ruleBound && self.secureInputBlocks()) {
+            return;
+        }
+        if (self.provider_.currentSourceID() == previous) {
+            self.provider_.select(target);  // once more, quietly
+        }
+    });
+}
+
+}  // namespace tesvano

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/Runtime/Runtime.h"
+#include "TesvanoKit/History/ActivationEvent.h"
+#include "TesvanoKit/Sources/InputSourceProviding.h"
+
+namespace tesvano {
+
+// Keeps the selected input source on a target: selects it, lets it settle, verifies and
+// retries, backs off from a party that keeps switching away, and leaves secure input alone.
+// Main thread only. Delayed work is never cancelled: each action checks that the controller
+// still exists and that its generation is current.
+class LockController {
+public:
+    using UptimeFunction = std::function<double()>;
+    using ClockFunction = std::function<platform::WallTime()>;
+    using SecureInputProbe = std::function<bool()>;
+    using Scheduler = std::function<void(double delay, std::function<void()> action)>;
+
+    static constexpr double settleWindow = 0.3;
+    static constexpr int maxReconcileRetries = 3;
+    static constexpr double secureInputRecheckDelay = 0.5;
+    static constexpr double conflictWindow = 5.0;
+    static constexpr int conflictThreshold = 4;
+    static constexpr double conflictBackoffBase = 10.0;
+    static constexpr double conflictBackoffCap = 120.0;
+    static constexpr double verificationDelay = 0.32;
+    static constexpr double expiryMargin = 0.02;
+
+    // Clocks and scheduler come from the runtime; the secure-input probe defaults to "off".
+    LockController(InputSourceProviding& provider, platform::Runtime& runtime,
+                   bool isEnabled = false, bool revertsInSecureInput = false,
+                   SecureInputProbe isSecureInputEnabled = {});
+    LockController(InputSourceProviding& provider, bool isEnabled, bool revertsInSecureInput,
+                   UptimeFunction uptime, ClockFunction clock,
+                   SecureInputProbe isSecureInputEnabled, Scheduler scheduler);
+
+    LockController(const LockController&) = delete;
+    LockController& operator=(const LockController&) = delete;
+
+    void reconcile(ActivationReason reason);
+    void setEnabled(bool enabled, ActivationReason reason);
+    void setTarget(const std::optional<InputSourceID>& target, ActivationReason reason,
+                   const std::optional<std::string>& bundleID = std::nullopt,
+                   std::optional<RuleSource> ruleSource = std::nullopt,
+                   const std::optional<std::string>& matchedHost = std::nullopt);
+    void releaseTarget();
+    void switchOnce(const InputSourceID& source, ActivationReason reason,
+                    const std::optional<std::string>& bundleID, RuleSource ruleSource,
+                    const std::optional<std::string>& matchedHost);
+    void cancelRuleBoundOneShot();
+    void sourceDidChange();
+    void selectManually(const InputSourceID& source);
+
+    bool revertsInSecureInput = false;
+    std::function<void(const ActivationEvent&)> onActivation;
+
+    int activationCount() const { return activationCount_; }
+    const std::optional<InputSourceID>& target() const { return target_; }
+    bool isEnabled() const { return isEnabled_; }
+
+private:
+    bool performSwitch(const InputSourceID& target, ActivationReason reason,
+                       const std::optional<InputSourceID>& current);
+    void scheduleRecheck();
+    void runRecheck();
+    bool detectConflict();
+    void pauseForConflict();
+    void scheduleExpiryCheck(double delay);
+    void expiryCheck(int generation);
+    void scheduleOneShotCheck(InputSourceID target, std::optional<InputSourceID> previous,
+                              bool ruleBound, int generation);
+    void clearConflictState();
+    std::string displayName(const InputSourceID& id);
+    std::optional<std::string> fromName(const std::optional<InputSourceID>& current);
+    bool secureInputBlocks() const;
+    // Runs `action` after `delay` only while this controller still exists.
+    void later(double delay, std::function<void(LockController&)> action);
+
+    InputSourceProviding& provider_;
+    UptimeFunction uptime_;
+    ClockFunction clock_;
+    std::optional<InputSourceID> target_;
+    bool isEnabled_ = false;
+    int activationCount_ = 0;
+    double settleUntil_ = 0;
+    SecureInputProbe isSecureInputEnabled_;
+    Scheduler scheduler_;
+    int reconcileRetries_ = 0;
+    bool pendingRecheck_ = false;
+    bool secureWatchPending_ = false;
+    std::vector<double> conflictRevertTimes_;
+    double conflictBackoffUntil_ = 0;
+    int consecutiveConflictPauses_ = 0;
+    int conflictExpiryGeneration_ = 0;
+    int oneShotGeneration_ = 0;
+    bool oneShotIsRuleBound_ = false;
+    std::optional<std::string> targetBundleID_;
+    std::optional<RuleSource> targetRuleSource_;
+    std::optional<std::string> targetMatchedHost_;
+    // Scheduled actions hold this weakly; it dies with the controller.
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+};
+
+}  // namespace tesvano

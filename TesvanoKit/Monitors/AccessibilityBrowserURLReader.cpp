@@ -1,0 +1,74 @@
+#include "TesvanoKit/Monitors/AccessibilityBrowserURLReader.h"
+
+#include <ranges>
+#include <vector>
+
+#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+
+namespace tesvano {
+
+namespace ax = platform::ax;
+
+AccessibilityBrowserURLReader::AccessibilityBrowserURLReader(platform::Workspace& workspace,
+                                                             platform::Accessibility& accessibility,
+                                                             int visitBudget)
+    : workspace_(workspace), accessibility_(accessibility), visitBudget_(visitBudget) {}
+
+std::optional<std::string> AccessibilityBrowserURLReader::readURL(
+    const std::optional<std::string>& bundleID) {
+    if (!bundleID || !BrowserBundleIDs::isBrowser(*bundleID) ||
+        !accessibility_.isProcessTrusted()) {
+        return std::nullopt;
+    }
+    auto frontmost = workspace_.frontmostApplication();
+    if (!frontmost || frontmost->bundleIdentifier != bundleID) {
+        return std::nullopt;
+    }
+    const auto application = accessibility_.applicationElement(frontmost->processIdentifier);
+    if (BrowserBundleIDs::isChromium(*bundleID)) {
+        (void)accessibility_.setAttributeValue(application, ax::manualAccessibility, true);
+    } else if (BrowserBundleIDs::isGecko(*bundleID)) {
+        (void)accessibility_.setAttributeValue(application, ax::enhancedUserInterface, true);
+    }
+    auto window = accessibility_.elementAttribute(application, ax::focusedWindow);
+    if (!window) {
+        return std::nullopt;
+    }
+    return search(*window);
+}
+
+std::optional<std::string> AccessibilityBrowserURLReader::search(
+    const platform::AXElement& window) {
+    // Depth-first, pre-order, with one budget for the whole walk. An explicit stack keeps a
+    // deep tree from exhausting the call stack.
+    int budget = visitBudget_;
+    std::vector<platform::AXElement> pending{window};
+    while (!pending.empty()) {
+        if (budget <= 0) {
+            return std::nullopt;
+        }
+        --budget;
+        const auto element = std::move(pending.back());
+        pending.pop_back();
+        if (auto value = accessibility_.copyAttributeValue(element, ax::url)) {
+            if (const auto* url = std::get_if<platform::AXURL>(&*value)) {
+                return url->absoluteString;
+            }
+            if (const auto* text = std::get_if<std::string>(&*value); text && !text->empty()) {
+                return *text;
+            }
+        }
+        auto children = accessibility_.copyAttributeValue(element, ax::children);
+        if (!children) {
+            continue;
+        }
+        if (auto* list = std::get_if<std::vector<platform::AXElement>>(&*children)) {
+            for (auto& child : std::views::reverse(*list)) {
+                pending.push_back(std::move(child));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace tesvano

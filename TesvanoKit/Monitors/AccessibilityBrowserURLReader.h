@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Platform/Accessibility/Accessibility.h"
+#include "Platform/Workspace/Workspace.h"
+#include "TesvanoKit/Monitors/BrowserURLProviding.h"
+
+namespace tesvano {
+
+// Reads the frontmost browser's page URL from its focused window: the first "AXURL" of the
+// window's element tree in pre-order, visiting at most `visitBudget` elements per read.
+class AccessibilityBrowserURLReader final : public BrowserURLProviding {
+public:
+    static constexpr int defaultVisitBudget = 4000;
+
+    AccessibilityBrowserURLReader(platform::Workspace& workspace,
+                                  platform::Accessibility& accessibility,
+                                  int visitBudget = defaultVisitBudget);
+
+    std::optional<std::string> readURL(const std::optional<std::string>& bundleID) override;
+
+    int visitBudget() const { return visitBudget_; }
+
+private:
+    std::optional<std::string> search(const platform::AXElement& window);
+
+    platform::Workspace& workspace_;
+    platform::Accessibility& accessibility_;
+    int visitBudget_;
+};
+
+}  // namespace tesvano

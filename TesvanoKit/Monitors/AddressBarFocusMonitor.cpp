@@ -1,0 +1,168 @@
+#include "TesvanoKit/Monitors/AddressBarFocusMonitor.h"
+
+#include "TesvanoKit/Monitors/AddressBarHeuristic.h"
+#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+
+namespace tesvano {
+
+namespace ax = platform::ax;
+
+AddressBarFocusMonitor::AddressBarFocusMonitor(platform::Workspace& workspace,
+                                               platform::Accessibility& accessibility,
+                                               int ancestorDepth)
+    : workspace_(workspace),
+      accessibility_(accessibility),
+      systemWide_(accessibility.systemWideElement()),
+      ancestorDepth_(ancestorDepth) {
+    (void)accessibility_.setMessagingTimeout(systemWide_, messagingTimeout);
+}
+
+AddressBarFocusMonitor::~AddressBarFocusMonitor() {
+    stop();
+}
+
+void AddressBarFocusMonitor::start(Handler handler) {
+    if (onChange_) {
+        return;
+    }
+    onChange_ = std::move(handler);
+}
+
+void AddressBarFocusMonitor::observe(const std::optional<std::string>& bundleID) {
+    if (!onChange_) {
+        return;
+    }
+    if (bundleID == observedBundleID_ && observer_) {
+        return;
+    }
+    detach();
+    observedBundleID_ = bundleID;
+    if (bundleID) {
+        auto instances = workspace_.runningApplications(*bundleID);
+        if (!instances.empty()) {
+            attach(instances.front().processIdentifier);
+            // The engine forgets the address-bar state whenever it re-targets us, so the
+            // state reported for the previous browser no longer holds: start from false, or a
+            // new browser whose address bar already has the focus would report nothing.
+            current_ = false;
+            reportIfChanged(evaluate());
+            return;
+        }
+    }
+    if (current_) {
+        current_ = false;
+        if (auto handler = onChange_) {
+            handler(false);
+        }
+    }
+}
+
+void AddressBarFocusMonitor::refresh() {
+    if (!onChange_) {
+        return;
+    }
+    if (accessibility_.isProcessTrusted()) {
+        if (observedBundleID_ && !observer_) {
+            auto instances = workspace_.runningApplications(*observedBundleID_);
+            if (!instances.empty()) {
+                attach(instances.front().processIdentifier);
+            }
+        }
+        reportIfChanged(evaluate());
+        return;
+    }
+    detach();
+    reportIfChanged(false);
+}
+
+void AddressBarFocusMonitor::stop() {
+    detach();
+    onChange_ = nullptr;
+    observedBundleID_.reset();
+    current_ = false;
+}
+
+void AddressBarFocusMonitor::attach(std::int32_t pid) {
+    if (observer_ || !accessibility_.isProcessTrusted()) {
+        return;
+    }
+    const auto application = accessibility_.applicationElement(pid);
+    // Chromium and Gecko browsers build their accessibility tree only when asked to.
+    if (BrowserBundleIDs::isChromium(observedBundleID_)) {
+        (void)accessibility_.setAttributeValue(application, ax::manualAccessibility, true);
+    } else if (BrowserBundleIDs::isGecko(observedBundleID_)) {
+        (void)accessibility_.setAttributeValue(application, ax::enhancedUserInterface, true);
+    }
+    std::weak_ptr<int> alive = lifetime_;
+    auto observer = accessibility_.createObserver(
+        pid, [this, alive](const platform::AXElement&, const std::string&) {
+            if (!alive.expired()) {
+                reportIfChanged(evaluate());
+            }
+        });
+    if (!observer) {
+        return;
+    }
+    if (!(*observer)->addNotification(application, ax::focusedUIElementChangedNotification)) {
+        return;
+    }
+    observer_ = std::move(*observer);
+    observedPID_ = pid;
+}
+
+void AddressBarFocusMonitor::detach() {
+    observer_.reset();
+    observedPID_.reset();
+}
+
+void AddressBarFocusMonitor::reportIfChanged(bool focused) {
+    if (focused == current_) {
+        return;
+    }
+    current_ = focused;
+    if (auto handler = onChange_) {
+        handler(focused);
+    }
+}
+
+std::vector<std::string> AddressBarFocusMonitor::ancestorRoles(
+    platform::Accessibility& accessibility, const platform::AXElement& element, int depth) {
+    std::vector<std::string> roles;
+    if (depth <= 0) {
+        return roles;
+    }
+    auto ancestor = accessibility.elementAttribute(element, ax::parent);
+    for (int examined = 0; ancestor && examined < depth; ++examined) {
+        if (auto role = accessibility.stringAttribute(*ancestor, ax::role)) {
+            roles.push_back(std::move(*role));
+        }
+        if (examined + 1 < depth) {
+            ancestor = accessibility.elementAttribute(*ancestor, ax::parent);
+        }
+    }
+    return roles;
+}
+
+bool AddressBarFocusMonitor::evaluate() {
+    auto focused = accessibility_.elementAttribute(systemWide_, ax::focusedUIElement);
+    if (!focused) {
+        return false;
+    }
+    auto pid = accessibility_.processIdentifier(*focused);
+    if (!pid || !observedPID_ || *pid != *observedPID_) {
+        return false;
+    }
+    auto identifier = accessibility_.stringAttribute(*focused, ax::identifier);
+    auto domIdentifier = accessibility_.stringAttribute(*focused, ax::domIdentifier);
+    std::vector<std::string> classList;
+    if (auto value = accessibility_.copyAttributeValue(*focused, ax::domClassList)) {
+        if (auto* list = std::get_if<std::vector<std::string>>(&*value)) {
+            classList = std::move(*list);
+        }
+    }
+    return AddressBarHeuristic::isAddressBar(
+        identifier, domIdentifier, classList,
+        ancestorRoles(accessibility_, *focused, ancestorDepth_));
+}
+
+}  // namespace tesvano

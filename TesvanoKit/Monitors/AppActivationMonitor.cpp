@@ -1,0 +1,79 @@
+#include "TesvanoKit/Monitors/AppActivationMonitor.h"
+
+#include "TesvanoKit/Monitors/ProcessIdentity.h"
+
+namespace tesvano {
+
+AppActivationMonitor::AppActivationMonitor(platform::Workspace& workspace,
+                                           platform::Runtime& runtime, platform::Seconds debounce)
+    : workspace_(workspace), runtime_(runtime), debounce_(debounce) {}
+
+AppActivationMonitor::~AppActivationMonitor() {
+    stop();
+}
+
+std::optional<std::string> AppActivationMonitor::frontmostBundleID() {
+    auto app = workspace_.frontmostApplication();
+    if (!app) {
+        return std::nullopt;
+    }
+    return ProcessIdentity::identifier({app->bundleIdentifier, app->executablePath});
+}
+
+void AppActivationMonitor::start(Handler handler) {
+    if (running_) {
+        return;
+    }
+    running_ = true;
+    ++generation_;
+    buffered_ = 0;
+    handler_ = std::move(handler);
+    subscription_ = workspace_.addObserver(
+        platform::WorkspaceNotification::didActivateApplication,
+        [this](const platform::RunningApplication&) { notificationArrived(); });
+}
+
+void AppActivationMonitor::stop() {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    ++generation_;
+    subscription_.cancel();
+    sleep_.cancel();
+    buffered_ = 0;
+    handler_ = nullptr;
+}
+
+void AppActivationMonitor::notificationArrived() {
+    if (sleep_.active()) {
+        ++buffered_;
+        return;
+    }
+    wait();
+}
+
+void AppActivationMonitor::wait() {
+    const int generation = generation_;
+    sleep_ = runtime_.after(debounce_, [this, generation] { waited(generation); });
+}
+
+void AppActivationMonitor::waited(int generation) {
+    sleep_.detach();
+    if (!running_ || generation != generation_) {
+        return;
+    }
+    // The application frontmost now, not the one the notification named.
+    auto identity = frontmostBundleID();
+    auto handler = handler_;
+    if (handler) {
+        handler(identity);
+    }
+    // The handler may have stopped (or restarted) the monitor.
+    if (running_ && generation == generation_ && buffered_ > 0 && !sleep_.active()) {
+        --buffered_;
+        wait();
+    }
+}
+
+}  // namespace tesvano

@@ -1,0 +1,163 @@
+#include "TesvanoKit/Monitors/FloatingAppMonitor.h"
+
+#include <array>
+#include <string_view>
+
+#include "TesvanoKit/Monitors/LauncherOverlayCatalog.h"
+
+namespace tesvano {
+
+namespace {
+
+namespace ax = platform::ax;
+
+constexpr std::array<std::string_view, 6> launcherNotifications = {
+    ax::windowCreatedNotification,     ax::focusedUIElementChangedNotification,
+    ax::mainWindowChangedNotification, ax::uiElementDestroyedNotification,
+    ax::windowResizedNotification,     ax::applicationDeactivatedNotification,
+};
+
+bool isLauncher(const platform::RunningApplication& application) {
+    return application.bundleIdentifier &&
+           LauncherOverlayCatalog::contains(*application.bundleIdentifier);
+}
+
+}  // namespace
+
+FloatingAppMonitor::FloatingAppMonitor(platform::Workspace& workspace,
+                                       platform::Accessibility& accessibility)
+    : workspace_(workspace),
+      accessibility_(accessibility),
+      systemWide_(accessibility.systemWideElement()) {
+    (void)accessibility_.setMessagingTimeout(systemWide_, messagingTimeout);
+}
+
+FloatingAppMonitor::~FloatingAppMonitor() {
+    stop();
+}
+
+void FloatingAppMonitor::start(Handler handler) {
+    if (onChange_) {
+        return;
+    }
+    onChange_ = std::move(handler);
+    std::weak_ptr<int> alive = lifetime_;
+    workspaceTokens_.push_back(
+        workspace_.addObserver(platform::WorkspaceNotification::didLaunchApplication,
+                               [this, alive](const platform::RunningApplication& app) {
+                                   if (!alive.expired()) {
+                                       applicationLaunched(app);
+                                   }
+                               }));
+    workspaceTokens_.push_back(
+        workspace_.addObserver(platform::WorkspaceNotification::didTerminateApplication,
+                               [this, alive](const platform::RunningApplication& app) {
+                                   if (!alive.expired()) {
+                                       applicationTerminated(app);
+                                   }
+                               }));
+    scan();
+}
+
+void FloatingAppMonitor::refresh() {
+    if (!onChange_) {
+        return;
+    }
+    if (accessibility_.isProcessTrusted()) {
+        scan();
+    } else {
+        while (!observers_.empty()) {
+            detach(observers_.begin()->first);
+        }
+    }
+    evaluate();
+}
+
+void FloatingAppMonitor::stop() {
+    workspaceTokens_.clear();
+    observers_.clear();
+    onChange_ = nullptr;
+    current_.reset();
+}
+
+void FloatingAppMonitor::scan() {
+    for (const auto& app : workspace_.runningApplications()) {
+        if (isLauncher(app)) {
+            attach(app.processIdentifier);
+        }
+    }
+}
+
+void FloatingAppMonitor::attach(std::int32_t pid) {
+    if (observers_.contains(pid) || !accessibility_.isProcessTrusted()) {
+        return;
+    }
+    std::weak_ptr<int> alive = lifetime_;
+    auto observer = accessibility_.createObserver(
+        pid, [this, alive](const platform::AXElement&, const std::string&) {
+            if (!alive.expired()) {
+                evaluate();
+            }
+        });
+    if (!observer) {
+        return;
+    }
+    const auto application = accessibility_.applicationElement(pid);
+    bool registered = false;
+    for (auto notification : launcherNotifications) {
+        registered =
+            (*observer)->addNotification(application, notification).has_value() || registered;
+    }
+    if (registered) {
+        observers_.emplace(pid, std::move(*observer));
+    }
+}
+
+void FloatingAppMonitor::detach(std::int32_t pid) {
+    observers_.erase(pid);
+}
+
+void FloatingAppMonitor::applicationLaunched(const platform::RunningApplication& application) {
+    if (isLauncher(application)) {
+        attach(application.processIdentifier);
+    }
+}
+
+void FloatingAppMonitor::applicationTerminated(const platform::RunningApplication& application) {
+    if (isLauncher(application)) {
+        detach(application.processIdentifier);
+        evaluate();
+    }
+}
+
+std::optional<std::string> FloatingAppMonitor::focusedLauncher() {
+    auto focused = accessibility_.elementAttribute(systemWide_, ax::focusedUIElement);
+    if (!focused) {
+        return std::nullopt;
+    }
+    auto pid = accessibility_.processIdentifier(*focused);
+    if (!pid) {
+        return std::nullopt;
+    }
+    auto app = workspace_.runningApplication(*pid);
+    if (!app) {
+        return std::nullopt;
+    }
+    return app->bundleIdentifier;
+}
+
+void FloatingAppMonitor::evaluate() {
+    auto launcher = focusedLauncher();
+    if (launcher && !LauncherOverlayCatalog::contains(*launcher)) {
+        launcher.reset();
+    }
+    if (launcher == current_) {
+        return;
+    }
+    current_ = launcher;
+    if (auto handler = onChange_) {
+        handler(launcher);
+    }
+}
+
+}  // namespace tesvano

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Platform/TextInput/TextInputSources.h"
+#include "TesvanoKit/Sources/DirectSelectionConfirmation.h"
+#include "TesvanoKit/Sources/InputSourceProviding.h"
+#include "TesvanoKit/Sources/KeyFocusInputSourceSelector.h"
+
+namespace tesvano {
+
+// The input sources of the system's text input layer. CJKV input methods are selected by
+// asking the focused application first and fall back to the standard selection.
+class TISInputSourceProvider final : public InputSourceProviding {
+public:
+    using KeyFocusSelect =
+        std::function<KeyFocusInputSourceSelector::Result(const platform::TextInputSource&)>;
+
+    // `system` must outlive the provider.
+    explicit TISInputSourceProvider(
+        platform::TextInputSources& system,
+        KeyFocusSelect keyFocusSelect = &KeyFocusInputSourceSelector::select);
+
+    std::optional<InputSourceID> currentSourceID() override;
+    std::vector<InputSource> selectableSources() override;
+    std::optional<InputSource> source(const InputSourceID& id) override;
+    bool select(const InputSourceID& id) override;
+
+    const DirectSelectionConfirmation& directSelection() const { return directSelection_; }
+
+private:
+    std::optional<InputSource> convert(const platform::TextInputSource& source) const;
+
+    DirectSelectionConfirmation directSelection_;
+    std::string keyboardCategory_;
+    platform::TextInputSources& system_;
+    KeyFocusSelect keyFocusSelect_;
+};
+
+}  // namespace tesvano

@@ -1,0 +1,182 @@
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
+#include "Tesvano/Settings/Components/AppRowLabel.h"
+#include "Tesvano/Settings/Components/EmptyPane.h"
+#include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
+#include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/PermissionsSettingsPane.h"
+#include "Tesvano/Settings/SettingsWindow.h"
+#include "tests/gui/AppFixture.h"
+
+namespace tesvano {
+namespace {
+
+using platform::Seconds;
+
+class SettingsWindowTest : public test::AppFixture {};
+
+TEST_F(SettingsWindowTest, EightTabsInOrderBoundToTheStateAndAReselectionAnnouncesNothing) {
+    auto& s = makeState();
+    SettingsWindow window(s);
+    QStringList titles;
+    for (const auto& info : settingsTabs) {
+        titles << window.tabButton(info.tab)->text();
+    }
+    EXPECT_EQ(titles, (test::texts({"General", "App Rules", "URL Rules", "Shortcuts", "Permissions",
+                                    "Updates", "Log", "Backup"})));
+    EXPECT_EQ(window.minimumSize(), QSize(680, 600));
+    EXPECT_GE(window.width(), 700);
+    EXPECT_EQ(window.currentTab(), SettingsTab::general);
+
+    int announced = 0;
+    QObject::connect(&s, &AppState::settingsTabChanged, [&] { ++announced; });
+    window.tabButton(SettingsTab::log)->click();
+    EXPECT_EQ(s.settingsTab(), SettingsTab::log);
+    window.tabButton(SettingsTab::log)->click();
+    s.setSettingsTab(SettingsTab::log);
+    EXPECT_EQ(announced, 1);
+
+    s.setSettingsTab(SettingsTab::backup);  // from outside the window
+    EXPECT_EQ(window.currentTab(), SettingsTab::backup);
+    EXPECT_TRUE(window.tabButton(SettingsTab::backup)->isChecked());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Backup"));
+}
+
+TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
+    auto& s = makeState();
+    SettingsWindow::PaneFactories panes = SettingsWindow::defaultPanes();
+    AppState* seen = nullptr;
+    panes[static_cast<std::size_t>(SettingsTab::shortcuts)] = [&](AppState& given) -> QWidget* {
+        seen = &given;
+        auto* pane = new QLabel(QStringLiteral("shortcuts"));
+        pane->setObjectName(QStringLiteral("shortcutsPane"));
+        return pane;
+    };
+    SettingsWindow window(s, panes);
+    EXPECT_EQ(seen, &s);
+    EXPECT_EQ(window.pane(SettingsTab::shortcuts)->objectName(), QStringLiteral("shortcutsPane"));
+    EXPECT_NE(dynamic_cast<PermissionsSettingsPane*>(window.pane(SettingsTab::permissions)),
+              nullptr);
+    for (SettingsTab tab : {SettingsTab::general, SettingsTab::appRules, SettingsTab::urlRules,
+                            SettingsTab::updates, SettingsTab::log, SettingsTab::backup}) {
+        EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
+        EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
+    }
+}
+
+TEST_F(SettingsWindowTest, ScrollAreasGetOverlayBarsAlsoInATabShownLater) {
+    auto& s = makeState();
+    SettingsWindow::PaneFactories panes;
+    QScrollArea* late = nullptr;
+    panes[static_cast<std::size_t>(SettingsTab::log)] = [&](AppState&) -> QWidget* {
+        auto* pane = new QWidget;
+        new QVBoxLayout(pane);
+        return pane;
+    };
+    SettingsWindow window(s, panes);
+    window.present();
+    processEvents();
+    for (const auto& info : settingsTabs) {
+        EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(
+            window.pane(info.tab)->parentWidget()->parentWidget()));
+    }
+    // A pane that makes a scroll area after the window opened: caught when its tab shows.
+    late = new QScrollArea(window.pane(SettingsTab::log));
+    window.pane(SettingsTab::log)->layout()->addWidget(late);
+    EXPECT_FALSE(OverlayScrollerSweep::usesOverlayScrollers(late));
+    s.setSettingsTab(SettingsTab::log);
+    EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(late));
+    EXPECT_TRUE(late->verticalScrollBar()->style()->styleHint(QStyle::SH_ScrollBar_Transient));
+
+    auto* probe = window.findChild<QWidget*>(QStringLiteral("overlayScrollerSweep"));
+    ASSERT_NE(probe, nullptr);
+    EXPECT_TRUE(probe->testAttribute(Qt::WA_TransparentForMouseEvents));
+    window.close();
+}
+
+TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheGrantPollingAndTheBadgeFollowsTheUpdater) {
+    auto& s = makeState();
+    s.start();
+    SettingsWindow window(s);
+    window.present();
+    EXPECT_FALSE(window.showsUpdateBadge());
+    updater->pending = "2.0";
+    updater->announce();
+    EXPECT_TRUE(window.showsUpdateBadge());
+    updater->pending.reset();
+    updater->announce();
+    EXPECT_FALSE(window.showsUpdateBadge());
+
+    s.accessibilityWatcher().start([] {});
+    window.close();
+    EXPECT_FALSE(s.accessibilityWatcher().isPolling());
+    window.present();
+    EXPECT_FALSE(s.accessibilityWatcher().isPolling()) << "only the grant button starts it";
+}
+
+TEST_F(SettingsWindowTest, TheNoteSendsToPermissionsOnceAndTheGrantButtonKeepsOneWatcher) {
+    auto& s = makeState();
+    s.start();
+    int announced = 0;
+    QObject::connect(&s, &AppState::settingsTabChanged, [&] { ++announced; });
+    AccessibilityRequiredNote note(s, "Per-URL rules in your browser");
+    note.setUpButton()->click();
+    note.setUpButton()->click();
+    EXPECT_EQ(s.settingsTab(), SettingsTab::permissions);
+    EXPECT_EQ(announced, 1);
+
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::french));
+    GrantAccessibilityButton grant(s);
+    grant.click();
+    grant.click();
+    auto& flow = dynamic_cast<PermissionFlowStandIn&>(s.permissionFlow());
+    EXPECT_EQ(flow.opens, 2);
+    EXPECT_EQ(flow.localeIdentifier, "fr");
+    EXPECT_TRUE(s.accessibilityWatcher().isPolling());
+    accessibility.setTrusted(true);
+    loop.advance(Seconds(0.5));
+    EXPECT_TRUE(s.accessibilityGranted());
+    EXPECT_FALSE(s.accessibilityWatcher().isPolling());
+    EXPECT_EQ(flow.stops, 1);
+}
+
+TEST_F(SettingsWindowTest, ThePermissionsPaneOffersTheGrantUntilAccessIsSeen) {
+    auto& s = makeState();
+    s.start();
+    PermissionsSettingsPane pane(s);
+    pane.show();
+    EXPECT_NE(pane.findChild<QWidget*>(QStringLiteral("grantExplanation")), nullptr);
+    EXPECT_NE(pane.findChild<GrantAccessibilityButton*>(), nullptr);
+    EXPECT_EQ(pane.findChild<QWidget*>(QStringLiteral("accessGranted")), nullptr);
+
+    accessibility.setTrusted(true);
+    pane.hide();
+    pane.show();  // shown again: the grant is read again
+    EXPECT_TRUE(s.accessibilityGranted());
+    EXPECT_NE(pane.findChild<QWidget*>(QStringLiteral("accessGranted")), nullptr);
+    EXPECT_EQ(pane.findChild<GrantAccessibilityButton*>(), nullptr);
+
+    accessibility.setTrusted(false);
+    s.refreshAccessibilityStatus();
+    EXPECT_NE(pane.findChild<GrantAccessibilityButton*>(), nullptr);
+}
+
+TEST_F(SettingsWindowTest, AnUnknownApplicationShowsItsIdentityAndThePlaceholder) {
+    auto& s = makeState();
+    AppRowLabel unknown(s, "com.example.Nowhere", std::nullopt, std::nullopt, 32);
+    EXPECT_TRUE(unknown.showsPlaceholder());
+    EXPECT_EQ(unknown.title(), QStringLiteral("com.example.Nowhere"));
+    AppRowLabel named(s, "com.example.Nowhere", QStringLiteral("Somewhere"), std::nullopt, 32);
+    EXPECT_EQ(named.title(), QStringLiteral("Somewhere"));
+}
+
+}  // namespace
+}  // namespace tesvano

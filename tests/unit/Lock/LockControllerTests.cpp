@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "TesvanoKit/Lock/LockController.h"
+
+namespace tesvano {
+namespace {
+
+using platform::ManualRunLoop;
+using platform::Seconds;
+using R = ActivationReason;
+
+// Sources A, B and C; selection succeeds unless a failure is queued for it.
+class ScriptedProvider final : public InputSourceProviding {
+public:
+    std::optional<InputSourceID> current = InputSourceID("A");
+    std::map<std::string, std::deque<bool>> scriptedResults;
+    bool alwaysFail = false;
+    std::vector<std::string> selections;
+
+    std::optional<InputSourceID> currentSourceID() override { return current; }
+    std::vector<InputSource> selectableSources() override {
+        return {{"A", "Alpha", true, true, false},
+                {"B", "Beta", true, true, false},
+                {"C", "Gamma", true, true, false}};
+    }
+    std::optional<InputSource> source(const InputSourceID& id) override {
+        for (auto& s : selectableSources()) {
+            if (s.id == id)
+                return s;
+        }
+        return std::nullopt;
+    }
+    bool select(const InputSourceID& id) override {
+        selections.push_back(id.rawValue);
+        bool ok = !alwaysFail;
+        auto& queue = scriptedResults[id.rawValue];
+        if (!queue.empty()) {
+            ok = queue.front();
+            queue.pop_front();
+        }
+        if (ok)
+            current = id;
+        return ok;
+    }
+};
+
+class LockControllerTest : public ::testing::Test {
+protected:
+    LockControllerTest() {
+        controller.onActivation = [this](const ActivationEvent& e) { events.push_back(e); };
+    }
+
+    // Another program switches the source, and the change notification arrives.
+    void foreignSwitch(const char* to) {
+        provider.current = InputSourceID(to);
+        controller.sourceDidChange();
+    }
+    int count(R reason) const {
+        return static_cast<int>(std::count_if(events.begin(), events.end(),
+                                              [&](const auto& e) { return e.reason == reason; }));
+    }
+    void lockOn(const char* target) {
+        controller.setEnabled(true, R::lockEngaged);
+        controller.setTarget(InputSourceID(target), R::appActivated, "app", RuleSource::appRule);
+    }
+
+    ManualRunLoop loop;
+    ScriptedProvider provider;
+    bool secureInput = false;
+    LockController controller{provider, loop, false, false, [this] { return secureInput; }};
+    std::vector<ActivationEvent> events;
+};
+
+TEST_F(LockControllerTest, SwitchCarriesContextNamesAndDuration) {
+    controller.setEnabled(true, R::lockEngaged);
+    controller.setTarget(InputSourceID("B"), R::urlMatched, "org.mozilla.firefox",
+                         RuleSource::urlRule, "example.com");
+    ASSERT_EQ(events.size(), 1u);
+    const auto& e = events[0];
+    EXPECT_EQ(e.inputSource, InputSourceID("B"));
+    EXPECT_EQ(e.inputSourceName, "Beta");
+    EXPECT_EQ(e.fromSourceName, "Alpha");
+    EXPECT_EQ(e.reason, R::urlMatched);
+    EXPECT_EQ(e.triggeringBundleID, "org.mozilla.firefox");
+    EXPECT_EQ(e.ruleSource, RuleSource::urlRule);
+    EXPECT_EQ(e.matchedHost, "example.com");
+    EXPECT_EQ(e.timestamp, loop.now());
+    EXPECT_GE(e.durationMs, 0.0);
+    EXPECT_EQ(controller.activationCount(), 1);
+
+    // Disabled: targets are recorded but nothing is enforced.
+    controller.setEnabled(false, R::lockEngaged);
+    foreignSwitch("C");
+    loop.advance(Seconds(2));
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+    controller.setEnabled(true, R::lockEngaged);
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    EXPECT_EQ(events.back().reason, R::lockEngaged);
+}
+
+TEST_F(LockControllerTest, ConflictBacksOffAndTheSeriesDoublesThenResets) {
+    lockOn("A");
+    auto fightOnce = [&] {
+        foreignSwitch("B");
+        loop.advance(Seconds(0.5));
+    };
+    for (int i = 0; i < 4; ++i)
+        fightOnce();
+    EXPECT_EQ(count(R::revertedSwitch), 4);
+    EXPECT_EQ(provider.current, InputSourceID("A"));
+
+    fightOnce();  // the fifth within 5 s
+    EXPECT_EQ(count(R::conflictPaused), 1);
+    EXPECT_EQ(events.back().durationMs, 0.0);
+    EXPECT_FALSE(events.back().fromSourceName);
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    const double pausedAt = loop.uptime().count() - 0.5;
+
+    // Paused: foreign switches are left alone until the 10 s back-off ends.
+    foreignSwitch("C");
+    loop.advance(Seconds(pausedAt + 10.0 - loop.uptime().count()));
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+    loop.advance(Seconds(0.03));
+    EXPECT_EQ(provider.current, InputSourceID("A")) << "expiry check re-asserts the lock";
+    EXPECT_EQ(count(R::revertedSwitch), 5);
+
+    // A new conflict right away pauses for 20 s.
+    for (int i = 0; i < 4; ++i)
+        fightOnce();
+    EXPECT_EQ(count(R::conflictPaused), 2);
+    loop.advance(Seconds(19.0));
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    loop.advance(Seconds(1.5));
+    EXPECT_EQ(provider.current, InputSourceID("A"));
+
+    // More than 5 s after that pause ended, the series starts again at 10 s.
+    loop.advance(Seconds(6));
+    for (int i = 0; i < 5; ++i)
+        fightOnce();
+    EXPECT_EQ(count(R::conflictPaused), 3);
+    loop.advance(Seconds(9.6));
+    EXPECT_EQ(provider.current, InputSourceID("A"));
+}
+
+TEST_F(LockControllerTest, ARevertExactlyFiveSecondsOldStillCounts) {
+    lockOn("A");
+    loop.advance(Seconds(1.0));
+    for (int i = 0; i < 4; ++i) {
+        foreignSwitch("B");  // at 1, 2, 3 and 4 s
+        loop.advance(Seconds(1.0));
+    }
+    loop.advance(Seconds(1.0));
+    foreignSwitch("B");  // at 6 s: the revert at 1 s is exactly 5 s old
+    EXPECT_EQ(count(R::conflictPaused), 1);
+
+    ManualRunLoop other;
+    ScriptedProvider p2;
+    LockController c2(p2, other, true);
+    int pauses = 0;
+    c2.onActivation = [&](const ActivationEvent& e) { pauses += e.reason == R::conflictPaused; };
+    c2.setTarget(InputSourceID("A"), R::appActivated);
+    other.advance(Seconds(1.0));
+    for (int i = 0; i < 4; ++i) {
+        p2.current = InputSourceID("B");
+        c2.sourceDidChange();
+        other.advance(Seconds(1.0));
+    }
+    other.advance(Seconds(1.0) + Seconds(1.0 / 1024));
+    p2.current = InputSourceID("B");
+    c2.sourceDidChange();
+    EXPECT_EQ(pauses, 0) << "a revert older than 5 s is forgotten";
+}
+
+TEST_F(LockControllerTest, MismatchInsideTheSettleWindowIsCorrectedByTheRecheck) {
+    lockOn("B");
+    ASSERT_EQ(events.size(), 1u);
+    loop.advance(Seconds(0.1));
+    foreignSwitch("C");
+    EXPECT_EQ(provider.current, InputSourceID("C")) << "settling: ignored";
+    loop.advance(Seconds(0.25));  // past the 0.32 s recheck
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    EXPECT_EQ(events.back().reason, R::revertedSwitch);
+}
+
+TEST_F(LockControllerTest, FailingSelectionIsTriedOncePlusThreeRechecks) {
+    provider.alwaysFail = true;
+    lockOn("B");
+    loop.advance(Seconds(10));
+    EXPECT_EQ(provider.selections.size(), 4u);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(controller.activationCount(), 0);
+    // A notification starts a new attempt.
+    provider.alwaysFail = false;
+    controller.sourceDidChange();
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+}
+
+TEST_F(LockControllerTest, ATargetChangeRightAfterASwitchStillGetsItsVerification) {
+    lockOn("B");  // switch at 0 s, its recheck due at 0.32 s
+    loop.advance(Seconds(0.1));
+    provider.scriptedResults["C"] = {false};  // the next switch does not take at first
+    controller.setTarget(InputSourceID("C"), R::addressBarFocused, "app",
+                         RuleSource::addressBarRule);
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    loop.advance(Seconds(1));
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+    EXPECT_EQ(provider.selections, (std::vector<std::string>{"B", "C", "C"}));
+    // The verification came 0.32 s after the second switch, not inside its settle window.
+    EXPECT_NEAR((events.back().timestamp - events.front().timestamp).count(), 0.42, 1e-6);
+}
+
+TEST_F(LockControllerTest, SecureInputHoldsEnforcementWithOneRecheckAtATime) {
+    int scheduled = 0;
+    LockController counted(
+        provider, true, false, [this] { return loop.uptime().count(); },
+        [this] { return loop.now(); }, [this] { return secureInput; },
+        [&](double delay, std::function<void()> action) {
+            ++scheduled;
+            loop.post(Seconds(delay), std::move(action));
+        });
+    int reverts = 0;
+    counted.onActivation = [&](const ActivationEvent& e) {
+        reverts += e.reason == R::revertedSwitch;
+    };
+    secureInput = true;
+    counted.setTarget(InputSourceID("B"), R::appActivated);
+    counted.sourceDidChange();
+    counted.reconcile(R::configChanged);
+    EXPECT_EQ(scheduled, 1);
+    loop.advance(Seconds(2.0));
+    EXPECT_EQ(scheduled, 5) << "one recheck every 0.5 s";
+    EXPECT_TRUE(provider.selections.empty());
+    secureInput = false;
+    loop.advance(Seconds(0.5));
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    EXPECT_EQ(reverts, 1);
+
+    // Told to enforce in secure input too, it switches at once.
+    secureInput = true;
+    counted.revertsInSecureInput = true;
+    loop.advance(Seconds(1));
+    foreignSwitch("C");
+    counted.sourceDidChange();
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+}
+
+TEST_F(LockControllerTest, SameTargetForAnotherApplicationClearsOnlyConflictHistory) {
+    lockOn("A");
+    for (int i = 0; i < 4; ++i) {
+        foreignSwitch("B");
+        loop.advance(Seconds(0.5));
+    }
+    controller.setTarget(InputSourceID("A"), R::appActivated, "app", RuleSource::appRule);
+    foreignSwitch("B");
+    EXPECT_EQ(count(R::conflictPaused), 1) << "same app keeps the history";
+
+    controller.setTarget(InputSourceID("A"), R::appActivated, "app", RuleSource::appRule);
+    loop.advance(Seconds(17));  // pause over, and its re-assertion forgotten
+    for (int i = 0; i < 4; ++i) {
+        foreignSwitch("B");
+        loop.advance(Seconds(0.5));
+    }
+    controller.setTarget(InputSourceID("A"), R::appActivated, "other", RuleSource::appRule);
+    foreignSwitch("B");
+    EXPECT_EQ(count(R::conflictPaused), 1) << "another app starts a fresh history";
+    EXPECT_EQ(provider.current, InputSourceID("A"));
+}
+
+TEST_F(LockControllerTest, OneShotSwitchesOnceAndRetriesAQuietFallback) {
+    controller.setEnabled(true, R::lockEngaged);
+    controller.switchOnce(InputSourceID("A"), R::appActivated, "app", RuleSource::appRule,
+                          std::nullopt);
+    EXPECT_TRUE(events.empty()) << "already current";
+
+    controller.switchOnce(InputSourceID("B"), R::appActivated, "app", RuleSource::appRule,
+                          std::nullopt);
+    ASSERT_EQ(events.size(), 1u);
+    provider.current = InputSourceID("A");  // fell back without a notification
+    loop.advance(Seconds(0.32));
+    EXPECT_EQ(provider.current, InputSourceID("B"));
+    EXPECT_EQ(events.size(), 1u) << "the quiet retry emits nothing";
+
+    // The user switches away afterwards: a one-shot does not fight.
+    foreignSwitch("C");
+    loop.advance(Seconds(5));
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+
+    // A change notification within 0.32 s voids the check.
+    controller.switchOnce(InputSourceID("B"), R::appActivated, "app", RuleSource::appRule,
+                          std::nullopt);
+    provider.current = InputSourceID("C");
+    controller.sourceDidChange();
+    loop.advance(Seconds(1));
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+}
+
+TEST_F(LockControllerTest, ManualSelectionReportsAnApiCommandAndTheLockWinsLater) {
+    lockOn("A");
+    controller.selectManually(InputSourceID("C"));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].reason, R::apiCommand);
+    EXPECT_FALSE(events[0].triggeringBundleID);
+    EXPECT_FALSE(events[0].ruleSource);
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+    controller.sourceDidChange();
+    EXPECT_EQ(provider.current, InputSourceID("A"));
+}
+
+TEST(LockControllerLifetime, DurationsAreNeverNegativeAndPendingWorkOutlivesTheController) {
+    ManualRunLoop loop;
+    ScriptedProvider provider;
+    double clock = 100.0;
+    std::vector<ActivationEvent> events;
+    {
+        LockController c(
+            provider, true, false, [&] { return clock -= 1.0; }, [&] { return loop.now(); },
+            [] { return false; },
+            [&](double d, std::function<void()> a) { loop.post(Seconds(d), std::move(a)); });
+        c.onActivation = [&](const ActivationEvent& e) { events.push_back(e); };
+        c.setTarget(InputSourceID("B"), R::appActivated);
+        c.selectManually(InputSourceID("C"));
+    }
+    ASSERT_EQ(events.size(), 2u);
+    for (const auto& e : events)
+        EXPECT_GE(e.durationMs, 0.0);
+    EXPECT_GT(loop.runUntilIdle(), 0);  // stale actions run and do nothing
+}
+
+}  // namespace
+}  // namespace tesvano

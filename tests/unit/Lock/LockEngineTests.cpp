@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/TextInput/FakeTextInputSources.h"
+#include "TesvanoKit/Lock/LockEngine.h"
+#include "TesvanoKit/Sources/TISInputSourceProvider.h"
+
+namespace tesvano {
+namespace {
+
+using platform::FakeTextInputSources;
+using platform::ManualRunLoop;
+using platform::Seconds;
+using R = ActivationReason;
+
+class StubFrontmost final : public FrontmostAppMonitoring {
+public:
+    std::optional<std::string> current;
+    Handler handler;
+    std::optional<std::string> frontmostBundleID() override { return current; }
+    void start(Handler h) override {
+        if (!handler)
+            handler = std::move(h);
+    }
+    void stop() override { handler = nullptr; }
+    void report(std::optional<std::string> id) {
+        current = id;
+        if (handler)
+            handler(id);
+    }
+};
+
+class StubLauncher final : public FloatingAppMonitoring {
+public:
+    Handler handler;
+    int refreshes = 0;
+    void start(Handler h) override { handler = std::move(h); }
+    void refresh() override { ++refreshes; }
+    void stop() override { handler = nullptr; }
+    void report(std::optional<std::string> id) {
+        if (handler)
+            handler(id);
+    }
+};
+
+class StubAddressBar final : public AddressBarFocusMonitoring {
+public:
+    Handler handler;
+    std::optional<std::string> observed;
+    std::vector<std::optional<std::string>> observeCalls;
+    void start(Handler h) override { handler = std::move(h); }
+    void observe(const std::optional<std::string>& id) override {
+        observed = id;
+        observeCalls.push_back(id);
+    }
+    void refresh() override {}
+    void stop() override { handler = nullptr; }
+    void report(bool focused) {
+        if (handler)
+            handler(focused);
+    }
+};
+
+class StubURLs final : public BrowserURLProviding {
+public:
+    std::optional<std::string> url;
+    std::vector<std::optional<std::string>> reads;
+    std::optional<std::string> readURL(const std::optional<std::string>& id) override {
+        reads.push_back(id);
+        return url;
+    }
+};
+
+constexpr const char* kBrowser = "org.mozilla.firefox";
+
+class LockEngineTest : public ::testing::Test {
+protected:
+    LockEngineTest() {
+        system.installed = {FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
+                            FakeTextInputSources::keyboard("xkb:de", "German", {"de"}),
+                            FakeTextInputSources::keyboard("xkb:ru", "Russian", {"ru"})};
+        system.currentID = "xkb:us";
+        LockEngine::Parts parts;
+        parts.provider = std::make_unique<TISInputSourceProvider>(system);
+        parts.appMonitor = std::unique_ptr<FrontmostAppMonitoring>(app);
+        parts.floatingAppMonitor = std::unique_ptr<FloatingAppMonitoring>(launcher);
+        parts.addressBarMonitor = std::unique_ptr<AddressBarFocusMonitoring>(bar);
+        parts.urlProvider = std::unique_ptr<BrowserURLProviding>(urls);
+        engine = std::make_unique<LockEngine>(std::move(parts), loop, system);
+        engine->onActivation = [this](const ActivationEvent& e) { events.push_back(e); };
+        engine->onCurrentSourceChange = [this](const std::string& name) { names.push_back(name); };
+        engine->start();
+    }
+
+    void commit(ActivationReason reason = R::configChanged) { engine->apply(config, reason); }
+    // The user (or another program) switches the source; the notification follows.
+    void userSwitches(const char* id) {
+        system.currentID = id;
+        system.sendSelectionChanged();
+    }
+    URLRule urlRule(std::string pattern, InputSourceID source, RuleAction action) {
+        return URLRule{Uuid::random(), std::move(pattern), std::move(source), action,
+                       URLMatchType::domainSuffix};
+    }
+
+    ManualRunLoop loop;
+    FakeTextInputSources system;
+    StubFrontmost* app = new StubFrontmost;
+    StubLauncher* launcher = new StubLauncher;
+    StubAddressBar* bar = new StubAddressBar;
+    StubURLs* urls = new StubURLs;
+    std::unique_ptr<LockEngine> engine;
+    LockConfiguration config;
+    std::vector<ActivationEvent> events;
+    std::vector<std::string> names;
+};
+
+TEST_F(LockEngineTest, SwitchOnceRulesFireOncePerApplicationContext) {
+    config.isEnabled = true;
+    config.appRules = {AppRule{"a", AppRuleMode::switched, InputSourceID("xkb:ru")},
+                       AppRule{"b", AppRuleMode::switched, InputSourceID("xkb:ru")},
+                       AppRule{"locked", AppRuleMode::locked, InputSourceID("xkb:de")}};
+    commit();
+    app->report("a");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].reason, R::appActivated);
+    EXPECT_EQ(events[0].triggeringBundleID, "a");
+    userSwitches("xkb:us");  // the user's own change in a stays
+    loop.advance(Seconds(1));
+    EXPECT_EQ(system.currentID, "xkb:us");
+
+    app->report("a");  // same context: no second fire
+    EXPECT_EQ(system.currentID, "xkb:us");
+    app->report("b");  // another application: fires
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    EXPECT_EQ(events.size(), 2u);
+    app->report("a");  // back to a, the source is already current: nothing selected
+    EXPECT_EQ(events.size(), 2u);
+
+    // After a lock the slot is cleared, so returning fires again.
+    app->report("locked");
+    EXPECT_EQ(system.currentID, "xkb:de");
+    app->report("a");
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    app->report("unknown");  // no target (no default)
+    userSwitches("xkb:us");
+    app->report("a");
+    EXPECT_EQ(system.currentID, "xkb:ru");
+}
+
+TEST_F(LockEngineTest, LockRulesAndTheGlobalDefaultAreEnforced) {
+    config.isEnabled = true;
+    config.defaultSourceID = InputSourceID("xkb:us");
+    config.appRules = {AppRule{"alpha", AppRuleMode::locked, InputSourceID("xkb:de")},
+                       AppRule{"quiet", AppRuleMode::ignored, std::nullopt}};
+    commit(R::startupApplied);
+    app->report("alpha");
+    EXPECT_EQ(system.currentID, "xkb:de");
+    EXPECT_EQ(events.back().ruleSource, RuleSource::appRule);
+    loop.advance(Seconds(1));
+    userSwitches("xkb:us");
+    EXPECT_EQ(system.currentID, "xkb:de");
+    EXPECT_EQ(events.back().reason, R::revertedSwitch);
+
+    app->report("other");
+    EXPECT_EQ(system.currentID, "xkb:us");
+    EXPECT_EQ(events.back().ruleSource, RuleSource::globalDefault);
+    app->report("quiet");
+    userSwitches("xkb:ru");
+    loop.advance(Seconds(1));
+    EXPECT_EQ(system.currentID, "xkb:ru") << "ignored application is left alone";
+    EXPECT_EQ(names.back(), "Russian");
+
+    // Locking off: nothing is enforced.
+    config.isEnabled = false;
+    commit(R::lockEngaged);
+    app->report("alpha");
+    EXPECT_EQ(system.currentID, "xkb:ru");
+}
+
+TEST_F(LockEngineTest, LauncherOneShotDoesNotSuppressTheSameOneShotAfterDismissal) {
+    // "com.apple.campo" files its rules under "com.apple.Spotlight".
+    config.isEnabled = true;
+    config.appRules = {
+        AppRule{"com.apple.Spotlight", AppRuleMode::switched, InputSourceID("xkb:ru")}};
+    commit();
+    app->report("other");
+    launcher->report("com.apple.campo");
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    EXPECT_EQ(events.back().reason, R::launcherFocused);
+    EXPECT_EQ(events.back().triggeringBundleID, "com.apple.Spotlight");
+    userSwitches("xkb:us");
+    launcher->report("com.apple.campo");  // no change: nothing
+    EXPECT_EQ(system.currentID, "xkb:us");
+
+    launcher->report(std::nullopt);
+    EXPECT_EQ(system.currentID, "xkb:us");
+    app->report("com.apple.Spotlight");
+    EXPECT_EQ(system.currentID, "xkb:ru") << "the launcher's firing is kept in its own slot";
+    EXPECT_EQ(events.back().reason, R::appActivated);
+
+    app->report("other");
+    userSwitches("xkb:us");
+    launcher->report("com.apple.campo");
+    EXPECT_EQ(system.currentID, "xkb:ru") << "the launcher slot is cleared once it is gone";
+}
+
+TEST_F(LockEngineTest, URLRulesAreReportedAsMatchesExceptRightAfterAnEdit) {
+    config.isEnabled = true;
+    config.enhancedModeEnabled = true;
+    config.defaultSourceID = InputSourceID("xkb:us");
+    config.urlRules = {urlRule("example.ru", "xkb:ru", RuleAction::lock)};
+    commit();
+    urls->url = "https://mail.example.ru/inbox";
+    app->report(kBrowser);
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    EXPECT_EQ(events.back().reason, R::urlMatched);
+    EXPECT_EQ(events.back().matchedHost, "example.ru");
+    EXPECT_EQ(events.back().ruleSource, RuleSource::urlRule);
+
+    urls->url = "https://example.com/";
+    loop.advance(Seconds(1.5));  // the poll finds another page
+    EXPECT_EQ(system.currentID, "xkb:us");
+    EXPECT_EQ(events.back().reason, R::urlPolled);
+
+    urls->url = "https://example.ru/";
+    commit(R::configChanged);
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    EXPECT_EQ(events.back().reason, R::configChanged);
+    urls->url = "https://example.com/";
+    loop.advance(Seconds(1.5));
+    urls->url = "https://example.ru/";
+    loop.advance(Seconds(1.5));
+    EXPECT_EQ(events.back().reason, R::urlMatched) << "found by the poll";
+}
+
+TEST_F(LockEngineTest, URLPollingRunsOnlyForABrowserWithRulesAndLockingOn) {
+    config.isEnabled = true;
+    config.enhancedModeEnabled = true;
+    config.urlRules = {urlRule("example.ru", "xkb:ru", RuleAction::switchOnce)};
+    commit();
+    app->report(kBrowser);
+    urls->reads.clear();
+    loop.advance(Seconds(6));
+    EXPECT_EQ(urls->reads.size(), 4u);
+
+    urls->reads.clear();
+    app->report("org.gnome.Terminal");
+    loop.advance(Seconds(6));
+    EXPECT_EQ(urls->reads.size(), 1u) << "read once for the activation, never polled";
+    EXPECT_FALSE(engine->isPollingURL());
+
+    app->report(kBrowser);
+    config.isEnabled = false;
+    commit();
+    urls->reads.clear();
+    loop.advance(Seconds(6));
+    EXPECT_TRUE(urls->reads.empty());
+    EXPECT_FALSE(engine->isPollingURL());
+}
+
+TEST_F(LockEngineTest, DisablingClearsTheSlotSoReEnablingFiresAgain) {
+    config.isEnabled = true;
+    config.appRules = {AppRule{"a", AppRuleMode::switched, InputSourceID("xkb:de")}};
+    commit();
+    app->report("a");
+    EXPECT_EQ(system.currentID, "xkb:de");
+    userSwitches("xkb:us");
+    config.isEnabled = false;
+    commit(R::lockEngaged);
+    config.isEnabled = true;
+    commit(R::lockEngaged);
+    EXPECT_EQ(system.currentID, "xkb:de");
+    EXPECT_EQ(events.back().reason, R::lockEngaged);
+}
+
+TEST_F(LockEngineTest, AddressBarMonitorFollowsAKnownBrowserWithoutEnhancedMode) {
+    config.isEnabled = true;
+    config.enhancedModeEnabled = false;
+    config.addressBarFocusEnabled = true;
+    config.addressBarSourceID = InputSourceID("xkb:us");
+    config.addressBarAction = RuleAction::lock;
+    config.appRules = {AppRule{kBrowser, AppRuleMode::locked, InputSourceID("xkb:de")}};
+    commit();
+    app->report(kBrowser);
+    EXPECT_EQ(bar->observed, kBrowser);
+    EXPECT_EQ(system.currentID, "xkb:de");
+    bar->report(true);
+    EXPECT_EQ(system.currentID, "xkb:us");
+    EXPECT_EQ(events.back().reason, R::addressBarFocused);
+    EXPECT_EQ(events.back().ruleSource, RuleSource::addressBarRule);
+    bar->report(false);
+    loop.advance(Seconds(0.5));
+    EXPECT_EQ(system.currentID, "xkb:de");
+
+    app->report("org.gnome.Terminal");
+    EXPECT_EQ(bar->observed, std::nullopt);
+    config.addressBarSourceID.reset();
+    commit();
+    app->report(kBrowser);
+    EXPECT_EQ(bar->observed, std::nullopt) << "no source: nothing to follow";
+}
+
+TEST_F(LockEngineTest, ReactivatingTheSameBrowserRestartsTheAddressBarMonitor) {
+    config.isEnabled = true;
+    config.addressBarFocusEnabled = true;
+    config.addressBarSourceID = InputSourceID("xkb:us");
+    commit();
+    app->report(kBrowser);
+    bar->report(true);
+    bar->observeCalls.clear();
+    app->report(kBrowser);
+    // The engine forgot the focus; the monitor is made to forget it too and look again.
+    EXPECT_EQ(bar->observeCalls,
+              (std::vector<std::optional<std::string>>{std::nullopt, std::string(kBrowser)}));
+}
+
+TEST_F(LockEngineTest, StopSilencesEveryHandlerAndTheCurrentNameHasAPlaceholder) {
+    config.isEnabled = true;
+    config.enhancedModeEnabled = true;
+    config.urlRules = {urlRule("example.ru", "xkb:ru", RuleAction::lock)};
+    commit();
+    app->report(kBrowser);
+    engine->stop();
+    EXPECT_FALSE(app->handler);
+    EXPECT_EQ(system.selectionObservers(), 0u);
+    urls->reads.clear();
+    loop.advance(Seconds(5));
+    EXPECT_TRUE(urls->reads.empty());
+
+    system.currentID.reset();
+    EXPECT_EQ(engine->currentSourceName(), "\u2014");
+    system.currentID = "xkb:unknown";
+    EXPECT_EQ(engine->currentSourceName(), "xkb:unknown");
+}
+
+}  // namespace
+}  // namespace tesvano

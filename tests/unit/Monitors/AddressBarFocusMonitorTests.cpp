@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Platform/Accessibility/FakeAccessibility.h"
+#include "Platform/Workspace/FakeWorkspace.h"
+#include "TesvanoKit/Monitors/AddressBarFocusMonitor.h"
+#include "TesvanoKit/Monitors/AddressBarHeuristic.h"
+
+namespace tesvano {
+namespace {
+
+using platform::AXElement;
+using platform::AXError;
+using platform::FakeAccessibility;
+using platform::FakeWorkspace;
+
+constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
+
+enum class Marker { chromiumIdentifier, geckoDOMIdentifier, omniboxClass };
+
+struct Browser {
+    std::int32_t pid;
+    AXElement app;
+    AXElement window;
+    AXElement addressBar;  // window > toolbar > group > field
+    AXElement pageField;   // window > web area > group > field, carrying the same marker
+};
+
+TEST(AddressBarHeuristicTest, NeedsAToolbarOutsideAnyWebAreaAndOneMarker) {
+    using AddressBarHeuristic::isAddressBar;
+    const std::vector<std::string> toolbar{"AXGroup", "AXToolbar", "AXWindow"};
+    const std::string id{"WEB_BROWSER_ADDRESS_AND_SEARCH_FIELD"};
+    const std::string dom{"urlbar-input"};
+    EXPECT_TRUE(isAddressBar(id, std::nullopt, {}, toolbar));
+    EXPECT_TRUE(isAddressBar(std::nullopt, dom, {}, toolbar));
+    EXPECT_TRUE(isAddressBar(std::nullopt, std::nullopt, {"a", "OmniboxViewViews"}, toolbar));
+
+    EXPECT_FALSE(isAddressBar(id, dom, {"OmniboxViewViews"}, {"AXGroup", "AXWindow"}));
+    EXPECT_FALSE(isAddressBar(id, std::nullopt, {}, {"AXToolbar", "AXWebArea"}));
+    EXPECT_FALSE(isAddressBar(std::string("web_browser_address_and_search_field"), std::nullopt,
+                              {"omniboxviewviews"}, toolbar));
+    EXPECT_FALSE(isAddressBar(std::nullopt, std::nullopt, {}, toolbar));
+}
+
+class AddressBarFocusMonitorTest : public ::testing::Test {
+protected:
+    Browser addBrowser(std::int32_t pid, const char* bundleID, Marker marker) {
+        workspace.addRunning({pid, bundleID, std::string("/usr/bin/") + bundleID});
+        Browser b{pid, ax.addApplication(pid), {}, {}, {}};
+        b.window = ax.addElement(b.app, "AXWindow");
+        auto toolbar = ax.addElement(b.window, "AXToolbar");
+        b.addressBar = ax.addElement(ax.addElement(toolbar, "AXGroup"), "AXTextField");
+        auto webArea = ax.addElement(b.window, "AXWebArea");
+        b.pageField = ax.addElement(ax.addElement(webArea, "AXGroup"), "AXTextField");
+        for (auto field : {b.addressBar, b.pageField}) {
+            mark(field, marker);
+        }
+        return b;
+    }
+
+    void mark(const AXElement& field, Marker marker) {
+        switch (marker) {
+            case Marker::chromiumIdentifier:
+                ax.setAttribute(field, "AXIdentifier",
+                                std::string("WEB_BROWSER_ADDRESS_AND_SEARCH_FIELD"));
+                break;
+            case Marker::geckoDOMIdentifier:
+                ax.setAttribute(field, "AXDOMIdentifier", std::string("urlbar-input"));
+                break;
+            case Marker::omniboxClass:
+                ax.setAttribute(field, "AXDOMClassList",
+                                std::vector<std::string>{"x", "OmniboxViewViews"});
+                break;
+        }
+    }
+
+    // Moves the focus and lets the browser's observer hear of it.
+    void focus(const Browser& b, const AXElement& element) {
+        ax.setFocusedElement(element);
+        ax.post(b.pid, focusChanged, element);
+    }
+
+    void startRecording() {
+        monitor.start([this](bool focused) { reports.push_back(focused); });
+    }
+
+    FakeWorkspace workspace;
+    FakeAccessibility ax;
+    AddressBarFocusMonitor monitor{workspace, ax};
+    std::vector<bool> reports;
+};
+
+TEST_F(AddressBarFocusMonitorTest, EachMarkerInAToolbarIsTheAddressBarButNotInsideThePage) {
+    const std::pair<const char*, Marker> browsers[] = {
+        {"chromium", Marker::chromiumIdentifier},
+        {"firefox-esr", Marker::geckoDOMIdentifier},
+        {"com.google.Chrome", Marker::omniboxClass},
+    };
+    std::int32_t pid = 300;
+    startRecording();
+    for (const auto& [bundleID, marker] : browsers) {
+        auto b = addBrowser(++pid, bundleID, marker);
+        monitor.observe(bundleID);
+        ASSERT_TRUE(monitor.isAttached()) << bundleID;
+        reports.clear();
+        focus(b, b.addressBar);
+        focus(b, b.pageField);
+        focus(b, b.addressBar);
+        EXPECT_EQ(reports, (std::vector<bool>{true, false, true})) << bundleID;
+        focus(b, b.window);
+    }
+}
+
+TEST_F(AddressBarFocusMonitorTest, AncestorsBeyondTheDepthAreNotExamined) {
+    auto b = addBrowser(400, "chromium", Marker::chromiumIdentifier);
+    // A field whose toolbar is its 12th ancestor, and one whose toolbar is its 13th.
+    auto chain = [&](int groups) {
+        auto parent = ax.addElement(b.window, "AXToolbar");
+        for (int i = 0; i < groups; ++i) {
+            parent = ax.addElement(parent, "AXGroup");
+        }
+        auto field = ax.addElement(parent, "AXTextField");
+        mark(field, Marker::chromiumIdentifier);
+        return std::pair{field, parent};
+    };
+    auto [atTwelve, twelveParent] = chain(11);
+    auto [atThirteen, thirteenParent] = chain(12);
+
+    startRecording();
+    monitor.observe("chromium");
+    focus(b, atThirteen);
+    EXPECT_TRUE(reports.empty());
+    focus(b, atTwelve);
+    EXPECT_EQ(reports, (std::vector<bool>{true}));
+
+    // A role that cannot be read is skipped but still counts toward the depth.
+    ax.failAttribute(twelveParent, "AXRole");
+    EXPECT_EQ(AddressBarFocusMonitor::ancestorRoles(ax, atTwelve, 12).size(), 11u);
+    EXPECT_EQ(AddressBarFocusMonitor::ancestorRoles(ax, atTwelve, 12).back(), "AXToolbar");
+    ax.failAttribute(thirteenParent, "AXRole");
+    focus(b, atThirteen);
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+
+    // A parent that cannot be read ends the walk.
+    ax.failAttribute(twelveParent, "AXParent", AXError::cannotComplete);
+    focus(b, atTwelve);
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(AddressBarFocusMonitor::ancestorRoles(ax, atTwelve, 0).empty());
+}
+
+TEST_F(AddressBarFocusMonitorTest, FocusInAnotherProcessIsNotTheAddressBar) {
+    auto chromium = addBrowser(500, "chromium", Marker::chromiumIdentifier);
+    auto other = addBrowser(501, "brave-browser", Marker::chromiumIdentifier);
+    startRecording();
+    monitor.observe("chromium");
+    focus(chromium, other.addressBar);
+    EXPECT_TRUE(reports.empty());
+    focus(chromium, chromium.addressBar);
+    EXPECT_EQ(reports, (std::vector<bool>{true}));
+}
+
+TEST_F(AddressBarFocusMonitorTest,
+       ObserveSameBrowserDoesNothingAndAStoppedBrowserReportsFalseOnce) {
+    auto b = addBrowser(600, "chromium", Marker::chromiumIdentifier);
+    startRecording();
+    monitor.observe("chromium");
+    focus(b, b.addressBar);
+    ASSERT_EQ(reports, (std::vector<bool>{true}));
+
+    ax.setFocusedElement(b.pageField);  // no notification: a re-evaluation would see it
+    monitor.observe("chromium");
+    EXPECT_EQ(reports, (std::vector<bool>{true}));
+
+    monitor.observe("firefox");  // not running
+    EXPECT_FALSE(monitor.isAttached());
+    EXPECT_EQ(monitor.observedBundleID(), "firefox");
+    monitor.observe(std::nullopt);
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+}
+
+TEST_F(AddressBarFocusMonitorTest, SwitchingBetweenTwoFocusedAddressBarsReportsTheSecond) {
+    auto first = addBrowser(700, "chromium", Marker::chromiumIdentifier);
+    auto second = addBrowser(701, "firefox-esr", Marker::geckoDOMIdentifier);
+    startRecording();
+    monitor.observe("chromium");
+    focus(first, first.addressBar);
+    ASSERT_EQ(reports, (std::vector<bool>{true}));
+
+    // The engine has just forgotten the first browser's state: the second must be reported.
+    ax.setFocusedElement(second.addressBar);
+    monitor.observe("firefox-esr");
+    EXPECT_EQ(reports, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(monitor.current());
+}
+
+TEST_F(AddressBarFocusMonitorTest, BrowsersAreAskedForTheirTreeByFamily) {
+    auto chromium = addBrowser(800, "chromium", Marker::chromiumIdentifier);
+    auto gecko = addBrowser(801, "firefox", Marker::geckoDOMIdentifier);
+    auto safari = addBrowser(802, "com.apple.Safari", Marker::chromiumIdentifier);
+    startRecording();
+    for (const char* id : {"chromium", "firefox", "com.apple.Safari"}) {
+        monitor.observe(id);
+    }
+    ASSERT_EQ(ax.writes(chromium.app).size(), 1u);
+    EXPECT_EQ(ax.writes(chromium.app)[0].first, "AXManualAccessibility");
+    EXPECT_EQ(ax.writes(chromium.app)[0].second, platform::AXValue(true));
+    ASSERT_EQ(ax.writes(gecko.app).size(), 1u);
+    EXPECT_EQ(ax.writes(gecko.app)[0].first, "AXEnhancedUserInterface");
+    EXPECT_TRUE(ax.writes(safari.app).empty());
+    EXPECT_EQ(ax.messagingTimeout(ax.systemWideElement()), 0.25);
+}
+
+TEST_F(AddressBarFocusMonitorTest, TrustArrivingLaterIsPickedUpByRefresh) {
+    auto b = addBrowser(900, "chromium", Marker::chromiumIdentifier);
+    ax.setTrusted(false);
+    monitor.observe("chromium");  // before start: ignored
+    EXPECT_EQ(monitor.observedBundleID(), std::nullopt);
+    startRecording();
+    monitor.observe("chromium");
+    EXPECT_FALSE(monitor.isAttached());
+    ax.setFocusedElement(b.addressBar);
+
+    ax.setTrusted(true);
+    monitor.refresh();
+    EXPECT_TRUE(monitor.isAttached());
+    EXPECT_EQ(reports, (std::vector<bool>{true}));
+
+    ax.setTrusted(false);
+    monitor.refresh();
+    EXPECT_FALSE(monitor.isAttached());
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+}
+
+TEST_F(AddressBarFocusMonitorTest, StopAndDestructionLeaveNothingBehind) {
+    auto b = addBrowser(1000, "chromium", Marker::chromiumIdentifier);
+    startRecording();
+    monitor.observe("chromium");
+    focus(b, b.addressBar);
+    monitor.stop();
+    EXPECT_EQ(ax.observerCount(), 0);
+    EXPECT_FALSE(monitor.current());
+    focus(b, b.pageField);
+    EXPECT_EQ(reports, (std::vector<bool>{true}));
+
+    int calls = 0;
+    {
+        AddressBarFocusMonitor scoped(workspace, ax);
+        scoped.start([&](bool) { ++calls; });
+        scoped.observe("chromium");
+        ASSERT_EQ(ax.observerCount(b.pid), 1);
+    }
+    EXPECT_EQ(ax.observerCount(), 0);
+    focus(b, b.addressBar);
+    EXPECT_EQ(calls, 0);
+}
+
+}  // namespace
+}  // namespace tesvano

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "Platform/Defaults/Defaults.h"
+#include "TesvanoKit/Rules/RuleStore.h"
+#include "tests/support/LogCapture.h"
+
+namespace tesvano {
+namespace {
+
+using platform::DefaultsValue;
+using platform::MemoryDefaults;
+
+TEST(RuleStore, EmptyDefaultsGiveTheDefaultConfigurationAndNoStoredFlag) {
+    MemoryDefaults defaults;
+    RuleStore store(defaults, "lockConfiguration");
+    EXPECT_FALSE(store.hasStoredConfiguration());
+    EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
+    EXPECT_TRUE(defaults.keys().empty()) << "loading must not write anything";
+}
+
+TEST(RuleStore, SaveThenLoadRoundTripsAsData) {
+    MemoryDefaults defaults;
+    RuleStore store(defaults, "lockConfiguration");
+    LockConfiguration c;
+    c.isEnabled = true;
+    c.defaultSourceID = InputSourceID("xkb:de");
+    c.appRules = {AppRule{"org.gnome.Terminal", AppRuleMode::locked, InputSourceID("xkb:us")}};
+    store.save(c);
+    EXPECT_TRUE(store.hasStoredConfiguration());
+    ASSERT_TRUE(defaults.data("lockConfiguration").has_value());
+    EXPECT_EQ(store.load(), c);
+}
+
+TEST(RuleStore, AStringUnderTheKeyIsNotAStoredConfiguration) {
+    MemoryDefaults defaults;
+    defaults.set("lockConfiguration", DefaultsValue(std::string(R"({"isEnabled":true})")));
+    RuleStore store(defaults, "lockConfiguration");
+    EXPECT_FALSE(store.hasStoredConfiguration());
+    EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
+}
+
+TEST(RuleStore, UndecodableRulesAreKeptAsideBeforeAnySaveAndReported) {
+    for (const std::string& bytes :
+         {std::string("{not json"), std::string(R"({"isEnabled":"yes"})")}) {
+        test::LogCapture logs;
+        MemoryDefaults defaults;
+        defaults.set("lockConfiguration", DefaultsValue::data(bytes));
+        RuleStore store(defaults, "lockConfiguration");
+
+        EXPECT_TRUE(store.hasStoredConfiguration());
+        EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
+        EXPECT_TRUE(logs.contains("could not be read")) << bytes;
+
+        // Start-up saves the default over the key; the user's bytes survive elsewhere.
+        const DefaultsValue::Data expected(bytes.begin(), bytes.end());
+        store.save(LockConfiguration::defaultConfiguration());
+        EXPECT_EQ(defaults.data("lockConfiguration.unreadable"), expected);
+        EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
+        EXPECT_EQ(defaults.data("lockConfiguration.unreadable"), expected)
+            << "a later good load must not disturb the kept copy";
+    }
+}
+
+}  // namespace
+}  // namespace tesvano

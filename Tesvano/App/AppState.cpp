@@ -413,6 +413,10 @@ std::optional<std::string> AppState::sourceName(const InputSourceID& id) const {
     return std::nullopt;
 }
 
+bool AppState::isURLRuleSkipped(const Uuid&) const {
+    return false;
+}
+
 QUrl AppState::apiDocumentationURL() const {
     const char* file = "README.md";
     switch (effectiveLanguage()) {

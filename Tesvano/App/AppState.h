@@ -143,6 +143,9 @@ public:
     // The frontmost application's identity (desktop-entry id or "process:" key), if any.
     std::optional<std::string> frontmostIdentity() const;
     QUrl apiDocumentationURL() const;
+    // Whether the URL rule is passed over because matching its pattern took too long; such a
+    // rule stays skipped until its pattern is edited.
+    bool isURLRuleSkipped(const Uuid& id) const;
     // The selection the automation interface asks for (the engine's manual selection).
     void selectSource(const InputSourceID& id);
 
@@ -209,6 +212,7 @@ signals:
     void settingsTabChanged();
     void terminationRequestedChanged();
     void updateStateChanged();
+    void skippedURLRulesChanged();
 
 private:
     void configWasEdited();

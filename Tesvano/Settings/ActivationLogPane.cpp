@@ -94,7 +94,7 @@ ActivationLogPane::ActivationLogPane(AppState& state, QWidget* parent)
 
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { syncPage(); });
     connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { syncPage(); });
-    model_->reload(state_.runtime().now());
+    // The rows are read when the pane is shown: the window builds every pane at once.
 }
 
 QWidget* ActivationLogPane::makePlaceholder() {

@@ -12,8 +12,8 @@ class AppState;
 
 // The Log tab: the input-source switches of the last day, newest first, in a table that
 // follows the log store live. Each time the pane is shown the store is purged of entries
-// older than a day and the window moves to the present; with nothing to show it says so
-// instead of showing an empty table.
+// older than a day and the rows are read again for the day ending then; with nothing to show
+// it says so instead of showing an empty table.
 class ActivationLogPane final : public QWidget {
 public:
     explicit ActivationLogPane(AppState& state, QWidget* parent = nullptr);

@@ -70,11 +70,11 @@ TEST_F(ActivationLogPaneTest, ShowingThePanePurgesAndKeepsOnlyTheLastDay) {
     store.record(event(R::appActivated, Seconds(86399), "just inside"), std::nullopt);
     store.record(event(R::appActivated, Seconds(90000), "older"), std::nullopt);
     ActivationLogPane pane(s);
+    EXPECT_EQ(pane.model()->rowCount(), 0) << "read when shown";
+    pane.show();
     ASSERT_EQ(pane.model()->rowCount(), 1);
     EXPECT_EQ(cell(pane, 0, ActivationLogModel::source),
               QStringLiteral("English (US) \u2192 just inside"));
-
-    pane.show();
     const auto all = store.recentEntries(loop.now(), std::nullopt, Seconds(1e9));
     EXPECT_EQ(all.size(), 2u) << "older than a day: purged; exactly a day: kept";
 

@@ -20,6 +20,7 @@ ActivationLogModel::ActivationLogModel(LogStore& store, SupportedLanguage langua
 }
 
 void ActivationLogModel::reload(platform::WallTime now) {
+    loaded_ = true;
     now_ = now;
     beginResetModel();
     const auto entries =
@@ -29,6 +30,9 @@ void ActivationLogModel::reload(platform::WallTime now) {
 }
 
 void ActivationLogModel::storeChanged(const LogStoreChange& change) {
+    if (!loaded_) {
+        return;  // no window yet: the first reload reads what there is
+    }
     if (change.removed > 0) {
         // The store says how many went, not which: read the window again.
         reload(now_);

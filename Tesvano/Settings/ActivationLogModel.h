@@ -22,7 +22,8 @@ public:
                        std::optional<std::string_view> timeZone = std::nullopt,
                        QObject* parent = nullptr);
 
-    // Reads the store again; the window of the last day ends at `now`.
+    // Reads the store again; the window of the last day ends at `now`. Until the first call
+    // the model is empty and ignores the store's changes.
     void reload(platform::WallTime now);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -40,6 +41,7 @@ private:
     SupportedLanguage language_;
     ActivationLogRows rows_;
     platform::WallTime now_{};
+    bool loaded_ = false;
     platform::Registration observation_;
 };
 

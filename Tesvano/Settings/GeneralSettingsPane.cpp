@@ -69,6 +69,7 @@ GeneralSettingsPane::GeneralSettingsPane(AppState& state, QWidget* parent)
     connect(&state_, &AppState::loginItemStateChanged, this, [this] { syncStartup(); });
     connect(&state_, &AppState::menuBarIconHiddenChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::apiEnabledChanged, this, [this] { syncAll(); });
+    connect(&state_, &AppState::languagePreferenceChanged, this, [this] { syncAll(); });
 }
 
 GeneralSettingsPane::~GeneralSettingsPane() = default;

@@ -69,7 +69,9 @@ TEST_F(ActivationLogPaneTest, ShowingThePanePurgesAndKeepsOnlyTheLastDay) {
     store.record(event(R::appActivated, Seconds(86400), "a day"), std::nullopt);
     store.record(event(R::appActivated, Seconds(86399), "just inside"), std::nullopt);
     store.record(event(R::appActivated, Seconds(90000), "older"), std::nullopt);
+    store.record(event(R::appActivated, Seconds(88000), "old"), std::nullopt);
     ActivationLogPane pane(s);
+    store.purgeExpired(loop.now(), Seconds(89000));  // a purge before the first showing
     EXPECT_EQ(pane.model()->rowCount(), 0) << "read when shown";
     pane.show();
     ASSERT_EQ(pane.model()->rowCount(), 1);

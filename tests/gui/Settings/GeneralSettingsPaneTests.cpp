@@ -38,8 +38,8 @@ protected:
         return found;
     }
     std::optional<R> newestReason() {
-        const auto entries = state->logStore().recentEntries(loop.now(), 1, Seconds(60));
-        return entries.empty() ? std::nullopt : entries.front().reason();
+        const auto logged = state->logStore().recentEntries(loop.now(), 1, Seconds(60));
+        return logged.empty() ? std::nullopt : logged.front().reason();
     }
 
     QApplication& application = guitest::guiApplication();

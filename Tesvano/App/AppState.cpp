@@ -15,10 +15,6 @@
 #include "TesvanoKit/Monitors/ProcessIdentity.h"
 #include "TesvanoKit/Rules/URLRuleList.h"
 
-#ifndef TESVANO_DOCS_DIR
-#define TESVANO_DOCS_DIR "/usr/share/doc/tesvano"
-#endif
-
 namespace tesvano {
 
 namespace {
@@ -415,40 +411,6 @@ std::optional<std::string> AppState::sourceName(const InputSourceID& id) const {
 
 bool AppState::isURLRuleSkipped(const Uuid&) const {
     return false;
-}
-
-QUrl AppState::apiDocumentationURL() const {
-    const char* file = "README.md";
-    switch (effectiveLanguage()) {
-        case SupportedLanguage::english:
-            file = "README.md";
-            break;
-        case SupportedLanguage::simplifiedChinese:
-            file = "README.zh-CN.md";
-            break;
-        case SupportedLanguage::traditionalChinese:
-            file = "README.zh-TW.md";
-            break;
-        case SupportedLanguage::japanese:
-            file = "README.ja.md";
-            break;
-        case SupportedLanguage::french:
-            file = "README.fr.md";
-            break;
-        case SupportedLanguage::german:
-            file = "README.de.md";
-            break;
-        case SupportedLanguage::spanish:
-            file = "README.es.md";
-            break;
-        case SupportedLanguage::portuguese:
-            file = "README.pt.md";
-            break;
-        case SupportedLanguage::russian:
-            file = "README.ru.md";
-            break;
-    }
-    return QUrl::fromLocalFile(QStringLiteral(TESVANO_DOCS_DIR "/") + QString::fromUtf8(file));
 }
 
 void AppState::selectSource(const InputSourceID& id) {

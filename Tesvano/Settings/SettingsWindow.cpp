@@ -17,8 +17,10 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
+#include "Tesvano/Settings/ActivationLogPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/GeneralSettingsPane.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
 
 namespace tesvano {
@@ -44,6 +46,12 @@ int indexOf(SettingsTab tab) {
 
 SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     PaneFactories panes;
+    panes[static_cast<std::size_t>(SettingsTab::general)] = [](AppState& state) -> QWidget* {
+        return new GeneralSettingsPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::log)] = [](AppState& state) -> QWidget* {
+        return new ActivationLogPane(state);
+    };
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);
     };

@@ -1,5 +1,7 @@
 #include "TesvanoKit/Automation/URLCommandError.h"
 
+#include "TesvanoKit/Languages/Localization.h"
+
 namespace tesvano {
 
 namespace {
@@ -67,6 +69,25 @@ std::string_view URLCommandError::code() const {
     return "malformed_url";
 }
 
+std::string URLCommandError::apiSwitchPath() {
+    // The names the program shows: the tray menu's item, the tab, the section.
+    constexpr std::string_view separator = " \u25B8 ";
+    std::string path = LanguageOverride::text("Tesvano");
+    for (std::string_view step : {"Settings", "General", "Automation"}) {
+        path += separator;
+        path += LanguageOverride::text(step);
+    }
+    return path;
+}
+
+std::string URLCommandError::apiDisabledMessage() {
+    std::string text = LanguageOverride::text("The URL scheme API is disabled. Enable it in %@.");
+    if (const auto at = text.find("%@"); at != std::string::npos) {
+        text.replace(at, 2, apiSwitchPath());
+    }
+    return text;
+}
+
 std::string URLCommandError::message() const {
     switch (kind) {
         case Kind::unknownCommand:
@@ -86,8 +107,7 @@ std::string URLCommandError::message() const {
         case Kind::notACommand:
             return "No command was specified.";
         case Kind::apiDisabled:
-            return "The URL scheme API is disabled. Enable it in Tesvano ▸ Settings ▸ General ▸ "
-                   "Automation.";
+            return apiDisabledMessage();
         case Kind::noInputSources:
             return "No selectable input sources are installed.";
     }

@@ -38,10 +38,16 @@ struct URLCommandError {
 
     // The fixed code of the kind, e.g. "missing_parameter".
     std::string_view code() const;
-    // The English sentence with the payload in its place.
+    // The English sentence with the payload in its place. The one of apiDisabled names the
+    // place of the switch in the words of the interface language.
     std::string message() const;
+    // "Tesvano ▸ Settings ▸ General ▸ Automation", as the interface names those steps.
+    static std::string apiSwitchPath();
 
     bool operator==(const URLCommandError&) const = default;
+
+private:
+    static std::string apiDisabledMessage();
 };
 
 }  // namespace tesvano

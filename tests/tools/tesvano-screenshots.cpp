@@ -9,6 +9,9 @@
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
 
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
@@ -74,6 +77,7 @@ int main(int argc, char** argv) {
             KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::option),
         ShortcutNames::toggleLock());
 
+    defaults.set("activationCount", std::int64_t{1234});  // a history for the General pane
     AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
     services.logInMemory = true;
     AppState state(services);
@@ -117,5 +121,62 @@ int main(int argc, char** argv) {
     state.setSettingsTab(SettingsTab::permissions);
     settings.present();
     ok = save(&settings, out / "settings.png") && ok;
+
+    // The General pane with some history, and the Log pane with a few entries.
+    state.setApiEnabled(true);
+    state.setSettingsTab(SettingsTab::general);
+    const QSize usual = settings.size();
+    settings.resize(usual.width(), 690);  // every section at once
+    ok = save(&settings, out / "settings-general.png") && ok;
+    settings.resize(usual);
+
+    struct Sample {
+        double age;
+        const char* from;
+        const char* to;
+        ActivationReason reason;
+        std::optional<RuleSource> rule;
+        std::optional<std::string> app;
+        std::optional<std::string> host;
+        double milliseconds;
+    };
+    const Sample samples[] = {
+        {3620, "German", "English (US)", ActivationReason::startupApplied,
+         RuleSource::globalDefault, std::nullopt, std::nullopt, 4.21},
+        {2450, "English (US)", "Russian", ActivationReason::appActivated, RuleSource::appRule,
+         "org.telegram.desktop", std::nullopt, 6.83},
+        {1210, "Russian", "English (US)", ActivationReason::urlMatched, RuleSource::urlRule,
+         "firefox-esr", "github.com", 3.05},
+        {640, "English (US)", "German", ActivationReason::revertedSwitch, RuleSource::appRule,
+         "org.gnome.TextEditor", std::nullopt, 2.47},
+        {95, "German", "German", ActivationReason::lockEngaged, RuleSource::globalDefault,
+         std::nullopt, std::nullopt, 1.92},
+        {12, "German", "English (US)", ActivationReason::addressBarFocused,
+         RuleSource::addressBarRule, "chromium", std::nullopt, 3.4},
+    };
+    for (const auto& sample : samples) {
+        ActivationEvent event;
+        event.timestamp = loop.now() - platform::Seconds(sample.age);
+        event.inputSourceName = sample.to;
+        event.inputSource = InputSourceID(sample.to);
+        event.fromSourceName = sample.from;
+        event.reason = sample.reason;
+        event.ruleSource = sample.rule;
+        event.triggeringBundleID = sample.app;
+        event.matchedHost = sample.host;
+        event.durationMs = sample.milliseconds;
+        static const std::map<std::string, std::string> names{
+            {"org.telegram.desktop", "Telegram"},
+            {"firefox-esr", "Firefox ESR"},
+            {"org.gnome.TextEditor", "Text Editor"},
+            {"chromium", "Chromium"}};
+        std::optional<std::string> name;
+        if (sample.app) {
+            name = names.at(*sample.app);
+        }
+        state.logStore().record(event, name);
+    }
+    state.setSettingsTab(SettingsTab::log);
+    ok = save(&settings, out / "settings-log.png") && ok;
     return ok ? 0 : 1;
 }

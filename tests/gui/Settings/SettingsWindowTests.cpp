@@ -7,11 +7,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "Tesvano/Settings/ActivationLogPane.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/Components/AppRowLabel.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/GeneralSettingsPane.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
 #include "tests/gui/AppFixture.h"
@@ -65,8 +67,10 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_EQ(window.pane(SettingsTab::shortcuts)->objectName(), QStringLiteral("shortcutsPane"));
     EXPECT_NE(dynamic_cast<PermissionsSettingsPane*>(window.pane(SettingsTab::permissions)),
               nullptr);
-    for (SettingsTab tab : {SettingsTab::general, SettingsTab::appRules, SettingsTab::urlRules,
-                            SettingsTab::updates, SettingsTab::log, SettingsTab::backup}) {
+    EXPECT_NE(dynamic_cast<GeneralSettingsPane*>(window.pane(SettingsTab::general)), nullptr);
+    EXPECT_NE(dynamic_cast<ActivationLogPane*>(window.pane(SettingsTab::log)), nullptr);
+    for (SettingsTab tab : {SettingsTab::appRules, SettingsTab::urlRules, SettingsTab::updates,
+                            SettingsTab::backup}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

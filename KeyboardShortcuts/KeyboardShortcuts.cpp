@@ -37,6 +37,14 @@ struct State {
     // Shortcuts registered through the hot-key layer; each at most once, however many names
     // hold it.
     std::unordered_set<Shortcut> registered;
+    struct Stream {
+        Name name;
+        std::optional<EventType> only;
+        std::shared_ptr<Registration::State> registration;
+        std::shared_ptr<std::function<void(EventType)>> handler;
+    };
+    // Live subscriptions in the order they were made.
+    std::vector<Stream> streams;
     std::vector<Observer> observers;
     bool enabled = true;
     bool menuOpen = false;
@@ -73,16 +81,62 @@ void unregisterShortcut(const Shortcut& shortcut) {
 
 // A name's old shortcut is given back only when no other name with handlers still holds it;
 // otherwise changing one name would silently switch off the other.
-void releaseUnlessShared(const Shortcut& shortcut, const Name& changing) {
+bool heldByOtherName(const Shortcut& shortcut, const Name& changing) {
     auto& s = state();
     for (const auto* table : {&s.keyDownHandlers, &s.keyUpHandlers}) {
         for (const auto& [name, closures] : *table) {
             if (!(name == changing) && userDefaultsGet(name) == shortcut) {
-                return;
+                return true;
             }
         }
     }
-    unregisterShortcut(shortcut);
+    for (const auto& stream : s.streams) {
+        if (!stream.registration->cancelled && !(stream.name == changing) &&
+            userDefaultsGet(stream.name) == shortcut) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void releaseUnlessShared(const Shortcut& shortcut, const Name& changing) {
+    if (!heldByOtherName(shortcut, changing)) {
+        unregisterShortcut(shortcut);
+    }
+}
+
+Registration subscribe(const Name& name, std::optional<EventType> only,
+                       std::function<void(EventType)> handler) {
+    auto& s = state();
+    auto registration = std::make_shared<Registration::State>();
+    s.streams.push_back({name, only, registration,
+                         std::make_shared<std::function<void(EventType)>>(std::move(handler))});
+    if (auto shortcut = userDefaultsGet(name)) {
+        registerShortcut(*shortcut);
+    }
+    const detail::State* owner = &s;
+    const std::weak_ptr<Registration::State> weak = registration;
+    registration->onCancel = [owner, name, weak] {
+        // The library may be gone (or replaced) before the subscription ends.
+        if (current != owner) {
+            return;
+        }
+        std::erase_if(current->streams, [&](const auto& stream) {
+            return stream.registration->cancelled || stream.registration == weak.lock();
+        });
+        // Another subscription of this very name still counts: only other names are asked.
+        const bool sameNameLeft =
+            std::any_of(current->streams.begin(), current->streams.end(),
+                        [&](const auto& stream) { return stream.name == name; }) ||
+            std::any_of(current->keyDownHandlers.begin(), current->keyDownHandlers.end(),
+                        [&](const auto& entry) { return entry.first == name; }) ||
+            std::any_of(current->keyUpHandlers.begin(), current->keyUpHandlers.end(),
+                        [&](const auto& entry) { return entry.first == name; });
+        if (auto shortcut = userDefaultsGet(name); shortcut && !sameNameLeft) {
+            releaseUnlessShared(*shortcut, name);
+        }
+    };
+    return Registration(std::move(registration));
 }
 
 void attach(detail::State::HandlerTable& table, const Name& name, std::function<void()> handler) {
@@ -98,12 +152,13 @@ void attach(detail::State::HandlerTable& table, const Name& name, std::function<
     }
 }
 
-void handleEvent(const Shortcut& fired, const detail::State::HandlerTable& table) {
+void handleEvent(const Shortcut& fired, const detail::State::HandlerTable& table, EventType type) {
     if (state().paused) {
         return;
     }
-    // A copy: closures may attach handlers or change shortcuts while this runs.
+    // Copies: closures may attach handlers, end subscriptions or change shortcuts meanwhile.
     const auto snapshot = table;
+    const auto streams = state().streams;
     for (const auto& [name, closures] : snapshot) {
         if (userDefaultsGet(name) != fired) {
             continue;
@@ -111,6 +166,13 @@ void handleEvent(const Shortcut& fired, const detail::State::HandlerTable& table
         for (const auto& closure : closures) {
             closure();
         }
+    }
+    for (const auto& stream : streams) {
+        if (stream.registration->cancelled || (stream.only && *stream.only != type) ||
+            userDefaultsGet(stream.name) != fired) {
+            continue;
+        }
+        (*stream.handler)(type);
     }
 }
 
@@ -238,16 +300,29 @@ void removeAllHandlers() {
             }
         }
     }
+    for (const auto& stream : s.streams) {
+        if (auto shortcut = userDefaultsGet(stream.name)) {
+            unregisterShortcut(*shortcut);
+        }
+    }
     s.keyDownHandlers.clear();
     s.keyUpHandlers.clear();
 }
 
+Registration events(const Name& name, std::function<void(EventType)> handler) {
+    return subscribe(name, std::nullopt, std::move(handler));
+}
+
+Registration eventStream(EventType type, const Name& name, std::function<void()> handler) {
+    return subscribe(name, type, [handler = std::move(handler)](EventType) { handler(); });
+}
+
 void handleOnKeyDown(const Shortcut& shortcut) {
-    handleEvent(shortcut, state().keyDownHandlers);
+    handleEvent(shortcut, state().keyDownHandlers, EventType::keyDown);
 }
 
 void handleOnKeyUp(const Shortcut& shortcut) {
-    handleEvent(shortcut, state().keyUpHandlers);
+    handleEvent(shortcut, state().keyUpHandlers, EventType::keyUp);
 }
 
 bool isEnabled() {

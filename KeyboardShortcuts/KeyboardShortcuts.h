@@ -48,8 +48,19 @@ void postShortcutByNameDidChange(const Name& name);
 // in the order they were attached, names in the order they first got one.
 void onKeyDown(const Name& name, std::function<void()> handler);
 void onKeyUp(const Name& name, std::function<void()> handler);
-// Gives back the hot keys of every name with closures and drops all closures.
+// Gives back the hot keys of every name with closures or subscriptions and drops all closures.
 void removeAllHandlers();
+
+// --- Subscriptions. Every key-down and key-up of a name's shortcut, in order, until the
+// registration is dropped (or cancelled). Making one registers the name's stored shortcut if
+// needed; ending one gives the hot key back unless a name with closures or subscriptions
+// still holds it. Subscriptions outlive removeAllHandlers.
+enum class EventType { keyDown, keyUp };
+[[nodiscard]] tesvano::platform::Registration events(const Name& name,
+                                                     std::function<void(EventType)> handler);
+// The same for one type of event.
+[[nodiscard]] tesvano::platform::Registration eventStream(EventType type, const Name& name,
+                                                          std::function<void()> handler);
 
 // The dispatch entry points the hot-key layer calls.
 void handleOnKeyDown(const Shortcut& shortcut);

@@ -88,8 +88,8 @@ constexpr std::int64_t carbonFromModifiers(Modifiers modifiers) {
     return out;
 }
 
-// The symbols of the flags present, in the order control, option, shift, command, function:
-// "⌃⌥⇧⌘"; empty for none.
+// The names of the flags present as Linux desktops write them, in the order control, option,
+// shift, command, function, joined by "+": "Ctrl+Alt+Shift+Super+Fn"; empty for none.
 std::string modifierSymbols(Modifiers modifiers);
 
 }  // namespace KeyboardShortcuts

@@ -6,6 +6,8 @@
 
 #include <map>
 #include <memory>
+#include <string_view>
+#include <utility>
 
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/KeyCodeTable.h"
@@ -34,32 +36,34 @@ std::string lowercased(const std::string& text) {
     return toUTF8(unicode);
 }
 
+// Keys that type nothing visible, named as Linux desktops name them in shortcuts.
 const std::map<std::int64_t, std::string>& keySymbols() {
     static const std::map<std::int64_t, std::string> table = [] {
         std::map<std::int64_t, std::string> t{
-            {Key::returnKey.rawValue, "\u21A9"},
-            {Key::deleteBackward.rawValue, "\u232B"},
-            {Key::deleteForward.rawValue, "\u2326"},
-            {Key::end.rawValue, "\u2198"},
-            {Key::escape.rawValue, "\u238B"},
-            {Key::help.rawValue, "?\u20DD"},
-            {Key::home.rawValue, "\u2196"},
+            {Key::returnKey.rawValue, "Return"},
+            {Key::deleteBackward.rawValue, "Backspace"},
+            {Key::deleteForward.rawValue, "Del"},
+            {Key::end.rawValue, "End"},
+            {Key::escape.rawValue, "Esc"},
+            // The key in Help's place on a PC keyboard is Insert.
+            {Key::help.rawValue, "Ins"},
+            {Key::home.rawValue, "Home"},
             {Key::space.rawValue, "Space"},
-            {Key::tab.rawValue, "\u21E5"},
-            {Key::pageUp.rawValue, "\u21DE"},
-            {Key::pageDown.rawValue, "\u21DF"},
-            {Key::upArrow.rawValue, "\u2191"},
-            {Key::rightArrow.rawValue, "\u2192"},
-            {Key::downArrow.rawValue, "\u2193"},
-            {Key::leftArrow.rawValue, "\u2190"},
-            {Key::keypadClear.rawValue, "\u2612\u20E3"},
-            {Key::keypadDecimal.rawValue, ".\u20E3"},
-            {Key::keypadDivide.rawValue, "/\u20E3"},
-            {Key::keypadEquals.rawValue, "=\u20E3"},
-            {Key::keypadMinus.rawValue, "-\u20E3"},
-            {Key::keypadMultiply.rawValue, "*\u20E3"},
-            {Key::keypadPlus.rawValue, "+\u20E3"},
-            {Key::keypadEnter.rawValue, "\u21A9\u20E3"},
+            {Key::tab.rawValue, "Tab"},
+            {Key::pageUp.rawValue, "PgUp"},
+            {Key::pageDown.rawValue, "PgDown"},
+            {Key::upArrow.rawValue, "Up"},
+            {Key::rightArrow.rawValue, "Right"},
+            {Key::downArrow.rawValue, "Down"},
+            {Key::leftArrow.rawValue, "Left"},
+            {Key::keypadClear.rawValue, "Num+Clear"},
+            {Key::keypadDecimal.rawValue, "Num+."},
+            {Key::keypadDivide.rawValue, "Num+/"},
+            {Key::keypadEquals.rawValue, "Num+="},
+            {Key::keypadMinus.rawValue, "Num+-"},
+            {Key::keypadMultiply.rawValue, "Num+*"},
+            {Key::keypadPlus.rawValue, "Num++"},
+            {Key::keypadEnter.rawValue, "Num+Enter"},
         };
         const Key functionKeys[] = {Key::f1,  Key::f2,  Key::f3,  Key::f4,  Key::f5,
                                     Key::f6,  Key::f7,  Key::f8,  Key::f9,  Key::f10,
@@ -71,7 +75,7 @@ const std::map<std::int64_t, std::string>& keySymbols() {
         const Key keypad[] = {Key::keypad0, Key::keypad1, Key::keypad2, Key::keypad3, Key::keypad4,
                               Key::keypad5, Key::keypad6, Key::keypad7, Key::keypad8, Key::keypad9};
         for (int i = 0; i < 10; ++i) {
-            t[keypad[i].rawValue] = std::to_string(i) + "\u20E3";
+            t[keypad[i].rawValue] = "Num+" + std::to_string(i);
         }
         return t;
     }();
@@ -98,21 +102,18 @@ const std::map<std::int64_t, std::string>& menuKeyEquivalents() {
 }  // namespace
 
 std::string modifierSymbols(Modifiers modifiers) {
+    static constexpr std::pair<Modifiers, std::string_view> names[] = {
+        {Modifiers::control, "Ctrl"},  {Modifiers::option, "Alt"},  {Modifiers::shift, "Shift"},
+        {Modifiers::command, "Super"}, {Modifiers::function, "Fn"},
+    };
     std::string out;
-    if (modifiers.contains(Modifiers::control)) {
-        out += "\u2303";
-    }
-    if (modifiers.contains(Modifiers::option)) {
-        out += "\u2325";
-    }
-    if (modifiers.contains(Modifiers::shift)) {
-        out += "\u21E7";
-    }
-    if (modifiers.contains(Modifiers::command)) {
-        out += "\u2318";
-    }
-    if (modifiers.contains(Modifiers::function)) {
-        out += "\U0001F310\uFE0E";
+    for (const auto& [flag, name] : names) {
+        if (modifiers.contains(flag)) {
+            if (!out.empty()) {
+                out += '+';
+            }
+            out += name;
+        }
     }
     return out;
 }
@@ -132,7 +133,11 @@ std::optional<std::string> keyToCharacter(std::int64_t keyCode,
 
 std::string description(const Shortcut& shortcut, tesvano::platform::KeyTranslator& layout) {
     const auto text = keyToCharacter(shortcut.carbonKeyCode, layout);
-    return modifierSymbols(shortcut.modifiers()) + (text ? capitalized(*text) : "\uFFFD");
+    const std::string modifiers = modifierSymbols(shortcut.modifiers());
+    // Named keys stay as written ("PgDown"); what the layout types is capitalised.
+    const bool named = keySymbols().contains(shortcut.carbonKeyCode);
+    const std::string key = !text ? "\uFFFD" : named ? *text : capitalized(*text);
+    return modifiers.empty() ? key : modifiers + "+" + key;
 }
 
 std::string keyEquivalent(const Shortcut& shortcut, tesvano::platform::KeyTranslator& layout) {

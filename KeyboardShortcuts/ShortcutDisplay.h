@@ -11,15 +11,17 @@
 
 namespace KeyboardShortcuts {
 
-// How a shortcut is shown: modifier symbols, then the key. Keys that type nothing visible
-// have fixed symbols (↩ ⌫ ⎋ F5 Space, keypad keys in a keycap); the others show what they
-// type on the current layout, or on the first Latin one when the current layout is not.
+// How a shortcut is shown, as Linux desktops show them: the modifiers, then the key, joined by
+// "+" ("Ctrl+Alt+K", "Super+Space", "Shift+F6"). Keys that type nothing visible have fixed
+// names (Return, Backspace, Esc, F5, Space, keypad keys as "Num+5"); the others show what
+// they type on the current layout, or on the first Latin one when the current layout is not.
 
 // The key's text; none when the layout cannot translate it.
 std::optional<std::string> keyToCharacter(std::int64_t keyCode,
                                           tesvano::platform::KeyTranslator& layout);
 
-// "⌃⌥⇧⌘" as present, then the key's text capitalised, or U+FFFD when it has none.
+// The modifiers as present ("Ctrl+Alt+Shift+Super"), then the key's text capitalised, or
+// U+FFFD when it has none.
 std::string description(const Shortcut& shortcut, tesvano::platform::KeyTranslator& layout);
 
 // The key equivalent a menu item would carry: the key's text when it is a single character,

@@ -125,6 +125,27 @@ std::optional<std::int64_t> carbonKeyCodeFromQt(int qtKey, bool keypad) {
     return std::nullopt;
 }
 
+std::optional<QtKey> qtKeyFromCarbonKeyCode(std::int64_t keyCode) {
+    for (std::size_t i = 0; i < kFunctionKeys.size(); ++i) {
+        if (kFunctionKeys[i].rawValue == keyCode) {
+            return QtKey{Qt::Key_F1 + static_cast<int>(i), false};
+        }
+    }
+    for (const auto& [key, carbon] : kKeypadKeys) {
+        if (carbon.rawValue == keyCode) {
+            return QtKey{key, true};
+        }
+    }
+    for (const auto& [key, carbon] : kMainKeys) {
+        // Digits and punctuation are what the layout types there, not what a US one would.
+        const bool printable = key > Qt::Key_Space && key <= Qt::Key_AsciiTilde;
+        if (carbon.rawValue == keyCode && !printable && !isModifierKey(keyCode)) {
+            return QtKey{key, false};
+        }
+    }
+    return std::nullopt;
+}
+
 Modifiers modifiersFromQt(int qtModifiers) {
     Modifiers out;
     if ((qtModifiers & Qt::ShiftModifier) != 0) {

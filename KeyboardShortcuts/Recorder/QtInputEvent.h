@@ -19,6 +19,14 @@ InputEvent inputEventFromQt(const QKeyEvent& event);
 // keypad flag; modifier keys have codes too. None for keys a Carbon keyboard does not have.
 std::optional<std::int64_t> carbonKeyCodeFromQt(int qtKey, bool keypad);
 
+// The Qt key of a Carbon key code that types no character of its own (function keys, Space,
+// Return, arrows, keypad keys with the keypad flag); none for the others.
+struct QtKey {
+    int key;
+    bool keypad;
+};
+std::optional<QtKey> qtKeyFromCarbonKeyCode(std::int64_t keyCode);
+
 // Shift, Control, Alt (Option), Meta (Command, the Super key) and the keypad flag.
 Modifiers modifiersFromQt(int qtModifiers);
 

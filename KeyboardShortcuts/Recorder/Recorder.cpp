@@ -6,9 +6,12 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -134,8 +137,37 @@ void Recorder::retranslate() {
     setPlaceholderText(localized(isRecording() ? "press_shortcut" : "record_shortcut"));
 }
 
+// Wide enough for the longest placeholder of any interface language, centred between the
+// frame and room for the clear button on both sides.
 QSize Recorder::sizeHint() const {
-    return {minimumWidth, QLineEdit::sizeHint().height()};
+    const QFontMetrics metrics(font());
+    int widest = 0;
+    for (const auto& [language, code] : tesvano::EnumTable<tesvano::SupportedLanguage>::entries) {
+        for (std::string_view key : {"record_shortcut", "press_shortcut"}) {
+            widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(
+                                          tesvano::Localization::text(key, language))));
+        }
+    }
+    const int button = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this) + 6;
+    const int frame = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) + 8;
+    return {std::max(minimumWidth, widest + 2 * button + frame), QLineEdit::sizeHint().height()};
+}
+
+// Qt hides the placeholder of a centred field that has the focus, which is exactly when a
+// recorder records; the prompt is drawn here instead.
+void Recorder::paintEvent(QPaintEvent* event) {
+    QLineEdit::paintEvent(event);
+    if (!isRecording() || !text().isEmpty() || placeholderText().isEmpty()) {
+        return;
+    }
+    QPainter painter(this);
+    QColor color = palette().color(QPalette::PlaceholderText);
+    painter.setPen(color);
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const QRect area = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+    painter.drawText(area, Qt::AlignCenter,
+                     fontMetrics().elidedText(placeholderText(), Qt::ElideRight, area.width()));
 }
 
 QSize Recorder::minimumSizeHint() const {

@@ -1,5 +1,7 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 
+#include <sys/prctl.h>
+
 #include <poll.h>
 
 #include <algorithm>
@@ -88,7 +90,13 @@ int ManualRunLoop::pumpFds(std::chrono::milliseconds timeout) {
     return dispatchReadable(std::move(watches), Seconds(timeout));
 }
 
-PollRunLoop::PollRunLoop() : origin_(std::chrono::steady_clock::now()) {}
+PollRunLoop::PollRunLoop() : origin_(std::chrono::steady_clock::now()) {
+    reduceTimerSlack();
+}
+
+void reduceTimerSlack() {
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
 
 Seconds PollRunLoop::uptime() const {
     return std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now() - origin_);

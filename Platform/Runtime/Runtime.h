@@ -18,6 +18,8 @@ class [[nodiscard]] Registration {
 public:
     struct State {
         bool cancelled = false;
+        // Run once, by the first cancel (or the destruction of the handle that cancels).
+        std::function<void()> onCancel;
     };
 
     Registration() = default;
@@ -36,8 +38,13 @@ public:
 
     void cancel() {
         if (state_) {
+            const bool first = !state_->cancelled;
             state_->cancelled = true;
+            auto hook = first ? std::move(state_->onCancel) : std::function<void()>();
             state_.reset();
+            if (hook) {
+                hook();
+            }
         }
     }
     void detach() { state_.reset(); }
@@ -70,5 +77,9 @@ public:
         after(delay, std::move(action)).detach();
     }
 };
+
+// Lets the calling thread's timers wake it within a microsecond instead of the kernel's
+// default 50 µs: the main thread's timers decide how soon a switch follows an activation.
+void reduceTimerSlack();
 
 }  // namespace tesvano::platform

@@ -93,6 +93,9 @@ struct XkbTextInputSources::Impl {
     // The layout list costs two round trips to read, and the lock reads it several times per
     // switch; it only changes with the notifications that clear this.
     std::optional<std::vector<TextInputSource>> cachedSources;
+    // The locked group as the last state notification (or reply) gave it; none after our own
+    // selection until the server has said what it did.
+    std::optional<unsigned> cachedGroup;
     // Lets a dispatch notice that a callback destroyed this object.
     std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
 
@@ -151,28 +154,42 @@ struct XkbTextInputSources::Impl {
         return event.type == PropertyNotify && event.xproperty.atom == rulesNamesAtom;
     }
 
-    // Whether such an event has arrived and waits to be dispatched; reads what the server has
-    // sent, without waiting and without a round trip.
-    bool layoutChangePending() {
+    // A change of the locked group (a new keymap may bring one as well).
+    bool changesGroup(const XEvent& event) const {
+        if (event.type == xkbEventType) {
+            const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
+            if (xkb->any.xkb_type == XkbStateNotify) {
+                return (xkb->state.changed & XkbGroupLockMask) != 0;
+            }
+        }
+        return changesLayouts(event);
+    }
+
+    // Whether an event the predicate accepts has arrived and waits to be dispatched; reads
+    // what the server has sent, without waiting and without a round trip.
+    bool pending(bool (Impl::*accepts)(const XEvent&) const) {
         if (XEventsQueued(display, QueuedAfterReading) == 0) {
             return false;
         }
         struct Scan {
             const Impl* self;
+            bool (Impl::*accepts)(const XEvent&) const;
             bool found;
-        } scan{this, false};
+        } scan{this, accepts, false};
         XEvent unused;
         // The predicate never matches, so nothing leaves the queue.
         XCheckIfEvent(
             display, &unused,
             [](Display*, XEvent* event, XPointer arg) -> Bool {
                 auto* s = reinterpret_cast<Scan*>(arg);
-                s->found = s->found || s->self->changesLayouts(*event);
+                s->found = s->found || (s->self->*(s->accepts))(*event);
                 return False;
             },
             reinterpret_cast<XPointer>(&scan));
         return scan.found;
     }
+
+    bool layoutChangePending() { return pending(&Impl::changesLayouts); }
 
     std::vector<TextInputSource> sources() {
         if (!cachedSources || layoutChangePending()) {
@@ -218,12 +235,19 @@ struct XkbTextInputSources::Impl {
         return out;
     }
 
+    // Without a round trip while the server has announced no change since it last told us:
+    // this runs on the way from an activation to the lock.
     std::optional<unsigned> lockedGroup() {
+        if (cachedGroup && !pending(&Impl::changesGroup)) {
+            return cachedGroup;
+        }
         XkbStateRec state{};
         if (XkbGetState(display, XkbUseCoreKbd, &state) != Success) {
+            cachedGroup.reset();
             return std::nullopt;
         }
-        return state.locked_group;
+        cachedGroup = state.locked_group;
+        return cachedGroup;
     }
 
     std::optional<TextInputSource> current() {
@@ -329,6 +353,7 @@ SelectStatus XkbTextInputSources::select(std::string_view id) {
         status = XkbLockGroup(impl_->display, XkbUseCoreKbd, group) ? SelectStatus::ok
                                                                     : SelectStatus::failed;
         XFlush(impl_->display);
+        impl_->cachedGroup.reset();
     }
     dispatchLaterIfQueued();
     return status;
@@ -346,14 +371,17 @@ void XkbTextInputSources::dispatchEvents() {
         XNextEvent(display, &event);
         if (event.type == impl_->xkbEventType) {
             const auto* xkb = reinterpret_cast<const XkbEvent*>(&event);
-            if (xkb->any.xkb_type == XkbStateNotify) {
-                selectionChanged |= (xkb->state.changed & XkbGroupLockMask) != 0;
+            if (xkb->any.xkb_type == XkbStateNotify &&
+                (xkb->state.changed & XkbGroupLockMask) != 0) {
+                selectionChanged = true;
+                impl_->cachedGroup = static_cast<unsigned>(xkb->state.locked_group);
             }
         }
         enabledChanged |= impl_->changesLayouts(event);
     }
     if (enabledChanged) {
         impl_->cachedSources.reset();
+        impl_->cachedGroup.reset();
     }
     if (enabledChanged || selectionChanged) {
         // A new layout list can put another source under the same locked group.

@@ -27,6 +27,9 @@ public:
     std::optional<RunningApplication> frontmostApplication() override;
     std::vector<RunningApplication> runningApplications() override { return running_; }
     using Workspace::runningApplications;
+    std::optional<Seconds> activationArrivedAt() const override { return arrivedAt; }
+    // What activationArrivedAt answers.
+    std::optional<Seconds> arrivedAt;
     Registration addObserver(WorkspaceNotification notification, Observer observer) override {
         return observers_.add(notification, std::move(observer));
     }

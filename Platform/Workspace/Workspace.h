@@ -44,6 +44,10 @@ public:
     virtual std::vector<RunningApplication> runningApplications() = 0;
     // The observer is called for each notification of this kind until the handle goes.
     virtual Registration addObserver(WorkspaceNotification notification, Observer observer) = 0;
+    // The runtime's uptime at which the event behind the latest activation notification
+    // reached us, when the backend knows it; reading what it announced takes a little while
+    // before the notification is posted.
+    virtual std::optional<Seconds> activationArrivedAt() const { return std::nullopt; }
 
     std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier);
     std::optional<RunningApplication> runningApplication(std::int32_t pid);

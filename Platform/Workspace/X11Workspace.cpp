@@ -90,6 +90,10 @@ struct X11Workspace::Impl {
 
     Impl(Runtime& r, DesktopEntryIndex e) : runtime(r), entries(std::move(e)) {}
 
+    // When the events being drained woke us, and when the latest activation's did.
+    Seconds wokeAt{0};
+    std::optional<Seconds> activationArrival;
+
     ~Impl() {
         fdWatch.cancel();
         pendingDrain.cancel();
@@ -279,6 +283,7 @@ struct X11Workspace::Impl {
             return;
         }
         lastActive = app;
+        activationArrival = wokeAt;
         observers.post(WorkspaceNotification::didActivateApplication, *app);
     }
 
@@ -302,6 +307,7 @@ struct X11Workspace::Impl {
     }
 
     void drain() {
+        wokeAt = runtime.uptime();
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
@@ -384,6 +390,10 @@ std::vector<RunningApplication> X11Workspace::runningApplications() {
     auto running = impl_->readRunning();
     impl_->drainQueuedSoon();
     return running;
+}
+
+std::optional<Seconds> X11Workspace::activationArrivedAt() const {
+    return impl_->activationArrival;
 }
 
 Registration X11Workspace::addObserver(WorkspaceNotification notification, Observer observer) {

@@ -29,6 +29,7 @@ public:
     std::vector<RunningApplication> runningApplications() override;
     using Workspace::runningApplications;
     Registration addObserver(WorkspaceNotification notification, Observer observer) override;
+    std::optional<Seconds> activationArrivedAt() const override;
 
     struct Impl;
 

@@ -11,6 +11,7 @@ using platform::Registration;
 using platform::Seconds;
 
 QtRuntime::QtRuntime() : origin_(std::chrono::steady_clock::now()) {
+    platform::reduceTimerSlack();
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { runDue(); });

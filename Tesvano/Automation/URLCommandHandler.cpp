@@ -1,5 +1,7 @@
 #include "Tesvano/Automation/URLCommandHandler.h"
 
+#include <cmath>
+
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
@@ -411,11 +413,14 @@ nlohmann::json URLCommandHandler::versionPayload() {
 }
 
 nlohmann::json URLCommandHandler::logEntryPayload(const ActivationLogEntry& entry) {
-    nlohmann::json payload{{"timestamp", iso8601(entry.timestamp)},
-                           {"inputSource", entry.inputSourceID},
-                           {"inputSourceName", entry.inputSourceName},
-                           {"reason", entry.reasonRaw},
-                           {"durationMs", entry.durationMs}};
+    nlohmann::json payload{
+        {"timestamp", iso8601(entry.timestamp)},
+        {"inputSource", entry.inputSourceID},
+        {"inputSourceName", entry.inputSourceName},
+        {"reason", entry.reasonRaw},
+        // Microseconds are all a duration can tell; the rest is noise.
+        {"durationMs",
+         std::isfinite(entry.durationMs) ? std::round(entry.durationMs * 1000.0) / 1000.0 : 0.0}};
     if (entry.fromSourceName) {
         payload["fromSourceName"] = *entry.fromSourceName;
     }

@@ -43,6 +43,8 @@ public:
 
     // Internet date-time in UTC, whole seconds, with "Z".
     static std::string iso8601(platform::WallTime time);
+    // One entry of the log as list-log and recent-activations answer it.
+    static nlohmann::json logEntryPayload(const ActivationLogEntry& entry);
 
 private:
     using Outcome = std::expected<Result, URLCommandError>;
@@ -83,7 +85,6 @@ private:
     nlohmann::json sourcePayload(const InputSourceID& id) const;
     nlohmann::json statusPayload();
     static nlohmann::json versionPayload();
-    static nlohmann::json logEntryPayload(const ActivationLogEntry& entry);
     Outcome configPayload() const;
 
     void replySuccess(const Result& result, const CallbackTargets& targets);

@@ -3,9 +3,10 @@
 #include <QAction>
 #include <QMenu>
 
+#include "KeyboardShortcuts/Recorder/MenuItemShortcut.h"
 #include "Tesvano/App/AppState.h"
+#include "Tesvano/App/ShortcutNames.h"
 #include "Tesvano/App/Symbols.h"
-#include "Tesvano/Menu/MenuKeyEquivalent.h"
 
 namespace tesvano {
 
@@ -17,8 +18,7 @@ StatusMenu::StatusMenu(AppState& state, std::function<void()> terminate, QObject
     menu_->setObjectName(QStringLiteral("statusMenu"));
     rebuild();
     for (auto signal : {&AppState::configChanged, &AppState::availableSourcesChanged,
-                        &AppState::toggleLockShortcutChanged, &AppState::languagePreferenceChanged,
-                        &AppState::updateStateChanged}) {
+                        &AppState::languagePreferenceChanged, &AppState::updateStateChanged}) {
         connect(&state_, signal, this, [this] { rebuild(); });
     }
 }
@@ -56,12 +56,8 @@ void StatusMenu::rebuild() {
         add(QStringLiteral("status"), state_.text(config.isEnabled ? "Enabled" : "Disabled"),
             Symbols::icon(config.isEnabled ? "lock.fill" : "lock.open.fill"));
     status->setEnabled(false);
-    if (const auto& shortcut = state_.toggleLockShortcut()) {
-        if (auto equivalent = MenuKeyEquivalent::from(*shortcut)) {
-            status->setShortcut(equivalent->keySequence());
-            status->setShortcutVisibleInContextMenu(true);
-        }
-    }
+    KeyboardShortcuts::setShortcut(
+        *status, std::optional<KeyboardShortcuts::Name>(ShortcutNames::toggleLock()));
     menu_->addSeparator();
 
     const auto& sources = state_.availableSources();

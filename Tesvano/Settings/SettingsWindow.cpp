@@ -140,6 +140,10 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
         }
     });
 
+    // Ctrl+W closes the window, as in every Linux program.
+    auto* closeKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
+
     auto* quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, this, [this] {
         if (onQuitKey) {

@@ -30,7 +30,7 @@ std::vector<Section> sections() {
          {{&ShortcutNames::toggleLock, "Toggle lock"},
           {&ShortcutNames::globalPreviousSource, "Lock to previous input source"},
           {&ShortcutNames::globalNextSource, "Lock to next input source"}},
-         "Works anywhere. Prefer a Command- or Control-based combination."},
+         "Works anywhere. Prefer a combination with Ctrl or Super."},
         {"Current app",
          {{&ShortcutNames::appPreviousSource, "Lock to previous input source"},
           {&ShortcutNames::appNextSource, "Lock to next input source"},

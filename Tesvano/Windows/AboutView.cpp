@@ -1,5 +1,7 @@
 #include "Tesvano/Windows/AboutView.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFrame>
@@ -84,7 +86,6 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     setObjectName(QStringLiteral("acknowledgements"));
     setWindowTitle(state.text("Acknowledgements"));
     setWindowModality(Qt::WindowModal);
-    setFixedSize(360, 320);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -153,6 +154,11 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     scroller->setWidget(list);
     column->addWidget(scroller, 1);
     new OverlayScrollerSweep(this);
+    // Tall enough for every row: overlay bars show only while scrolling, so a cut-off row
+    // would look like the end of the list.
+    const int needed =
+        header->sizeHint().height() + divider->sizeHint().height() + list->sizeHint().height();
+    setFixedSize(360, std::clamp(needed, 320, 600));
 }
 
 // --- About

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QLayout>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace tesvano {
@@ -43,6 +44,12 @@ void HostedWindowController::makeWindow() {
             options_.onClose();
         }
     };
+    // Ctrl+W and Escape close these small windows, as they close dialogs.
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+        auto* shortcut = new QShortcut(key, window_.get());
+        QObject::connect(shortcut, &QShortcut::activated, window_.get(), &QWidget::close);
+    }
     installContent();
 }
 

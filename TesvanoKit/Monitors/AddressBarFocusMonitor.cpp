@@ -41,11 +41,16 @@ void AddressBarFocusMonitor::observe(const std::optional<std::string>& bundleID)
         auto instances = workspace_.runningApplications(*bundleID);
         if (!instances.empty()) {
             attach(instances.front().processIdentifier);
-            // The engine forgets the address-bar state whenever it re-targets us, so the
-            // state reported for the previous browser no longer holds: start from false, or a
-            // new browser whose address bar already has the focus would report nothing.
-            current_ = false;
-            reportIfChanged(evaluate());
+            // The state reported for the previous browser no longer holds. A focused bar is
+            // reported again (the engine forgets the state whenever it re-targets us), and so
+            // is the end of one, or anyone following us would go on believing it has focus.
+            const bool wasFocused = current_;
+            current_ = evaluate();
+            if (current_ || wasFocused) {
+                if (auto handler = onChange_) {
+                    handler(current_);
+                }
+            }
             return;
         }
     }

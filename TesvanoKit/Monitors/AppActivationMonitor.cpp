@@ -2,6 +2,8 @@
 
 #include "TesvanoKit/Monitors/ProcessIdentity.h"
 
+#include <algorithm>
+
 namespace tesvano {
 
 AppActivationMonitor::AppActivationMonitor(platform::Workspace& workspace,
@@ -50,12 +52,18 @@ void AppActivationMonitor::notificationArrived() {
         ++buffered_;
         return;
     }
-    wait();
+    // The wait counts from when the activation reached us, not from when the backend had
+    // read and resolved what it announced: that work falls inside the wait.
+    platform::Seconds elapsed{0};
+    if (auto arrived = workspace_.activationArrivedAt()) {
+        elapsed = std::clamp(runtime_.uptime() - *arrived, platform::Seconds(0), debounce_);
+    }
+    wait(debounce_ - elapsed);
 }
 
-void AppActivationMonitor::wait() {
+void AppActivationMonitor::wait(platform::Seconds delay) {
     const int generation = generation_;
-    sleep_ = runtime_.after(debounce_, [this, generation] { waited(generation); });
+    sleep_ = runtime_.after(delay, [this, generation] { waited(generation); });
 }
 
 void AppActivationMonitor::waited(int generation) {
@@ -72,7 +80,7 @@ void AppActivationMonitor::waited(int generation) {
     // The handler may have stopped (or restarted) the monitor.
     if (running_ && generation == generation_ && buffered_ > 0 && !sleep_.active()) {
         --buffered_;
-        wait();
+        wait(debounce_);
     }
 }
 

@@ -7,9 +7,9 @@
 namespace tesvano {
 
 // Follows the workspace's activation notifications. Each notification leads to exactly one
-// report, made `debounce` after the notification is taken and naming whichever application is
-// frontmost at that moment; notifications that arrive during a wait are taken one after
-// another, each with its own wait.
+// report, made `debounce` after the notification is taken (after its event reached us, where
+// the workspace knows when) and naming whichever application is frontmost at that moment;
+// notifications that arrive during a wait are taken one after another, each with its own wait.
 class AppActivationMonitor final : public FrontmostAppMonitoring {
 public:
     static constexpr platform::Seconds defaultDebounce{0.04};
@@ -29,7 +29,7 @@ public:
 
 private:
     void notificationArrived();
-    void wait();
+    void wait(platform::Seconds delay);
     void waited(int generation);
 
     platform::Workspace& workspace_;

@@ -172,18 +172,18 @@ TEST_F(X11HotKeysTest, ACombinationAnotherClientHoldsIsRefusedQuietly) {
 
 TEST_F(X11HotKeysTest, KeysShowTheLatinLayoutAndGrabsSurviveANewKeymap) {
     setShortcut(controlCommandL, toggleLock);
-    EXPECT_EQ(Shortcut(Key::a, Modifiers::command).description(), "⌘A");
-    EXPECT_EQ(controlCommandL.description(), "⌃⌘L");
+    EXPECT_EQ(Shortcut(Key::a, Modifiers::command).description(), "Super+A");
+    EXPECT_EQ(controlCommandL.description(), "Ctrl+Super+L");
 
     // Russian first: the letters come from the Latin layout behind it.
     ASSERT_TRUE(tesvano::test::loadKeymap(user, {{"ru", ""}, {"fr", ""}}).has_value());
     settle();
-    EXPECT_EQ(Shortcut(Key::a, Modifiers::command).description(), "⌘Q");
+    EXPECT_EQ(Shortcut(Key::a, Modifiers::command).description(), "Super+Q");
     XkbLockGroup(user, XkbUseCoreKbd, 1);
     settle();
-    EXPECT_EQ(Shortcut(Key::w, Modifiers::command).description(), "⌘Z");
+    EXPECT_EQ(Shortcut(Key::w, Modifiers::command).description(), "Super+Z");
     // A dead key types nothing by itself.
-    EXPECT_EQ(Shortcut(Key::leftBracket, Modifiers::command).description(), "⌘");
+    EXPECT_EQ(Shortcut(Key::leftBracket, Modifiers::command).description(), "Super+");
 
     tap(XK_Num_Lock);
     settle();

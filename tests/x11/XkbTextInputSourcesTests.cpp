@@ -150,6 +150,24 @@ TEST_F(XkbTextInputSourcesTest, LayoutListFollowsANewKeymapNotYetDispatched) {
                                 }));
 }
 
+TEST_F(XkbTextInputSourcesTest, TheCurrentSourceFollowsGroupChangesNotYetDispatched) {
+    ASSERT_EQ(system->currentKeyboardSource()->id, "xkb:us");
+    // The loop is not run: the answer must not come from what was known before the change.
+    XkbLockGroup(other, XkbUseCoreKbd, 2);
+    XFlush(other);
+    EXPECT_TRUE(
+        test::waitUntil([] {}, [&] { return system->currentKeyboardSource()->id == "xkb:ru"; }));
+    // Our own selection is read back at once, whether or not its notification has arrived.
+    ASSERT_EQ(system->select("xkb:de"), platform::SelectStatus::ok);
+    EXPECT_EQ(system->currentKeyboardSource()->id, "xkb:de");
+    drain();
+    EXPECT_EQ(system->currentKeyboardSource()->id, "xkb:de");
+    XkbLockGroup(other, XkbUseCoreKbd, 0);
+    XFlush(other);
+    EXPECT_TRUE(test::waitUntil([this] { pump(); },
+                                [&] { return system->currentKeyboardSource()->id == "xkb:us"; }));
+}
+
 TEST(XkbTextInputSources, UnreachableDisplayIsAClearError) {
     platform::ManualRunLoop loop;
     const auto opened = XkbTextInputSources::open(loop, ":9973");

@@ -58,8 +58,8 @@ std::span<const Localization::Entry> english() {
         {"Lock to previous input source", "Lock to previous input source"},
         {"Lock to next input source", "Lock to next input source"},
         {"Remove this app's rule", "Remove this app's rule"},
-        {"Works anywhere. Prefer a Command- or Control-based combination.",
-         "Works anywhere. Prefer a Command- or Control-based combination."},
+        {"Works anywhere. Prefer a combination with Ctrl or Super.",
+         "Works anywhere. Prefer a combination with Ctrl or Super."},
         {"Act on whichever app is frontmost. Nothing happens if it has no rule.",
          "Act on whichever app is frontmost. Nothing happens if it has no rule."},
     };

@@ -292,6 +292,16 @@ TEST_F(URLCommandHandlerTest, ListLogAnswersTheNewest200OfTheLastDay) {
     }
     EXPECT_EQ(URLCommandHandler::iso8601(platform::WallTime(Seconds(-0.5))),
               "1969-12-31T23:59:59Z");
+
+    // Durations are rounded to the microsecond, so no floating-point noise reaches the caller.
+    ActivationLogEntry noisy =
+        state->logStore().recentEntries(loop.now(), 1, Seconds(86400)).front();
+    noisy.durationMs = 0.042143000001715336;
+    EXPECT_EQ(URLCommandHandler::logEntryPayload(noisy)["durationMs"].dump(), "0.042");
+    noisy.durationMs = 12.3456;
+    EXPECT_EQ(URLCommandHandler::logEntryPayload(noisy)["durationMs"].dump(), "12.346");
+    noisy.durationMs = 1234.0000004;
+    EXPECT_EQ(URLCommandHandler::logEntryPayload(noisy)["durationMs"].dump(), "1234.0");
 }
 
 TEST_F(URLCommandHandlerTest, CallbacksGoOnlyToForeignSchemes) {

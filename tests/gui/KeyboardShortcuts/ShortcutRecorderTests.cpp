@@ -14,6 +14,7 @@
 #include "KeyboardShortcuts/Library.h"
 #include "KeyboardShortcuts/Recorder/MainMenu.h"
 #include "KeyboardShortcuts/Recorder/Recorder.h"
+#include "KeyboardShortcuts/Recorder/WidgetShortcut.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/HotKeys/FakeHotKeys.h"
 #include "TesvanoKit/Languages/Localization.h"
@@ -79,7 +80,7 @@ protected:
 TEST_F(RecorderTest, ClickRecordsEscapeEndsAndLeavesTheStoredShortcut) {
     setShortcut(Shortcut(Key::a, Modifiers::command), name);
     auto& r = show();
-    EXPECT_EQ(r.text(), QStringLiteral("⌘A"));
+    EXPECT_EQ(r.text(), QStringLiteral("Super+A"));
     EXPECT_TRUE(r.isClearButtonShown());
     EXPECT_FALSE(r.hasFocus()) << "activating the window must not start recording";
     EXPECT_EQ(r.placeholderText(), QStringLiteral("Record Shortcut"));
@@ -94,7 +95,7 @@ TEST_F(RecorderTest, ClickRecordsEscapeEndsAndLeavesTheStoredShortcut) {
     EXPECT_FALSE(isPaused());
     EXPECT_EQ(r.placeholderText(), QStringLiteral("Record Shortcut"));
     EXPECT_EQ(stored(), R"({"carbonKeyCode":0,"carbonModifiers":256})");
-    EXPECT_EQ(r.text(), QStringLiteral("⌘A"));
+    EXPECT_EQ(r.text(), QStringLiteral("Super+A"));
     EXPECT_TRUE(changes.empty());
     EXPECT_EQ(beeps, 0);
 }
@@ -159,7 +160,7 @@ TEST_F(RecorderTest, DeleteClearsAndKeepsRecordingAndDoesNothingOnAnEmptyField) 
     EXPECT_EQ(beeps, 0);
 
     QTest::keyClick(&r, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(r.text(), QStringLiteral("⌃⌥K"));
+    EXPECT_EQ(r.text(), QStringLiteral("Ctrl+Alt+K"));
     EXPECT_TRUE(r.isClearButtonShown());
 }
 
@@ -250,11 +251,54 @@ TEST_F(RecorderTest, ChangesMadeElsewhereShowAtOnce) {
     auto& r = show();
     EXPECT_TRUE(r.text().isEmpty());
     setShortcut(Shortcut(Key::l, Modifiers::control | Modifiers::option), name);
-    EXPECT_EQ(r.text(), QStringLiteral("⌃⌥L"));
+    EXPECT_EQ(r.text(), QStringLiteral("Ctrl+Alt+L"));
     setShortcut(std::nullopt, name);
     EXPECT_TRUE(r.text().isEmpty());
     EXPECT_FALSE(r.hasFocus()) << "a change made elsewhere does not start recording";
     EXPECT_TRUE(changes.empty());
+}
+
+TEST_F(RecorderTest, AnEmptyFieldShowsThePromptWhileRecordingAndFitsEveryLanguage) {
+    auto& r = show();
+    startRecording();
+    const QImage prompted = r.grab().toImage();
+    r.setPlaceholderText(QString());
+    EXPECT_NE(prompted, r.grab().toImage()) << "the prompt is drawn while the field has the focus";
+
+    for (const auto& [language, code] : tesvano::EnumTable<tesvano::SupportedLanguage>::entries) {
+        for (const char* key : {"record_shortcut", "press_shortcut"}) {
+            const QString text = QString::fromStdString(tesvano::Localization::text(key, language));
+            EXPECT_GT(r.sizeHint().width(), r.fontMetrics().horizontalAdvance(text) + 32)
+                << code << " " << key;
+        }
+    }
+}
+
+TEST_F(RecorderTest, AWidgetHearsItsShortcutOnlyWhileShown) {
+    const auto combination = *xCombination(Shortcut(Key::f6));
+    setShortcut(Shortcut(Key::f6), name);
+    int ups = 0;
+    std::vector<EventType> events;
+    auto widget = std::make_unique<QWidget>();
+    onKeyboardShortcut(*widget, name, EventType::keyUp, [&] { ++ups; });
+    onKeyboardShortcut(*widget, name, [&](EventType type) { events.push_back(type); });
+    hotKeys.press(combination);
+    hotKeys.release(combination);
+    EXPECT_EQ(ups, 0) << "not shown yet";
+
+    widget->show();
+    hotKeys.press(combination);
+    hotKeys.release(combination);
+    EXPECT_EQ(ups, 1);
+    EXPECT_EQ(events, (std::vector<EventType>{EventType::keyDown, EventType::keyUp}));
+
+    widget->hide();
+    EXPECT_FALSE(hotKeys.isGrabbed(combination)) << "the last subscription gave it back";
+    widget->show();
+    widget.reset();
+    EXPECT_FALSE(hotKeys.isGrabbed(combination));
+    EXPECT_FALSE(hotKeys.release(combination));
+    EXPECT_EQ(ups, 1);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "KeyboardShortcuts/Recorder/MenuItemShortcut.h"
 #include "Tesvano/App/ShortcutNames.h"
-#include "Tesvano/Menu/MenuKeyEquivalent.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "tests/gui/AppFixture.h"
 
@@ -73,30 +73,36 @@ TEST_F(StatusMenuTest, WithoutSourcesTheMenuGoesFromTheDividerToSettings) {
         (test::texts({"Disabled", "-", "Settings…", "Check for Updates…", "About", "-", "Quit"})));
 }
 
-TEST_F(StatusMenuTest, KeyEquivalentsTakeOnePrintableCharacterAfterTheModifierSymbols) {
-    const auto controlOption = Modifiers::control | Modifiers::option;
-    auto lock = MenuKeyEquivalent::from("\u2303\u2325L", controlOption);
-    ASSERT_TRUE(lock);
-    EXPECT_EQ(lock->character, 'L');
-    EXPECT_EQ(lock->modifiers, controlOption);
-    EXPECT_EQ(lock->keySequence(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L));
-
-    EXPECT_FALSE(MenuKeyEquivalent::from("\u2318Space", Modifiers::command));
-    EXPECT_FALSE(MenuKeyEquivalent::from("\u2325F5", Modifiers::option));
-    EXPECT_FALSE(MenuKeyEquivalent::from("\u2325\u2190", Modifiers::option)) << "an arrow";
-    EXPECT_FALSE(MenuKeyEquivalent::from("\u2318\u00E9", Modifiers::command)) << "not ASCII";
-    EXPECT_FALSE(MenuKeyEquivalent::from("\u2318", Modifiers::command)) << "no key left";
-
-    auto comma = MenuKeyEquivalent::from("\u21E7\u2318,", Modifiers::shift | Modifiers::command);
-    ASSERT_TRUE(comma);
-    EXPECT_EQ(comma->keySequence(), QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_Comma));
-    // Flags that are no modifier of a key equivalent are dropped.
-    EXPECT_EQ(
-        MenuKeyEquivalent::from("\u21EA7", Modifiers::capsLock | Modifiers::control)->modifiers,
-        Modifiers::control);
+TEST_F(StatusMenuTest, KeySequencesOfShortcuts) {
+    using KeyboardShortcuts::keySequence;
+    using KeyboardShortcuts::Shortcut;
+    makeState();
+    const struct {
+        Shortcut shortcut;
+        QKeySequence expected;
+    } cases[] = {
+        {Shortcut(Key::l, Modifiers::control | Modifiers::option),
+         QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L)},
+        {Shortcut(Key::comma, Modifiers::shift | Modifiers::command),
+         QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_Comma)},
+        {Shortcut(Key::space, Modifiers::command), QKeySequence(Qt::META | Qt::Key_Space)},
+        {Shortcut(Key::f5, Modifiers::option), QKeySequence(Qt::ALT | Qt::Key_F5)},
+        {Shortcut(Key::leftArrow, Modifiers::option), QKeySequence(Qt::ALT | Qt::Key_Left)},
+        {Shortcut(Key::keypad5, Modifiers::control),
+         QKeySequence(QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_5))},
+        {Shortcut(Key::volumeUp, Modifiers::command), QKeySequence(Qt::META | Qt::Key_VolumeUp)},
+        // A dead key types nothing by itself and has no name: nothing to show.
+        {Shortcut(Key::leftBracket, Modifiers::command), QKeySequence()},
+    };
+    hotKeys.layout[34] = "";
+    for (const auto& c : cases) {
+        EXPECT_EQ(keySequence(c.shortcut), c.expected) << c.shortcut.description();
+    }
+    EXPECT_EQ(keySequence(Shortcut(Key::l, Modifiers::control)).toString(),
+              QStringLiteral("Ctrl+L"));
 }
 
-TEST_F(StatusMenuTest, TheStatusItemShowsTheToggleShortcutWhenItHasAKeyEquivalent) {
+TEST_F(StatusMenuTest, TheStatusItemFollowsTheToggleShortcut) {
     auto& s = makeState();
     s.start();
     StatusMenu menu(s, [] {});
@@ -107,10 +113,46 @@ TEST_F(StatusMenuTest, TheStatusItemShowsTheToggleShortcutWhenItHasAKeyEquivalen
         ShortcutNames::toggleLock());
     EXPECT_EQ(menu.item(QStringLiteral("status"))->shortcut(),
               QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L));
+    EXPECT_TRUE(menu.item(QStringLiteral("status"))->isShortcutVisibleInContextMenu());
 
     KeyboardShortcuts::setShortcut(KeyboardShortcuts::Shortcut(Key::space, Modifiers::command),
                                    ShortcutNames::toggleLock());
+    EXPECT_EQ(menu.item(QStringLiteral("status"))->shortcut(),
+              QKeySequence(Qt::META | Qt::Key_Space));
+    KeyboardShortcuts::setShortcut(std::nullopt, ShortcutNames::toggleLock());
     EXPECT_TRUE(menu.item(QStringLiteral("status"))->shortcut().isEmpty());
+}
+
+TEST_F(StatusMenuTest, ABoundItemFollowsItsNameUntilUnboundOrRebound) {
+    using KeyboardShortcuts::Name;
+    using KeyboardShortcuts::Shortcut;
+    makeState();
+    QAction item;
+    KeyboardShortcuts::setShortcut(item, std::optional<Name>(ShortcutNames::globalNextSource()));
+    KeyboardShortcuts::setShortcut(Shortcut(Key::n, Modifiers::control),
+                                   ShortcutNames::globalNextSource());
+    EXPECT_EQ(item.shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+
+    // Another name's changes are not followed.
+    KeyboardShortcuts::setShortcut(item,
+                                   std::optional<Name>(ShortcutNames::globalPreviousSource()));
+    EXPECT_TRUE(item.shortcut().isEmpty());
+    KeyboardShortcuts::setShortcut(Shortcut(Key::m, Modifiers::control),
+                                   ShortcutNames::globalNextSource());
+    EXPECT_TRUE(item.shortcut().isEmpty());
+
+    KeyboardShortcuts::setShortcut(item, std::optional<Name>());
+    KeyboardShortcuts::setShortcut(Shortcut(Key::p, Modifiers::control),
+                                   ShortcutNames::globalPreviousSource());
+    EXPECT_TRUE(item.shortcut().isEmpty()) << "unbound";
+
+    // A bound item that goes away leaves nothing behind that could touch it.
+    auto* doomed = new QAction;
+    KeyboardShortcuts::setShortcut(*doomed,
+                                   std::optional<Name>(ShortcutNames::globalPreviousSource()));
+    delete doomed;
+    KeyboardShortcuts::setShortcut(Shortcut(Key::o, Modifiers::control),
+                                   ShortcutNames::globalPreviousSource());
 }
 
 TEST_F(StatusMenuTest, UpdateItemFollowsTheUpdaterAndQuitMarksTheRequestOnce) {

@@ -4,6 +4,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -124,6 +125,33 @@ TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheGrantPollingAndTheBadgeFollows
     EXPECT_FALSE(s.accessibilityWatcher().isPolling());
     window.present();
     EXPECT_FALSE(s.accessibilityWatcher().isPolling()) << "only the grant button starts it";
+}
+
+TEST_F(SettingsWindowTest, CtrlWClosesSettingsAndEscapeOrCtrlWTheSmallWindows) {
+    auto& s = makeState();
+    s.start();
+    SettingsWindow window(s);
+    window.present();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window.isVisible());
+
+    s.makeUpdateContent = [](std::function<void()>) -> QWidget* {
+        auto* content = new QWidget;
+        content->setFixedSize(200, 100);
+        return content;
+    };
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+        s.showUpdateWindow();
+        QWidget* update = s.updateWindow().window();
+        update->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(update));
+        QTest::keyClick(update, key.key(), key.keyboardModifiers());
+        EXPECT_FALSE(update->isVisible());
+    }
+    EXPECT_EQ(updater->dismissals, 2) << "closed as by its close button";
 }
 
 TEST_F(SettingsWindowTest, TheNoteSendsToPermissionsOnceAndTheGrantButtonKeepsOneWatcher) {

@@ -99,6 +99,13 @@ TEST_F(HostedWindowTest, TheAboutIconFollowsTheLockAndReturnClosesTheAcknowledge
     EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(sheet->findChild<QScrollArea*>()))
         << "the list scrolls with overlay bars";
 
+    // Every row shows without scrolling: overlay bars appear only while scrolling, so a
+    // cut-off last row would look like the end of the list.
+    processEvents();
+    auto* scroller = sheet->findChild<QScrollArea*>();
+    const QRect last(rows.back()->mapTo(scroller->widget(), QPoint(0, 0)), rows.back()->size());
+    EXPECT_LE(last.bottom(), scroller->viewport()->height());
+
     QKeyEvent returnKey(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QCoreApplication::sendEvent(sheet, &returnKey);
     EXPECT_FALSE(sheet->isVisible());

@@ -44,7 +44,7 @@ TEST_F(KeyboardShortcutsTest, StoredTextDecodesWithoutNormalisationAndShowsItsKe
     ASSERT_TRUE(shortcut);
     EXPECT_EQ(shortcut->key(), Key::a);
     EXPECT_EQ(shortcut->modifiers(), Modifiers::command);
-    EXPECT_EQ(shortcut->description(), "⌘A");
+    EXPECT_EQ(shortcut->description(), "Super+A");
 
     // Caps lock's bit survives decoding but not construction.
     defaults.set("KeyboardShortcuts_toggleLock", R"({"carbonKeyCode":0,"carbonModifiers":1280})");
@@ -159,6 +159,60 @@ TEST_F(KeyboardShortcutsTest, DispatchFollowsWhatIsStoredNow) {
     removeAllHandlers();
     EXPECT_TRUE(hotKeys.grabbed().empty());
     EXPECT_EQ(getShortcut(toggleLock), commandB);
+}
+
+TEST_F(KeyboardShortcutsTest, SubscriptionsHearTheirEventsUntilTheyEnd) {
+    std::vector<std::string> heard;
+    setShortcut(commandA, toggleLock);
+    auto both = events(toggleLock, [&](EventType type) {
+        heard.push_back(type == EventType::keyDown ? "down" : "up");
+    });
+    auto ups = eventStream(EventType::keyUp, toggleLock, [&] { heard.push_back("stream up"); });
+    EXPECT_EQ(hotKeys.grabbed(), std::vector<KeyCombination>{kCommandA});
+    hotKeys.press(kCommandA);
+    hotKeys.release(kCommandA);
+    EXPECT_EQ(heard, (std::vector<std::string>{"down", "up", "stream up"}));
+
+    // One of two subscriptions of the name ends: the hot key stays for the other.
+    heard.clear();
+    both.cancel();
+    EXPECT_TRUE(hotKeys.isGrabbed(kCommandA));
+    hotKeys.press(kCommandA);
+    hotKeys.release(kCommandA);
+    EXPECT_EQ(heard, std::vector<std::string>{"stream up"});
+
+    // A handler survives removeAllHandlers; the hot key does not.
+    onKeyUp(nextSource, [] {});
+    removeAllHandlers();
+    EXPECT_TRUE(hotKeys.grabbed().empty());
+
+    // The last one ending gives the hot key back, unless another name holds the combination.
+    setShortcut(commandB, toggleLock);
+    setShortcut(commandB, nextSource);
+    onKeyUp(nextSource, [] {});
+    ups.cancel();
+    EXPECT_TRUE(hotKeys.isGrabbed(kCommandB));
+    {
+        auto scoped = events(toggleLock, [](EventType) {});
+        setShortcut(std::nullopt, nextSource);
+        removeAllHandlers();
+        setShortcut(commandA, toggleLock);
+        EXPECT_TRUE(hotKeys.isGrabbed(kCommandA));
+    }
+    EXPECT_FALSE(hotKeys.isGrabbed(kCommandA)) << "given back when the subscription ended";
+}
+
+TEST(KeyboardShortcutsLibrary, ASubscriptionMayOutliveItsLibrary) {
+    MemoryDefaults defaults;
+    FakeHotKeys hotKeys;
+    tesvano::platform::Registration late;
+    {
+        Library library{defaults, hotKeys, hotKeys};
+        setShortcut(Shortcut(Key::a, Modifiers::command), Name("toggleLock"));
+        late = events(Name("toggleLock"), [](EventType) {});
+    }
+    late.cancel();  // nothing left to touch
+    EXPECT_FALSE(Library::isInstalled());
 }
 
 TEST_F(KeyboardShortcutsTest, DisableEnableAndTheEnabledSwitchWithdrawAndRestoreGrabs) {

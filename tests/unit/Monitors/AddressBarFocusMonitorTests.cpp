@@ -194,6 +194,16 @@ TEST_F(AddressBarFocusMonitorTest, SwitchingBetweenTwoFocusedAddressBarsReportsT
     monitor.observe("firefox-esr");
     EXPECT_EQ(reports, (std::vector<bool>{true, true}));
     EXPECT_TRUE(monitor.current());
+
+    // On to a browser whose bar does not have the focus: the end of the focus is reported.
+    ax.setFocusedElement(first.pageField);
+    monitor.observe("chromium");
+    EXPECT_EQ(reports, (std::vector<bool>{true, true, false}));
+    EXPECT_FALSE(monitor.current());
+    // And between two unfocused ones nothing is.
+    ax.setFocusedElement(second.pageField);
+    monitor.observe("firefox-esr");
+    EXPECT_EQ(reports, (std::vector<bool>{true, true, false}));
 }
 
 TEST_F(AddressBarFocusMonitorTest, BrowsersAreAskedForTheirTreeByFamily) {

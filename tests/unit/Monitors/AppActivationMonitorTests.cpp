@@ -57,6 +57,39 @@ TEST_F(AppActivationMonitorTest, EachNotificationGivesOneReportNamingWhoeverIsFr
     EXPECT_EQ(reports.size(), 2u);
 }
 
+TEST_F(AppActivationMonitorTest, TheWaitCountsFromWhenTheActivationReachedUs) {
+    startRecording();
+    const struct {
+        double arrivedAgo;  // when the backend says the event came in
+        double waits;
+    } cases[] = {{0.015, 0.025}, {0.0, 0.040}, {0.5, 0.0}, {-0.01, 0.040}};
+    for (const auto& c : cases) {
+        reports.clear();
+        workspace.arrivedAt = loop.uptime() - Seconds(c.arrivedAgo);
+        workspace.activate(101);
+        if (c.waits > 0) {
+            // Half a millisecond either side, clear of rounding.
+            loop.advance(Seconds(c.waits - 0.0005));
+            EXPECT_TRUE(reports.empty()) << c.arrivedAgo;
+            loop.advance(Seconds(0.001));
+        } else {
+            loop.runDue();
+        }
+        EXPECT_EQ(reports, (Reports{"org.example.Alpha"})) << c.arrivedAgo;
+    }
+    // A notification taken after a report waits the whole debounce, as before.
+    workspace.arrivedAt = loop.uptime() - Seconds(0.03125);
+    workspace.activate(101);
+    workspace.activate(102);
+    reports.clear();
+    loop.advance(Seconds(0.009));
+    EXPECT_EQ(reports.size(), 1u);
+    loop.advance(Seconds(0.039));
+    EXPECT_EQ(reports.size(), 1u);
+    loop.advance(Seconds(0.001));
+    EXPECT_EQ(reports.size(), 2u);
+}
+
 TEST_F(AppActivationMonitorTest, IdentityFallsBackToTheExecutableName) {
     startRecording();
     workspace.activate(103);

@@ -20,6 +20,7 @@
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
+#include "Tesvano/Settings/URLRulesPane.h"
 
 namespace tesvano {
 
@@ -44,6 +45,9 @@ int indexOf(SettingsTab tab) {
 
 SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     PaneFactories panes;
+    panes[static_cast<std::size_t>(SettingsTab::urlRules)] = [](AppState& state) -> QWidget* {
+        return new URLRulesPane(state);
+    };
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);
     };

@@ -25,7 +25,9 @@
 #include "Tesvano/App/ShortcutNames.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Settings/RuleEditorDialog.h"
 #include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Settings/URLRulesPane.h"
 #include "Tesvano/Windows/AboutView.h"
 
 namespace {
@@ -117,5 +119,34 @@ int main(int argc, char** argv) {
     state.setSettingsTab(SettingsTab::permissions);
     settings.present();
     ok = save(&settings, out / "settings.png") && ok;
+
+    // The URL Rules tab with a few rules, Accessibility granted, and the editor over it.
+    accessibility.setTrusted(true);
+    state.refreshAccessibilityStatus();
+    {
+        LockConfiguration config = state.config();
+        config.enhancedModeEnabled = true;
+        state.setConfig(config);
+    }
+    const auto addRule = [&state](const char* pattern, URLMatchType type, RuleAction action,
+                                  const char* source) {
+        state.upsertURLRule(URLRule{Uuid::random(), pattern, InputSourceID(source), action, type});
+    };
+    addRule("github.com", URLMatchType::domainSuffix, RuleAction::lock, "xkb:us");
+    addRule("mail.example.de", URLMatchType::domain, RuleAction::switchOnce, "xkb:de");
+    addRule("yandex", URLMatchType::domainKeyword, RuleAction::lock, "xkb:ru");
+    addRule("/wiki/Spezial:", URLMatchType::urlRegex, RuleAction::lock, "xkb:de");
+    state.setAddressBarFocusEnabled(true);
+    state.setSettingsTab(SettingsTab::urlRules);
+    ok = save(&settings, out / "url-rules.png") && ok;
+    if (auto* pane = dynamic_cast<URLRulesPane*>(settings.pane(SettingsTab::urlRules))) {
+        pane->openEditor(state.config().urlRules.front());
+        if (RuleEditorDialog* editor = pane->editor()) {
+            ok = save(editor, out / "url-rule-editor.png") && ok;
+        }
+    } else {
+        std::printf("FAILED: no URL Rules pane\n");
+        ok = false;
+    }
     return ok ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Settings/URLRulesPane.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {
@@ -65,8 +66,9 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_EQ(window.pane(SettingsTab::shortcuts)->objectName(), QStringLiteral("shortcutsPane"));
     EXPECT_NE(dynamic_cast<PermissionsSettingsPane*>(window.pane(SettingsTab::permissions)),
               nullptr);
-    for (SettingsTab tab : {SettingsTab::general, SettingsTab::appRules, SettingsTab::urlRules,
-                            SettingsTab::updates, SettingsTab::log, SettingsTab::backup}) {
+    EXPECT_NE(dynamic_cast<URLRulesPane*>(window.pane(SettingsTab::urlRules)), nullptr);
+    for (SettingsTab tab : {SettingsTab::general, SettingsTab::appRules, SettingsTab::updates,
+                            SettingsTab::log, SettingsTab::backup}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

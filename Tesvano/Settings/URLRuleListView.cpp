@@ -2,6 +2,7 @@
 
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QHash>
 #include <QHelpEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -117,7 +118,7 @@ public:
         const auto symbol = [&](std::string_view name, const QRect& rect, const QColor& color) {
             const QRect square(rect.center().x() - symbolSize / 2 + 1,
                                rect.center().y() - symbolSize / 2 + 1, symbolSize, symbolSize);
-            painter->drawPixmap(square, Symbols::pixmap(name, symbolSize, color, ratio));
+            painter->drawPixmap(square, symbolPixmap(name, symbolSize, color, ratio));
         };
         symbol("line.3.horizontal", parts.handle, tone(Level::secondary));
         symbol("globe", parts.globe, tone(Level::secondary));
@@ -144,7 +145,7 @@ public:
         painter->setPen(tone(Level::secondary));
         painter->drawText(parts.summary, Qt::AlignVCenter | Qt::AlignLeft, summary);
         painter->drawPixmap(parts.chevron,
-                            Symbols::pixmap("chevron.right", 10, tone(Level::tertiary), ratio));
+                            symbolPixmap("chevron.right", 10, tone(Level::tertiary), ratio));
         // A hairline between rows, as a grouped form draws it.
         if (index.row() + 1 < index.model()->rowCount()) {
             painter->setPen(SettingsStyle::color(widget, Level::quaternary));
@@ -181,6 +182,20 @@ public:
 
     QString handleTip;
     QString skippedLabel;
+
+private:
+    // Rows repeat the same few symbols in the same colours: render each once.
+    QPixmap symbolPixmap(std::string_view name, int size, const QColor& color, qreal ratio) const {
+        const QString key = QString::fromUtf8(name.data(), qsizetype(name.size())) +
+                            QString::number(size) + color.name(QColor::HexArgb) +
+                            QString::number(ratio);
+        auto found = symbols_.find(key);
+        if (found == symbols_.end()) {
+            found = symbols_.insert(key, Symbols::pixmap(name, size, color, ratio));
+        }
+        return *found;
+    }
+    mutable QHash<QString, QPixmap> symbols_;
 };
 
 }  // namespace

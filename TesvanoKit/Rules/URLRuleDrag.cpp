@@ -60,10 +60,10 @@ bool URLRuleDrag::accepts(std::string_view droppedText) const {
 }
 
 std::optional<std::vector<URLRule>> URLRuleDrag::drop(std::string_view droppedText) {
-    if (!accepts(droppedText)) {
+    if (!accepts(droppedText) || !draft_) {
         return std::nullopt;
     }
-    auto draft = std::move(draft_);
+    std::vector<URLRule> draft = std::move(*draft_);
     end();
     return draft;
 }

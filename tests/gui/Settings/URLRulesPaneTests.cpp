@@ -2,12 +2,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDrag>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 
+#include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/RuleEditorDialog.h"
+#include "Tesvano/Settings/SettingsWindow.h"
 #include "Tesvano/Settings/URLRuleListModel.h"
 #include "Tesvano/Settings/URLRuleListView.h"
 #include "Tesvano/Settings/URLRulesPane.h"
@@ -270,6 +275,60 @@ TEST_F(URLRulesPaneTest, TheRowMenuMovesAndRemoves) {
     act(0, "removeAll");
     EXPECT_TRUE(state->config().urlRules.empty());
     EXPECT_TRUE(shown(&pane, "noRulesYet"));
+}
+
+}  // namespace
+}  // namespace tesvano
+
+namespace tesvano {
+namespace {
+
+TEST_F(URLRulesPaneTest, ADragFromTheHandleThatEndsWithoutADropLeavesNothingToCommit) {
+    setEnhanced(true);
+    for (const char* pattern : {"a.com", "b.com", "c.com"}) {
+        addRule(pattern);
+    }
+    const auto before = state->config().urlRules;
+    URLRulesPane pane(*state);
+    pane.resize(640, 700);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    URLRuleListView* list = pane.ruleList();
+    URLRuleListModel* model = pane.ruleModel();
+    const QPoint handle = URLRuleListView::handleRect(list->visualRect(model->index(0))).center();
+    const auto moveTo = [&](QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(list->viewport()->mapToGlobal(at)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &move);
+    };
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, handle);
+    moveTo(handle + QPoint(0, 2));  // arms the view's drag; the next move starts it
+    // Offscreen, a drag ends at once without a drop, as Escape ends it on a desktop.
+    moveTo(handle + QPoint(0, 3 * URLRuleListView::rowHeight));
+    EXPECT_NE(list->findChild<QDrag*>(), nullptr) << "a press on the handle and a move drag";
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, handle);
+    EXPECT_FALSE(model->isDragging());
+
+    // The next drop of that rule's id anywhere on the pane finds nothing to commit.
+    QMimeData stale;
+    stale.setText(model->index(0).data(URLRuleListModel::ruleIDRole).toString());
+    QDropEvent drop(QPointF(10, 10), Qt::MoveAction, &stale, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&pane, &drop);
+    EXPECT_FALSE(drop.isAccepted());
+    EXPECT_EQ(state->config().urlRules, before);
+    EXPECT_EQ(pane.editor(), nullptr) << "the press on the handle was no click on the row";
+}
+
+TEST_F(URLRulesPaneTest, TheRuleListInTheSettingsWindowUsesOverlayScrollBars) {
+    setEnhanced(true);
+    addRule("a.com");
+    SettingsWindow window(*state);
+    window.present();
+    state->setSettingsTab(SettingsTab::urlRules);
+    processEvents();
+    auto* pane = dynamic_cast<URLRulesPane*>(window.pane(SettingsTab::urlRules));
+    ASSERT_NE(pane, nullptr);
+    EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(pane->ruleList()));
 }
 
 }  // namespace

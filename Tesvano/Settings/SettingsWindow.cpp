@@ -22,6 +22,7 @@
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/GeneralSettingsPane.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
+#include "Tesvano/Settings/URLRulesPane.h"
 
 namespace tesvano {
 
@@ -51,6 +52,9 @@ SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     };
     panes[static_cast<std::size_t>(SettingsTab::log)] = [](AppState& state) -> QWidget* {
         return new ActivationLogPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::urlRules)] = [](AppState& state) -> QWidget* {
+        return new URLRulesPane(state);
     };
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);

@@ -31,7 +31,7 @@ public:
     static constexpr int idealWidth = 700;
     static constexpr int minimumHeight = 600;
 
-    // The panes that exist so far: General, Permissions and Log.
+    // The panes built so far; the other tabs show an empty pane until theirs exist.
     static PaneFactories defaultPanes();
 
     SettingsWindow(AppState& state, PaneFactories panes = defaultPanes(),

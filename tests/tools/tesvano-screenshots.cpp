@@ -28,7 +28,10 @@
 #include "Tesvano/App/ShortcutNames.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Settings/RuleEditorDialog.h"
 #include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Settings/URLRuleListModel.h"
+#include "Tesvano/Settings/URLRulesPane.h"
 #include "Tesvano/Windows/AboutView.h"
 
 namespace {
@@ -178,5 +181,38 @@ int main(int argc, char** argv) {
     }
     state.setSettingsTab(SettingsTab::log);
     ok = save(&settings, out / "settings-log.png") && ok;
+
+    // The URL Rules tab with a few rules, Accessibility granted, and the editor over it.
+    accessibility.setTrusted(true);
+    state.refreshAccessibilityStatus();
+    {
+        LockConfiguration config = state.config();
+        config.enhancedModeEnabled = true;
+        state.setConfig(config);
+    }
+    const auto addRule = [&state](const char* pattern, URLMatchType type, RuleAction action,
+                                  const char* source) {
+        state.upsertURLRule(URLRule{Uuid::random(), pattern, InputSourceID(source), action, type});
+    };
+    addRule("github.com", URLMatchType::domainSuffix, RuleAction::lock, "xkb:us");
+    addRule("mail.example.de", URLMatchType::domain, RuleAction::switchOnce, "xkb:de");
+    addRule("yandex", URLMatchType::domainKeyword, RuleAction::lock, "xkb:ru");
+    addRule("/wiki/Spezial:", URLMatchType::urlRegex, RuleAction::lock, "xkb:de");
+    state.setAddressBarFocusEnabled(true);
+    state.setSettingsTab(SettingsTab::urlRules);
+    auto* pane = dynamic_cast<URLRulesPane*>(settings.pane(SettingsTab::urlRules));
+    if (pane == nullptr) {
+        std::printf("FAILED: no URL Rules pane\n");
+        return 1;
+    }
+    // How a rule looks once matching its pattern has been found too slow.
+    const Uuid slow = state.config().urlRules.back().id;
+    pane->ruleModel()->isSkipped = [slow](const Uuid& id) { return id == slow; };
+    emit state.skippedURLRulesChanged();
+    ok = save(&settings, out / "url-rules.png") && ok;
+    pane->openEditor(state.config().urlRules.front());
+    if (RuleEditorDialog* editor = pane->editor()) {
+        ok = save(editor, out / "url-rule-editor.png") && ok;
+    }
     return ok ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include "Tesvano/Settings/GeneralSettingsPane.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Settings/URLRulesPane.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {
@@ -70,8 +71,8 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
               nullptr);
     EXPECT_NE(dynamic_cast<GeneralSettingsPane*>(window.pane(SettingsTab::general)), nullptr);
     EXPECT_NE(dynamic_cast<ActivationLogPane*>(window.pane(SettingsTab::log)), nullptr);
-    for (SettingsTab tab : {SettingsTab::appRules, SettingsTab::urlRules, SettingsTab::updates,
-                            SettingsTab::backup}) {
+    EXPECT_NE(dynamic_cast<URLRulesPane*>(window.pane(SettingsTab::urlRules)), nullptr);
+    for (SettingsTab tab : {SettingsTab::appRules, SettingsTab::updates, SettingsTab::backup}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

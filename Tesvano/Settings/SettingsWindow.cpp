@@ -17,6 +17,7 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
+#include "Tesvano/Backup/BackupSettingsPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
@@ -46,6 +47,9 @@ SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     PaneFactories panes;
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::backup)] = [](AppState& state) -> QWidget* {
+        return new BackupSettingsPane(state);
     };
     return panes;
 }

@@ -90,7 +90,7 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     form->addWidget(new SectionFooter(
         state_,
         "Saves your global default source, app rules, and URL rules to a .tesvano file. The "
-        "master lock, enhanced mode, language, and login item aren't included.",
+        "master lock, enhanced mode, language, and launch at login aren't included.",
         this));
     form->addSpacing(12);
 

@@ -330,9 +330,10 @@ std::expected<std::string, std::string> ConfigBackup::encodedData() const {
                        {"appVersion", appVersion},
                        {"payload", std::move(payloadJSON)}};
     try {
-        return document.dump(2) + "\n";
+        // Text that is not UTF-8 (a pattern set through a command, say) is written as U+FFFD,
+        // as the rule store writes it, rather than costing the user the whole backup.
+        return document.dump(2, ' ', false, Sorted::error_handler_t::replace) + "\n";
     } catch (const Sorted::exception& error) {
-        // Text that is not UTF-8 (a value made in memory, never one read from a file).
         return std::unexpected(std::string(error.what()));
     }
 }

@@ -78,6 +78,12 @@ TEST(ConfigBackup, EncodingIsSortedPrettyWithPlainSlashesAndReadsBackEqual) {
     EXPECT_NE(text->find("\n  \"format\""), std::string::npos) << "one member per line";
     EXPECT_EQ(ConfigBackup::read(*text), backup);
 
+    LockConfiguration broken;
+    broken.urlRules = {URLRule{Uuid::random(), "a\xFF.com", InputSourceID("xkb:us")}};
+    const auto replaced = ConfigBackup::fromConfiguration(broken, "1", names).encodedData();
+    ASSERT_TRUE(replaced.has_value()) << "text that is not UTF-8 costs no backup";
+    EXPECT_EQ(ConfigBackup::read(*replaced)->payload.urlRules[0].hostPattern, "a\uFFFD.com");
+
     LockConfiguration empty;
     const auto bare = ConfigBackup::fromConfiguration(empty, "1", names).encodedData();
     ASSERT_TRUE(bare.has_value());

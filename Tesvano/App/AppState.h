@@ -18,6 +18,7 @@
 #include "Tesvano/Updates/UpdateController.h"
 #include "Tesvano/Windows/HostedWindowController.h"
 #include "TesvanoKit/Automation/URLCommand.h"
+#include "TesvanoKit/Backup/ConfigBackup.h"
 #include "TesvanoKit/History/ActivationCountStore.h"
 #include "TesvanoKit/History/LogStore.h"
 #include "TesvanoKit/Languages/SupportedLanguage.h"
@@ -155,6 +156,9 @@ public:
     void setNewAppRuleMode(AppRuleMode mode);
     void setLanguagePreference(const LanguagePreference& preference);
     std::optional<LoginItemError> setLoginItemEnabled(bool enabled);
+
+    // Backup: the document of the current rules, with the names of the available sources.
+    ConfigBackup makeBackupDocument() const;
 
     // Updates.
     void showUpdateWindow();

@@ -18,6 +18,7 @@
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
 #include "Tesvano/Settings/ActivationLogPane.h"
+#include "Tesvano/Backup/BackupSettingsPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/GeneralSettingsPane.h"
@@ -58,6 +59,9 @@ SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     };
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::backup)] = [](AppState& state) -> QWidget* {
+        return new BackupSettingsPane(state);
     };
     return panes;
 }

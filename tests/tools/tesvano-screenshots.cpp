@@ -1,14 +1,17 @@
-// Renders the tray icons and menu, the About window and the Settings window with sample data into
-// PNG files, for the README. Run it on an X display (for instance under xvfb-run):
+// Renders the tray icons and menu, the About window, the Settings window, the Backup pane and the
+// import review with sample data into PNG files, for the README. Run it on an X display (for
+// instance under xvfb-run):
 //   xvfb-run -a build/dev/tests/tesvano-screenshots docs
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,6 +29,9 @@
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Resources.h"
 #include "Tesvano/App/ShortcutNames.h"
+#include "Tesvano/Backup/BackupFileDialog.h"
+#include "Tesvano/Backup/BackupSettingsPane.h"
+#include "Tesvano/Backup/ImportReviewSheet.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "Tesvano/Settings/RuleEditorDialog.h"
@@ -213,6 +219,48 @@ int main(int argc, char** argv) {
     pane->openEditor(state.config().urlRules.front());
     if (RuleEditorDialog* editor = pane->editor()) {
         ok = save(editor, out / "url-rule-editor.png") && ok;
+        editor->close();
+    }
+
+    {
+        // The import of a backup made on another machine: a conflict, new rules, an application and
+        // a layout this machine lacks. Reviewed, then applied.
+        state.upsertAppRule(AppRule{"firefox-esr", AppRuleMode::locked, InputSourceID("xkb:de")});
+        state.upsertAppRule(AppRule{"org.gnome.Terminal", AppRuleMode::ignored, std::nullopt});
+        state.upsertURLRule(URLRule{Uuid::random(), "github.com", InputSourceID("xkb:us"),
+                                    RuleAction::lock, URLMatchType::domainSuffix});
+        const auto backupFile =
+            std::filesystem::temp_directory_path() / "tesvano-screenshot.tesvano";
+        std::ofstream(backupFile)
+            << R"({"format": "com.quorvel.Tesvano.backup", "appVersion": "0.1.0",
+        "payload": {"defaultSourceID": "xkb:us", "defaultAction": "switchOnce",
+          "appRules": [{"bundleID": "firefox-esr", "mode": "switched", "lockedSourceID": "xkb:ru"},
+                       {"bundleID": "code", "mode": "locked", "lockedSourceID": "xkb:us"},
+                       {"bundleID": "com.example.Notes", "mode": "locked",
+                        "lockedSourceID": "xkb:jp"}],
+          "urlRules": [{"hostPattern": "github.com", "lockedSourceID": "xkb:us"},
+                       {"hostPattern": "yandex.ru", "lockedSourceID": "xkb:ru",
+                        "action": "switchOnce", "matchType": "domain"},
+                       {"hostPattern": "^https://docs\\.google\\.com/",
+                        "lockedSourceID": "xkb:us", "matchType": "url-regex"}],
+          "sourceNames": {"xkb:jp": "Japanese"}}})";
+        state.setSettingsTab(SettingsTab::backup);
+        auto* pane = dynamic_cast<BackupSettingsPane*>(settings.pane(SettingsTab::backup));
+        if (pane == nullptr) {
+            std::printf("FAILED: no Backup pane\n");
+            return 1;
+        }
+        BackupFileDialog::setNextAnswer(QString::fromStdString(backupFile.string()));
+        pane->importConfiguration();
+        std::filesystem::remove(backupFile);
+        if (pane->sheet() == nullptr) {
+            std::printf("FAILED: the sample backup was not read\n");
+            return 1;
+        }
+        pane->sheet()->model().overrideResolution("app:firefox-esr", ConflictResolution::useFile);
+        ok = save(pane->sheet(), out / "import-review.png") && ok;
+        pane->sheet()->applyButton()->click();
+        ok = save(&settings, out / "backup.png") && ok;
     }
     return ok ? 0 : 1;
 }

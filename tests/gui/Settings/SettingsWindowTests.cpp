@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "Tesvano/Settings/ActivationLogPane.h"
+#include "Tesvano/Backup/BackupSettingsPane.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/Components/AppRowLabel.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
@@ -72,7 +73,8 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_NE(dynamic_cast<GeneralSettingsPane*>(window.pane(SettingsTab::general)), nullptr);
     EXPECT_NE(dynamic_cast<ActivationLogPane*>(window.pane(SettingsTab::log)), nullptr);
     EXPECT_NE(dynamic_cast<URLRulesPane*>(window.pane(SettingsTab::urlRules)), nullptr);
-    for (SettingsTab tab : {SettingsTab::appRules, SettingsTab::updates, SettingsTab::backup}) {
+    EXPECT_NE(dynamic_cast<BackupSettingsPane*>(window.pane(SettingsTab::backup)), nullptr);
+    for (SettingsTab tab : {SettingsTab::appRules, SettingsTab::updates}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "TesvanoKit/Backup/ImportReviewModel.h"
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace tesvano {
+
+class AppState;
+
+// The sheet in which the user reviews an import before anything changes: merge or replace,
+// each new rule with a switch, each conflict with Keep Local / Use File, each rule whose input
+// source is not installed here with Keep / Remove, the URL order when it differs, and what the
+// import would add, update, keep and remove. All state lives in the model; every edit redraws
+// the form (once, on the next turn of the event loop). Cancel changes nothing; Apply hands the
+// plan to the model's apply, reports the outcome to `onApplied` and closes.
+class ImportReviewSheet final : public QDialog {
+public:
+    static constexpr int sheetWidth = 600;
+    static constexpr int sheetHeight = 620;
+
+    ImportReviewSheet(AppState& state, std::shared_ptr<ImportReviewModel> model,
+                      std::function<void(const ImportOutcome&)> onApplied,
+                      QWidget* parent = nullptr);
+    ~ImportReviewSheet() override;
+
+    ImportReviewModel& model() const { return *model_; }
+    // Redraws the form from the model now.
+    void rebuild();
+    QPushButton* applyButton() const { return apply_; }
+    QPushButton* cancelButton() const { return cancel_; }
+
+private:
+    void scheduleRebuild();
+    void applyReview();
+    void refreshCounters(const ImportSummary& summary);
+
+    QString text(std::string_view key) const;
+    QString countText(std::string_view key, std::int64_t count) const;
+    QString ruleText(const ImportItem& item, bool fileSide) const;
+
+    QWidget* buildForm();
+    QWidget* modeSection(QWidget* parent);
+    QWidget* subjectLabel(const ImportItem& item, QWidget* parent) const;
+    QWidget* newItemsHeader(std::string_view key, const std::vector<ImportItem>& items,
+                            const QString& name, QWidget* parent);
+    QWidget* newItemRow(const ImportItem& item, QWidget* parent);
+    QWidget* conflictRow(const ImportItem& item, QWidget* parent);
+    QWidget* missingRow(const ImportItem& item, QWidget* parent);
+
+    AppState& state_;
+    std::shared_ptr<ImportReviewModel> model_;
+    std::function<void(const ImportOutcome&)> onApplied_;
+    QScrollArea* scroller_;
+    std::array<QLabel*, 4> counters_{};
+    QPushButton* cancel_;
+    QPushButton* apply_;
+    bool rebuildPending_ = false;
+};
+
+}  // namespace tesvano

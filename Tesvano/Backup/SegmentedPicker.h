@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+class QButtonGroup;
+class QPushButton;
+
+namespace tesvano {
+
+// A row of joined, mutually exclusive buttons: one choice out of a few, all visible at once.
+// `onChoose` hears the user's choices only, never setCurrent.
+class SegmentedPicker final : public QWidget {
+public:
+    SegmentedPicker(const QStringList& options, QWidget* parent = nullptr);
+
+    int current() const;
+    void setCurrent(int index);
+    QPushButton* segment(int index) const;
+    // Chooses as a click does (tests and the keyboard).
+    void choose(int index);
+
+    std::function<void(int)> onChoose;
+
+private:
+    QButtonGroup* group_;
+};
+
+}  // namespace tesvano

@@ -1,0 +1,385 @@
+#include "TesvanoKit/Backup/ImportPlan.h"
+
+#include <unordered_map>
+
+namespace tesvano {
+
+namespace {
+
+const std::string defaultKey = "default";
+
+std::string appKey(const std::string& bundleID) {
+    return "app:" + bundleID;
+}
+
+std::string urlKey(const std::string& hostPattern) {
+    return "url:" + hostPattern;
+}
+
+// The source a rule really uses: ignored and use-default rules may still store one.
+std::optional<InputSourceID> effectiveSource(const AppRule& rule) {
+    return requiresSource(rule.mode) ? rule.lockedSourceID : std::nullopt;
+}
+
+std::string actionText(RuleAction action) {
+    return action == RuleAction::switchOnce ? "switchOnce" : "lock";
+}
+
+std::map<std::string, std::string> ruleFingerprints(const LockConfiguration& configuration,
+                                                    bool withPosition) {
+    std::map<std::string, std::string> out;
+    if (configuration.defaultSourceID) {
+        out[defaultKey] =
+            actionText(configuration.defaultAction) + "|" + configuration.defaultSourceID->rawValue;
+    }
+    for (const AppRule& rule : configuration.appRules) {
+        const auto source = effectiveSource(rule);
+        out[appKey(rule.bundleID)] =
+            std::string(rawValue(rule.mode)) + "|" + (source ? source->rawValue : "");
+    }
+    for (std::size_t i = 0; i < configuration.urlRules.size(); ++i) {
+        const URLRule& rule = configuration.urlRules[i];
+        std::string print = withPosition ? std::to_string(i) + "|" : "";
+        print += actionText(rule.action) + "|" + std::string(rawValue(rule.matchType)) + "|" +
+                 rule.lockedSourceID.rawValue;
+        out[urlKey(rule.hostPattern)] = std::move(print);
+    }
+    return out;
+}
+
+std::map<std::string, InputSourceID> ruleSources(const LockConfiguration& configuration) {
+    std::map<std::string, InputSourceID> out;
+    if (configuration.defaultSourceID) {
+        out[defaultKey] = *configuration.defaultSourceID;
+    }
+    for (const AppRule& rule : configuration.appRules) {
+        if (auto source = effectiveSource(rule)) {
+            out[appKey(rule.bundleID)] = *source;
+        }
+    }
+    for (const URLRule& rule : configuration.urlRules) {
+        out[urlKey(rule.hostPattern)] = rule.lockedSourceID;
+    }
+    return out;
+}
+
+}  // namespace
+
+ImportPlan ImportPlan::make(const LockConfiguration& configuration, const ConfigBackup& backup,
+                            const std::vector<InputSource>& availableSources, ImportMode mode) {
+    const BackupPayload& file = backup.payload;
+    ImportPlan plan;
+    plan.mode = mode;
+    plan.baseConfig = configuration;
+    plan.fileDefaultAction = file.defaultAction;
+    for (const auto& [id, name] : file.sourceNames) {
+        plan.sourceNames[InputSourceID(id)] = name;
+    }
+    for (const InputSource& source : availableSources) {
+        plan.installedSourceIDs.insert(source.id);
+        // An installed source shows the name this machine gives it.
+        plan.sourceNames[source.id] = source.localizedName;
+    }
+
+    if (file.defaultSourceID) {
+        ImportItem item;
+        item.id = defaultKey;
+        item.subject = ImportItem::GlobalDefault{};
+        item.fileSource = file.defaultSourceID;
+        item.fileAction = file.defaultAction;
+        item.localSource = configuration.defaultSourceID;
+        if (configuration.defaultSourceID) {
+            item.localAction = configuration.defaultAction;
+        }
+        item.status = !configuration.defaultSourceID ? ImportItem::Status::new_
+                      : (*configuration.defaultSourceID == *file.defaultSourceID &&
+                         configuration.defaultAction == file.defaultAction)
+                          ? ImportItem::Status::unchanged
+                          : ImportItem::Status::conflict;
+        plan.items.push_back(std::move(item));
+    }
+
+    std::unordered_map<std::string, const AppRule*> localApps;
+    for (const AppRule& rule : configuration.appRules) {
+        localApps.try_emplace(rule.bundleID, &rule);
+    }
+    std::unordered_set<std::string> fileBundleIDs;
+    for (const AppRule& rule : file.appRules) {
+        fileBundleIDs.insert(rule.bundleID);
+        ImportItem item;
+        item.id = appKey(rule.bundleID);
+        item.subject = ImportItem::App{rule.bundleID};
+        item.fileMode = rule.mode;
+        item.fileSource = effectiveSource(rule);
+        if (auto it = localApps.find(rule.bundleID); it != localApps.end()) {
+            const AppRule& local = *it->second;
+            item.localMode = local.mode;
+            item.localSource = effectiveSource(local);
+            item.status = (local.mode == rule.mode && item.localSource == item.fileSource)
+                              ? ImportItem::Status::unchanged
+                              : ImportItem::Status::conflict;
+        }
+        plan.items.push_back(std::move(item));
+    }
+
+    std::unordered_map<std::string, const URLRule*> localURLs;
+    for (const URLRule& rule : configuration.urlRules) {
+        localURLs.try_emplace(rule.hostPattern, &rule);
+    }
+    std::unordered_set<std::string> filePatterns;
+    std::vector<std::string> fileOrder;
+    for (const BackupURLRule& rule : file.urlRules) {
+        // A pattern the file repeats counts once, as its first rule says.
+        if (!filePatterns.insert(rule.hostPattern).second) {
+            continue;
+        }
+        fileOrder.push_back(rule.hostPattern);
+        ImportItem item;
+        item.id = urlKey(rule.hostPattern);
+        item.subject = ImportItem::URL{rule.hostPattern};
+        item.fileSource = rule.lockedSourceID;
+        item.fileAction = rule.action;
+        item.fileMatchType = rule.matchType;
+        if (auto it = localURLs.find(rule.hostPattern); it != localURLs.end()) {
+            const URLRule& local = *it->second;
+            item.localSource = local.lockedSourceID;
+            item.localAction = local.action;
+            item.localMatchType = local.matchType;
+            item.status = (local.lockedSourceID == rule.lockedSourceID &&
+                           local.action == rule.action && local.matchType == rule.matchType)
+                              ? ImportItem::Status::unchanged
+                              : ImportItem::Status::conflict;
+        }
+        plan.items.push_back(std::move(item));
+    }
+
+    for (const AppRule& rule : configuration.appRules) {
+        plan.localOnlyAppRuleCount += fileBundleIDs.contains(rule.bundleID) ? 0 : 1;
+    }
+    std::vector<std::string> localShared;
+    for (const URLRule& rule : configuration.urlRules) {
+        if (filePatterns.contains(rule.hostPattern)) {
+            localShared.push_back(rule.hostPattern);
+        } else {
+            ++plan.localOnlyURLRuleCount;
+        }
+    }
+    std::vector<std::string> fileShared;
+    for (const std::string& pattern : fileOrder) {
+        if (localURLs.contains(pattern)) {
+            fileShared.push_back(pattern);
+        }
+    }
+    plan.urlOrderDiffers = fileShared != localShared;
+    return plan;
+}
+
+ImportPlan ImportPlan::rebased(const ImportPlan& reviewed, const LockConfiguration& configuration,
+                               const ConfigBackup& backup,
+                               const std::vector<InputSource>& availableSources) {
+    ImportPlan plan = make(configuration, backup, availableSources, reviewed.mode);
+    plan.urlOrderUseFile = reviewed.urlOrderUseFile;
+    // Items come from the file alone, so both plans list the same ids in the same order; the
+    // n-th item of an id takes the choices of the n-th reviewed item of that id.
+    std::unordered_map<std::string, std::vector<const ImportItem*>> choices;
+    for (const ImportItem& item : reviewed.items) {
+        choices[item.id].push_back(&item);
+    }
+    std::unordered_map<std::string, std::size_t> seen;
+    for (ImportItem& item : plan.items) {
+        const auto& candidates = choices[item.id];
+        const std::size_t n = seen[item.id]++;
+        if (n < candidates.size()) {
+            item.include = candidates[n]->include;
+            item.resolution = candidates[n]->resolution;
+            item.missingDisposition = candidates[n]->missingDisposition;
+        }
+    }
+    return plan;
+}
+
+bool ImportPlan::willApply(const ImportItem& item, ImportMode mode) {
+    switch (item.status) {
+        case ImportItem::Status::new_:
+            return item.include;
+        case ImportItem::Status::conflict:
+            return mode == ImportMode::replace || item.resolution == ConflictResolution::useFile;
+        case ImportItem::Status::unchanged:
+            return mode == ImportMode::replace;
+    }
+    return false;
+}
+
+bool ImportPlan::sourceIsInstalled(const InputSourceID& id) const {
+    return installedSourceIDs.contains(id);
+}
+
+bool ImportPlan::isMissingSource(const ImportItem& item) const {
+    return willApply(item, mode) && item.fileSource && !sourceIsInstalled(*item.fileSource);
+}
+
+std::vector<ImportItem> ImportPlan::conflictItems() const {
+    std::vector<ImportItem> out;
+    for (const ImportItem& item : items) {
+        if (item.status == ImportItem::Status::conflict) {
+            out.push_back(item);
+        }
+    }
+    return out;
+}
+
+std::vector<ImportItem> ImportPlan::missingSourceItems() const {
+    std::vector<ImportItem> out;
+    for (const ImportItem& item : items) {
+        const bool mergedConflict =
+            item.status == ImportItem::Status::conflict && mode == ImportMode::merge;
+        if (isMissingSource(item) && !mergedConflict) {
+            out.push_back(item);
+        }
+    }
+    return out;
+}
+
+std::vector<ImportItem> ImportPlan::newItems() const {
+    std::vector<ImportItem> out;
+    for (const ImportItem& item : items) {
+        if (item.status != ImportItem::Status::new_) {
+            continue;
+        }
+        // Those are listed among the missing sources instead.
+        if (item.include && item.fileSource && !sourceIsInstalled(*item.fileSource)) {
+            continue;
+        }
+        out.push_back(item);
+    }
+    return out;
+}
+
+std::string ImportPlan::sourceName(const InputSourceID& id) const {
+    if (auto it = sourceNames.find(id); it != sourceNames.end()) {
+        return it->second;
+    }
+    return id.rawValue;
+}
+
+LockConfiguration ImportPlan::apply() const {
+    LockConfiguration out = baseConfig;
+    // Keyed working sets; std::map orders app rules by bundle id, byte for byte, as stored.
+    std::map<std::string, AppRule> apps;
+    std::unordered_map<std::string, URLRule> urls;
+    if (mode == ImportMode::merge) {
+        for (const AppRule& rule : baseConfig.appRules) {
+            apps.try_emplace(rule.bundleID, rule);
+        }
+        for (const URLRule& rule : baseConfig.urlRules) {
+            urls.try_emplace(rule.hostPattern, rule);
+        }
+    }
+
+    for (const ImportItem& item : items) {
+        if (!willApply(item, mode)) {
+            continue;
+        }
+        const bool missing = item.fileSource && !sourceIsInstalled(*item.fileSource);
+        const bool remove = missing && item.missingDisposition == MissingSourceDisposition::remove;
+        if (const auto* app = std::get_if<ImportItem::App>(&item.subject)) {
+            if (remove) {
+                apps.erase(app->bundleID);
+                continue;
+            }
+            const AppRuleMode ruleMode = item.fileMode.value_or(AppRuleMode::locked);
+            apps.insert_or_assign(
+                app->bundleID, AppRule{app->bundleID, ruleMode,
+                                       requiresSource(ruleMode) ? item.fileSource : std::nullopt});
+        } else if (const auto* url = std::get_if<ImportItem::URL>(&item.subject)) {
+            if (remove) {
+                urls.erase(url->hostPattern);
+                continue;
+            }
+            urls.insert_or_assign(
+                url->hostPattern,
+                URLRule{Uuid::random(), url->hostPattern, item.fileSource.value_or(InputSourceID()),
+                        item.fileAction.value_or(RuleAction::lock),
+                        item.fileMatchType.value_or(URLMatchType::domainSuffix)});
+        } else if (!remove) {
+            // A default whose source is missing and removed keeps the current one.
+            out.defaultSourceID = item.fileSource;
+            out.defaultAction = fileDefaultAction;
+        }
+    }
+
+    out.appRules.clear();
+    for (auto& [bundleID, rule] : apps) {
+        out.appRules.push_back(std::move(rule));
+    }
+
+    // URL order: the file's first when replacing or when the user chose it, else the local one.
+    std::vector<const std::string*> fileOrder;
+    for (const ImportItem& item : items) {
+        if (const auto* url = std::get_if<ImportItem::URL>(&item.subject)) {
+            fileOrder.push_back(&url->hostPattern);
+        }
+    }
+    std::vector<const std::string*> localOrder;
+    for (const URLRule& rule : baseConfig.urlRules) {
+        localOrder.push_back(&rule.hostPattern);
+    }
+    const bool fileFirst = mode == ImportMode::replace || urlOrderUseFile.value_or(false);
+    out.urlRules.clear();
+    for (const auto* order :
+         {fileFirst ? &fileOrder : &localOrder, fileFirst ? &localOrder : &fileOrder}) {
+        for (const std::string* pattern : *order) {
+            auto it = urls.find(*pattern);
+            if (it == urls.end()) {
+                continue;  // not imported, removed, or already placed
+            }
+            out.urlRules.push_back(std::move(it->second));
+            urls.erase(it);
+        }
+    }
+    return out;
+}
+
+ImportSummary ImportPlan::summary() const {
+    const LockConfiguration after = apply();
+    const auto before1 = ruleFingerprints(baseConfig, true);
+    const auto before0 = ruleFingerprints(baseConfig, false);
+    const auto after1 = ruleFingerprints(after, true);
+    const auto after0 = ruleFingerprints(after, false);
+    const auto sources = ruleSources(after);
+
+    ImportSummary summary;
+    for (const auto& [key, print] : after1) {
+        auto was = before1.find(key);
+        if (was == before1.end()) {
+            ++summary.added;
+        } else if (was->second != print) {
+            ++summary.updated;
+        }
+        auto was0 = before0.find(key);
+        if (was0 != before0.end() && was0->second == after0.at(key)) {
+            continue;  // the same rule, at most moved
+        }
+        if (auto source = sources.find(key);
+            source != sources.end() && !sourceIsInstalled(source->second)) {
+            ++summary.inactive;
+        }
+    }
+    for (const auto& [key, print] : before1) {
+        summary.removed += after1.contains(key) ? 0 : 1;
+    }
+    for (const ImportItem& item : items) {
+        if (item.status == ImportItem::Status::conflict && mode == ImportMode::merge &&
+            item.resolution == ConflictResolution::keepLocal) {
+            ++summary.kept;
+        }
+    }
+    return summary;
+}
+
+ImportOutcome ImportPlan::outcome() const {
+    const ImportSummary counts = summary();
+    return ImportOutcome{counts.added + counts.updated, counts.inactive};
+}
+
+}  // namespace tesvano

@@ -17,6 +17,7 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
+#include "Tesvano/Settings/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
@@ -44,6 +45,9 @@ int indexOf(SettingsTab tab) {
 
 SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     PaneFactories panes;
+    panes[static_cast<std::size_t>(SettingsTab::appRules)] = [](AppState& s) -> QWidget* {
+        return new AppRulesSettingsPane(s);
+    };
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);
     };

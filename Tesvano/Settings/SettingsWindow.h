@@ -31,7 +31,7 @@ public:
     static constexpr int idealWidth = 700;
     static constexpr int minimumHeight = 600;
 
-    // The panes that exist so far: Permissions.
+    // The panes that exist so far: App Rules, Permissions.
     static PaneFactories defaultPanes();
 
     SettingsWindow(AppState& state, PaneFactories panes = defaultPanes(),

@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "Tesvano/Settings/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/Components/AppRowLabel.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
@@ -65,8 +66,9 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_EQ(window.pane(SettingsTab::shortcuts)->objectName(), QStringLiteral("shortcutsPane"));
     EXPECT_NE(dynamic_cast<PermissionsSettingsPane*>(window.pane(SettingsTab::permissions)),
               nullptr);
-    for (SettingsTab tab : {SettingsTab::general, SettingsTab::appRules, SettingsTab::urlRules,
-                            SettingsTab::updates, SettingsTab::log, SettingsTab::backup}) {
+    EXPECT_NE(dynamic_cast<AppRulesSettingsPane*>(window.pane(SettingsTab::appRules)), nullptr);
+    for (SettingsTab tab : {SettingsTab::general, SettingsTab::urlRules, SettingsTab::updates,
+                            SettingsTab::log, SettingsTab::backup}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

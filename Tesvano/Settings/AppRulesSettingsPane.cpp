@@ -6,12 +6,15 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
+#include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
-#include "Tesvano/Settings/AppRuleRow.h"
+#include "Tesvano/Settings/AppRulesModel.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
@@ -93,10 +96,25 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
     auto* rulesColumn = new QVBoxLayout(rules);
     empty_ = emptyStateLine(state_, rules);
     rulesColumn->addWidget(empty_);
-    rowsLayout_ = new QVBoxLayout;
-    rowsLayout_->setContentsMargins(0, 0, 0, 0);
-    rowsLayout_->setSpacing(4);
-    rulesColumn->addLayout(rowsLayout_);
+    model_ = new AppRulesModel(state_, this);
+    list_ = new QListView(rules);
+    list_->setObjectName(QStringLiteral("appRules"));
+    list_->setModel(model_);
+    delegate_ = new AppRuleDelegate(
+        list_, [this](const QModelIndex& index, AppRuleDelegate::Control control,
+                      const QRect& rect) { controlClicked(index, control, rect); });
+    list_->setItemDelegate(delegate_);
+    list_->setUniformItemSizes(true);
+    list_->setMouseTracking(true);
+    list_->setFrameShape(QFrame::NoFrame);
+    list_->setSelectionMode(QAbstractItemView::NoSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->viewport()->setAutoFillBackground(false);
+    list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    rulesColumn->addWidget(list_);
     addApp_ = new QPushButton(Symbols::icon("plus"), state_.text("Add App…"), rules);
     addApp_->setObjectName(QStringLiteral("addApp"));
     rulesColumn->addWidget(addApp_, 0, Qt::AlignLeft);
@@ -125,6 +143,8 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
         state_.setNewAppRuleMode(SourceMenus::modeAt(newRuleMode_, index));
     });
     connect(addApp_, &QPushButton::clicked, this, &AppRulesSettingsPane::pickApp);
+    connect(list_, &QListView::customContextMenuRequested, this,
+            &AppRulesSettingsPane::showRowMenu);
 
     connect(&state_, &AppState::configChanged, this, [this] {
         showGlobalDefault();
@@ -151,9 +171,22 @@ void AppRulesSettingsPane::showEvent(QShowEvent* event) {
 
 void AppRulesSettingsPane::refreshSources() {
     showGlobalDefault();
-    for (auto& [id, row] : rows_) {
-        row->refreshSources();
+    QStringList modes;
+    for (const auto& item : SourceMenus::modeItems) {
+        modes << state_.text(item.key);
     }
+    QStringList sources{state_.text("Default")};
+    for (const auto& source : state_.availableSources()) {
+        sources << QString::fromStdString(source.localizedName);
+    }
+    for (const auto& rule : state_.config().appRules) {
+        if (rule.lockedSourceID && !state_.sourceName(*rule.lockedSourceID)) {
+            sources << QString::fromStdString(rule.lockedSourceID->rawValue);
+        }
+    }
+    delegate_->setMenuTexts(modes, sources);
+    model_->refreshSourceNames();
+    fitList();
 }
 
 void AppRulesSettingsPane::showGlobalDefault() {
@@ -168,39 +201,17 @@ void AppRulesSettingsPane::showGlobalDefault() {
 }
 
 void AppRulesSettingsPane::showRules() {
-    const auto& rules = state_.config().appRules;
-    // Rows of rules that went; deleted later, as the click that removed one is still running.
-    for (auto it = rows_.begin(); it != rows_.end();) {
-        const bool kept = std::ranges::any_of(
-            rules, [&](const AppRule& rule) { return rule.bundleID == it->first; });
-        if (kept) {
-            ++it;
-            continue;
-        }
-        rowsLayout_->removeWidget(it->second);
-        it->second->hide();
-        it->second->deleteLater();
-        it = rows_.erase(it);
-    }
-    // The state keeps the rules sorted, so rows that stay keep their order among themselves.
-    for (int i = 0; i < static_cast<int>(rules.size()); ++i) {
-        const auto& rule = rules[static_cast<std::size_t>(i)];
-        auto found = rows_.find(rule.bundleID);
-        AppRuleRow* row = nullptr;
-        if (found == rows_.end()) {
-            row = new AppRuleRow(state_, rule, rowsLayout_->parentWidget());
-            rows_.emplace(rule.bundleID, row);
-        } else {
-            row = found->second;
-            row->setRule(rule);
-        }
-        if (rowsLayout_->indexOf(row) != i) {
-            rowsLayout_->removeWidget(row);
-            rowsLayout_->insertWidget(i, row);
-        }
-    }
-    empty_->setVisible(rules.empty());
+    model_->refresh();
+    const bool empty = state_.config().appRules.empty();
+    empty_->setVisible(empty);
+    list_->setVisible(!empty);
+    fitList();
     showLauncherNote();
+}
+
+// The list grows with its rules: the pane scrolls, not the list.
+void AppRulesSettingsPane::fitList() {
+    list_->setFixedHeight(model_->rowCount() * delegate_->rowHeight() + 2 * list_->frameWidth());
 }
 
 bool AppRulesSettingsPane::hasLauncherRule() const {
@@ -213,14 +224,102 @@ void AppRulesSettingsPane::showLauncherNote() {
     launcherNote_->setVisible(hasLauncherRule() && !state_.accessibilityGranted());
 }
 
-std::vector<AppRuleRow*> AppRulesSettingsPane::rows() const {
-    std::vector<AppRuleRow*> out;
-    for (int i = 0; i < rowsLayout_->count(); ++i) {
-        if (auto* row = dynamic_cast<AppRuleRow*>(rowsLayout_->itemAt(i)->widget())) {
-            out.push_back(row);
+QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) {
+    if (row < 0 || row >= model_->rowCount()) {
+        return nullptr;
+    }
+    const AppRule rule = model_->rule(row);
+    auto* menu = new QMenu(list_);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const bool all = control == AppRuleDelegate::Control::none;
+    if (all || control == AppRuleDelegate::Control::mode) {
+        // Each choice is a whole new rule; the stored source stays while a mode does not use
+        // it, so it comes back with a mode that does.
+        for (const auto& item : SourceMenus::modeItems) {
+            QAction* action = menu->addAction(state_.text(item.key));
+            action->setCheckable(true);
+            action->setChecked(item.mode == rule.mode);
+            connect(action, &QAction::triggered, this, [this, rule, mode = item.mode] {
+                state_.upsertAppRule({rule.bundleID, mode, rule.lockedSourceID});
+            });
         }
     }
-    return out;
+    if ((all && requiresSource(rule.mode)) || control == AppRuleDelegate::Control::source) {
+        if (all) {
+            menu->addSeparator();
+        }
+        std::vector<std::pair<QString, std::optional<InputSourceID>>> items{
+            {state_.text("Default"), std::nullopt}};
+        bool known = !rule.lockedSourceID;
+        for (const auto& source : state_.availableSources()) {
+            known = known || source.id == *rule.lockedSourceID;
+            items.emplace_back(QString::fromStdString(source.localizedName), source.id);
+        }
+        if (!known) {
+            items.emplace_back(QString::fromStdString(rule.lockedSourceID->rawValue),
+                               rule.lockedSourceID);
+        }
+        for (const auto& [text, source] : items) {
+            QAction* action = menu->addAction(text);
+            action->setCheckable(true);
+            action->setChecked(source == rule.lockedSourceID);
+            connect(action, &QAction::triggered, this, [this, rule, chosen = source] {
+                state_.upsertAppRule({rule.bundleID, rule.mode, chosen});
+            });
+        }
+    }
+    if (all) {
+        menu->addSeparator();
+        QAction* remove = menu->addAction(Symbols::icon("trash"), state_.text("Remove rule"));
+        connect(remove, &QAction::triggered, this,
+                [this, id = rule.bundleID] { state_.removeAppRule(id); });
+    }
+    return menu;
+}
+
+QRect AppRulesSettingsPane::controlRect(int row, AppRuleDelegate::Control control) const {
+    QStyleOptionViewItem option;
+    option.initFrom(list_);
+    option.widget = list_;
+    option.rect = list_->visualRect(model_->index(row));
+    const auto parts = delegate_->layout(option, model_->index(row));
+    switch (control) {
+        case AppRuleDelegate::Control::mode:
+            return parts.mode;
+        case AppRuleDelegate::Control::source:
+            return parts.source;
+        case AppRuleDelegate::Control::remove:
+            return parts.remove;
+        case AppRuleDelegate::Control::none:
+            break;
+    }
+    return {};
+}
+
+void AppRulesSettingsPane::controlClicked(const QModelIndex& index,
+                                          AppRuleDelegate::Control control, const QRect& rect) {
+    if (control == AppRuleDelegate::Control::remove) {
+        // After the click has been handled: the row goes with the rule.
+        QMetaObject::invokeMethod(
+            this, [this, id = model_->rule(index.row()).bundleID] { state_.removeAppRule(id); },
+            Qt::QueuedConnection);
+        return;
+    }
+    if (QMenu* menu = menuFor(index.row(), control)) {
+        openMenu_ = menu;
+        menu->popup(list_->viewport()->mapToGlobal(rect.bottomLeft()));
+    }
+}
+
+void AppRulesSettingsPane::showRowMenu(const QPoint& position) {
+    const QModelIndex index = list_->indexAt(position);
+    if (!index.isValid()) {
+        return;
+    }
+    if (QMenu* menu = menuFor(index.row(), AppRuleDelegate::Control::none)) {
+        openMenu_ = menu;
+        menu->popup(list_->viewport()->mapToGlobal(position));
+    }
 }
 
 void AppRulesSettingsPane::pickApp() {

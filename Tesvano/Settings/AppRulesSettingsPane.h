@@ -1,22 +1,23 @@
 #pragma once
 
+#include <QMenu>
 #include <QPointer>
 #include <QWidget>
-#include <map>
-#include <string>
 
 #include "Tesvano/Settings/AppPickerSheet.h"
+#include "Tesvano/Settings/AppRuleDelegate.h"
 
 class QComboBox;
 class QFormLayout;
 class QLabel;
+class QListView;
 class QPushButton;
 class QVBoxLayout;
 
 namespace tesvano {
 
 class AccessibilityRequiredNote;
-class AppRuleRow;
+class AppRulesModel;
 class AppState;
 
 // The App Rules tab: the global default source and its behaviour, the mode new rules start
@@ -42,8 +43,14 @@ public:
     QPushButton* addAppButton() const { return addApp_; }
     QWidget* emptyLine() const { return empty_; }
     AccessibilityRequiredNote* launcherNote() const { return launcherNote_; }
-    // The rows in display order.
-    std::vector<AppRuleRow*> rows() const;
+    QListView* ruleList() const { return list_; }
+    const AppRulesModel& rules() const { return *model_; }
+
+    // The menu a click on a row's control opens (built, not shown), and the one open now.
+    QMenu* menuFor(int row, AppRuleDelegate::Control control);
+    QMenu* openMenu() const { return openMenu_; }
+    // Where a row's control is drawn, in the list's viewport.
+    QRect controlRect(int row, AppRuleDelegate::Control control) const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -53,6 +60,10 @@ private:
     void showRules();
     void showLauncherNote();
     void refreshSources();
+    void fitList();
+    void controlClicked(const QModelIndex& index, AppRuleDelegate::Control control,
+                        const QRect& rect);
+    void showRowMenu(const QPoint& position);
 
     AppState& state_;
     AppPickerSheet::Scan scan_;
@@ -61,8 +72,10 @@ private:
     QFormLayout* defaultForm_;
     QComboBox* newRuleMode_;
     QWidget* empty_;
-    QVBoxLayout* rowsLayout_;
-    std::map<std::string, AppRuleRow*, std::less<>> rows_;
+    QListView* list_;
+    AppRulesModel* model_;
+    AppRuleDelegate* delegate_;
+    QPointer<QMenu> openMenu_;
     QPushButton* addApp_;
     AccessibilityRequiredNote* launcherNote_;
     QPointer<AppPickerSheet> picker_;

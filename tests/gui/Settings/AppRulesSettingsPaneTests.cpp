@@ -3,13 +3,14 @@
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <thread>
 
 #include "Tesvano/Settings/AppPickerSheet.h"
-#include "Tesvano/Settings/AppRuleRow.h"
+#include "Tesvano/Settings/AppRulesModel.h"
 #include "Tesvano/Settings/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/InstalledAppsModel.h"
@@ -32,6 +33,26 @@ void choose(QComboBox* menu, const char* text) {
     ASSERT_GE(index, 0) << text << " is not in " << items(menu).join(u',').toStdString();
     menu->setCurrentIndex(index);
     emit menu->activated(index);
+}
+
+QStringList actionTexts(const QMenu* menu) {
+    QStringList out;
+    for (const QAction* action : menu->actions()) {
+        if (!action->isSeparator()) {
+            out << action->text() + (action->isChecked() ? QStringLiteral(" *") : QString());
+        }
+    }
+    return out;
+}
+
+void trigger(QMenu* menu, const char* text) {
+    for (QAction* action : menu->actions()) {
+        if (action->text() == QString::fromUtf8(text)) {
+            action->trigger();
+            return;
+        }
+    }
+    ADD_FAILURE() << text << " is not in " << actionTexts(menu).join(u',').toStdString();
 }
 
 AppRule ruleOf(const AppState& state, std::string_view id) {
@@ -102,47 +123,69 @@ TEST_F(AppRulesPaneTest, GlobalDefaultShowsAndSetsTheSourceAndItsBehavior) {
 }
 
 TEST_F(AppRulesPaneTest, RowsEditModeAndSourceAsWholeRulesAndRemoveOnce) {
+    using Control = AppRuleDelegate::Control;
     auto& s = started();
     s.upsertAppRule({"org.gnome.TextEditor", AppRuleMode::locked, InputSourceID("xkb:de")});
     s.upsertAppRule({"firefox-esr", AppRuleMode::useDefault, std::nullopt});
     AppRulesSettingsPane pane(s);
+    pane.resize(640, 600);
     pane.show();
-    auto rows = pane.rows();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0]->rule().bundleID, "firefox-esr");
-    EXPECT_FALSE(visible(rows[0]->sourceMenu()));
-    auto* editor = rows[1];
-    EXPECT_EQ(items(editor->sourceMenu()), test::texts({"Default", "English (US)", "German"}));
-    EXPECT_EQ(editor->sourceMenu()->currentText(), QStringLiteral("German"));
+    QAbstractItemModelTester tester(pane.ruleList()->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto& rules = pane.rules();
+    auto shows = [&](int row, int role) { return rules.index(row).data(role).toString(); };
+    ASSERT_EQ(rules.rowCount(), 2);
+    EXPECT_EQ(shows(0, AppRulesModel::IdentityRole), QStringLiteral("firefox-esr"));
+    EXPECT_TRUE(pane.controlRect(0, Control::source).isEmpty()) << "no source for Use default";
+    EXPECT_EQ(shows(1, AppRulesModel::ModeTextRole), QStringLiteral("Lock to"));
+    EXPECT_EQ(shows(1, AppRulesModel::SourceTextRole), QStringLiteral("German"));
+    EXPECT_FALSE(pane.controlRect(1, Control::source).isEmpty());
     EXPECT_FALSE(visible(pane.emptyLine()));
 
+    // A click on a drawn menu opens that menu; its choice is one whole new rule.
     edits = 0;
-    choose(editor->modeMenu(), "Ignore");
+    QTest::mouseClick(pane.ruleList()->viewport(), Qt::LeftButton, {},
+                      pane.controlRect(1, Control::mode).center());
+    ASSERT_TRUE(pane.openMenu());
+    EXPECT_EQ(actionTexts(pane.openMenu()),
+              test::texts({"Lock to *", "Switch to", "Ignore", "Use default"}));
+    trigger(pane.openMenu(), "Ignore");
     EXPECT_EQ(ruleOf(s, "org.gnome.TextEditor"),
               (AppRule{"org.gnome.TextEditor", AppRuleMode::ignored, InputSourceID("xkb:de")}));
-    EXPECT_FALSE(visible(editor->sourceMenu()));
-    choose(editor->modeMenu(), "Switch to");
-    EXPECT_TRUE(visible(editor->sourceMenu()));
-    EXPECT_EQ(editor->sourceMenu()->currentText(), QStringLiteral("German"));
-    choose(editor->sourceMenu(), "Default");
+    EXPECT_TRUE(pane.controlRect(1, Control::source).isEmpty());
+    trigger(pane.menuFor(1, Control::mode), "Switch to");
+    EXPECT_EQ(shows(1, AppRulesModel::SourceTextRole), QStringLiteral("German"))
+        << "the stored source comes back";
+    QTest::mouseClick(pane.ruleList()->viewport(), Qt::LeftButton, {},
+                      pane.controlRect(1, Control::source).center());
+    ASSERT_TRUE(pane.openMenu());
+    EXPECT_EQ(actionTexts(pane.openMenu()), test::texts({"Default", "English (US)", "German *"}));
+    trigger(pane.openMenu(), "Default");
     EXPECT_EQ(ruleOf(s, "org.gnome.TextEditor"),
               (AppRule{"org.gnome.TextEditor", AppRuleMode::switched, std::nullopt}));
     EXPECT_EQ(edits, 3);
-    EXPECT_EQ(pane.rows()[1], editor) << "an edited rule keeps its row";
 
-    // Cycling from elsewhere shows in the row.
+    // Cycling from elsewhere (from the current source, English) shows in the row.
     ASSERT_TRUE(s.cycleAppSource("firefox-esr", CycleDirection::next));
-    EXPECT_EQ(pane.rows()[0]->modeMenu()->currentText(), QStringLiteral("Lock to"));
-    EXPECT_TRUE(visible(pane.rows()[0]->sourceMenu()));
+    EXPECT_EQ(shows(0, AppRulesModel::ModeTextRole), QStringLiteral("Lock to"));
+    EXPECT_FALSE(pane.controlRect(0, Control::source).isEmpty());
+
+    // The row's context menu holds the same choices and the removal.
+    EXPECT_EQ(actionTexts(pane.menuFor(0, Control::none)),
+              test::texts({"Lock to *", "Switch to", "Ignore", "Use default", "Default",
+                           "English (US)", "German *", "Remove rule"}));
 
     edits = 0;
-    editor->removeButton()->click();
-    EXPECT_EQ(edits, 1);
-    ASSERT_EQ(pane.rows().size(), 1u);
+    QTest::mouseClick(pane.ruleList()->viewport(), Qt::LeftButton, {},
+                      pane.controlRect(1, Control::remove).center());
     processEvents();
+    EXPECT_EQ(edits, 1);
+    EXPECT_FALSE(s.config().appRule("org.gnome.TextEditor"));
+    ASSERT_EQ(rules.rowCount(), 1);
     s.removeAllAppRules();
-    EXPECT_TRUE(pane.rows().empty());
+    EXPECT_EQ(rules.rowCount(), 0);
     EXPECT_TRUE(visible(pane.emptyLine()));
+    EXPECT_FALSE(visible(pane.ruleList()));
     EXPECT_TRUE(visible(pane.addAppButton()));
     EXPECT_FALSE(visible(pane.launcherNote()));
     processEvents();
@@ -174,7 +217,7 @@ TEST_F(AppRulesPaneTest, AddedAppsStartInTheNewRuleModeWithTheDefaultSource) {
     pane.addRule({"firefox-esr", "Firefox ESR", ""});
     EXPECT_EQ(s.config().appRules,
               (std::vector<AppRule>{{"firefox-esr", AppRuleMode::switched, std::nullopt}}));
-    EXPECT_EQ(pane.rows().size(), 1u);
+    EXPECT_EQ(pane.rules().rowCount(), 1);
 }
 
 TEST_F(AppRulesPaneTest, LauncherNoteFollowsTheRulesAndTheGrant) {
@@ -222,7 +265,8 @@ TEST_F(AppRulesPaneTest, WithoutSourcesTheMenusOfferOnlyNoSource) {
     s.upsertAppRule({"firefox-esr", AppRuleMode::locked, std::nullopt});
     AppRulesSettingsPane pane(s);
     EXPECT_EQ(items(pane.defaultSourceMenu()), test::texts({"None"}));
-    EXPECT_EQ(items(pane.rows()[0]->sourceMenu()), test::texts({"Default"}));
+    EXPECT_EQ(actionTexts(pane.menuFor(0, AppRuleDelegate::Control::source)),
+              test::texts({"Default *"}));
 }
 
 class AppPickerTest : public AppRulesPaneTest {

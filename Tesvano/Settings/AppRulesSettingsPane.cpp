@@ -148,6 +148,7 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
 
     connect(&state_, &AppState::configChanged, this, [this] {
         showGlobalDefault();
+        fitMenus();
         showRules();
     });
     connect(&state_, &AppState::availableSourcesChanged, this,
@@ -171,6 +172,12 @@ void AppRulesSettingsPane::showEvent(QShowEvent* event) {
 
 void AppRulesSettingsPane::refreshSources() {
     showGlobalDefault();
+    fitMenus();
+    model_->refreshSourceNames();
+}
+
+// The drawn menus are as wide as their widest item, the same in every row.
+void AppRulesSettingsPane::fitMenus() {
     QStringList modes;
     for (const auto& item : SourceMenus::modeItems) {
         modes << state_.text(item.key);
@@ -185,7 +192,6 @@ void AppRulesSettingsPane::refreshSources() {
         }
     }
     delegate_->setMenuTexts(modes, sources);
-    model_->refreshSourceNames();
     fitList();
 }
 

@@ -61,6 +61,7 @@ private:
     void showLauncherNote();
     void refreshSources();
     void fitList();
+    void fitMenus();
     void controlClicked(const QModelIndex& index, AppRuleDelegate::Control control,
                         const QRect& rect);
     void showRowMenu(const QPoint& position);

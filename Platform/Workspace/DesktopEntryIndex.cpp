@@ -104,6 +104,22 @@ bool isWrapper(std::string_view program) {
     return program.starts_with("python");
 }
 
+// A string-list value: items separated by ';', the last one optionally terminated.
+std::vector<std::string> splitList(std::string_view value) {
+    std::vector<std::string> items;
+    while (!value.empty()) {
+        const auto semicolon = value.find(';');
+        if (auto item = trim(value.substr(0, semicolon)); !item.empty()) {
+            items.emplace_back(item);
+        }
+        if (semicolon == std::string_view::npos) {
+            break;
+        }
+        value.remove_prefix(semicolon + 1);
+    }
+    return items;
+}
+
 struct ParsedEntry {
     std::optional<DesktopEntry> entry;  // none: not an application, or hidden
 };
@@ -170,6 +186,10 @@ ParsedEntry parseText(std::string id, std::string_view text) {
             hidden = value == "true";
         } else if (key == "NoDisplay") {
             entry.noDisplay = value == "true";
+        } else if (key == "OnlyShowIn") {
+            entry.onlyShowIn = splitList(value);
+        } else if (key == "NotShowIn") {
+            entry.notShowIn = splitList(value);
         }
     }
     if (!sawMainGroup || type != "Application" || hidden) {
@@ -182,6 +202,25 @@ ParsedEntry parseText(std::string id, std::string_view text) {
 }
 
 }  // namespace
+
+bool DesktopEntry::isShownIn(const std::vector<std::string>& currentDesktops) const {
+    for (const auto& desktop : currentDesktops) {
+        if (std::ranges::find(onlyShowIn, desktop) != onlyShowIn.end()) {
+            return true;
+        }
+        if (std::ranges::find(notShowIn, desktop) != notShowIn.end()) {
+            return false;
+        }
+    }
+    return onlyShowIn.empty();
+}
+
+std::vector<std::string> DesktopEntryIndex::currentDesktops() {
+    const char* value = std::getenv("XDG_CURRENT_DESKTOP");
+    std::string list = value == nullptr ? "" : value;
+    std::ranges::replace(list, ':', ';');
+    return splitList(list);
+}
 
 std::optional<std::string> DesktopEntryIndex::executableOfExec(std::string_view exec) {
     const auto args = splitExec(exec);

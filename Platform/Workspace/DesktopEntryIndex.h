@@ -25,6 +25,14 @@ struct DesktopEntry {
     std::map<std::string, std::string> localizedNames;
     // Icon= as written: a theme icon name or an absolute path.
     std::optional<std::string> icon;
+    // OnlyShowIn= and NotShowIn=: desktop names ("GNOME", "KDE", "XFCE").
+    std::vector<std::string> onlyShowIn;
+    std::vector<std::string> notShowIn;
+
+    // Whether a menu of a desktop known by these names ($XDG_CURRENT_DESKTOP, in order) lists
+    // the entry: the first name found in OnlyShowIn= or NotShowIn= decides; when none is, an
+    // entry limited by OnlyShowIn= stays out.
+    bool isShownIn(const std::vector<std::string>& currentDesktops) const;
 };
 
 // The installed desktop entries, in lookup order: $XDG_DATA_HOME first, then each folder of
@@ -34,6 +42,8 @@ public:
     DesktopEntryIndex() = default;
     explicit DesktopEntryIndex(std::vector<DesktopEntry> entries) : entries_(std::move(entries)) {}
 
+    // The names of the running desktop, from $XDG_CURRENT_DESKTOP (colon-separated).
+    static std::vector<std::string> currentDesktops();
     // The "applications" folders of the XDG data directories, in precedence order.
     static std::vector<std::filesystem::path> standardApplicationFolders();
     // Reads every *.desktop file below the folders. Unreadable files and folders are skipped.

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPainterPath>
 
+#include "TesvanoKit/Apps/InstalledAppsScanner.h"
 #include "TesvanoKit/Languages/Localization.h"
 #include "TesvanoKit/Monitors/ProcessIdentity.h"
 
@@ -16,47 +17,9 @@
 
 namespace tesvano {
 
-namespace {
-
-// The Name[locale] keys that can serve an interface language, best first.
-std::vector<std::string> localeKeys(SupportedLanguage language) {
-    switch (language) {
-        case SupportedLanguage::english:
-            return {"en_US", "en_GB", "en"};
-        case SupportedLanguage::simplifiedChinese:
-            return {"zh_CN", "zh_SG", "zh_Hans", "zh"};
-        case SupportedLanguage::traditionalChinese:
-            return {"zh_TW", "zh_HK", "zh_Hant"};
-        case SupportedLanguage::japanese:
-            return {"ja"};
-        case SupportedLanguage::french:
-            return {"fr"};
-        case SupportedLanguage::german:
-            return {"de"};
-        case SupportedLanguage::spanish:
-            return {"es"};
-        case SupportedLanguage::portuguese:
-            return {"pt", "pt_BR", "pt_PT"};
-        case SupportedLanguage::russian:
-            return {"ru"};
-    }
-    return {};
-}
-
-}  // namespace
-
 std::string AppDisplay::displayName(const std::string& identity, SupportedLanguage language) const {
     if (const auto* entry = entries_.entry(identity)) {
-        for (const auto& key : localeKeys(language)) {
-            auto it = entry->localizedNames.find(key);
-            if (it != entry->localizedNames.end() && !it->second.empty()) {
-                return it->second;
-            }
-        }
-        if (!entry->name.empty()) {
-            return entry->name;
-        }
-        return entry->path.stem().string();
+        return InstalledAppsScanner::displayName(*entry, language);
     }
     if (identity.starts_with(ProcessIdentity::prefix)) {
         const auto name = identity.substr(ProcessIdentity::prefix.size());
@@ -65,6 +28,10 @@ std::string AppDisplay::displayName(const std::string& identity, SupportedLangua
         }
     }
     return identity;
+}
+
+std::vector<platform::RunningApplication> AppDisplay::runningApplications() const {
+    return workspace_.runningApplications();
 }
 
 std::optional<platform::RunningApplication> AppDisplay::runningApplication(

@@ -26,6 +26,7 @@ public:
     QIcon icon(const std::string& identity) const;
     std::optional<platform::RunningApplication> runningApplication(
         const std::string& identity) const;
+    std::vector<platform::RunningApplication> runningApplications() const;
 
     static QIcon ownAppIcon();
     // Draws `image` clipped to a rounded square whose corner radius is 0.2237 of the side.

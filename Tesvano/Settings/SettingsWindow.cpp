@@ -17,8 +17,9 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
-#include "Tesvano/Settings/ActivationLogPane.h"
 #include "Tesvano/Backup/BackupSettingsPane.h"
+#include "Tesvano/Settings/ActivationLogPane.h"
+#include "Tesvano/Settings/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/GeneralSettingsPane.h"
@@ -56,6 +57,9 @@ SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     };
     panes[static_cast<std::size_t>(SettingsTab::urlRules)] = [](AppState& state) -> QWidget* {
         return new URLRulesPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::appRules)] = [](AppState& s) -> QWidget* {
+        return new AppRulesSettingsPane(s);
     };
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);

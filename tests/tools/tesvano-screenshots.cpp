@@ -34,6 +34,8 @@
 #include "Tesvano/Backup/ImportReviewSheet.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Settings/AppPickerSheet.h"
+#include "Tesvano/Settings/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/RuleEditorDialog.h"
 #include "Tesvano/Settings/SettingsWindow.h"
 #include "Tesvano/Settings/URLRuleListModel.h"
@@ -55,6 +57,46 @@ bool save(QWidget* widget, const std::filesystem::path& file) {
     return ok;
 }
 
+// A private XDG data tree with a few applications, so that the App Rules pane and the picker
+// show names and icons without reading the machine's own entries.
+std::filesystem::path makeApplications() {
+    char pattern[] = "/tmp/tesvano-screenshots-XXXXXX";
+    const std::filesystem::path root = mkdtemp(pattern);
+    struct App {
+        const char* id;
+        const char* name;
+        const char* icon;
+        const char* extra;
+    };
+    const App apps[] = {
+        {"firefox-esr", "Firefox ESR", "/usr/share/icons/hicolor/48x48/apps/firefox-esr.png", ""},
+        {"chromium", "Chromium", "/usr/share/icons/hicolor/48x48/apps/chromium.png", ""},
+        {"org.gnome.TextEditor", "Text Editor",
+         "/usr/share/icons/Adwaita/48x48/legacy/accessories-text-editor.png", ""},
+        {"org.gnome.Calculator", "Calculator",
+         "/usr/share/icons/Adwaita/48x48/legacy/accessories-calculator.png", ""},
+        {"org.gnome.Terminal", "Terminal",
+         "/usr/share/icons/Adwaita/48x48/legacy/utilities-terminal.png", ""},
+        {"org.kde.krunner", "KRunner", "", "NoDisplay=true\n"},
+    };
+    std::filesystem::create_directories(root / "data/applications");
+    for (const auto& app : apps) {
+        std::FILE* file = std::fopen(
+            (root / "data/applications" / (std::string(app.id) + ".desktop")).c_str(), "w");
+        if (file == nullptr) {
+            continue;
+        }
+        std::fprintf(file, "[Desktop Entry]\nType=Application\nName=%s\nExec=%s\n%s%s%s\n",
+                     app.name, app.id, *app.icon != '\0' ? "Icon=" : "", app.icon,
+                     *app.icon != '\0' ? "\n" : "");
+        std::fputs(app.extra, file);
+        std::fclose(file);
+    }
+    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (root / "none").c_str(), 1);
+    return root;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,10 +115,12 @@ int main(int argc, char** argv) {
         platform::FakeTextInputSources::keyboard("xkb:ru", "Russian", {"ru"}),
     };
     system.currentID = "xkb:us";
+    const auto applications = makeApplications();
     platform::FakeWorkspace workspace;
+    workspace.addRunning({4242, std::nullopt, "/usr/bin/htop"});
     platform::FakeAccessibility accessibility;
     accessibility.setTrusted(false);  // the Permissions pane then offers the grant
-    platform::DesktopEntryIndex entries;
+    platform::DesktopEntryIndex entries = platform::DesktopEntryIndex::scanStandardFolders();
     platform::FakeLoginItemService loginItems;
     platform::FakeHotKeys hotKeys;
     KeyboardShortcuts::Library library(defaults, hotKeys, hotKeys);
@@ -262,5 +306,20 @@ int main(int argc, char** argv) {
         pane->sheet()->applyButton()->click();
         ok = save(&settings, out / "backup.png") && ok;
     }
+    // The App Rules pane with a few rules, then its application picker.
+    state.upsertAppRule({"firefox-esr", AppRuleMode::locked, InputSourceID("xkb:de")});
+    state.upsertAppRule({"org.gnome.Terminal", AppRuleMode::ignored, std::nullopt});
+    state.upsertAppRule({"process:htop", AppRuleMode::switched, InputSourceID("xkb:ru")});
+    state.upsertAppRule({"org.kde.krunner", AppRuleMode::locked, std::nullopt});
+    state.setSettingsTab(SettingsTab::appRules);
+    settings.resize(settings.width(), 760);
+    ok = save(&settings, out / "app-rules.png") && ok;
+    if (auto* pane = dynamic_cast<AppRulesSettingsPane*>(settings.pane(SettingsTab::appRules))) {
+        pane->pickApp();
+        pane->picker()->waitForScan();
+        ok = save(pane->picker(), out / "app-picker.png") && ok;
+        pane->picker()->reject();
+    }
+    std::filesystem::remove_all(applications);
     return ok ? 0 : 1;
 }

@@ -62,6 +62,13 @@ std::span<const Localization::Entry> english() {
          "Works anywhere. Prefer a combination with Ctrl or Super."},
         {"Act on whichever app is frontmost. Nothing happens if it has no rule.",
          "Act on whichever app is frontmost. Nothing happens if it has no rule."},
+        // The App Rules pane and the application picker: the desktop's own words.
+        {"Detecting launchers like Spotlight requires Accessibility",
+         "Detecting launchers like KRunner requires Accessibility"},
+        {"Bundle ID", "Application ID"},
+        {"Add an app that isn't in the list by its bundle identifier.",
+         "Add an app that isn't in the list by its desktop-entry id (org.gnome.TextEditor), or a "
+         "program without one as process: and its name (process:htop)."},
     };
     return entries;
 }

@@ -8,8 +8,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "Tesvano/Settings/ActivationLogPane.h"
 #include "Tesvano/Backup/BackupSettingsPane.h"
+#include "Tesvano/Settings/ActivationLogPane.h"
+#include "Tesvano/Settings/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/Components/AppRowLabel.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
@@ -74,7 +75,8 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_NE(dynamic_cast<ActivationLogPane*>(window.pane(SettingsTab::log)), nullptr);
     EXPECT_NE(dynamic_cast<URLRulesPane*>(window.pane(SettingsTab::urlRules)), nullptr);
     EXPECT_NE(dynamic_cast<BackupSettingsPane*>(window.pane(SettingsTab::backup)), nullptr);
-    for (SettingsTab tab : {SettingsTab::appRules, SettingsTab::updates}) {
+    EXPECT_NE(dynamic_cast<AppRulesSettingsPane*>(window.pane(SettingsTab::appRules)), nullptr);
+    for (SettingsTab tab : {SettingsTab::updates}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -107,18 +109,40 @@ Decoded decode(std::string_view bytes) {
 }  // namespace InstanceMessage
 
 fs::path SingleInstance::defaultFolder() {
+    // Only a runtime folder that is this user's own: anything another user controls could
+    // keep the program from starting.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         runtime != nullptr && runtime[0] == '/') {
-        std::error_code ec;
-        if (fs::is_directory(runtime, ec)) {
+        struct stat st {};
+        if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+            (st.st_mode & 022) == 0) {
             return fs::path(runtime) / "tesvano";
         }
     }
-    return fs::path("/tmp") / ("tesvano-" + std::to_string(::getuid()));
+    // Never a shared folder such as /tmp, where anybody could take the name first.
+    fs::path cache;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') {
+        cache = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        cache = fs::path(home) / ".cache";
+    } else {
+        passwd pw{};
+        passwd* found = nullptr;
+        std::array<char, 4096> buffer{};
+        if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+            cache = fs::path(found->pw_dir) / ".cache";
+        } else {
+            cache = "/";
+        }
+    }
+    return cache / "tesvano" / "instance";
 }
 
 std::expected<std::unique_ptr<SingleInstance>, std::string> SingleInstance::claim(
     const fs::path& folder) {
+    std::error_code ignored;
+    fs::create_directories(folder.parent_path(), ignored);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         return std::unexpected(errnoText("Could not create " + folder.string()));
     }

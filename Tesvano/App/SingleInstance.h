@@ -40,7 +40,8 @@ Decoded decode(std::string_view bytes);
 // refused by their credentials too.
 class SingleInstance final : public QObject {
 public:
-    // $XDG_RUNTIME_DIR/tesvano, or /tmp/tesvano-<uid> when there is no such folder.
+    // $XDG_RUNTIME_DIR/tesvano when that folder is this user's and closed to others, else
+    // $XDG_CACHE_HOME/tesvano/instance (default ~/.cache).
     static std::filesystem::path defaultFolder();
 
     // Makes the folder (0700) and refuses one that another user owns or others can enter;

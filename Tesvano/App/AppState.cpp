@@ -59,6 +59,7 @@ AppState::AppState(AppServices services, QObject* parent)
         newAppRuleMode_ = enumFromRawValue<AppRuleMode>(*mode).value_or(AppRuleMode::locked);
     }
     applyInterfaceLanguage();
+    watchSkippedURLRules();
 }
 
 AppState::~AppState() {
@@ -411,10 +412,6 @@ std::optional<std::string> AppState::sourceName(const InputSourceID& id) const {
             return source.localizedName;
     }
     return std::nullopt;
-}
-
-bool AppState::isURLRuleSkipped(const Uuid&) const {
-    return false;
 }
 
 QUrl AppState::apiDocumentationURL() const {

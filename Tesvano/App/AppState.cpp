@@ -48,7 +48,8 @@ AppState::AppState(AppServices services, QObject* parent)
       store_(services_.defaults, "lockConfiguration"),
       activationStore_(services_.defaults, "activationCount"),
       loginItem_(services_.loginItems),
-      logStore_(std::make_unique<LogStore>(services_.logInMemory, services_.logFolder)),
+      logStore_(std::make_unique<LogStore>(services_.logInMemory, services_.logFolder,
+                                           &services_.runtime)),
       accessibilityWatcher_(services_.runtime, platform::Seconds(0.5),
                             [&ax = services_.accessibility] { return ax.isProcessTrusted(); }),
       display_(services_.workspace, services_.desktopEntries) {

@@ -27,6 +27,7 @@
 #include "Tesvano/App/QuitSignals.h"
 #include "Tesvano/App/Resources.h"
 #include "Tesvano/App/SingleInstance.h"
+#include "Tesvano/App/URLDeliveryQueue.h"
 #include "Tesvano/Automation/URLCommandHandler.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
@@ -220,13 +221,16 @@ int main(int argc, char** argv) {
                          defaults.flush();
                      });
 
-    if (auto listening = (*instance)->listen([&delegate](std::vector<std::string> urls) {
-            if (urls.empty()) {
-                delegate.reopen();
-            } else {
-                delegate.openURLs(toQt(urls));
-            }
-        });
+    // A long hand-over is handled a slice per turn of the loop, in order.
+    URLDeliveryQueue handedOver(runtime, [&delegate](std::vector<std::string> urls) {
+        if (urls.empty()) {
+            delegate.reopen();
+        } else {
+            delegate.openURLs(toQt(urls));
+        }
+    });
+    if (auto listening = (*instance)->listen(
+            [&handedOver](std::vector<std::string> urls) { handedOver.push(std::move(urls)); });
         !listening) {
         log().error("Later launches cannot reach this one: %{public}s", listening.error());
     }

@@ -431,7 +431,7 @@ void FileDefaults::deferWrites(Runtime& runtime, Seconds delay) {
 
 void FileDefaults::flush() {
     if (dirty_) {
-        persist();
+        persist(true);
     }
 }
 
@@ -443,7 +443,14 @@ void FileDefaults::changed() {
     dirty_ = true;
     // The first change of a burst sets the time; later ones ride along.
     if (!writeTask_.active()) {
-        writeTask_ = runtime_->after(delay_, [this] { flush(); });
+        // The file is complete on disk before it replaces the old one; the rename itself is
+        // made durable by the next flush at quit (a power cut before then keeps the previous
+        // version, never half of one).
+        writeTask_ = runtime_->after(delay_, [this] {
+            if (dirty_) {
+                persist(false);
+            }
+        });
     }
 }
 
@@ -531,7 +538,7 @@ void FileDefaults::load() {
     }
 }
 
-void FileDefaults::persist() {
+void FileDefaults::persist(bool durableRename) {
     if (!writable_) {
         return;
     }
@@ -563,6 +570,9 @@ void FileDefaults::persist() {
         log().error("Could not save %{public}s: %{public}s", target.string(),
                     std::strerror(written ? errno : savedErrno));
         ::unlink(temporary.c_str());
+        return;
+    }
+    if (!durableRename) {
         return;
     }
     // Make the rename itself durable.

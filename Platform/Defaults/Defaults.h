@@ -65,7 +65,8 @@ public:
     void deferWrites(Runtime& runtime, Seconds delay);
     // Writes unsaved changes now: at every way of quitting.
     void flush();
-    // Files written so far (each costs two fsyncs), for measurements.
+    // Files written so far, for measurements: each costs an fsync, and one more for the
+    // folder when written at once or by flush().
     std::uint64_t writeCount() const { return writeCount_; }
 
     // $XDG_CONFIG_HOME/tesvano/settings.json, with ~/.config when the variable is unset.
@@ -88,7 +89,7 @@ public:
 
 private:
     void load();
-    void persist();
+    void persist(bool durableRename = true);
     void changed();
 
     std::filesystem::path path_;

@@ -320,8 +320,8 @@ TEST_F(URLCommandHandlerTest, ARepliesTooLargeToOpenBecomesAShortErrorLoggedWith
     // Rules whose listing is far beyond what one program argument may carry.
     LockConfiguration many = state->config();
     for (int i = 0; i < 1200; ++i) {
-        many.appRules.push_back(
-            {"org.example.app" + std::to_string(i) + std::string(100, 'x'), AppRuleMode::ignored});
+        many.appRules.push_back({"org.example.app" + std::to_string(i) + std::string(100, 'x'),
+                                 AppRuleMode::ignored, std::nullopt});
     }
     state->setConfig(many);
     test::LogCapture log;

@@ -11,10 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "Platform/Defaults/Base64.h"
 #include "Platform/Log/Log.h"
@@ -206,6 +204,91 @@ void removeStaleTemporaries(const fs::path& path) {
     }
 }
 
+// Where writes go: the file a symbolic link at `path` leads to, so that the link stays.
+fs::path writeTarget(const fs::path& path) {
+    fs::path current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(current, ec))) {
+            return current;
+        }
+        const fs::path next = fs::read_symlink(current, ec);
+        if (ec) {
+            return current;
+        }
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current;
+}
+
+enum class ReadStatus { read, missing, failed };
+
+// Reads a regular file whole. Anything else (a FIFO, a device, a folder) fails at once
+// rather than blocking start-up.
+ReadStatus readRegularFile(const fs::path& path, std::string& text, std::string& reason) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return ReadStatus::missing;
+        }
+        reason = std::strerror(errno);
+        return ReadStatus::failed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = "not a regular file";
+        ::close(fd);
+        return ReadStatus::failed;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+            return ReadStatus::failed;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ReadStatus::read;
+}
+
+// A copy of the file under a name that says why, for values the program could not read.
+std::optional<fs::path> copyAside(const fs::path& path, const std::string& text,
+                                  std::string_view why) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path target = path;
+        target += "." + std::string(why) + "-" + timestampSuffix();
+        if (attempt > 0) {
+            target += "-" + std::to_string(attempt);
+        }
+        const int fd =
+            ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+        ::close(fd);
+        if (!written) {
+            ::unlink(target.c_str());
+            return std::nullopt;
+        }
+        return target;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string encodeDefaultsFile(const ValueMap& values) {
@@ -214,6 +297,22 @@ std::string encodeDefaultsFile(const ValueMap& values) {
         root[key] = toJSON(value);
     }
     return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::optional<DecodedDefaultsFile> decodeDefaultsFileLeniently(std::string_view text) {
+    json root = json::parse(text.begin(), text.end(), nullptr, false);
+    if (root.is_discarded() || !root.is_object()) {
+        return std::nullopt;
+    }
+    DecodedDefaultsFile out;
+    for (const auto& [key, value] : root.items()) {
+        if (auto decoded = fromJSON(value)) {
+            out.values.emplace(key, std::move(*decoded));
+        } else {
+            out.unreadableKeys.push_back(key);
+        }
+    }
+    return out;
 }
 
 std::optional<ValueMap> decodeDefaultsFile(std::string_view text) {
@@ -321,6 +420,40 @@ FileDefaults::FileDefaults(fs::path path) : path_(std::move(path)) {
     load();
 }
 
+FileDefaults::~FileDefaults() {
+    flush();
+}
+
+void FileDefaults::deferWrites(Runtime& runtime, Seconds delay) {
+    runtime_ = &runtime;
+    delay_ = delay;
+}
+
+void FileDefaults::flush() {
+    if (dirty_) {
+        persist(true);
+    }
+}
+
+void FileDefaults::changed() {
+    if (runtime_ == nullptr) {
+        persist();
+        return;
+    }
+    dirty_ = true;
+    // The first change of a burst sets the time; later ones ride along.
+    if (!writeTask_.active()) {
+        // The file is complete on disk before it replaces the old one; the rename itself is
+        // made durable by the next flush at quit (a power cut before then keeps the previous
+        // version, never half of one).
+        writeTask_ = runtime_->after(delay_, [this] {
+            if (dirty_) {
+                persist(false);
+            }
+        });
+    }
+}
+
 fs::path FileDefaults::standardPath() {
     fs::path base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
@@ -334,20 +467,24 @@ fs::path FileDefaults::standardPath() {
 }
 
 void FileDefaults::reload() {
+    // What this process changed goes first; the file then holds both.
+    flush();
     load();
 }
 
 void FileDefaults::load() {
     values_.clear();
     writable_ = true;
-    removeStaleTemporaries(path_);
+    dirty_ = false;
+    removeStaleTemporaries(writeTarget(path_));
 
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT || !fs::exists(path_)) {
-            return;  // first run
-        }
-        const std::string reason = std::strerror(errno);
+    std::string text;
+    std::string reason;
+    const ReadStatus status = readRegularFile(path_, text, reason);
+    if (status == ReadStatus::missing) {
+        return;  // first run
+    }
+    if (status == ReadStatus::failed) {
         setAside_ = setAside(path_, "unreadable");
         if (setAside_) {
             log().error(
@@ -363,13 +500,27 @@ void FileDefaults::load() {
         }
         return;
     }
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    in.close();
 
-    auto decoded = decodeDefaultsFile(buffer.str());
+    auto decoded = decodeDefaultsFileLeniently(text);
+    if (decoded && decoded->unreadableKeys.empty()) {
+        values_ = std::move(decoded->values);
+        return;
+    }
     if (decoded) {
-        values_ = std::move(*decoded);
+        // One value of a kind this program does not know must not cost every other setting.
+        std::string keys;
+        for (const auto& key : decoded->unreadableKeys) {
+            keys += (keys.empty() ? "" : ", ") + key;
+        }
+        setAside_ = copyAside(writeTarget(path_), text, "corrupt");
+        if (!setAside_) {
+            writable_ = false;
+        }
+        values_ = std::move(decoded->values);
+        log().warning(
+            "Settings file %{public}s has damaged values under %{public}s; they are left out, "
+            "the file was kept as %{public}s and the other settings are used",
+            path_.string(), keys, setAside_ ? setAside_->string() : std::string("(not kept)"));
         return;
     }
     setAside_ = setAside(path_, "corrupt");
@@ -387,18 +538,23 @@ void FileDefaults::load() {
     }
 }
 
-void FileDefaults::persist() {
+void FileDefaults::persist(bool durableRename) {
     if (!writable_) {
         return;
     }
+    dirty_ = false;
+    writeTask_.cancel();
+    ++writeCount_;
+    // A link stays a link: the file it leads to is the one replaced.
+    const fs::path target = writeTarget(path_);
     std::error_code ec;
-    fs::create_directories(path_.parent_path(), ec);
+    fs::create_directories(target.parent_path(), ec);
     if (ec) {
-        log().error("Could not create %{public}s: %{public}s", path_.parent_path().string(),
+        log().error("Could not create %{public}s: %{public}s", target.parent_path().string(),
                     ec.message());
         return;
     }
-    fs::path temporary = path_;
+    fs::path temporary = target;
     temporary += ".tmp-" + std::to_string(::getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -410,14 +566,17 @@ void FileDefaults::persist() {
     const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
     const int savedErrno = errno;
     ::close(fd);
-    if (!written || ::rename(temporary.c_str(), path_.c_str()) != 0) {
-        log().error("Could not save %{public}s: %{public}s", path_.string(),
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        log().error("Could not save %{public}s: %{public}s", target.string(),
                     std::strerror(written ? errno : savedErrno));
         ::unlink(temporary.c_str());
         return;
     }
+    if (!durableRename) {
+        return;
+    }
     // Make the rename itself durable.
-    const int dir = ::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -437,7 +596,7 @@ void FileDefaults::set(std::string_view key, DefaultsValue value) {
         return;
     }
     values_.insert_or_assign(std::string(key), std::move(value));
-    persist();
+    changed();
 }
 
 void FileDefaults::remove(std::string_view key) {
@@ -445,7 +604,7 @@ void FileDefaults::remove(std::string_view key) {
     if (it == values_.end())
         return;
     values_.erase(it);
-    persist();
+    changed();
 }
 
 std::vector<std::string> FileDefaults::keys() const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Platform/Defaults/DefaultsValue.h"
+#include "Platform/Runtime/Runtime.h"
 
 namespace tesvano::platform {
 
@@ -45,13 +46,28 @@ private:
     std::map<std::string, DefaultsValue, std::less<>> values_;
 };
 
-// Preferences kept in a JSON file. Every change rewrites the file atomically (temporary
-// file, fsync, rename), so a crash leaves either the old or the new file, never half of one.
-// A file that cannot be parsed is moved aside (never silently overwritten) and reported.
+// Preferences kept in a JSON file, rewritten atomically (temporary file, fsync, rename), so a
+// crash leaves either the old or the new file, never half of one. A file that cannot be
+// parsed is moved aside (never silently overwritten) and reported; values of a kind this
+// program does not know are left out, with a copy of the file kept. Only a regular file is
+// read; a symbolic link is written through to its target.
 class FileDefaults final : public Defaults {
 public:
     // Opens (or starts) the file at `path`. Problems are logged, never thrown.
     explicit FileDefaults(std::filesystem::path path);
+    // Writes what is still unsaved.
+    ~FileDefaults() override;
+    FileDefaults(const FileDefaults&) = delete;
+    FileDefaults& operator=(const FileDefaults&) = delete;
+
+    // From now on a change is written `delay` after the first unsaved one, so that a burst
+    // of changes costs one write. Without this every change is written at once.
+    void deferWrites(Runtime& runtime, Seconds delay);
+    // Writes unsaved changes now: at every way of quitting.
+    void flush();
+    // Files written so far, for measurements: each costs an fsync, and one more for the
+    // folder when written at once or by flush().
+    std::uint64_t writeCount() const { return writeCount_; }
 
     // $XDG_CONFIG_HOME/tesvano/settings.json, with ~/.config when the variable is unset.
     static std::filesystem::path standardPath();
@@ -73,17 +89,30 @@ public:
 
 private:
     void load();
-    void persist();
+    void persist(bool durableRename = true);
+    void changed();
 
     std::filesystem::path path_;
     std::map<std::string, DefaultsValue, std::less<>> values_;
     std::optional<std::filesystem::path> setAside_;
     bool writable_ = true;
+    Runtime* runtime_ = nullptr;
+    Seconds delay_{1.0};
+    bool dirty_ = false;
+    Registration writeTask_;
+    std::uint64_t writeCount_ = 0;
 };
 
 // The JSON form used by FileDefaults: plain JSON for booleans, numbers, strings and arrays;
 // {"data": "<base64>"} for data and {"dictionary": {...}} for dictionaries.
 std::string encodeDefaultsFile(const std::map<std::string, DefaultsValue, std::less<>>& values);
+// Reads what can be read: none only when the text is no JSON object; values it cannot read
+// are named in `unreadableKeys`.
+struct DecodedDefaultsFile {
+    std::map<std::string, DefaultsValue, std::less<>> values;
+    std::vector<std::string> unreadableKeys;
+};
+std::optional<DecodedDefaultsFile> decodeDefaultsFileLeniently(std::string_view text);
 // Fails (returns nothing) on any malformed input.
 std::optional<std::map<std::string, DefaultsValue, std::less<>>> decodeDefaultsFile(
     std::string_view text);

@@ -44,7 +44,8 @@ AppState::AppState(AppServices services, QObject* parent)
       store_(services_.defaults, "lockConfiguration"),
       activationStore_(services_.defaults, "activationCount"),
       loginItem_(services_.loginItems),
-      logStore_(std::make_unique<LogStore>(services_.logInMemory, services_.logFolder)),
+      logStore_(std::make_unique<LogStore>(services_.logInMemory, services_.logFolder,
+                                           &services_.runtime)),
       accessibilityWatcher_(services_.runtime, platform::Seconds(0.5),
                             [&ax = services_.accessibility] { return ax.isProcessTrusted(); }),
       display_(services_.workspace, services_.desktopEntries) {
@@ -55,6 +56,7 @@ AppState::AppState(AppServices services, QObject* parent)
         newAppRuleMode_ = enumFromRawValue<AppRuleMode>(*mode).value_or(AppRuleMode::locked);
     }
     applyInterfaceLanguage();
+    watchSkippedURLRules();
 }
 
 AppState::~AppState() {
@@ -407,10 +409,6 @@ std::optional<std::string> AppState::sourceName(const InputSourceID& id) const {
             return source.localizedName;
     }
     return std::nullopt;
-}
-
-bool AppState::isURLRuleSkipped(const Uuid&) const {
-    return false;
 }
 
 void AppState::selectSource(const InputSourceID& id) {

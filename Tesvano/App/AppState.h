@@ -233,6 +233,12 @@ private:
         emit(this->*signal)();
     }
 
+    // URL rules skipped as too slow to match (AppStateSkippedURLRules.cpp).
+    void watchSkippedURLRules();
+    void refreshSkippedURLRules();
+    platform::Registration exhaustionObserver_;
+    std::vector<Uuid> skippedURLRules_;
+
     AppServices services_;
     LockConfiguration config_ = LockConfiguration::defaultConfiguration();
     std::int64_t activationCount_ = 0;

@@ -30,6 +30,14 @@ bool isAbsoluteURL(std::string_view text) {
         });
 }
 
+bool isOwnScheme(std::string_view url) {
+    constexpr std::string_view own = "tesvano:";
+    return url.size() >= own.size() &&
+           std::equal(own.begin(), own.end(), url.begin(), [](char a, char b) {
+               return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+           });
+}
+
 }  // namespace
 
 std::expected<LaunchArguments, std::string> LaunchArguments::parse(
@@ -53,6 +61,11 @@ std::expected<LaunchArguments, std::string> LaunchArguments::parse(
         }
         if (!isAbsoluteURL(word)) {
             return std::unexpected("not a URL: \"" + word + "\" (expected e.g. tesvano://status)");
+        }
+        // Only our own scheme carries commands; "https://unlock" must not unlock.
+        if (!isOwnScheme(word)) {
+            return std::unexpected("not a tesvano: URL: \"" + word +
+                                   "\" (only tesvano:// commands are accepted)");
         }
         out.urls.push_back(word);
     }

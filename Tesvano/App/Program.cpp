@@ -21,11 +21,13 @@
 #include "Platform/Workspace/X11Workspace.h"
 #include "Tesvano/App/AppDelegate.h"
 #include "Tesvano/App/AppDisplay.h"
+#include "Tesvano/App/DataLock.h"
 #include "Tesvano/App/LaunchArguments.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/QuitSignals.h"
 #include "Tesvano/App/Resources.h"
 #include "Tesvano/App/SingleInstance.h"
+#include "Tesvano/App/URLDeliveryQueue.h"
 #include "Tesvano/Automation/URLCommandHandler.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
@@ -111,6 +113,19 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    // The settings are this copy's alone for its whole life. A copy that holds them but did
+    // not answer above runs with another runtime folder; nothing here may touch its data.
+    const auto settingsPath = platform::FileDefaults::standardPath();
+    auto dataLock = DataLock::acquire(DataLock::pathFor(settingsPath));
+    if (!dataLock) {
+        return fail(dataLock.error());
+    }
+    if (!*dataLock) {
+        return fail("another Tesvano is already running with the settings in " +
+                    settingsPath.parent_path().string() + ", but it does not answer at " +
+                    (*instance)->socketPath().string() +
+                    " (was it started with another XDG_RUNTIME_DIR?). Nothing was changed.");
+    }
 
     // Every backend below talks to an X server; the session may offer Wayland to Qt too.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -129,7 +144,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtRuntime runtime;
-    platform::FileDefaults defaults(platform::FileDefaults::standardPath());
+    platform::FileDefaults defaults(settingsPath);
+    // A burst of changes (an activation counted on every window switch) is one write; a
+    // crash loses at most the last second.
+    defaults.deferWrites(runtime, platform::Seconds(1.0));
     auto textInput = platform::XkbTextInputSources::open(runtime);
     if (!textInput) {
         return fail("cannot read the keyboard layouts: " + textInput.error());
@@ -154,6 +172,11 @@ int main(int argc, char** argv) {
                          loginItems);
     AppDelegate* running = nullptr;
     AppDelegate::Hooks hooks;
+    // Every way of quitting passes the delegate's gate and ends here.
+    hooks.quitApplication = [&defaults] {
+        defaults.flush();
+        QCoreApplication::quit();
+    };
     hooks.makeURLHandler = [&running](AppState& s) -> std::unique_ptr<URLCommandHandling> {
         return std::make_unique<URLCommands>(s, [&running] {
             if (running) {
@@ -191,17 +214,23 @@ int main(int argc, char** argv) {
     QuitSignals quitSignals(
         runtime, [&delegate](int) { delegate.requestTermination(TerminationSource::systemQuit); });
     // The login item starts the program at login; a session restart would start it twice.
-    QObject::connect(
-        &application, &QGuiApplication::commitDataRequest,
-        [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
+    QObject::connect(&application, &QGuiApplication::commitDataRequest,
+                     [&defaults](QSessionManager& manager) {
+                         manager.setRestartHint(QSessionManager::RestartNever);
+                         // The session may end the process without a quit of its own.
+                         defaults.flush();
+                     });
 
-    if (auto listening = (*instance)->listen([&delegate](std::vector<std::string> urls) {
-            if (urls.empty()) {
-                delegate.reopen();
-            } else {
-                delegate.openURLs(toQt(urls));
-            }
-        });
+    // A long hand-over is handled a slice per turn of the loop, in order.
+    URLDeliveryQueue handedOver(runtime, [&delegate](std::vector<std::string> urls) {
+        if (urls.empty()) {
+            delegate.reopen();
+        } else {
+            delegate.openURLs(toQt(urls));
+        }
+    });
+    if (auto listening = (*instance)->listen(
+            [&handedOver](std::vector<std::string> urls) { handedOver.push(std::move(urls)); });
         !listening) {
         log().error("Later launches cannot reach this one: %{public}s", listening.error());
     }
@@ -213,6 +242,7 @@ int main(int argc, char** argv) {
     log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
 
     const int status = QApplication::exec();
+    defaults.flush();
     // Windows go before the state they show.
     settings.reset();
     return status;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,58 +69,126 @@ std::string encode(const std::vector<std::string>& urls) {
 }
 
 Decoded decode(std::string_view bytes) {
-    if (bytes.size() > maximumSize) {
-        return {Status::invalid, {}};
+    Decoder decoder;
+    const Status status = decoder.feed(bytes);
+    if (status != Status::complete) {
+        return {status, {}};
     }
-    const std::size_t head = std::min(bytes.size(), magic.size());
-    if (bytes.substr(0, head) != magic.substr(0, head)) {
-        return {Status::invalid, {}};
+    return {status, decoder.takeURLs()};
+}
+
+Status Decoder::feed(std::string_view bytes) {
+    if (status_ == Status::invalid) {
+        return status_;
     }
-    if (bytes.size() < magic.size() + 4) {
-        return {Status::incomplete, {}};
+    received_ += bytes.size();
+    if (received_ > maximumSize) {
+        return status_ = Status::invalid;
     }
-    const std::uint32_t count = getU32(bytes, magic.size());
-    if (count > maximumCount) {
-        return {Status::invalid, {}};
-    }
-    std::vector<std::string> urls;
-    std::size_t at = magic.size() + 4;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (bytes.size() < at + 4) {
-            return {Status::incomplete, {}};
+    while (!bytes.empty()) {
+        switch (stage_) {
+            case Stage::magic: {
+                const std::size_t take = std::min(bytes.size(), magic.size() - header_.size());
+                header_.append(bytes.substr(0, take));
+                bytes.remove_prefix(take);
+                if (header_ != magic.substr(0, header_.size())) {
+                    return status_ = Status::invalid;
+                }
+                if (header_.size() == magic.size()) {
+                    header_.clear();
+                    stage_ = Stage::count;
+                }
+                break;
+            }
+            case Stage::count:
+            case Stage::length: {
+                const std::size_t take = std::min<std::size_t>(bytes.size(), 4 - header_.size());
+                header_.append(bytes.substr(0, take));
+                bytes.remove_prefix(take);
+                if (header_.size() < 4) {
+                    break;
+                }
+                const std::uint32_t value = getU32(header_, 0);
+                header_.clear();
+                if (stage_ == Stage::count) {
+                    if (value > maximumCount) {
+                        return status_ = Status::invalid;
+                    }
+                    urlsLeft_ = value;
+                    stage_ = value == 0 ? Stage::done : Stage::length;
+                } else {
+                    if (value > maximumSize) {
+                        return status_ = Status::invalid;
+                    }
+                    urls_.emplace_back();
+                    bytesLeft_ = value;
+                    stage_ = Stage::body;
+                    if (value == 0) {
+                        finishURL();
+                    }
+                }
+                break;
+            }
+            case Stage::body: {
+                const std::size_t take = std::min<std::size_t>(bytes.size(), bytesLeft_);
+                urls_.back().append(bytes.substr(0, take));
+                bytes.remove_prefix(take);
+                bytesLeft_ -= static_cast<std::uint32_t>(take);
+                if (bytesLeft_ == 0) {
+                    finishURL();
+                }
+                break;
+            }
+            case Stage::done:
+                return status_ = Status::invalid;
         }
-        const std::uint32_t length = getU32(bytes, at);
-        at += 4;
-        if (length > maximumSize) {
-            return {Status::invalid, {}};
-        }
-        if (bytes.size() < at + length) {
-            return {Status::incomplete, {}};
-        }
-        urls.emplace_back(bytes.substr(at, length));
-        at += length;
     }
-    if (at != bytes.size()) {
-        return {Status::invalid, {}};
-    }
-    return {Status::complete, std::move(urls)};
+    status_ = stage_ == Stage::done ? Status::complete : Status::incomplete;
+    return status_;
+}
+
+void Decoder::finishURL() {
+    --urlsLeft_;
+    stage_ = urlsLeft_ == 0 ? Stage::done : Stage::length;
 }
 
 }  // namespace InstanceMessage
 
 fs::path SingleInstance::defaultFolder() {
+    // Only a runtime folder that is this user's own: anything another user controls could
+    // keep the program from starting.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
         runtime != nullptr && runtime[0] == '/') {
-        std::error_code ec;
-        if (fs::is_directory(runtime, ec)) {
+        struct stat st {};
+        if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+            (st.st_mode & 022) == 0) {
             return fs::path(runtime) / "tesvano";
         }
     }
-    return fs::path("/tmp") / ("tesvano-" + std::to_string(::getuid()));
+    // Never a shared folder such as /tmp, where anybody could take the name first.
+    fs::path cache;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') {
+        cache = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        cache = fs::path(home) / ".cache";
+    } else {
+        passwd pw{};
+        passwd* found = nullptr;
+        std::array<char, 4096> buffer{};
+        if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+            cache = fs::path(found->pw_dir) / ".cache";
+        } else {
+            cache = "/";
+        }
+    }
+    return cache / "tesvano" / "instance";
 }
 
 std::expected<std::unique_ptr<SingleInstance>, std::string> SingleInstance::claim(
     const fs::path& folder) {
+    std::error_code ignored;
+    fs::create_directories(folder.parent_path(), ignored);
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         return std::unexpected(errnoText("Could not create " + folder.string()));
     }
@@ -255,7 +325,7 @@ void SingleInstance::accept() {
             socket->deleteLater();
             continue;
         }
-        auto buffer = std::make_shared<std::string>();
+        auto decoder = std::make_shared<InstanceMessage::Decoder>();
         auto* timeout = new QTimer(socket);
         timeout->setSingleShot(true);
         connect(timeout, &QTimer::timeout, socket, [socket] {
@@ -264,24 +334,27 @@ void SingleInstance::accept() {
         });
         timeout->start(connectionTimeoutMs);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
-            const QByteArray chunk = socket->readAll();
-            buffer->append(chunk.constData(), static_cast<std::size_t>(chunk.size()));
-            auto decoded = InstanceMessage::decode(*buffer);
-            if (decoded.status == InstanceMessage::Status::incomplete) {
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, decoder] {
+            if (decoder->status() == InstanceMessage::Status::complete) {
+                socket->readAll();  // after the message: nothing more is read
                 return;
             }
-            if (decoded.status == InstanceMessage::Status::invalid) {
+            const QByteArray chunk = socket->readAll();
+            const auto status = decoder->feed(
+                std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
+            if (status == InstanceMessage::Status::incomplete) {
+                return;
+            }
+            if (status == InstanceMessage::Status::invalid) {
                 log().error("Dropped a hand-over that is not ours");
                 socket->abort();
                 return;
             }
-            buffer->clear();
             socket->write(&InstanceMessage::receipt, 1);
             socket->flush();
             socket->disconnectFromServer();
             if (onMessage_) {
-                onMessage_(std::move(decoded.urls));
+                onMessage_(decoder->takeURLs());
             }
         });
     }

@@ -32,6 +32,28 @@ struct Decoded {
 };
 Decoded decode(std::string_view bytes);
 
+// Reads a message as its pieces arrive, looking at each byte once.
+class Decoder {
+public:
+    // The status once `bytes` are added; bytes after a complete message make it invalid.
+    Status feed(std::string_view bytes);
+    Status status() const { return status_; }
+    // The URLs of a complete message.
+    std::vector<std::string> takeURLs() { return std::move(urls_); }
+
+private:
+    enum class Stage { magic, count, length, body, done };
+    void finishURL();
+
+    Status status_ = Status::incomplete;
+    Stage stage_ = Stage::magic;
+    std::string header_;  // the magic or a length, while it is incomplete
+    std::size_t received_ = 0;
+    std::uint32_t urlsLeft_ = 0;
+    std::uint32_t bytesLeft_ = 0;
+    std::vector<std::string> urls_;
+};
+
 }  // namespace InstanceMessage
 
 // One running Tesvano per user. The first launch holds a lock in a folder only this user can
@@ -40,7 +62,8 @@ Decoded decode(std::string_view bytes);
 // refused by their credentials too.
 class SingleInstance final : public QObject {
 public:
-    // $XDG_RUNTIME_DIR/tesvano, or /tmp/tesvano-<uid> when there is no such folder.
+    // $XDG_RUNTIME_DIR/tesvano when that folder is this user's and closed to others, else
+    // $XDG_CACHE_HOME/tesvano/instance (default ~/.cache).
     static std::filesystem::path defaultFolder();
 
     // Makes the folder (0700) and refuses one that another user owns or others can enter;

@@ -44,8 +44,22 @@ URLCommandHandler::URLCommandHandler(AppState& state, std::shared_ptr<CallbackUR
     : state_(state),
       opener_(opener ? std::move(opener) : std::make_shared<DesktopCallbackURLOpener>()) {}
 
+std::string URLCommandHandler::loggedURL(std::string_view url) {
+    if (url.size() <= loggedURLBytes) {
+        return std::string(url);
+    }
+    std::size_t cut = loggedURLBytes;
+    while (cut > 0 && (static_cast<unsigned char>(url[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(url.substr(0, cut)) + "\u2026 (" + std::to_string(url.size()) + " bytes)";
+}
+
 void URLCommandHandler::handle(std::string_view url) {
-    log().info("URL command received: %{public}s", url);
+    log().info("URL command received: %{public}s", loggedURL(url));
+    for (const auto& name : URLCommandParser::unusableCallbacks(url)) {
+        log().error("Refused callback URL in %{public}s: it is not a URL", name);
+    }
     // Read for every URL: the user may switch the interface off at any time.
     if (!state_.apiEnabled()) {
         replyError(URLCommandError::apiDisabled(), URLCommandParser::callbackTargets(url));
@@ -483,25 +497,43 @@ void URLCommandHandler::replySuccess(const Result& result, const CallbackTargets
     if (result) {
         text = CallbackURLBuilder::resultText(*result);
     }
-    openCallback(CallbackURLBuilder::successURL(*targets.success, text));
+    openCallback(CallbackURLBuilder::successURL(*targets.success, text), targets);
 }
 
 void URLCommandHandler::replyError(const URLCommandError& error, const CallbackTargets& targets) {
     const std::string message = error.message();
-    log().error("URL command failed: %{public}s \u2014 %{public}s", error.code(), message);
+    log().error("URL command failed: %{public}s \u2014 %{public}s", error.code(),
+                loggedURL(message));
     if (!targets.error) {
         return;
     }
-    openCallback(CallbackURLBuilder::errorURL(*targets.error, error.code(), message));
+    openCallback(CallbackURLBuilder::errorURL(*targets.error, error.code(), message), targets);
 }
 
-void URLCommandHandler::openCallback(const std::string& url) {
-    if (CallbackURLPolicy::isAllowed(url, CallbackURLPolicy::ownURLSchemes())) {
+void URLCommandHandler::openCallback(const std::string& url, const CallbackTargets& targets) {
+    if (!CallbackURLPolicy::isAllowed(url, CallbackURLPolicy::ownURLSchemes())) {
+        log().error("Refused callback URL with disallowed scheme: %{public}s",
+                    CallbackURLPolicy::scheme(url).value_or("(none)"));
+        return;
+    }
+    if (url.size() <= CallbackURLPolicy::maximumURLBytes) {
         opener_->open(url);
         return;
     }
-    log().error("Refused callback URL with disallowed scheme: %{public}s",
-                CallbackURLPolicy::scheme(url).value_or("(none)"));
+    // The opener would fail without a word; tell the caller in a few words instead.
+    log().error("A reply of %{public}s bytes is too large for the desktop to open; not sent",
+                std::to_string(url.size()));
+    if (!targets.error) {
+        return;
+    }
+    const auto tooLarge = URLCommandError::notSupported("a reply of " + std::to_string(url.size()) +
+                                                        " bytes is too large to deliver");
+    const std::string brief =
+        CallbackURLBuilder::errorURL(*targets.error, tooLarge.code(), tooLarge.message());
+    if (brief.size() <= CallbackURLPolicy::maximumURLBytes &&
+        CallbackURLPolicy::isAllowed(brief, CallbackURLPolicy::ownURLSchemes())) {
+        opener_->open(brief);
+    }
 }
 
 }  // namespace tesvano

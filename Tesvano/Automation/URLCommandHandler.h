@@ -41,6 +41,11 @@ public:
     // URL is handled, so the caller gets its reply first. Unset: the Qt application quits.
     std::function<void()> requestQuit;
 
+    // How much of a received URL the log shows.
+    static constexpr std::size_t loggedURLBytes = 2000;
+    // The URL as logged: whole, or its start and its length when it is long.
+    static std::string loggedURL(std::string_view url);
+
     // Internet date-time in UTC, whole seconds, with "Z".
     static std::string iso8601(platform::WallTime time);
     // One entry of the log as list-log and recent-activations answer it.
@@ -89,7 +94,9 @@ private:
 
     void replySuccess(const Result& result, const CallbackTargets& targets);
     void replyError(const URLCommandError& error, const CallbackTargets& targets);
-    void openCallback(const std::string& url);
+    // Opens an allowed reply; one too long for the desktop is replaced by a short error on
+    // the caller's x-error URL.
+    void openCallback(const std::string& url, const CallbackTargets& targets);
 
     AppState& state_;
     std::shared_ptr<CallbackURLOpener> opener_;

@@ -5,7 +5,8 @@
 namespace tesvano::CallbackURLPolicy {
 
 const std::set<std::string, std::less<>>& deniedSchemes() {
-    static const std::set<std::string, std::less<>> schemes{"file"};
+    static const std::set<std::string, std::less<>> schemes{"file", "javascript", "data",
+                                                            "vbscript"};
     return schemes;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,8 +13,13 @@ namespace tesvano::CallbackURLPolicy {
 // so that a caller can never make the program send commands to itself.
 inline constexpr std::string_view appScheme = "tesvano";
 
-// Schemes never opened: local files.
+// Schemes never opened: local files, and script or inline content the opener would run or
+// show as if it came from a page.
 const std::set<std::string, std::less<>>& deniedSchemes();
+
+// The longest URL the desktop's opener can be handed: it travels as one program argument,
+// which Linux limits to 128 KiB including its terminating byte.
+inline constexpr std::size_t maximumURLBytes = 128 * 1024 - 1;
 
 // The program's own schemes, lower-cased: it registers only `appScheme`.
 const std::set<std::string, std::less<>>& ownURLSchemes();

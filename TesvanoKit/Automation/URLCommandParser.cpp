@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "TesvanoKit/Automation/CallbackURLPolicy.h"
 #include "TesvanoKit/Rules/TextFolding.h"
 #include "TesvanoKit/Rules/URLComponents.h"
 #include "TesvanoKit/Rules/URLMatcher.h"
@@ -91,6 +92,31 @@ Result<std::string> commandName(const URLComponents& components) {
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
     }
     return fail(URLCommandError::notACommand());
+}
+
+// The start of an overlong value, cut at a character boundary, for the error message.
+std::string shortened(std::string_view value) {
+    std::size_t cut = std::min(value.size(), echoedValueBytes);
+    while (cut > 0 && cut < value.size() &&
+           (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(value.substr(0, cut)) + "\u2026";
+}
+
+std::size_t characterCount(std::string_view text) {
+    return static_cast<std::size_t>(std::ranges::count_if(
+        text, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// An identity (desktop-entry id, executable name) no longer than any real one.
+const std::string* checkedIdentity(const std::string* value, std::string_view name,
+                                   std::optional<URLCommandError>& error) {
+    if (value != nullptr && value->size() > maximumIdentityBytes) {
+        error = URLCommandError::invalidParameter(std::string(name), shortened(*value));
+        return nullptr;
+    }
+    return value;
 }
 
 bool isOneOf(std::string_view word, std::initializer_list<std::string_view> words) {
@@ -203,7 +229,12 @@ Result<URLCommand> parseCycleSource(const Parameters& parameters) {
 }
 
 Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
-    const std::string* bundle = nonEmptyItem(parameters, "bundle");
+    std::optional<URLCommandError> tooLong;
+    const std::string* bundle =
+        checkedIdentity(nonEmptyItem(parameters, "bundle"), "bundle", tooLong);
+    if (tooLong) {
+        return fail(std::move(*tooLong));
+    }
     if (bundle == nullptr) {
         return fail(URLCommandError::missingParameter("bundle"));
     }
@@ -232,7 +263,12 @@ Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
 }
 
 Result<URLCommand> parseRemoveAppRule(const Parameters& parameters) {
-    const std::string* bundle = nonEmptyItem(parameters, "bundle");
+    std::optional<URLCommandError> tooLong;
+    const std::string* bundle =
+        checkedIdentity(nonEmptyItem(parameters, "bundle"), "bundle", tooLong);
+    if (tooLong) {
+        return fail(std::move(*tooLong));
+    }
     if (bundle == nullptr) {
         return fail(URLCommandError::missingParameter("bundle"));
     }
@@ -245,7 +281,13 @@ Result<URLCommand> parseCycleAppSource(const Parameters& parameters) {
         return fail(chosen.error());
     }
     std::optional<std::string> bundle;
-    if (const std::string* value = nonEmptyItem(parameters, "bundle")) {
+    std::optional<URLCommandError> tooLong;
+    const std::string* checked =
+        checkedIdentity(nonEmptyItem(parameters, "bundle"), "bundle", tooLong);
+    if (tooLong) {
+        return fail(std::move(*tooLong));
+    }
+    if (const std::string* value = checked) {
         bundle = *value;
     }
     return URLCommand{URLCommand::CycleAppSource{std::move(bundle), *chosen}};
@@ -292,6 +334,9 @@ Result<URLCommand> parseSetURLRule(const Parameters& parameters) {
     if (host.empty()) {
         return fail(URLCommandError::missingParameter(std::string(patternName)));
     }
+    if (characterCount(host) > maximumPatternCharacters) {
+        return fail(URLCommandError::invalidParameter(std::string(patternName), shortened(host)));
+    }
 
     auto source = ruleSourceSelector(parameters);
     if (!source) {
@@ -337,6 +382,9 @@ Result<URLCommand> parseRemoveURLRule(const Parameters& parameters) {
         return URLCommand{URLCommand::RemoveURLRule{URLRuleSelector::byID(*id)}};
     }
     if (const std::string* host = nonEmptyItem(parameters, "host")) {
+        if (characterCount(*host) > maximumPatternCharacters) {
+            return fail(URLCommandError::invalidParameter("host", shortened(*host)));
+        }
         return URLCommand{URLCommand::RemoveURLRule{URLRuleSelector::byHost(*host)}};
     }
     return fail(URLCommandError::missingParameter("id"));
@@ -346,6 +394,9 @@ Result<URLCommand> parseSetLanguage(const Parameters& parameters) {
     const std::string* code = nonEmptyItem(parameters, "code");
     if (code == nullptr) {
         return fail(URLCommandError::missingParameter("code"));
+    }
+    if (code->size() > maximumLanguageCodeBytes) {
+        return fail(URLCommandError::invalidParameter("code", shortened(*code)));
     }
     if (isOneOf(lowercased(*code), {"system", "auto", "follow"})) {
         return URLCommand{URLCommand::SetLanguage{std::nullopt}};
@@ -413,6 +464,10 @@ std::expected<ParsedURLCommand, URLCommandError> parse(std::string_view url) {
     if (!components) {
         return fail(URLCommandError::malformedURL());
     }
+    // Only URLs of our own scheme are commands: "mailto:lock" must not lock.
+    if (!components->scheme || lowercased(*components->scheme) != CallbackURLPolicy::appScheme) {
+        return fail(URLCommandError::notACommand());
+    }
     const Parameters items = parameters(*components);
     auto name = commandName(*components);
     if (!name) {
@@ -436,6 +491,26 @@ CallbackTargets callbackTargets(std::string_view url) {
         return {};
     }
     return targets(parameters(*components));
+}
+
+}  // namespace tesvano::URLCommandParser
+
+namespace tesvano::URLCommandParser {
+
+std::vector<std::string> unusableCallbacks(std::string_view url) {
+    std::vector<std::string> names;
+    const auto components = URLComponents::split(url);
+    if (!components) {
+        return names;
+    }
+    const Parameters items = parameters(*components);
+    for (const std::string_view name : {"x-success", "x-error"}) {
+        const std::string* value = nonEmptyItem(items, name);
+        if (value != nullptr && !callbackURL(value)) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
 }
 
 }  // namespace tesvano::URLCommandParser

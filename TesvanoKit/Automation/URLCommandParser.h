@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <expected>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "TesvanoKit/Automation/URLCommand.h"
 #include "TesvanoKit/Automation/URLCommandError.h"
@@ -15,11 +18,23 @@
 // decided when the command runs.
 namespace tesvano::URLCommandParser {
 
+// The longest values any real identity or pattern needs; longer ones are refused as invalid
+// (and echoed shortened), so that no reply grows past what the desktop can deliver.
+inline constexpr std::size_t maximumIdentityBytes = 255;       // desktop-entry ids, executables
+inline constexpr std::size_t maximumPatternCharacters = 8192;  // URL rule patterns
+inline constexpr std::size_t maximumLanguageCodeBytes = 35;    // BCP 47 tags in practice
+// How much of a refused overlong value an error message repeats.
+inline constexpr std::size_t echoedValueBytes = 64;
+
 // The command and its callback targets, or the first failure found.
 std::expected<ParsedURLCommand, URLCommandError> parse(std::string_view url);
 
 // The callback targets alone, read as `parse` reads them, so that a URL that failed to parse
 // (or was not parsed at all) can still be answered. All absent when the URL does not split.
 CallbackTargets callbackTargets(std::string_view url);
+
+// The names of the callback items ("x-success", "x-error") that were given but are no URL and
+// so cannot be answered, in that order.
+std::vector<std::string> unusableCallbacks(std::string_view url);
 
 }  // namespace tesvano::URLCommandParser

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 
 #include "Platform/Log/Log.h"
@@ -64,9 +65,9 @@ constexpr const char* kRecentSQL =
     "from_source_name, triggering_bundle_id, triggering_app_name, rule_source, matched_host "
     "FROM activation_log WHERE timestamp > ?1 ORDER BY timestamp DESC, id DESC LIMIT ?2";
 
-// Other processes (a second instance) may hold the write lock for a moment; waiting longer
-// would stall the main thread.
-constexpr int kBusyTimeoutMs = 100;
+// Another process holding the write lock must never stall the main thread: a busy store
+// fails at once, and the entry waits in the backlog for the next retry.
+constexpr int kBusyTimeoutMs = 0;
 
 fs::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
@@ -186,7 +187,9 @@ bool newerFirst(const ActivationLogEntry& a, const ActivationLogEntry& b) {
 class LogStore::Database {
 public:
     // Returns none and describes the problem in `error` when the database cannot be used.
-    static std::unique_ptr<Database> open(const std::string& location, std::string& error);
+    // `notADatabase` tells a file that is no SQLite database at all.
+    static std::unique_ptr<Database> open(const std::string& location, std::string& error,
+                                          bool* notADatabase = nullptr);
 
     ~Database() {
         statements_ = {};
@@ -207,7 +210,8 @@ private:
     explicit Database(sqlite3* db) : db_(db) {}
 
     bool execute(const char* sql, std::string& error);
-    bool migrate(std::string& error);
+    std::optional<std::int64_t> version(std::string& error);
+    bool migrate(std::int64_t current, std::string& error);
     bool prepare(const char* sql, Statement& statement, std::string& error);
     bool step(sqlite3_stmt* statement, std::string& error);
 
@@ -218,7 +222,8 @@ private:
 };
 
 std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& location,
-                                                             std::string& error) {
+                                                             std::string& error,
+                                                             bool* notADatabase) {
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(location.c_str(), &handle,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -237,10 +242,25 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
         return nullptr;
     }
     sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+    // The version first: a newer program's store is left exactly as it is, journal mode and
+    // all.
+    const auto current = database->version(error);
+    if (!current) {
+        if (notADatabase != nullptr) {
+            *notADatabase = sqlite3_errcode(handle) == SQLITE_NOTADB;
+        }
+        return nullptr;
+    }
+    if (*current < 0 || *current > schemaVersion) {
+        error = "the store has schema version " + std::to_string(*current) +
+                ", newer than this program's " + std::to_string(schemaVersion);
+        return nullptr;
+    }
     // WAL keeps readers and the writer apart; NORMAL syncs at checkpoints only, which may
     // lose the last entries on power loss but never corrupts the file.
     if (!database->execute("PRAGMA journal_mode = WAL", error) ||
-        !database->execute("PRAGMA synchronous = NORMAL", error) || !database->migrate(error)) {
+        !database->execute("PRAGMA synchronous = NORMAL", error) ||
+        !database->migrate(*current, error)) {
         return nullptr;
     }
     auto& s = database->statements_;
@@ -287,26 +307,21 @@ bool LogStore::Database::step(sqlite3_stmt* statement, std::string& error) {
     return true;
 }
 
-bool LogStore::Database::migrate(std::string& error) {
-    Statement version;
-    if (!prepare("PRAGMA user_version", version, error)) {
-        return false;
+std::optional<std::int64_t> LogStore::Database::version(std::string& error) {
+    Statement statement;
+    if (!prepare("PRAGMA user_version", statement, error)) {
+        return std::nullopt;
     }
-    if (sqlite3_step(version.get()) != SQLITE_ROW) {
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) {
         error = lastError();
-        return false;
+        return std::nullopt;
     }
-    const auto current = sqlite3_column_int64(version.get(), 0);
-    version.reset();
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
+bool LogStore::Database::migrate(std::int64_t current, std::string& error) {
     if (current == schemaVersion) {
         return true;
-    }
-    // A newer program's store is left as it is rather than written in a form it cannot
-    // read back.
-    if (current < 0 || current > schemaVersion) {
-        error = "the store has schema version " + std::to_string(current) +
-                ", newer than this program's " + std::to_string(schemaVersion);
-        return false;
     }
     if (!execute("BEGIN IMMEDIATE", error)) {
         return false;
@@ -409,13 +424,25 @@ bool LogStore::Database::recent(double cutoff, std::int64_t limit,
     return true;
 }
 
-LogStore::LogStore(bool inMemory, std::optional<fs::path> folder) {
+LogStore::LogStore(bool inMemory, std::optional<fs::path> folder, platform::Runtime* runtime)
+    : runtime_(runtime) {
     std::string error;
     if (!inMemory) {
         const fs::path directory = folder ? *folder : defaultFolder();
         createFolder(directory);
         const fs::path file = directory / fileName;
-        database_ = Database::open(file.string(), error);
+        bool notADatabase = false;
+        database_ = Database::open(file.string(), error, &notADatabase);
+        // A damaged file would otherwise cost the log at every start: keep it and begin anew.
+        if (!database_ && notADatabase) {
+            if (auto kept = moveAside(file)) {
+                log().error(
+                    "The activation log at %{public}s is not a database (%{public}s); kept it "
+                    "as %{public}s and started a new one",
+                    file.string(), error, kept->string());
+                database_ = Database::open(file.string(), error);
+            }
+        }
         if (database_) {
             filePath_ = file;
             return;
@@ -427,12 +454,45 @@ LogStore::LogStore(bool inMemory, std::optional<fs::path> folder) {
     }
     database_ = Database::open(":memory:", error);
     if (!database_) {
-        // Entries then live only in the unsaved list, which is just as long-lived.
+        // Entries then live only in the backlog, which is just as long-lived.
         log().error("Cannot create an in-memory activation log either (%{public}s)", error);
     }
 }
 
-LogStore::~LogStore() = default;
+std::optional<fs::path> LogStore::moveAside(const fs::path& file) {
+    const auto stamp = std::to_string(static_cast<long long>(std::time(nullptr)));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path target = file;
+        target += ".corrupt-" + stamp + (attempt > 0 ? "-" + std::to_string(attempt) : "");
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(target, ec))) {
+            continue;
+        }
+        if (::rename(file.c_str(), target.c_str()) != 0) {
+            return std::nullopt;
+        }
+        // Journals of the damaged file belong with it, never with the new one.
+        for (const char* journal : {"-wal", "-shm", "-journal"}) {
+            fs::path from = file;
+            from += journal;
+            fs::path to = target;
+            to += journal;
+            if (fs::exists(fs::symlink_status(from, ec))) {
+                ::rename(from.c_str(), to.c_str());
+            }
+        }
+        return target;
+    }
+    return std::nullopt;
+}
+
+LogStore::~LogStore() {
+    retryTask_.cancel();
+    // A last try, so that a store that came back keeps what waited.
+    if (!backlog_.empty() && database_) {
+        saveBacklog();
+    }
+}
 
 fs::path LogStore::defaultFolder(std::optional<std::string_view> bundleIdentifier) {
     fs::path base;
@@ -453,30 +513,70 @@ void LogStore::record(const ActivationEvent& event, std::optional<std::string> a
                     "the timestamp is not a finite time");
         return;
     }
-    unsaved_.emplace_back(event, std::move(applicationName));
-    if (database_) {
-        std::vector<ActivationLogEntry*> batch;
-        batch.reserve(unsaved_.size());
-        for (auto& entry : unsaved_) {
-            batch.push_back(&entry);
-        }
-        std::string error;
-        if (database_->insert(batch, error)) {
-            LogStoreChange change;
-            change.added.push_back(std::move(unsaved_.back()));
-            unsaved_.clear();
+    backlog_.emplace_back(event, std::move(applicationName));
+    if (backlog_.size() > maximumBacklog) {
+        // The newest entries say most; the count says what is missing.
+        const std::size_t excess = backlog_.size() - maximumBacklog;
+        backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(excess));
+        dropped_ += excess;
+    }
+    // While a retry is pending the store is known to fail: the entry waits for it.
+    if (database_ && !retryTask_.active()) {
+        LogStoreChange change;
+        change.added.push_back(backlog_.back());
+        if (saveBacklog()) {
+            change.added.back() = lastSaved_;
             notify(change);
             return;
         }
+    }
+    notify(LogStoreChange{{backlog_.back()}, 0});
+}
+
+bool LogStore::saveBacklog() {
+    std::vector<ActivationLogEntry*> batch;
+    batch.reserve(backlog_.size());
+    for (auto& entry : backlog_) {
+        batch.push_back(&entry);
+    }
+    std::string error;
+    if (database_->insert(batch, error)) {
+        if (failing_) {
+            log().notice("The activation log is saved again (%{public}s entries had waited)",
+                         std::to_string(backlog_.size()));
+        }
+        if (dropped_ > 0) {
+            log().error(
+                "%{public}s activation log entries were dropped while it could not be "
+                "saved",
+                std::to_string(dropped_));
+        }
+        lastSaved_ = std::move(backlog_.back());
+        backlog_.clear();
+        dropped_ = 0;
+        failing_ = false;
+        retryDelay_ = initialRetryDelay;
+        return true;
+    }
+    // Logged once per outage, not for every entry.
+    if (!failing_) {
         log().error("Failed to save activation log entry: %{public}s", error);
     }
-    notify(LogStoreChange{{unsaved_.back()}, 0});
+    failing_ = true;
+    if (runtime_ != nullptr) {
+        retryTask_ = runtime_->after(platform::Seconds(retryDelay_), [this] {
+            retryTask_.detach();
+            saveBacklog();
+        });
+        retryDelay_ = std::min(retryDelay_ * 2, maximumRetryDelay);
+    }
+    return false;
 }
 
 void LogStore::purgeExpired(WallTime now, Seconds maximumAge) {
     const WallTime cutoff = now - maximumAge;
     std::size_t removed = std::erase_if(
-        unsaved_, [cutoff](const ActivationLogEntry& e) { return e.timestamp < cutoff; });
+        backlog_, [cutoff](const ActivationLogEntry& e) { return e.timestamp < cutoff; });
     if (database_) {
         std::string error;
         if (auto deleted = database_->purge(seconds(cutoff), error)) {
@@ -505,7 +605,7 @@ std::vector<ActivationLogEntry> LogStore::recentEntries(WallTime now,
         }
     }
     const auto before = entries.size();
-    for (const auto& entry : unsaved_) {
+    for (const auto& entry : backlog_) {
         if (entry.timestamp > cutoff) {
             entries.push_back(entry);
         }

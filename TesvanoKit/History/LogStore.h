@@ -33,10 +33,19 @@ public:
     static constexpr std::string_view fileName = "ActivationLog.store";
     static constexpr int schemaVersion = 1;
 
+    // Entries kept while the store cannot be written; older ones beyond it are dropped.
+    static constexpr std::size_t maximumBacklog = 1000;
+    // Seconds between tries to save the backlog, doubling up to the maximum.
+    static constexpr double initialRetryDelay = 1.0;
+    static constexpr double maximumRetryDelay = 60.0;
+
     // With `inMemory` nothing touches the disk. Otherwise the store is `fileName` inside
-    // `folder` (created when missing), by default inside defaultFolder().
+    // `folder` (created when missing), by default inside defaultFolder(); a file there that is
+    // no database is moved aside and a new one made. With a runtime, a store that fails is
+    // tried again on a timer; without one, with the next record.
     explicit LogStore(bool inMemory = false,
-                      std::optional<std::filesystem::path> folder = std::nullopt);
+                      std::optional<std::filesystem::path> folder = std::nullopt,
+                      platform::Runtime* runtime = nullptr);
     ~LogStore();
     LogStore(const LogStore&) = delete;
     LogStore& operator=(const LogStore&) = delete;
@@ -46,8 +55,8 @@ public:
     static std::filesystem::path defaultFolder(
         std::optional<std::string_view> bundleIdentifier = std::nullopt);
 
-    // Adds the event. When saving fails the entry stays in memory, is still returned by
-    // recentEntries and is saved again with the next record.
+    // Adds the event. When saving fails the entry waits in a bounded backlog, is still
+    // returned by recentEntries and is saved with the next successful try.
     void record(const ActivationEvent& event, std::optional<std::string> applicationName);
 
     // Deletes every entry older than now - maximumAge; one exactly that old is kept.
@@ -69,11 +78,19 @@ private:
     class Database;
 
     void notify(const LogStoreChange& change);
+    bool saveBacklog();
+    static std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file);
 
     std::unique_ptr<Database> database_;
     std::optional<std::filesystem::path> filePath_;
-    // Entries whose save failed, oldest first; tried again with the next record.
-    std::vector<ActivationLogEntry> unsaved_;
+    platform::Runtime* runtime_ = nullptr;
+    // Entries not saved yet, oldest first.
+    std::vector<ActivationLogEntry> backlog_;
+    std::size_t dropped_ = 0;
+    bool failing_ = false;
+    double retryDelay_ = initialRetryDelay;
+    platform::Registration retryTask_;
+    ActivationLogEntry lastSaved_;
     std::vector<std::pair<std::shared_ptr<platform::Registration::State>, ChangeHandler>>
         observers_;
 };

@@ -205,7 +205,8 @@ private:
     bool usable_ = false;
 };
 
-bool regexMatches(const URLRule& rule, RegexSubject& subject) {
+bool regexMatches(const URLRule& rule, RegexSubject& subject,
+                  const URLRegexCache::Evaluation& evaluation) {
     if (rule.hostPattern.empty()) {
         return false;
     }
@@ -213,11 +214,11 @@ bool regexMatches(const URLRule& rule, RegexSubject& subject) {
     if (!text) {
         return false;
     }
-    const auto outcome = URLRegexCache::shared().search(rule.hostPattern, *text);
+    const auto outcome = URLRegexCache::shared().search(rule.hostPattern, *text, &evaluation);
     if (outcome.firstExhaustion) {
         log().warning(
             "The regular expression of URL rule %{public}s (%s) ran out of matching time or "
-            "memory; it counts as no match, and further cases are not reported",
+            "memory; the rule is skipped until its pattern is edited",
             rule.id.string(), rule.hostPattern);
     }
     return outcome.result == URLRegexCache::Result::match;
@@ -229,10 +230,13 @@ const URLRule* findFirst(std::string_view url, std::span<const URLRule> rules) {
     }
     const auto urlHost = host(url);
     RegexSubject subject(url);
+    // All patterns of one walk together get this long; a rule whose turn comes after the
+    // budget is spent counts as no match this time.
+    const URLRegexCache::Evaluation evaluation(URLRegexCache::shared());
     std::string pattern;
     for (const URLRule& rule : rules) {
         if (rule.matchType == URLMatchType::urlRegex) {
-            if (regexMatches(rule, subject)) {
+            if (regexMatches(rule, subject, evaluation)) {
                 return &rule;
             }
             continue;
@@ -283,7 +287,15 @@ std::optional<std::string> host(std::string_view url) {
     return std::nullopt;
 }
 
+bool isSkipped(const URLRule& rule) {
+    return rule.matchType == URLMatchType::urlRegex &&
+           URLRegexCache::shared().isExhausted(rule.hostPattern);
+}
+
 bool isValidPattern(std::string_view pattern) {
+    if (pattern.size() > URLRegexCache::maximumPatternBytes) {
+        return false;
+    }
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError{};
     const std::unique_ptr<icu::RegexPattern> compiled(

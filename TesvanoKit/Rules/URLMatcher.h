@@ -26,6 +26,10 @@ std::optional<InputSourceID> firstMatchSourceID(std::string_view url,
 // without a host.
 std::optional<std::string> host(std::string_view url);
 
+// Whether the rule is passed over because its pattern ran out of matching time before; it
+// stays so until the pattern is edited.
+bool isSkipped(const URLRule& rule);
+
 // Whether `pattern` compiles as a regular expression (no options), for the rule editor.
 bool isValidPattern(std::string_view pattern);
 

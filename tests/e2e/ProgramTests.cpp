@@ -86,7 +86,9 @@ protected:
         return it != logs_.end() ? it->second : fs::path();
     }
 
-    pid_t launch(const std::vector<std::string>& arguments = {}) {
+    // `changed` replaces variables of the same name ("NAME=value").
+    pid_t launch(const std::vector<std::string>& arguments = {},
+                 const std::vector<std::string>& changed = {}) {
 #ifdef TESVANO_PROGRAM
         std::vector<std::string> words{TESVANO_PROGRAM};
         words.insert(words.end(), arguments.begin(), arguments.end());
@@ -102,6 +104,11 @@ protected:
         };
         if (const char* path = std::getenv("PATH")) {
             variables.push_back(std::string("PATH=") + path);
+        }
+        for (const auto& variable : changed) {
+            const auto name = variable.substr(0, variable.find('=') + 1);
+            std::erase_if(variables, [&](const std::string& v) { return v.starts_with(name); });
+            variables.push_back(variable);
         }
         std::vector<char*> argv;
         for (auto& word : words) {
@@ -140,6 +147,7 @@ protected:
         return pid;
 #else
         (void)arguments;
+        (void)changed;
         return -1;
 #endif
     }
@@ -248,6 +256,40 @@ TEST_F(ProgramTest, ASecondLaunchHandsItsURLToTheRunningOneAndExits) {
     const pid_t bad = launch({"ping"});
     EXPECT_EQ(waitExit(bad, 5s), 2);
     EXPECT_NE(log(bad).find("not a URL"), std::string::npos) << log(bad);
+}
+
+TEST_F(ProgramTest, ACopyThatCannotReachTheRunningOneLeavesItsSettingsAlone) {
+    settings().set("apiEnabled", true);
+    const pid_t first = launch();
+    ASSERT_TRUE(waitUntilReady()) << log(first);
+    const fs::path file = home_ / "config" / "tesvano" / "settings.json";
+    const std::string before = readFile(file);
+
+    // Another runtime folder: the socket of the first is out of sight.
+    fs::create_directories(home_ / "run2");
+    ::chmod((home_ / "run2").c_str(), 0700);
+    const pid_t second = launch({"tesvano://set-app-rule?bundle=org.example.app&mode=ignore"},
+                                {"XDG_RUNTIME_DIR=" + (home_ / "run2").string()});
+    EXPECT_EQ(waitExit(second, 10s), 1) << log(second);
+    EXPECT_NE(log(second).find("another Tesvano is already running"), std::string::npos)
+        << log(second);
+    EXPECT_EQ(log(second).find("URL command received"), std::string::npos);
+    EXPECT_EQ(readFile(file), before);
+    EXPECT_TRUE(running(first));
+}
+
+TEST_F(ProgramTest, AChangeJustBeforeSIGTERMIsOnDisk) {
+    settings().set("apiEnabled", true);
+    const pid_t program = launch();
+    ASSERT_TRUE(waitUntilReady()) << log(program);
+    const pid_t command = launch({"tesvano://set-app-rule?bundle=org.example.app&mode=ignore"});
+    EXPECT_EQ(waitExit(command, 5s), 0) << log(command);
+    ASSERT_TRUE(waitFor(
+        [&] { return log(program).find("URL command received") != std::string::npos; }, 5s));
+    ASSERT_EQ(::kill(program, SIGTERM), 0);
+    EXPECT_EQ(waitExit(program, 10s), 0) << log(program);
+    EXPECT_NE(readFile(home_ / "config" / "tesvano" / "settings.json").find("lockConfiguration"),
+              std::string::npos);
 }
 
 TEST_F(ProgramTest, WithTheIconHiddenSettingsOpenAboutASecondAfterLaunch) {

@@ -8,8 +8,11 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <thread>
 
+#include "Tesvano/App/DataLock.h"
 #include "Tesvano/App/LaunchArguments.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/QuitSignals.h"
@@ -39,11 +42,11 @@ bool pumpUntil(const std::function<bool()>& done) {
 TEST(LaunchArguments, URLsInOrderQtOptionsLeftAloneAndOtherWordsRefused) {
     const std::vector<std::string> words{
         "-platform",        "xcb", "tesvano://ping", "--style=fusion", "-reverse",
-        "tesvano://status", "--",  "x-y:z"};
+        "tesvano://status", "--",  "TESVANO:lock"};
     auto parsed = LaunchArguments::parse(words);
     ASSERT_TRUE(parsed) << parsed.error();
     EXPECT_EQ(parsed->urls,
-              (std::vector<std::string>{"tesvano://ping", "tesvano://status", "x-y:z"}));
+              (std::vector<std::string>{"tesvano://ping", "tesvano://status", "TESVANO:lock"}));
     EXPECT_FALSE(parsed->isDefaultLaunch());
     EXPECT_TRUE(LaunchArguments::parse(std::vector<std::string>{})->isDefaultLaunch());
 
@@ -52,6 +55,14 @@ TEST(LaunchArguments, URLsInOrderQtOptionsLeftAloneAndOtherWordsRefused) {
         auto refused = LaunchArguments::parse(one);
         ASSERT_FALSE(refused) << bad;
         EXPECT_NE(refused.error().find("not a URL"), std::string::npos);
+    }
+    // Commands travel only under our own scheme.
+    for (const char* foreign : {"https://unlock", "mailto:lock", "x-y:z", "tesvano2://lock",
+                                "tesvan:lock", "file:///tesvano:lock"}) {
+        const std::vector<std::string> one{foreign};
+        auto refused = LaunchArguments::parse(one);
+        ASSERT_FALSE(refused) << foreign;
+        EXPECT_NE(refused.error().find("not a tesvano: URL"), std::string::npos) << foreign;
     }
 }
 
@@ -114,6 +125,118 @@ TEST(SingleInstance, TheSecondLaunchHandsItsURLsToTheFirstAndAnOpenFolderIsClose
     auto third = SingleInstance::claim(folder);
     ASSERT_TRUE(third);
     EXPECT_TRUE((*third)->isPrimary());
+}
+
+// Sets environment variables for one test and puts them back.
+class ScopedEnvironment {
+public:
+    void set(const char* name, const std::optional<std::string>& value) {
+        if (!saved_.contains(name)) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(SingleInstance, TheFolderIsTheUsersOwnAndNeverAShared) {
+    test::TempDir dir;
+    const auto own = dir / "run";
+    const auto open = dir / "open";
+    const auto foreign = dir / "foreign";
+    for (const auto& [folder, mode] :
+         {std::pair{own, 0700}, std::pair{open, 0777}, std::pair{foreign, 0700}}) {
+        std::filesystem::create_directory(folder);
+        ::chmod(folder.c_str(), static_cast<mode_t>(mode));
+    }
+    const bool canGiveAway = ::chown(foreign.c_str(), 65534, 65534) == 0;
+    const auto cache = dir / "cache";
+
+    struct Case {
+        std::optional<std::string> runtime;
+        std::filesystem::path expected;
+    };
+    std::vector<Case> cases{
+        {own.string(), own / "tesvano"},
+        {std::nullopt, cache / "tesvano/instance"},
+        {"relative/run", cache / "tesvano/instance"},
+        {(dir / "missing").string(), cache / "tesvano/instance"},
+        {open.string(), cache / "tesvano/instance"},
+    };
+    if (canGiveAway) {
+        cases.push_back({foreign.string(), cache / "tesvano/instance"});
+    }
+    for (const auto& c : cases) {
+        ScopedEnvironment environment;
+        environment.set("XDG_RUNTIME_DIR", c.runtime);
+        environment.set("XDG_CACHE_HOME", cache.string());
+        EXPECT_EQ(SingleInstance::defaultFolder(), c.expected) << c.runtime.value_or("(unset)");
+    }
+}
+
+TEST(SingleInstance, WhatOthersPlantInTheOldSharedFallbackCannotStopAStart) {
+    // The program once fell back to /tmp/tesvano-<uid>, where anybody can take the name.
+    const std::filesystem::path shared = "/tmp/tesvano-" + std::to_string(::getuid());
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(shared, ec))) {
+        GTEST_SKIP() << shared << " exists already";
+    }
+    test::TempDir home;
+    for (const std::string planted : {"folder", "link", "file"}) {
+        if (planted == "folder") {
+            std::filesystem::create_directory(shared);
+            ::chmod(shared.c_str(), 0777);
+        } else if (planted == "link") {
+            std::filesystem::create_symlink("/", shared);
+        } else {
+            test::writeFile(shared, "x");
+        }
+        // Owned by somebody else where we are allowed to say so.
+        [[maybe_unused]] const int given = ::lchown(shared.c_str(), 65534, 65534);
+        {
+            ScopedEnvironment environment;
+            environment.set("XDG_RUNTIME_DIR", std::nullopt);
+            environment.set("XDG_CACHE_HOME", std::nullopt);
+            environment.set("HOME", home.path().string());
+            auto claimed = SingleInstance::claim(SingleInstance::defaultFolder());
+            ASSERT_TRUE(claimed) << planted << ": " << claimed.error();
+            EXPECT_TRUE((*claimed)->isPrimary()) << planted;
+            EXPECT_EQ((*claimed)->socketPath().string().rfind(home.path().string(), 0), 0u);
+        }
+        std::filesystem::remove_all(shared, ec);
+    }
+}
+
+TEST(DataLock, OneHolderAtATimeAndALinkIsNotFollowed) {
+    test::TempDir dir;
+    const auto lockFile = DataLock::pathFor(dir / "tesvano/settings.json");
+    EXPECT_EQ(lockFile, dir / "tesvano/instance.lock");
+
+    auto first = DataLock::acquire(lockFile);
+    ASSERT_TRUE(first) << first.error();
+    ASSERT_NE(*first, nullptr);
+    auto second = DataLock::acquire(lockFile);
+    ASSERT_TRUE(second) << second.error();
+    EXPECT_EQ(*second, nullptr) << "held by the first";
+
+    first->reset();
+    auto third = DataLock::acquire(lockFile);
+    ASSERT_TRUE(third);
+    EXPECT_NE(*third, nullptr) << "free once the first is gone";
+
+    const auto planted = dir / "planted/instance.lock";
+    std::filesystem::create_directories(planted.parent_path());
+    std::filesystem::create_symlink(dir / "elsewhere", planted);
+    EXPECT_FALSE(DataLock::acquire(planted));
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
 }
 
 TEST(QtRuntime, ActionsRunInDueOrderCancelledOnesNeverAndWatchesStopWhenCancelled) {

@@ -326,6 +326,48 @@ TEST_F(URLCommandHandlerTest, CallbacksGoOnlyToForeignSchemes) {
     EXPECT_EQ(opener->opened[0], "cb://done?a=1&b=%2B");
 }
 
+TEST_F(URLCommandHandlerTest, ARepliesTooLargeToOpenBecomesAShortErrorLoggedWithoutItsContent) {
+    // Rules whose listing is far beyond what one program argument may carry.
+    LockConfiguration many = state->config();
+    for (int i = 0; i < 1200; ++i) {
+        many.appRules.push_back({"org.example.app" + std::to_string(i) + std::string(100, 'x'),
+                                 AppRuleMode::ignored, std::nullopt});
+    }
+    state->setConfig(many);
+    test::LogCapture log;
+    struct Case {
+        std::string url;
+        bool answered;
+    };
+    for (const Case& c :
+         {Case{"tesvano://list-app-rules?x-success=cb://ok&x-error=cb://fail", true},
+          Case{"tesvano://list-app-rules?x-success=cb://ok", false}}) {
+        opener->opened.clear();
+        handler->handle(c.url);
+        ASSERT_EQ(opener->opened.size(), c.answered ? 1u : 0u) << c.url;
+        if (c.answered) {
+            EXPECT_TRUE(opener->opened[0].starts_with("cb://fail")) << opener->opened[0];
+            EXPECT_LT(opener->opened[0].size(), 300u);
+            EXPECT_NE(item(opener->opened[0], "errorMessage").value_or("").find("too large"),
+                      std::string::npos);
+        }
+    }
+    EXPECT_TRUE(log.contains("too large"));
+    EXPECT_FALSE(log.contains("org.example.app1199")) << "the reply's content stays out";
+}
+
+TEST_F(URLCommandHandlerTest, LongURLsAreLoggedShortAndUnusableCallbacksAreLogged) {
+    test::LogCapture log;
+    handler->handle("tesvano://ping?x-success=%25zz%3A%5B&pad=" + std::string(120'000, 'p'));
+    const auto received = std::ranges::find_if(log.sink().records, [](const auto& r) {
+        return r.message.starts_with("URL command received");
+    });
+    ASSERT_NE(received, log.sink().records.end());
+    EXPECT_LT(received->message.size(), 2100u);
+    EXPECT_NE(received->message.find("120"), std::string::npos) << "the length is given";
+    EXPECT_TRUE(log.contains("Refused callback URL in x-success"));
+}
+
 TEST_F(URLCommandHandlerTest, QuitRepliesBeforeTheProgramIsAskedToEnd) {
     handler->handle("tesvano://quit?x-success=cb://bye");
     handler->handle("tesvano://ping?x-success=cb://pong");

@@ -123,6 +123,11 @@ TEST(CallbackURLPolicy, RefusesFilesOwnSchemesAndURLsWithoutScheme) {
     // The app's scheme is refused even when a caller passes no own schemes at all.
     EXPECT_FALSE(CallbackURLPolicy::isAllowed("tesvano:lock", {}));
     EXPECT_FALSE(CallbackURLPolicy::isAllowed("other://x", {"other"}));
+    // Script and inline content would run or show in the opener as if a page sent them.
+    for (const char* unsafe : {"javascript:alert(1)", "JavaScript:alert(1)", "data:text/html,x",
+                               "DATA:,x", "vbscript:msgbox", "VBScript:x"}) {
+        EXPECT_FALSE(CallbackURLPolicy::isAllowed(unsafe, own)) << unsafe;
+    }
 
     EXPECT_EQ(CallbackURLPolicy::scheme("FiLe:///tmp/x"), "FiLe");
     EXPECT_EQ(CallbackURLPolicy::scheme("no-scheme"), std::nullopt);

@@ -266,3 +266,65 @@ TEST(URLCommandParser, AnswersHugeAndHostileURLs) {
 
 }  // namespace
 }  // namespace tesvano
+
+namespace tesvano {
+namespace {
+
+TEST(URLCommandParser, OnlyOwnSchemeURLsAreCommands) {
+    for (const char* foreign : {"https://unlock", "mailto:lock", "http://lock?x-error=cb://e",
+                                "tesvano2://lock", "lock", "//lock"}) {
+        EXPECT_EQ(failure(foreign).kind, URLCommandError::Kind::notACommand) << foreign;
+    }
+    EXPECT_TRUE(command("TesVano://lock").is<C::Lock>());
+}
+
+TEST(URLCommandParser, RefusesValuesLongerThanAnyRealOneAndEchoesThemShortened) {
+    const std::string id255(255, 'a');
+    const std::string pattern8192(8192, 'b');
+    struct Case {
+        std::string url;
+        std::optional<std::string> refused;  // the parameter, none when accepted
+    };
+    const std::vector<Case> cases{
+        {"tesvano://set-app-rule?mode=ignore&bundle=" + id255, std::nullopt},
+        {"tesvano://set-app-rule?mode=ignore&bundle=" + id255 + "a", "bundle"},
+        {"tesvano://remove-app-rule?bundle=" + id255 + "a", "bundle"},
+        {"tesvano://cycle-app-source?direction=next&bundle=" + id255 + "a", "bundle"},
+        {"tesvano://set-url-rule?source=xkb:us&host=" + pattern8192, std::nullopt},
+        // Characters, not bytes: 8,192 letters of two bytes each still pass.
+        {"tesvano://set-url-rule?source=xkb:us&host=" +
+             [] {
+                 std::string s;
+                 for (int i = 0; i < 8192; ++i)
+                     s += "%C3%A9";
+                 return s;
+             }(),
+         std::nullopt},
+        {"tesvano://set-url-rule?source=xkb:us&host=" + pattern8192 + "b", "host"},
+        {"tesvano://set-url-rule?source=xkb:us&pattern=" + pattern8192 + "b", "pattern"},
+        {"tesvano://remove-url-rule?host=" + pattern8192 + "b", "host"},
+        {"tesvano://set-language?code=" + std::string(35, 'x'), "code"},  // unknown, not long
+        {"tesvano://set-language?code=" + std::string(36, 'x'), "code"},
+    };
+    for (const auto& c : cases) {
+        const auto result = URLCommandParser::parse(c.url);
+        if (!c.refused) {
+            EXPECT_TRUE(result) << c.url.substr(0, 60);
+            continue;
+        }
+        ASSERT_FALSE(result) << c.url.substr(0, 60);
+        EXPECT_EQ(result.error().kind, URLCommandError::Kind::invalidParameter);
+        EXPECT_EQ(result.error().subject, *c.refused);
+        EXPECT_LE(result.error().value.size(), URLCommandParser::echoedValueBytes + 3);
+    }
+}
+
+TEST(URLCommandParser, NamesCallbacksThatAreNoURL) {
+    EXPECT_EQ(URLCommandParser::unusableCallbacks(
+                  "tesvano://ping?x-success=%25zz%3A%5B&x-error=cb://fine&x-cancel=%5B"),
+              (std::vector<std::string>{"x-success"}));
+    EXPECT_TRUE(URLCommandParser::unusableCallbacks("tesvano://ping?x-success=cb://ok").empty());
+}
+
+}  // namespace
+}  // namespace tesvano

@@ -154,15 +154,14 @@ TEST(LogStore, AStoreThatCannotBeOpenedKeepsTheLogInMemory) {
     test::LogCapture capture;
     test::TempDir dir;
     // The store path is a folder; a folder that cannot be created (its parent is a file);
-    // a file that is not a database; a store written by a newer version.
+    // a store written by a newer version. (A file that is no database is set aside instead.)
     fs::create_directories(dir / "folder" / "ActivationLog.store");
     test::writeFile(dir / "file", "x");
-    test::writeFile(dir / "garbage" / "ActivationLog.store", std::string(4096, 'g'));
     const auto future = dir / "future";
     { LogStore store(false, future); }
     executeOn(future / "ActivationLog.store", "PRAGMA user_version = 99");
 
-    for (const fs::path& folder : {dir / "folder", dir / "file" / "sub", dir / "garbage", future}) {
+    for (const fs::path& folder : {dir / "folder", dir / "file" / "sub", future}) {
         SCOPED_TRACE(folder.string());
         EXPECT_NO_THROW({
             LogStore store(false, folder);
@@ -174,7 +173,6 @@ TEST(LogStore, AStoreThatCannotBeOpenedKeepsTheLogInMemory) {
     }
     EXPECT_TRUE(capture.contains("Cannot open the activation log"));
     // Nothing that was there is touched.
-    EXPECT_EQ(test::readFile(dir / "garbage" / "ActivationLog.store"), std::string(4096, 'g'));
     EXPECT_TRUE(fs::is_directory(dir / "folder" / "ActivationLog.store"));
 }
 

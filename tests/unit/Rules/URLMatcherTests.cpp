@@ -144,8 +144,75 @@ TEST(URLMatcher, RunawayBacktrackingCountsAsNoMatchAndIsLoggedOnce) {
     const auto second = cache.search("(a+)+$", text);
     EXPECT_EQ(second.result, URLRegexCache::Result::exhausted);
     EXPECT_FALSE(second.firstExhaustion);
+    // Remembered until it is edited: an easy URL does not bring it back, another text does.
     EXPECT_EQ(cache.search("(a+)+$", u"https://example.com/aaa").result,
+              URLRegexCache::Result::exhausted);
+    EXPECT_EQ(cache.search("(a+)+$x?", u"https://example.com/aaa").result,
               URLRegexCache::Result::match);
+}
+
+TEST(URLRegexCache, OneEvaluationSpendsItsBudgetAcrossPatternsAndRemembersTheSlowOnes) {
+    // A clock that moves a millisecond whenever it is read, so that time is counted in
+    // matcher steps and the outcome does not depend on the machine.
+    double now = 0;
+    URLRegexCache cache(64, 0.02, [&now] { return now += 0.001; });
+    int reported = 0;
+    auto observer = cache.observeExhaustion([&] { ++reported; });
+    const std::u16string text = u"https://example.com/" + std::u16string(4000, u'a') + u"!";
+    std::vector<std::string> patterns;
+    for (int i = 0; i < 5; ++i) {
+        patterns.push_back("(a|aa)+(?#" + std::to_string(i) + ")$");
+    }
+    using R = URLRegexCache::Result;
+    struct Round {
+        std::vector<R> expected;
+    };
+    // 20 ms per pattern, 50 ms per evaluation: two run out of their own time, the third of
+    // the evaluation's; later evaluations pass over what ran out and go on with the rest.
+    const std::vector<Round> rounds{
+        {{R::exhausted, R::exhausted, R::outOfBudget, R::outOfBudget, R::outOfBudget}},
+        {{R::exhausted, R::exhausted, R::exhausted, R::exhausted, R::outOfBudget}},
+        {{R::exhausted, R::exhausted, R::exhausted, R::exhausted, R::exhausted}},
+        {{R::exhausted, R::exhausted, R::exhausted, R::exhausted, R::exhausted}},
+    };
+    for (std::size_t r = 0; r < rounds.size(); ++r) {
+        const URLRegexCache::Evaluation evaluation(cache, 0.05);
+        for (std::size_t p = 0; p < patterns.size(); ++p) {
+            EXPECT_EQ(cache.search(patterns[p], text, &evaluation).result, rounds[r].expected[p])
+                << "round " << r << ", pattern " << p;
+        }
+    }
+    EXPECT_EQ(reported, 5);
+    const auto searches = cache.searches();
+    const URLRegexCache::Evaluation evaluation(cache, 0.05);
+    EXPECT_EQ(cache.search(patterns[0], text, &evaluation).result, R::exhausted);
+    EXPECT_EQ(cache.searches(), searches) << "a remembered pattern is not run again";
+    EXPECT_EQ(cache.search("example", text, &evaluation).result, R::match);
+    EXPECT_EQ(cache.search(std::string(URLRegexCache::maximumPatternBytes + 1, 'a'), text).result,
+              R::invalidPattern);
+}
+
+TEST(URLMatcher, PathologicalPatternsAreSkippedUntilEditedAndLaterRulesStillApply) {
+    std::vector<URLRule> rules;
+    for (int i = 0; i < 8; ++i) {
+        rules.push_back(
+            rule("(a|aa)+(?#" + Uuid::random().string() + ")$", URLMatchType::urlRegex, "xkb:ru"));
+    }
+    rules.push_back(rule("^https://example\\.com/a", URLMatchType::urlRegex, "xkb:de"));
+    const std::string url = "https://example.com/" + std::string(4000, 'a') + "!";
+    // Every evaluation finds at least one pattern out, so this many always suffice.
+    for (int i = 0;
+         i < 9 && !std::ranges::all_of(rules.begin(), rules.end() - 1, URLMatcher::isSkipped);
+         ++i) {
+        URLMatcher::firstMatch(url, rules);
+    }
+    EXPECT_TRUE(std::ranges::all_of(rules.begin(), rules.end() - 1, URLMatcher::isSkipped));
+    EXPECT_FALSE(URLMatcher::isSkipped(rules.back()));
+    EXPECT_EQ(URLMatcher::firstMatchSourceID(url, rules), InputSourceID("xkb:de"));
+
+    rules[0].hostPattern = "^https://example\\.com/";
+    EXPECT_FALSE(URLMatcher::isSkipped(rules[0])) << "edited";
+    EXPECT_EQ(URLMatcher::firstMatchSourceID(url, rules), InputSourceID("xkb:ru"));
 }
 
 }  // namespace

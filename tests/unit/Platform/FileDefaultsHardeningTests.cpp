@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+namespace tesvano {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FileDefaults;
+using platform::Seconds;
+
+TEST(FileDefaults, OddThingsAtThePathNeitherHangNorLoseSettings) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> plant;
+        bool setAside;
+    };
+    const std::vector<Case> cases{
+        {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, true},
+        {"folder", [](const fs::path& p) { fs::create_directory(p); }, true},
+        {"dangling link", [](const fs::path& p) { fs::create_symlink("nowhere.json", p); }, false},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const auto path = dir / "settings.json";
+        c.plant(path);
+        FileDefaults defaults(path);
+        EXPECT_TRUE(defaults.keys().empty()) << c.name;
+        EXPECT_EQ(defaults.setAsidePath().has_value(), c.setAside) << c.name;
+        defaults.set("apiEnabled", true);
+        EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), true) << c.name;
+    }
+}
+
+TEST(FileDefaults, ALinkedSettingsFileStaysALinkAndItsTargetIsWritten) {
+    test::TempDir dir;
+    fs::create_directories(dir / "dotfiles");
+    const auto target = dir / "dotfiles/tesvano.json";
+    test::writeFile(target, R"({"apiEnabled": false})");
+    const auto path = dir / "settings.json";
+    fs::create_symlink("dotfiles/tesvano.json", path);
+
+    FileDefaults defaults(path);
+    EXPECT_EQ(defaults.boolean("apiEnabled"), false);
+    defaults.set("apiEnabled", true);
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(FileDefaults(target).boolean("apiEnabled"), true);
+}
+
+TEST(FileDefaults, AValueOfAnUnknownKindIsSetAsideAloneWithAWarning) {
+    for (const std::string unknown :
+         {"null", R"({"a": 1, "b": 2})", R"({"future": 3})", R"([1, null])"}) {
+        test::TempDir dir;
+        const auto path = dir / "settings.json";
+        const std::string text =
+            R"({"apiEnabled": true, "odd": )" + unknown + R"(, "newAppRuleMode": "ignored"})";
+        test::writeFile(path, text);
+        test::LogCapture logs;
+
+        FileDefaults defaults(path);
+        EXPECT_EQ(defaults.boolean("apiEnabled"), true) << unknown;
+        EXPECT_EQ(defaults.string("newAppRuleMode"), "ignored") << unknown;
+        EXPECT_FALSE(defaults.value("odd")) << unknown;
+        EXPECT_TRUE(logs.contains("odd")) << unknown;
+        ASSERT_TRUE(defaults.setAsidePath()) << unknown;
+        EXPECT_EQ(test::readFile(*defaults.setAsidePath()), text) << "nothing is lost";
+        EXPECT_EQ(test::readFile(path), text) << "reading alone writes nothing";
+    }
+}
+
+TEST(FileDefaults, DeferredWritesMakeABurstOneWriteAndFlushOnDemandOrAtTheEnd) {
+    test::TempDir dir;
+    const auto path = dir / "settings.json";
+    platform::ManualRunLoop loop;
+    {
+        FileDefaults defaults(path);
+        defaults.deferWrites(loop, Seconds(1.0));
+        for (std::int64_t i = 1; i <= 100; ++i) {
+            defaults.set("activationCount", i);
+            loop.advance(Seconds(0.005));
+        }
+        EXPECT_EQ(defaults.writeCount(), 0u);
+        EXPECT_FALSE(fs::exists(path));
+        loop.advance(Seconds(1.0));
+        EXPECT_EQ(defaults.writeCount(), 1u) << "one write for the burst, within a second";
+        EXPECT_EQ(FileDefaults(path).integer("activationCount"), 100);
+
+        loop.advance(Seconds(10));
+        EXPECT_EQ(defaults.writeCount(), 1u) << "nothing to write, nothing written";
+
+        defaults.set("activationCount", std::int64_t{101});
+        defaults.flush();
+        EXPECT_EQ(FileDefaults(path).integer("activationCount"), 101);
+        loop.advance(Seconds(2));
+        EXPECT_EQ(defaults.writeCount(), 2u) << "the flushed change is not written again";
+
+        defaults.remove("activationCount");
+    }
+    EXPECT_FALSE(FileDefaults(path).value("activationCount")) << "written when it closes";
+}
+
+}  // namespace
+}  // namespace tesvano

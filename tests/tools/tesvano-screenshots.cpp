@@ -289,21 +289,22 @@ int main(int argc, char** argv) {
                         "lockedSourceID": "xkb:us", "matchType": "url-regex"}],
           "sourceNames": {"xkb:jp": "Japanese"}}})";
         state.setSettingsTab(SettingsTab::backup);
-        auto* pane = dynamic_cast<BackupSettingsPane*>(settings.pane(SettingsTab::backup));
-        if (pane == nullptr) {
+        auto* backupPane = dynamic_cast<BackupSettingsPane*>(settings.pane(SettingsTab::backup));
+        if (backupPane == nullptr) {
             std::printf("FAILED: no Backup pane\n");
             return 1;
         }
         BackupFileDialog::setNextAnswer(QString::fromStdString(backupFile.string()));
-        pane->importConfiguration();
+        backupPane->importConfiguration();
         std::filesystem::remove(backupFile);
-        if (pane->sheet() == nullptr) {
+        if (backupPane->sheet() == nullptr) {
             std::printf("FAILED: the sample backup was not read\n");
             return 1;
         }
-        pane->sheet()->model().overrideResolution("app:firefox-esr", ConflictResolution::useFile);
-        ok = save(pane->sheet(), out / "import-review.png") && ok;
-        pane->sheet()->applyButton()->click();
+        backupPane->sheet()->model().overrideResolution("app:firefox-esr",
+                                                        ConflictResolution::useFile);
+        ok = save(backupPane->sheet(), out / "import-review.png") && ok;
+        backupPane->sheet()->applyButton()->click();
         ok = save(&settings, out / "backup.png") && ok;
     }
     // The App Rules pane with a few rules, then its application picker.
@@ -314,11 +315,12 @@ int main(int argc, char** argv) {
     state.setSettingsTab(SettingsTab::appRules);
     settings.resize(settings.width(), 760);
     ok = save(&settings, out / "app-rules.png") && ok;
-    if (auto* pane = dynamic_cast<AppRulesSettingsPane*>(settings.pane(SettingsTab::appRules))) {
-        pane->pickApp();
-        pane->picker()->waitForScan();
-        ok = save(pane->picker(), out / "app-picker.png") && ok;
-        pane->picker()->reject();
+    if (auto* appsPane =
+            dynamic_cast<AppRulesSettingsPane*>(settings.pane(SettingsTab::appRules))) {
+        appsPane->pickApp();
+        appsPane->picker()->waitForScan();
+        ok = save(appsPane->picker(), out / "app-picker.png") && ok;
+        appsPane->picker()->reject();
     }
     std::filesystem::remove_all(applications);
     return ok ? 0 : 1;

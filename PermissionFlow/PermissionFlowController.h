@@ -49,9 +49,9 @@ struct PermissionFlowEnvironment {
     SystemSettings::Catalogue catalogue;
     SystemSettings::ProcessLauncher launcher = SystemSettings::launchDetached;
     // Turns assistive technologies on from the panel; none: the panel offers no switch.
-    std::shared_ptr<tesvano::platform::AssistiveTechnologyStatus> assistiveTechnologies;
+    std::shared_ptr<tesvano::platform::AssistiveTechnologyStatus> assistiveTechnologies{};
     // The program's own desktop entry, offered when nothing else was suggested.
-    std::optional<std::filesystem::path> mainApplicationEntry;
+    std::optional<std::filesystem::path> mainApplicationEntry{};
 };
 
 // Runs one guided grant: opens the settings program at the permission, follows its window

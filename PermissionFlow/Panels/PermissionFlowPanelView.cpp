@@ -70,8 +70,10 @@ PermissionFlowPanelView::PermissionFlowPanelView(PermissionFlowController& contr
         return b;
     };
 
-    stack_ = new QStackedLayout(this);
-    stack_->setContentsMargins(12, 8, 12, 12);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(12, 8, 12, 12);
+    stack_ = new QStackedLayout;
+    outer->addLayout(stack_);
 
     waitingRow_ = new QWidget(this);
     auto* waiting = new QHBoxLayout(waitingRow_);

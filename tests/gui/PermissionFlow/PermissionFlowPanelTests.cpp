@@ -9,6 +9,8 @@
 
 #include "PermissionFlow/Panels/AppDragSourceView.h"
 #include "PermissionFlow/Panels/FloatingDropPanel.h"
+#include "PermissionFlow/Panels/PermissionFlowButton.h"
+#include "PermissionFlow/PermissionStatus.h"
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Workspace/FakeWorkspace.h"
@@ -173,6 +175,27 @@ TEST_F(PermissionFlowPanelTest, TurnsAssistiveTechnologiesOnOnlyAfterConfirmatio
     EXPECT_EQ(bus->value, true);
     EXPECT_FALSE(turnOn->isEnabled());
     flow->stop(false);
+}
+
+TEST_F(PermissionFlowPanelTest, TheLibraryButtonShowsTheStateAndOpensTheGuide) {
+    PermissionStatusRegistry::registerProvider(
+        std::make_shared<AccessibilityPermissionStatusProvider>(bus),
+        PermissionFlowPane::accessibility);
+    PermissionFlowButton button(PermissionFlowPane::accessibility, {}, make(false), {});
+    EXPECT_EQ(button.buttonState().titleKey, "permission_flow.button.checking");
+    button.refreshStatus();
+    EXPECT_EQ(button.text(), QStringLiteral("Grant"));
+    bus->value = true;
+    button.refreshStatus();
+    EXPECT_TRUE(button.buttonState().isGranted);
+    EXPECT_EQ(button.text(), QStringLiteral("Granted"));
+
+    PermissionFlowButton camera(PermissionFlowPane::camera, {}, make(false), {});
+    camera.click();
+    EXPECT_EQ(camera.controller().currentPane(), PermissionFlowPane::camera);
+    EXPECT_EQ(camera.buttonState().titleKey, "permission_flow.button.open")
+        << "nothing registered reads the camera here";
+    PermissionStatusRegistry::registerProvider(nullptr, PermissionFlowPane::accessibility);
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ void SettingsWindowTracker::pollStep() {
     hasActiveTrackingTarget_ = true;
     missingAppPollCount_ = 0;
 
-    const auto list = windows_.windows();
+    const auto list = windows_.windows(pids);
     const auto frame = settingsWindowFrame(list, pids);
     if (!frame) {
         return;

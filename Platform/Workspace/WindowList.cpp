@@ -8,12 +8,24 @@ bool activateProcess(WindowList& list, std::int32_t pid) {
     if (pid <= 0) {
         return false;
     }
-    for (const auto& window : list.windows()) {
+    const std::int32_t only[] = {pid};
+    for (const auto& window : list.windows(only)) {
         if (window.processIdentifier == pid && window.onScreen) {
             return list.activate(window.id);
         }
     }
     return false;
+}
+
+std::vector<ListedWindow> FakeWindowList::windows(std::span<const std::int32_t> processes) {
+    std::vector<ListedWindow> out;
+    for (const auto& w : list) {
+        if (processes.empty() ||
+            std::ranges::find(processes, w.processIdentifier) != processes.end()) {
+            out.push_back(w);
+        }
+    }
+    return out;
 }
 
 std::expected<Registration, std::string> FakeWindowList::observe(unsigned long window,

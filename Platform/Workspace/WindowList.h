@@ -4,6 +4,7 @@
 #include <expected>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,10 @@ struct ListedWindow {
 class WindowList {
 public:
     virtual ~WindowList() = default;
-    virtual std::vector<ListedWindow> windows() = 0;
+    // The windows of these processes (all when none is named), front to back. A window's
+    // geometry costs round trips to the server; naming the processes spares the others'.
+    virtual std::vector<ListedWindow> windows(std::span<const std::int32_t> processes) = 0;
+    std::vector<ListedWindow> windows() { return windows({}); }
     // Calls `changed` on the main thread whenever the window moves, is resized, hidden or
     // destroyed, until the handle goes. An error when the window cannot be watched.
     virtual std::expected<Registration, std::string> observe(unsigned long window,
@@ -60,7 +64,8 @@ public:
     int observeCalls = 0;
     std::vector<unsigned long> activated;
 
-    std::vector<ListedWindow> windows() override { return list; }
+    std::vector<ListedWindow> windows(std::span<const std::int32_t> processes) override;
+    using WindowList::windows;
     std::expected<Registration, std::string> observe(unsigned long window,
                                                      std::function<void()> changed) override;
     bool activate(unsigned long window) override;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -82,7 +83,23 @@ struct X11WindowList::Impl {
         return values;
     }
 
-    std::optional<ListedWindow> read(Window window) {
+    // A window keeps its process for life; asked once per window.
+    std::map<Window, std::int32_t> processes;
+
+    std::int32_t processOf(Window window) {
+        if (auto it = processes.find(window); it != processes.end()) {
+            return it->second;
+        }
+        std::int32_t pid = -1;
+        auto values = property32(window, pidAtom, XA_CARDINAL);
+        if (!values.empty() && values.front() > 0 && values.front() <= INT32_MAX) {
+            pid = static_cast<std::int32_t>(values.front());
+        }
+        processes.emplace(window, pid);
+        return pid;
+    }
+
+    std::optional<ListedWindow> read(Window window, std::int32_t pid) {
         XWindowAttributes attributes;
         if (XGetWindowAttributes(display, window, &attributes) == 0) {
             return std::nullopt;
@@ -95,10 +112,7 @@ struct X11WindowList::Impl {
         }
         ListedWindow listed;
         listed.id = window;
-        auto pid = property32(window, pidAtom, XA_CARDINAL);
-        if (!pid.empty() && pid.front() > 0 && pid.front() <= INT32_MAX) {
-            listed.processIdentifier = static_cast<std::int32_t>(pid.front());
-        }
+        listed.processIdentifier = pid;
         // left, right, top, bottom
         auto extents = property32(window, frameExtentsAtom, XA_CARDINAL);
         double left = 0, right = 0, top = 0, bottom = 0;
@@ -181,16 +195,24 @@ std::expected<std::unique_ptr<X11WindowList>, std::string> X11WindowList::open(
 X11WindowList::X11WindowList(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 X11WindowList::~X11WindowList() = default;
 
-std::vector<ListedWindow> X11WindowList::windows() {
+std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> processes) {
     auto& i = *impl_;
     // Bottom to top; a manager without the stacking list still has the plain one.
     auto ids = i.property32(i.root, i.stackingAtom, XA_WINDOW);
     if (ids.empty()) {
         ids = i.property32(i.root, i.clientListAtom, XA_WINDOW);
     }
+    std::erase_if(i.processes, [&](const auto& item) {
+        return std::ranges::find(ids, item.first) == ids.end();
+    });
     std::vector<ListedWindow> list;
     for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-        if (auto w = i.read(static_cast<Window>(*it))) {
+        const auto window = static_cast<Window>(*it);
+        const auto pid = i.processOf(window);
+        if (!processes.empty() && std::ranges::find(processes, pid) == processes.end()) {
+            continue;
+        }
+        if (auto w = i.read(window, pid)) {
             list.push_back(*w);
         }
     }

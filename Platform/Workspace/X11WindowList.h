@@ -20,7 +20,8 @@ public:
     X11WindowList(const X11WindowList&) = delete;
     X11WindowList& operator=(const X11WindowList&) = delete;
 
-    std::vector<ListedWindow> windows() override;
+    std::vector<ListedWindow> windows(std::span<const std::int32_t> processes) override;
+    using WindowList::windows;
     std::expected<Registration, std::string> observe(unsigned long window,
                                                      std::function<void()> changed) override;
     bool activate(unsigned long window) override;

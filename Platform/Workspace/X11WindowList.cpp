@@ -150,6 +150,11 @@ struct X11WindowList::Impl {
                     break;
                 case PropertyNotify:
                     window = event.xproperty.window;
+                    // A window id comes back with the next client: forget the processes once
+                    // the list changes.
+                    if (window == root && event.xproperty.atom == clientListAtom) {
+                        processes.clear();
+                    }
                     break;
                 default:
                     continue;
@@ -187,6 +192,7 @@ std::expected<std::unique_ptr<X11WindowList>, std::string> X11WindowList::open(
     impl->stateAtom = XInternAtom(d, "_NET_WM_STATE", False);
     impl->hiddenAtom = XInternAtom(d, "_NET_WM_STATE_HIDDEN", False);
     impl->activeAtom = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    XSelectInput(d, impl->root, PropertyChangeMask);
     Impl* raw = impl.get();
     impl->fdWatch = runtime.watchReadable(XConnectionNumber(d), [raw] { raw->drain(); });
     return std::unique_ptr<X11WindowList>(new X11WindowList(std::move(impl)));
@@ -202,6 +208,8 @@ std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> p
     if (ids.empty()) {
         ids = i.property32(i.root, i.clientListAtom, XA_WINDOW);
     }
+    // Changes of the list announced before our read are queued by now.
+    i.drain();
     std::erase_if(i.processes, [&](const auto& item) {
         return std::ranges::find(ids, item.first) == ids.end();
     });

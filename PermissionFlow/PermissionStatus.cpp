@@ -143,6 +143,10 @@ std::map<PermissionFlowPane, std::shared_ptr<const PermissionStatusProviding>> s
         {PermissionFlowPane::calendars, open},
         {PermissionFlowPane::reminders, open},
         {PermissionFlowPane::fullDiskAccess, open},
+        // Every X11 client may read the keyboard and the screen.
+        {PermissionFlowPane::inputMonitoring, open},
+        {PermissionFlowPane::screenRecording, open},
+        {PermissionFlowPane::mediaAppleMusic, open},
         {PermissionFlowPane::camera,
          std::make_shared<DevicePrivacyStatusProvider>(Device::camera, reader)},
         {PermissionFlowPane::microphone,

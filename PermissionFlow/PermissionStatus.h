@@ -63,7 +63,8 @@ private:
     DesktopSettingReader reader_;
 };
 
-// What an X11 session does not restrict at all (calendars, reminders, files): granted.
+// What an X11 session does not restrict at all (calendars, reminders, files, the keyboard
+// and the screen): granted.
 class UnrestrictedPermissionStatusProvider final : public PermissionStatusProviding {
 public:
     PermissionStatusCapability capability() const override {

@@ -78,7 +78,9 @@ TEST(PermissionStatusRegistry, HandsOutTheUnsupportedProbeForPanesWithout) {
     EXPECT_EQ(provider(PermissionFlowPane::accessibility)->status(), State::granted);
     EXPECT_EQ(provider(PermissionFlowPane::fullDiskAccess)->status(), State::granted);
     EXPECT_EQ(provider(PermissionFlowPane::camera)->status(), State::granted);
-    for (auto pane : {PermissionFlowPane::bluetooth, PermissionFlowPane::screenRecording}) {
+    EXPECT_EQ(provider(PermissionFlowPane::screenRecording)->status(), State::granted);
+    for (auto pane : {PermissionFlowPane::bluetooth, PermissionFlowPane::developerTools,
+                      PermissionFlowPane::appManagement}) {
         EXPECT_EQ(provider(pane)->status(), State::unknown);
         EXPECT_EQ(provider(pane)->capability(), PermissionStatusCapability::unsupported);
     }

@@ -147,6 +147,23 @@ void PermissionFlowController::updateSettingsFrontmost() {
     publish(isSettingsFrontmost_, frontmost);
 }
 
+SystemSettings::SettingsNavigator PermissionFlowController::navigator() {
+    return SystemSettings::SettingsNavigator(
+        env_.launcher, [this](const SystemSettings::SettingsApplication& application) {
+            for (const auto& running : env_.workspace.runningApplications()) {
+                if (isSettingsApplication(running, application) &&
+                    activateProcess(env_.windows, running.processIdentifier)) {
+                    return true;
+                }
+            }
+            return false;
+        });
+}
+
+bool PermissionFlowController::activateSettings() {
+    return settingsApplication_ && navigator().activateSystemSettings(*settingsApplication_);
+}
+
 void PermissionFlowController::open(PermissionFlowPane pane,
                                     const std::vector<std::filesystem::path>& suggested,
                                     const std::optional<Rect>& launchSource) {
@@ -161,17 +178,7 @@ void PermissionFlowController::open(PermissionFlowPane pane,
     bool opened = false;
     if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(pane))) {
         settingsApplication_ = destination->application;
-        SystemSettings::SettingsNavigator navigator(
-            env_.launcher, [this](const SystemSettings::SettingsApplication& application) {
-                for (const auto& running : env_.workspace.runningApplications()) {
-                    if (isSettingsApplication(running, application) &&
-                        activateProcess(env_.windows, running.processIdentifier)) {
-                        return true;
-                    }
-                }
-                return false;
-            });
-        opened = navigator.open(*destination).has_value();
+        opened = navigator().open(*destination).has_value();
     }
     if (!supportsAppDrag(pane)) {
         return;
@@ -264,8 +271,7 @@ void PermissionFlowController::reopenSettings() {
         return;
     }
     if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(*currentPane_))) {
-        SystemSettings::SettingsNavigator navigator(env_.launcher);
-        (void)navigator.open(*destination);
+        (void)navigator().open(*destination);
     }
     if (panel_) {
         panel_->orderFrontRegardless();

@@ -76,6 +76,9 @@ public:
     void resetDroppedApps();
     std::optional<std::filesystem::path> primaryAppURL() const;
     void reopenSettings();
+    // Brings the running settings program forward (a click on the panel does), without
+    // starting it; false when it has no window.
+    bool activateSettings();
     void setDraggingApp(bool dragging);
     // Whether the panel offers to turn assistive technologies on, and doing it.
     bool offersAssistiveTechnologySwitch() const;
@@ -106,6 +109,7 @@ public:
     static PermissionFlowController* current();
 
 private:
+    SystemSettings::SettingsNavigator navigator();
     void registerApps(const std::vector<std::filesystem::path>& suggested);
     void rememberFrontmostApplication();
     void restorePreviousApplication();

@@ -1,6 +1,8 @@
 #include "PermissionFlow/Panels/FloatingDropPanel.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -46,6 +48,9 @@ FloatingDropPanel::FloatingDropPanel(PermissionFlowController& controller, Symbo
     view_ = new PermissionFlowPanelView(controller, std::move(symbols), this);
     view_->onDragStateChange = [this](bool dragging) { setDragging(dragging); };
     layout->addWidget(view_);
+    // A press anywhere on the panel brings the settings program forward, as clicking a window
+    // of it would; the panel itself never becomes active.
+    QApplication::instance()->installEventFilter(this);
     launchTimer_.setInterval(1000 / 60);
     connect(&launchTimer_, &QTimer::timeout, this, [this] { animationStep(); });
     resize(int(PanelGeometry::initialPanelWidth),
@@ -55,6 +60,23 @@ FloatingDropPanel::FloatingDropPanel(PermissionFlowController& controller, Symbo
 
 FloatingDropPanel::~FloatingDropPanel() {
     cancelLaunchAnimation();
+}
+
+bool FloatingDropPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const auto button = mouse->button();
+        // A press no widget takes travels up the parents as copies: act on the first only.
+        const auto press = std::pair(mouse->timestamp(), mouse->globalPosition());
+        if (widget && widget->window() == this && press != lastPress_ &&
+            (button == Qt::LeftButton || button == Qt::RightButton)) {
+            lastPress_ = press;
+            controller_.activateSettings();
+            orderFrontRegardless();
+        }
+    }
+    return false;
 }
 
 double FloatingDropPanel::fittingHeight(double width) const {

@@ -35,6 +35,9 @@ public:
     // The screens as the geometry sees them.
     static PanelGeometry::Screens screens();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     double fittingHeight(double width) const;
     void showAt(const Rect& frame, double opacity);
@@ -52,6 +55,7 @@ private:
     Rect launchToFrame_;
     bool isAnimatingLaunch_ = false;
     std::optional<std::string> localeIdentifier_;
+    std::pair<quint64, QPointF> lastPress_{};
 };
 
 // The panel as the controller owns it: dropping it deletes the widget once control is back

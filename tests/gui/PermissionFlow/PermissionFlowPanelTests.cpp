@@ -146,6 +146,13 @@ TEST_F(PermissionFlowPanelTest, SitsBelowTheSettingsWindowAndNeverTakesFocus) {
     EXPECT_NEAR(panel->windowOpacity(), 1.0, 0.01);
     EXPECT_FALSE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
 
+    // A press on the panel brings the settings program forward, not the panel.
+    windows.activated.clear();
+    QTest::mouseClick(panel->view()->findChild<QLabel*>(QStringLiteral("instruction")),
+                      Qt::LeftButton);
+    EXPECT_EQ(windows.activated, (std::vector<unsigned long>{8}));
+    EXPECT_EQ(QApplication::activeWindow(), nullptr);
+
     auto* close = panel->view()->findChildren<QToolButton*>(QStringLiteral("closeFlow")).last();
     close->click();
     EXPECT_EQ(flow->panel(), nullptr);

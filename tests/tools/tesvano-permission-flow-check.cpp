@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     XClearWindow(display, DefaultRootWindow(display));
     XFlush(display);
     auto status = std::make_shared<platform::SessionBusAssistiveTechnologyStatus>(
-        std::chrono::milliseconds(2000));
+        std::chrono::milliseconds(5000));
     PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windows,
                                                           SystemSettings::Catalogue::current()};
     environment.assistiveTechnologies = status;
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
 
     std::vector<Step> steps = {
         {"editor in front", [] {}, [&] { return frontmostPid() == editorPid; }},
-        {"assistive technologies off", [] {}, [&] { return status->isEnabled() == false; }, 3000},
+        {"assistive technologies off", [] {}, [&] { return status->isEnabled() == false; }, 15000},
         {"below", openFlow, [&] { return placedBelow() && settingsWindow() != 0; }},
         {"screenshot",
          [&] {

@@ -592,14 +592,6 @@ void AppState::shortcutDidChange() {
            &AppState::toggleLockShortcutChanged);
 }
 
-PermissionFlowController& AppState::permissionFlow() {
-    if (!permissionFlow_) {
-        permissionFlow_ = services_.makePermissionFlow ? services_.makePermissionFlow()
-                                                       : std::make_unique<PermissionFlowStandIn>();
-    }
-    return *permissionFlow_;
-}
-
 void AppState::refreshAccessibilityStatus() {
     const bool trusted = services_.accessibility.isProcessTrusted();
     if (trusted == accessibilityGranted_) {

@@ -179,7 +179,10 @@ public:
     LoginItemController& loginItem() { return loginItem_; }
     UpdateController& updateController() { return *updateController_; }
     AccessibilityGrantWatcher& accessibilityWatcher() { return accessibilityWatcher_; }
+    // The permission guide (AppStatePermissions.cpp): made on first use, then kept.
     PermissionFlowController& permissionFlow();
+    // The desktop entries to offer for a grant: the program's own, when it is installed.
+    std::vector<std::string> ownApplicationEntries() const;
     LockEngine* engine() { return engine_.get(); }
     const AppDisplay& display() const { return display_; }
     HostedWindowController& aboutWindow();

@@ -11,6 +11,8 @@
 #include "KeyboardShortcuts/Library.h"
 #include "KeyboardShortcuts/Recorder/MainMenu.h"
 #include "KeyboardShortcuts/Recorder/MenuModeFilter.h"
+#include "PermissionFlow/PermissionStatus.h"
+#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 #include "Platform/Accessibility/NoAccessibility.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/HotKeys/X11HotKeys.h"
@@ -18,6 +20,7 @@
 #include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
+#include "Platform/Workspace/X11WindowList.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "Tesvano/App/AppDelegate.h"
 #include "Tesvano/App/AppDisplay.h"
@@ -31,6 +34,7 @@
 #include "Tesvano/Automation/URLCommandHandler.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Permissions/GuidedPermissionFlow.h"
 #include "Tesvano/Settings/ShortcutsSettingsPane.h"
 #include "Tesvano/Windows/AboutView.h"
 
@@ -159,6 +163,15 @@ int main(int argc, char** argv) {
     }
     // Accessibility reads need a backend we do not have yet: the features built on it stay off.
     platform::NoAccessibility accessibility;
+    // The permission guide follows the settings program's window on a connection of its own.
+    auto windowList = platform::X11WindowList::open(runtime);
+    if (!windowList) {
+        return fail("cannot follow the desktop's windows: " + windowList.error());
+    }
+    auto assistiveTechnologies = std::make_shared<platform::SessionBusAssistiveTechnologyStatus>();
+    PermissionFlow::PermissionStatusRegistry::registerAll(
+        PermissionFlow::PermissionStatusRegistry::standardTable(assistiveTechnologies,
+                                                                PermissionFlow::readGSetting));
     platform::XdgAutostartLoginItem loginItems = platform::XdgAutostartLoginItem::standard();
     auto hotKeys = platform::X11HotKeys::open(runtime);
     if (!hotKeys) {
@@ -170,6 +183,15 @@ int main(int argc, char** argv) {
 
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
+    services.makePermissionFlow = [&]() -> std::unique_ptr<PermissionFlowController> {
+        PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windowList,
+                                                              SystemSettings::Catalogue::current()};
+        environment.assistiveTechnologies = assistiveTechnologies;
+        if (const auto* own = entries.entry("tesvano")) {
+            environment.mainApplicationEntry = own->path;
+        }
+        return std::make_unique<GuidedPermissionFlow>(std::move(environment));
+    };
     AppDelegate* running = nullptr;
     AppDelegate::Hooks hooks;
     // Every way of quitting passes the delegate's gate and ends here.

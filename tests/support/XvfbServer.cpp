@@ -56,7 +56,7 @@ std::string XvfbServer::executable() {
 }
 
 std::expected<std::unique_ptr<XvfbServer>, std::string> XvfbServer::start(
-    std::chrono::milliseconds timeout) {
+    std::chrono::milliseconds timeout, const std::string& screen) {
     const std::string program = executable();
     if (program.empty()) {
         return std::unexpected("Xvfb is not installed");
@@ -68,7 +68,7 @@ std::expected<std::unique_ptr<XvfbServer>, std::string> XvfbServer::start(
     const std::string displayFd = std::to_string(fds[1]);
     // Xvfb writes the display number it chose to -displayfd once it accepts connections.
     std::vector<std::string> args = {program,    "-displayfd", displayFd, "-nolisten", "tcp",
-                                     "-noreset", "-screen",    "0",       "640x480x24"};
+                                     "-noreset", "-screen",    "0",       screen};
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());

@@ -15,9 +15,11 @@ class XvfbServer {
 public:
     // The Xvfb program on PATH, or empty when it is not installed.
     static std::string executable();
-    // Starts the server and waits (at most `timeout`) until it accepts connections.
+    // Starts the server and waits (at most `timeout`) until it accepts connections. `screen`
+    // is Xvfb's WIDTHxHEIGHTxDEPTH.
     static std::expected<std::unique_ptr<XvfbServer>, std::string> start(
-        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+        std::chrono::milliseconds timeout = std::chrono::seconds(10),
+        const std::string& screen = "640x480x24");
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;

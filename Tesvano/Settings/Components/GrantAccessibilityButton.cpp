@@ -1,6 +1,6 @@
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 
-#include <QCoreApplication>
+#include <QCursor>
 #include <QPointer>
 
 #include "Tesvano/App/AppState.h"
@@ -20,8 +20,10 @@ void GrantAccessibilityButton::grant() {
     auto& flow = state_.permissionFlow();
     // The guidance speaks the language of the window it was started from.
     flow.setLocaleIdentifier(state_.effectiveLanguageCode());
-    const std::vector<std::string> suggested{QCoreApplication::applicationFilePath().toStdString()};
-    flow.open(PermissionFlowPane::accessibility, suggested);
+    // The panel flies out of a 32-pixel square around the pointer.
+    const QPoint at = QCursor::pos();
+    flow.open(PermissionFlowPane::accessibility, state_.ownApplicationEntries(),
+              platform::Rect{at.x() - 16.0, at.y() - 16.0, 32, 32});
     QPointer<AppState> weak(&state_);
     state_.accessibilityWatcher().start([weak] {
         if (weak) {

@@ -69,6 +69,40 @@ std::span<const Localization::Entry> english() {
         {"Add an app that isn't in the list by its bundle identifier.",
          "Add an app that isn't in the list by its desktop-entry id (org.gnome.TextEditor), or a "
          "program without one as process: and its name (process:htop)."},
+        // The permission guide: its panes, grant button, floating panel and drag card.
+        {"permission_flow.pane.app_management", "App Management"},
+        {"permission_flow.pane.accessibility", "Accessibility"},
+        {"permission_flow.pane.bluetooth", "Bluetooth"},
+        {"permission_flow.pane.calendars", "Calendars"},
+        {"permission_flow.pane.camera", "Camera"},
+        {"permission_flow.pane.developer_tools", "Developer Tools"},
+        {"permission_flow.pane.full_disk_access", "Full Disk Access"},
+        {"permission_flow.pane.input_monitoring", "Input Monitoring"},
+        {"permission_flow.pane.media_apple_music", "Media & Music"},
+        {"permission_flow.pane.microphone", "Microphone"},
+        {"permission_flow.pane.reminders", "Reminders"},
+        {"permission_flow.pane.screen_recording", "Screen Recording"},
+        {"permission_flow.pane.permission", "Permission"},
+        {"permission_flow.app.this_app", "This App"},
+        {"permission_flow.button.granted", "Granted"},
+        {"permission_flow.button.grant", "Grant"},
+        {"permission_flow.button.open", "Open"},
+        {"permission_flow.button.checking", "Checking..."},
+        {"permission_flow.panel.opening_settings", "Opening Settings..."},
+        {"permission_flow.panel.title", "Allow **%@** to use **%@** in the settings above."},
+        {"permission_flow.panel.no_settings",
+         "No settings program of this desktop could be opened. Turn the permission on here."},
+        {"permission_flow.drag.label", "Drag"},
+        {"permission_flow.switch.turn_on", "Turn On Assistive Technologies"},
+        {"permission_flow.switch.note",
+         "Browsers that are already running need a restart before Tesvano can read their "
+         "pages."},
+        {"permission_flow.switch.confirm_title", "Turn on assistive technologies?"},
+        {"permission_flow.switch.confirm",
+         "Programs that support assistive technologies will then let Tesvano read their "
+         "windows, such as the address of the page a browser shows. You can turn this off "
+         "again in your desktop's accessibility settings."},
+        {"permission_flow.switch.failed", "Assistive technologies could not be turned on: %@"},
     };
     return entries;
 }

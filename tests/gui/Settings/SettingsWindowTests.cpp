@@ -177,6 +177,9 @@ TEST_F(SettingsWindowTest, TheNoteSendsToPermissionsOnceAndTheGrantButtonKeepsOn
     auto& flow = dynamic_cast<PermissionFlowStandIn&>(s.permissionFlow());
     EXPECT_EQ(flow.opens, 2);
     EXPECT_EQ(flow.localeIdentifier, "fr");
+    ASSERT_TRUE(flow.lastLaunchFrom.has_value());
+    EXPECT_EQ(flow.lastLaunchFrom->width, 32);
+    EXPECT_EQ(flow.lastLaunchFrom->height, 32);
     EXPECT_TRUE(s.accessibilityWatcher().isPolling());
     accessibility.setTrusted(true);
     loop.advance(Seconds(0.5));

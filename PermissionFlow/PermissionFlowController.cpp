@@ -1,0 +1,300 @@
+#include "PermissionFlow/PermissionFlowController.h"
+
+#include <algorithm>
+
+#include "PermissionFlow/AppDragData.h"
+#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+
+namespace PermissionFlow {
+
+using namespace tesvano::platform;
+
+namespace {
+PermissionFlowController* currentController = nullptr;
+}  // namespace
+
+PermissionFlowController* PermissionFlowController::current() {
+    return currentController;
+}
+
+PermissionFlowController::PermissionFlowController(PermissionFlowEnvironment environment,
+                                                   PermissionFlowConfiguration configuration,
+                                                   PanelFactory makePanel)
+    : env_(std::move(environment)),
+      configuration_(std::move(configuration)),
+      makePanel_(std::move(makePanel)),
+      tracker_(env_.runtime, env_.workspace, env_.windows) {
+    droppedApps_ = applicationEntries(configuration_.requiredAppURLs);
+    localeIdentifier_ = configuration_.localeIdentifier;
+    settingsApplication_ = env_.catalogue.settingsApplication();
+    updateSettingsFrontmost();
+    std::weak_ptr<int> alive = alive_;
+    tracker_.onFrameChange = [this, alive](const Rect& frame) {
+        env_.runtime.post(Seconds(0), [this, alive, frame] {
+            if (!alive.expired()) {
+                settingsFrameChanged(frame);
+            }
+        });
+    };
+    tracker_.onTrackingEnded = [this, alive] {
+        env_.runtime.post(Seconds(0), [this, alive] {
+            if (!alive.expired()) {
+                stop(false);
+            }
+        });
+    };
+    activationObserver_ = env_.workspace.addObserver(
+        WorkspaceNotification::didActivateApplication,
+        [this](const RunningApplication&) { updateSettingsFrontmost(); });
+}
+
+PermissionFlowController::~PermissionFlowController() {
+    tracker_.stop();
+    if (panel_) {
+        panel_->close();
+    }
+    if (currentController == this) {
+        currentController = nullptr;
+    }
+}
+
+Registration PermissionFlowController::addObserver(std::function<void()> observer) {
+    auto state = std::make_shared<Registration::State>();
+    observers_.push_back({state, std::move(observer)});
+    return Registration(state);
+}
+
+void PermissionFlowController::announce() {
+    std::erase_if(observers_, [](const Observer& o) { return o.state->cancelled; });
+    auto copy = observers_;
+    for (const auto& o : copy) {
+        if (!o.state->cancelled) {
+            o.call();
+        }
+    }
+}
+
+void PermissionFlowController::registerApps(const std::vector<std::filesystem::path>& suggested) {
+    for (const auto& url : applicationEntries(suggested)) {
+        if (std::ranges::find(droppedApps_, url) != droppedApps_.end()) {
+            continue;
+        }
+        droppedApps_.push_back(url);
+        announce();
+        if (onDrop) {
+            onDrop(url);
+        }
+    }
+}
+
+void PermissionFlowController::addDroppedApp(const std::filesystem::path& url) {
+    if (isApplicationEntry(url)) {
+        registerApps({url});
+    }
+}
+
+void PermissionFlowController::resetDroppedApps() {
+    publish(droppedApps_, applicationEntries(configuration_.requiredAppURLs));
+}
+
+std::optional<std::filesystem::path> PermissionFlowController::primaryAppURL() const {
+    if (!droppedApps_.empty()) {
+        return droppedApps_.front();
+    }
+    if (env_.mainApplicationEntry && isApplicationEntry(*env_.mainApplicationEntry)) {
+        return env_.mainApplicationEntry->lexically_normal();
+    }
+    return std::nullopt;
+}
+
+void PermissionFlowController::rememberFrontmostApplication() {
+    const auto front = env_.workspace.frontmostApplication();
+    if (front && settingsApplication_ && isSettingsApplication(*front, *settingsApplication_)) {
+        return;
+    }
+    if (!front) {
+        previousPID_.reset();
+        previousBundleIdentifier_.reset();
+        return;
+    }
+    previousPID_ = front->processIdentifier;
+    previousBundleIdentifier_ = front->bundleIdentifier;
+}
+
+void PermissionFlowController::restorePreviousApplication() {
+    if (previousPID_ && env_.workspace.runningApplication(*previousPID_)) {
+        activateProcess(env_.windows, *previousPID_);
+        previousPID_.reset();
+        previousBundleIdentifier_.reset();
+        return;
+    }
+    if (previousBundleIdentifier_) {
+        auto running = env_.workspace.runningApplications(*previousBundleIdentifier_);
+        if (!running.empty()) {
+            activateProcess(env_.windows, running.front().processIdentifier);
+        }
+        previousPID_.reset();
+        previousBundleIdentifier_.reset();
+        return;
+    }
+    previousPID_.reset();
+}
+
+void PermissionFlowController::updateSettingsFrontmost() {
+    const auto front = env_.workspace.frontmostApplication();
+    const bool frontmost =
+        front && settingsApplication_ && isSettingsApplication(*front, *settingsApplication_);
+    publish(isSettingsFrontmost_, frontmost);
+}
+
+SystemSettings::SettingsNavigator PermissionFlowController::navigator() {
+    return SystemSettings::SettingsNavigator(
+        env_.launcher, [this](const SystemSettings::SettingsApplication& application) {
+            for (const auto& running : env_.workspace.runningApplications()) {
+                if (isSettingsApplication(running, application) &&
+                    activateProcess(env_.windows, running.processIdentifier)) {
+                    return true;
+                }
+            }
+            return false;
+        });
+}
+
+bool PermissionFlowController::activateSettings() {
+    return settingsApplication_ && navigator().activateSystemSettings(*settingsApplication_);
+}
+
+void PermissionFlowController::open(PermissionFlowPane pane,
+                                    const std::vector<std::filesystem::path>& suggested,
+                                    const std::optional<Rect>& launchSource) {
+    if (currentController && currentController != this) {
+        currentController->stop(false);
+    }
+    rememberFrontmostApplication();
+    publish(currentPane_, std::optional<PermissionFlowPane>(pane));
+    pendingLaunchSourceFrame_ = launchSource;
+    registerApps(suggested);
+
+    bool opened = false;
+    if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(pane))) {
+        settingsApplication_ = destination->application;
+        opened = navigator().open(*destination).has_value();
+    }
+    if (!supportsAppDrag(pane)) {
+        return;
+    }
+    currentController = this;
+    if (!opened) {
+        // No settings program to follow (a bare window manager, or it is not installed):
+        // the panel stands alone with what can be done from it.
+        showPanelAlone();
+        return;
+    }
+    publish(hasSettingsWindow_, true);
+    tracker_.start(*settingsApplication_);
+    showPanel();
+}
+
+void PermissionFlowController::showPanel() {
+    if (!panel_) {
+        panel_ = makePanel_(*this);
+    }
+    const auto& frame = tracker_.currentFrame();
+    if (!frame) {
+        publish(isAwaitingSettingsWindow_, true);
+        panel_->refreshContent();
+        panel_->launchWhileAwaiting(pendingLaunchSourceFrame_);
+        return;
+    }
+    placeBeside(*frame);
+}
+
+void PermissionFlowController::showPanelAlone() {
+    tracker_.stop();
+    publish(hasSettingsWindow_, false);
+    publish(isAwaitingSettingsWindow_, false);
+    if (!panel_) {
+        panel_ = makePanel_(*this);
+    }
+    panel_->refreshContent();
+    panel_->launchWhileAwaiting(std::nullopt);
+    pendingLaunchSourceFrame_.reset();
+}
+
+void PermissionFlowController::placeBeside(const Rect& frame) {
+    if (isAwaitingSettingsWindow_) {
+        publish(isAwaitingSettingsWindow_, false);
+        panel_->refreshContent();
+    }
+    if (!pendingLaunchSourceFrame_) {
+        panel_->place(frame);
+    } else {
+        panel_->launch(*pendingLaunchSourceFrame_, frame);
+        pendingLaunchSourceFrame_.reset();
+    }
+}
+
+void PermissionFlowController::settingsFrameChanged(const Rect& frame) {
+    if (panel_) {
+        placeBeside(frame);
+    }
+}
+
+void PermissionFlowController::stop(bool restorePrevious) {
+    tracker_.stop();
+    publish(isAwaitingSettingsWindow_, false);
+    if (panel_) {
+        auto panel = std::move(panel_);
+        panel->close();
+    }
+    pendingLaunchSourceFrame_.reset();
+    if (currentController == this) {
+        currentController = nullptr;
+    }
+    if (restorePrevious) {
+        restorePreviousApplication();
+    }
+}
+
+void PermissionFlowController::setLocaleIdentifier(const std::optional<std::string>& identifier) {
+    if (identifier == localeIdentifier_) {
+        return;
+    }
+    publish(localeIdentifier_, identifier);
+    if (panel_) {
+        panel_->setLocaleIdentifier(identifier);
+    }
+}
+
+void PermissionFlowController::reopenSettings() {
+    if (!currentPane_) {
+        return;
+    }
+    if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(*currentPane_))) {
+        (void)navigator().open(*destination);
+    }
+    if (panel_) {
+        panel_->orderFrontRegardless();
+    }
+}
+
+void PermissionFlowController::setDraggingApp(bool dragging) {
+    publish(isDraggingApp_, dragging);
+}
+
+bool PermissionFlowController::offersAssistiveTechnologySwitch() const {
+    return env_.assistiveTechnologies && currentPane_ == PermissionFlowPane::accessibility;
+}
+
+std::expected<void, std::string> PermissionFlowController::turnOnAssistiveTechnologies() {
+    if (!env_.assistiveTechnologies) {
+        return std::unexpected("assistive technologies cannot be switched here");
+    }
+    if (!env_.assistiveTechnologies->setEnabled(true)) {
+        auto reason = env_.assistiveTechnologies->lastError();
+        return std::unexpected(reason.empty() ? std::string("the session bus refused") : reason);
+    }
+    return {};
+}
+
+}  // namespace PermissionFlow

@@ -1,0 +1,268 @@
+#include "Platform/Workspace/X11WindowList.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace tesvano::platform {
+
+namespace {
+
+// Windows vanish between a list and a read; errors on our connections are expected. The
+// handler before ours keeps the errors of every other connection.
+std::set<Display*>& ownDisplays() {
+    static std::set<Display*> displays;
+    return displays;
+}
+XErrorHandler previousHandler = nullptr;
+bool handlerInstalled = false;
+bool lastRequestFailed = false;
+
+int recordOwnErrors(Display* display, XErrorEvent* event) {
+    if (ownDisplays().contains(display)) {
+        lastRequestFailed = true;
+        return 0;
+    }
+    return previousHandler ? previousHandler(display, event) : 0;
+}
+
+}  // namespace
+
+struct X11WindowList::Impl {
+    Runtime& runtime;
+    Display* display = nullptr;
+    Window root = 0;
+    Atom stackingAtom = 0;
+    Atom clientListAtom = 0;
+    Atom pidAtom = 0;
+    Atom frameExtentsAtom = 0;
+    Atom stateAtom = 0;
+    Atom hiddenAtom = 0;
+    Atom activeAtom = 0;
+    Registration fdWatch;
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+
+    struct Watch {
+        Window window;
+        std::shared_ptr<Registration::State> state;
+        std::shared_ptr<std::function<void()>> changed;
+    };
+    std::vector<Watch> watches;
+
+    explicit Impl(Runtime& r) : runtime(r) {}
+    ~Impl() {
+        fdWatch.cancel();
+        if (display) {
+            ownDisplays().erase(display);
+            XCloseDisplay(display);
+        }
+    }
+
+    std::vector<unsigned long> property32(Window window, Atom property, Atom type) {
+        Atom actualType = 0;
+        int actualFormat = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        std::vector<unsigned long> values;
+        if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, False, type, &actualType,
+                               &actualFormat, &count, &remaining, &data) == Success &&
+            data && actualType == type && actualFormat == 32) {
+            values.resize(count);
+            std::memcpy(values.data(), data, count * sizeof(unsigned long));
+        }
+        if (data) {
+            XFree(data);
+        }
+        return values;
+    }
+
+    // A window keeps its process for life; asked once per window.
+    std::map<Window, std::int32_t> processes;
+
+    std::int32_t processOf(Window window) {
+        if (auto it = processes.find(window); it != processes.end()) {
+            return it->second;
+        }
+        std::int32_t pid = -1;
+        auto values = property32(window, pidAtom, XA_CARDINAL);
+        if (!values.empty() && values.front() > 0 && values.front() <= INT32_MAX) {
+            pid = static_cast<std::int32_t>(values.front());
+        }
+        processes.emplace(window, pid);
+        return pid;
+    }
+
+    std::optional<ListedWindow> read(Window window, std::int32_t pid) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, window, &attributes) == 0) {
+            return std::nullopt;
+        }
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        if (XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child) == 0) {
+            return std::nullopt;
+        }
+        ListedWindow listed;
+        listed.id = window;
+        listed.processIdentifier = pid;
+        // left, right, top, bottom
+        auto extents = property32(window, frameExtentsAtom, XA_CARDINAL);
+        double left = 0, right = 0, top = 0, bottom = 0;
+        if (extents.size() == 4) {
+            left = static_cast<double>(extents[0]);
+            right = static_cast<double>(extents[1]);
+            top = static_cast<double>(extents[2]);
+            bottom = static_cast<double>(extents[3]);
+        }
+        listed.frame = Rect{x - left, y - top, attributes.width + left + right,
+                            attributes.height + top + bottom};
+        auto states = property32(window, stateAtom, XA_ATOM);
+        const bool hidden = std::ranges::find(states, hiddenAtom) != states.end();
+        listed.onScreen = attributes.map_state == IsViewable && !hidden;
+        return listed;
+    }
+
+    void drain() {
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            Window window = 0;
+            switch (event.type) {
+                case ConfigureNotify:
+                    window = event.xconfigure.window;
+                    break;
+                case DestroyNotify:
+                    window = event.xdestroywindow.window;
+                    break;
+                case UnmapNotify:
+                    window = event.xunmap.window;
+                    break;
+                case MapNotify:
+                    window = event.xmap.window;
+                    break;
+                case PropertyNotify:
+                    window = event.xproperty.window;
+                    // A window id comes back with the next client: forget the processes once
+                    // the list changes.
+                    if (window == root && event.xproperty.atom == clientListAtom) {
+                        processes.clear();
+                    }
+                    break;
+                default:
+                    continue;
+            }
+            std::erase_if(watches, [](const Watch& w) { return w.state->cancelled; });
+            auto copy = watches;
+            for (const auto& w : copy) {
+                if (w.window == window && !w.state->cancelled) {
+                    (*w.changed)();
+                }
+            }
+        }
+    }
+};
+
+std::expected<std::unique_ptr<X11WindowList>, std::string> X11WindowList::open(
+    Runtime& runtime, const std::string& displayName) {
+    auto impl = std::make_unique<Impl>(runtime);
+    impl->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (!impl->display) {
+        return std::unexpected("cannot open display " +
+                               (displayName.empty() ? std::string("$DISPLAY") : displayName));
+    }
+    if (!handlerInstalled) {
+        previousHandler = XSetErrorHandler(recordOwnErrors);
+        handlerInstalled = true;
+    }
+    ownDisplays().insert(impl->display);
+    Display* d = impl->display;
+    impl->root = XDefaultRootWindow(d);
+    impl->stackingAtom = XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False);
+    impl->clientListAtom = XInternAtom(d, "_NET_CLIENT_LIST", False);
+    impl->pidAtom = XInternAtom(d, "_NET_WM_PID", False);
+    impl->frameExtentsAtom = XInternAtom(d, "_NET_FRAME_EXTENTS", False);
+    impl->stateAtom = XInternAtom(d, "_NET_WM_STATE", False);
+    impl->hiddenAtom = XInternAtom(d, "_NET_WM_STATE_HIDDEN", False);
+    impl->activeAtom = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    XSelectInput(d, impl->root, PropertyChangeMask);
+    Impl* raw = impl.get();
+    impl->fdWatch = runtime.watchReadable(XConnectionNumber(d), [raw] { raw->drain(); });
+    return std::unique_ptr<X11WindowList>(new X11WindowList(std::move(impl)));
+}
+
+X11WindowList::X11WindowList(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+X11WindowList::~X11WindowList() = default;
+
+std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> processes) {
+    auto& i = *impl_;
+    // Bottom to top; a manager without the stacking list still has the plain one.
+    auto ids = i.property32(i.root, i.stackingAtom, XA_WINDOW);
+    if (ids.empty()) {
+        ids = i.property32(i.root, i.clientListAtom, XA_WINDOW);
+    }
+    // Changes of the list announced before our read are queued by now.
+    i.drain();
+    std::erase_if(i.processes, [&](const auto& item) {
+        return std::ranges::find(ids, item.first) == ids.end();
+    });
+    std::vector<ListedWindow> list;
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+        const auto window = static_cast<Window>(*it);
+        const auto pid = i.processOf(window);
+        if (!processes.empty() && std::ranges::find(processes, pid) == processes.end()) {
+            continue;
+        }
+        if (auto w = i.read(window, pid)) {
+            list.push_back(*w);
+        }
+    }
+    // Replies may have pulled events into Xlib's queue, where the fd watch does not see them.
+    if (XEventsQueued(i.display, QueuedAlready) > 0) {
+        i.runtime.post(Seconds(0), [raw = &i, alive = std::weak_ptr<int>(i.alive)] {
+            if (!alive.expired()) {
+                raw->drain();
+            }
+        });
+    }
+    return list;
+}
+
+std::expected<Registration, std::string> X11WindowList::observe(unsigned long window,
+                                                                std::function<void()> changed) {
+    auto& i = *impl_;
+    lastRequestFailed = false;
+    XSelectInput(i.display, static_cast<Window>(window), StructureNotifyMask | PropertyChangeMask);
+    XSync(i.display, False);
+    if (lastRequestFailed) {
+        return std::unexpected("the window is gone");
+    }
+    auto state = std::make_shared<Registration::State>();
+    i.watches.push_back({static_cast<Window>(window), state,
+                         std::make_shared<std::function<void()>>(std::move(changed))});
+    return Registration(state);
+}
+
+bool X11WindowList::activate(unsigned long window) {
+    auto& i = *impl_;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = static_cast<Window>(window);
+    event.xclient.message_type = i.activeAtom;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;  // a pager-like request, which managers honour
+    event.xclient.data.l[1] = CurrentTime;
+    lastRequestFailed = false;
+    XSendEvent(i.display, i.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSync(i.display, False);
+    return !lastRequestFailed;
+}
+
+}  // namespace tesvano::platform

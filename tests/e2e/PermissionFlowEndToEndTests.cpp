@@ -1,0 +1,152 @@
+// The permission guide on a private X server with a window manager and a private session bus
+// (with its accessibility bus): a stand-in settings program, installed under the name of
+// GNOME's, is opened at the accessibility panel; the guide's panel must sit below its window,
+// follow it and go when it closes; turning assistive technologies on from the panel must end
+// the guide and bring back the application that was in front.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/XvfbServer.h"
+
+// Last: Xlib's macros would break the test framework's headers.
+#include <X11/Xlib.h>
+
+namespace tesvano::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+#if defined(TESVANO_FAKE_SETTINGS) && defined(TESVANO_PERMISSION_FLOW_CHECK)
+
+std::string onPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string rest = path ? path : "";
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        const fs::path candidate = fs::path(rest.substr(0, colon)) / program;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
+    }
+    return {};
+}
+
+// Whether a window manager has announced itself on the display, waiting at most `timeout`.
+bool windowManagerRuns(const std::string& displayName, std::chrono::milliseconds timeout) {
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (!display) {
+        return false;
+    }
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool found = false;
+    while (!found && std::chrono::steady_clock::now() < deadline) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                   AnyPropertyType, &type, &format, &count, &remaining,
+                                   &data) == Success &&
+                count > 0;
+        if (data) {
+            XFree(data);
+        }
+        if (!found) {
+            ::poll(nullptr, 0, 50);
+        }
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant) {
+    for (const char* program : {"openbox", "dbus-run-session"}) {
+        if (onPath(program).empty()) {
+            GTEST_SKIP() << program << " is not installed";
+        }
+    }
+    if (!fs::exists("/usr/libexec/at-spi-bus-launcher")) {
+        GTEST_SKIP() << "the accessibility bus launcher is not installed";
+    }
+    auto server = XvfbServer::start(10s, "1280x800x24");
+    ASSERT_TRUE(server) << server.error();
+
+    TempDir home;
+    for (const char* sub : {"bin", "config", "cache", "data/applications"}) {
+        fs::create_directories(home / sub);
+    }
+    // The stand-ins: GNOME's settings program and another application that is in front.
+    fs::copy_file(TESVANO_FAKE_SETTINGS, home / "bin/gnome-control-center");
+    fs::copy_file(TESVANO_FAKE_SETTINGS, home / "bin/fake-editor");
+    writeFile(home / "data/applications/org.gnome.Settings.desktop",
+              "[Desktop Entry]\nType=Application\nName=Settings\nExec=gnome-control-center\n");
+    writeFile(home / "data/applications/tesvano.desktop",
+              "[Desktop Entry]\nType=Application\nName=Tesvano\nExec=tesvano\n");
+    const char* path = std::getenv("PATH");
+    const std::vector<std::string> environment = {
+        "DISPLAY=" + server.value()->display(),
+        "HOME=" + home.path().string(),
+        "XDG_CONFIG_HOME=" + (home / "config").string(),
+        "XDG_CACHE_HOME=" + (home / "cache").string(),
+        "XDG_DATA_HOME=" + (home / "data").string(),
+        "XDG_CURRENT_DESKTOP=GNOME",
+        "PATH=" + (home / "bin").string() + ":" + (path ? path : "/usr/bin:/bin"),
+        "QT_QPA_PLATFORM=xcb",
+    };
+
+    auto windowManager = JSONLineProcess::start({onPath("openbox"), "--sm-disable"}, environment);
+    ASSERT_TRUE(windowManager) << windowManager.error();
+    ASSERT_TRUE(windowManagerRuns(server.value()->display(), 10s));
+    auto editor = JSONLineProcess::start({(home / "bin/fake-editor").string(), "--title", "Editor"},
+                                         environment);
+    ASSERT_TRUE(editor) << editor.error();
+
+    std::vector<std::string> argv = {onPath("dbus-run-session"), "--",
+                                     TESVANO_PERMISSION_FLOW_CHECK, "--editor-pid",
+                                     std::to_string(editor.value()->pid())};
+    if (const char* dir = std::getenv("TESVANO_SCREENSHOT_DIR")) {
+        argv.insert(argv.end(), {"--screenshot", (fs::path(dir) / "permission-guide.png")});
+    }
+    auto check = JSONLineProcess::start(argv, environment);
+    ASSERT_TRUE(check) << check.error();
+    std::vector<std::string> passed;
+    while (auto line = check.value()->nextLine(60s)) {
+        if (!line->is_object()) {
+            continue;
+        }
+        const auto step = line->value("step", std::string());
+        EXPECT_TRUE(line->value("ok", false)) << line->dump();
+        if (line->value("ok", false)) {
+            passed.push_back(step);
+        }
+    }
+    EXPECT_EQ(passed, (std::vector<std::string>{
+                          "editor in front", "assistive technologies off", "below", "screenshot",
+                          "follows a move", "gone when the window closes", "below again",
+                          "turned on", "ended with the editor in front", "never took the focus"}));
+    EXPECT_EQ(check.value()->stop(10s), 0);
+}
+
+#else
+
+TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant) {
+    GTEST_SKIP() << "the guide's tools are not part of this build";
+}
+
+#endif
+
+}  // namespace
+}  // namespace tesvano::test

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "PermissionFlow/Panels/AppDragSourceView.h"
+#include "PermissionFlow/Panels/FloatingDropPanel.h"
+#include "PermissionFlow/Panels/PermissionFlowButton.h"
+#include "PermissionFlow/PermissionStatus.h"
+#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/Workspace/FakeWorkspace.h"
+#include "tests/gui/GuiApplication.h"
+#include "tests/support/TempDir.h"
+
+namespace PermissionFlow {
+namespace {
+
+using namespace tesvano::platform;
+
+class PermissionFlowPanelTest : public ::testing::Test {
+protected:
+    PermissionFlowPanelTest() {
+        tesvano::guitest::guiApplication();
+        workspace.addRunning(settings);
+        windows.list = {{8, 50, {50, 50, 600, 300}, true}};
+        entry = dir.path() / "tesvano.desktop";
+        writeEntry("Tesvano");
+    }
+    void writeEntry(const std::string& name) {
+        tesvano::test::writeFile(
+            entry, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=tesvano\n");
+    }
+    std::unique_ptr<PermissionFlowController> make(bool withPanel = true) {
+        PermissionFlowEnvironment env{loop, workspace, windows,
+                                      SystemSettings::Catalogue(SystemSettings::Desktop::gnome)};
+        env.launcher = [](const std::vector<std::string>&) -> std::expected<void, std::string> {
+            return {};
+        };
+        env.assistiveTechnologies = bus;
+        env.mainApplicationEntry = entry;
+        return std::make_unique<PermissionFlowController>(
+            env, PermissionFlowConfiguration{},
+            [withPanel](PermissionFlowController& c) -> std::unique_ptr<FloatingPanel> {
+                if (!withPanel) {
+                    return nullptr;
+                }
+                return makeFloatingDropPanel(c, {});
+            });
+    }
+    static FloatingDropPanel* shownPanel() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* p = qobject_cast<FloatingDropPanel*>(w); p && p->isVisible()) {
+                return p;
+            }
+        }
+        return nullptr;
+    }
+
+    tesvano::test::TempDir dir;
+    std::filesystem::path entry;
+    ManualRunLoop loop;
+    FakeWorkspace workspace;
+    FakeWindowList windows;
+    std::shared_ptr<FakeAssistiveTechnologyStatus> bus =
+        std::make_shared<FakeAssistiveTechnologyStatus>();
+    RunningApplication settings{50, "org.gnome.Settings", "/usr/bin/gnome-control-center"};
+};
+
+TEST_F(PermissionFlowPanelTest, TheDragAreaIsFoundInItsParentsCoordinates) {
+    QWidget parent;
+    parent.resize(600, 400);
+    AppDragSourceView card(entry, std::nullopt, {}, &parent);
+    card.setGeometry(100, 50, 300, 60);
+    const std::tuple<QPoint, bool> cases[] = {
+        {{105, 55}, true}, {{399, 109}, true}, {{5, 5}, false},
+        {{299, 59}, true}, {{401, 60}, false}, {{150, 111}, false},
+    };
+    for (const auto& [point, inside] : cases) {
+        EXPECT_EQ(card.hitTest(point) == &card, inside) << point.x() << "," << point.y();
+    }
+}
+
+TEST_F(PermissionFlowPanelTest, DragsTheDesktopEntryInEveryFormAfterFourPixels) {
+    AppDragSourceView card(entry, std::nullopt, {});
+    card.resize(300, 60);
+    std::vector<bool> states;
+    std::unique_ptr<QMimeData> dropped;
+    card.onDragStateChange = [&](bool d) { states.push_back(d); };
+    card.runDrag = [&](QMimeData* mime, const QPixmap&) { dropped.reset(mime); };
+    QTest::mousePress(&card, Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseMove(&card, QPoint(24, 20));
+    EXPECT_TRUE(states.empty());
+    QTest::mouseMove(&card, QPoint(25, 20));
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    QTest::mouseMove(&card, QPoint(40, 20));
+    EXPECT_EQ(states.size(), 2U) << "a second drag needs a new press";
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(dropped->formats(),
+              (QStringList{
+                  QStringLiteral("text/uri-list"), QStringLiteral("application/x-kde4-urilist"),
+                  QStringLiteral("x-special/gnome-copied-files"), QStringLiteral("text/x-moz-url"),
+                  QStringLiteral("text/plain;charset=utf-8")}));
+    EXPECT_EQ(dropped->urls().value(0).toLocalFile().toStdString(), entry.string());
+    EXPECT_EQ(card.applicationName(), QStringLiteral("Tesvano"));
+}
+
+TEST_F(PermissionFlowPanelTest, AHostileApplicationNameShowsAsWritten) {
+    writeEntry("**Evil** [click](http://example.com) <i>x</i>");
+    auto flow = make();
+    flow->open(PermissionFlowPane::accessibility, {});
+    auto* panel = shownPanel();
+    ASSERT_NE(panel, nullptr);
+    const QString html = panel->view()->instructionText();
+    EXPECT_TRUE(html.contains(
+        QStringLiteral("<b>**Evil** [click](http://example.com) &lt;i&gt;x&lt;/i&gt;</b>")))
+        << html.toStdString();
+    EXPECT_FALSE(html.contains(QStringLiteral("<a"))) << html.toStdString();
+    flow->stop(false);
+}
+
+TEST_F(PermissionFlowPanelTest, SitsBelowTheSettingsWindowAndNeverTakesFocus) {
+    auto flow = make();
+    flow->open(PermissionFlowPane::accessibility, {});
+    loop.advance(Seconds(0.1));
+    auto* panel = shownPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(panel->windowFlags().testFlag(Qt::Tool));
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+    const auto expected = PanelGeometry::targetFrame(
+        {50, 50, 600, 300}, FloatingDropPanel::screens(),
+        [panel](double w) { return double(panel->view()->heightForWidth(int(w))); });
+    EXPECT_EQ(panel->geometry(),
+              QRect(int(expected.x), int(expected.y), int(expected.width), int(expected.height)));
+    EXPECT_EQ(panel->pos(), QPoint(280, 350)) << "below, right of the sidebar";
+
+    panel->view()->onDragStateChange(true);
+    EXPECT_NEAR(panel->windowOpacity(), 0.72, 0.01);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
+    panel->view()->onDragStateChange(false);
+    EXPECT_NEAR(panel->windowOpacity(), 1.0, 0.01);
+    EXPECT_FALSE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    // A press on the panel brings the settings program forward, not the panel.
+    windows.activated.clear();
+    QTest::mouseClick(panel->view()->findChild<QLabel*>(QStringLiteral("instruction")),
+                      Qt::LeftButton);
+    EXPECT_EQ(windows.activated, (std::vector<unsigned long>{8}));
+    EXPECT_EQ(QApplication::activeWindow(), nullptr);
+
+    auto* close = panel->view()->findChildren<QToolButton*>(QStringLiteral("closeFlow")).last();
+    close->click();
+    EXPECT_EQ(flow->panel(), nullptr);
+    EXPECT_FALSE(flow->tracker().isPolling());
+}
+
+TEST_F(PermissionFlowPanelTest, TurnsAssistiveTechnologiesOnOnlyAfterConfirmation) {
+    auto flow = make();
+    flow->open(PermissionFlowPane::accessibility, {});
+    auto* panel = shownPanel();
+    ASSERT_NE(panel, nullptr);
+    auto* turnOn =
+        panel->view()->findChild<QPushButton*>(QStringLiteral("turnOnAssistiveTechnologies"));
+    ASSERT_NE(turnOn, nullptr);
+    bool answer = false;
+    panel->view()->confirmTurnOn = [&](QWidget*) { return answer; };
+    turnOn->click();
+    EXPECT_EQ(bus->setCalls, 0);
+    bus->failSet = true;
+    answer = true;
+    turnOn->click();
+    auto* note = panel->view()->findChild<QLabel*>(QStringLiteral("switchNote"));
+    EXPECT_TRUE(note->text().contains(QStringLiteral("refused"))) << note->text().toStdString();
+    EXPECT_TRUE(turnOn->isEnabled());
+    bus->failSet = false;
+    turnOn->click();
+    EXPECT_EQ(bus->value, true);
+    EXPECT_FALSE(turnOn->isEnabled());
+    flow->stop(false);
+}
+
+TEST_F(PermissionFlowPanelTest, TheLibraryButtonShowsTheStateAndOpensTheGuide) {
+    PermissionStatusRegistry::registerProvider(
+        std::make_shared<AccessibilityPermissionStatusProvider>(bus),
+        PermissionFlowPane::accessibility);
+    PermissionFlowButton button(PermissionFlowPane::accessibility, {}, make(false), {});
+    EXPECT_EQ(button.buttonState().titleKey, "permission_flow.button.checking");
+    button.refreshStatus();
+    EXPECT_EQ(button.text(), QStringLiteral("Grant"));
+    bus->value = true;
+    button.refreshStatus();
+    EXPECT_TRUE(button.buttonState().isGranted);
+    EXPECT_EQ(button.text(), QStringLiteral("Granted"));
+
+    PermissionFlowButton camera(PermissionFlowPane::camera, {}, make(false), {});
+    camera.click();
+    EXPECT_EQ(camera.controller().currentPane(), PermissionFlowPane::camera);
+    EXPECT_EQ(camera.buttonState().titleKey, "permission_flow.button.open")
+        << "nothing registered reads the camera here";
+    PermissionStatusRegistry::registerProvider(nullptr, PermissionFlowPane::accessibility);
+}
+
+}  // namespace
+}  // namespace PermissionFlow

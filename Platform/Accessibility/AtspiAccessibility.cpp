@@ -7,6 +7,7 @@
 #include <set>
 
 #include "Platform/Accessibility/AtspiVocabulary.h"
+#include "Platform/Log/Log.h"
 
 namespace tesvano::platform {
 
@@ -14,10 +15,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+const Logger& log() {
+    static const Logger logger("Accessibility");
+    return logger;
+}
+
 // How often the trust (one D-Bus round trip to the session bus) is read at most.
 constexpr double kTrustCacheSeconds = 0.5;
-// The GLib context is iterated this often when no GLib loop runs.
-constexpr double kPumpInterval = 0.01;
 
 struct AtspiElement final : AXElementImpl {
     enum class Kind { systemWide, application, object };
@@ -106,7 +110,7 @@ struct AtspiAccessibility::State {
 
     std::map<std::string, std::int32_t> pidByBus;
     std::map<std::string, double> hungUntil;
-    Registration pump;
+    std::weak_ptr<State> self;
 
     double now() const { return runtime.uptime().count(); }
 
@@ -125,6 +129,9 @@ struct AtspiAccessibility::State {
 
     // Whether calls to this object's application should be skipped for now.
     bool isHung(AtspiAccessible* object) {
+        if (!callable()) {
+            return true;
+        }
         auto it = hungUntil.find(busName(object));
         if (it == hungUntil.end()) {
             return false;
@@ -135,6 +142,19 @@ struct AtspiAccessibility::State {
         }
         return true;
     }
+
+    // Whether calls may be made now: only from within a dispatch of GLib's main context.
+    bool callable() {
+        if (g_main_depth() > 0) {
+            return true;
+        }
+        if (!warnedOutsideLoop) {
+            warnedOutsideLoop = true;
+            log().error("accessibility read outside the GLib main loop refused");
+        }
+        return false;
+    }
+    bool warnedOutsideLoop = false;
 
     // Runs one call to an application; a failure that took about the whole timeout marks the
     // application as hung.
@@ -168,15 +188,14 @@ struct AtspiAccessibility::State {
             g_clear_error(&error);
             return std::nullopt;
         }
-        // States, children and attributes change under us; only what never changes is kept.
-        atspi_accessible_set_cache_mask(
-            object, static_cast<AtspiCache>(ATSPI_CACHE_ROLE | ATSPI_CACHE_PARENT |
-                                            ATSPI_CACHE_INTERFACES));
         pidByBus[bus] = static_cast<std::int32_t>(pid);
         return static_cast<std::int32_t>(pid);
     }
 
     AtspiAccessible* applicationOf(std::int32_t pid) {
+        if (!callable()) {
+            return nullptr;
+        }
         AtspiAccessible* desktop = atspi_get_desktop(0);
         if (!desktop) {
             return nullptr;
@@ -214,18 +233,15 @@ struct AtspiAccessibility::State {
                 focused = nullptr;
             }
         }
-        if (auto pid = pidOf(event.source)) {
-            router.dispatch(*pid, type, event.detail1,
-                            wrap(static_cast<AtspiAccessible*>(g_object_ref(event.source))));
-        }
-    }
-
-    void schedulePump(std::weak_ptr<State> weak) {
-        pump = runtime.after(Seconds(kPumpInterval), [weak] {
-            if (auto self = weak.lock()) {
-                while (g_main_context_iteration(nullptr, FALSE)) {
+        // Observers act on the next turn of the loop, outside libatspi's dispatch.
+        auto* source = static_cast<AtspiAccessible*>(g_object_ref(event.source));
+        runtime.post(Seconds(0), [weak = self, source, type = std::string(type),
+                                  detail = event.detail1] {
+            auto element = wrap(source);
+            if (auto state = weak.lock()) {
+                if (auto pid = state->pidOf(source)) {
+                    state->router.dispatch(*pid, type, detail, element);
                 }
-                self->schedulePump(weak);
             }
         });
     }
@@ -266,20 +282,18 @@ private:
 }  // namespace
 
 std::expected<std::unique_ptr<AtspiAccessibility>, std::string> AtspiAccessibility::open(
-    Runtime& runtime, AssistiveTechnologyStatus& status, bool pumpGLib) {
+    Runtime& runtime, AssistiveTechnologyStatus& status) {
     const int initialised = atspi_init();
     if (initialised != 0 && initialised != 1) {
         return std::unexpected("cannot connect to the accessibility bus (AT-SPI)");
     }
     auto state = std::make_shared<State>(runtime, status);
+    state->self = state;
     atspi_set_timeout(state->timeoutMs, state->timeoutMs);
     state->listener = atspi_event_listener_new(deliver, state.get(), nullptr);
     // The focus is followed from the start: it is the only way to know the focused element.
     if (!state->listen(std::string(atspi::focusEvent))) {
         return std::unexpected("cannot follow the keyboard focus over AT-SPI");
-    }
-    if (pumpGLib) {
-        state->schedulePump(state);
     }
     return std::unique_ptr<AtspiAccessibility>(new AtspiAccessibility(std::move(state)));
 }

@@ -16,9 +16,11 @@ namespace tesvano::platform {
 // browsers expose over AT-SPI (see AtspiVocabulary.h); the desktop-wide focused element is
 // the last one an object:state-changed:focused event named.
 //
-// libatspi talks D-Bus from GLib's default main context: a Qt program on the GLib event
-// dispatcher needs nothing more; any other run loop passes `pumpGLib`, and the backend then
-// iterates that context every 10 ms.
+// libatspi talks D-Bus from GLib's default main context, and must be called from within a
+// dispatch of that context (a Qt program on the GLib event dispatcher, or GLibRunLoop):
+// outside one it dispatches D-Bus messages in the middle of a call and can deadlock.
+// Notifications are handed to observers from a fresh turn of the run loop, never from inside
+// libatspi's own dispatch.
 //
 // Every call to an application waits at most the messaging timeout (0.25 s by default). An
 // application that let a call time out is treated as hung for `hungBackoff`: calls to it
@@ -30,7 +32,7 @@ public:
 
     // Connects to the accessibility bus; an error when there is none.
     static std::expected<std::unique_ptr<AtspiAccessibility>, std::string> open(
-        Runtime& runtime, AssistiveTechnologyStatus& status, bool pumpGLib);
+        Runtime& runtime, AssistiveTechnologyStatus& status);
     ~AtspiAccessibility() override;
     AtspiAccessibility(const AtspiAccessibility&) = delete;
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;

@@ -30,11 +30,8 @@ std::optional<std::string_view> eventTypeFor(std::string_view notification) {
     return std::nullopt;
 }
 
-std::vector<std::string_view> notificationsFor(std::string_view eventType, int detail1) {
+std::vector<std::string_view> notificationsFor(std::string_view eventType, int) {
     std::vector<std::string_view> names;
-    if (eventType == focusEvent && detail1 == 0) {
-        return names;
-    }
     for (const auto& [name, type] : kEvents) {
         if (type == eventType) {
             names.push_back(name);

@@ -48,8 +48,8 @@ inline constexpr std::string_view focusEvent = "object:state-changed:focused";
 // The AT-SPI event type a notification of the layer stands for; none when AT-SPI has none.
 std::optional<std::string_view> eventTypeFor(std::string_view notification);
 
-// The notifications an AT-SPI event is delivered as. A focus event counts only when the
-// focus was gained.
+// The notifications an AT-SPI event is delivered as. A focus lost counts too: a browser that
+// moves the focus from its address bar into a page it loads may announce only the loss.
 std::vector<std::string_view> notificationsFor(std::string_view eventType, int detail1);
 
 // The page address among a document's attributes: Gecko's DocURL, else Chromium's URI; none

@@ -1,5 +1,6 @@
 #include "Tesvano/App/Program.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMenu>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include "KeyboardShortcuts/Library.h"
 #include "KeyboardShortcuts/Recorder/MainMenu.h"
 #include "KeyboardShortcuts/Recorder/MenuModeFilter.h"
+#include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/HotKeys/X11HotKeys.h"
@@ -62,6 +64,24 @@ QStringList toQt(const std::vector<std::string>& urls) {
         out.push_back(QString::fromStdString(url));
     }
     return out;
+}
+
+// AT-SPI when the session has its bus and Qt runs on GLib's loop (libatspi needs both);
+// otherwise why not, in words for the Permissions pane.
+std::expected<std::unique_ptr<platform::AtspiAccessibility>, std::string> openAccessibility(
+    platform::Runtime& runtime, platform::AssistiveTechnologyStatus& status) {
+    if (!status.isEnabled()) {
+        return std::unexpected(
+            "This session has no accessibility bus (AT-SPI), so browsers and launchers cannot be "
+            "read. Install at-spi2-core and log in again.");
+    }
+    const auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
+        return std::unexpected(
+            "Qt runs without the GLib event loop here (is QT_NO_GLIB set?), which the "
+            "accessibility bus needs.");
+    }
+    return platform::AtspiAccessibility::open(runtime, status);
 }
 
 }  // namespace
@@ -139,8 +159,16 @@ int main(int argc, char** argv) {
     if (!workspace) {
         return fail("cannot watch the desktop's windows: " + workspace.error());
     }
-    // Accessibility reads need a backend we do not have yet: the features built on it stay off.
-    platform::NoAccessibility accessibility;
+    // Browsers, launchers and password fields are read over AT-SPI; without it those features
+    // stay off and the Permissions pane says why.
+    platform::SessionBusAssistiveTechnologyStatus assistiveTechnologies;
+    platform::NoAccessibility noAccessibility;
+    auto atspi = openAccessibility(runtime, assistiveTechnologies);
+    if (!atspi) {
+        log().notice("accessibility off: %{public}s", atspi.error());
+    }
+    platform::Accessibility& accessibility =
+        atspi ? static_cast<platform::Accessibility&>(**atspi) : noAccessibility;
     platform::XdgAutostartLoginItem loginItems = platform::XdgAutostartLoginItem::standard();
     auto hotKeys = platform::X11HotKeys::open(runtime);
     if (!hotKeys) {
@@ -152,6 +180,13 @@ int main(int argc, char** argv) {
 
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
+    if (atspi) {
+        services.isSecureInputEnabled = [ax = atspi->get()] {
+            return ax->focusedElementIsPasswordField();
+        };
+    } else {
+        services.accessibilityUnavailable = atspi.error();
+    }
     AppDelegate* running = nullptr;
     AppDelegate::Hooks hooks;
     hooks.makeURLHandler = [&running](AppState& s) -> std::unique_ptr<URLCommandHandling> {

@@ -163,14 +163,17 @@ struct AtspiAccessibility::State {
         GError* error = nullptr;
         const auto started = Clock::now();
         auto result = call(&error);
-        if (error) {
-            const auto waited = std::chrono::duration<double, std::milli>(Clock::now() - started);
-            if (waited.count() >= timeoutMs * 0.8) {
-                hungUntil[busName(object)] = now() + hungBackoff;
-            }
-            g_clear_error(&error);
-        }
+        g_clear_error(&error);
+        // libatspi does not always report a timeout as an error: judge by the time it took.
+        noteDuration(object, started);
         return result;
+    }
+
+    void noteDuration(AtspiAccessible* object, Clock::time_point started) {
+        const auto waited = std::chrono::duration<double, std::milli>(Clock::now() - started);
+        if (waited.count() >= timeoutMs * 0.8) {
+            hungUntil[busName(object)] = now() + hungBackoff;
+        }
     }
 
     std::optional<std::int32_t> pidOf(AtspiAccessible* object) {
@@ -203,10 +206,13 @@ struct AtspiAccessibility::State {
         AtspiAccessible* found = nullptr;
         const gint count = atspi_accessible_get_child_count(desktop, nullptr);
         for (gint i = 0; i < count && !found; ++i) {
+            // Meeting an application for the first time asks it for its tree's cache.
+            const auto started = Clock::now();
             AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
             if (!app) {
                 continue;
             }
+            noteDuration(app, started);
             if (pidOf(app) == pid) {
                 found = app;
             } else {
@@ -235,15 +241,15 @@ struct AtspiAccessibility::State {
         }
         // Observers act on the next turn of the loop, outside libatspi's dispatch.
         auto* source = static_cast<AtspiAccessible*>(g_object_ref(event.source));
-        runtime.post(Seconds(0), [weak = self, source, type = std::string(type),
-                                  detail = event.detail1] {
-            auto element = wrap(source);
-            if (auto state = weak.lock()) {
-                if (auto pid = state->pidOf(source)) {
-                    state->router.dispatch(*pid, type, detail, element);
-                }
-            }
-        });
+        runtime.post(Seconds(0),
+                     [weak = self, source, type = std::string(type), detail = event.detail1] {
+                         auto element = wrap(source);
+                         if (auto state = weak.lock()) {
+                             if (auto pid = state->pidOf(source)) {
+                                 state->router.dispatch(*pid, type, detail, element);
+                             }
+                         }
+                     });
     }
 };
 

@@ -241,11 +241,14 @@ int main(int argc, char** argv) {
         log().error("Later launches cannot reach this one: %{public}s", listening.error());
     }
 
-    delegate.didFinishLaunching(arguments->isDefaultLaunch());
-    if (!arguments->isDefaultLaunch()) {
-        delegate.openURLs(toQt(arguments->urls));
-    }
-    log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+    // From within the run loop: accessibility reads over AT-SPI are made only there.
+    runtime.post(platform::Seconds(0), [&delegate, &arguments] {
+        delegate.didFinishLaunching(arguments->isDefaultLaunch());
+        if (!arguments->isDefaultLaunch()) {
+            delegate.openURLs(toQt(arguments->urls));
+        }
+        log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+    });
 
     const int status = QApplication::exec();
     // Windows go before the state they show.

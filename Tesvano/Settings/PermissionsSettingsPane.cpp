@@ -53,7 +53,8 @@ QWidget* warning(const QString& text, const char* name, QWidget* parent) {
     layout->setSpacing(6);
     const QColor orange(0xff, 0x95, 0x00);
     auto* mark = new QLabel(row);
-    mark->setPixmap(Symbols::pixmap("exclamationmark.triangle", 12, orange, row->devicePixelRatioF()));
+    mark->setPixmap(
+        Symbols::pixmap("exclamationmark.triangle", 12, orange, row->devicePixelRatioF()));
     layout->addWidget(mark, 0, Qt::AlignTop);
     auto* label = new QLabel(text, row);
     label->setWordWrap(true);
@@ -157,8 +158,7 @@ void PermissionsSettingsPane::rebuildSection() {
     sectionRows_->addWidget(explanation);
     // Without an accessibility bus there is nothing to grant.
     if (const auto& reason = state_.accessibilityUnavailableReason(); !reason.empty()) {
-        sectionRows_->addWidget(
-            warning(state_.text(reason), "accessibilityUnavailable", section));
+        sectionRows_->addWidget(warning(state_.text(reason), "accessibilityUnavailable", section));
         return;
     }
     auto* button = new GrantAccessibilityButton(state_, section);

@@ -215,8 +215,8 @@ void LoopbackHTTPServer::serve() {
             std::to_string(body.size()) + "\r\n\r\n" + body;
         std::size_t sent = 0;
         while (sent < response.size()) {
-            const auto n = ::send(client, response.data() + sent, response.size() - sent,
-                                  MSG_NOSIGNAL);
+            const auto n =
+                ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
             if (n <= 0) {
                 break;
             }

@@ -111,8 +111,7 @@ protected:
         auto opened = test::TestDesktop::open(display());
         ASSERT_TRUE(opened.has_value()) << opened.error();
         desktop = std::move(*opened);
-        ASSERT_TRUE(
-            test::loadKeymap(desktop->connection(), {{"us", ""}, {"de", ""}, {"ru", ""}}));
+        ASSERT_TRUE(test::loadKeymap(desktop->connection(), {{"us", ""}, {"de", ""}, {"ru", ""}}));
 
         auto bus = test::SessionBus::start();
         ASSERT_TRUE(bus.has_value()) << bus.error();
@@ -143,7 +142,8 @@ protected:
     }
 
     std::vector<std::string> environment() const {
-        return {"DISPLAY=" + display(), "DBUS_SESSION_BUS_ADDRESS=" + session->address(),
+        return {"DISPLAY=" + display(),
+                "DBUS_SESSION_BUS_ADDRESS=" + session->address(),
                 "HOME=" + home.path().string(),
                 "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
                 "XDG_CACHE_HOME=" + (home.path() / "cache").string(),
@@ -183,23 +183,24 @@ protected:
 
     static std::string firefoxPreferences() {
         std::string prefs;
-        for (const char* line : {
-                 R"(user_pref("browser.shell.checkDefaultBrowser", false);)",
-                 R"(user_pref("browser.startup.homepage_override.mstone", "ignore");)",
-                 R"(user_pref("startup.homepage_welcome_url", "");)",
-                 R"(user_pref("startup.homepage_welcome_url.additional", "");)",
-                 R"(user_pref("browser.aboutwelcome.enabled", false);)",
-                 R"(user_pref("datareporting.policy.dataSubmissionPolicyBypassNotification", true);)",
-                 R"(user_pref("datareporting.healthreport.uploadEnabled", false);)",
-                 R"(user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);)",
-                 R"(user_pref("browser.sessionstore.resume_from_crash", false);)",
-                 R"(user_pref("network.captive-portal-service.enabled", false);)",
-                 R"(user_pref("network.connectivity-service.enabled", false);)",
-                 R"(user_pref("app.update.disabledForTesting", true);)",
-                 R"(user_pref("browser.safebrowsing.update.enabled", false);)",
-                 R"(user_pref("extensions.update.enabled", false);)",
-                 R"(user_pref("signon.rememberSignons", false);)",
-             }) {
+        for (
+            const char* line : {
+                R"(user_pref("browser.shell.checkDefaultBrowser", false);)",
+                R"(user_pref("browser.startup.homepage_override.mstone", "ignore");)",
+                R"(user_pref("startup.homepage_welcome_url", "");)",
+                R"(user_pref("startup.homepage_welcome_url.additional", "");)",
+                R"(user_pref("browser.aboutwelcome.enabled", false);)",
+                R"(user_pref("datareporting.policy.dataSubmissionPolicyBypassNotification", true);)",
+                R"(user_pref("datareporting.healthreport.uploadEnabled", false);)",
+                R"(user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);)",
+                R"(user_pref("browser.sessionstore.resume_from_crash", false);)",
+                R"(user_pref("network.captive-portal-service.enabled", false);)",
+                R"(user_pref("network.connectivity-service.enabled", false);)",
+                R"(user_pref("app.update.disabledForTesting", true);)",
+                R"(user_pref("browser.safebrowsing.update.enabled", false);)",
+                R"(user_pref("extensions.update.enabled", false);)",
+                R"(user_pref("signon.rememberSignons", false);)",
+            }) {
             prefs += line;
             prefs += '\n';
         }
@@ -219,8 +220,8 @@ protected:
     }
 
     // Reads activations until one matches, at most `timeout`; the transcript says what came.
-    bool awaitEvent(const std::function<bool(const JSON&)>& match, std::chrono::milliseconds timeout,
-                    const std::string& what) {
+    bool awaitEvent(const std::function<bool(const JSON&)>& match,
+                    std::chrono::milliseconds timeout, const std::string& what) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -223,6 +223,46 @@ struct AtspiAccessibility::State {
         return found;
     }
 
+    // The first "document web" on screen under `window`, asked of the application through
+    // the Collection interface; none when it has none or cannot tell.
+    AtspiAccessible* shownDocument(AtspiAccessible* window) {
+        AtspiCollection* collection = atspi_accessible_get_collection_iface(window);
+        if (!collection) {
+            return nullptr;
+        }
+        GArray* states = g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
+        const AtspiStateType showing = ATSPI_STATE_SHOWING;
+        g_array_append_val(states, showing);
+        AtspiStateSet* stateSet = atspi_state_set_new(states);
+        GArray* roles = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
+        const AtspiRole document = ATSPI_ROLE_DOCUMENT_WEB;
+        g_array_append_val(roles, document);
+        AtspiMatchRule* rule = atspi_match_rule_new(
+            stateSet, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE, roles,
+            ATSPI_Collection_MATCH_ANY, nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+        GArray* matches = guarded(window, [&](GError** error) {
+            return atspi_collection_get_matches(
+                collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, error);
+        });
+        AtspiAccessible* found = nullptr;
+        if (matches) {
+            if (matches->len > 0) {
+                found = static_cast<AtspiAccessible*>(
+                    g_object_ref(g_array_index(matches, AtspiAccessible*, 0)));
+            }
+            for (guint i = 0; i < matches->len; ++i) {
+                g_object_unref(g_array_index(matches, AtspiAccessible*, i));
+            }
+            g_array_free(matches, TRUE);
+        }
+        g_object_unref(rule);
+        g_object_unref(stateSet);
+        g_array_free(states, TRUE);
+        g_array_free(roles, TRUE);
+        g_object_unref(collection);
+        return found;
+    }
+
     void onEvent(const AtspiEvent& event) {
         if (!event.source || !event.type) {
             return;
@@ -455,6 +495,17 @@ std::expected<AXValue, AXError> AtspiAccessibility::copyAttributeValue(const AXE
         // Only the page on screen: a tab in the background keeps its document in the tree.
         const AtspiRole role = s.guarded(
             object, [&](GError** error) { return atspi_accessible_get_role(object, error); });
+        if (role == ATSPI_ROLE_FRAME) {
+            // A window answers with the page it shows, found by the application itself in one
+            // call; where that fails the caller walks the window's elements.
+            if (AtspiAccessible* page = s.shownDocument(object)) {
+                auto url = copyAttributeValue(wrap(page), attribute);
+                if (url) {
+                    return url;
+                }
+            }
+            return std::unexpected(AXError::attributeUnsupported);
+        }
         if (role != ATSPI_ROLE_DOCUMENT_WEB || !hasState(object, ATSPI_STATE_SHOWING)) {
             return std::unexpected(AXError::attributeUnsupported);
         }

@@ -322,9 +322,9 @@ TEST_P(BrowserURLRulesTest, URLRulesTheAddressBarAndPasswordFields) {
 INSTANTIATE_TEST_SUITE_P(Browsers, BrowserURLRulesTest,
                          ::testing::Values(Browser{"firefox-esr", "firefox-esr"},
                                            Browser{"chromium", "chromium"}),
-                         [](const auto& info) {
-                             return std::string(info.param.name) == "chromium" ? "Chromium"
-                                                                               : "FirefoxESR";
+                         [](const auto& param) {
+                             return std::string(param.param.name) == "chromium" ? "Chromium"
+                                                                                : "FirefoxESR";
                          });
 
 }  // namespace

@@ -223,9 +223,17 @@ struct AtspiAccessibility::State {
         return found;
     }
 
-    // The first "document web" on screen under `window`, asked of the application through
-    // the Collection interface; none when it has none or cannot tell.
+    // The page `window` shows: the target of its "embeds" relation (both browser families
+    // point their top window at the document of the tab in front), else the first
+    // "document web" on screen, asked of the application through the Collection interface;
+    // none when it has none or cannot tell.
     AtspiAccessible* shownDocument(AtspiAccessible* window) {
+        if (AtspiAccessible* embedded = embeddedDocument(window)) {
+            return embedded;
+        }
+        if (isHung(window)) {
+            return nullptr;
+        }
         AtspiCollection* collection = atspi_accessible_get_collection_iface(window);
         if (!collection) {
             return nullptr;
@@ -260,6 +268,26 @@ struct AtspiAccessibility::State {
         g_array_free(states, TRUE);
         g_array_free(roles, TRUE);
         g_object_unref(collection);
+        return found;
+    }
+
+    AtspiAccessible* embeddedDocument(AtspiAccessible* window) {
+        GArray* relations = guarded(window, [&](GError** error) {
+            return atspi_accessible_get_relation_set(window, error);
+        });
+        if (!relations) {
+            return nullptr;
+        }
+        AtspiAccessible* found = nullptr;
+        for (guint i = 0; i < relations->len; ++i) {
+            AtspiRelation* relation = g_array_index(relations, AtspiRelation*, i);
+            if (!found && atspi_relation_get_relation_type(relation) == ATSPI_RELATION_EMBEDS &&
+                atspi_relation_get_n_targets(relation) > 0) {
+                found = atspi_relation_get_target(relation, 0);
+            }
+            g_object_unref(relation);
+        }
+        g_array_free(relations, TRUE);
         return found;
     }
 

@@ -4,6 +4,7 @@
 // engine program reading the browser over AT-SPI. The tests play the user with xdotool and
 // read the engine's activations from its output.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -317,6 +318,17 @@ TEST_P(BrowserURLRulesTest, URLRulesTheAddressBarAndPasswordFields) {
         },
         kStep, "the switch reverted in the password field"));
     EXPECT_TRUE(desktop->waitForLockedGroup(kUS, 2s));
+
+    // A browser that stops answering costs the engine one messaging timeout, not its lock.
+    ::kill(-browser->pid(), SIGSTOP);
+    desktop->lockGroup(kRU);
+    const bool reverted = awaitEvent(
+        [](const JSON& e) {
+            return field(e, "inputSource") == "xkb:us" && field(e, "reason") == "revertedSwitch";
+        },
+        kStep, "the switch reverted while the browser hangs");
+    ::kill(-browser->pid(), SIGCONT);
+    EXPECT_TRUE(reverted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, BrowserURLRulesTest,

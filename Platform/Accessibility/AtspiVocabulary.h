@@ -15,7 +15,7 @@
 // How the AT-SPI backend translates the layer's attributes and notifications, apart from the
 // D-Bus plumbing so that it can be tested without a bus.
 //
-// What Firefox ESR 140 and Chromium 14x expose over AT-SPI (inspected on a live session with
+// What Firefox ESR 153 and Chromium 156 expose over AT-SPI (inspected on a live session with
 // assistive technologies enabled; Chromium with --force-renderer-accessibility):
 // - Firefox's address bar: role "combo box", object attributes tag=input, id=urlbar-input,
 //   class="urlbar-input textbox-input"; ancestors section, panel (id=urlbar), "tool bar"
@@ -26,7 +26,8 @@
 // - The page: role "document web". Firefox gives its address as the document attribute
 //   DocURL, Chromium as URI (Chromium's own popups are "document web" with an empty URI).
 //   Firefox's top frame also has a DocURL (chrome://browser/...), but its role is "frame";
-//   tabs in the background keep their documents in the tree without the SHOWING state.
+//   tabs in the background keep their documents in the tree without the SHOWING state. Both
+//   browsers give their top window an "embeds" relation to the document of the tab in front.
 // - A focused password field: role "password text" (both browsers), with
 //   text-input-type=password.
 // - Focus: there is no desktop-wide focus query; focus arrives as the event

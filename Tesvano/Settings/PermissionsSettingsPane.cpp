@@ -66,11 +66,13 @@ QWidget* warning(const QString& text, const char* name, QWidget* parent) {
     return row;
 }
 
-// Browsers decide at start-up whether to expose their pages: say what a running one needs.
+// Some browsers decide at start-up whether to expose their pages: say what a running one
+// needs.
 void addBrowserNote(const AppState& state, QVBoxLayout* rows, QWidget* parent) {
-    rows->addWidget(note(state.text("Browsers read this setting when they start: restart a browser "
-                                    "that was already running. Chromium-based browsers also need "
-                                    "to be started with --force-renderer-accessibility."),
+    rows->addWidget(note(state.text("A browser that was already running may need a restart "
+                                    "before its pages can be read. If a Chromium-based browser "
+                                    "still shows nothing, start it with "
+                                    "--force-renderer-accessibility."),
                          "browserRestartNote", parent));
 }
 

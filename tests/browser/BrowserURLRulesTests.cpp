@@ -170,7 +170,6 @@ protected:
                     "--disable-background-networking",
                     "--disable-component-update",
                     "--disable-sync",
-                    "--force-renderer-accessibility",
                     "--window-position=0,0",
                     "--window-size=900,700",
                     url};

@@ -69,7 +69,7 @@ PREFS
     spawn firefox-esr --no-remote --new-instance --profile "$profile" "${urls[@]}"
 else
     spawn chromium --user-data-dir="$profile" --no-first-run --no-default-browser-check \
-        --no-sandbox --disable-gpu --password-store=basic --force-renderer-accessibility \
+        --no-sandbox --disable-gpu --password-store=basic \
         "${urls[@]}"
 fi
 browser_pid=${pids[-1]}

@@ -77,4 +77,8 @@ void GLibRunLoop::quit() {
     g_main_loop_quit(loop_);
 }
 
+bool GLibRunLoop::insideDispatch() {
+    return g_main_depth() > 0;
+}
+
 }  // namespace tesvano::platform

@@ -24,6 +24,8 @@ public:
 
     void run();
     void quit();
+    // Whether the caller runs inside a dispatch of GLib's main context.
+    static bool insideDispatch();
 
 private:
     GMainLoop* loop_;

@@ -67,6 +67,8 @@ struct AppServices {
     std::function<bool()> isSecureInputEnabled;
     std::function<std::unique_ptr<UpdateController>()> makeUpdateController;
     std::function<std::unique_ptr<PermissionFlowController>()> makePermissionFlow;
+    // Why this session cannot give accessibility access at all; empty when it can.
+    std::string accessibilityUnavailable;
 };
 
 // The one object the running program shares: the observable state every view reads, the
@@ -98,6 +100,10 @@ public:
     const std::vector<InputSource>& availableSources() const { return availableSources_; }
     LoginItemState loginItemState() const { return loginItemState_; }
     bool accessibilityGranted() const { return accessibilityGranted_; }
+    // Accessibility on this session: why it cannot be had at all (empty when it can).
+    const std::string& accessibilityUnavailableReason() const {
+        return services_.accessibilityUnavailable;
+    }
     bool apiEnabled() const { return apiEnabled_; }
     bool menuBarIconHidden() const { return menuBarIconHidden_; }
     AppRuleMode newAppRuleMode() const { return newAppRuleMode_; }

@@ -1,5 +1,6 @@
 #include "Tesvano/App/Program.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMenu>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include "KeyboardShortcuts/Recorder/MenuModeFilter.h"
 #include "PermissionFlow/PermissionStatus.h"
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+#include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/HotKeys/X11HotKeys.h"
@@ -68,6 +70,24 @@ QStringList toQt(const std::vector<std::string>& urls) {
         out.push_back(QString::fromStdString(url));
     }
     return out;
+}
+
+// AT-SPI when the session has its bus and Qt runs on GLib's loop (libatspi needs both);
+// otherwise why not, in words for the Permissions pane.
+std::expected<std::unique_ptr<platform::AtspiAccessibility>, std::string> openAccessibility(
+    platform::Runtime& runtime, platform::AssistiveTechnologyStatus& status) {
+    if (!status.isEnabled()) {
+        return std::unexpected(
+            "This session has no accessibility bus (AT-SPI), so browsers and launchers cannot be "
+            "read. Install at-spi2-core and log in again.");
+    }
+    const auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
+        return std::unexpected(
+            "Qt runs without the GLib event loop here (is QT_NO_GLIB set?), which the "
+            "accessibility bus needs.");
+    }
+    return platform::AtspiAccessibility::open(runtime, status);
 }
 
 }  // namespace
@@ -161,14 +181,21 @@ int main(int argc, char** argv) {
     if (!workspace) {
         return fail("cannot watch the desktop's windows: " + workspace.error());
     }
-    // Accessibility reads need a backend we do not have yet: the features built on it stay off.
-    platform::NoAccessibility accessibility;
+    // Browsers, launchers and password fields are read over AT-SPI; without it those features
+    // stay off and the Permissions pane says why.
+    auto assistiveTechnologies = std::make_shared<platform::SessionBusAssistiveTechnologyStatus>();
+    platform::NoAccessibility noAccessibility;
+    auto atspi = openAccessibility(runtime, *assistiveTechnologies);
+    if (!atspi) {
+        log().notice("accessibility off: %{public}s", atspi.error());
+    }
+    platform::Accessibility& accessibility =
+        atspi ? static_cast<platform::Accessibility&>(**atspi) : noAccessibility;
     // The permission guide follows the settings program's window on a connection of its own.
     auto windowList = platform::X11WindowList::open(runtime);
     if (!windowList) {
         return fail("cannot follow the desktop's windows: " + windowList.error());
     }
-    auto assistiveTechnologies = std::make_shared<platform::SessionBusAssistiveTechnologyStatus>();
     PermissionFlow::PermissionStatusRegistry::registerAll(
         PermissionFlow::PermissionStatusRegistry::standardTable(assistiveTechnologies,
                                                                 PermissionFlow::readGSetting));
@@ -192,6 +219,13 @@ int main(int argc, char** argv) {
         }
         return std::make_unique<GuidedPermissionFlow>(std::move(environment));
     };
+    if (atspi) {
+        services.isSecureInputEnabled = [ax = atspi->get()] {
+            return ax->focusedElementIsPasswordField();
+        };
+    } else {
+        services.accessibilityUnavailable = atspi.error();
+    }
     AppDelegate* running = nullptr;
     AppDelegate::Hooks hooks;
     // Every way of quitting passes the delegate's gate and ends here.
@@ -257,11 +291,14 @@ int main(int argc, char** argv) {
         log().error("Later launches cannot reach this one: %{public}s", listening.error());
     }
 
-    delegate.didFinishLaunching(arguments->isDefaultLaunch());
-    if (!arguments->isDefaultLaunch()) {
-        delegate.openURLs(toQt(arguments->urls));
-    }
-    log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+    // From within the run loop: accessibility reads over AT-SPI are made only there.
+    runtime.post(platform::Seconds(0), [&delegate, &arguments] {
+        delegate.didFinishLaunching(arguments->isDefaultLaunch());
+        if (!arguments->isDefaultLaunch()) {
+            delegate.openURLs(toQt(arguments->urls));
+        }
+        log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+    });
 
     const int status = QApplication::exec();
     defaults.flush();

@@ -34,6 +34,48 @@ QWidget* featureBullet(const AppState& state, std::string_view key, QWidget* par
     return bullet;
 }
 
+// A footnote in the secondary style.
+QLabel* note(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setWordWrap(true);
+    label->setFont(SettingsStyle::footnote(label));
+    SettingsStyle::setTextLevel(label, SettingsStyle::Level::secondary);
+    return label;
+}
+
+// An orange warning with its triangle, in the footnote font.
+QWidget* warning(const QString& text, const char* name, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(QLatin1String(name));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    const QColor orange(0xff, 0x95, 0x00);
+    auto* mark = new QLabel(row);
+    mark->setPixmap(
+        Symbols::pixmap("exclamationmark.triangle", 12, orange, row->devicePixelRatioF()));
+    layout->addWidget(mark, 0, Qt::AlignTop);
+    auto* label = new QLabel(text, row);
+    label->setWordWrap(true);
+    label->setFont(SettingsStyle::footnote(label));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, orange);
+    label->setPalette(palette);
+    layout->addWidget(label, 1);
+    return row;
+}
+
+// Some browsers decide at start-up whether to expose their pages: say what a running one
+// needs.
+void addBrowserNote(const AppState& state, QVBoxLayout* rows, QWidget* parent) {
+    rows->addWidget(note(state.text("A browser that was already running may need a restart "
+                                    "before its pages can be read. If a Chromium-based browser "
+                                    "still shows nothing, start it with "
+                                    "--force-renderer-accessibility."),
+                         "browserRestartNote", parent));
+}
+
 }  // namespace
 
 PermissionsSettingsPane::PermissionsSettingsPane(AppState& state, QWidget* parent)
@@ -97,6 +139,7 @@ void PermissionsSettingsPane::rebuildSection() {
         SettingsStyle::setTextLevel(text, SettingsStyle::Level::secondary);
         layout->addWidget(text, 1);
         sectionRows_->addWidget(row);
+        addBrowserNote(state_, sectionRows_, section);
         return;
     }
     auto* explanation = new QWidget(section);
@@ -115,8 +158,14 @@ void PermissionsSettingsPane::rebuildSection() {
         featureBullet(state_, "Targeting launchers like Spotlight in app rules", explanation));
     column->addLayout(bullets);
     sectionRows_->addWidget(explanation);
+    // Without an accessibility bus there is nothing to grant.
+    if (const auto& reason = state_.accessibilityUnavailableReason(); !reason.empty()) {
+        sectionRows_->addWidget(warning(state_.text(reason), "accessibilityUnavailable", section));
+        return;
+    }
     auto* button = new GrantAccessibilityButton(state_, section);
     sectionRows_->addWidget(button, 0, Qt::AlignLeft);
+    addBrowserNote(state_, sectionRows_, section);
 }
 
 }  // namespace tesvano

@@ -157,7 +157,6 @@ bool AddressBarFocusMonitor::evaluate() {
     if (!pid || !observedPID_ || *pid != *observedPID_) {
         return false;
     }
-    auto identifier = accessibility_.stringAttribute(*focused, ax::identifier);
     auto domIdentifier = accessibility_.stringAttribute(*focused, ax::domIdentifier);
     std::vector<std::string> classList;
     if (auto value = accessibility_.copyAttributeValue(*focused, ax::domClassList)) {
@@ -166,8 +165,7 @@ bool AddressBarFocusMonitor::evaluate() {
         }
     }
     return AddressBarHeuristic::isAddressBar(
-        identifier, domIdentifier, classList,
-        ancestorRoles(accessibility_, *focused, ancestorDepth_));
+        domIdentifier, classList, ancestorRoles(accessibility_, *focused, ancestorDepth_));
 }
 
 }  // namespace tesvano

@@ -4,8 +4,7 @@
 
 namespace tesvano::AddressBarHeuristic {
 
-bool isAddressBar(const std::optional<std::string>& identifier,
-                  const std::optional<std::string>& domIdentifier,
+bool isAddressBar(const std::optional<std::string>& domIdentifier,
                   const std::vector<std::string>& domClassList,
                   const std::vector<std::string>& ancestorRoles) {
     const auto hasRole = [&](std::string_view role) {
@@ -14,9 +13,6 @@ bool isAddressBar(const std::optional<std::string>& identifier,
     // A text field inside a page is never the address bar, whatever it calls itself.
     if (!hasRole(toolbarRole) || hasRole(webAreaRole)) {
         return false;
-    }
-    if (identifier == chromiumIdentifier) {
-        return true;
     }
     if (domIdentifier == geckoDOMIdentifier) {
         return true;

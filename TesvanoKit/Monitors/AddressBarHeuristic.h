@@ -7,17 +7,17 @@
 
 namespace tesvano::AddressBarHeuristic {
 
-// The markers browsers put on their address bar.
-inline constexpr std::string_view chromiumIdentifier = "WEB_BROWSER_ADDRESS_AND_SEARCH_FIELD";
+// The markers browsers put on their address bar, as AT-SPI shows them (object attributes
+// "id" and "class"; roles by their AT-SPI names). See Platform/Accessibility/AtspiVocabulary.h
+// for where they were found.
 inline constexpr std::string_view geckoDOMIdentifier = "urlbar-input";
 inline constexpr std::string_view chromiumOmniboxClass = "OmniboxViewViews";
-inline constexpr std::string_view toolbarRole = "AXToolbar";
-inline constexpr std::string_view webAreaRole = "AXWebArea";
+inline constexpr std::string_view toolbarRole = "tool bar";
+inline constexpr std::string_view webAreaRole = "document web";
 
-// Whether a focused element is a browser's address bar: it must sit in a toolbar and not in a
-// web page, and carry one of the three markers. Exact string comparisons throughout.
-bool isAddressBar(const std::optional<std::string>& identifier,
-                  const std::optional<std::string>& domIdentifier,
+// Whether a focused element is a browser's address bar: it must sit in a tool bar and not in
+// a web page, and carry one of the two markers. Exact string comparisons throughout.
+bool isAddressBar(const std::optional<std::string>& domIdentifier,
                   const std::vector<std::string>& domClassList,
                   const std::vector<std::string>& ancestorRoles);
 

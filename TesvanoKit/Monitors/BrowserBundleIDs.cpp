@@ -23,6 +23,9 @@ const IDSet& chromium() {
         "com.microsoft.Edge",
         "opera",
         "com.opera.Opera",
+        // Snap
+        "chromium_chromium",
+        "brave_brave",
     };
     return ids;
 }
@@ -42,6 +45,8 @@ const IDSet& gecko() {
         // Linux desktop entries
         "firefox",
         "firefox-esr",
+        // Snap (Ubuntu's default Firefox)
+        "firefox_firefox",
     };
     return ids;
 }

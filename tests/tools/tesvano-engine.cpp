@@ -1,7 +1,9 @@
 // Runs the lock engine on the X display with a configuration file, and prints each activation
 // as one line of JSON on standard output:
-//   tesvano-engine [--display :N] configuration.json
-// The configuration is the stored JSON form of the rules. A developer and test tool: the
+//   tesvano-engine [--display :N] [--accessibility] configuration.json
+// The configuration is the stored JSON form of the rules. With --accessibility the engine
+// reads browsers over AT-SPI on the session's accessibility bus (URL rules, the address bar,
+// password fields); without it, those features stay off. A developer and test tool: the
 // end-to-end tests and the latency probe drive it; it stops on SIGTERM or SIGINT.
 #include <fcntl.h>
 #include <signal.h>
@@ -15,11 +17,13 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
-#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/Runtime/GLibRunLoop.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "TesvanoKit/Lock/LockEngine.h"
+#include "TesvanoKit/Monitors/AccessibilityBrowserURLReader.h"
 #include "TesvanoKit/Rules/LockConfiguration.h"
 
 namespace {
@@ -39,7 +43,7 @@ void onSignal(int) {
 }
 
 int usage() {
-    std::cerr << "usage: tesvano-engine [--display :N] configuration.json\n";
+    std::cerr << "usage: tesvano-engine [--display :N] [--accessibility] configuration.json\n";
     return kUsageError;
 }
 
@@ -68,10 +72,13 @@ std::string eventLine(const ActivationEvent& event) {
 int main(int argc, char** argv) {
     std::string display;
     std::string path;
+    bool useAccessibility = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--display" && i + 1 < argc) {
             display = argv[++i];
+        } else if (arg == "--accessibility") {
+            useAccessibility = true;
         } else if (arg.starts_with("-") || !path.empty()) {
             return usage();
         } else {
@@ -96,7 +103,7 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
 
-    platform::PollRunLoop loop;
+    platform::GLibRunLoop loop;
     auto textInput = platform::XkbTextInputSources::open(loop, display);
     if (!textInput) {
         std::cerr << "tesvano-engine: " << textInput.error() << "\n";
@@ -108,7 +115,19 @@ int main(int argc, char** argv) {
         std::cerr << "tesvano-engine: " << workspace.error() << "\n";
         return kRuntimeError;
     }
-    platform::NoAccessibility accessibility;
+    platform::NoAccessibility noAccessibility;
+    platform::SessionBusAssistiveTechnologyStatus assistiveTechnologies;
+    std::unique_ptr<platform::AtspiAccessibility> atspi;
+    if (useAccessibility) {
+        auto opened = platform::AtspiAccessibility::open(loop, assistiveTechnologies);
+        if (!opened) {
+            std::cerr << "tesvano-engine: " << opened.error() << "\n";
+            return kRuntimeError;
+        }
+        atspi = std::move(*opened);
+    }
+    platform::Accessibility& accessibility =
+        atspi ? static_cast<platform::Accessibility&>(*atspi) : noAccessibility;
 
     // Signals only write to a pipe; the loop sees it and stops between two events.
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -130,16 +149,27 @@ int main(int argc, char** argv) {
         loop.quit();
     });
 
-    LockEngine engine(LockEngine::defaultParts({}, loop, **textInput, **workspace, accessibility),
-                      loop, **textInput);
+    LockEngine::Parts parts;
+    LockController::SecureInputProbe secureInput;
+    if (atspi) {
+        parts.urlProvider =
+            std::make_unique<AccessibilityBrowserURLReader>(**workspace, accessibility, 4000);
+        secureInput = [&atspi] { return atspi->focusedElementIsPasswordField(); };
+    }
+    LockEngine engine(
+        LockEngine::defaultParts(std::move(parts), loop, **textInput, **workspace, accessibility),
+        loop, **textInput, secureInput);
     engine.onActivation = [&loop](const ActivationEvent& event) {
         const std::string line = eventLine(event) + "\n";
         if (std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
             loop.quit();
         }
     };
-    engine.start();
-    engine.apply(*configuration, ActivationReason::startupApplied);
+    // From within the loop: accessibility reads are made only there.
+    loop.post(platform::Seconds(0), [&] {
+        engine.start();
+        engine.apply(*configuration, ActivationReason::startupApplied);
+    });
     loop.run();
     engine.stop();
     return 0;

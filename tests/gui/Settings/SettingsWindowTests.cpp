@@ -209,6 +209,41 @@ TEST_F(SettingsWindowTest, ThePermissionsPaneOffersTheGrantUntilAccessIsSeen) {
     EXPECT_NE(pane.findChild<GrantAccessibilityButton*>(), nullptr);
 }
 
+TEST_F(SettingsWindowTest, ThePermissionsPaneSaysWhatBrowsersNeedOrWhyNothingCanBeGranted) {
+    struct Case {
+        std::string unavailable;
+        bool trusted;
+        bool grantButton;
+        bool restartNote;
+    };
+    const Case cases[] = {
+        {"", false, true, true},
+        {"", true, false, true},
+        {"This session has no accessibility bus (AT-SPI).", false, false, false},
+    };
+    for (const auto& c : cases) {
+        auto services = this->services();
+        services.accessibilityUnavailable = c.unavailable;
+        accessibility.setTrusted(c.trusted);
+        AppState s(std::move(services));
+        PermissionsSettingsPane pane(s);
+        pane.show();
+        const auto* warning = pane.findChild<QWidget*>(QStringLiteral("accessibilityUnavailable"));
+        EXPECT_EQ(warning != nullptr, !c.unavailable.empty()) << c.unavailable;
+        if (warning) {
+            EXPECT_TRUE(warning->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly) !=
+                        nullptr);
+        }
+        EXPECT_EQ(pane.findChild<GrantAccessibilityButton*>() != nullptr, c.grantButton)
+            << c.unavailable << c.trusted;
+        const auto* note = pane.findChild<QLabel*>(QStringLiteral("browserRestartNote"));
+        EXPECT_EQ(note != nullptr, c.restartNote) << c.unavailable << c.trusted;
+        if (note) {
+            EXPECT_TRUE(note->text().contains(QStringLiteral("--force-renderer-accessibility")));
+        }
+    }
+}
+
 TEST_F(SettingsWindowTest, AnUnknownApplicationShowsItsIdentityAndThePlaceholder) {
     auto& s = makeState();
     AppRowLabel unknown(s, "com.example.Nowhere", std::nullopt, std::nullopt, 32);

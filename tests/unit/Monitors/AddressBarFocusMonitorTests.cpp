@@ -19,7 +19,7 @@ using platform::FakeWorkspace;
 
 constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
 
-enum class Marker { chromiumIdentifier, geckoDOMIdentifier, omniboxClass };
+enum class Marker { geckoDOMIdentifier, omniboxClass };
 
 struct Browser {
     std::int32_t pid;
@@ -29,20 +29,37 @@ struct Browser {
     AXElement pageField;   // window > web area > group > field, carrying the same marker
 };
 
-TEST(AddressBarHeuristicTest, NeedsAToolbarOutsideAnyWebAreaAndOneMarker) {
+TEST(AddressBarHeuristicTest, NeedsAToolBarOutsideAnyDocumentAndOneMarker) {
     using AddressBarHeuristic::isAddressBar;
-    const std::vector<std::string> toolbar{"AXGroup", "AXToolbar", "AXWindow"};
-    const std::string id{"WEB_BROWSER_ADDRESS_AND_SEARCH_FIELD"};
+    // The ancestors of Firefox's and Chromium's address bars as AT-SPI shows them.
+    const std::vector<std::string> gecko{"section", "panel", "tool bar", "frame"};
+    const std::vector<std::string> chromium{"panel", "tool bar", "panel", "panel", "frame"};
     const std::string dom{"urlbar-input"};
-    EXPECT_TRUE(isAddressBar(id, std::nullopt, {}, toolbar));
-    EXPECT_TRUE(isAddressBar(std::nullopt, dom, {}, toolbar));
-    EXPECT_TRUE(isAddressBar(std::nullopt, std::nullopt, {"a", "OmniboxViewViews"}, toolbar));
-
-    EXPECT_FALSE(isAddressBar(id, dom, {"OmniboxViewViews"}, {"AXGroup", "AXWindow"}));
-    EXPECT_FALSE(isAddressBar(id, std::nullopt, {}, {"AXToolbar", "AXWebArea"}));
-    EXPECT_FALSE(isAddressBar(std::string("web_browser_address_and_search_field"), std::nullopt,
-                              {"omniboxviewviews"}, toolbar));
-    EXPECT_FALSE(isAddressBar(std::nullopt, std::nullopt, {}, toolbar));
+    const std::vector<std::string> omnibox{"OmniboxViewViews"};
+    struct Case {
+        std::optional<std::string> id;
+        std::vector<std::string> classes;
+        std::vector<std::string> roles;
+        bool expected;
+    };
+    const Case cases[] = {
+        {dom, {"urlbar-input", "textbox-input"}, gecko, true},
+        {std::string("view_1012"), omnibox, chromium, true},
+        {std::nullopt, {"a", "OmniboxViewViews"}, gecko, true},
+        // Not in a tool bar, or inside a page.
+        {dom, omnibox, {"panel", "frame"}, false},
+        {dom, {}, {"tool bar", "panel", "document web"}, false},
+        {std::nullopt, omnibox, {"document web", "tool bar"}, false},
+        // Exact comparisons; no marker at all.
+        {std::string("URLBAR-INPUT"), {"omniboxviewviews"}, gecko, false},
+        {std::nullopt, {}, gecko, false},
+        // The role names of another interface do not count.
+        {dom, {}, {"AXToolbar", "AXWindow"}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isAddressBar(c.id, c.classes, c.roles), c.expected)
+            << c.id.value_or("-") << " " << c.roles.front();
+    }
 }
 
 class AddressBarFocusMonitorTest : public ::testing::Test {
@@ -50,11 +67,11 @@ protected:
     Browser addBrowser(std::int32_t pid, const char* bundleID, Marker marker) {
         workspace.addRunning({pid, bundleID, std::string("/usr/bin/") + bundleID});
         Browser b{pid, ax.addApplication(pid), {}, {}, {}};
-        b.window = ax.addElement(b.app, "AXWindow");
-        auto toolbar = ax.addElement(b.window, "AXToolbar");
-        b.addressBar = ax.addElement(ax.addElement(toolbar, "AXGroup"), "AXTextField");
-        auto webArea = ax.addElement(b.window, "AXWebArea");
-        b.pageField = ax.addElement(ax.addElement(webArea, "AXGroup"), "AXTextField");
+        b.window = ax.addElement(b.app, "frame");
+        auto toolbar = ax.addElement(b.window, "tool bar");
+        b.addressBar = ax.addElement(ax.addElement(toolbar, "panel"), "entry");
+        auto webArea = ax.addElement(b.window, "document web");
+        b.pageField = ax.addElement(ax.addElement(webArea, "panel"), "entry");
         for (auto field : {b.addressBar, b.pageField}) {
             mark(field, marker);
         }
@@ -63,10 +80,6 @@ protected:
 
     void mark(const AXElement& field, Marker marker) {
         switch (marker) {
-            case Marker::chromiumIdentifier:
-                ax.setAttribute(field, "AXIdentifier",
-                                std::string("WEB_BROWSER_ADDRESS_AND_SEARCH_FIELD"));
-                break;
             case Marker::geckoDOMIdentifier:
                 ax.setAttribute(field, "AXDOMIdentifier", std::string("urlbar-input"));
                 break;
@@ -95,7 +108,7 @@ protected:
 
 TEST_F(AddressBarFocusMonitorTest, EachMarkerInAToolbarIsTheAddressBarButNotInsideThePage) {
     const std::pair<const char*, Marker> browsers[] = {
-        {"chromium", Marker::chromiumIdentifier},
+        {"chromium", Marker::omniboxClass},
         {"firefox-esr", Marker::geckoDOMIdentifier},
         {"com.google.Chrome", Marker::omniboxClass},
     };
@@ -115,15 +128,15 @@ TEST_F(AddressBarFocusMonitorTest, EachMarkerInAToolbarIsTheAddressBarButNotInsi
 }
 
 TEST_F(AddressBarFocusMonitorTest, AncestorsBeyondTheDepthAreNotExamined) {
-    auto b = addBrowser(400, "chromium", Marker::chromiumIdentifier);
+    auto b = addBrowser(400, "chromium", Marker::omniboxClass);
     // A field whose toolbar is its 12th ancestor, and one whose toolbar is its 13th.
     auto chain = [&](int groups) {
-        auto parent = ax.addElement(b.window, "AXToolbar");
+        auto parent = ax.addElement(b.window, "tool bar");
         for (int i = 0; i < groups; ++i) {
-            parent = ax.addElement(parent, "AXGroup");
+            parent = ax.addElement(parent, "panel");
         }
-        auto field = ax.addElement(parent, "AXTextField");
-        mark(field, Marker::chromiumIdentifier);
+        auto field = ax.addElement(parent, "entry");
+        mark(field, Marker::omniboxClass);
         return std::pair{field, parent};
     };
     auto [atTwelve, twelveParent] = chain(11);
@@ -139,7 +152,7 @@ TEST_F(AddressBarFocusMonitorTest, AncestorsBeyondTheDepthAreNotExamined) {
     // A role that cannot be read is skipped but still counts toward the depth.
     ax.failAttribute(twelveParent, "AXRole");
     EXPECT_EQ(AddressBarFocusMonitor::ancestorRoles(ax, atTwelve, 12).size(), 11u);
-    EXPECT_EQ(AddressBarFocusMonitor::ancestorRoles(ax, atTwelve, 12).back(), "AXToolbar");
+    EXPECT_EQ(AddressBarFocusMonitor::ancestorRoles(ax, atTwelve, 12).back(), "tool bar");
     ax.failAttribute(thirteenParent, "AXRole");
     focus(b, atThirteen);
     EXPECT_EQ(reports, (std::vector<bool>{true, false}));
@@ -152,8 +165,8 @@ TEST_F(AddressBarFocusMonitorTest, AncestorsBeyondTheDepthAreNotExamined) {
 }
 
 TEST_F(AddressBarFocusMonitorTest, FocusInAnotherProcessIsNotTheAddressBar) {
-    auto chromium = addBrowser(500, "chromium", Marker::chromiumIdentifier);
-    auto other = addBrowser(501, "brave-browser", Marker::chromiumIdentifier);
+    auto chromium = addBrowser(500, "chromium", Marker::omniboxClass);
+    auto other = addBrowser(501, "brave-browser", Marker::omniboxClass);
     startRecording();
     monitor.observe("chromium");
     focus(chromium, other.addressBar);
@@ -164,7 +177,7 @@ TEST_F(AddressBarFocusMonitorTest, FocusInAnotherProcessIsNotTheAddressBar) {
 
 TEST_F(AddressBarFocusMonitorTest,
        ObserveSameBrowserDoesNothingAndAStoppedBrowserReportsFalseOnce) {
-    auto b = addBrowser(600, "chromium", Marker::chromiumIdentifier);
+    auto b = addBrowser(600, "chromium", Marker::omniboxClass);
     startRecording();
     monitor.observe("chromium");
     focus(b, b.addressBar);
@@ -182,7 +195,7 @@ TEST_F(AddressBarFocusMonitorTest,
 }
 
 TEST_F(AddressBarFocusMonitorTest, SwitchingBetweenTwoFocusedAddressBarsReportsTheSecond) {
-    auto first = addBrowser(700, "chromium", Marker::chromiumIdentifier);
+    auto first = addBrowser(700, "chromium", Marker::omniboxClass);
     auto second = addBrowser(701, "firefox-esr", Marker::geckoDOMIdentifier);
     startRecording();
     monitor.observe("chromium");
@@ -207,9 +220,9 @@ TEST_F(AddressBarFocusMonitorTest, SwitchingBetweenTwoFocusedAddressBarsReportsT
 }
 
 TEST_F(AddressBarFocusMonitorTest, BrowsersAreAskedForTheirTreeByFamily) {
-    auto chromium = addBrowser(800, "chromium", Marker::chromiumIdentifier);
+    auto chromium = addBrowser(800, "chromium", Marker::omniboxClass);
     auto gecko = addBrowser(801, "firefox", Marker::geckoDOMIdentifier);
-    auto safari = addBrowser(802, "com.apple.Safari", Marker::chromiumIdentifier);
+    auto safari = addBrowser(802, "com.apple.Safari", Marker::omniboxClass);
     startRecording();
     for (const char* id : {"chromium", "firefox", "com.apple.Safari"}) {
         monitor.observe(id);
@@ -224,7 +237,7 @@ TEST_F(AddressBarFocusMonitorTest, BrowsersAreAskedForTheirTreeByFamily) {
 }
 
 TEST_F(AddressBarFocusMonitorTest, TrustArrivingLaterIsPickedUpByRefresh) {
-    auto b = addBrowser(900, "chromium", Marker::chromiumIdentifier);
+    auto b = addBrowser(900, "chromium", Marker::omniboxClass);
     ax.setTrusted(false);
     monitor.observe("chromium");  // before start: ignored
     EXPECT_EQ(monitor.observedBundleID(), std::nullopt);
@@ -245,7 +258,7 @@ TEST_F(AddressBarFocusMonitorTest, TrustArrivingLaterIsPickedUpByRefresh) {
 }
 
 TEST_F(AddressBarFocusMonitorTest, StopAndDestructionLeaveNothingBehind) {
-    auto b = addBrowser(1000, "chromium", Marker::chromiumIdentifier);
+    auto b = addBrowser(1000, "chromium", Marker::omniboxClass);
     startRecording();
     monitor.observe("chromium");
     focus(b, b.addressBar);

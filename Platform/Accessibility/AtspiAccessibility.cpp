@@ -1,0 +1,606 @@
+#include "Platform/Accessibility/AtspiAccessibility.h"
+
+#include <atspi/atspi.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+
+#include "Platform/Accessibility/AtspiVocabulary.h"
+#include "Platform/Log/Log.h"
+
+namespace tesvano::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const Logger& log() {
+    static const Logger logger("Accessibility");
+    return logger;
+}
+
+// How often the trust (one D-Bus round trip to the session bus) is read at most.
+constexpr double kTrustCacheSeconds = 0.5;
+
+struct AtspiElement final : AXElementImpl {
+    enum class Kind { systemWide, application, object };
+    Kind kind = Kind::object;
+    std::int32_t pid = 0;
+    AtspiAccessible* object = nullptr;  // one reference, owned
+
+    ~AtspiElement() override {
+        if (object) {
+            g_object_unref(object);
+        }
+    }
+};
+
+// Takes over one reference to `object`.
+AXElement wrap(AtspiAccessible* object) {
+    if (!object) {
+        return {};
+    }
+    auto impl = std::make_shared<AtspiElement>();
+    impl->object = object;
+    return AXElement(std::move(impl));
+}
+
+AtspiElement* unwrap(const AXElement& element) {
+    return dynamic_cast<AtspiElement*>(element.impl().get());
+}
+
+std::string busName(AtspiAccessible* object) {
+    const auto* app = object ? object->parent.app : nullptr;
+    return app && app->bus_name ? app->bus_name : "";
+}
+
+std::map<std::string, std::string> toMap(GHashTable* table) {
+    std::map<std::string, std::string> out;
+    if (!table) {
+        return out;
+    }
+    GHashTableIter it;
+    gpointer key = nullptr;
+    gpointer value = nullptr;
+    g_hash_table_iter_init(&it, table);
+    while (g_hash_table_iter_next(&it, &key, &value)) {
+        out.emplace(static_cast<const char*>(key), value ? static_cast<const char*>(value) : "");
+    }
+    g_hash_table_unref(table);
+    return out;
+}
+
+bool hasState(AtspiAccessible* object, AtspiStateType state) {
+    AtspiStateSet* set = atspi_accessible_get_state_set(object);
+    if (!set) {
+        return false;
+    }
+    const bool found = atspi_state_set_contains(set, state);
+    g_object_unref(set);
+    return found;
+}
+
+}  // namespace
+
+struct AtspiAccessibility::State {
+    State(Runtime& r, AssistiveTechnologyStatus& s) : runtime(r), status(s) {}
+    ~State() {
+        if (listener) {
+            for (const auto& type : registeredTypes) {
+                atspi_event_listener_deregister(listener, type.c_str(), nullptr);
+            }
+            g_object_unref(listener);
+        }
+        if (focused) {
+            g_object_unref(focused);
+        }
+    }
+
+    Runtime& runtime;
+    AssistiveTechnologyStatus& status;
+    std::optional<bool> trusted;
+    double trustReadAt = -1e9;
+    int timeoutMs = static_cast<int>(defaultMessagingTimeout * 1000);
+
+    AtspiEventListener* listener = nullptr;
+    std::set<std::string> registeredTypes;
+    atspi::EventRouter router;
+    AtspiAccessible* focused = nullptr;  // one reference, owned
+
+    std::map<std::string, std::int32_t> pidByBus;
+    std::map<std::string, double> hungUntil;
+    std::weak_ptr<State> self;
+
+    double now() const { return runtime.uptime().count(); }
+
+    bool listen(const std::string& type) {
+        if (registeredTypes.contains(type)) {
+            return true;
+        }
+        GError* error = nullptr;
+        if (!atspi_event_listener_register(listener, type.c_str(), &error)) {
+            g_clear_error(&error);
+            return false;
+        }
+        registeredTypes.insert(type);
+        return true;
+    }
+
+    // Whether calls to this object's application should be skipped for now.
+    bool isHung(AtspiAccessible* object) {
+        if (!callable()) {
+            return true;
+        }
+        auto it = hungUntil.find(busName(object));
+        if (it == hungUntil.end()) {
+            return false;
+        }
+        if (now() >= it->second) {
+            hungUntil.erase(it);
+            return false;
+        }
+        return true;
+    }
+
+    // Whether calls may be made now: only from within a dispatch of GLib's main context.
+    bool callable() {
+        if (g_main_depth() > 0) {
+            return true;
+        }
+        if (!warnedOutsideLoop) {
+            warnedOutsideLoop = true;
+            log().error("accessibility read outside the GLib main loop refused");
+        }
+        return false;
+    }
+    bool warnedOutsideLoop = false;
+
+    // Runs one call to an application; a failure that took about the whole timeout marks the
+    // application as hung.
+    template <typename Call>
+    auto guarded(AtspiAccessible* object, Call&& call) -> decltype(call(nullptr)) {
+        GError* error = nullptr;
+        const auto started = Clock::now();
+        auto result = call(&error);
+        g_clear_error(&error);
+        // libatspi does not always report a timeout as an error: judge by the time it took.
+        noteDuration(object, started);
+        return result;
+    }
+
+    void noteDuration(AtspiAccessible* object, Clock::time_point started) {
+        const auto waited = std::chrono::duration<double, std::milli>(Clock::now() - started);
+        if (waited.count() >= timeoutMs * 0.8) {
+            hungUntil[busName(object)] = now() + hungBackoff;
+        }
+    }
+
+    std::optional<std::int32_t> pidOf(AtspiAccessible* object) {
+        const auto bus = busName(object);
+        if (bus.empty()) {
+            return std::nullopt;
+        }
+        if (auto it = pidByBus.find(bus); it != pidByBus.end()) {
+            return it->second;
+        }
+        // Asks the bus daemon, not the application: it always answers.
+        GError* error = nullptr;
+        const guint pid = atspi_accessible_get_process_id(object, &error);
+        if (error) {
+            g_clear_error(&error);
+            return std::nullopt;
+        }
+        pidByBus[bus] = static_cast<std::int32_t>(pid);
+        return static_cast<std::int32_t>(pid);
+    }
+
+    AtspiAccessible* applicationOf(std::int32_t pid) {
+        if (!callable()) {
+            return nullptr;
+        }
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        if (!desktop) {
+            return nullptr;
+        }
+        AtspiAccessible* found = nullptr;
+        const gint count = atspi_accessible_get_child_count(desktop, nullptr);
+        for (gint i = 0; i < count && !found; ++i) {
+            // Meeting an application for the first time asks it for its tree's cache.
+            const auto started = Clock::now();
+            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+            if (!app) {
+                continue;
+            }
+            noteDuration(app, started);
+            if (pidOf(app) == pid) {
+                found = app;
+            } else {
+                g_object_unref(app);
+            }
+        }
+        g_object_unref(desktop);
+        return found;
+    }
+
+    // The page `window` shows: the target of its "embeds" relation (both browser families
+    // point their top window at the document of the tab in front), else the first
+    // "document web" on screen, asked of the application through the Collection interface;
+    // none when it has none or cannot tell.
+    AtspiAccessible* shownDocument(AtspiAccessible* window) {
+        if (AtspiAccessible* embedded = embeddedDocument(window)) {
+            return embedded;
+        }
+        if (isHung(window)) {
+            return nullptr;
+        }
+        AtspiCollection* collection = atspi_accessible_get_collection_iface(window);
+        if (!collection) {
+            return nullptr;
+        }
+        GArray* states = g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
+        const AtspiStateType showing = ATSPI_STATE_SHOWING;
+        g_array_append_val(states, showing);
+        AtspiStateSet* stateSet = atspi_state_set_new(states);
+        GArray* roles = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
+        const AtspiRole document = ATSPI_ROLE_DOCUMENT_WEB;
+        g_array_append_val(roles, document);
+        AtspiMatchRule* rule = atspi_match_rule_new(
+            stateSet, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE, roles,
+            ATSPI_Collection_MATCH_ANY, nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+        GArray* matches = guarded(window, [&](GError** error) {
+            return atspi_collection_get_matches(
+                collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, error);
+        });
+        AtspiAccessible* found = nullptr;
+        if (matches) {
+            if (matches->len > 0) {
+                found = static_cast<AtspiAccessible*>(
+                    g_object_ref(g_array_index(matches, AtspiAccessible*, 0)));
+            }
+            for (guint i = 0; i < matches->len; ++i) {
+                g_object_unref(g_array_index(matches, AtspiAccessible*, i));
+            }
+            g_array_free(matches, TRUE);
+        }
+        g_object_unref(rule);
+        g_object_unref(stateSet);
+        g_array_free(states, TRUE);
+        g_array_free(roles, TRUE);
+        g_object_unref(collection);
+        return found;
+    }
+
+    AtspiAccessible* embeddedDocument(AtspiAccessible* window) {
+        GArray* relations = guarded(window, [&](GError** error) {
+            return atspi_accessible_get_relation_set(window, error);
+        });
+        if (!relations) {
+            return nullptr;
+        }
+        AtspiAccessible* found = nullptr;
+        for (guint i = 0; i < relations->len; ++i) {
+            AtspiRelation* relation = g_array_index(relations, AtspiRelation*, i);
+            if (!found && atspi_relation_get_relation_type(relation) == ATSPI_RELATION_EMBEDS &&
+                atspi_relation_get_n_targets(relation) > 0) {
+                found = atspi_relation_get_target(relation, 0);
+            }
+            g_object_unref(relation);
+        }
+        g_array_free(relations, TRUE);
+        return found;
+    }
+
+    void onEvent(const AtspiEvent& event) {
+        if (!event.source || !event.type) {
+            return;
+        }
+        const std::string_view type = event.type;
+        if (type == atspi::focusEvent) {
+            if (event.detail1 != 0) {
+                if (focused) {
+                    g_object_unref(focused);
+                }
+                focused = static_cast<AtspiAccessible*>(g_object_ref(event.source));
+            } else if (focused == event.source) {
+                g_object_unref(focused);
+                focused = nullptr;
+            }
+        }
+        // Observers act on the next turn of the loop, outside libatspi's dispatch.
+        auto* source = static_cast<AtspiAccessible*>(g_object_ref(event.source));
+        runtime.post(Seconds(0),
+                     [weak = self, source, type = std::string(type), detail = event.detail1] {
+                         auto element = wrap(source);
+                         if (auto state = weak.lock()) {
+                             if (auto pid = state->pidOf(source)) {
+                                 state->router.dispatch(*pid, type, detail, element);
+                             }
+                         }
+                     });
+    }
+};
+
+namespace {
+
+void deliver(AtspiEvent* event, void* data) {
+    static_cast<AtspiAccessibility::State*>(data)->onEvent(*event);
+    g_boxed_free(ATSPI_TYPE_EVENT, event);
+}
+
+class AtspiObserver final : public AXObserver {
+public:
+    AtspiObserver(std::weak_ptr<AtspiAccessibility::State> state,
+                  std::shared_ptr<atspi::EventRouter::Entry> entry)
+        : state_(std::move(state)), entry_(std::move(entry)) {}
+
+    std::expected<void, AXError> addNotification(const AXElement&,
+                                                 std::string_view notification) override {
+        auto state = state_.lock();
+        const auto type = atspi::eventTypeFor(notification);
+        if (!state || !type) {
+            return std::unexpected(AXError::notificationUnsupported);
+        }
+        if (!state->listen(std::string(*type))) {
+            return std::unexpected(AXError::failure);
+        }
+        entry_->notifications.emplace(notification);
+        return {};
+    }
+
+private:
+    std::weak_ptr<AtspiAccessibility::State> state_;
+    std::shared_ptr<atspi::EventRouter::Entry> entry_;
+};
+
+}  // namespace
+
+std::expected<std::unique_ptr<AtspiAccessibility>, std::string> AtspiAccessibility::open(
+    Runtime& runtime, AssistiveTechnologyStatus& status) {
+    const int initialised = atspi_init();
+    if (initialised != 0 && initialised != 1) {
+        return std::unexpected("cannot connect to the accessibility bus (AT-SPI)");
+    }
+    auto state = std::make_shared<State>(runtime, status);
+    state->self = state;
+    atspi_set_timeout(state->timeoutMs, state->timeoutMs);
+    state->listener = atspi_event_listener_new(deliver, state.get(), nullptr);
+    // The focus is followed from the start: it is the only way to know the focused element.
+    if (!state->listen(std::string(atspi::focusEvent))) {
+        return std::unexpected("cannot follow the keyboard focus over AT-SPI");
+    }
+    return std::unique_ptr<AtspiAccessibility>(new AtspiAccessibility(std::move(state)));
+}
+
+AtspiAccessibility::AtspiAccessibility(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+bool AtspiAccessibility::isProcessTrusted() {
+    auto& s = *state_;
+    if (!s.trusted || s.now() - s.trustReadAt >= kTrustCacheSeconds) {
+        s.trusted = s.status.isEnabled().value_or(false);
+        s.trustReadAt = s.now();
+    }
+    return *s.trusted;
+}
+
+AXElement AtspiAccessibility::systemWideElement() {
+    auto impl = std::make_shared<AtspiElement>();
+    impl->kind = AtspiElement::Kind::systemWide;
+    return AXElement(std::move(impl));
+}
+
+AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {
+    auto impl = std::make_shared<AtspiElement>();
+    impl->kind = AtspiElement::Kind::application;
+    impl->pid = pid;
+    return AXElement(std::move(impl));
+}
+
+std::expected<AXValue, AXError> AtspiAccessibility::copyAttributeValue(const AXElement& element,
+                                                                       std::string_view attribute) {
+    auto& s = *state_;
+    auto* e = unwrap(element);
+    if (!e) {
+        return std::unexpected(AXError::illegalArgument);
+    }
+    if (e->kind == AtspiElement::Kind::systemWide) {
+        if (attribute != ax::focusedUIElement) {
+            return std::unexpected(AXError::attributeUnsupported);
+        }
+        if (!s.focused) {
+            return std::unexpected(AXError::noValue);
+        }
+        return wrap(static_cast<AtspiAccessible*>(g_object_ref(s.focused)));
+    }
+    if (e->kind == AtspiElement::Kind::application) {
+        if (attribute != ax::focusedWindow) {
+            return std::unexpected(AXError::attributeUnsupported);
+        }
+        AtspiAccessible* app = s.applicationOf(e->pid);
+        if (!app) {
+            return std::unexpected(AXError::invalidUIElement);
+        }
+        if (s.isHung(app)) {
+            g_object_unref(app);
+            return std::unexpected(AXError::cannotComplete);
+        }
+        // The active top-level window, else the first one on screen.
+        AtspiAccessible* active = nullptr;
+        AtspiAccessible* showing = nullptr;
+        const gint count = s.guarded(
+            app, [&](GError** error) { return atspi_accessible_get_child_count(app, error); });
+        for (gint i = 0; i < count && !active && !s.isHung(app); ++i) {
+            AtspiAccessible* window = s.guarded(app, [&](GError** error) {
+                return atspi_accessible_get_child_at_index(app, i, error);
+            });
+            if (!window) {
+                continue;
+            }
+            if (hasState(window, ATSPI_STATE_ACTIVE)) {
+                active = window;
+            } else if (!showing && hasState(window, ATSPI_STATE_SHOWING)) {
+                showing = window;
+            } else {
+                g_object_unref(window);
+            }
+        }
+        g_object_unref(app);
+        if (active && showing) {
+            g_object_unref(showing);
+        }
+        if (AtspiAccessible* window = active ? active : showing) {
+            return wrap(window);
+        }
+        return std::unexpected(AXError::noValue);
+    }
+
+    AtspiAccessible* object = e->object;
+    if (s.isHung(object)) {
+        return std::unexpected(AXError::cannotComplete);
+    }
+    if (attribute == ax::role) {
+        gchar* name = s.guarded(
+            object, [&](GError** error) { return atspi_accessible_get_role_name(object, error); });
+        if (!name) {
+            return std::unexpected(AXError::cannotComplete);
+        }
+        std::string role(name);
+        g_free(name);
+        return role;
+    }
+    if (attribute == ax::parent) {
+        AtspiAccessible* parent = s.guarded(
+            object, [&](GError** error) { return atspi_accessible_get_parent(object, error); });
+        if (!parent) {
+            return std::unexpected(AXError::noValue);
+        }
+        return wrap(parent);
+    }
+    if (attribute == ax::children) {
+        std::vector<AXElement> children;
+        const gint count = s.guarded(object, [&](GError** error) {
+            return atspi_accessible_get_child_count(object, error);
+        });
+        for (gint i = 0; i < count && !s.isHung(object); ++i) {
+            AtspiAccessible* child = s.guarded(object, [&](GError** error) {
+                return atspi_accessible_get_child_at_index(object, i, error);
+            });
+            if (child) {
+                children.push_back(wrap(child));
+            }
+        }
+        return children;
+    }
+    if (attribute == ax::identifier) {
+        gchar* id = s.guarded(object, [&](GError** error) {
+            return atspi_accessible_get_accessible_id(object, error);
+        });
+        std::string value = id ? id : "";
+        g_free(id);
+        if (value.empty()) {
+            return std::unexpected(AXError::noValue);
+        }
+        return value;
+    }
+    if (attribute == ax::domIdentifier || attribute == ax::domClassList) {
+        const auto attributes = toMap(s.guarded(object, [&](GError** error) {
+            return atspi_accessible_get_attributes(object, error);
+        }));
+        const auto key =
+            attribute == ax::domIdentifier ? atspi::idAttribute : atspi::classAttribute;
+        auto it = attributes.find(std::string(key));
+        if (it == attributes.end()) {
+            return std::unexpected(AXError::noValue);
+        }
+        if (attribute == ax::domClassList) {
+            return atspi::classList(it->second);
+        }
+        return it->second;
+    }
+    if (attribute == ax::url) {
+        // Only the page on screen: a tab in the background keeps its document in the tree.
+        const AtspiRole role = s.guarded(
+            object, [&](GError** error) { return atspi_accessible_get_role(object, error); });
+        if (role == ATSPI_ROLE_FRAME) {
+            // A window answers with the page it shows, found by the application itself in one
+            // call; where that fails the caller walks the window's elements.
+            if (AtspiAccessible* page = s.shownDocument(object)) {
+                auto url = copyAttributeValue(wrap(page), attribute);
+                if (url) {
+                    return url;
+                }
+            }
+            return std::unexpected(AXError::attributeUnsupported);
+        }
+        if (role != ATSPI_ROLE_DOCUMENT_WEB || !hasState(object, ATSPI_STATE_SHOWING)) {
+            return std::unexpected(AXError::attributeUnsupported);
+        }
+        AtspiDocument* document = atspi_accessible_get_document_iface(object);
+        if (!document) {
+            return std::unexpected(AXError::attributeUnsupported);
+        }
+        const auto attributes = toMap(s.guarded(object, [&](GError** error) {
+            return atspi_document_get_document_attributes(document, error);
+        }));
+        g_object_unref(document);
+        if (auto url = atspi::documentURL(attributes)) {
+            return AXURL{*url};
+        }
+        return std::unexpected(AXError::noValue);
+    }
+    return std::unexpected(AXError::attributeUnsupported);
+}
+
+std::expected<void, AXError> AtspiAccessibility::setAttributeValue(const AXElement&,
+                                                                   std::string_view,
+                                                                   const AXValue&) {
+    // AT-SPI has no request that makes a browser build its tree: browsers decide at start-up
+    // from the session's assistive-technology setting.
+    return std::unexpected(AXError::attributeUnsupported);
+}
+
+std::expected<std::int32_t, AXError> AtspiAccessibility::processIdentifier(
+    const AXElement& element) {
+    auto* e = unwrap(element);
+    if (!e || e->kind == AtspiElement::Kind::systemWide) {
+        return std::unexpected(AXError::illegalArgument);
+    }
+    if (e->kind == AtspiElement::Kind::application) {
+        return e->pid;
+    }
+    if (auto pid = state_->pidOf(e->object)) {
+        return *pid;
+    }
+    return std::unexpected(AXError::invalidUIElement);
+}
+
+std::expected<void, AXError> AtspiAccessibility::setMessagingTimeout(const AXElement&,
+                                                                     double seconds) {
+    // libatspi has one timeout for every call.
+    if (seconds <= 0) {
+        return std::unexpected(AXError::illegalArgument);
+    }
+    state_->timeoutMs = static_cast<int>(seconds * 1000);
+    atspi_set_timeout(state_->timeoutMs, state_->timeoutMs);
+    return {};
+}
+
+std::expected<std::unique_ptr<AXObserver>, AXError> AtspiAccessibility::createObserver(
+    std::int32_t pid, AXObserverCallback callback) {
+    auto entry = state_->router.add(pid, std::move(callback));
+    return std::make_unique<AtspiObserver>(state_, std::move(entry));
+}
+
+bool AtspiAccessibility::focusedElementIsPasswordField() {
+    auto& s = *state_;
+    if (!s.focused || s.isHung(s.focused)) {
+        return false;
+    }
+    return s.guarded(s.focused, [&](GError** error) {
+        return atspi_accessible_get_role(s.focused, error);
+    }) == ATSPI_ROLE_PASSWORD_TEXT;
+}
+
+}  // namespace tesvano::platform

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <string>
+
+#include "Platform/Accessibility/Accessibility.h"
+#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+#include "Platform/Runtime/Runtime.h"
+
+namespace tesvano::platform {
+
+// The Accessibility service over AT-SPI 2 (libatspi on the accessibility bus). Trust is
+// "assistive technologies are enabled on this session". Attributes are translated to what
+// browsers expose over AT-SPI (see AtspiVocabulary.h); the desktop-wide focused element is
+// the last one an object:state-changed:focused event named.
+//
+// libatspi talks D-Bus from GLib's default main context, and must be called from within a
+// dispatch of that context (a Qt program on the GLib event dispatcher, or GLibRunLoop):
+// outside one it dispatches D-Bus messages in the middle of a call and can deadlock.
+// Notifications are handed to observers from a fresh turn of the run loop, never from inside
+// libatspi's own dispatch.
+//
+// Every call to an application waits at most the messaging timeout (0.25 s by default). An
+// application that let a call time out is treated as hung for `hungBackoff`: calls to it
+// fail at once, so a stalled browser costs the main thread one timeout per back-off at most.
+class AtspiAccessibility final : public Accessibility {
+public:
+    static constexpr double defaultMessagingTimeout = 0.25;
+    static constexpr double hungBackoff = 2.0;
+
+    // Connects to the accessibility bus; an error when there is none.
+    static std::expected<std::unique_ptr<AtspiAccessibility>, std::string> open(
+        Runtime& runtime, AssistiveTechnologyStatus& status);
+    ~AtspiAccessibility() override;
+    AtspiAccessibility(const AtspiAccessibility&) = delete;
+    AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
+
+    bool isProcessTrusted() override;
+    AXElement systemWideElement() override;
+    AXElement applicationElement(std::int32_t pid) override;
+    std::expected<AXValue, AXError> copyAttributeValue(const AXElement& element,
+                                                       std::string_view attribute) override;
+    std::expected<void, AXError> setAttributeValue(const AXElement& element,
+                                                   std::string_view attribute,
+                                                   const AXValue& value) override;
+    std::expected<std::int32_t, AXError> processIdentifier(const AXElement& element) override;
+    std::expected<void, AXError> setMessagingTimeout(const AXElement& element,
+                                                     double seconds) override;
+    std::expected<std::unique_ptr<AXObserver>, AXError> createObserver(
+        std::int32_t pid, AXObserverCallback callback) override;
+
+    // Whether the focused element is a password field: the secure-input probe. Reads the
+    // role of the element already known from the focus events, nothing more.
+    bool focusedElementIsPasswordField();
+
+    struct State;
+
+private:
+    explicit AtspiAccessibility(std::shared_ptr<State> state);
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace tesvano::platform

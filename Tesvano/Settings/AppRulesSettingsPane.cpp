@@ -119,7 +119,7 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
     addApp_->setObjectName(QStringLiteral("addApp"));
     rulesColumn->addWidget(addApp_, 0, Qt::AlignLeft);
     launcherNote_ = new AccessibilityRequiredNote(
-        state_, "Detecting launchers like Spotlight requires Accessibility", rules);
+        state_, "Detecting launchers like KRunner requires Accessibility", rules);
     rulesColumn->addWidget(launcherNote_);
     form->addWidget(rules);
     form->addWidget(new SectionFooter(state_,

@@ -155,7 +155,7 @@ void PermissionsSettingsPane::rebuildSection() {
     bullets->setSpacing(4);
     bullets->addWidget(featureBullet(state_, "Per-URL rules in your browser", explanation));
     bullets->addWidget(
-        featureBullet(state_, "Targeting launchers like Spotlight in app rules", explanation));
+        featureBullet(state_, "Targeting launchers like KRunner in app rules", explanation));
     column->addLayout(bullets);
     sectionRows_->addWidget(explanation);
     // Without an accessibility bus there is nothing to grant.

@@ -33,8 +33,8 @@ std::span<const Localization::Entry> english() {
         {"Grant once to unlock two optional features:",
          "Grant once to unlock two optional features:"},
         {"Per-URL rules in your browser", "Per-URL rules in your browser"},
-        {"Targeting launchers like Spotlight in app rules",
-         "Targeting launchers like Spotlight in app rules"},
+        {"Targeting launchers like KRunner in app rules",
+         "Targeting launchers like KRunner in app rules"},
         {"Grant Accessibility Access", "Grant Accessibility Access"},
         {"Set Up in Permissions…", "Set Up in Permissions…"},
         {"The core lock needs no permissions.", "The core lock needs no permissions."},
@@ -63,8 +63,6 @@ std::span<const Localization::Entry> english() {
         {"Act on whichever app is frontmost. Nothing happens if it has no rule.",
          "Act on whichever app is frontmost. Nothing happens if it has no rule."},
         // The App Rules pane and the application picker: the desktop's own words.
-        {"Detecting launchers like Spotlight requires Accessibility",
-         "Detecting launchers like KRunner requires Accessibility"},
         {"Bundle ID", "Application ID"},
         {"Add an app that isn't in the list by its bundle identifier.",
          "Add an app that isn't in the list by its desktop-entry id (org.gnome.TextEditor), or a "

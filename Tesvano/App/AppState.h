@@ -15,7 +15,7 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/Permissions/PermissionFlowController.h"
 #include "Tesvano/Settings/SettingsTab.h"
-#include "Tesvano/Updates/UpdateController.h"
+#include "TesvanoKit/Updates/UpdateController.h"
 #include "Tesvano/Windows/HostedWindowController.h"
 #include "TesvanoKit/Automation/URLCommand.h"
 #include "TesvanoKit/History/ActivationCountStore.h"
@@ -64,7 +64,10 @@ struct AppServices {
     // Collaborators the engine gets instead of its defaults (tests), and the URL reader.
     std::function<LockEngine::Parts()> engineParts;
     std::function<bool()> isSecureInputEnabled;
-    std::function<std::unique_ptr<UpdateController>()> makeUpdateController;
+    // The updater on the driver and delegate the update controller gives it (none: this
+    // build has none), and the feed address this build checks (empty: none).
+    UpdateController::MakeUpdater makeUpdater;
+    std::string updateFeedURL;
     std::function<std::unique_ptr<PermissionFlowController>()> makePermissionFlow;
 };
 

@@ -108,11 +108,9 @@ TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheGrantPollingAndTheBadgeFollows
     SettingsWindow window(s);
     window.present();
     EXPECT_FALSE(window.showsUpdateBadge());
-    updater->pending = "2.0";
-    updater->announce();
+    offerUpdate("2.0");
     EXPECT_TRUE(window.showsUpdateBadge());
-    updater->pending.reset();
-    updater->announce();
+    s.updateController().resetUpdateCycle();
     EXPECT_FALSE(window.showsUpdateBadge());
 
     s.accessibilityWatcher().start([] {});

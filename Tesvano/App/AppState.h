@@ -162,6 +162,9 @@ public:
     // Updates.
     void showUpdateWindow();
     void presentUpdateCheckResult(const UpdateCheckOutcome& outcome);
+    // The update channel ("usesBetaChannel"); a change restarts the update cycle.
+    bool usesBetaChannel() const;
+    void setUsesBetaChannel(bool beta);
 
     // Engine callbacks and accessibility.
     void handleActivation(const ActivationEvent& event);

@@ -30,6 +30,9 @@
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "Tesvano/Settings/ShortcutsSettingsPane.h"
+#include "Tesvano/Updates/ProgramUpdater.h"
+#include "Tesvano/Updates/QtHttpTransport.h"
+#include "Tesvano/Updates/UpdateWindowView.h"
 #include "Tesvano/Windows/AboutView.h"
 
 namespace tesvano::Program {
@@ -129,6 +132,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtRuntime runtime;
+    // A new version's first start is watched; one that failed it is rolled back.
+    ProgramUpdater::checkInstallation(runtime);
     platform::FileDefaults defaults(platform::FileDefaults::standardPath());
     auto textInput = platform::XkbTextInputSources::open(runtime);
     if (!textInput) {
@@ -153,6 +158,14 @@ int main(int argc, char** argv) {
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
     AppDelegate* running = nullptr;
+    // Updates: our appcast updater over Qt Network; a build without a feed checks nothing.
+    QtHttpTransport updateTransport;
+    services.updateFeedURL = ProgramUpdater::feedURL();
+    services.makeUpdater = ProgramUpdater::make(runtime, defaults, updateTransport, [&running] {
+        if (running) {
+            running->requestTermination(TerminationSource::request);
+        }
+    });
     AppDelegate::Hooks hooks;
     hooks.makeURLHandler = [&running](AppState& s) -> std::unique_ptr<URLCommandHandling> {
         return std::make_unique<URLCommands>(s, [&running] {
@@ -167,6 +180,9 @@ int main(int argc, char** argv) {
     application.installEventFilter(&delegate);
     state.makeAboutContent = [&state](const std::function<void()>&) -> QWidget* {
         return new AboutView(state);
+    };
+    state.makeUpdateContent = [&state](std::function<void()> close) -> QWidget* {
+        return new UpdateWindowView(state, std::move(close));
     };
 
     StatusMenu menu(state,

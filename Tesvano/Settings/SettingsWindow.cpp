@@ -20,6 +20,7 @@
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
+#include "Tesvano/Settings/UpdatesSettingsPane.h"
 
 namespace tesvano {
 
@@ -46,6 +47,9 @@ SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     PaneFactories panes;
     panes[static_cast<std::size_t>(SettingsTab::permissions)] = [](AppState& state) -> QWidget* {
         return new PermissionsSettingsPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::updates)] = [](AppState& state) -> QWidget* {
+        return new UpdatesSettingsPane(state);
     };
     return panes;
 }

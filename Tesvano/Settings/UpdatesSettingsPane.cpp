@@ -64,6 +64,7 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
                                            devicePixelRatioF()));
     pending->addWidget(pendingIcon);
     pendingLabel_ = new QLabel(pendingRow_);
+    pendingLabel_->setObjectName(QStringLiteral("pendingVersion"));
     pending->addWidget(pendingLabel_, 1);
     auto* install = new QPushButton(state.text("Install Update…"), pendingRow_);
     install->setObjectName(QStringLiteral("installUpdate"));

@@ -160,7 +160,7 @@ QString UpdateWindowView::byteCount(const QLocale& locale, std::uint64_t bytes) 
 }
 
 QString UpdateWindowView::remainingTime(double seconds) {
-    const auto total = static_cast<long long>(std::max(0.0, std::floor(seconds)));
+    const auto total = static_cast<long long>(std::max(0.0, std::round(seconds)));
     const long long parts[] = {total / 3600, (total % 3600) / 60, total % 60};
     const char* units[] = {"h", "m", "s"};
     QStringList shown;

@@ -34,7 +34,7 @@ public:
     static QString progressDetail(const AppState& state, std::uint64_t downloaded,
                                   std::uint64_t expected, double speed);
     static QString byteCount(const QLocale& locale, std::uint64_t bytes);
-    // At most two units, zero units left out: "1h 2m", "3m", "5s", "0s".
+    // Rounded to whole seconds; at most two units, zero units left out: "1h 2m", "3m", "0s".
     static QString remainingTime(double seconds);
     static QString failureMessage(const AppState& state, UpdateFailure failure);
 

@@ -57,11 +57,13 @@ void TesvanoUserDriver::showUpdateFound(const platform::AppcastItem& item,
     model_.setIsBetaChannel(item.channel == std::optional<std::string>("beta"));
     // An item without notes shows none, not those of the item offered before.
     model_.setReleaseNotesMarkdown(item.releaseNotes);
-    model_.setPhase(UpdatePhase::found(item.displayVersion));
+    // The replies go in before the phase announces the offer: the window draws "Skip This
+    // Version" by whether a skip reply is there.
     auto shared = std::make_shared<std::function<void(UserUpdateChoice)>>(std::move(reply));
     model_.installAction = [shared] { (*shared)(UserUpdateChoice::install); };
     model_.skipAction = [shared] { (*shared)(UserUpdateChoice::skip); };
     model_.dismissAction = [shared] { (*shared)(UserUpdateChoice::dismiss); };
+    model_.setPhase(UpdatePhase::found(item.displayVersion));
     if (state.userInitiated) {
         if (onUpdateAvailable) {
             onUpdateAvailable();
@@ -153,10 +155,10 @@ void TesvanoUserDriver::showExtractionReceivedProgress(double progress) {
 
 void TesvanoUserDriver::showReadyToInstallAndRelaunch(
     std::function<void(UserUpdateChoice)> reply) {
-    model_.setPhase(UpdatePhase::of(UpdatePhase::Kind::readyToInstall));
     auto shared = std::make_shared<std::function<void(UserUpdateChoice)>>(std::move(reply));
     model_.installAction = [shared] { (*shared)(UserUpdateChoice::install); };
     model_.dismissAction = [shared] { (*shared)(UserUpdateChoice::dismiss); };
+    model_.setPhase(UpdatePhase::of(UpdatePhase::Kind::readyToInstall));
 }
 
 void TesvanoUserDriver::showInstallingUpdate(bool, std::function<void()>) {

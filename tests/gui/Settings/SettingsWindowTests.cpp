@@ -13,6 +13,7 @@
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
+#include "Tesvano/Settings/UpdatesSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
 #include "tests/gui/AppFixture.h"
 
@@ -65,8 +66,9 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_EQ(window.pane(SettingsTab::shortcuts)->objectName(), QStringLiteral("shortcutsPane"));
     EXPECT_NE(dynamic_cast<PermissionsSettingsPane*>(window.pane(SettingsTab::permissions)),
               nullptr);
+    EXPECT_NE(dynamic_cast<UpdatesSettingsPane*>(window.pane(SettingsTab::updates)), nullptr);
     for (SettingsTab tab : {SettingsTab::general, SettingsTab::appRules, SettingsTab::urlRules,
-                            SettingsTab::updates, SettingsTab::log, SettingsTab::backup}) {
+                            SettingsTab::log, SettingsTab::backup}) {
         EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
         EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }

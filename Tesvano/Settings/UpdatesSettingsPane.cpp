@@ -92,7 +92,10 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     check_->setObjectName(QStringLiteral("checkForUpdates"));
     connect(check_, &QPushButton::clicked, this,
             [this] { state_.updateController().checkForUpdates(); });
-    rows->addRow(check_);
+    auto* checkRow = new QHBoxLayout;
+    checkRow->addStretch(1);
+    checkRow->addWidget(check_);
+    rows->addRow(checkRow);
     form->addWidget(checkBox);
     unavailable_ = new QLabel(this);
     unavailable_->setObjectName(QStringLiteral("updatesUnavailable"));

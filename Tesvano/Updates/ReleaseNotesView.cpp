@@ -16,7 +16,8 @@ QLabel* textLabel(const StyledText& text, QWidget* parent) {
     label->setWordWrap(true);
     label->setOpenExternalLinks(true);
     label->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
     return label;
 }
 
@@ -83,6 +84,7 @@ ReleaseNotesView::ReleaseNotesView(const std::string& markdown, QWidget* parent)
             case ReleaseNoteBlock::Kind::listItem: {
                 auto* row = new QHBoxLayout;
                 row->setSpacing(6);
+                row->setAlignment(Qt::AlignTop);
                 auto* bullet = new QLabel(QStringLiteral("\u2022"), this);
                 SettingsStyle::setTextLevel(bullet, SettingsStyle::Level::secondary);
                 row->addWidget(bullet, 0, Qt::AlignTop);

@@ -279,6 +279,63 @@ std::expected<Appcast, std::string> parseAppcast(std::string_view xml) {
     return std::move(state.appcast);
 }
 
+namespace {
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string writeAppcast(const Appcast& appcast) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<appcast";
+    if (!appcast.architecture.empty()) {
+        out += " architecture=\"" + escaped(appcast.architecture) + "\"";
+    }
+    out += ">\n";
+    for (const auto& item : appcast.items) {
+        out += "  <item>\n    <version>" + escaped(item.version) + "</version>\n";
+        if (item.displayVersion != item.version) {
+            out += "    <displayVersion>" + escaped(item.displayVersion) + "</displayVersion>\n";
+        }
+        if (item.date) {
+            out += "    <date>" + formatRFC3339(*item.date) + "</date>\n";
+        }
+        if (item.channel) {
+            out += "    <channel>" + escaped(*item.channel) + "</channel>\n";
+        }
+        if (!item.releaseNotes.empty()) {
+            out += "    <releaseNotes>" + escaped(item.releaseNotes) + "</releaseNotes>\n";
+        }
+        out += "    <enclosure url=\"" + escaped(item.enclosure.url) + "\" length=\"" +
+               std::to_string(item.enclosure.length) + "\" edSignature=\"" +
+               escaped(item.enclosure.edSignature) + "\"/>\n  </item>\n";
+    }
+    return out + "</appcast>\n";
+}
+
 std::optional<AppcastItem> bestAppcastItem(const Appcast& appcast,
                                            const std::set<std::string>& allowedChannels,
                                            std::string_view currentVersion,

@@ -57,6 +57,9 @@ struct Appcast {
 // signature of the right size, is left out and counted.
 std::expected<Appcast, std::string> parseAppcast(std::string_view xml);
 
+// The feed as XML that parseAppcast reads back to the same items.
+std::string writeAppcast(const Appcast& appcast);
+
 // RFC 3339 date-time ("2026-12-01T10:00:00Z", "…+02:00", fractions allowed).
 std::optional<WallTime> parseRFC3339(std::string_view text);
 std::string formatRFC3339(WallTime time);

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the appcast parser and the choice of an item. Besides crashes,
 // hangs and sanitizer reports, it stops on a broken promise: an accepted item without a
-// version, an http(s) enclosure, a positive length or a decodable signature, or a chosen
-// item that is not newer than the running version or not on an allowed channel.
+// version, an http(s) enclosure, a positive length or a decodable signature, a feed that
+// does not read back the same once written, or a chosen item that is not newer than the
+// running version or not on an allowed channel.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                          "read back");
         }
     }
+    // What the release tool writes reads back to the same items.
+    const auto again = parseAppcast(writeAppcast(*appcast));
+    require(again.has_value(), "a written feed does not parse");
+    require(again->items == appcast->items, "a written feed reads back different items");
     for (const char* current : {"0", "1.0", "1.3.0-beta.1"}) {
         for (bool beta : {false, true}) {
             const std::set<std::string> channels =

@@ -97,6 +97,28 @@ TEST(AppcastParser, ReadsItemsAndLeavesOutMalformedOnes) {
     }
 }
 
+TEST(AppcastParser, WrittenFeedsReadBackTheSame) {
+    Appcast appcast;
+    appcast.architecture = "x86_64";
+    AppcastItem item;
+    item.version = "1.2.0";
+    item.displayVersion = "1.2 \"final\" <b>";
+    item.date = parseRFC3339("2026-12-01T10:00:00Z");
+    item.channel = "beta";
+    item.releaseNotes = "# Notes\r\n* a & b ]]> <c>\n";
+    item.enclosure = {"https://e.org/t.tar.gz?a=1&b=2", 42, signature()};
+    appcast.items = {item};
+    item.version = item.displayVersion = "1.1";
+    item.releaseNotes.clear();
+    item.channel.reset();
+    item.date.reset();
+    appcast.items.push_back(item);
+    const auto again = parseAppcast(writeAppcast(appcast));
+    ASSERT_TRUE(again) << again.error();
+    EXPECT_EQ(again->architecture, "x86_64");
+    EXPECT_EQ(again->items, appcast.items);
+}
+
 TEST(AppcastParser, RefusesWhatIsNoFeed) {
     const std::string refused[] = {
         "",

@@ -145,8 +145,10 @@ void AppcastUpdater::beginCheck(bool userInitiated) {
         return !alive.expired() && generation == generation_;
     };
     if (userInitiated) {
+        // A cancellation that comes once the check is over (the driver answers an offer's
+        // predecessor this way) changes nothing.
         driver_.showUserInitiatedUpdateCheck([this, current] {
-            if (current()) {
+            if (current() && stage_ == Stage::checking) {
                 abortSession();
             }
         });
@@ -247,6 +249,7 @@ void AppcastUpdater::offer(const AppcastItem& item) {
 void AppcastUpdater::beginDownload() {
     stage_ = Stage::downloading;
     received_ = 0;
+    announced_.reset();
     std::error_code ec;
     fs::create_directories(options_.downloadFolder, ec);
     const std::string name = "tesvano-" + item_->version + ".tar.gz";
@@ -259,7 +262,7 @@ void AppcastUpdater::beginDownload() {
         return !alive.expired() && generation == generation_;
     };
     driver_.showDownloadInitiated([this, current] {
-        if (current()) {
+        if (current() && (stage_ == Stage::downloading || stage_ == Stage::extracting)) {
             abortSession();
         }
     });
@@ -272,6 +275,9 @@ void AppcastUpdater::beginDownload() {
     armStallTimer();
     HttpHandlers handlers;
     handlers.onResponse = [this, current, expected](std::optional<std::uint64_t> length) {
+        if (current()) {
+            announced_ = length;
+        }
         if (current() && length && *length != expected) {
             request_.reset();
             fail(UpdaterError::lengthMismatch,
@@ -319,6 +325,12 @@ void AppcastUpdater::downloadFinished(const std::optional<std::string>& failure)
     }
     if (!written) {
         fail(UpdaterError::downloadNotStored, "cannot write " + partPath_.string());
+        return;
+    }
+    if (announced_ && received_ < *announced_) {
+        fail(UpdaterError::downloadTruncated, "the connection ended after " +
+                                                  std::to_string(received_) + " of " +
+                                                  std::to_string(*announced_) + " bytes");
         return;
     }
     if (received_ != item_->enclosure.length) {

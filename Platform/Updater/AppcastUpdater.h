@@ -100,6 +100,7 @@ private:
     std::filesystem::path stagingPath_;
     bool adopted_ = false;
     std::uint64_t received_ = 0;
+    std::optional<std::uint64_t> announced_;  // the server's Content-Length
     std::unique_ptr<ArchiveUnpacker> unpacker_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

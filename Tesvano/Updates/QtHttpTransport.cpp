@@ -21,9 +21,10 @@ public:
             const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
             bool ok = false;
             const qulonglong value = length.toULongLong(&ok);
-            if (handlers_.onResponse) {
-                handlers_.onResponse(length.isValid() && ok ? std::optional<std::uint64_t>(value)
-                                                            : std::nullopt);
+            // A copy: the handler may end the request, and with it the handlers.
+            if (auto handler = handlers_.onResponse) {
+                handler(length.isValid() && ok ? std::optional<std::uint64_t>(value)
+                                               : std::nullopt);
             }
         });
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { deliver(); });
@@ -31,6 +32,7 @@ public:
     }
 
     ~Request() override {
+        *ended_ = true;
         if (reply_) {
             QObject::disconnect(reply_, nullptr, nullptr, nullptr);
             reply_->abort();
@@ -51,8 +53,9 @@ private:
         }
         const QByteArray chunk = reply_->readAll();
         if (!chunk.isEmpty() && handlers_.onData) {
-            handlers_.onData(std::span(reinterpret_cast<const std::uint8_t*>(chunk.constData()),
-                                       static_cast<std::size_t>(chunk.size())));
+            auto handler = handlers_.onData;
+            handler(std::span(reinterpret_cast<const std::uint8_t*>(chunk.constData()),
+                              static_cast<std::size_t>(chunk.size())));
         }
     }
 
@@ -60,7 +63,11 @@ private:
         if (!reply_) {
             return;
         }
+        const std::shared_ptr<bool> ended = ended_;
         deliver();
+        if (*ended || !handlers_.onFinished) {
+            return;  // a handler ended the request meanwhile
+        }
         std::optional<std::string> error;
         const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply_->error() != QNetworkReply::NoError) {
@@ -68,7 +75,6 @@ private:
         } else if (status >= 300) {
             error = "HTTP status " + std::to_string(status);
         }
-        QPointer<QNetworkReply> reply = reply_;
         auto finished = std::move(handlers_.onFinished);
         if (finished) {
             finished(std::move(error));  // may destroy this request
@@ -78,6 +84,8 @@ private:
     QPointer<QNetworkReply> reply_;
     platform::HttpHandlers handlers_;
     bool answered_ = false;
+    // Set when the request goes; a handler may end it while it is being called.
+    std::shared_ptr<bool> ended_ = std::make_shared<bool>(false);
 };
 
 }  // namespace

@@ -250,7 +250,9 @@ QWidget* UpdateWindowView::centred(QWidget* inner) {
 
 void UpdateWindowView::rebuildBody() {
     if (body_) {
+        // Out of the window at once; deleted once the notification that got us here returns.
         body_->hide();
+        body_->setParent(nullptr);
         body_->deleteLater();
     }
     const UpdatePhase& phase = model_.phase();
@@ -350,6 +352,7 @@ void UpdateWindowView::rebuildFooter() {
     while (QLayoutItem* item = footer_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
             widget->hide();
+            widget->setParent(nullptr);
             widget->deleteLater();
         }
         delete item;

@@ -258,6 +258,13 @@ TEST_F(AppcastUpdaterTest, RefusesBadDownloadsAndKeepsTheRunningVersion) {
              p.finish("remote host closed the connection");
          },
          body.size(), UpdaterError::downloadTruncated},
+        {"truncated, cleanly ended",
+         [&](auto& p, auto&) {
+             p.respond(body.size());
+             p.send(std::string_view(body).substr(0, 20));
+             p.finish();
+         },
+         body.size(), UpdaterError::downloadTruncated},
         {"longer than the feed says", [&](auto& p, auto&) { p.serve(body); }, body.size() - 1,
          UpdaterError::lengthMismatch},
         {"shorter than the feed says, cleanly ended",
@@ -305,7 +312,14 @@ TEST_F(AppcastUpdaterTest, CancellingACheckOrDownloadEndsTheSession) {
     EXPECT_TRUE(feed->cancelled);
     EXPECT_FALSE(updater->sessionActive());
 
-    auto download = acceptOffer(*updater, goodSignature, archive.size());
+    // The check's cancellation, answered once the offer is there, leaves the offer standing.
+    updater->checkForUpdates();
+    transport.last()->serve(feedWith(goodSignature, archive.size()));
+    driver.cancel();
+    EXPECT_TRUE(updater->sessionActive());
+    driver.reply(UserUpdateChoice::install);
+    auto download = transport.last();
+    ASSERT_TRUE(download);
     download->respond(archive.size());
     driver.cancel();
     EXPECT_TRUE(download->cancelled);

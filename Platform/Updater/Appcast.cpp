@@ -62,8 +62,8 @@ void readEnclosure(ParseState& s, const XML_Char** attributes) {
             const std::string_view digits = trimmed(value);
             const auto [end, ec] =
                 std::from_chars(digits.data(), digits.data() + digits.size(), enclosure.length);
-            lengthOK = ec == std::errc() && end == digits.data() + digits.size() &&
-                       enclosure.length > 0;
+            lengthOK =
+                ec == std::errc() && end == digits.data() + digits.size() && enclosure.length > 0;
         } else if (name == "edSignature") {
             enclosure.edSignature = std::string(trimmed(value));
         }
@@ -227,8 +227,7 @@ std::optional<WallTime> parseRFC3339(std::string_view t) {
     }
     const auto days = std::chrono::sys_days(ymd);
     const double seconds = static_cast<double>(days.time_since_epoch().count()) * 86400.0 +
-                           hour * 3600.0 + minute * 60.0 + second + fraction -
-                           offsetMinutes * 60.0;
+                           hour * 3600.0 + minute * 60.0 + second + fraction - offsetMinutes * 60.0;
     return WallTime(Seconds(seconds));
 }
 
@@ -268,10 +267,9 @@ std::expected<Appcast, std::string> parseAppcast(std::string_view xml) {
         return std::unexpected(*state.failure);
     }
     if (status != XML_STATUS_OK) {
-        return std::unexpected(
-            "the feed is not well-formed XML (line " +
-            std::to_string(XML_GetCurrentLineNumber(parser.get())) + ": " +
-            XML_ErrorString(XML_GetErrorCode(parser.get())) + ")");
+        return std::unexpected("the feed is not well-formed XML (line " +
+                               std::to_string(XML_GetCurrentLineNumber(parser.get())) + ": " +
+                               XML_ErrorString(XML_GetErrorCode(parser.get())) + ")");
     }
     if (!state.sawRoot) {
         return std::unexpected(std::string("the feed is empty"));

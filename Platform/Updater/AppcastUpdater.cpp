@@ -129,8 +129,7 @@ void AppcastUpdater::armStallTimer() {
         request_.reset();
         fail(stage_ == Stage::checking ? UpdaterError::feedUnreachable
                                        : UpdaterError::downloadStalled,
-             "the server sent nothing for " + std::to_string(options_.stallTimeout.count()) +
-                 " s");
+             "the server sent nothing for " + std::to_string(options_.stallTimeout.count()) + " s");
     });
 }
 
@@ -199,8 +198,7 @@ void AppcastUpdater::feedArrived() {
     }
     const auto skipped = defaults_.string(skippedVersionKey);
     auto item = bestAppcastItem(*appcast, delegate_.allowedChannels(), options_.currentVersion,
-                                skipped ? std::optional<std::string_view>(*skipped)
-                                        : std::nullopt);
+                                skipped ? std::optional<std::string_view>(*skipped) : std::nullopt);
     if (!item) {
         if (!userInitiated_) {
             endSession();
@@ -209,12 +207,12 @@ void AppcastUpdater::feedArrived() {
         std::weak_ptr<int> alive = lifetime_;
         const unsigned generation = generation_;
         stage_ = Stage::checking;
-        driver_.showUpdateNotFound(
-            error(1005, "no newer version on this channel"), [this, alive, generation] {
-                if (!alive.expired() && generation == generation_) {
-                    endSession();
-                }
-            });
+        driver_.showUpdateNotFound(error(1005, "no newer version on this channel"),
+                                   [this, alive, generation] {
+                                       if (!alive.expired() && generation == generation_) {
+                                           endSession();
+                                       }
+                                   });
         return;
     }
     offer(*item);
@@ -280,9 +278,8 @@ void AppcastUpdater::beginDownload() {
         }
         if (current() && length && *length != expected) {
             request_.reset();
-            fail(UpdaterError::lengthMismatch,
-                 "the server announces " + std::to_string(*length) + " bytes, the feed " +
-                     std::to_string(expected));
+            fail(UpdaterError::lengthMismatch, "the server announces " + std::to_string(*length) +
+                                                   " bytes, the feed " + std::to_string(expected));
         }
     };
     handlers.onData = [this, current, expected](std::span<const std::uint8_t> chunk) {
@@ -367,20 +364,20 @@ void AppcastUpdater::beginExtraction() {
     }
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
-    unpacker_ = ArchiveUnpacker::start(
-        runtime_, archivePath_, stagingPath_,
-        [this, alive, generation](std::expected<void, std::string> result) {
-            if (alive.expired() || generation != generation_) {
-                return;
-            }
-            // The unpacker is done; it goes once its callback has returned.
-            runtime_.post(Seconds(0), [this, alive, done = unpacker_.get()] {
-                if (!alive.expired() && unpacker_.get() == done) {
-                    unpacker_.reset();
-                }
-            });
-            extractionFinished(result);
-        });
+    unpacker_ =
+        ArchiveUnpacker::start(runtime_, archivePath_, stagingPath_,
+                               [this, alive, generation](std::expected<void, std::string> result) {
+                                   if (alive.expired() || generation != generation_) {
+                                       return;
+                                   }
+                                   // The unpacker is done; it goes once its callback has returned.
+                                   runtime_.post(Seconds(0), [this, alive, done = unpacker_.get()] {
+                                       if (!alive.expired() && unpacker_.get() == done) {
+                                           unpacker_.reset();
+                                       }
+                                   });
+                                   extractionFinished(result);
+                               });
     if (!unpacker_) {
         fail(UpdaterError::unpackFailed, "cannot run tar");
     }

@@ -18,8 +18,8 @@ public:
 
         void respond(std::optional<std::uint64_t> length) { handlers.onResponse(length); }
         void send(std::string_view bytes) {
-            handlers.onData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                      bytes.size()));
+            handlers.onData(
+                std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
         }
         void finish(std::optional<std::string> error = std::nullopt) {
             handlers.onFinished(std::move(error));

@@ -15,7 +15,6 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/Permissions/PermissionFlowController.h"
 #include "Tesvano/Settings/SettingsTab.h"
-#include "TesvanoKit/Updates/UpdateController.h"
 #include "Tesvano/Windows/HostedWindowController.h"
 #include "TesvanoKit/Automation/URLCommand.h"
 #include "TesvanoKit/History/ActivationCountStore.h"
@@ -26,6 +25,7 @@
 #include "TesvanoKit/Monitors/AccessibilityGrantWatcher.h"
 #include "TesvanoKit/Rules/RuleStore.h"
 #include "TesvanoKit/Sources/SourceCycler.h"
+#include "TesvanoKit/Updates/UpdateController.h"
 
 namespace tesvano::platform {
 class Accessibility;

@@ -59,9 +59,8 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     pendingRow_->setObjectName(QStringLiteral("pendingUpdateRow"));
     auto* pending = new QHBoxLayout(pendingRow_);
     auto* pendingIcon = new QLabel(pendingRow_);
-    pendingIcon->setPixmap(Symbols::pixmap("arrow.down.circle.fill", 16,
-                                           palette().color(QPalette::Highlight),
-                                           devicePixelRatioF()));
+    pendingIcon->setPixmap(Symbols::pixmap(
+        "arrow.down.circle.fill", 16, palette().color(QPalette::Highlight), devicePixelRatioF()));
     pending->addWidget(pendingIcon);
     pendingLabel_ = new QLabel(pendingRow_);
     pendingLabel_->setObjectName(QStringLiteral("pendingVersion"));
@@ -149,8 +148,9 @@ void UpdatesSettingsPane::refresh() {
     const auto& pending = controller.pendingUpdateVersion();
     pendingRow_->setVisible(pending.has_value());
     if (pending) {
-        pendingLabel_->setText(state_.text("Version %@ is available")
-                                   .replace(QStringLiteral("%@"), QString::fromStdString(*pending)));
+        pendingLabel_->setText(
+            state_.text("Version %@ is available")
+                .replace(QStringLiteral("%@"), QString::fromStdString(*pending)));
     }
     platform::Updater* updater = controller.updater();
     {

@@ -29,8 +29,8 @@ const platform::Logger& log() {
 fs::path downloadFolder() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
     const char* home = std::getenv("HOME");
-    const fs::path base = cache && *cache ? fs::path(cache)
-                                          : fs::path(home && *home ? home : "/tmp") / ".cache";
+    const fs::path base =
+        cache && *cache ? fs::path(cache) : fs::path(home && *home ? home : "/tmp") / ".cache";
     return base / "tesvano" / "updates";
 }
 
@@ -60,8 +60,9 @@ void checkInstallation(platform::Runtime& runtime, platform::Seconds probation) 
         case platform::Installation::StartupVerdict::nothingPending:
             return;
         case platform::Installation::StartupVerdict::rolledBack: {
-            log().error("Version %{public}s did not start properly before; going back to %{public}s",
-                        version, installation->currentVersion().value_or("?"));
+            log().error(
+                "Version %{public}s did not start properly before; going back to %{public}s",
+                version, installation->currentVersion().value_or("?"));
             const std::string executable = installation->currentExecutable().string();
             ::execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
             log().error("Cannot start %{public}s", executable);
@@ -70,8 +71,7 @@ void checkInstallation(platform::Runtime& runtime, platform::Seconds probation) 
         case platform::Installation::StartupVerdict::probation:
             runtime.post(probation, [root = installation->root(), version] {
                 platform::Installation(root).confirmStart(version);
-                log().info("Version %{public}s started; the previous version is removed",
-                           version);
+                log().info("Version %{public}s started; the previous version is removed", version);
             });
             return;
     }

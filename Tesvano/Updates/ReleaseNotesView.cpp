@@ -65,8 +65,7 @@ QFont ReleaseNotesView::headingFont(int level, const QFont& base) {
     return font;
 }
 
-ReleaseNotesView::ReleaseNotesView(const std::string& markdown, QWidget* parent)
-    : QWidget(parent) {
+ReleaseNotesView::ReleaseNotesView(const std::string& markdown, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("releaseNotes"));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);

@@ -92,8 +92,7 @@ UpdateWindowView::UpdateWindowView(AppState& state, std::function<void()> closeW
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        AppDisplay::drawRoundedIcon(painter, AppDisplay::ownAppIcon(), QRectF(0, 0, 104, 104),
-                                    104);
+        AppDisplay::drawRoundedIcon(painter, AppDisplay::ownAppIcon(), QRectF(0, 0, 104, 104), 104);
     }
     image.setDevicePixelRatio(2);
     icon->setPixmap(image);
@@ -110,12 +109,11 @@ UpdateWindowView::UpdateWindowView(AppState& state, std::function<void()> closeW
     subtitle_->setObjectName(QStringLiteral("subtitle"));
     SettingsStyle::setTextLevel(subtitle_, SettingsStyle::Level::secondary);
     titles->addWidget(subtitle_);
-    currentVersion_ = new QLabel(state.text("Current version: ") +
-                                     QString::fromStdString(BundleInfo::shortVersion()) +
-                                     QStringLiteral(" (") +
-                                     QString::fromStdString(BundleInfo::buildVersion()) +
-                                     QStringLiteral(")"),
-                                 this);
+    currentVersion_ =
+        new QLabel(state.text("Current version: ") +
+                       QString::fromStdString(BundleInfo::shortVersion()) + QStringLiteral(" (") +
+                       QString::fromStdString(BundleInfo::buildVersion()) + QStringLiteral(")"),
+                   this);
     currentVersion_->setObjectName(QStringLiteral("currentVersion"));
     SettingsStyle::setTextLevel(currentVersion_, SettingsStyle::Level::tertiary);
     titles->addWidget(currentVersion_);
@@ -177,8 +175,8 @@ QString UpdateWindowView::remainingTime(double seconds) {
 QString UpdateWindowView::progressDetail(const AppState& state, std::uint64_t downloaded,
                                          std::uint64_t expected, double speed) {
     const QLocale locale(QString::fromStdString(state.effectiveLanguageCode()));
-    const QString amounts = byteCount(locale, downloaded) + state.text(" of ") +
-                            byteCount(locale, expected);
+    const QString amounts =
+        byteCount(locale, downloaded) + state.text(" of ") + byteCount(locale, expected);
     if (!(speed > 0)) {
         return amounts;
     }
@@ -215,13 +213,13 @@ void UpdateWindowView::refresh() {
 
     const QString bodyKey =
         showsVersionDetails(phase.kind)
-            ? QString(QStringLiteral("details|") + QString::fromStdString(model_.availableVersion()) +
-                  QLatin1Char('|') +
-                  QString::number(model_.publishedDate()
-                                      ? model_.publishedDate()->time_since_epoch().count()
-                                      : -1.0) +
-                  QLatin1Char('|') + QString::number(model_.isBetaChannel()) +
-                  QLatin1Char('|') + QString::fromStdString(model_.releaseNotesMarkdown()))
+            ? QString(QStringLiteral("details|") +
+                      QString::fromStdString(model_.availableVersion()) + QLatin1Char('|') +
+                      QString::number(model_.publishedDate()
+                                          ? model_.publishedDate()->time_since_epoch().count()
+                                          : -1.0) +
+                      QLatin1Char('|') + QString::number(model_.isBetaChannel()) +
+                      QLatin1Char('|') + QString::fromStdString(model_.releaseNotesMarkdown()))
             : QString(QString::number(static_cast<int>(phase.kind)) + QLatin1Char('|') +
                       QString::number(static_cast<int>(phase.failure)));
     if (bodyKey != bodyKey_ || !body_) {
@@ -269,10 +267,11 @@ void UpdateWindowView::rebuildBody() {
         if (!model_.availableVersion().empty()) {
             auto* row = new QHBoxLayout;
             row->setSpacing(8);
-            auto* version = new QLabel(
-                state_.text("Version %@").replace(
-                    QStringLiteral("%@"), QString::fromStdString(model_.availableVersion())),
-                content);
+            auto* version =
+                new QLabel(state_.text("Version %@")
+                               .replace(QStringLiteral("%@"),
+                                        QString::fromStdString(model_.availableVersion())),
+                           content);
             version->setObjectName(QStringLiteral("versionTitle"));
             QFont font = SettingsStyle::title(version);
             font.setWeight(QFont::DemiBold);
@@ -295,8 +294,7 @@ void UpdateWindowView::rebuildBody() {
             row->addStretch(1);
             column->addLayout(row);
         }
-        const QString notes =
-            QString::fromStdString(model_.releaseNotesMarkdown()).trimmed();
+        const QString notes = QString::fromStdString(model_.releaseNotesMarkdown()).trimmed();
         if (!notes.isEmpty()) {
             column->addWidget(new ReleaseNotesView(notes.toStdString(), content));
         } else {
@@ -326,9 +324,8 @@ void UpdateWindowView::rebuildBody() {
         auto* inner = new QWidget(this);
         auto* column = new QVBoxLayout(inner);
         column->setSpacing(8);
-        column->addWidget(statusLabel(state_.text("Update failed"),
-                                      "exclamationmark.triangle", QColor(0xF0, 0x8A, 0x00),
-                                      inner));
+        column->addWidget(statusLabel(state_.text("Update failed"), "exclamationmark.triangle",
+                                      QColor(0xF0, 0x8A, 0x00), inner));
         auto* message = new QLabel(failureMessage(state_, phase.failure), inner);
         message->setObjectName(QStringLiteral("failureMessage"));
         message->setWordWrap(true);
@@ -446,8 +443,8 @@ void UpdateWindowView::rebuildFooter() {
 
 void UpdateWindowView::updateProgress() {
     if (progress_) {
-        progress_->setValue(static_cast<int>(std::lround(
-            std::clamp(model_.phase().fraction, 0.0, 1.0) * 1000.0)));
+        progress_->setValue(
+            static_cast<int>(std::lround(std::clamp(model_.phase().fraction, 0.0, 1.0) * 1000.0)));
     }
     if (progressDetail_) {
         progressDetail_->setText(progressDetail(state_, model_.downloadedBytes(),

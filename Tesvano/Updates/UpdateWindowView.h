@@ -26,8 +26,7 @@ public:
     static constexpr int contentWidth = 540;
     static constexpr int contentHeight = 480;
 
-    UpdateWindowView(AppState& state, std::function<void()> closeWindow,
-                     QWidget* parent = nullptr);
+    UpdateWindowView(AppState& state, std::function<void()> closeWindow, QWidget* parent = nullptr);
 
     static QString subtitle(const AppState& state, const UpdateViewModel& model);
     // "12.3 MB of 40 MB — 1.1 MB/s, 25s remaining", or only the two amounts without a speed.

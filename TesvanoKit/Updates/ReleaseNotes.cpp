@@ -63,8 +63,9 @@ void append(StyledText& text, std::string_view piece, unsigned style,
 
 std::string decodeEntity(std::string_view entity) {
     static const std::pair<std::string_view, std::string_view> named[] = {
-        {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"},
-        {"&nbsp;", "\u00a0"}, {"&mdash;", "\u2014"}, {"&ndash;", "\u2013"}, {"&hellip;", "\u2026"}};
+        {"&amp;", "&"},        {"&lt;", "<"},         {"&gt;", ">"},
+        {"&quot;", "\""},      {"&apos;", "'"},       {"&nbsp;", "\u00a0"},
+        {"&mdash;", "\u2014"}, {"&ndash;", "\u2013"}, {"&hellip;", "\u2026"}};
     for (const auto& [name, value] : named) {
         if (entity == name) {
             return std::string(value);
@@ -163,8 +164,8 @@ std::string attributeText(const MD_ATTRIBUTE& attribute) {
         const MD_SIZE begin = attribute.substr_offsets[i];
         const MD_SIZE end = attribute.substr_offsets[i + 1];
         const std::string_view piece(attribute.text + begin, end - begin);
-        out += attribute.substr_types[i] == MD_TEXT_ENTITY ? decodeEntity(piece)
-                                                           : std::string(piece);
+        out +=
+            attribute.substr_types[i] == MD_TEXT_ENTITY ? decodeEntity(piece) : std::string(piece);
     }
     return out;
 }
@@ -400,8 +401,8 @@ StyledText linkMentions(const StyledText& text) {
                     nextBoundary = m.begin - offset;
                 }
             }
-            append(out, std::string_view(run.text).substr(cursor, nextBoundary - cursor),
-                   run.style, inside ? std::optional<std::string>(inside->link) : run.link);
+            append(out, std::string_view(run.text).substr(cursor, nextBoundary - cursor), run.style,
+                   inside ? std::optional<std::string>(inside->link) : run.link);
             cursor = nextBoundary;
         }
         offset += run.text.size();

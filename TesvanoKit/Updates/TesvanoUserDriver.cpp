@@ -153,8 +153,7 @@ void TesvanoUserDriver::showExtractionReceivedProgress(double progress) {
     model_.setPhase(UpdatePhase::extracting(progress));
 }
 
-void TesvanoUserDriver::showReadyToInstallAndRelaunch(
-    std::function<void(UserUpdateChoice)> reply) {
+void TesvanoUserDriver::showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> reply) {
     auto shared = std::make_shared<std::function<void(UserUpdateChoice)>>(std::move(reply));
     model_.installAction = [shared] { (*shared)(UserUpdateChoice::install); };
     model_.dismissAction = [shared] { (*shared)(UserUpdateChoice::dismiss); };

@@ -33,8 +33,7 @@ inline UpdateChannel updateChannelForFlag(bool usesBeta) {
 }
 // The feed channels the updater may offer on this channel: none named, or "beta".
 inline std::set<std::string> allowedChannels(UpdateChannel channel) {
-    return channel == UpdateChannel::beta ? std::set<std::string>{"beta"}
-                                          : std::set<std::string>{};
+    return channel == UpdateChannel::beta ? std::set<std::string>{"beta"} : std::set<std::string>{};
 }
 
 }  // namespace tesvano

@@ -69,7 +69,7 @@ void UpdateViewModel::setReleaseNotesMarkdown(const std::string& markdown) {
     assign(releaseNotesMarkdown_, markdown);
 }
 
-void UpdateViewModel::answer(std::function<void()> UpdateViewModel::* which) {
+void UpdateViewModel::answer(std::function<void()> UpdateViewModel::*which) {
     std::function<void()> reply = std::move(this->*which);
     installAction = nullptr;
     skipAction = nullptr;

@@ -11,7 +11,13 @@
 
 namespace tesvano {
 
-enum class UpdateFailure { checkFailed, downloadFailed, verificationFailed, installationFailed, unknown };
+enum class UpdateFailure {
+    checkFailed,
+    downloadFailed,
+    verificationFailed,
+    installationFailed,
+    unknown
+};
 
 // By the error's code range; errors of another domain are `unknown`.
 UpdateFailure updateFailure(const platform::UpdaterError& error);
@@ -39,8 +45,8 @@ struct UpdatePhase {
         installing
     };
     Kind kind = Kind::idle;
-    std::string version;                        // found
-    double fraction = 0;                        // downloading, extracting
+    std::string version;                             // found
+    double fraction = 0;                             // downloading, extracting
     UpdateFailure failure = UpdateFailure::unknown;  // error
 
     static UpdatePhase found(std::string v) { return {Kind::found, std::move(v), 0, {}}; }
@@ -100,7 +106,7 @@ private:
         notify();
     }
     void notify();
-    void answer(std::function<void()> UpdateViewModel::* which);
+    void answer(std::function<void()> UpdateViewModel::*which);
 
     Phase phase_;
     std::string availableVersion_;

@@ -2,8 +2,8 @@
 // on the loopback interface, the update window under a private Xvfb (its buttons clicked),
 // a per-user installation in a temporary folder, and small builds that the updater
 // installs and relaunches and that report their version.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,8 +25,8 @@
 
 #include "KeyboardShortcuts/Library.h"
 #include "Platform/Accessibility/FakeAccessibility.h"
-#include "Platform/HotKeys/FakeHotKeys.h"
 #include "Platform/Defaults/Defaults.h"
+#include "Platform/HotKeys/FakeHotKeys.h"
 #include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Updater/AppcastUpdater.h"
@@ -155,7 +155,8 @@ private:
             }
         }
         if (!found) {
-            send(client, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            send(client,
+                 "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
             ::close(client);
             return;
         }
@@ -163,8 +164,9 @@ private:
         if (a.mode == Mode::longer) {
             body += std::string(64, 'x');
         }
-        send(client, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n");
+        send(client,
+             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n");
         if (a.mode == Mode::truncate) {
             send(client, body.substr(0, body.size() / 2));
         } else if (a.mode == Mode::stall) {
@@ -282,13 +284,14 @@ protected:
         AppServices s(runtime, defaults, system, workspace, accessibility, entries, loginItems);
         s.logInMemory = true;
         s.updateFeedURL = server.url("/Tesvano/appcast-x86_64.xml");
-        s.makeUpdater = [this](platform::UserDriver& driver, platform::UpdaterDelegate& delegate)
-            -> std::unique_ptr<platform::Updater> {
+        s.makeUpdater =
+            [this](platform::UserDriver& driver,
+                   platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::Updater> {
             platform::AppcastUpdater::Options options;
             options.currentVersion = "1.0";
             options.publicKey = platform::decodePublicKey(publicKey);
-            options.installation = platform::Installation::containing(root / "current" / "bin" /
-                                                                      "tesvano");
+            options.installation =
+                platform::Installation::containing(root / "current" / "bin" / "tesvano");
             options.downloadFolder = dir / "downloads";
             options.stallTimeout = platform::Seconds(2);
             options.relaunch = [this](const fs::path& executable) {
@@ -298,8 +301,8 @@ protected:
                 ++terminations;
                 endStandIn();
             };
-            return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport,
-                                                              driver, delegate, options);
+            return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, driver,
+                                                              delegate, options);
         };
         state = std::make_unique<AppState>(std::move(s));
         state->makeUpdateContent = [this](std::function<void()> close) -> QWidget* {
@@ -384,8 +387,8 @@ TEST_F(SelfUpdateTest, EachChannelInstallsItsReleaseAndRelaunchesIntoIt) {
             }
         });
         button("install")->click();
-        ASSERT_TRUE(waitFor([&] { return phase() == Kind::readyToInstall; },
-                            std::chrono::seconds(20)))
+        ASSERT_TRUE(
+            waitFor([&] { return phase() == Kind::readyToInstall; }, std::chrono::seconds(20)))
             << "phase " << static_cast<int>(phase());
         ASSERT_FALSE(fractions.empty());
         EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
@@ -437,14 +440,20 @@ TEST_F(SelfUpdateTest, BadDownloadsAreRefusedAndTheRunningVersionStays) {
          },
          "The update couldn't be verified. Please try again later."},
         {"truncated download",
-         [&] { server.answer("/1.2.0", {archives["1.2.0"], LoopbackServer::Mode::truncate}); },
+         [&] {
+             server.answer("/1.2.0", {archives["1.2.0"], LoopbackServer::Mode::truncate});
+         },
          "The update couldn't be downloaded. Please check your internet connection and try "
          "again."},
         {"wrong length",
-         [&] { server.answer("/1.2.0", {archives["1.2.0"], LoopbackServer::Mode::longer}); },
+         [&] {
+             server.answer("/1.2.0", {archives["1.2.0"], LoopbackServer::Mode::longer});
+         },
          "The update couldn't be verified. Please try again later."},
         {"stalling server",
-         [&] { server.answer("/1.2.0", {archives["1.2.0"], LoopbackServer::Mode::stall}); },
+         [&] {
+             server.answer("/1.2.0", {archives["1.2.0"], LoopbackServer::Mode::stall});
+         },
          "The update couldn't be downloaded. Please check your internet connection and try "
          "again."},
     };

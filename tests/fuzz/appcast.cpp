@@ -34,15 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& item : appcast->items) {
         require(!item.version.empty() && !item.displayVersion.empty(), "an item without version");
-        require(item.enclosure.url.starts_with("http://") ||
-                    item.enclosure.url.starts_with("https://"),
-                "an enclosure that is no web address");
+        require(
+            item.enclosure.url.starts_with("http://") || item.enclosure.url.starts_with("https://"),
+            "an enclosure that is no web address");
         require(item.enclosure.length > 0, "an empty enclosure");
         require(decodeSignature(item.enclosure.edSignature).has_value(), "a bad signature kept");
         require(compareVersions(item.version, item.version) == 0, "a version unequal to itself");
         if (item.date) {
-            require(parseRFC3339(formatRFC3339(*item.date)).has_value(), "a date that does not "
-                                                                         "read back");
+            require(parseRFC3339(formatRFC3339(*item.date)).has_value(),
+                    "a date that does not "
+                    "read back");
         }
     }
     // What the release tool writes reads back to the same items.

@@ -35,8 +35,8 @@ class ScriptedUpdater final : public platform::Updater {
 public:
     std::expected<void, platform::UpdaterError> startUpdater() override {
         if (startFails) {
-            return std::unexpected(platform::UpdaterError{platform::UpdaterError::updaterDomain,
-                                                          1, "scripted start failure"});
+            return std::unexpected(platform::UpdaterError{platform::UpdaterError::updaterDomain, 1,
+                                                          "scripted start failure"});
         }
         return {};
     }

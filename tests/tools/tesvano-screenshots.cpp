@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
         "* A cancelled check no longer reports later background results.\n\n"
         "[Full list of changes](https://github.com/quorvel/tesvano/compare/v0.1.0...v0.2.0-beta.1)";
     state.updateController().driver().showUpdateFound(beta, platform::UserUpdateState{false},
-                                                       [](platform::UserUpdateChoice) {});
+                                                      [](platform::UserUpdateChoice) {});
     state.setSettingsTab(SettingsTab::updates);
     settle();
     ok = save(&settings, out / "updates-pane.png") && ok;

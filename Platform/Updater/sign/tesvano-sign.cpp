@@ -149,8 +149,8 @@ int main(int argc, char** argv) {
         const fs::path archive = args[3];
         AppcastItem item;
         item.version = args[4];
-        item.displayVersion = options.contains("display-version") ? options["display-version"]
-                                                                   : item.version;
+        item.displayVersion =
+            options.contains("display-version") ? options["display-version"] : item.version;
         item.enclosure.url = args[5];
         std::error_code ec;
         item.enclosure.length = fs::file_size(archive, ec);

@@ -13,8 +13,8 @@
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
-#include "Tesvano/Settings/UpdatesSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Settings/UpdatesSettingsPane.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {

@@ -47,7 +47,8 @@ TEST_F(UpdatesPaneTest, APendingUpdateIsOfferedAndShownInsteadOfANewCheck) {
     EXPECT_TRUE(row->isHidden());
     offerUpdate("1.2.0");
     EXPECT_FALSE(row->isHidden());
-    EXPECT_EQ(child<QLabel>(pane, "pendingVersion")->text(), QStringLiteral("Version 1.2.0 is available"));
+    EXPECT_EQ(child<QLabel>(pane, "pendingVersion")->text(),
+              QStringLiteral("Version 1.2.0 is available"));
     child<QPushButton>(pane, "installUpdate")->click();
     EXPECT_EQ(windows, 1);
     EXPECT_EQ(updater->checks, 0);
@@ -68,7 +69,8 @@ TEST_F(UpdatesPaneTest, TheToggleAndLastCheckFollowTheUpdater) {
     EXPECT_TRUE(child<QLabel>(pane, "updatesUnavailable")->isHidden());
     const auto when = platform::WallTime(platform::Seconds(1'800'000'000.0));
     EXPECT_NE(UpdatesSettingsPane::lastCheckedText(*state, when), QStringLiteral("Never"));
-    EXPECT_TRUE(UpdatesSettingsPane::lastCheckedText(*state, when).contains(QStringLiteral("2027")));
+    EXPECT_TRUE(
+        UpdatesSettingsPane::lastCheckedText(*state, when).contains(QStringLiteral("2027")));
 }
 
 TEST_F(UpdatesPaneTest, SaysWhyCheckingIsUnavailable) {

@@ -46,13 +46,18 @@ TEST(ReleaseNotes, SplitsIntoHeadingsListItemsAndParagraphs) {
 }
 
 TEST(ReleaseNotes, KeepsInlineStyling) {
-    const auto blocks = ReleaseNotes::parse("**bold** _em_ `code` ~~gone~~ [site](https://example.org)");
+    const auto blocks =
+        ReleaseNotes::parse("**bold** _em_ `code` ~~gone~~ [site](https://example.org)");
     ASSERT_EQ(blocks.size(), 1u);
     const StyledText expected = {
-        {"bold", StyledRun::strong, {}},      {" ", StyledRun::plain, {}},
-        {"em", StyledRun::emphasis, {}},      {" ", StyledRun::plain, {}},
-        {"code", StyledRun::code, {}},        {" ", StyledRun::plain, {}},
-        {"gone", StyledRun::strikethrough, {}}, {" ", StyledRun::plain, {}},
+        {"bold", StyledRun::strong, {}},
+        {" ", StyledRun::plain, {}},
+        {"em", StyledRun::emphasis, {}},
+        {" ", StyledRun::plain, {}},
+        {"code", StyledRun::code, {}},
+        {" ", StyledRun::plain, {}},
+        {"gone", StyledRun::strikethrough, {}},
+        {" ", StyledRun::plain, {}},
         {"site", StyledRun::plain, "https://example.org"},
     };
     EXPECT_EQ(blocks[0].text, expected);
@@ -99,7 +104,8 @@ TEST(ReleaseNotes, LinksMentionsOutsideCodeAndLinks) {
         {"`@code` @real", {"@real"}},
         {"[@linked](https://example.org)", {}},
         {"(@paren)", {"@paren"}},
-        {"@abcdefghijabcdefghijabcdefghijabcdefghijXYZ", {"@abcdefghijabcdefghijabcdefghijabcdefghi"}},
+        {"@abcdefghijabcdefghijabcdefghijabcdefghijXYZ",
+         {"@abcdefghijabcdefghijabcdefghijabcdefghi"}},
     };
     for (const auto& c : cases) {
         const auto blocks = ReleaseNotes::parse(c.markdown);

@@ -24,7 +24,8 @@ platform::AppcastItem item(const std::string& version, std::string notes = "",
     return i;
 }
 
-platform::UpdaterError errorWith(int code, const char* domain = platform::UpdaterError::updaterDomain) {
+platform::UpdaterError errorWith(int code,
+                                 const char* domain = platform::UpdaterError::updaterDomain) {
     return platform::UpdaterError{domain, code, "scripted"};
 }
 
@@ -50,8 +51,8 @@ class UpdateDriverTest : public ::testing::Test {
 protected:
     UpdateDriverTest()
         : controller(loop, defaults, "http://127.0.0.1/feed.xml",
-                     [this](platform::UserDriver&, platform::UpdaterDelegate& d)
-                         -> std::unique_ptr<platform::Updater> {
+                     [this](platform::UserDriver&,
+                            platform::UpdaterDelegate& d) -> std::unique_ptr<platform::Updater> {
                          delegate = &d;
                          auto made = std::make_unique<FakeUpdater>();
                          made->fails = startFails;
@@ -292,9 +293,9 @@ TEST_F(UpdateDriverTest, DownloadReadoutIsThrottledToOnceASecond) {
         driver().showDownloadDidReceiveExpectedContentLength(expected);
         const double start = loop.uptime().count();
         const Step steps[] = {
-            {0.0, 100, 100, 0, 0.1},   {0.3, 100, 100, 0, 0.2},  {0.6, 100, 100, 0, 0.3},
-            {0.9, 100, 100, 0, 0.4},   {1.2, 100, 500, 500 / 1.2, 0.5},
-            {1.5, 800, 500, 500 / 1.2, 1.0},
+            {0.0, 100, 100, 0, 0.1},         {0.3, 100, 100, 0, 0.2},
+            {0.6, 100, 100, 0, 0.3},         {0.9, 100, 100, 0, 0.4},
+            {1.2, 100, 500, 500 / 1.2, 0.5}, {1.5, 800, 500, 500 / 1.2, 1.0},
         };
         for (const auto& s : steps) {
             loop.advance(Seconds(start + s.at) - loop.uptime());

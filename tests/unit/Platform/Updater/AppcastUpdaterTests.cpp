@@ -124,8 +124,8 @@ protected:
 
     // Runs a user check up to the offer of 1.2.0 and accepts it.
     std::shared_ptr<FakeHttpTransport::Pending> acceptOffer(AppcastUpdater& updater,
-                                                           const std::string& signature,
-                                                           std::uint64_t length) {
+                                                            const std::string& signature,
+                                                            std::uint64_t length) {
         updater.checkForUpdates();
         transport.last()->serve(feedWith(signature, length));
         driver.reply(UserUpdateChoice::install);
@@ -188,7 +188,8 @@ TEST_F(AppcastUpdaterTest, OffersTheItemOfTheChosenChannel) {
         std::set<std::string> channels;
         const char* expected;
     };
-    for (const Case& c : {Case{{}, "found-by-user 1.2.0"}, Case{{"beta"}, "found-by-user 1.3.0-beta.1"}}) {
+    for (const Case& c :
+         {Case{{}, "found-by-user 1.2.0"}, Case{{"beta"}, "found-by-user 1.3.0-beta.1"}}) {
         driver.calls.clear();
         delegate.channels = c.channels;
         auto updater = make();
@@ -334,8 +335,7 @@ TEST_F(AppcastUpdaterTest, UnreadableFeedFailsOnlyAUserCheckAloud) {
     driver.calls.clear();
     updater->checkForUpdates();
     transport.last()->serve("<html>Not found</html>");
-    EXPECT_EQ(driver.calls,
-              (std::vector<std::string>{"checking", "error 1002", "dismissed"}));
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "error 1002", "dismissed"}));
     driver.calls.clear();
     loop.advance(Seconds(86400));
     ASSERT_TRUE(transport.last());

@@ -21,13 +21,23 @@ TEST(VersionOrder, ComparesAsReleasesDo) {
         int expected;
     };
     const Case cases[] = {
-        {"1.0", "1.0.0", 0},          {"1.2", "1.10", -1},         {"2.0", "1.99.99", 1},
-        {"1.0.1", "1.0", 1},          {"v1.2.0", "1.2", 0},        {"01.02", "1.2", 0},
-        {"1.3.0-beta.1", "1.3.0", -1}, {"1.3b1", "1.3", -1},       {"1.3b2", "1.3b10", -1},
-        {"1.3.0-beta.2", "1.3.0-beta.10", -1}, {"1.3.0-alpha", "1.3.0-beta", -1},
-        {"1.3.0-beta", "1.3.0-beta.1", -1},    {"1.3.0-1", "1.3.0-beta", -1},
-        {"1.2.0+build7", "1.2.0", 0}, {"99999999999999999999", "1", 1},
-        {"", "0", 0},                 {"1.2.3", "1.2.3-rc1", 1},
+        {"1.0", "1.0.0", 0},
+        {"1.2", "1.10", -1},
+        {"2.0", "1.99.99", 1},
+        {"1.0.1", "1.0", 1},
+        {"v1.2.0", "1.2", 0},
+        {"01.02", "1.2", 0},
+        {"1.3.0-beta.1", "1.3.0", -1},
+        {"1.3b1", "1.3", -1},
+        {"1.3b2", "1.3b10", -1},
+        {"1.3.0-beta.2", "1.3.0-beta.10", -1},
+        {"1.3.0-alpha", "1.3.0-beta", -1},
+        {"1.3.0-beta", "1.3.0-beta.1", -1},
+        {"1.3.0-1", "1.3.0-beta", -1},
+        {"1.2.0+build7", "1.2.0", 0},
+        {"99999999999999999999", "1", 1},
+        {"", "0", 0},
+        {"1.2.3", "1.2.3-rc1", 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(compareVersions(c.a, c.b), c.expected) << c.a << " vs " << c.b;
@@ -43,15 +53,14 @@ std::string item(const std::string& version, const std::string& extra = "",
                  const std::string& enclosure = "") {
     return "<item><version>" + version + "</version>" + extra +
            (enclosure.empty() ? "<enclosure url=\"https://example.org/t-" + version +
-                                    ".tar.gz\" length=\"100\" edSignature=\"" + signature() +
-                                    "\"/>"
+                                    ".tar.gz\" length=\"100\" edSignature=\"" + signature() + "\"/>"
                               : enclosure) +
            "</item>";
 }
 
 std::string feed(const std::string& items) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<appcast architecture=\"x86_64\">" +
-           items + "</appcast>";
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<appcast architecture=\"x86_64\">" + items +
+           "</appcast>";
 }
 
 TEST(AppcastParser, ReadsItemsAndLeavesOutMalformedOnes) {
@@ -80,10 +89,16 @@ TEST(AppcastParser, ReadsItemsAndLeavesOutMalformedOnes) {
     const std::string sig = signature();
     const std::string bad[] = {
         "<item><enclosure url=\"https://e/x\" length=\"1\" edSignature=\"" + sig + "\"/></item>",
-        item("1.0", "", ""  "<enclosure url=\"ftp://e/x\" length=\"1\" edSignature=\"" + sig + "\"/>"),
-        item("1.0", "", "<enclosure url=\"https://e/x\" length=\"0\" edSignature=\"" + sig + "\"/>"),
-        item("1.0", "", "<enclosure url=\"https://e/x\" length=\"12x\" edSignature=\"" + sig + "\"/>"),
-        item("1.0", "", "<enclosure url=\"https://e/x\" length=\"-1\" edSignature=\"" + sig + "\"/>"),
+        item("1.0", "",
+             ""
+             "<enclosure url=\"ftp://e/x\" length=\"1\" edSignature=\"" +
+                 sig + "\"/>"),
+        item("1.0", "",
+             "<enclosure url=\"https://e/x\" length=\"0\" edSignature=\"" + sig + "\"/>"),
+        item("1.0", "",
+             "<enclosure url=\"https://e/x\" length=\"12x\" edSignature=\"" + sig + "\"/>"),
+        item("1.0", "",
+             "<enclosure url=\"https://e/x\" length=\"-1\" edSignature=\"" + sig + "\"/>"),
         item("1.0", "", "<enclosure url=\"https://e/x\" length=\"5\" edSignature=\"AAAA\"/>"),
         item("1.0", "", "<enclosure url=\"https://e/x\" length=\"5\"/>"),
         "<item><version>1.0</version></item>",
@@ -183,9 +198,9 @@ TEST(AppcastChoice, OffersTheNewestItemOfTheAllowedChannels) {
         {{}, "3.0", {}, std::nullopt},
     };
     for (const auto& c : cases) {
-        const auto best = bestAppcastItem(
-            *parsed, c.channels, c.current,
-            c.skipped ? std::optional<std::string_view>(*c.skipped) : std::nullopt);
+        const auto best =
+            bestAppcastItem(*parsed, c.channels, c.current,
+                            c.skipped ? std::optional<std::string_view>(*c.skipped) : std::nullopt);
         EXPECT_EQ(best ? std::optional<std::string>(best->version) : std::nullopt, c.expected)
             << c.current;
     }

@@ -236,7 +236,7 @@ std::string formatRFC3339(WallTime time) {
     const auto days = std::chrono::floor<std::chrono::days>(whole);
     const std::chrono::year_month_day ymd(days);
     const std::chrono::hh_mm_ss hms(whole - days);
-    char buffer[32];
+    char buffer[96];
     std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02ld:%02ld:%02lldZ",
                   static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
                   static_cast<unsigned>(ymd.day()), static_cast<long>(hms.hours().count()),

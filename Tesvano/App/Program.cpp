@@ -229,6 +229,7 @@ int main(int argc, char** argv) {
     log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
 
     const int status = QApplication::exec();
+    ProgramUpdater::confirmStart();
     // Windows go before the state they show.
     settings.reset();
     return status;

@@ -77,6 +77,12 @@ void checkInstallation(platform::Runtime& runtime, platform::Seconds probation) 
     }
 }
 
+void confirmStart() {
+    if (auto installation = platform::Installation::containing(ownExecutable())) {
+        installation->confirmStart(BundleInfo::shortVersion());
+    }
+}
+
 UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Defaults& defaults,
                                    platform::HttpTransport& transport,
                                    std::function<void()> terminate) {

@@ -25,6 +25,10 @@ std::filesystem::path ownExecutable();
 void checkInstallation(platform::Runtime& runtime,
                        platform::Seconds probation = platform::Seconds(10));
 
+// The program ran and ends normally: a new version's first start counts as confirmed even
+// when it ends before its probation is over.
+void confirmStart();
+
 // The updater of the program: none without a feed; one that refuses to start (and says why)
 // without a key or a per-user installation.
 UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Defaults& defaults,

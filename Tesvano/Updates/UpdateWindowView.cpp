@@ -357,18 +357,20 @@ void UpdateWindowView::rebuildFooter() {
     progress_ = nullptr;
     progressDetail_ = nullptr;
     const Kind kind = model_.phase().kind;
-    auto closing = [this](void (UpdateViewModel::*reply)()) {
-        return [this, reply] {
-            (model_.*reply)();
+    // A reply that also closes the window.
+    auto closing = [this](std::function<void(UpdateViewModel&)> reply) {
+        return [this, reply = std::move(reply)] {
+            reply(model_);
             if (closeWindow_) {
                 closeWindow_();
             }
         };
     };
+    auto dismiss = [](UpdateViewModel& m) { m.dismiss(); };
     if (kind == Kind::found && model_.skipAction) {
         auto* skip = new LinkButton(state_.text("Skip This Version"), this);
         skip->setObjectName(QStringLiteral("skip"));
-        connect(skip, &QPushButton::clicked, this, closing(&UpdateViewModel::skip));
+        connect(skip, &QPushButton::clicked, this, closing([](UpdateViewModel& m) { m.skip(); }));
         footer_->addWidget(skip);
     }
     if (kind == Kind::downloading || kind == Kind::extracting) {
@@ -415,17 +417,17 @@ void UpdateWindowView::rebuildFooter() {
     };
     switch (kind) {
         case Kind::found:
-            button("Later", "later", false, closing(&UpdateViewModel::dismiss));
+            button("Later", "later", false, closing(dismiss));
             button("Install Update", "install", true, [this] { model_.install(); });
             break;
         case Kind::readyToInstall:
-            button("Later", "later", false, closing(&UpdateViewModel::dismiss));
+            button("Later", "later", false, closing(dismiss));
             button("Install and Relaunch", "install", true, [this] { model_.install(); });
             break;
         case Kind::checking:
         case Kind::downloading:
         case Kind::extracting:
-            button("Cancel", "cancel", false, closing(&UpdateViewModel::dismiss));
+            button("Cancel", "cancel", false, closing(dismiss));
             break;
         case Kind::idle:
         case Kind::upToDate:

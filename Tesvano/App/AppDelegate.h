@@ -7,7 +7,7 @@
 
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/Automation/URLCommandHandling.h"
-#include "Tesvano/Updates/UpdateController.h"
+#include "TesvanoKit/Updates/UpdateController.h"
 
 namespace tesvano {
 

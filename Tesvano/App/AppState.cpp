@@ -25,10 +25,8 @@ const platform::Logger& log() {
 }
 
 std::unique_ptr<UpdateController> makeUpdater(const AppServices& services) {
-    if (services.makeUpdateController) {
-        return services.makeUpdateController();
-    }
-    return std::make_unique<UpdaterStandIn>();
+    return std::make_unique<UpdateController>(services.runtime, services.defaults,
+                                              services.updateFeedURL, services.makeUpdater);
 }
 
 bool identityEquals(const std::optional<std::string>& a, const std::optional<std::string>& b) {

@@ -15,7 +15,6 @@
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/Permissions/PermissionFlowController.h"
 #include "Tesvano/Settings/SettingsTab.h"
-#include "Tesvano/Updates/UpdateController.h"
 #include "Tesvano/Windows/HostedWindowController.h"
 #include "TesvanoKit/Automation/URLCommand.h"
 #include "TesvanoKit/Backup/ConfigBackup.h"
@@ -27,6 +26,7 @@
 #include "TesvanoKit/Monitors/AccessibilityGrantWatcher.h"
 #include "TesvanoKit/Rules/RuleStore.h"
 #include "TesvanoKit/Sources/SourceCycler.h"
+#include "TesvanoKit/Updates/UpdateController.h"
 
 namespace tesvano::platform {
 class Accessibility;
@@ -65,7 +65,10 @@ struct AppServices {
     // Collaborators the engine gets instead of its defaults (tests), and the URL reader.
     std::function<LockEngine::Parts()> engineParts;
     std::function<bool()> isSecureInputEnabled;
-    std::function<std::unique_ptr<UpdateController>()> makeUpdateController;
+    // The updater on the driver and delegate the update controller gives it (none: this
+    // build has none), and the feed address this build checks (empty: none).
+    UpdateController::MakeUpdater makeUpdater;
+    std::string updateFeedURL;
     std::function<std::unique_ptr<PermissionFlowController>()> makePermissionFlow;
     // Why this session cannot give accessibility access at all; empty when it can.
     std::string accessibilityUnavailable;
@@ -169,6 +172,9 @@ public:
     // Updates.
     void showUpdateWindow();
     void presentUpdateCheckResult(const UpdateCheckOutcome& outcome);
+    // The update channel ("usesBetaChannel"); a change restarts the update cycle.
+    bool usesBetaChannel() const;
+    void setUsesBetaChannel(bool beta);
 
     // Engine callbacks and accessibility.
     void handleActivation(const ActivationEvent& event);

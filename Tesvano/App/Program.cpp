@@ -38,6 +38,9 @@
 #include "Tesvano/Menu/StatusMenu.h"
 #include "Tesvano/Permissions/GuidedPermissionFlow.h"
 #include "Tesvano/Settings/ShortcutsSettingsPane.h"
+#include "Tesvano/Updates/ProgramUpdater.h"
+#include "Tesvano/Updates/QtHttpTransport.h"
+#include "Tesvano/Updates/UpdateWindowView.h"
 #include "Tesvano/Windows/AboutView.h"
 
 namespace tesvano::Program {
@@ -168,6 +171,8 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtRuntime runtime;
+    // A new version's first start is watched; one that failed it is rolled back.
+    ProgramUpdater::checkInstallation(runtime);
     platform::FileDefaults defaults(settingsPath);
     // A burst of changes (an activation counted on every window switch) is one write; a
     // crash loses at most the last second.
@@ -227,6 +232,14 @@ int main(int argc, char** argv) {
         services.accessibilityUnavailable = atspi.error();
     }
     AppDelegate* running = nullptr;
+    // Updates: our appcast updater over Qt Network; a build without a feed checks nothing.
+    QtHttpTransport updateTransport;
+    services.updateFeedURL = ProgramUpdater::feedURL();
+    services.makeUpdater = ProgramUpdater::make(runtime, defaults, updateTransport, [&running] {
+        if (running) {
+            running->requestTermination(TerminationSource::request);
+        }
+    });
     AppDelegate::Hooks hooks;
     // Every way of quitting passes the delegate's gate and ends here.
     hooks.quitApplication = [&defaults] {
@@ -246,6 +259,9 @@ int main(int argc, char** argv) {
     application.installEventFilter(&delegate);
     state.makeAboutContent = [&state](const std::function<void()>&) -> QWidget* {
         return new AboutView(state);
+    };
+    state.makeUpdateContent = [&state](std::function<void()> close) -> QWidget* {
+        return new UpdateWindowView(state, std::move(close));
     };
 
     StatusMenu menu(state,
@@ -302,6 +318,7 @@ int main(int argc, char** argv) {
 
     const int status = QApplication::exec();
     defaults.flush();
+    ProgramUpdater::confirmStart();
     // Windows go before the state they show.
     settings.reset();
     return status;

@@ -25,6 +25,7 @@
 #include "Tesvano/Settings/GeneralSettingsPane.h"
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
 #include "Tesvano/Settings/URLRulesPane.h"
+#include "Tesvano/Settings/UpdatesSettingsPane.h"
 
 namespace tesvano {
 
@@ -66,6 +67,9 @@ SettingsWindow::PaneFactories SettingsWindow::defaultPanes() {
     };
     panes[static_cast<std::size_t>(SettingsTab::backup)] = [](AppState& state) -> QWidget* {
         return new BackupSettingsPane(state);
+    };
+    panes[static_cast<std::size_t>(SettingsTab::updates)] = [](AppState& state) -> QWidget* {
+        return new UpdatesSettingsPane(state);
     };
     return panes;
 }

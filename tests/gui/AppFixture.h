@@ -17,7 +17,7 @@
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
-#include "Tesvano/Updates/UpdateController.h"
+#include "TesvanoKit/Updates/UpdateController.h"
 
 namespace tesvano::test {
 
@@ -30,27 +30,27 @@ inline QStringList texts(std::initializer_list<const char*> items) {
     return out;
 }
 
-// An updater whose state the test sets, counting what the program asks of it.
-class ScriptedUpdater final : public UpdateController {
+// An updater that counts what the program asks of it; whether it starts is the test's choice.
+class ScriptedUpdater final : public platform::Updater {
 public:
-    void start() override {}
-    void checkForUpdates() override { ++checks; }
-    std::optional<std::string> pendingUpdateVersion() const override { return pending; }
-    bool canCheckForUpdates() const override { return canCheck; }
-    Phase phase() const override { return currentPhase; }
-    void dismiss() override { ++dismissals; }
-
-    void announce() {
-        if (onStateChange) {
-            onStateChange();
+    std::expected<void, platform::UpdaterError> startUpdater() override {
+        if (startFails) {
+            return std::unexpected(platform::UpdaterError{platform::UpdaterError::updaterDomain, 1,
+                                                          "scripted start failure"});
         }
+        return {};
     }
+    void checkForUpdates() override { ++checks; }
+    void resetUpdateCycle() override { ++resets; }
+    bool automaticallyChecksForUpdates() const override { return automatic; }
+    void setAutomaticallyChecksForUpdates(bool on) override { automatic = on; }
+    std::optional<platform::WallTime> lastUpdateCheckDate() const override { return lastCheck; }
 
-    std::optional<std::string> pending;
-    bool canCheck = true;
-    Phase currentPhase = Phase::idle;
+    bool startFails = false;
+    bool automatic = true;
+    std::optional<platform::WallTime> lastCheck;
     int checks = 0;
-    int dismissals = 0;
+    int resets = 0;
 };
 
 // The program's state on fakes and virtual time: two sources (US current, DE), no tray.
@@ -67,8 +67,11 @@ protected:
     AppServices services() {
         AppServices s(loop, defaults, system, workspace, accessibility, entries, loginItems);
         s.logInMemory = true;
-        s.makeUpdateController = [this]() -> std::unique_ptr<UpdateController> {
+        s.updateFeedURL = "http://127.0.0.1:9/Tesvano/appcast-x86_64.xml";
+        s.makeUpdater = [this](platform::UserDriver&,
+                               platform::UpdaterDelegate&) -> std::unique_ptr<platform::Updater> {
             auto made = std::make_unique<ScriptedUpdater>();
+            made->startFails = updaterStartFails;
             updater = made.get();
             return made;
         };
@@ -77,6 +80,19 @@ protected:
     AppState& makeState() {
         state = std::make_unique<AppState>(services());
         return *state;
+    }
+    // A scheduled check finds `version` (the driver's side of the updater); answers what
+    // the offer was answered with, once it is.
+    std::shared_ptr<std::optional<platform::UserUpdateChoice>> offerUpdate(
+        const std::string& version, bool userInitiated = false) {
+        auto answer = std::make_shared<std::optional<platform::UserUpdateChoice>>();
+        platform::AppcastItem item;
+        item.version = version;
+        item.displayVersion = version;
+        state->updateController().driver().showUpdateFound(
+            item, platform::UserUpdateState{userInitiated},
+            [answer](platform::UserUpdateChoice choice) { *answer = choice; });
+        return answer;
     }
     static void processEvents() {
         for (int i = 0; i < 5; ++i) {
@@ -95,6 +111,7 @@ protected:
     platform::FakeHotKeys hotKeys;
     KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
     ScriptedUpdater* updater = nullptr;
+    bool updaterStartFails = false;
     std::unique_ptr<AppState> state;
 };
 

@@ -40,7 +40,9 @@
 #include "Tesvano/Settings/SettingsWindow.h"
 #include "Tesvano/Settings/URLRuleListModel.h"
 #include "Tesvano/Settings/URLRulesPane.h"
+#include "Tesvano/Updates/UpdateWindowView.h"
 #include "Tesvano/Windows/AboutView.h"
+#include "TesvanoKit/Updates/UpdateChannel.h"
 
 namespace {
 
@@ -49,6 +51,19 @@ void settle() {
         QApplication::processEvents();
     }
 }
+
+// An updater that checked this morning and checks on its own.
+class SampleUpdater final : public tesvano::platform::Updater {
+public:
+    std::expected<void, tesvano::platform::UpdaterError> startUpdater() override { return {}; }
+    void checkForUpdates() override {}
+    void resetUpdateCycle() override {}
+    bool automaticallyChecksForUpdates() const override { return true; }
+    void setAutomaticallyChecksForUpdates(bool) override {}
+    std::optional<tesvano::platform::WallTime> lastUpdateCheckDate() const override {
+        return tesvano::platform::parseRFC3339("2026-12-09T08:15:00Z");
+    }
+};
 
 bool save(QWidget* widget, const std::filesystem::path& file) {
     settle();
@@ -133,6 +148,10 @@ int main(int argc, char** argv) {
     defaults.set("activationCount", std::int64_t{1234});  // a history for the General pane
     AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
     services.logInMemory = true;
+    services.updateFeedURL = "https://example.org/Tesvano/appcast-x86_64.xml";
+    services.makeUpdater = [](platform::UserDriver&, platform::UpdaterDelegate&) {
+        return std::unique_ptr<platform::Updater>(std::make_unique<SampleUpdater>());
+    };
     AppState state(services);
     state.start();
     state.lockToSource(InputSourceID("xkb:de"));
@@ -323,5 +342,40 @@ int main(int argc, char** argv) {
         appsPane->picker()->reject();
     }
     std::filesystem::remove_all(applications);
+    // A beta found by a background check: the update window and the Updates pane with it.
+    state.makeUpdateContent = [&state](std::function<void()> close) -> QWidget* {
+        return new UpdateWindowView(state, std::move(close));
+    };
+    defaults.set(usesBetaChannelKey, true);
+    platform::AppcastItem beta;
+    beta.version = "0.2.0-beta.1";
+    beta.displayVersion = "0.2.0-beta.1";
+    beta.channel = "beta";
+    beta.date = platform::parseRFC3339("2026-12-08T01:00:00Z");
+    beta.releaseNotes =
+        "## New\n"
+        "* The **Updates** pane: choose *Stable* or *Beta*, check by hand or on a schedule "
+        "([#23](https://github.com/quorvel/tesvano/issues/23)).\n"
+        "* Signed updates of a per-user installation under `~/.local/opt/tesvano`, thanks "
+        "@tesvano-tester.\n\n"
+        "## Fixed\n"
+        "* A cancelled check no longer reports later background results.\n\n"
+        "[Full list of changes](https://github.com/quorvel/tesvano/compare/v0.1.0...v0.2.0-beta.1)";
+    state.updateController().driver().showUpdateFound(beta, platform::UserUpdateState{false},
+                                                      [](platform::UserUpdateChoice) {});
+    state.setSettingsTab(SettingsTab::updates);
+    settle();
+    ok = save(&settings, out / "updates-pane.png") && ok;
+    state.showUpdateWindow();
+    ok = save(state.updateWindow().window(), out / "update-window.png") && ok;
+    // The same update downloading.
+    auto& driver = state.updateController().driver();
+    driver.showDownloadInitiated([] {});
+    driver.showDownloadDidReceiveExpectedContentLength(6'400'000);
+    driver.showDownloadDidReceiveDataOfLength(1'000'000);
+    loop.advance(platform::Seconds(1.5));
+    driver.showDownloadDidReceiveDataOfLength(1'700'000);
+    ok = save(state.updateWindow().window(), out / "update-downloading.png") && ok;
+    state.updateWindow().closeWindow();
     return ok ? 0 : 1;
 }

@@ -63,7 +63,7 @@ TEST_F(AppDelegateTest, EveryWayToQuitPassesOneGateThatEndsTheProgramOnce) {
     EXPECT_EQ(quits, 0);
     EXPECT_FALSE(d.isTerminating());
 
-    updater->currentPhase = Phase::installing;
+    d.appState().updateController().model().setPhase(UpdatePhase::of(Phase::installing));
     EXPECT_TRUE(d.requestTermination(TerminationSource::request));
     EXPECT_EQ(quits, 1);
     EXPECT_TRUE(d.isTerminating());

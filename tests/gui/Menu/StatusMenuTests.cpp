@@ -163,15 +163,17 @@ TEST_F(StatusMenuTest, UpdateItemFollowsTheUpdaterAndQuitMarksTheRequestOnce) {
     QObject::connect(&s, &AppState::terminationRequestedChanged, [&] { ++requestChanges; });
     StatusMenu menu(s, [&] { ++quits; });
 
-    updater->canCheck = false;
-    updater->announce();
-    EXPECT_FALSE(menu.item(QStringLiteral("update"))->isEnabled());
-    updater->canCheck = true;
-    updater->pending = "1.2.0";
-    updater->announce();
-    EXPECT_EQ(menu.item(QStringLiteral("update"))->text(), QStringLiteral("Install Update…"));
+    EXPECT_TRUE(menu.item(QStringLiteral("update"))->isEnabled());
+    EXPECT_EQ(menu.item(QStringLiteral("update"))->text(), QStringLiteral("Check for Updates…"));
     menu.item(QStringLiteral("update"))->trigger();
     EXPECT_EQ(updater->checks, 1);
+    int windows = 0;
+    s.updateController().onPresentUpdateWindow = [&] { ++windows; };
+    offerUpdate("1.2.0");
+    EXPECT_EQ(menu.item(QStringLiteral("update"))->text(), QStringLiteral("Install Update…"));
+    menu.item(QStringLiteral("update"))->trigger();
+    EXPECT_EQ(updater->checks, 1) << "a found update is shown, not looked for again";
+    EXPECT_EQ(windows, 1);
 
     int settingsOpened = 0;
     s.openSettingsAction = [&] { ++settingsOpened; };

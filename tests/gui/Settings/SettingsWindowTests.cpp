@@ -20,6 +20,7 @@
 #include "Tesvano/Settings/PermissionsSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
 #include "Tesvano/Settings/URLRulesPane.h"
+#include "Tesvano/Settings/UpdatesSettingsPane.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {
@@ -76,9 +77,12 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
     EXPECT_NE(dynamic_cast<URLRulesPane*>(window.pane(SettingsTab::urlRules)), nullptr);
     EXPECT_NE(dynamic_cast<BackupSettingsPane*>(window.pane(SettingsTab::backup)), nullptr);
     EXPECT_NE(dynamic_cast<AppRulesSettingsPane*>(window.pane(SettingsTab::appRules)), nullptr);
-    for (SettingsTab tab : {SettingsTab::updates}) {
-        EXPECT_NE(dynamic_cast<EmptyPane*>(window.pane(tab)), nullptr);
-        EXPECT_TRUE(window.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
+    EXPECT_NE(dynamic_cast<UpdatesSettingsPane*>(window.pane(SettingsTab::updates)), nullptr);
+    // A tab without a factory shows the empty pane, without controls.
+    SettingsWindow bare(s, SettingsWindow::PaneFactories{});
+    for (SettingsTab tab : {SettingsTab::general, SettingsTab::backup}) {
+        EXPECT_NE(dynamic_cast<EmptyPane*>(bare.pane(tab)), nullptr);
+        EXPECT_TRUE(bare.pane(tab)->findChildren<QPushButton*>().isEmpty()) << "no controls";
     }
 }
 
@@ -118,11 +122,9 @@ TEST_F(SettingsWindowTest, ClosingTheWindowEndsTheGrantPollingAndTheBadgeFollows
     SettingsWindow window(s);
     window.present();
     EXPECT_FALSE(window.showsUpdateBadge());
-    updater->pending = "2.0";
-    updater->announce();
+    offerUpdate("2.0");
     EXPECT_TRUE(window.showsUpdateBadge());
-    updater->pending.reset();
-    updater->announce();
+    s.updateController().resetUpdateCycle();
     EXPECT_FALSE(window.showsUpdateBadge());
 
     s.accessibilityWatcher().start([] {});

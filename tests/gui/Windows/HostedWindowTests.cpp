@@ -49,13 +49,15 @@ TEST_F(HostedWindowTest, ClosingTheUpdateWindowDismissesTheUpdateOncePerClose) {
         closeFromContent = std::move(close);
         return new QWidget;
     };
+    auto answer = offerUpdate("1.2.0");
     s.showUpdateWindow();
     ASSERT_TRUE(s.updateWindow().window()->isVisible());
     s.updateWindow().window()->close();  // the title bar's close button
-    EXPECT_EQ(updater->dismissals, 1);
+    EXPECT_EQ(*answer, platform::UserUpdateChoice::dismiss);
+    answer = offerUpdate("1.2.1");
     s.showUpdateWindow();
     closeFromContent();
-    EXPECT_EQ(updater->dismissals, 2);
+    EXPECT_EQ(*answer, platform::UserUpdateChoice::dismiss);
     EXPECT_FALSE(s.updateWindow().window()->isVisible());
 }
 

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/HttpTransport.h"
+#include "Platform/Updater/Installation.h"
+#include "Platform/Updater/Signature.h"
+#include "Platform/Updater/Updater.h"
+
+namespace tesvano::platform {
+
+// Our updater: reads the signed appcast feed on a schedule or when asked, offers the best
+// item of the allowed channels through the user driver, downloads it with progress, checks
+// its length and Ed25519 signature, unpacks it beside the running version of a per-user
+// installation, switches the `current` link and relaunches. Everything runs on the main
+// thread's loop; the network goes through an HttpTransport.
+class AppcastUpdater final : public Updater {
+public:
+    struct Options {
+        std::string currentVersion;
+        std::optional<Ed25519PublicKey> publicKey;
+        // None: this copy was not installed per user and does not update itself.
+        std::optional<Installation> installation;
+        std::filesystem::path downloadFolder;
+        Seconds checkInterval{86400};
+        // Before the first check ever, so that a first start is not slowed by it.
+        Seconds firstCheckDelay{60};
+        // A transfer that receives nothing for this long fails.
+        Seconds stallTimeout{30};
+        std::size_t maxFeedBytes = 4 * 1024 * 1024;
+        // Starts the new version once this process has ended; false when it could not.
+        std::function<bool(const std::filesystem::path& executable)> relaunch;
+        // Asks the program to quit (after a successful relaunch).
+        std::function<void()> terminate;
+    };
+
+    // Keys of the defaults it keeps.
+    static constexpr const char* automaticChecksKey = "automaticallyChecksForUpdates";
+    static constexpr const char* lastCheckKey = "lastUpdateCheckDate";
+    static constexpr const char* skippedVersionKey = "skippedUpdateVersion";
+
+    AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTransport& transport,
+                   UserDriver& driver, UpdaterDelegate& delegate, Options options);
+    ~AppcastUpdater() override;
+
+    std::expected<void, UpdaterError> startUpdater() override;
+    void checkForUpdates() override;
+    void resetUpdateCycle() override;
+    bool automaticallyChecksForUpdates() const override;
+    void setAutomaticallyChecksForUpdates(bool checks) override;
+    std::optional<WallTime> lastUpdateCheckDate() const override;
+
+    // Whether an update session (a check, an offer, a download…) is under way.
+    bool sessionActive() const { return stage_ != Stage::none; }
+
+private:
+    enum class Stage { none, checking, offering, downloading, extracting, ready, installing };
+
+    void scheduleNextCheck();
+    void beginCheck(bool userInitiated);
+    void feedArrived();
+    void offer(const AppcastItem& item);
+    void beginDownload();
+    void downloadFinished(const std::optional<std::string>& error);
+    void beginExtraction();
+    void extractionFinished(const std::expected<void, std::string>& result);
+    void install();
+    void fail(int code, std::string description);
+    void abortSession();
+    void endSession();
+    void cleanUp();
+    void armStallTimer();
+    UpdaterError error(int code, std::string description) const;
+
+    Runtime& runtime_;
+    Defaults& defaults_;
+    HttpTransport& transport_;
+    UserDriver& driver_;
+    UpdaterDelegate& delegate_;
+    Options options_;
+
+    bool started_ = false;
+    Stage stage_ = Stage::none;
+    bool userInitiated_ = false;
+    unsigned generation_ = 0;
+    Registration scheduled_;
+    Registration stallTimer_;
+    std::unique_ptr<HttpRequest> request_;
+    std::string feedBody_;
+    std::optional<AppcastItem> item_;
+    std::FILE* file_ = nullptr;
+    std::filesystem::path partPath_;
+    std::filesystem::path archivePath_;
+    std::filesystem::path stagingPath_;
+    bool adopted_ = false;
+    std::uint64_t received_ = 0;
+    std::optional<std::uint64_t> announced_;  // the server's Content-Length
+    std::unique_ptr<ArchiveUnpacker> unpacker_;
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
+};
+
+}  // namespace tesvano::platform

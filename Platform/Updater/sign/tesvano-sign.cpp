@@ -1,0 +1,213 @@
+// The maintainer's tool for signed releases:
+//   tesvano-sign generate-key SECRET-FILE        writes a new secret key (mode 0600), prints
+//                                                the public key to build into the program
+//   tesvano-sign public-key SECRET-FILE          prints the public key of a secret key
+//   tesvano-sign sign SECRET-FILE ARCHIVE        prints the archive's signature
+//   tesvano-sign verify PUBLIC-KEY ARCHIVE SIGNATURE
+//   tesvano-sign add-to-feed FEED SECRET-FILE ARCHIVE VERSION URL [options]
+//       --channel NAME  --notes MARKDOWN-FILE  --date RFC3339  --display-version TEXT
+//       --architecture NAME
+//     signs the archive and puts its item into the feed file (made when missing; an item of
+//     the same version is replaced), newest first; the file is replaced atomically.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Platform/Updater/Appcast.h"
+#include "Platform/Updater/Signature.h"
+#include "Platform/Updater/Version.h"
+
+namespace {
+
+using namespace tesvano::platform;
+namespace fs = std::filesystem;
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: tesvano-sign generate-key SECRET-FILE\n"
+                 "       tesvano-sign public-key SECRET-FILE\n"
+                 "       tesvano-sign sign SECRET-FILE ARCHIVE\n"
+                 "       tesvano-sign verify PUBLIC-KEY ARCHIVE SIGNATURE\n"
+                 "       tesvano-sign add-to-feed FEED SECRET-FILE ARCHIVE VERSION URL\n"
+                 "           [--channel NAME] [--notes FILE] [--date RFC3339]\n"
+                 "           [--display-version TEXT] [--architecture NAME]\n");
+    return 2;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "tesvano-sign: %s\n", message.c_str());
+    return 1;
+}
+
+std::optional<std::string> readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeAtomically(const fs::path& path, const std::string& text, mode_t mode) {
+    const fs::path temporary = path.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!(out << text) || !out.flush()) {
+            return false;
+        }
+    }
+    ::chmod(temporary.c_str(), mode);
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    return !ec;
+}
+
+std::optional<Ed25519SecretKey> readSecret(const fs::path& path) {
+    auto text = readText(path);
+    if (!text) {
+        return std::nullopt;
+    }
+    while (!text->empty() && (text->back() == '\n' || text->back() == ' ')) {
+        text->pop_back();
+    }
+    return decodeSecretKey(*text);
+}
+
+std::string publicOf(const Ed25519SecretKey& secret) {
+    // The secret key's second half is its public key.
+    return toBase64(std::span(secret).subspan(32));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return usage();
+    }
+    const std::string& command = args[0];
+    if (command == "generate-key" && args.size() == 2) {
+        if (fs::exists(args[1])) {
+            return fail(args[1] + " exists; a key is never overwritten");
+        }
+        const auto pair = generateKeyPair();
+        if (!writeAtomically(args[1], toBase64(pair.secretKey) + "\n", 0600)) {
+            return fail("cannot write " + args[1]);
+        }
+        std::printf("%s\n", toBase64(pair.publicKey).c_str());
+        return 0;
+    }
+    if (command == "public-key" && args.size() == 2) {
+        const auto secret = readSecret(args[1]);
+        if (!secret) {
+            return fail(args[1] + " holds no secret key");
+        }
+        std::printf("%s\n", publicOf(*secret).c_str());
+        return 0;
+    }
+    if (command == "sign" && args.size() == 3) {
+        const auto secret = readSecret(args[1]);
+        if (!secret) {
+            return fail(args[1] + " holds no secret key");
+        }
+        const auto signature = signFile(args[2], *secret);
+        if (!signature) {
+            return fail(signature.error());
+        }
+        std::printf("%s\n", signature->c_str());
+        return 0;
+    }
+    if (command == "verify" && args.size() == 4) {
+        const auto key = decodePublicKey(args[1]);
+        if (!key) {
+            return fail("not a public key: " + args[1]);
+        }
+        if (!verifyFileSignature(args[2], args[3], *key)) {
+            return fail("the signature does not match " + args[2]);
+        }
+        std::printf("good signature\n");
+        return 0;
+    }
+    if (command == "add-to-feed" && args.size() >= 6) {
+        std::map<std::string, std::string> options;
+        for (std::size_t i = 6; i < args.size(); i += 2) {
+            if (i + 1 >= args.size() || !args[i].starts_with("--")) {
+                return usage();
+            }
+            options[args[i].substr(2)] = args[i + 1];
+        }
+        const fs::path feedPath = args[1];
+        const auto secret = readSecret(args[2]);
+        if (!secret) {
+            return fail(args[2] + " holds no secret key");
+        }
+        const fs::path archive = args[3];
+        AppcastItem item;
+        item.version = args[4];
+        item.displayVersion =
+            options.contains("display-version") ? options["display-version"] : item.version;
+        item.enclosure.url = args[5];
+        std::error_code ec;
+        item.enclosure.length = fs::file_size(archive, ec);
+        if (ec || item.enclosure.length == 0) {
+            return fail("cannot read " + archive.string());
+        }
+        const auto signature = signFile(archive, *secret);
+        if (!signature) {
+            return fail(signature.error());
+        }
+        item.enclosure.edSignature = *signature;
+        if (options.contains("channel")) {
+            item.channel = options["channel"];
+        }
+        if (options.contains("notes")) {
+            auto notes = readText(options["notes"]);
+            if (!notes) {
+                return fail("cannot read " + options["notes"]);
+            }
+            item.releaseNotes = *notes;
+        }
+        if (options.contains("date")) {
+            item.date = parseRFC3339(options["date"]);
+            if (!item.date) {
+                return fail("not an RFC 3339 date: " + options["date"]);
+            }
+        }
+        Appcast appcast;
+        if (fs::exists(feedPath)) {
+            const auto text = readText(feedPath);
+            auto parsed = text ? parseAppcast(*text) : std::unexpected(std::string("unreadable"));
+            if (!parsed) {
+                return fail(feedPath.string() + ": " + parsed.error());
+            }
+            appcast = std::move(*parsed);
+        }
+        if (options.contains("architecture")) {
+            appcast.architecture = options["architecture"];
+        }
+        std::erase_if(appcast.items, [&](const AppcastItem& existing) {
+            return compareVersions(existing.version, item.version) == 0;
+        });
+        appcast.items.push_back(item);
+        std::stable_sort(appcast.items.begin(), appcast.items.end(),
+                         [](const AppcastItem& a, const AppcastItem& b) {
+                             return isNewerVersion(a.version, b.version);
+                         });
+        const std::string text = writeAppcast(appcast);
+        const auto check = parseAppcast(text);
+        if (!check || check->items.size() != appcast.items.size()) {
+            return fail("the written feed does not read back");
+        }
+        if (!writeAtomically(feedPath, text, 0644)) {
+            return fail("cannot write " + feedPath.string());
+        }
+        std::printf("%s: %zu items\n", feedPath.c_str(), appcast.items.size());
+        return 0;
+    }
+    return usage();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/HttpTransport.h"
+#include "TesvanoKit/Updates/UpdateController.h"
+
+namespace tesvano::ProgramUpdater {
+
+// This build's feed address (empty: it checks none) and its release key.
+std::string feedURL();
+std::string publicKey();
+
+// The running executable, as the kernel knows it.
+std::filesystem::path ownExecutable();
+
+// At start: a version that failed its first start is rolled back (and the one that worked
+// started in its place: the call then does not return); a new version's first start is
+// confirmed once the program has been up for `probation`.
+void checkInstallation(platform::Runtime& runtime,
+                       platform::Seconds probation = platform::Seconds(10));
+
+// The program ran and ends normally: a new version's first start counts as confirmed even
+// when it ends before its probation is over.
+void confirmStart();
+
+// The updater of the program: none without a feed; one that refuses to start (and says why)
+// without a key or a per-user installation.
+UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Defaults& defaults,
+                                   platform::HttpTransport& transport,
+                                   std::function<void()> terminate);
+
+}  // namespace tesvano::ProgramUpdater

@@ -1,0 +1,36 @@
+# What `cmake --install` puts under the prefix: the program, its desktop entry (which also
+# registers it for tesvano:// URLs), the icon in the hicolor theme's sizes, the per-user
+# installer that release archives carry, and the documentation.
+include(GNUInstallDirs)
+
+set(TESVANO_DESKTOP_EXEC "${CMAKE_INSTALL_FULL_BINDIR}/tesvano" CACHE STRING
+    "Program the installed desktop entry starts")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tesvano.desktop.in
+    ${CMAKE_CURRENT_BINARY_DIR}/tesvano.desktop @ONLY)
+
+add_executable(tesvano-render-icon ${CMAKE_CURRENT_LIST_DIR}/render-icon.cpp)
+target_link_libraries(tesvano-render-icon PRIVATE tesvano_common Qt6::Gui)
+set(_icon_svg ${PROJECT_SOURCE_DIR}/Tesvano/resources/icons/AppIcon.svg)
+set(_icon_pngs)
+foreach(_size 16 22 24 32 48 64 128 256 512)
+    set(_png ${CMAKE_CURRENT_BINARY_DIR}/icons/${_size}x${_size}/tesvano.png)
+    add_custom_command(OUTPUT ${_png}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icons/${_size}x${_size}
+        COMMAND tesvano-render-icon ${_icon_svg} ${_size} ${_png}
+        DEPENDS tesvano-render-icon ${_icon_svg}
+        COMMENT "Rendering the ${_size}x${_size} icon" VERBATIM)
+    list(APPEND _icon_pngs ${_png})
+    install(FILES ${_png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps)
+endforeach()
+add_custom_target(tesvano_icons ALL DEPENDS ${_icon_pngs})
+
+if(TARGET tesvano)
+    install(TARGETS tesvano RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tesvano.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+    RENAME tesvano.svg)
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/install-user
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/tesvano)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano)

@@ -1,0 +1,45 @@
+// A small stand-in for a new version of the program, for the end-to-end test of updates: it
+// goes through the start-up check of a per-user installation (confirming its first start)
+// and reports its version and what the check said as one JSON line appended to the file
+// named by $TESVANO_PROBE_REPORT.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "Platform/Updater/Installation.h"
+
+#ifndef TESVANO_PROBE_VERSION
+#define TESVANO_PROBE_VERSION "0"
+#endif
+
+int main() {
+    namespace fs = std::filesystem;
+    using tesvano::platform::Installation;
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    const char* verdict = "not installed";
+    if (auto installation = Installation::containing(self)) {
+        switch (installation->checkStartup(TESVANO_PROBE_VERSION)) {
+            case Installation::StartupVerdict::nothingPending:
+                verdict = "nothing pending";
+                break;
+            case Installation::StartupVerdict::probation:
+                installation->confirmStart(TESVANO_PROBE_VERSION);
+                verdict = "confirmed";
+                break;
+            case Installation::StartupVerdict::rolledBack:
+                verdict = "rolled back";
+                break;
+        }
+    }
+    const char* report = std::getenv("TESVANO_PROBE_REPORT");
+    if (report == nullptr) {
+        return 2;
+    }
+    std::FILE* out = std::fopen(report, "a");
+    if (out == nullptr) {
+        return 1;
+    }
+    std::fprintf(out, "{\"version\":\"%s\",\"verdict\":\"%s\"}\n", TESVANO_PROBE_VERSION, verdict);
+    return std::fclose(out) == 0 ? 0 : 1;
+}

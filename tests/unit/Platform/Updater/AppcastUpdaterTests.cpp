@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/Updater/AppcastUpdater.h"
+#include "Platform/Updater/FakeHttpTransport.h"
+#include "tests/support/TempDir.h"
+
+namespace tesvano::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Writes down every call as a word and keeps the replies for the test to answer.
+class RecordingDriver final : public UserDriver {
+public:
+    void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> r) override {
+        calls.push_back("permission");
+        r(UpdatePermissionResponse{});
+    }
+    void showUserInitiatedUpdateCheck(std::function<void()> cancellation) override {
+        calls.push_back("checking");
+        cancel = std::move(cancellation);
+    }
+    void showUpdateFound(const AppcastItem& item, UserUpdateState state,
+                         std::function<void(UserUpdateChoice)> r) override {
+        calls.push_back(std::string(state.userInitiated ? "found-by-user " : "found ") +
+                        item.version);
+        reply = std::move(r);
+    }
+    void showUpdateReleaseNotes(const std::string&) override {}
+    void showUpdateReleaseNotesFailedToDownload(const UpdaterError&) override {}
+    void showUpdateNotFound(const UpdaterError&, std::function<void()> ack) override {
+        calls.push_back("not-found");
+        ack();
+    }
+    void showUpdaterError(const UpdaterError& error, std::function<void()> ack) override {
+        calls.push_back("error " + std::to_string(error.code));
+        ack();
+    }
+    void showDownloadInitiated(std::function<void()> cancellation) override {
+        calls.push_back("download");
+        cancel = std::move(cancellation);
+    }
+    void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) override {
+        calls.push_back("length " + std::to_string(length));
+    }
+    void showDownloadDidReceiveDataOfLength(std::uint64_t length) override { received += length; }
+    void showDownloadDidStartExtractingUpdate() override { calls.push_back("extracting"); }
+    void showExtractionReceivedProgress(double) override {}
+    void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> r) override {
+        calls.push_back("ready");
+        reply = std::move(r);
+    }
+    void showInstallingUpdate(bool, std::function<void()>) override {
+        calls.push_back("installing");
+    }
+    void showUpdateInstalledAndRelaunched(bool, std::function<void()> ack) override { ack(); }
+    void dismissUpdateInstallation() override { calls.push_back("dismissed"); }
+    void showUpdateInFocus() override { calls.push_back("focus"); }
+
+    std::vector<std::string> calls;
+    std::function<void(UserUpdateChoice)> reply;
+    std::function<void()> cancel;
+    std::uint64_t received = 0;
+};
+
+class Channels final : public UpdaterDelegate {
+public:
+    std::set<std::string> allowedChannels() const override { return channels; }
+    std::string feedURLString() const override { return feed; }
+    std::set<std::string> channels;
+    std::string feed = "http://127.0.0.1/Tesvano/appcast-x86_64.xml";
+};
+
+class AppcastUpdaterTest : public ::testing::Test {
+protected:
+    AppcastUpdaterTest() {
+        fs::create_directories(root / "1.0" / "bin");
+        std::ofstream(root / "1.0" / "bin" / "tesvano") << "old";
+        fs::create_directory_symlink("1.0", root / "current");
+        // The new version, packed as a release is.
+        fs::create_directories(dir / "pack" / "tesvano-1.2.0" / "bin");
+        std::ofstream(dir / "pack" / "tesvano-1.2.0" / "bin" / "tesvano") << "new";
+        const std::string command = "tar -czf '" + (dir / "new.tar.gz").string() + "' -C '" +
+                                    (dir / "pack").string() + "' tesvano-1.2.0";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        std::ifstream in(dir / "new.tar.gz", std::ios::binary);
+        archive.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        goodSignature = toBase64(
+            sign(std::span(reinterpret_cast<const std::uint8_t*>(archive.data()), archive.size()),
+                 keys.secretKey));
+    }
+
+    std::unique_ptr<AppcastUpdater> make(bool selfUpdating = true) {
+        AppcastUpdater::Options options;
+        options.currentVersion = "1.0";
+        options.publicKey = keys.publicKey;
+        if (selfUpdating) {
+            options.installation = Installation(root);
+        }
+        options.downloadFolder = dir / "downloads";
+        options.relaunch = [this](const fs::path& executable) {
+            relaunched = executable;
+            return true;
+        };
+        options.terminate = [this] { ++terminations; };
+        return std::make_unique<AppcastUpdater>(loop, defaults, transport, driver, delegate,
+                                                options);
+    }
+
+    std::string feedWith(const std::string& signature, std::uint64_t length) const {
+        return "<appcast><item><version>1.2.0</version><enclosure url=\"http://127.0.0.1/new\" "
+               "length=\"" +
+               std::to_string(length) + "\" edSignature=\"" + signature +
+               "\"/></item><item><version>1.3.0-beta.1</version><channel>beta</channel>"
+               "<enclosure url=\"http://127.0.0.1/beta\" length=\"5\" edSignature=\"" +
+               signature + "\"/></item></appcast>";
+    }
+
+    // Runs a user check up to the offer of 1.2.0 and accepts it.
+    std::shared_ptr<FakeHttpTransport::Pending> acceptOffer(AppcastUpdater& updater,
+                                                            const std::string& signature,
+                                                            std::uint64_t length) {
+        updater.checkForUpdates();
+        transport.last()->serve(feedWith(signature, length));
+        driver.reply(UserUpdateChoice::install);
+        return transport.last();
+    }
+
+    void unpack() {
+        for (int i = 0; i < 200 && !driver.reply; ++i) {
+            loop.pumpFds(std::chrono::milliseconds(20));
+            loop.runDue();
+        }
+    }
+
+    test::TempDir dir;
+    fs::path root = dir.path() / "opt";
+    ManualRunLoop loop;
+    MemoryDefaults defaults;
+    FakeHttpTransport transport;
+    RecordingDriver driver;
+    Channels delegate;
+    Ed25519KeyPair keys = generateKeyPair();
+    std::string archive;
+    std::string goodSignature;
+    std::optional<fs::path> relaunched;
+    int terminations = 0;
+};
+
+TEST_F(AppcastUpdaterTest, RefusesToStartWithoutFeedKeyOrPerUserInstallation) {
+    EXPECT_EQ(make(false)->startUpdater().error().code, UpdaterError::notSelfUpdating);
+    delegate.feed.clear();
+    EXPECT_EQ(make()->startUpdater().error().code, UpdaterError::noFeedAddress);
+}
+
+TEST_F(AppcastUpdaterTest, ChecksOnItsScheduleAndKeepsTheLastCheckDate) {
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    EXPECT_EQ(driver.calls, std::vector<std::string>{"permission"});
+    EXPECT_TRUE(updater->automaticallyChecksForUpdates());
+    EXPECT_FALSE(updater->lastUpdateCheckDate());
+    loop.advance(Seconds(59));
+    EXPECT_TRUE(transport.requests.empty());
+    loop.advance(Seconds(1));
+    ASSERT_EQ(transport.requests.size(), 1u);
+    transport.last()->serve("<appcast/>");
+    EXPECT_EQ(updater->lastUpdateCheckDate(), loop.now());
+    EXPECT_FALSE(updater->sessionActive()) << "a background check that finds nothing is quiet";
+    loop.advance(Seconds(86399));
+    EXPECT_EQ(transport.requests.size(), 1u);
+    loop.advance(Seconds(1));
+    EXPECT_EQ(transport.requests.size(), 2u);
+
+    updater->setAutomaticallyChecksForUpdates(false);
+    transport.last()->serve("<appcast/>");
+    loop.advance(Seconds(10 * 86400));
+    EXPECT_EQ(transport.requests.size(), 2u);
+}
+
+TEST_F(AppcastUpdaterTest, OffersTheItemOfTheChosenChannel) {
+    struct Case {
+        std::set<std::string> channels;
+        const char* expected;
+    };
+    for (const Case& c :
+         {Case{{}, "found-by-user 1.2.0"}, Case{{"beta"}, "found-by-user 1.3.0-beta.1"}}) {
+        driver.calls.clear();
+        delegate.channels = c.channels;
+        auto updater = make();
+        ASSERT_TRUE(updater->startUpdater());
+        updater->checkForUpdates();
+        transport.last()->serve(feedWith(goodSignature, archive.size()));
+        ASSERT_FALSE(driver.calls.empty());
+        EXPECT_EQ(driver.calls.back(), c.expected);
+        driver.reply(UserUpdateChoice::dismiss);
+        EXPECT_FALSE(updater->sessionActive());
+    }
+}
+
+TEST_F(AppcastUpdaterTest, SkippedVersionIsNotOfferedAgain) {
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    updater->checkForUpdates();
+    transport.last()->serve(feedWith(goodSignature, archive.size()));
+    driver.reply(UserUpdateChoice::skip);
+    driver.calls.clear();
+    updater->checkForUpdates();
+    transport.last()->serve(feedWith(goodSignature, archive.size()));
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "not-found"}));
+}
+
+TEST_F(AppcastUpdaterTest, InstallsAVerifiedDownloadAndRelaunches) {
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    auto download = acceptOffer(*updater, goodSignature, archive.size());
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->url, "http://127.0.0.1/new");
+    download->respond(archive.size());
+    download->send(std::string_view(archive).substr(0, 10));
+    download->send(std::string_view(archive).substr(10));
+    download->finish();
+    driver.reply = nullptr;
+    unpack();
+    ASSERT_TRUE(driver.reply) << "never became ready";
+    EXPECT_EQ(driver.received, archive.size());
+    EXPECT_TRUE(fs::exists(root / "1.2.0" / "bin" / "tesvano"));
+    EXPECT_EQ(Installation(root).currentVersion(), "1.0") << "nothing switches before Install";
+    driver.reply(UserUpdateChoice::install);
+    EXPECT_EQ(Installation(root).currentVersion(), "1.2.0");
+    EXPECT_TRUE(fs::exists(root / "1.0")) << "the previous version stays until confirmed";
+    EXPECT_EQ(relaunched, Installation(root).currentExecutable());
+    EXPECT_EQ(terminations, 1);
+    EXPECT_FALSE(fs::exists(dir / "downloads" / "tesvano-1.2.0.tar.gz"));
+}
+
+TEST_F(AppcastUpdaterTest, RefusesBadDownloadsAndKeepsTheRunningVersion) {
+    std::string forged = archive;
+    forged[forged.size() / 2] ^= 1;
+    struct Case {
+        const char* name;
+        std::function<void(FakeHttpTransport::Pending&, ManualRunLoop&)> serve;
+        std::uint64_t feedLength;
+        int code;
+    };
+    const std::string body = archive;
+    const Case cases[] = {
+        {"wrong signature", [&](auto& p, auto&) { p.serve(forged); }, body.size(),
+         UpdaterError::signatureInvalid},
+        {"truncated",
+         [&](auto& p, auto&) {
+             p.respond(body.size());
+             p.send(std::string_view(body).substr(0, 20));
+             p.finish("remote host closed the connection");
+         },
+         body.size(), UpdaterError::downloadTruncated},
+        {"truncated, cleanly ended",
+         [&](auto& p, auto&) {
+             p.respond(body.size());
+             p.send(std::string_view(body).substr(0, 20));
+             p.finish();
+         },
+         body.size(), UpdaterError::downloadTruncated},
+        {"longer than the feed says", [&](auto& p, auto&) { p.serve(body); }, body.size() - 1,
+         UpdaterError::lengthMismatch},
+        {"shorter than the feed says, cleanly ended",
+         [&](auto& p, auto&) {
+             p.respond(std::nullopt);
+             p.send(std::string_view(body).substr(0, 20));
+             p.finish();
+         },
+         body.size(), UpdaterError::lengthMismatch},
+        {"stalls",
+         [&](auto& p, auto& runLoop) {
+             p.respond(body.size());
+             p.send(std::string_view(body).substr(0, 20));
+             runLoop.advance(Seconds(29));
+             p.send(std::string_view(body).substr(20, 20));
+             runLoop.advance(Seconds(30));
+         },
+         body.size(), UpdaterError::downloadStalled},
+    };
+    for (const auto& c : cases) {
+        driver.calls.clear();
+        auto updater = make();
+        ASSERT_TRUE(updater->startUpdater());
+        auto download = acceptOffer(*updater, goodSignature, c.feedLength);
+        ASSERT_TRUE(download) << c.name;
+        c.serve(*download, loop);
+        ASSERT_GE(driver.calls.size(), 2u) << c.name;
+        EXPECT_EQ(driver.calls[driver.calls.size() - 2], "error " + std::to_string(c.code))
+            << c.name;
+        EXPECT_EQ(driver.calls.back(), "dismissed") << c.name;
+        EXPECT_FALSE(updater->sessionActive()) << c.name;
+        EXPECT_EQ(Installation(root).currentVersion(), "1.0") << c.name;
+        EXPECT_FALSE(fs::exists(root / "1.2.0")) << c.name;
+        EXPECT_TRUE(fs::is_empty(dir / "downloads")) << c.name;
+        EXPECT_EQ(terminations, 0) << c.name;
+    }
+}
+
+TEST_F(AppcastUpdaterTest, CancellingACheckOrDownloadEndsTheSession) {
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    updater->checkForUpdates();
+    auto feed = transport.last();
+    driver.cancel();
+    EXPECT_TRUE(feed->cancelled);
+    EXPECT_FALSE(updater->sessionActive());
+
+    // The check's cancellation, answered once the offer is there, leaves the offer standing.
+    updater->checkForUpdates();
+    transport.last()->serve(feedWith(goodSignature, archive.size()));
+    driver.cancel();
+    EXPECT_TRUE(updater->sessionActive());
+    driver.reply(UserUpdateChoice::install);
+    auto download = transport.last();
+    ASSERT_TRUE(download);
+    download->respond(archive.size());
+    driver.cancel();
+    EXPECT_TRUE(download->cancelled);
+    EXPECT_EQ(driver.calls.back(), "dismissed");
+    EXPECT_FALSE(updater->sessionActive());
+    EXPECT_TRUE(fs::is_empty(dir / "downloads"));
+}
+
+TEST_F(AppcastUpdaterTest, UnreadableFeedFailsOnlyAUserCheckAloud) {
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    driver.calls.clear();
+    updater->checkForUpdates();
+    transport.last()->serve("<html>Not found</html>");
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "error 1002", "dismissed"}));
+    driver.calls.clear();
+    loop.advance(Seconds(86400));
+    ASSERT_TRUE(transport.last());
+    transport.last()->finish("Connection refused");
+    EXPECT_TRUE(driver.calls.empty());
+    EXPECT_FALSE(updater->sessionActive());
+}
+
+}  // namespace
+}  // namespace tesvano::platform

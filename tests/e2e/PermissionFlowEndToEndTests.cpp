@@ -135,8 +135,9 @@ TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant)
     }
     EXPECT_EQ(passed, (std::vector<std::string>{
                           "editor in front", "assistive technologies off", "below", "screenshot",
-                          "follows a move", "gone when the window closes", "below again",
-                          "turned on", "ended with the editor in front", "never took the focus"}));
+                          "follows a move", "gone when the window closes", "editor in front again",
+                          "below again", "turned on", "ended with the editor in front",
+                          "never took the focus"}));
     EXPECT_EQ(check.value()->stop(10s), 0);
 }
 

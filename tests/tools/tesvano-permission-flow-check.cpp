@@ -184,6 +184,18 @@ int main(int argc, char** argv) {
              XFlush(display);
          },
          [&] { return shownPanel() == nullptr && flow.panel() == nullptr; }},
+        // Whether the window manager gives the focus back to the editor after the settings
+        // window closed is its own business; the user brings the editor forward again, and
+        // the next guide starts from there.
+        {"editor in front again",
+         [&] {
+             const std::int32_t editor[] = {editorPid};
+             for (const auto& window : (*windows)->windows(editor)) {
+                 (*windows)->activate(window.id);
+                 break;
+             }
+         },
+         [&] { return frontmostPid() == editorPid; }},
         {"below again", openFlow, [&] { return placedBelow(); }},
         {"turned on",
          [&] {

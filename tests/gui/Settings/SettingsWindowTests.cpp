@@ -158,7 +158,6 @@ TEST_F(SettingsWindowTest, CtrlWClosesSettingsAndEscapeOrCtrlWTheSmallWindows) {
         QTest::keyClick(update, key.key(), key.keyboardModifiers());
         EXPECT_FALSE(update->isVisible());
     }
-    EXPECT_EQ(updater->dismissals, 2) << "closed as by its close button";
 }
 
 TEST_F(SettingsWindowTest, TheNoteSendsToPermissionsOnceAndTheGrantButtonKeepsOneWatcher) {

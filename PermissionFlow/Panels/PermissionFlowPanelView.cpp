@@ -208,8 +208,8 @@ void PermissionFlowPanelView::refresh() {
     turnOn_->setText(text("permission_flow.switch.turn_on", "Turn On Assistive Technologies"));
     if (switchNote_->property("error").toString().isEmpty()) {
         switchNote_->setText(text("permission_flow.switch.note",
-                                  "Browsers that are already running need a restart before "
-                                  "Tesvano can read their pages."));
+                                  "A browser that is already running may need a restart before "
+                                  "Tesvano can read its pages."));
     }
 }
 

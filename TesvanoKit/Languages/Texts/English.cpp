@@ -93,7 +93,7 @@ std::span<const Localization::Entry> english() {
         {"permission_flow.drag.label", "Drag"},
         {"permission_flow.switch.turn_on", "Turn On Assistive Technologies"},
         {"permission_flow.switch.note",
-         "Browsers that are already running need a restart before Tesvano can read their "
+         "A browser that is already running may need a restart before Tesvano can read its "
          "pages."},
         {"permission_flow.switch.confirm_title", "Turn on assistive technologies?"},
         {"permission_flow.switch.confirm",

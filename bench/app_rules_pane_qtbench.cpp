@@ -5,16 +5,10 @@
 #include <QApplication>
 #include <QScrollArea>
 
-#include "KeyboardShortcuts/Library.h"
-#include "Platform/Accessibility/FakeAccessibility.h"
-#include "Platform/Defaults/Defaults.h"
-#include "Platform/HotKeys/FakeHotKeys.h"
-#include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
-#include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/Settings/AppRulesSettingsPane.h"
+#include "tests/support/FakeAppServices.h"
 
 namespace {
 
@@ -22,7 +16,7 @@ using namespace tesvano;
 
 constexpr int kRules = 500;
 
-struct Fixture {
+struct Fixture : test::FakeAppServicesWithShortcuts {
     Fixture() {
         system.installed = {
             platform::FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
@@ -37,8 +31,7 @@ struct Fixture {
                 "[Desktop Entry]\nType=Application\nName=App " + std::to_string(i) + "\n"));
         }
         entries = platform::DesktopEntryIndex(std::move(list));
-        AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
-        services.logInMemory = true;
+        AppServices services = appServices(loop);
         state = std::make_unique<AppState>(services);
         state->start();
         LockConfiguration config = state->config();
@@ -54,14 +47,6 @@ struct Fixture {
     }
 
     platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    platform::FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
     std::unique_ptr<AppState> state;
 };
 

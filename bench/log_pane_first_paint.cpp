@@ -11,16 +11,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "Platform/Accessibility/FakeAccessibility.h"
-#include "Platform/Defaults/Defaults.h"
-#include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
-#include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Resources.h"
 #include "Tesvano/Settings/ActivationLogModel.h"
 #include "Tesvano/Settings/ActivationLogPane.h"
+#include "tests/support/FakeAppServices.h"
 
 namespace {
 
@@ -31,14 +27,15 @@ namespace fs = std::filesystem;
 constexpr int kEntries = 1000;
 
 // The program's state on fakes, with a log of kEntries spread over the last day.
-struct Fixture {
+struct Fixture : test::FakeAppServices {
     Fixture() {
         std::string pattern = (fs::temp_directory_path() / "tesvano-bench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
         folder = pattern;
-        AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
+        AppServices services = appServices(loop);
+        services.logInMemory = false;
         services.logFolder = folder;
         state = std::make_unique<AppState>(std::move(services));
         state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
@@ -68,12 +65,6 @@ struct Fixture {
 
     fs::path folder;
     platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    platform::FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
     std::unique_ptr<AppState> state;
 };
 

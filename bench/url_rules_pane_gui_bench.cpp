@@ -9,18 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "KeyboardShortcuts/Library.h"
-#include "Platform/Accessibility/FakeAccessibility.h"
-#include "Platform/Defaults/Defaults.h"
-#include "Platform/HotKeys/FakeHotKeys.h"
-#include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
-#include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/Settings/URLRuleListModel.h"
 #include "Tesvano/Settings/URLRuleListView.h"
 #include "Tesvano/Settings/URLRulesPane.h"
+#include "tests/support/FakeAppServices.h"
 
 namespace {
 
@@ -29,15 +23,14 @@ using namespace tesvano;
 constexpr int kRuleCount = 1000;
 
 // The program's state on fakes, enhanced mode on, with kRuleCount rules of every kind.
-struct Fixture {
+struct Fixture : test::FakeAppServicesWithShortcuts {
     Fixture() {
         system.installed = {
             platform::FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
             platform::FakeTextInputSources::keyboard("xkb:de", "German", {"de"})};
         system.currentID = "xkb:us";
         accessibility.setTrusted(true);
-        AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
-        services.logInMemory = true;
+        AppServices services = appServices(loop);
         state = std::make_unique<AppState>(services);
         state->start();
         LockConfiguration config = state->config();
@@ -56,14 +49,6 @@ struct Fixture {
     }
 
     platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    platform::FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
     std::unique_ptr<AppState> state;
 };
 

@@ -4,35 +4,12 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstring>
 #include <map>
 #include <optional>
-#include <set>
+
+#include "Platform/Workspace/X11Support.h"
 
 namespace tesvano::platform {
-
-namespace {
-
-// Windows vanish between a list and a read; errors on our connections are expected. The
-// handler before ours keeps the errors of every other connection.
-std::set<Display*>& ownDisplays() {
-    static std::set<Display*> displays;
-    return displays;
-}
-XErrorHandler previousHandler = nullptr;
-bool handlerInstalled = false;
-bool lastRequestFailed = false;
-
-int recordOwnErrors(Display* display, XErrorEvent* event) {
-    if (ownDisplays().contains(display)) {
-        lastRequestFailed = true;
-        return 0;
-    }
-    return previousHandler ? previousHandler(display, event) : 0;
-}
-
-}  // namespace
 
 struct X11WindowList::Impl {
     Runtime& runtime;
@@ -58,29 +35,11 @@ struct X11WindowList::Impl {
     explicit Impl(Runtime& r) : runtime(r) {}
     ~Impl() {
         fdWatch.cancel();
-        if (display) {
-            ownDisplays().erase(display);
-            XCloseDisplay(display);
-        }
+        x11::closeDisplay(display);
     }
 
     std::vector<unsigned long> property32(Window window, Atom property, Atom type) {
-        Atom actualType = 0;
-        int actualFormat = 0;
-        unsigned long count = 0;
-        unsigned long remaining = 0;
-        unsigned char* data = nullptr;
-        std::vector<unsigned long> values;
-        if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, False, type, &actualType,
-                               &actualFormat, &count, &remaining, &data) == Success &&
-            data && actualType == type && actualFormat == 32) {
-            values.resize(count);
-            std::memcpy(values.data(), data, count * sizeof(unsigned long));
-        }
-        if (data) {
-            XFree(data);
-        }
-        return values;
+        return x11::property32(display, window, property, type);
     }
 
     // A window keeps its process for life; asked once per window.
@@ -90,11 +49,7 @@ struct X11WindowList::Impl {
         if (auto it = processes.find(window); it != processes.end()) {
             return it->second;
         }
-        std::int32_t pid = -1;
-        auto values = property32(window, pidAtom, XA_CARDINAL);
-        if (!values.empty() && values.front() > 0 && values.front() <= INT32_MAX) {
-            pid = static_cast<std::int32_t>(values.front());
-        }
+        const auto pid = x11::windowPidProperty(display, window, pidAtom);
         processes.emplace(window, pid);
         return pid;
     }
@@ -173,16 +128,11 @@ struct X11WindowList::Impl {
 std::expected<std::unique_ptr<X11WindowList>, std::string> X11WindowList::open(
     Runtime& runtime, const std::string& displayName) {
     auto impl = std::make_unique<Impl>(runtime);
-    impl->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (!impl->display) {
-        return std::unexpected("cannot open display " +
-                               (displayName.empty() ? std::string("$DISPLAY") : displayName));
+    auto opened = x11::openDisplay(displayName);
+    if (!opened) {
+        return std::unexpected(opened.error());
     }
-    if (!handlerInstalled) {
-        previousHandler = XSetErrorHandler(recordOwnErrors);
-        handlerInstalled = true;
-    }
-    ownDisplays().insert(impl->display);
+    impl->display = *opened;
     Display* d = impl->display;
     impl->root = XDefaultRootWindow(d);
     impl->stackingAtom = XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False);
@@ -238,10 +188,9 @@ std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> p
 std::expected<Registration, std::string> X11WindowList::observe(unsigned long window,
                                                                 std::function<void()> changed) {
     auto& i = *impl_;
-    lastRequestFailed = false;
+    x11::clearRequestFailure();
     XSelectInput(i.display, static_cast<Window>(window), StructureNotifyMask | PropertyChangeMask);
-    XSync(i.display, False);
-    if (lastRequestFailed) {
+    if (x11::syncFailed(i.display)) {
         return std::unexpected("the window is gone");
     }
     auto state = std::make_shared<Registration::State>();
@@ -259,10 +208,9 @@ bool X11WindowList::activate(unsigned long window) {
     event.xclient.format = 32;
     event.xclient.data.l[0] = 2;  // a pager-like request, which managers honour
     event.xclient.data.l[1] = CurrentTime;
-    lastRequestFailed = false;
+    x11::clearRequestFailure();
     XSendEvent(i.display, i.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    XSync(i.display, False);
-    return !lastRequestFailed;
+    return !x11::syncFailed(i.display);
 }
 
 }  // namespace tesvano::platform

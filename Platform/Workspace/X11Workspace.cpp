@@ -1,20 +1,17 @@
 #include "Platform/Workspace/X11Workspace.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstring>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <utility>
 
 #include "Platform/Log/Log.h"
 #include "Platform/Workspace/ApplicationIdentity.h"
+#include "Platform/Workspace/X11Support.h"
 
 namespace tesvano::platform {
 
@@ -23,23 +20,6 @@ namespace {
 const Logger& logger() {
     static const Logger log("workspace");
     return log;
-}
-
-// Windows vanish between a list and a read of their properties; such errors on our own
-// connections are expected and harmless. Errors on other connections go to whoever handled
-// them before us.
-std::set<Display*>& ownDisplays() {
-    static std::set<Display*> displays;
-    return displays;
-}
-XErrorHandler previousErrorHandler = nullptr;
-bool errorHandlerInstalled = false;
-
-int ignoreOwnErrors(Display* display, XErrorEvent* event) {
-    if (ownDisplays().contains(display)) {
-        return 0;
-    }
-    return previousErrorHandler ? previousErrorHandler(display, event) : 0;
 }
 
 std::optional<std::string> executableOf(std::int32_t pid) {
@@ -74,7 +54,6 @@ struct X11Workspace::Impl {
     Atom gtkApplicationIDAtom = 0;
     Atom utf8StringAtom = 0;
     Atom windowAtom = 0;
-    Atom cardinalAtom = 0;
 
     WorkspaceObserverList observers;
     Registration fdWatch;
@@ -97,30 +76,11 @@ struct X11Workspace::Impl {
     ~Impl() {
         fdWatch.cancel();
         pendingDrain.cancel();
-        if (display) {
-            ownDisplays().erase(display);
-            XCloseDisplay(display);
-        }
+        x11::closeDisplay(display);
     }
 
     std::vector<unsigned long> property32(Window window, Atom property, Atom type) {
-        Atom actualType = 0;
-        int actualFormat = 0;
-        unsigned long count = 0;
-        unsigned long remaining = 0;
-        unsigned char* data = nullptr;
-        std::vector<unsigned long> values;
-        if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, False, type, &actualType,
-                               &actualFormat, &count, &remaining, &data) == Success &&
-            data && actualType == type && actualFormat == 32) {
-            // Format 32 items come as longs on the client side.
-            values.resize(count);
-            std::memcpy(values.data(), data, count * sizeof(unsigned long));
-        }
-        if (data) {
-            XFree(data);
-        }
-        return values;
+        return x11::property32(display, window, property, type);
     }
 
     std::optional<std::string> utf8Property(Window window, Atom property) {
@@ -142,9 +102,8 @@ struct X11Workspace::Impl {
     }
 
     std::int32_t processOf(Window window) {
-        auto pids = property32(window, wmPidAtom, cardinalAtom);
-        if (!pids.empty() && pids.front() > 0 && pids.front() <= INT32_MAX) {
-            return static_cast<std::int32_t>(pids.front());
+        if (auto pid = x11::windowPidProperty(display, window, wmPidAtom); pid > 0) {
+            return pid;
         }
         if (!hasXRes) {
             return -1;
@@ -337,16 +296,11 @@ struct X11Workspace::Impl {
 std::expected<std::unique_ptr<X11Workspace>, std::string> X11Workspace::open(
     Runtime& runtime, DesktopEntryIndex entries, const std::string& displayName) {
     auto impl = std::make_unique<Impl>(runtime, std::move(entries));
-    impl->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (!impl->display) {
-        return std::unexpected("cannot open display " +
-                               (displayName.empty() ? std::string("$DISPLAY") : displayName));
+    auto opened = x11::openDisplay(displayName);
+    if (!opened) {
+        return std::unexpected(opened.error());
     }
-    if (!errorHandlerInstalled) {
-        previousErrorHandler = XSetErrorHandler(ignoreOwnErrors);
-        errorHandlerInstalled = true;
-    }
-    ownDisplays().insert(impl->display);
+    impl->display = *opened;
 
     Display* display = impl->display;
     impl->root = XDefaultRootWindow(display);
@@ -356,7 +310,6 @@ std::expected<std::unique_ptr<X11Workspace>, std::string> X11Workspace::open(
     impl->gtkApplicationIDAtom = XInternAtom(display, "_GTK_APPLICATION_ID", False);
     impl->utf8StringAtom = XInternAtom(display, "UTF8_STRING", False);
     impl->windowAtom = XInternAtom(display, "WINDOW", False);
-    impl->cardinalAtom = XInternAtom(display, "CARDINAL", False);
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;

@@ -23,19 +23,13 @@
 #include <mutex>
 #include <thread>
 
-#include "KeyboardShortcuts/Library.h"
-#include "Platform/Accessibility/FakeAccessibility.h"
-#include "Platform/Defaults/Defaults.h"
-#include "Platform/HotKeys/FakeHotKeys.h"
-#include "Platform/LoginItems/LoginItemService.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Updater/AppcastUpdater.h"
-#include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/Resources.h"
 #include "Tesvano/Updates/QtHttpTransport.h"
 #include "Tesvano/Updates/UpdateWindowView.h"
+#include "tests/support/FakeAppServices.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XvfbServer.h"
 
@@ -220,7 +214,7 @@ std::string quoted(const fs::path& p) {
     return "'" + p.string() + "'";
 }
 
-class SelfUpdateTest : public ::testing::Test {
+class SelfUpdateTest : public ::testing::Test, protected FakeAppServicesWithShortcuts {
 protected:
     SelfUpdateTest() {
         ::setenv("TESVANO_PROBE_REPORT", report.c_str(), 1);
@@ -281,8 +275,7 @@ protected:
     }
 
     AppState& makeState() {
-        AppServices s(runtime, defaults, system, workspace, accessibility, entries, loginItems);
-        s.logInMemory = true;
+        AppServices s = appServices(runtime);
         s.updateFeedURL = server.url("/Tesvano/appcast-x86_64.xml");
         s.makeUpdater =
             [this](platform::UserDriver& driver,
@@ -360,14 +353,6 @@ protected:
 
     QtRuntime runtime;
     QtHttpTransport transport;
-    platform::MemoryDefaults defaults;
-    platform::FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
     std::unique_ptr<AppState> state;
 };
 

@@ -8,16 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "KeyboardShortcuts/Library.h"
-#include "Platform/Accessibility/FakeAccessibility.h"
-#include "Platform/Defaults/Defaults.h"
-#include "Platform/HotKeys/FakeHotKeys.h"
-#include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
-#include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "TesvanoKit/Updates/UpdateController.h"
+#include "tests/support/FakeAppServices.h"
 
 namespace tesvano::test {
 
@@ -54,7 +48,7 @@ public:
 };
 
 // The program's state on fakes and virtual time: two sources (US current, DE), no tray.
-class AppFixture : public ::testing::Test {
+class AppFixture : public ::testing::Test, protected FakeAppServicesWithShortcuts {
 protected:
     AppFixture() {
         system.installed = {
@@ -65,8 +59,7 @@ protected:
     }
 
     AppServices services() {
-        AppServices s(loop, defaults, system, workspace, accessibility, entries, loginItems);
-        s.logInMemory = true;
+        AppServices s = appServices(loop);
         s.updateFeedURL = "http://127.0.0.1:9/Tesvano/appcast-x86_64.xml";
         s.makeUpdater = [this](platform::UserDriver&,
                                platform::UpdaterDelegate&) -> std::unique_ptr<platform::Updater> {
@@ -102,14 +95,6 @@ protected:
     }
 
     platform::ManualRunLoop loop;
-    platform::MemoryDefaults defaults;
-    platform::FakeTextInputSources system;
-    platform::FakeWorkspace workspace;
-    platform::FakeAccessibility accessibility;
-    platform::DesktopEntryIndex entries;
-    platform::FakeLoginItemService loginItems;
-    platform::FakeHotKeys hotKeys;
-    KeyboardShortcuts::Library library{defaults, hotKeys, hotKeys};
     ScriptedUpdater* updater = nullptr;
     bool updaterStartFails = false;
     std::unique_ptr<AppState> state;

@@ -119,7 +119,7 @@ std::vector<std::string> placeholders(std::string_view text) {
             out.emplace_back(
                 rest.substr(0, close == std::string_view::npos ? rest.size() : close + 1));
         } else if (rest.starts_with("tesvano://")) {
-            auto stop = rest.find_first_of(" )\"\u201d", 0);
+            auto stop = rest.find_first_of(" \t\n)\"`<>\u201d", 0);
             std::string address(rest.substr(0, stop));
             while (!address.empty() && std::ispunct(static_cast<unsigned char>(address.back())) &&
                    address.back() != '/')

@@ -53,7 +53,7 @@ TEST_F(InterfaceLanguageTest, ChoosingALanguageRetitlesOpenWindowsAndTheTrayMenu
     expect(SupportedLanguage::english);
 
     const std::pair<int, std::string_view> choices[] = {
-        {10, "Основные"}, {5, "一般"}, {3, "通用"}, {7, "Allgemein"}, {2, "General"}};
+        {10, "Общие"}, {5, "一般"}, {3, "通用"}, {7, "Allgemein"}, {2, "General"}};
     for (const auto& [index, general] : choices) {
         auto* picker =
             window.pane(SettingsTab::general)->findChild<QComboBox*>(QStringLiteral("language"));

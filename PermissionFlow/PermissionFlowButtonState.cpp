@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string_view>
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace PermissionFlow {
 
@@ -15,13 +16,13 @@ struct Row {
 };
 
 constexpr std::array<Row, 4> rows{{
-    {PermissionAuthorizationState::granted, "permission_flow.button.granted", "Granted",
+    {PermissionAuthorizationState::granted, N_("permission_flow.button.granted"), "Granted",
      "checkmark.seal.fill"},
-    {PermissionAuthorizationState::notGranted, "permission_flow.button.grant", "Grant",
+    {PermissionAuthorizationState::notGranted, N_("permission_flow.button.grant"), "Grant",
      "arrow.right.circle.fill"},
-    {PermissionAuthorizationState::unknown, "permission_flow.button.open", "Open",
+    {PermissionAuthorizationState::unknown, N_("permission_flow.button.open"), "Open",
      "arrow.right.circle.fill"},
-    {PermissionAuthorizationState::checking, "permission_flow.button.checking", "Checking...",
+    {PermissionAuthorizationState::checking, N_("permission_flow.button.checking"), "Checking...",
      "clock"},
 }};
 

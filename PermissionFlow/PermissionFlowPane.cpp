@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "PermissionFlow/PermissionFlowResources.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace PermissionFlow {
 
@@ -21,29 +22,29 @@ struct PaneRow {
 
 constexpr std::array<PaneRow, 12> paneRows{{
     {PermissionFlowPane::appManagement, "appManagement", Anchor::privacyAppBundles, true,
-     "permission_flow.pane.app_management", "App Management"},
+     N_("permission_flow.pane.app_management"), "App Management"},
     {PermissionFlowPane::accessibility, "accessibility", Anchor::privacyAccessibility, true,
      PermissionFlowResources::accessibilityKey, "Accessibility"},
     {PermissionFlowPane::bluetooth, "bluetooth", Anchor::privacyBluetooth, true,
-     "permission_flow.pane.bluetooth", "Bluetooth"},
+     N_("permission_flow.pane.bluetooth"), "Bluetooth"},
     {PermissionFlowPane::calendars, "calendars", Anchor::privacyCalendars, false,
-     "permission_flow.pane.calendars", "Calendars"},
+     N_("permission_flow.pane.calendars"), "Calendars"},
     {PermissionFlowPane::camera, "camera", Anchor::privacyCamera, false,
-     "permission_flow.pane.camera", "Camera"},
+     N_("permission_flow.pane.camera"), "Camera"},
     {PermissionFlowPane::developerTools, "developerTools", Anchor::privacyDevTools, true,
-     "permission_flow.pane.developer_tools", "Developer Tools"},
+     N_("permission_flow.pane.developer_tools"), "Developer Tools"},
     {PermissionFlowPane::fullDiskAccess, "fullDiskAccess", Anchor::privacyAllFiles, true,
-     "permission_flow.pane.full_disk_access", "Full Disk Access"},
+     N_("permission_flow.pane.full_disk_access"), "Full Disk Access"},
     {PermissionFlowPane::inputMonitoring, "inputMonitoring", Anchor::privacyListenEvent, true,
-     "permission_flow.pane.input_monitoring", "Input Monitoring"},
+     N_("permission_flow.pane.input_monitoring"), "Input Monitoring"},
     {PermissionFlowPane::mediaAppleMusic, "mediaAppleMusic", Anchor::privacyMedia, true,
-     "permission_flow.pane.media_apple_music", "Media & Music"},
+     N_("permission_flow.pane.media_apple_music"), "Media & Music"},
     {PermissionFlowPane::microphone, "microphone", Anchor::privacyMicrophone, false,
-     "permission_flow.pane.microphone", "Microphone"},
+     N_("permission_flow.pane.microphone"), "Microphone"},
     {PermissionFlowPane::reminders, "reminders", Anchor::privacyReminders, false,
-     "permission_flow.pane.reminders", "Reminders"},
+     N_("permission_flow.pane.reminders"), "Reminders"},
     {PermissionFlowPane::screenRecording, "screenRecording", Anchor::privacyScreenCapture, true,
-     "permission_flow.pane.screen_recording", "Screen Recording"},
+     N_("permission_flow.pane.screen_recording"), "Screen Recording"},
 }};
 
 const PaneRow& row(PermissionFlowPane pane) {

@@ -4,10 +4,11 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace PermissionFlow::PermissionFlowResources {
 
-inline constexpr std::string_view accessibilityKey = "permission_flow.pane.accessibility";
+inline constexpr std::string_view accessibilityKey = N_("permission_flow.pane.accessibility");
 
 // The text of `key` in the locale (none: the interface language), from the program's
 // translation tables; the default (or the key) when no table has it.

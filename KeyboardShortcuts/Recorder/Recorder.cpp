@@ -22,6 +22,7 @@
 #include "KeyboardShortcuts/Recorder/QtInputEvent.h"
 #include "KeyboardShortcuts/ShortcutDisplay.h"
 #include "TesvanoKit/Languages/Localization.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace KeyboardShortcuts {
 
@@ -143,7 +144,7 @@ QSize Recorder::sizeHint() const {
     const QFontMetrics metrics(font());
     int widest = 0;
     for (const auto& [language, code] : tesvano::EnumTable<tesvano::SupportedLanguage>::entries) {
-        for (std::string_view key : {"record_shortcut", "press_shortcut"}) {
+        for (std::string_view key : {N_("record_shortcut"), N_("press_shortcut")}) {
             widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(
                                           tesvano::Localization::text(key, language))));
         }

@@ -1,5 +1,7 @@
 #include "Tesvano/App/Program.h"
 
+#include "TesvanoKit/Languages/TextKey.h"
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMenu>
@@ -81,14 +83,14 @@ std::expected<std::unique_ptr<platform::AtspiAccessibility>, std::string> openAc
     platform::Runtime& runtime, platform::AssistiveTechnologyStatus& status) {
     if (!status.isEnabled()) {
         return std::unexpected(
-            "This session has no accessibility bus (AT-SPI), so browsers and launchers cannot be "
-            "read. Install at-spi2-core and log in again.");
+            N_("This session has no accessibility bus (AT-SPI), so browsers and launchers cannot "
+               "be read. Install at-spi2-core and log in again."));
     }
     const auto* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
         return std::unexpected(
-            "Qt runs without the GLib event loop here (is QT_NO_GLIB set?), which the "
-            "accessibility bus needs.");
+            N_("Qt runs without the GLib event loop here (is QT_NO_GLIB set?), which the "
+               "accessibility bus needs."));
     }
     return platform::AtspiAccessibility::open(runtime, status);
 }

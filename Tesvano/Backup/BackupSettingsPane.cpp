@@ -16,6 +16,7 @@
 #include "Tesvano/Backup/ImportReviewSheet.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -89,8 +90,8 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     form->addWidget(exportBox);
     form->addWidget(new SectionFooter(
         state_,
-        "Saves your global default source, app rules, and URL rules to a .tesvano file. The "
-        "master lock, enhanced mode, language, and launch at login aren't included.",
+        N_("Saves your global default source, app rules, and URL rules to a .tesvano file. The "
+           "master lock, enhanced mode, language, and launch at login aren't included."),
         this));
     form->addSpacing(12);
 
@@ -124,8 +125,8 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     importRows->addWidget(receiptRow_);
     form->addWidget(importBox);
     form->addWidget(new SectionFooter(state_,
-                                      "You'll review every change before it's applied. Nothing "
-                                      "is modified until you click Apply.",
+                                      N_("You'll review every change before it's applied. Nothing "
+                                         "is modified until you click Apply."),
                                       this));
     form->addStretch(1);
 

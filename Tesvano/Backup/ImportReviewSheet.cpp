@@ -20,6 +20,7 @@
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "TesvanoKit/Backup/ImportReviewText.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -151,7 +152,8 @@ ImportReviewSheet::ImportReviewSheet(AppState& state, std::shared_ptr<ImportRevi
     footerRow->setContentsMargins(16, 16, 16, 16);
     auto* countersRow = new QHBoxLayout;
     countersRow->setSpacing(8);
-    const std::array<std::string_view, 4> counterKeys = {"Added", "Updated", "Kept", "Removed"};
+    const std::array<std::string_view, 4> counterKeys = {N_("Added"), N_("Updated"), N_("Kept"),
+                                                         N_("Removed")};
     const std::array<const char*, 4> counterNames = {"counter.added", "counter.updated",
                                                      "counter.kept", "counter.removed"};
     for (std::size_t i = 0; i < counterKeys.size(); ++i) {
@@ -285,8 +287,8 @@ QWidget* ImportReviewSheet::buildForm() {
         layout->addWidget(picker);
         section.rows->addWidget(row);
         addFooter(section, state_,
-                  "The backup lists your URL rules in a different priority order. Order is "
-                  "priority — the first matching rule wins.");
+                  N_("The backup lists your URL rules in a different priority order. Order is "
+                     "priority — the first matching rule wins."));
         sections->addWidget(section.widget);
     }
 
@@ -294,8 +296,8 @@ QWidget* ImportReviewSheet::buildForm() {
         std::vector<ImportItem> items;
         std::string_view key;
         const char* name;
-    } newSections[] = {{model_->newAppItems(), "New app rules (%d)", "apps"},
-                       {model_->newURLItems(), "New URL rules (%d)", "urls"}};
+    } newSections[] = {{model_->newAppItems(), N_("New app rules (%d)"), "apps"},
+                       {model_->newURLItems(), N_("New URL rules (%d)"), "urls"}};
     for (const auto& entry : newSections) {
         if (entry.items.empty()) {
             continue;
@@ -326,7 +328,7 @@ QWidget* ImportReviewSheet::buildForm() {
         for (const ImportItem& item : conflicts) {
             section.rows->addWidget(conflictRow(item, section.widget));
         }
-        addFooter(section, state_, "Your bindings are kept unless you choose the file's.");
+        addFooter(section, state_, N_("Your bindings are kept unless you choose the file's."));
         sections->addWidget(section.widget);
     }
 
@@ -348,8 +350,8 @@ QWidget* ImportReviewSheet::buildForm() {
             section.rows->addWidget(missingRow(item, section.widget));
         }
         addFooter(section, state_,
-                  "Rules aren't lost — they resume automatically once you install the matching "
-                  "input source.");
+                  N_("Rules aren't lost — they resume automatically once you install the matching "
+                     "input source."));
         sections->addWidget(section.widget);
     }
     sections->addStretch(1);
@@ -371,8 +373,8 @@ QWidget* ImportReviewSheet::modeSection(QWidget* parent) {
     section.rows->addWidget(picker);
     auto* explanation = styledLabel(
         text(replace ? "Makes your rules match the file. The file wins every conflict."
-                     : "Keeps your current rules and adds the file's. You decide each conflict "
-                       "below."),
+                     : N_("Keeps your current rules and adds the file's. You decide each conflict "
+                          "below.")),
         SettingsStyle::footnote(section.widget), Level::secondary, section.widget);
     explanation->setObjectName(QStringLiteral("modeExplanation"));
     explanation->setWordWrap(true);
@@ -430,7 +432,7 @@ QWidget* ImportReviewSheet::newItemsHeader(std::string_view key,
         ids.push_back(item.id);
     }
     for (const bool include : {true, false}) {
-        auto* button = new LinkButton(text(include ? "Select All" : "Select None"), header);
+        auto* button = new LinkButton(text(include ? "Select All" : N_("Select None")), header);
         button->setObjectName(
             (include ? QStringLiteral("selectAll.") : QStringLiteral("selectNone.")) + name);
         button->setFont(SettingsStyle::footnote(header));

@@ -7,6 +7,7 @@
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/ShortcutNames.h"
 #include "Tesvano/App/Symbols.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -53,7 +54,7 @@ void StatusMenu::rebuild() {
     };
 
     QAction* status =
-        add(QStringLiteral("status"), state_.text(config.isEnabled ? "Enabled" : "Disabled"),
+        add(QStringLiteral("status"), state_.text(config.isEnabled ? "Enabled" : N_("Disabled")),
             Symbols::icon(config.isEnabled ? "lock.fill" : "lock.open.fill"));
     status->setEnabled(false);
     KeyboardShortcuts::setShortcut(
@@ -93,7 +94,7 @@ void StatusMenu::rebuild() {
     UpdateController& updater = state_.updateController();
     const bool pending = updater.pendingUpdateVersion().has_value();
     QAction* update = add(QStringLiteral("update"),
-                          state_.text(pending ? "Install Update…" : "Check for Updates…"),
+                          state_.text(pending ? "Install Update…" : N_("Check for Updates…")),
                           Symbols::icon(pending ? "arrow.down.circle.fill" : "arrow.down.circle"));
     update->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     update->setShortcutVisibleInContextMenu(true);

@@ -1,6 +1,7 @@
 #include "Tesvano/Settings/ActivationLogModel.h"
 
 #include "TesvanoKit/Languages/Localization.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -97,8 +98,8 @@ QVariant ActivationLogModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    static constexpr std::string_view titles[] = {"Time", "Input source", "App", "Reason",
-                                                  "Duration"};
+    static constexpr std::string_view titles[] = {N_("Time"), N_("Input source"), N_("App"),
+                                                  N_("Reason"), N_("Duration")};
     if (section < 0 || section >= columns) {
         return {};
     }

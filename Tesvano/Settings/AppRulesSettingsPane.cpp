@@ -19,6 +19,7 @@
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "Tesvano/Settings/SourceMenus.h"
+#include "TesvanoKit/Languages/TextKey.h"
 #include "TesvanoKit/Monitors/LauncherOverlayCatalog.h"
 
 namespace tesvano {
@@ -74,11 +75,11 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
     defaultBehavior_->addItem(state_.text("Switch to"), static_cast<int>(RuleAction::switchOnce));
     defaultForm_->addRow(state_.text("Behavior"), defaultBehavior_);
     form->addWidget(global);
-    form->addWidget(
-        new SectionFooter(state_, "Used whenever the frontmost app has no rule of its own.", this));
+    form->addWidget(new SectionFooter(
+        state_, N_("Used whenever the frontmost app has no rule of its own."), this));
 
     // The mode new rules start with.
-    auto* fresh = section(state_, "New app rules", this);
+    auto* fresh = section(state_, N_("New app rules"), this);
     auto* freshForm = new QFormLayout(fresh);
     freshForm->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     newRuleMode_ = new QComboBox(fresh);
@@ -87,12 +88,12 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
     freshForm->addRow(state_.text("Default behavior"), newRuleMode_);
     form->addWidget(fresh);
     form->addWidget(new SectionFooter(state_,
-                                      "The behavior a newly added app rule starts with. You can "
-                                      "change any rule afterward.",
+                                      N_("The behavior a newly added app rule starts with. You can "
+                                         "change any rule afterward."),
                                       this));
 
     // The rules.
-    auto* rules = section(state_, "Rules by app", this);
+    auto* rules = section(state_, N_("Rules by app"), this);
     auto* rulesColumn = new QVBoxLayout(rules);
     empty_ = emptyStateLine(state_, rules);
     rulesColumn->addWidget(empty_);
@@ -119,13 +120,14 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
     addApp_->setObjectName(QStringLiteral("addApp"));
     rulesColumn->addWidget(addApp_, 0, Qt::AlignLeft);
     launcherNote_ = new AccessibilityRequiredNote(
-        state_, "Detecting launchers like KRunner requires Accessibility", rules);
+        state_, N_("Detecting launchers like KRunner requires Accessibility"), rules);
     rulesColumn->addWidget(launcherNote_);
     form->addWidget(rules);
-    form->addWidget(new SectionFooter(state_,
-                                      "Lock an app to its own input source, switch to one on "
-                                      "activation, ignore it, or fall back to the global default.",
-                                      this));
+    form->addWidget(
+        new SectionFooter(state_,
+                          N_("Lock an app to its own input source, switch to one on "
+                             "activation, ignore it, or fall back to the global default."),
+                          this));
     form->addStretch(1);
 
     refreshSources();
@@ -197,7 +199,7 @@ void AppRulesSettingsPane::fitMenus() {
 
 void AppRulesSettingsPane::showGlobalDefault() {
     const auto& config = state_.config();
-    SourceMenus::fillSources(defaultSource_, state_, "None", config.defaultSourceID);
+    SourceMenus::fillSources(defaultSource_, state_, N_("None"), config.defaultSourceID);
     {
         const QSignalBlocker quiet(defaultBehavior_);
         defaultBehavior_->setCurrentIndex(

@@ -15,6 +15,7 @@
 #include "Tesvano/Settings/Components/LinkButton.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "TesvanoKit/Languages/LocaleFormat.h"
+#include "TesvanoKit/Languages/TextKey.h"
 #include "TesvanoKit/LoginItem/AutostartSettings.h"
 
 namespace tesvano {
@@ -95,7 +96,7 @@ QCheckBox* addToggle(QGroupBox* group, const AppState& state, std::string_view l
 }  // namespace
 
 void GeneralSettingsPane::buildStatus() {
-    auto* group = addSection(this, state_, "Status", "statusSection");
+    auto* group = addSection(this, state_, N_("Status"), "statusSection");
     auto* rows = new QFormLayout(group);
     enabled_ = new QCheckBox(state_.text("Enable Tesvano"), group);
     enabled_->setObjectName(QStringLiteral("enableTesvano"));
@@ -107,7 +108,7 @@ void GeneralSettingsPane::buildStatus() {
     activations_ = new QLabel(group);
     activations_->setObjectName(QStringLiteral("activations"));
     rows->addRow(state_.text("Activations"), activations_);
-    layout()->addWidget(new SectionFooter(state_, "Enable Tesvano to apply your rules.", this));
+    layout()->addWidget(new SectionFooter(state_, N_("Enable Tesvano to apply your rules."), this));
 
     connect(enabled_, &QCheckBox::clicked, this, [this](bool on) {
         auto configuration = state_.config();
@@ -118,16 +119,16 @@ void GeneralSettingsPane::buildStatus() {
 }
 
 void GeneralSettingsPane::buildStartup() {
-    auto* group = addSection(this, state_, "Startup", "startupSection");
+    auto* group = addSection(this, state_, N_("Startup"), "startupSection");
     new QVBoxLayout(group);
-    launchAtLogin_ = addToggle(group, state_, "Launch at login", "launchAtLogin");
+    launchAtLogin_ = addToggle(group, state_, N_("Launch at login"), "launchAtLogin");
     openAutostart_ = new QPushButton(state_.text("Open Autostart Settings…"), group);
     openAutostart_->setObjectName(QStringLiteral("openAutostartSettings"));
     openAutostart_->setAutoDefault(false);
     group->layout()->addWidget(openAutostart_);
     group->layout()->setAlignment(openAutostart_, Qt::AlignLeft);
     approvalFooter_ = new SectionFooter(
-        state_, "Approval is required in the autostart settings of your desktop.", this);
+        state_, N_("Approval is required in the autostart settings of your desktop."), this);
     layout()->addWidget(approvalFooter_);
 
     connect(launchAtLogin_, &QCheckBox::clicked, this, [this](bool on) {
@@ -144,14 +145,14 @@ void GeneralSettingsPane::buildStartup() {
 }
 
 void GeneralSettingsPane::buildPasswordFields() {
-    auto* group = addSection(this, state_, "Password Fields", "passwordFieldsSection");
+    auto* group = addSection(this, state_, N_("Password Fields"), "passwordFieldsSection");
     new QVBoxLayout(group);
     enforceInPasswordFields_ =
-        addToggle(group, state_, "Enforce in password fields", "enforceInPasswordFields");
+        addToggle(group, state_, N_("Enforce in password fields"), "enforceInPasswordFields");
     layout()->addWidget(new SectionFooter(
         state_,
-        "By default, Tesvano respects password fields and doesn't change your input source in "
-        "them. Turn this on to keep enforcing the locked source even there.",
+        N_("By default, Tesvano respects password fields and doesn't change your input source in "
+           "them. Turn this on to keep enforcing the locked source even there."),
         this));
     connect(enforceInPasswordFields_, &QCheckBox::clicked, this, [this](bool on) {
         auto configuration = state_.config();
@@ -162,13 +163,13 @@ void GeneralSettingsPane::buildPasswordFields() {
 }
 
 void GeneralSettingsPane::buildTray() {
-    auto* group = addSection(this, state_, "System Tray", "traySection");
+    auto* group = addSection(this, state_, N_("System Tray"), "traySection");
     new QVBoxLayout(group);
-    hideTrayIcon_ = addToggle(group, state_, "Hide tray icon", "hideTrayIcon");
+    hideTrayIcon_ = addToggle(group, state_, N_("Hide tray icon"), "hideTrayIcon");
     layout()->addWidget(new SectionFooter(
         state_,
-        "Tesvano keeps running in the background with its icon hidden. To show this window "
-        "again, open Tesvano from the application menu or launcher.",
+        N_("Tesvano keeps running in the background with its icon hidden. To show this window "
+           "again, open Tesvano from the application menu or launcher."),
         this));
     connect(hideTrayIcon_, &QCheckBox::clicked, this,
             [this](bool on) { state_.setMenuBarIconHidden(on); });
@@ -197,16 +198,16 @@ void GeneralSettingsPane::buildLanguage() {
 }
 
 void GeneralSettingsPane::buildAutomation() {
-    auto* group = addSection(this, state_, "Automation", "automationSection");
+    auto* group = addSection(this, state_, N_("Automation"), "automationSection");
     new QVBoxLayout(group);
-    apiEnabled_ = addToggle(group, state_, "URL Scheme API", "urlSchemeAPI");
+    apiEnabled_ = addToggle(group, state_, N_("URL Scheme API"), "urlSchemeAPI");
     documentation_ = new LinkButton(state_.text("API documentation"), group);
     documentation_->setObjectName(QStringLiteral("apiDocumentation"));
     group->layout()->addWidget(documentation_);
     group->layout()->setAlignment(documentation_, Qt::AlignLeft);
     layout()->addWidget(new SectionFooter(
         state_,
-        "When on, other apps and scripts can control Tesvano with `tesvano://` URL commands.",
+        N_("When on, other apps and scripts can control Tesvano with `tesvano://` URL commands."),
         this));
     connect(apiEnabled_, &QCheckBox::clicked, this, [this](bool on) { state_.setApiEnabled(on); });
     connect(documentation_, &QPushButton::clicked, this, [this] {

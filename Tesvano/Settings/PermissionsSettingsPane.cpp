@@ -11,6 +11,7 @@
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -89,7 +90,7 @@ PermissionsSettingsPane::PermissionsSettingsPane(AppState& state, QWidget* paren
     sectionRows_ = new QVBoxLayout(section);
     sectionRows_->setSpacing(10);
     form->addWidget(section);
-    form->addWidget(new SectionFooter(state, "The core lock needs no permissions.", this));
+    form->addWidget(new SectionFooter(state, N_("The core lock needs no permissions."), this));
     form->addStretch(1);
 
     rebuildSection();
@@ -153,9 +154,9 @@ void PermissionsSettingsPane::rebuildSection() {
     column->addWidget(intro);
     auto* bullets = new QVBoxLayout;
     bullets->setSpacing(4);
-    bullets->addWidget(featureBullet(state_, "Per-URL rules in your browser", explanation));
+    bullets->addWidget(featureBullet(state_, N_("Per-URL rules in your browser"), explanation));
     bullets->addWidget(
-        featureBullet(state_, "Targeting launchers like KRunner in app rules", explanation));
+        featureBullet(state_, N_("Targeting launchers like KRunner in app rules"), explanation));
     column->addLayout(bullets);
     sectionRows_->addWidget(explanation);
     // Without an accessibility bus there is nothing to grant.

@@ -12,6 +12,7 @@
 #include "Tesvano/Settings/Components/WarningLabel.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "Tesvano/Settings/URLRuleListModel.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -25,11 +26,11 @@ std::string_view promptKey(URLMatchType type) {
     switch (type) {
         case URLMatchType::domainSuffix:
         case URLMatchType::domain:
-            return "Host (e.g. github.com)";
+            return N_("Host (e.g. github.com)");
         case URLMatchType::domainKeyword:
-            return "Keyword (e.g. google)";
+            return N_("Keyword (e.g. google)");
         case URLMatchType::urlRegex:
-            return "Regex (e.g. /pull/)";
+            return N_("Regex (e.g. /pull/)");
     }
     return "";
 }
@@ -37,14 +38,15 @@ std::string_view promptKey(URLMatchType type) {
 std::string_view helpKey(URLMatchType type) {
     switch (type) {
         case URLMatchType::domainSuffix:
-            return "Matches the domain and all its subdomains.";
+            return N_("Matches the domain and all its subdomains.");
         case URLMatchType::domain:
             return "Matches only this exact domain, not its subdomains.";
         case URLMatchType::domainKeyword:
-            return "Matches any domain that contains this text.";
+            return N_("Matches any domain that contains this text.");
         case URLMatchType::urlRegex:
-            return "Matches the full URL with a regular expression. Be specific so it doesn't "
-                   "match unrelated pages.";
+            return N_(
+                "Matches the full URL with a regular expression. Be specific so it doesn't "
+                "match unrelated pages.");
     }
     return "";
 }
@@ -63,7 +65,7 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
       isAdd_(!editing),
       draft_(editing ? URLRuleDraft::editing(*editing) : URLRuleDraft::forNewRule()) {
     setObjectName(QStringLiteral("urlRuleEditor"));
-    setWindowTitle(state.text(isAdd_ ? "Add URL Rule" : "Edit URL Rule"));
+    setWindowTitle(state.text(isAdd_ ? "Add URL Rule" : N_("Edit URL Rule")));
     setFixedWidth(400 + 2 * 16);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
@@ -156,7 +158,7 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     buttons->addWidget(cancel_);
-    save_ = new QPushButton(state.text(isAdd_ ? "Add" : "Done"), this);
+    save_ = new QPushButton(state.text(isAdd_ ? "Add" : N_("Done")), this);
     save_->setObjectName(QStringLiteral("save"));
     save_->setDefault(true);
     buttons->addWidget(save_);

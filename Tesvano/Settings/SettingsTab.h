@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string_view>
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -24,14 +25,14 @@ struct SettingsTabInfo {
 };
 
 inline constexpr std::array<SettingsTabInfo, 8> settingsTabs{{
-    {SettingsTab::general, "General", "preferences-system"},
-    {SettingsTab::appRules, "App Rules", "preferences-desktop-default-applications"},
-    {SettingsTab::urlRules, "URL Rules", "applications-internet"},
-    {SettingsTab::shortcuts, "Shortcuts", "preferences-desktop-keyboard-shortcuts"},
-    {SettingsTab::permissions, "Permissions", "security-medium"},
-    {SettingsTab::updates, "Updates", "system-software-update"},
-    {SettingsTab::log, "Log", "view-list-details"},
-    {SettingsTab::backup, "Backup", "document-save"},
+    {SettingsTab::general, N_("General"), "preferences-system"},
+    {SettingsTab::appRules, N_("App Rules"), "preferences-desktop-default-applications"},
+    {SettingsTab::urlRules, N_("URL Rules"), "applications-internet"},
+    {SettingsTab::shortcuts, N_("Shortcuts"), "preferences-desktop-keyboard-shortcuts"},
+    {SettingsTab::permissions, N_("Permissions"), "security-medium"},
+    {SettingsTab::updates, N_("Updates"), "system-software-update"},
+    {SettingsTab::log, N_("Log"), "view-list-details"},
+    {SettingsTab::backup, N_("Backup"), "document-save"},
 }};
 
 }  // namespace tesvano

@@ -8,6 +8,7 @@
 #include "KeyboardShortcuts/Recorder/Recorder.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/ShortcutNames.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -26,16 +27,16 @@ struct Section {
 
 std::vector<Section> sections() {
     return {
-        {"Global shortcuts",
-         {{&ShortcutNames::toggleLock, "Toggle lock"},
-          {&ShortcutNames::globalPreviousSource, "Lock to previous input source"},
-          {&ShortcutNames::globalNextSource, "Lock to next input source"}},
-         "Works anywhere. Prefer a combination with Ctrl or Super."},
-        {"Current app",
-         {{&ShortcutNames::appPreviousSource, "Lock to previous input source"},
-          {&ShortcutNames::appNextSource, "Lock to next input source"},
-          {&ShortcutNames::removeFrontmostAppRule, "Remove this app's rule"}},
-         "Act on whichever app is frontmost. Nothing happens if it has no rule."},
+        {N_("Global shortcuts"),
+         {{&ShortcutNames::toggleLock, N_("Toggle lock")},
+          {&ShortcutNames::globalPreviousSource, N_("Lock to previous input source")},
+          {&ShortcutNames::globalNextSource, N_("Lock to next input source")}},
+         N_("Works anywhere. Prefer a combination with Ctrl or Super.")},
+        {N_("Current app"),
+         {{&ShortcutNames::appPreviousSource, N_("Lock to previous input source")},
+          {&ShortcutNames::appNextSource, N_("Lock to next input source")},
+          {&ShortcutNames::removeFrontmostAppRule, N_("Remove this app's rule")}},
+         N_("Act on whichever app is frontmost. Nothing happens if it has no rule.")},
     };
 }
 

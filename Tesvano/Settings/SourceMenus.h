@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TesvanoKit/History/ActivationEvent.h"
+#include "TesvanoKit/Languages/TextKey.h"
 #include "TesvanoKit/Rules/LockConfiguration.h"
 
 class QComboBox;
@@ -22,10 +23,10 @@ struct ModeItem {
     std::string_view key;
 };
 inline constexpr ModeItem modeItems[] = {
-    {AppRuleMode::locked, "Lock to"},
-    {AppRuleMode::switched, "Switch to"},
-    {AppRuleMode::ignored, "Ignore"},
-    {AppRuleMode::useDefault, "Use default"},
+    {AppRuleMode::locked, N_("Lock to")},
+    {AppRuleMode::switched, N_("Switch to")},
+    {AppRuleMode::ignored, N_("Ignore")},
+    {AppRuleMode::useDefault, N_("Use default")},
 };
 
 void fillModes(QComboBox* menu, const AppState& state);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Tesvano/App/AppState.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -18,15 +19,15 @@ const QString idMimeType = QStringLiteral("text/plain");
 std::string_view URLRuleListModel::matchTypeKey(URLMatchType type) {
     switch (type) {
         case URLMatchType::domainSuffix:
-            return "Domain suffix";
+            return N_("Domain suffix");
         case URLMatchType::domain:
-            return "Exact domain";
+            return N_("Exact domain");
         case URLMatchType::domainKeyword:
-            return "Domain keyword";
+            return N_("Domain keyword");
         case URLMatchType::urlRegex:
-            return "URL regex";
+            return N_("URL regex");
     }
-    return "Domain suffix";
+    return N_("Domain suffix");
 }
 
 URLRuleListModel::URLRuleListModel(AppState& state, QObject* parent)
@@ -71,7 +72,7 @@ QVariant URLRuleListModel::data(const QModelIndex& index, int role) const {
             const QString source =
                 QString::fromStdString(name ? *name : shown.lockedSourceID.rawValue);
             QString summary =
-                state_.text(shown.action == RuleAction::lock ? "Lock to %@" : "Switch to %@");
+                state_.text(shown.action == RuleAction::lock ? "Lock to %@" : N_("Switch to %@"));
             return summary.replace(QStringLiteral("%@"), source);
         }
         case activeRole:

@@ -24,6 +24,7 @@
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "Tesvano/Settings/URLRuleListModel.h"
 #include "Tesvano/Settings/URLRuleListView.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -78,26 +79,28 @@ URLRulesPane::URLRulesPane(AppState& state, QWidget* parent)
     form->setContentsMargins(0, 0, 0, 0);
     form->setSpacing(6);
     form->addWidget(buildEnhancedSection());
-    form->addWidget(new SectionFooter(state,
-                                      "Enhanced mode reads the active browser URL via "
-                                      "Accessibility to apply per-URL rules. The core lock needs "
-                                      "no permissions.",
-                                      this));
+    form->addWidget(
+        new SectionFooter(state,
+                          N_("Enhanced mode reads the active browser URL via "
+                             "Accessibility to apply per-URL rules. The core lock needs "
+                             "no permissions."),
+                          this));
     form->addSpacing(12);
     form->addWidget(buildRulesSection());
     form->addWidget(new SectionFooter(
         state,
-        "Per-URL rules work in Firefox and Chromium-based browsers (Chromium, Chrome, Edge, "
-        "Brave, Vivaldi, Opera).",
+        N_("Per-URL rules work in Firefox and Chromium-based browsers (Chromium, Chrome, Edge, "
+           "Brave, Vivaldi, Opera)."),
         this));
     form->addSpacing(12);
     form->addWidget(buildAddressBarSection());
     form->addWidget(new SectionFooter(
         state,
-        "While a browser's address bar is focused, Tesvano sets your chosen input source so you "
-        "can type web addresses. \u201cLock\u201d keeps it fixed; \u201cSwitch\u201d sets it once "
-        "and lets you change it. \u201cPriority\u201d decides which wins when a URL rule also "
-        "matches the page.",
+        N_("While a browser's address bar is focused, Tesvano sets your chosen input source so you "
+           "can type web addresses. \u201cLock\u201d keeps it fixed; \u201cSwitch\u201d sets it "
+           "once "
+           "and lets you change it. \u201cPriority\u201d decides which wins when a URL rule also "
+           "matches the page."),
         this));
     form->addStretch(1);
 
@@ -118,7 +121,7 @@ URLRulesPane::URLRulesPane(AppState& state, QWidget* parent)
 }
 
 QWidget* URLRulesPane::buildEnhancedSection() {
-    auto* box = section(state_, "Enhanced mode", this);
+    auto* box = section(state_, N_("Enhanced mode"), this);
     auto* rows = static_cast<QVBoxLayout*>(box->layout());
     enhancedToggle_ = new QCheckBox(state_.text("Enhanced mode (per-URL rules)"), box);
     enhancedToggle_->setObjectName(QStringLiteral("enhancedMode"));
@@ -130,22 +133,22 @@ QWidget* URLRulesPane::buildEnhancedSection() {
         state_.commitConfiguration(ActivationReason::configChanged);
     });
     enhancedNote_ =
-        new AccessibilityRequiredNote(state_, "Enhanced mode requires Accessibility", box);
+        new AccessibilityRequiredNote(state_, N_("Enhanced mode requires Accessibility"), box);
     rows->addWidget(enhancedNote_);
     enhancedOffNote_ = noteRow(state_, "enhancedModeOffNote", "info.circle",
-                               "Enhanced mode is off, so your URL rules aren't active yet. Turn "
-                               "it on for them to take effect.",
+                               N_("Enhanced mode is off, so your URL rules aren't active yet. Turn "
+                                  "it on for them to take effect."),
                                true, box);
     rows->addWidget(enhancedOffNote_);
     return box;
 }
 
 QWidget* URLRulesPane::buildRulesSection() {
-    auto* box = section(state_, "URL rules", this);
+    auto* box = section(state_, N_("URL rules"), this);
     auto* rows = static_cast<QVBoxLayout*>(box->layout());
-    orderHint_ =
-        noteRow(state_, "ruleOrderHint", "arrow.up.arrow.down",
-                "Checked top to bottom \u2014 the first match wins. Drag to reorder.", true, box);
+    orderHint_ = noteRow(state_, "ruleOrderHint", "arrow.up.arrow.down",
+                         N_("Checked top to bottom \u2014 the first match wins. Drag to reorder."),
+                         true, box);
     rows->addWidget(orderHint_);
     list_ = new URLRuleListView(model_, box);
     list_->setTexts(state_.text("Drag to reorder"), state_.text("Too slow to match"));
@@ -161,10 +164,10 @@ QWidget* URLRulesPane::buildRulesSection() {
         menu->popup(list_->viewport()->mapToGlobal(at));
     });
     rows->addWidget(list_);
-    emptyOn_ = noteRow(state_, "noRulesYet", "globe", "No URL rules yet.", false, box);
+    emptyOn_ = noteRow(state_, "noRulesYet", "globe", N_("No URL rules yet."), false, box);
     rows->addWidget(emptyOn_);
     emptyOff_ = noteRow(state_, "enableEnhancedMode", "lock",
-                        "Enable enhanced mode to add per-URL rules.", false, box);
+                        N_("Enable enhanced mode to add per-URL rules."), false, box);
     rows->addWidget(emptyOff_);
     addButton_ = new QPushButton(Symbols::icon("plus"), state_.text("Add Rule\u2026"), box);
     addButton_->setObjectName(QStringLiteral("addRule"));
@@ -174,15 +177,15 @@ QWidget* URLRulesPane::buildRulesSection() {
 }
 
 QWidget* URLRulesPane::buildAddressBarSection() {
-    auto* box = section(state_, "Address bar", this);
+    auto* box = section(state_, N_("Address bar"), this);
     auto* rows = static_cast<QVBoxLayout*>(box->layout());
     addressToggle_ = new QCheckBox(state_.text("Set the input source in the address bar"), box);
     addressToggle_->setObjectName(QStringLiteral("addressBarFocus"));
     rows->addWidget(addressToggle_);
     connect(addressToggle_, &QCheckBox::toggled, this,
             [this](bool on) { state_.setAddressBarFocusEnabled(on); });
-    addressNote_ =
-        new AccessibilityRequiredNote(state_, "The address-bar rule requires Accessibility", box);
+    addressNote_ = new AccessibilityRequiredNote(
+        state_, N_("The address-bar rule requires Accessibility"), box);
     rows->addWidget(addressNote_);
 
     addressRows_ = new QWidget(box);
@@ -210,7 +213,7 @@ QWidget* URLRulesPane::buildAddressBarSection() {
             InputSourceID(source_->itemData(index).toString().toStdString()));
     });
     missingSource_ =
-        new WarningLabel(state_, "Choose an input source for the address bar.", addressRows_);
+        new WarningLabel(state_, N_("Choose an input source for the address bar."), addressRows_);
     missingSource_->setObjectName(QStringLiteral("addressBarSourceMissing"));
     pickers->addRow(QString(), missingSource_);
     priority_ = new QComboBox(addressRows_);

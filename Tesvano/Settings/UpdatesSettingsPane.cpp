@@ -1,5 +1,7 @@
 #include "Tesvano/Settings/UpdatesSettingsPane.h"
 
+#include "TesvanoKit/Languages/TextKey.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDateTime>
@@ -32,7 +34,7 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     channel_ = new QButtonGroup(this);
     channel_->setExclusive(true);
     int id = 0;
-    for (const char* key : {"Stable", "Beta"}) {
+    for (const char* key : {N_("Stable"), N_("Beta")}) {
         auto* segment = new QToolButton(channelBox);
         segment->setText(state.text(key));
         segment->setObjectName(id == 0 ? QStringLiteral("stable") : QStringLiteral("beta"));
@@ -51,8 +53,8 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     form->addWidget(channelBox);
     form->addWidget(new SectionFooter(
         state,
-        "Stable ships from tagged releases. Beta tracks the nightly build (built automatically "
-        "around 01:00 UTC) — newer features, but less tested.",
+        N_("Stable ships from tagged releases. Beta tracks the nightly build (built "
+           "automatically around 01:00 UTC) — newer features, but less tested."),
         this));
 
     pendingRow_ = new QGroupBox(this);
@@ -132,14 +134,15 @@ std::string_view UpdatesSettingsPane::unavailableReasonKey(const AppState& state
     }
     switch (error->code) {
         case platform::UpdaterError::noFeedAddress:
-            return "This build checks no update feed.";
+            return N_("This build checks no update feed.");
         case platform::UpdaterError::notSelfUpdating:
-            return "This copy of Tesvano was installed by a package manager or runs from a "
-                   "build folder, and does not update itself. Update it the way it was "
-                   "installed.";
+            return N_(
+                "This copy of Tesvano was installed by a package manager or runs from a build "
+                "folder, and does not update itself. Update it the way it was installed.");
         default:
-            return "Checking for updates is unavailable: the updater could not start. The log "
-                   "says why.";
+            return N_(
+                "Checking for updates is unavailable: the updater could not start. The log says "
+                "why.");
     }
 }
 

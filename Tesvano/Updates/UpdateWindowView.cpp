@@ -1,5 +1,7 @@
 #include "Tesvano/Updates/UpdateWindowView.h"
 
+#include "TesvanoKit/Languages/TextKey.h"
+
 #include <QDateTime>
 #include <QFontDatabase>
 #include <QFrame>
@@ -379,7 +381,7 @@ void UpdateWindowView::rebuildFooter() {
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(2);
         column->addWidget(new QLabel(
-            state_.text(kind == Kind::downloading ? "Downloading…" : "Extracting…"), area));
+            state_.text(kind == Kind::downloading ? N_("Downloading…") : N_("Extracting…")), area));
         progress_ = new QProgressBar(area);
         progress_->setObjectName(QStringLiteral("progress"));
         progress_->setRange(0, 1000);
@@ -417,22 +419,22 @@ void UpdateWindowView::rebuildFooter() {
     };
     switch (kind) {
         case Kind::found:
-            button("Later", "later", false, closing(dismiss));
-            button("Install Update", "install", true, [this] { model_.install(); });
+            button(N_("Later"), "later", false, closing(dismiss));
+            button(N_("Install Update"), "install", true, [this] { model_.install(); });
             break;
         case Kind::readyToInstall:
-            button("Later", "later", false, closing(dismiss));
-            button("Install and Relaunch", "install", true, [this] { model_.install(); });
+            button(N_("Later"), "later", false, closing(dismiss));
+            button(N_("Install and Relaunch"), "install", true, [this] { model_.install(); });
             break;
         case Kind::checking:
         case Kind::downloading:
         case Kind::extracting:
-            button("Cancel", "cancel", false, closing(dismiss));
+            button(N_("Cancel"), "cancel", false, closing(dismiss));
             break;
         case Kind::idle:
         case Kind::upToDate:
         case Kind::error:
-            button("Close", "close", true, [this] {
+            button(N_("Close"), "close", true, [this] {
                 if (closeWindow_) {
                     closeWindow_();
                 }

@@ -1,6 +1,7 @@
 #include "TesvanoKit/Automation/URLCommandError.h"
 
 #include "TesvanoKit/Languages/Localization.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -73,7 +74,7 @@ std::string URLCommandError::apiSwitchPath() {
     // The names the program shows: the tray menu's item, the tab, the section.
     constexpr std::string_view separator = " \u25B8 ";
     std::string path = LanguageOverride::text("Tesvano");
-    for (std::string_view step : {"Settings", "General", "Automation"}) {
+    for (std::string_view step : {N_("Settings"), N_("General"), N_("Automation")}) {
         path += separator;
         path += LanguageOverride::text(step);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "TesvanoKit/Languages/Localization.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
 
@@ -21,31 +22,31 @@ std::string_view reasonKey(std::string_view reasonRaw) {
     }
     switch (*reason) {
         case ActivationReason::revertedSwitch:
-            return "Reverted switch";
+            return N_("Reverted switch");
         case ActivationReason::appActivated:
-            return "App activated";
+            return N_("App activated");
         case ActivationReason::launcherFocused:
-            return "Launcher opened";
+            return N_("Launcher opened");
         case ActivationReason::launcherDismissed:
-            return "Launcher closed";
+            return N_("Launcher closed");
         case ActivationReason::urlPolled:
-            return "URL re-checked";
+            return N_("URL re-checked");
         case ActivationReason::urlMatched:
-            return "URL matched";
+            return N_("URL matched");
         case ActivationReason::addressBarFocused:
-            return "Address bar focused";
+            return N_("Address bar focused");
         case ActivationReason::addressBarBlurred:
-            return "Address bar blurred";
+            return N_("Address bar blurred");
         case ActivationReason::lockEngaged:
-            return "Lock engaged";
+            return N_("Lock engaged");
         case ActivationReason::configChanged:
-            return "Settings changed";
+            return N_("Settings changed");
         case ActivationReason::startupApplied:
-            return "Lock restored";
+            return N_("Lock restored");
         case ActivationReason::apiCommand:
-            return "URL command";
+            return N_("URL command");
         case ActivationReason::conflictPaused:
-            return "Conflict detected";
+            return N_("Conflict detected");
     }
     return reasonRaw;
 }
@@ -60,13 +61,13 @@ std::optional<Detail> detail(const ActivationLogEntry& entry) {
     }
     switch (*source) {
         case RuleSource::appRule:
-            return Detail{"App rule", true};
+            return Detail{N_("App rule"), true};
         case RuleSource::globalDefault:
-            return Detail{"Default rule", true};
+            return Detail{N_("Default rule"), true};
         case RuleSource::urlRule:
-            return Detail{"URL rule", true};
+            return Detail{N_("URL rule"), true};
         case RuleSource::addressBarRule:
-            return Detail{"Address-bar rule", true};
+            return Detail{N_("Address-bar rule"), true};
     }
     return std::nullopt;
 }

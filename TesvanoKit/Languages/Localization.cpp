@@ -35,11 +35,24 @@ std::span<const Entry> table(SupportedLanguage language) {
     switch (language) {
         case SupportedLanguage::english:
             return texts::english();
+        case SupportedLanguage::simplifiedChinese:
+            return texts::simplifiedChinese();
+        case SupportedLanguage::traditionalChinese:
+            return texts::traditionalChinese();
+        case SupportedLanguage::japanese:
+            return texts::japanese();
+        case SupportedLanguage::french:
+            return texts::french();
         case SupportedLanguage::german:
             return texts::german();
-        default:
-            return {};  // not translated yet: every key shows as itself
+        case SupportedLanguage::spanish:
+            return texts::spanish();
+        case SupportedLanguage::portuguese:
+            return texts::portuguese();
+        case SupportedLanguage::russian:
+            return texts::russian();
     }
+    return {};
 }
 
 std::string text(std::string_view key, SupportedLanguage language) {

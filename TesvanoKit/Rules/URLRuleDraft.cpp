@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "TesvanoKit/Languages/TextKey.h"
 #include "TesvanoKit/Rules/TextFolding.h"
 #include "TesvanoKit/Rules/URLMatcher.h"
 #include "TesvanoKit/Rules/URLRuleList.h"
@@ -47,9 +48,9 @@ URLRuleDraftProblem problem(const URLRuleDraft& draft, const URLRuleDraftContext
 std::optional<std::string_view> messageKey(URLRuleDraftProblem problem) {
     switch (problem) {
         case URLRuleDraftProblem::invalidRegex:
-            return "Invalid regular expression";
+            return N_("Invalid regular expression");
         case URLRuleDraftProblem::duplicatePattern:
-            return "A rule with this pattern already exists.";
+            return N_("A rule with this pattern already exists.");
         case URLRuleDraftProblem::none:
         case URLRuleDraftProblem::emptyPattern:
         case URLRuleDraftProblem::noSource:

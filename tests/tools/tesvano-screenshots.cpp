@@ -341,6 +341,17 @@ int main(int argc, char** argv) {
         ok = save(appsPane->picker(), out / "app-picker.png") && ok;
         appsPane->picker()->reject();
     }
+    // The same window in two more interface languages (CJK needs the Noto CJK fonts).
+    const std::pair<SupportedLanguage, SettingsTab> languageScenes[] = {
+        {SupportedLanguage::japanese, SettingsTab::general},
+        {SupportedLanguage::russian, SettingsTab::appRules}};
+    for (const auto& [language, tab] : languageScenes) {
+        state.setLanguagePreference(LanguagePreference::specific(language));
+        state.setSettingsTab(tab);
+        settings.resize(usual.width(), tab == SettingsTab::general ? 690 : 760);
+        ok = save(&settings, out / ("settings-" + std::string(rawValue(language)) + ".png")) && ok;
+    }
+    state.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
     std::filesystem::remove_all(applications);
     // A beta found by a background check: the update window and the Updates pane with it.
     state.makeUpdateContent = [&state](std::function<void()> close) -> QWidget* {

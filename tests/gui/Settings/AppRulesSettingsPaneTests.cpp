@@ -399,7 +399,7 @@ TEST_F(AppPickerTest, TheScanRunsOffTheMainThreadOnWhatTheMainThreadRead) {
     EXPECT_EQ(seen.running[0].executablePath, "/usr/bin/htop");
     EXPECT_FALSE(seen.folders.empty());
     EXPECT_EQ(p.model().apps(), someApps);
-    EXPECT_EQ(p.windowTitle(), QStringLiteral("Choose an App"));
+    EXPECT_EQ(p.windowTitle(), QStringLiteral("App auswählen"));
     EXPECT_EQ(p.size(), QSize(440, 500));
 }
 

@@ -70,6 +70,40 @@ TEST(Languages, SystemLanguagesComeFromTheLocaleEnvironment) {
     ::unsetenv("LANG");
 }
 
+// Locale names as a Linux session sets them, turned into the interface language that
+// "Follow System" shows.
+TEST(Languages, FollowingTheSystemMapsLocaleNamesOntoTheSet) {
+    const struct {
+        const char* language;  // LANGUAGE, a priority list
+        const char* lang;      // LANG
+        L expected;
+    } cases[] = {
+        {"", "zh_HK.UTF-8", L::traditionalChinese},
+        {"", "zh_TW.Big5", L::traditionalChinese},
+        {"", "zh_CN.UTF-8", L::simplifiedChinese},
+        {"", "pt_BR", L::portuguese},
+        {"", "sr_RS@latin", L::english},
+        {"", "sr", L::english},
+        {"sr:ru", "sr_RS.UTF-8", L::russian},
+        {"", "C", L::english},
+        {"", "C.UTF-8", L::english},
+        {"ja", "C", L::english},
+        {"", "POSIX", L::english},
+        {"", "", L::english},
+        {"es_MX:fr", "de_DE.UTF-8@euro", L::spanish},
+    };
+    for (const auto& c : cases) {
+        ::setenv("LANGUAGE", c.language, 1);
+        ::setenv("LC_ALL", "", 1);
+        ::setenv("LC_MESSAGES", "", 1);
+        ::setenv("LANG", c.lang, 1);
+        EXPECT_EQ(LanguagePreference::system().effectiveLanguage(), c.expected)
+            << "LANGUAGE=" << c.language << " LANG=" << c.lang;
+    }
+    ::unsetenv("LANGUAGE");
+    ::unsetenv("LANG");
+}
+
 TEST(LanguagePreference, LoadsAndSavesTheStoredCode) {
     platform::MemoryDefaults d;
     EXPECT_EQ(LanguagePreference::load(d), LanguagePreference::system());
@@ -90,8 +124,9 @@ TEST(LanguagePreference, LoadsAndSavesTheStoredCode) {
 
 TEST(Localization, MissingKeysShowAsThemselvesAndTheOverrideIsShared) {
     EXPECT_EQ(Localization::text("No such text", L::japanese), "No such text");
-    EXPECT_EQ(Localization::text("record_shortcut", L::japanese), "Record Shortcut")
-        << "untranslated texts show in English, not as their keys";
+    EXPECT_EQ(Localization::text("record_shortcut", L::japanese), "ショートカットを記録");
+    EXPECT_EQ(Localization::text("record_shortcut", L::english), "Record Shortcut")
+        << "English texts that differ from their keys come from en.po";
     EXPECT_EQ(Localization::text("Tesvano", L::english), "Tesvano");
     LanguageOverride::apply(L::russian);
     std::thread reader([] { EXPECT_EQ(LanguageOverride::currentLanguage(), L::russian); });

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QMenu>
+#include <QToolButton>
+
+#include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Settings/SettingsWindow.h"
+#include "Tesvano/Windows/AboutView.h"
+#include "TesvanoKit/Languages/Localization.h"
+#include "tests/gui/AppFixture.h"
+#include "tests/gui/GuiApplication.h"
+
+namespace tesvano {
+namespace {
+
+class InterfaceLanguageTest : public test::AppFixture {
+protected:
+    ~InterfaceLanguageTest() override { LanguageOverride::apply(SupportedLanguage::english); }
+};
+
+// Choosing a language in General changes every open window and the tray menu at once, from
+// the compiled tables: no restart, no reopening.
+TEST_F(InterfaceLanguageTest, ChoosingALanguageRetitlesOpenWindowsAndTheTrayMenuAtOnce) {
+    auto& s = makeState();
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+    s.makeAboutContent = [&s](const std::function<void()>&) -> QWidget* {
+        return new AboutView(s);
+    };
+    s.start();
+    SettingsWindow window(s);
+    window.show();
+    s.aboutWindow().show();
+    StatusMenu tray(s, [] {});
+
+    auto expect = [&](SupportedLanguage language) {
+        const auto in = [&](std::string_view key) {
+            return QString::fromStdString(Localization::text(key, language));
+        };
+        const std::string code(rawValue(language));
+        EXPECT_EQ(window.windowTitle(), in("General")) << code;
+        EXPECT_EQ(window.tabButton(SettingsTab::urlRules)->text(), in("URL Rules")) << code;
+        EXPECT_EQ(s.aboutWindow().window()->windowTitle(), in("About Tesvano")) << code;
+        EXPECT_EQ(tray.item(QStringLiteral("settings"))->text(), in("Settings…")) << code;
+        EXPECT_EQ(tray.item(QStringLiteral("quit"))->text(), in("Quit")) << code;
+        auto* status = window.pane(SettingsTab::general)
+                           ->findChild<QGroupBox*>(QStringLiteral("statusSection"));
+        ASSERT_NE(status, nullptr);
+        EXPECT_EQ(status->title(), in("Status")) << code;
+    };
+    expect(SupportedLanguage::english);
+
+    const std::pair<int, std::string_view> choices[] = {
+        {10, "Общие"}, {5, "一般"}, {3, "通用"}, {7, "Allgemein"}, {2, "General"}};
+    for (const auto& [index, general] : choices) {
+        auto* picker =
+            window.pane(SettingsTab::general)->findChild<QComboBox*>(QStringLiteral("language"));
+        ASSERT_NE(picker, nullptr);
+        picker->setCurrentIndex(index);
+        emit picker->activated(index);
+        processEvents();
+        const auto language = s.effectiveLanguage();
+        EXPECT_EQ(window.windowTitle().toStdString(), general) << index;
+        expect(language);
+    }
+    s.aboutWindow().closeWindow();
+}
+
+}  // namespace
+}  // namespace tesvano

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "TesvanoKit/History/LogStore.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -25,25 +26,6 @@ constexpr std::int64_t kStoredEntries = 1'000'000;
 // A million entries over 30 days: about 33,000 fall in the last 24 hours.
 constexpr double kSpacing = 30.0 * 86400.0 / kStoredEntries;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tesvano-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 ActivationEvent event(WallTime time, std::int64_t i) {
     ActivationEvent e;
     e.timestamp = time;
@@ -58,7 +40,7 @@ ActivationEvent event(WallTime time, std::int64_t i) {
 }
 
 void BM_Record(benchmark::State& state) {
-    TempFolder folder;
+    tesvano::test::TempDir folder;
     LogStore store(false, folder.path());
     std::int64_t i = 0;
     for (auto _ : state) {
@@ -96,7 +78,7 @@ public:
     LogStore& store() { return *store_; }
 
 private:
-    TempFolder folder_;
+    tesvano::test::TempDir folder_;
     std::unique_ptr<LogStore> store_;
 };
 

@@ -12,6 +12,7 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "TesvanoKit/History/LogStore.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -20,25 +21,6 @@ using tesvano::LogStore;
 using tesvano::platform::Seconds;
 using tesvano::platform::WallTime;
 namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tesvano-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 ActivationEvent event(std::int64_t i) {
     ActivationEvent e;
@@ -70,7 +52,7 @@ private:
 void BM_ThousandActivationsOnAFullDisk(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        TempFolder folder;
+        tesvano::test::TempDir folder;
         // The program's run loop; no time passes during the burst.
         tesvano::platform::ManualRunLoop loop;
         auto store = std::make_unique<LogStore>(false, folder.path(), &loop);
@@ -92,7 +74,7 @@ void BM_ThousandActivationsOnAFullDisk(benchmark::State& state) {
 BENCHMARK(BM_ThousandActivationsOnAFullDisk)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_ActivationWhileAnotherHoldsTheWriteLock(benchmark::State& state) {
-    TempFolder folder;
+    tesvano::test::TempDir folder;
     tesvano::platform::ManualRunLoop loop;
     LogStore store(false, folder.path(), &loop);
     store.record(event(0), std::nullopt);

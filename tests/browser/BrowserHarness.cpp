@@ -1,5 +1,7 @@
 #include "tests/browser/BrowserHarness.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,32 +21,6 @@ namespace tesvano::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
-    std::vector<std::string> out;
-    auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        bool replaced = false;
-        for (const auto& x : extra) {
-            replaced = replaced || name(x) == name(entry);
-        }
-        if (!replaced) {
-            out.push_back(entry);
-        }
-    }
-    out.insert(out.end(), extra.begin(), extra.end());
-    return out;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    for (auto& s : strings) {
-        out.push_back(s.data());
-    }
-    out.push_back(nullptr);
-    return out;
-}
 
 // Waits for `pid` at most `timeout`; true when it was reaped.
 bool reap(pid_t pid, std::chrono::milliseconds timeout) {

@@ -56,6 +56,8 @@ std::optional<int> stopProcess(pid_t pid, std::chrono::milliseconds timeout) {
     return std::nullopt;
 }
 
+}  // namespace
+
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
     std::vector<std::string> out;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -80,8 +82,6 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     out.push_back(nullptr);
     return out;
 }
-
-}  // namespace
 
 std::optional<int> terminateAndReap(pid_t pid, std::chrono::milliseconds timeout) {
     return stopProcess(pid, timeout);

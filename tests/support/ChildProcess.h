@@ -15,6 +15,11 @@ namespace tesvano::test {
 
 // Sends SIGTERM, waits at most `timeout` for the process to end, then kills it. Answers the
 // exit code, or none when it did not exit on its own.
+// Our environment with `extra` entries ("NAME=value") added, replacing same-named ones.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra);
+// The null-terminated pointer list execve and posix_spawn take; valid while `strings` lives.
+std::vector<char*> pointers(std::vector<std::string>& strings);
+
 std::optional<int> terminateAndReap(pid_t pid,
                                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
 

@@ -109,12 +109,22 @@ std::size_t characterCount(std::string_view text) {
         text, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-// An identity (desktop-entry id, executable name) no longer than any real one.
-const std::string* checkedIdentity(const std::string* value, std::string_view name,
-                                   std::optional<URLCommandError>& error) {
+// A non-empty identity parameter (desktop-entry id, executable name), or null when absent;
+// one longer than any real identity is refused.
+Result<const std::string*> identityItem(const Parameters& parameters, std::string_view name) {
+    const std::string* value = nonEmptyItem(parameters, name);
     if (value != nullptr && value->size() > maximumIdentityBytes) {
-        error = URLCommandError::invalidParameter(std::string(name), shortened(*value));
-        return nullptr;
+        return fail(URLCommandError::invalidParameter(std::string(name), shortened(*value)));
+    }
+    return value;
+}
+
+// The same for a parameter the command cannot do without.
+Result<const std::string*> requiredIdentityItem(const Parameters& parameters,
+                                                std::string_view name) {
+    auto value = identityItem(parameters, name);
+    if (value && *value == nullptr) {
+        return fail(URLCommandError::missingParameter(std::string(name)));
     }
     return value;
 }
@@ -229,14 +239,9 @@ Result<URLCommand> parseCycleSource(const Parameters& parameters) {
 }
 
 Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
-    std::optional<URLCommandError> tooLong;
-    const std::string* bundle =
-        checkedIdentity(nonEmptyItem(parameters, "bundle"), "bundle", tooLong);
-    if (tooLong) {
-        return fail(std::move(*tooLong));
-    }
-    if (bundle == nullptr) {
-        return fail(URLCommandError::missingParameter("bundle"));
+    const auto bundle = requiredIdentityItem(parameters, "bundle");
+    if (!bundle) {
+        return fail(bundle.error());
     }
     const std::string* modeItem = item(parameters, "mode");
     std::string word = lowercased(modeItem != nullptr ? *modeItem : std::string("lock"));
@@ -259,20 +264,15 @@ Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
             return fail(URLCommandError::missingParameter("source"));
         }
     }
-    return URLCommand{URLCommand::SetAppRule{*bundle, mode, std::move(source)}};
+    return URLCommand{URLCommand::SetAppRule{**bundle, mode, std::move(source)}};
 }
 
 Result<URLCommand> parseRemoveAppRule(const Parameters& parameters) {
-    std::optional<URLCommandError> tooLong;
-    const std::string* bundle =
-        checkedIdentity(nonEmptyItem(parameters, "bundle"), "bundle", tooLong);
-    if (tooLong) {
-        return fail(std::move(*tooLong));
+    const auto bundle = requiredIdentityItem(parameters, "bundle");
+    if (!bundle) {
+        return fail(bundle.error());
     }
-    if (bundle == nullptr) {
-        return fail(URLCommandError::missingParameter("bundle"));
-    }
-    return URLCommand{URLCommand::RemoveAppRule{*bundle}};
+    return URLCommand{URLCommand::RemoveAppRule{**bundle}};
 }
 
 Result<URLCommand> parseCycleAppSource(const Parameters& parameters) {
@@ -280,15 +280,13 @@ Result<URLCommand> parseCycleAppSource(const Parameters& parameters) {
     if (!chosen) {
         return fail(chosen.error());
     }
-    std::optional<std::string> bundle;
-    std::optional<URLCommandError> tooLong;
-    const std::string* checked =
-        checkedIdentity(nonEmptyItem(parameters, "bundle"), "bundle", tooLong);
-    if (tooLong) {
-        return fail(std::move(*tooLong));
+    const auto checked = identityItem(parameters, "bundle");
+    if (!checked) {
+        return fail(checked.error());
     }
-    if (const std::string* value = checked) {
-        bundle = *value;
+    std::optional<std::string> bundle;
+    if (*checked != nullptr) {
+        bundle = **checked;
     }
     return URLCommand{URLCommand::CycleAppSource{std::move(bundle), *chosen}};
 }

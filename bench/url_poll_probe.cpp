@@ -27,32 +27,27 @@ public:
     explicit CountingAccessibility(platform::Accessibility& inner) : inner_(inner) {}
     int visited = 0;
     bool isProcessTrusted() override { return inner_.isProcessTrusted(); }
-    platform::AXElement systemWideElement() override { return inner_.systemWideElement(); }
-    platform::AXElement applicationElement(std::int32_t pid) override {
+    platform::AccessibleElement desktopElement() override { return inner_.desktopElement(); }
+    platform::AccessibleElement applicationElement(std::int32_t pid) override {
         return inner_.applicationElement(pid);
     }
-    std::expected<platform::AXValue, platform::AXError> copyAttributeValue(
-        const platform::AXElement& element, std::string_view attribute) override {
-        if (attribute == platform::ax::url) {
+    std::expected<platform::AttributeValue, platform::AccessibilityError> readAttribute(
+        const platform::AccessibleElement& element, std::string_view attribute) override {
+        if (attribute == platform::a11y::documentURL) {
             ++visited;
         }
-        return inner_.copyAttributeValue(element, attribute);
+        return inner_.readAttribute(element, attribute);
     }
-    std::expected<void, platform::AXError> setAttributeValue(
-        const platform::AXElement& element, std::string_view attribute,
-        const platform::AXValue& value) override {
-        return inner_.setAttributeValue(element, attribute, value);
-    }
-    std::expected<std::int32_t, platform::AXError> processIdentifier(
-        const platform::AXElement& element) override {
+    std::expected<std::int32_t, platform::AccessibilityError> processIdentifier(
+        const platform::AccessibleElement& element) override {
         return inner_.processIdentifier(element);
     }
-    std::expected<void, platform::AXError> setMessagingTimeout(const platform::AXElement& element,
-                                                               double seconds) override {
-        return inner_.setMessagingTimeout(element, seconds);
+    std::expected<void, platform::AccessibilityError> setCallTimeout(
+        const platform::AccessibleElement& element, double seconds) override {
+        return inner_.setCallTimeout(element, seconds);
     }
-    std::expected<std::unique_ptr<platform::AXObserver>, platform::AXError> createObserver(
-        std::int32_t pid, platform::AXObserverCallback callback) override {
+    std::expected<std::unique_ptr<platform::AccessibilityObserver>, platform::AccessibilityError>
+    createObserver(std::int32_t pid, platform::AccessibilityObserverCallback callback) override {
         return inner_.createObserver(pid, std::move(callback));
     }
 

@@ -2,31 +2,31 @@
 
 namespace tesvano::platform {
 
-std::string_view describe(AXError error) {
+std::string_view describe(AccessibilityError error) {
     switch (error) {
-        case AXError::failure:
+        case AccessibilityError::failure:
             return "failure";
-        case AXError::illegalArgument:
+        case AccessibilityError::invalidArgument:
             return "illegal argument";
-        case AXError::invalidUIElement:
+        case AccessibilityError::invalidElement:
             return "invalid element";
-        case AXError::cannotComplete:
+        case AccessibilityError::cannotComplete:
             return "cannot complete";
-        case AXError::attributeUnsupported:
+        case AccessibilityError::attributeUnsupported:
             return "attribute unsupported";
-        case AXError::notificationUnsupported:
-            return "notification unsupported";
-        case AXError::apiDisabled:
+        case AccessibilityError::eventUnsupported:
+            return "event unsupported";
+        case AccessibilityError::notTrusted:
             return "not trusted";
-        case AXError::noValue:
+        case AccessibilityError::noValue:
             return "no value";
     }
     return "unknown";
 }
 
-std::optional<std::string> Accessibility::stringAttribute(const AXElement& element,
+std::optional<std::string> Accessibility::stringAttribute(const AccessibleElement& element,
                                                           std::string_view attribute) {
-    auto value = copyAttributeValue(element, attribute);
+    auto value = readAttribute(element, attribute);
     if (!value) {
         return std::nullopt;
     }
@@ -36,13 +36,13 @@ std::optional<std::string> Accessibility::stringAttribute(const AXElement& eleme
     return std::nullopt;
 }
 
-std::optional<AXElement> Accessibility::elementAttribute(const AXElement& element,
-                                                         std::string_view attribute) {
-    auto value = copyAttributeValue(element, attribute);
+std::optional<AccessibleElement> Accessibility::elementAttribute(const AccessibleElement& element,
+                                                                 std::string_view attribute) {
+    auto value = readAttribute(element, attribute);
     if (!value) {
         return std::nullopt;
     }
-    if (auto* found = std::get_if<AXElement>(&*value); found && !found->isNull()) {
+    if (auto* found = std::get_if<AccessibleElement>(&*value); found && !found->isNull()) {
         return std::move(*found);
     }
     return std::nullopt;

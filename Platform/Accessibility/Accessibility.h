@@ -12,84 +12,89 @@
 
 namespace tesvano::platform {
 
-// The names the monitors read and register, as the Accessibility interface spells them.
-namespace ax {
-inline constexpr std::string_view focusedUIElement = "AXFocusedUIElement";
-inline constexpr std::string_view focusedWindow = "AXFocusedWindow";
-inline constexpr std::string_view role = "AXRole";
-inline constexpr std::string_view identifier = "AXIdentifier";
-inline constexpr std::string_view domIdentifier = "AXDOMIdentifier";
-inline constexpr std::string_view domClassList = "AXDOMClassList";
-inline constexpr std::string_view parent = "AXParent";
-inline constexpr std::string_view children = "AXChildren";
-inline constexpr std::string_view url = "AXURL";
-inline constexpr std::string_view manualAccessibility = "AXManualAccessibility";
-inline constexpr std::string_view enhancedUserInterface = "AXEnhancedUserInterface";
+// What the monitors ask of elements and which events they register, in this layer's words.
+// Roles are AT-SPI's role names ("entry", "tool bar", "document web"); events are named after
+// the AT-SPI events they stand for. The AT-SPI backend translates both (AtspiVocabulary.h).
+namespace a11y {
+// Attributes.
+inline constexpr std::string_view focusedElement = "focused-element";  // of the desktop element
+inline constexpr std::string_view activeWindow = "active-window";      // of an application
+inline constexpr std::string_view role = "role";
+inline constexpr std::string_view accessibleId = "accessible-id";
+inline constexpr std::string_view objectId = "id";      // the object attribute "id"
+inline constexpr std::string_view classList = "class";  // the object attribute "class", split
+inline constexpr std::string_view parent = "parent";
+inline constexpr std::string_view children = "children";
+inline constexpr std::string_view documentURL = "document-url";  // the address of a page
 
-inline constexpr std::string_view windowCreatedNotification = "AXWindowCreated";
-inline constexpr std::string_view focusedUIElementChangedNotification = "AXFocusedUIElementChanged";
-inline constexpr std::string_view mainWindowChangedNotification = "AXMainWindowChanged";
-inline constexpr std::string_view uiElementDestroyedNotification = "AXUIElementDestroyed";
-inline constexpr std::string_view windowResizedNotification = "AXWindowResized";
-inline constexpr std::string_view applicationDeactivatedNotification = "AXApplicationDeactivated";
-}  // namespace ax
+// Events.
+inline constexpr std::string_view focusEvent = "focus";  // gained or lost
+inline constexpr std::string_view windowCreateEvent = "window:create";
+inline constexpr std::string_view windowActivateEvent = "window:activate";
+inline constexpr std::string_view windowDestroyEvent = "window:destroy";
+inline constexpr std::string_view windowResizeEvent = "window:resize";
+inline constexpr std::string_view windowDeactivateEvent = "window:deactivate";
+}  // namespace a11y
 
-enum class AXError {
+enum class AccessibilityError {
     failure,
-    illegalArgument,
-    invalidUIElement,
-    cannotComplete,  // the application did not answer within the messaging timeout
+    invalidArgument,
+    invalidElement,
+    cannotComplete,  // the application did not answer within the call timeout
     attributeUnsupported,
-    notificationUnsupported,
-    apiDisabled,  // the process is not trusted
+    eventUnsupported,
+    notTrusted,  // assistive technologies are off for this session
     noValue,
 };
 
-std::string_view describe(AXError error);
+std::string_view describe(AccessibilityError error);
 
 // The backend's own representation of one element.
-class AXElementImpl {
+class AccessibleElementImpl {
 public:
-    virtual ~AXElementImpl() = default;
+    virtual ~AccessibleElementImpl() = default;
 };
 
-// A handle to a user-interface element of some application (or the system-wide element).
+// A handle to a user-interface element of some application (or the desktop element).
 // Copies refer to the same element; handles compare equal when they name the same element.
-class AXElement {
+class AccessibleElement {
 public:
-    AXElement() = default;
-    explicit AXElement(std::shared_ptr<AXElementImpl> impl) : impl_(std::move(impl)) {}
+    AccessibleElement() = default;
+    explicit AccessibleElement(std::shared_ptr<AccessibleElementImpl> impl)
+        : impl_(std::move(impl)) {}
 
     bool isNull() const { return !impl_; }
-    const std::shared_ptr<AXElementImpl>& impl() const { return impl_; }
+    const std::shared_ptr<AccessibleElementImpl>& impl() const { return impl_; }
 
-    friend bool operator==(const AXElement& a, const AXElement& b) { return a.impl_ == b.impl_; }
+    friend bool operator==(const AccessibleElement& a, const AccessibleElement& b) {
+        return a.impl_ == b.impl_;
+    }
 
 private:
-    std::shared_ptr<AXElementImpl> impl_;
+    std::shared_ptr<AccessibleElementImpl> impl_;
 };
 
 // A URL value, kept apart from plain strings because readers treat the two differently.
-struct AXURL {
-    std::string absoluteString;
-    friend bool operator==(const AXURL&, const AXURL&) = default;
+struct URLValue {
+    std::string address;
+    friend bool operator==(const URLValue&, const URLValue&) = default;
 };
 
-using AXValue = std::variant<bool, double, std::string, AXURL, AXElement, std::vector<AXElement>,
-                             std::vector<std::string>>;
+using AttributeValue = std::variant<bool, double, std::string, URLValue, AccessibleElement,
+                                    std::vector<AccessibleElement>, std::vector<std::string>>;
 
-// Registrations of notifications for one process. Destroying the observer removes them all;
+// Registrations of events for one process. Destroying the observer removes them all;
 // no callback arrives afterwards.
-class AXObserver {
+class AccessibilityObserver {
 public:
-    virtual ~AXObserver() = default;
-    virtual std::expected<void, AXError> addNotification(const AXElement& element,
-                                                         std::string_view notification) = 0;
+    virtual ~AccessibilityObserver() = default;
+    virtual std::expected<void, AccessibilityError> listen(const AccessibleElement& element,
+                                                           std::string_view event) = 0;
 };
 
-// Called on the main thread with the element the notification is about and its name.
-using AXObserverCallback =
-    std::function<void(const AXElement& element, const std::string& notification)>;
+// Called on the main thread with the element the event is about and its name.
+using AccessibilityObserverCallback =
+    std::function<void(const AccessibleElement& element, const std::string& event)>;
 
 // The Accessibility service: element tree, attributes, observers and the trust check.
 // Every call is made on the main thread; callbacks arrive there too.
@@ -100,29 +105,28 @@ public:
     // Whether this process may use the service at all.
     virtual bool isProcessTrusted() = 0;
 
-    // The element whose "AXFocusedUIElement" is the focused element of the whole desktop.
-    virtual AXElement systemWideElement() = 0;
+    // The element whose "focused-element" is the focused element of the whole desktop.
+    virtual AccessibleElement desktopElement() = 0;
     // The top element of the application with this process id; reads fail when it is gone.
-    virtual AXElement applicationElement(std::int32_t pid) = 0;
+    virtual AccessibleElement applicationElement(std::int32_t pid) = 0;
 
-    virtual std::expected<AXValue, AXError> copyAttributeValue(const AXElement& element,
-                                                               std::string_view attribute) = 0;
-    virtual std::expected<void, AXError> setAttributeValue(const AXElement& element,
-                                                           std::string_view attribute,
-                                                           const AXValue& value) = 0;
-    virtual std::expected<std::int32_t, AXError> processIdentifier(const AXElement& element) = 0;
-    // Bounds every query made through this element (through the system-wide element: every
+    virtual std::expected<AttributeValue, AccessibilityError> readAttribute(
+        const AccessibleElement& element, std::string_view attribute) = 0;
+    virtual std::expected<std::int32_t, AccessibilityError> processIdentifier(
+        const AccessibleElement& element) = 0;
+    // Bounds every query made through this element (through the desktop element: every
     // query of the desktop's focus) so an application that hangs cannot stall the caller.
-    virtual std::expected<void, AXError> setMessagingTimeout(const AXElement& element,
-                                                             double seconds) = 0;
+    virtual std::expected<void, AccessibilityError> setCallTimeout(const AccessibleElement& element,
+                                                                   double seconds) = 0;
 
-    virtual std::expected<std::unique_ptr<AXObserver>, AXError> createObserver(
-        std::int32_t pid, AXObserverCallback callback) = 0;
+    virtual std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError>
+    createObserver(std::int32_t pid, AccessibilityObserverCallback callback) = 0;
 
     // Typed reads: none when the read fails or the value has another type.
-    std::optional<std::string> stringAttribute(const AXElement& element,
+    std::optional<std::string> stringAttribute(const AccessibleElement& element,
                                                std::string_view attribute);
-    std::optional<AXElement> elementAttribute(const AXElement& element, std::string_view attribute);
+    std::optional<AccessibleElement> elementAttribute(const AccessibleElement& element,
+                                                      std::string_view attribute);
 };
 
 }  // namespace tesvano::platform

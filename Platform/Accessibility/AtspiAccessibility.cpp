@@ -23,8 +23,8 @@ const Logger& log() {
 // How often the trust (one D-Bus round trip to the session bus) is read at most.
 constexpr double kTrustCacheSeconds = 0.5;
 
-struct AtspiElement final : AXElementImpl {
-    enum class Kind { systemWide, application, object };
+struct AtspiElement final : AccessibleElementImpl {
+    enum class Kind { desktop, application, object };
     Kind kind = Kind::object;
     std::int32_t pid = 0;
     AtspiAccessible* object = nullptr;  // one reference, owned
@@ -37,16 +37,16 @@ struct AtspiElement final : AXElementImpl {
 };
 
 // Takes over one reference to `object`.
-AXElement wrap(AtspiAccessible* object) {
+AccessibleElement wrap(AtspiAccessible* object) {
     if (!object) {
         return {};
     }
     auto impl = std::make_shared<AtspiElement>();
     impl->object = object;
-    return AXElement(std::move(impl));
+    return AccessibleElement(std::move(impl));
 }
 
-AtspiElement* unwrap(const AXElement& element) {
+AtspiElement* unwrap(const AccessibleElement& element) {
     return dynamic_cast<AtspiElement*>(element.impl().get());
 }
 
@@ -101,7 +101,7 @@ struct AtspiAccessibility::State {
     AssistiveTechnologyStatus& status;
     std::optional<bool> trusted;
     double trustReadAt = -1e9;
-    int timeoutMs = static_cast<int>(defaultMessagingTimeout * 1000);
+    int timeoutMs = static_cast<int>(defaultCallTimeout * 1000);
 
     AtspiEventListener* listener = nullptr;
     std::set<std::string> registeredTypes;
@@ -328,23 +328,23 @@ void deliver(AtspiEvent* event, void* data) {
     g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
 
-class AtspiObserver final : public AXObserver {
+class AtspiObserver final : public AccessibilityObserver {
 public:
     AtspiObserver(std::weak_ptr<AtspiAccessibility::State> state,
                   std::shared_ptr<atspi::EventRouter::Entry> entry)
         : state_(std::move(state)), entry_(std::move(entry)) {}
 
-    std::expected<void, AXError> addNotification(const AXElement&,
-                                                 std::string_view notification) override {
+    std::expected<void, AccessibilityError> listen(const AccessibleElement&,
+                                                   std::string_view event) override {
         auto state = state_.lock();
-        const auto type = atspi::eventTypeFor(notification);
+        const auto type = atspi::atspiEventFor(event);
         if (!state || !type) {
-            return std::unexpected(AXError::notificationUnsupported);
+            return std::unexpected(AccessibilityError::eventUnsupported);
         }
         if (!state->listen(std::string(*type))) {
-            return std::unexpected(AXError::failure);
+            return std::unexpected(AccessibilityError::failure);
         }
-        entry_->notifications.emplace(notification);
+        entry_->events.emplace(event);
         return {};
     }
 
@@ -385,46 +385,46 @@ bool AtspiAccessibility::isProcessTrusted() {
     return *s.trusted;
 }
 
-AXElement AtspiAccessibility::systemWideElement() {
+AccessibleElement AtspiAccessibility::desktopElement() {
     auto impl = std::make_shared<AtspiElement>();
-    impl->kind = AtspiElement::Kind::systemWide;
-    return AXElement(std::move(impl));
+    impl->kind = AtspiElement::Kind::desktop;
+    return AccessibleElement(std::move(impl));
 }
 
-AXElement AtspiAccessibility::applicationElement(std::int32_t pid) {
+AccessibleElement AtspiAccessibility::applicationElement(std::int32_t pid) {
     auto impl = std::make_shared<AtspiElement>();
     impl->kind = AtspiElement::Kind::application;
     impl->pid = pid;
-    return AXElement(std::move(impl));
+    return AccessibleElement(std::move(impl));
 }
 
-std::expected<AXValue, AXError> AtspiAccessibility::copyAttributeValue(const AXElement& element,
-                                                                       std::string_view attribute) {
+std::expected<AttributeValue, AccessibilityError> AtspiAccessibility::readAttribute(
+    const AccessibleElement& element, std::string_view attribute) {
     auto& s = *state_;
     auto* e = unwrap(element);
     if (!e) {
-        return std::unexpected(AXError::illegalArgument);
+        return std::unexpected(AccessibilityError::invalidArgument);
     }
-    if (e->kind == AtspiElement::Kind::systemWide) {
-        if (attribute != ax::focusedUIElement) {
-            return std::unexpected(AXError::attributeUnsupported);
+    if (e->kind == AtspiElement::Kind::desktop) {
+        if (attribute != a11y::focusedElement) {
+            return std::unexpected(AccessibilityError::attributeUnsupported);
         }
         if (!s.focused) {
-            return std::unexpected(AXError::noValue);
+            return std::unexpected(AccessibilityError::noValue);
         }
         return wrap(static_cast<AtspiAccessible*>(g_object_ref(s.focused)));
     }
     if (e->kind == AtspiElement::Kind::application) {
-        if (attribute != ax::focusedWindow) {
-            return std::unexpected(AXError::attributeUnsupported);
+        if (attribute != a11y::activeWindow) {
+            return std::unexpected(AccessibilityError::attributeUnsupported);
         }
         AtspiAccessible* app = s.applicationOf(e->pid);
         if (!app) {
-            return std::unexpected(AXError::invalidUIElement);
+            return std::unexpected(AccessibilityError::invalidElement);
         }
         if (s.isHung(app)) {
             g_object_unref(app);
-            return std::unexpected(AXError::cannotComplete);
+            return std::unexpected(AccessibilityError::cannotComplete);
         }
         // The active top-level window, else the first one on screen.
         AtspiAccessible* active = nullptr;
@@ -453,33 +453,33 @@ std::expected<AXValue, AXError> AtspiAccessibility::copyAttributeValue(const AXE
         if (AtspiAccessible* window = active ? active : showing) {
             return wrap(window);
         }
-        return std::unexpected(AXError::noValue);
+        return std::unexpected(AccessibilityError::noValue);
     }
 
     AtspiAccessible* object = e->object;
     if (s.isHung(object)) {
-        return std::unexpected(AXError::cannotComplete);
+        return std::unexpected(AccessibilityError::cannotComplete);
     }
-    if (attribute == ax::role) {
+    if (attribute == a11y::role) {
         gchar* name = s.guarded(
             object, [&](GError** error) { return atspi_accessible_get_role_name(object, error); });
         if (!name) {
-            return std::unexpected(AXError::cannotComplete);
+            return std::unexpected(AccessibilityError::cannotComplete);
         }
         std::string role(name);
         g_free(name);
         return role;
     }
-    if (attribute == ax::parent) {
+    if (attribute == a11y::parent) {
         AtspiAccessible* parent = s.guarded(
             object, [&](GError** error) { return atspi_accessible_get_parent(object, error); });
         if (!parent) {
-            return std::unexpected(AXError::noValue);
+            return std::unexpected(AccessibilityError::noValue);
         }
         return wrap(parent);
     }
-    if (attribute == ax::children) {
-        std::vector<AXElement> children;
+    if (attribute == a11y::children) {
+        std::vector<AccessibleElement> children;
         const gint count = s.guarded(object, [&](GError** error) {
             return atspi_accessible_get_child_count(object, error);
         });
@@ -493,33 +493,32 @@ std::expected<AXValue, AXError> AtspiAccessibility::copyAttributeValue(const AXE
         }
         return children;
     }
-    if (attribute == ax::identifier) {
+    if (attribute == a11y::accessibleId) {
         gchar* id = s.guarded(object, [&](GError** error) {
             return atspi_accessible_get_accessible_id(object, error);
         });
         std::string value = id ? id : "";
         g_free(id);
         if (value.empty()) {
-            return std::unexpected(AXError::noValue);
+            return std::unexpected(AccessibilityError::noValue);
         }
         return value;
     }
-    if (attribute == ax::domIdentifier || attribute == ax::domClassList) {
+    if (attribute == a11y::objectId || attribute == a11y::classList) {
         const auto attributes = toMap(s.guarded(object, [&](GError** error) {
             return atspi_accessible_get_attributes(object, error);
         }));
-        const auto key =
-            attribute == ax::domIdentifier ? atspi::idAttribute : atspi::classAttribute;
+        const auto key = attribute == a11y::objectId ? atspi::idAttribute : atspi::classAttribute;
         auto it = attributes.find(std::string(key));
         if (it == attributes.end()) {
-            return std::unexpected(AXError::noValue);
+            return std::unexpected(AccessibilityError::noValue);
         }
-        if (attribute == ax::domClassList) {
+        if (attribute == a11y::classList) {
             return atspi::classList(it->second);
         }
         return it->second;
     }
-    if (attribute == ax::url) {
+    if (attribute == a11y::documentURL) {
         // Only the page on screen: a tab in the background keeps its document in the tree.
         const AtspiRole role = s.guarded(
             object, [&](GError** error) { return atspi_accessible_get_role(object, error); });
@@ -527,45 +526,37 @@ std::expected<AXValue, AXError> AtspiAccessibility::copyAttributeValue(const AXE
             // A window answers with the page it shows, found by the application itself in one
             // call; where that fails the caller walks the window's elements.
             if (AtspiAccessible* page = s.shownDocument(object)) {
-                auto url = copyAttributeValue(wrap(page), attribute);
+                auto url = readAttribute(wrap(page), attribute);
                 if (url) {
                     return url;
                 }
             }
-            return std::unexpected(AXError::attributeUnsupported);
+            return std::unexpected(AccessibilityError::attributeUnsupported);
         }
         if (role != ATSPI_ROLE_DOCUMENT_WEB || !hasState(object, ATSPI_STATE_SHOWING)) {
-            return std::unexpected(AXError::attributeUnsupported);
+            return std::unexpected(AccessibilityError::attributeUnsupported);
         }
         AtspiDocument* document = atspi_accessible_get_document_iface(object);
         if (!document) {
-            return std::unexpected(AXError::attributeUnsupported);
+            return std::unexpected(AccessibilityError::attributeUnsupported);
         }
         const auto attributes = toMap(s.guarded(object, [&](GError** error) {
             return atspi_document_get_document_attributes(document, error);
         }));
         g_object_unref(document);
         if (auto url = atspi::documentURL(attributes)) {
-            return AXURL{*url};
+            return URLValue{*url};
         }
-        return std::unexpected(AXError::noValue);
+        return std::unexpected(AccessibilityError::noValue);
     }
-    return std::unexpected(AXError::attributeUnsupported);
+    return std::unexpected(AccessibilityError::attributeUnsupported);
 }
 
-std::expected<void, AXError> AtspiAccessibility::setAttributeValue(const AXElement&,
-                                                                   std::string_view,
-                                                                   const AXValue&) {
-    // AT-SPI has no request that makes a browser build its tree: browsers decide at start-up
-    // from the session's assistive-technology setting.
-    return std::unexpected(AXError::attributeUnsupported);
-}
-
-std::expected<std::int32_t, AXError> AtspiAccessibility::processIdentifier(
-    const AXElement& element) {
+std::expected<std::int32_t, AccessibilityError> AtspiAccessibility::processIdentifier(
+    const AccessibleElement& element) {
     auto* e = unwrap(element);
-    if (!e || e->kind == AtspiElement::Kind::systemWide) {
-        return std::unexpected(AXError::illegalArgument);
+    if (!e || e->kind == AtspiElement::Kind::desktop) {
+        return std::unexpected(AccessibilityError::invalidArgument);
     }
     if (e->kind == AtspiElement::Kind::application) {
         return e->pid;
@@ -573,22 +564,22 @@ std::expected<std::int32_t, AXError> AtspiAccessibility::processIdentifier(
     if (auto pid = state_->pidOf(e->object)) {
         return *pid;
     }
-    return std::unexpected(AXError::invalidUIElement);
+    return std::unexpected(AccessibilityError::invalidElement);
 }
 
-std::expected<void, AXError> AtspiAccessibility::setMessagingTimeout(const AXElement&,
-                                                                     double seconds) {
+std::expected<void, AccessibilityError> AtspiAccessibility::setCallTimeout(const AccessibleElement&,
+                                                                           double seconds) {
     // libatspi has one timeout for every call.
     if (seconds <= 0) {
-        return std::unexpected(AXError::illegalArgument);
+        return std::unexpected(AccessibilityError::invalidArgument);
     }
     state_->timeoutMs = static_cast<int>(seconds * 1000);
     atspi_set_timeout(state_->timeoutMs, state_->timeoutMs);
     return {};
 }
 
-std::expected<std::unique_ptr<AXObserver>, AXError> AtspiAccessibility::createObserver(
-    std::int32_t pid, AXObserverCallback callback) {
+std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError>
+AtspiAccessibility::createObserver(std::int32_t pid, AccessibilityObserverCallback callback) {
     auto entry = state_->router.add(pid, std::move(callback));
     return std::make_unique<AtspiObserver>(state_, std::move(entry));
 }

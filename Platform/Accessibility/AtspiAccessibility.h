@@ -14,20 +14,22 @@ namespace tesvano::platform {
 // The Accessibility service over AT-SPI 2 (libatspi on the accessibility bus). Trust is
 // "assistive technologies are enabled on this session". Attributes are translated to what
 // browsers expose over AT-SPI (see AtspiVocabulary.h); the desktop-wide focused element is
-// the last one an object:state-changed:focused event named.
+// the last one an object:state-changed:focused event named. Nothing asks a browser to build
+// its tree: AT-SPI has no such request, browsers decide at start-up from the session's
+// assistive-technology setting.
 //
 // libatspi talks D-Bus from GLib's default main context, and must be called from within a
 // dispatch of that context (a Qt program on the GLib event dispatcher, or GLibRunLoop):
 // outside one it dispatches D-Bus messages in the middle of a call and can deadlock.
-// Notifications are handed to observers from a fresh turn of the run loop, never from inside
+// Events are handed to observers from a fresh turn of the run loop, never from inside
 // libatspi's own dispatch.
 //
-// Every call to an application waits at most the messaging timeout (0.25 s by default). An
+// Every call to an application waits at most the call timeout (0.25 s by default). An
 // application that let a call time out is treated as hung for `hungBackoff`: calls to it
 // fail at once, so a stalled browser costs the main thread one timeout per back-off at most.
 class AtspiAccessibility final : public Accessibility {
 public:
-    static constexpr double defaultMessagingTimeout = 0.25;
+    static constexpr double defaultCallTimeout = 0.25;
     static constexpr double hungBackoff = 2.0;
 
     // Connects to the accessibility bus; an error when there is none.
@@ -38,18 +40,16 @@ public:
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
 
     bool isProcessTrusted() override;
-    AXElement systemWideElement() override;
-    AXElement applicationElement(std::int32_t pid) override;
-    std::expected<AXValue, AXError> copyAttributeValue(const AXElement& element,
-                                                       std::string_view attribute) override;
-    std::expected<void, AXError> setAttributeValue(const AXElement& element,
-                                                   std::string_view attribute,
-                                                   const AXValue& value) override;
-    std::expected<std::int32_t, AXError> processIdentifier(const AXElement& element) override;
-    std::expected<void, AXError> setMessagingTimeout(const AXElement& element,
-                                                     double seconds) override;
-    std::expected<std::unique_ptr<AXObserver>, AXError> createObserver(
-        std::int32_t pid, AXObserverCallback callback) override;
+    AccessibleElement desktopElement() override;
+    AccessibleElement applicationElement(std::int32_t pid) override;
+    std::expected<AttributeValue, AccessibilityError> readAttribute(
+        const AccessibleElement& element, std::string_view attribute) override;
+    std::expected<std::int32_t, AccessibilityError> processIdentifier(
+        const AccessibleElement& element) override;
+    std::expected<void, AccessibilityError> setCallTimeout(const AccessibleElement& element,
+                                                           double seconds) override;
+    std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError> createObserver(
+        std::int32_t pid, AccessibilityObserverCallback callback) override;
 
     // Whether the focused element is a password field: the secure-input probe. Reads the
     // role of the element already known from the focus events, nothing more.

@@ -8,29 +8,29 @@ namespace tesvano::platform::atspi {
 
 namespace {
 
-// Window events stand for the window notifications; a launcher's overlay that closes is
-// destroyed or deactivated, one that opens is created or activated.
+// The layer's window events are AT-SPI's own; a launcher's overlay that closes is destroyed
+// or deactivated, one that opens is created or activated.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kEvents{{
-    {ax::focusedUIElementChangedNotification, focusEvent},
-    {ax::windowCreatedNotification, "window:create"},
-    {ax::mainWindowChangedNotification, "window:activate"},
-    {ax::uiElementDestroyedNotification, "window:destroy"},
-    {ax::windowResizedNotification, "window:resize"},
-    {ax::applicationDeactivatedNotification, "window:deactivate"},
+    {a11y::focusEvent, focusEvent},
+    {a11y::windowCreateEvent, "window:create"},
+    {a11y::windowActivateEvent, "window:activate"},
+    {a11y::windowDestroyEvent, "window:destroy"},
+    {a11y::windowResizeEvent, "window:resize"},
+    {a11y::windowDeactivateEvent, "window:deactivate"},
 }};
 
 }  // namespace
 
-std::optional<std::string_view> eventTypeFor(std::string_view notification) {
+std::optional<std::string_view> atspiEventFor(std::string_view event) {
     for (const auto& [name, type] : kEvents) {
-        if (name == notification) {
+        if (name == event) {
             return type;
         }
     }
     return std::nullopt;
 }
 
-std::vector<std::string_view> notificationsFor(std::string_view eventType, int) {
+std::vector<std::string_view> eventsFor(std::string_view eventType, int) {
     std::vector<std::string_view> names;
     for (const auto& [name, type] : kEvents) {
         if (type == eventType) {
@@ -63,7 +63,7 @@ std::vector<std::string> classList(std::string_view text) {
 }
 
 std::shared_ptr<EventRouter::Entry> EventRouter::add(std::int32_t pid,
-                                                     AXObserverCallback callback) {
+                                                     AccessibilityObserverCallback callback) {
     std::erase_if(entries_, [](const auto& weak) { return weak.expired(); });
     auto entry = std::make_shared<Entry>();
     entry->pid = pid;
@@ -73,8 +73,8 @@ std::shared_ptr<EventRouter::Entry> EventRouter::add(std::int32_t pid,
 }
 
 void EventRouter::dispatch(std::int32_t pid, std::string_view eventType, int detail1,
-                           const AXElement& source) {
-    const auto names = notificationsFor(eventType, detail1);
+                           const AccessibleElement& source) {
+    const auto names = eventsFor(eventType, detail1);
     if (names.empty()) {
         return;
     }
@@ -83,7 +83,7 @@ void EventRouter::dispatch(std::int32_t pid, std::string_view eventType, int det
     for (const auto& weak : snapshot) {
         for (const auto name : names) {
             auto entry = weak.lock();
-            if (!entry || entry->pid != pid || !entry->notifications.contains(name)) {
+            if (!entry || entry->pid != pid || !entry->events.contains(name)) {
                 continue;
             }
             auto callback = entry->callback;
@@ -93,10 +93,10 @@ void EventRouter::dispatch(std::int32_t pid, std::string_view eventType, int det
     }
 }
 
-bool EventRouter::wants(std::string_view notification) const {
+bool EventRouter::wants(std::string_view event) const {
     return std::ranges::any_of(entries_, [&](const auto& weak) {
         auto entry = weak.lock();
-        return entry && entry->notifications.contains(notification);
+        return entry && entry->events.contains(event);
     });
 }
 

@@ -12,7 +12,7 @@
 
 #include "Platform/Accessibility/Accessibility.h"
 
-// How the AT-SPI backend translates the layer's attributes and notifications, apart from the
+// How the AT-SPI backend translates the layer's attributes and events, apart from the
 // D-Bus plumbing so that it can be tested without a bus.
 //
 // What Firefox ESR 153 and Chromium 156 expose over AT-SPI (inspected on a live session with
@@ -46,12 +46,12 @@ inline constexpr std::string_view chromiumDocumentURL = "URI";
 
 inline constexpr std::string_view focusEvent = "object:state-changed:focused";
 
-// The AT-SPI event type a notification of the layer stands for; none when AT-SPI has none.
-std::optional<std::string_view> eventTypeFor(std::string_view notification);
+// The AT-SPI event type an event of the layer stands for; none when AT-SPI has none.
+std::optional<std::string_view> atspiEventFor(std::string_view event);
 
-// The notifications an AT-SPI event is delivered as. A focus lost counts too: a browser that
+// The layer's events an AT-SPI event is delivered as. A focus lost counts too: a browser that
 // moves the focus from its address bar into a page it loads may announce only the loss.
-std::vector<std::string_view> notificationsFor(std::string_view eventType, int detail1);
+std::vector<std::string_view> eventsFor(std::string_view eventType, int detail1);
 
 // The page address among a document's attributes: Gecko's DocURL, else Chromium's URI; none
 // when both are missing or empty.
@@ -67,20 +67,21 @@ class EventRouter {
 public:
     struct Entry {
         std::int32_t pid = 0;
-        AXObserverCallback callback;
-        std::set<std::string, std::less<>> notifications;
+        AccessibilityObserverCallback callback;
+        std::set<std::string, std::less<>> events;
     };
 
     // The caller keeps the entry; the router forgets it when the caller lets it go.
-    std::shared_ptr<Entry> add(std::int32_t pid, AXObserverCallback callback);
+    std::shared_ptr<Entry> add(std::int32_t pid, AccessibilityObserverCallback callback);
 
     // Calls, in the order they were added, every live observer of `pid` that registered one of
-    // the notifications the event stands for. Observers may be removed from within a callback.
+    // the layer's events the AT-SPI event stands for. Observers may be removed from within a
+    // callback.
     void dispatch(std::int32_t pid, std::string_view eventType, int detail1,
-                  const AXElement& source);
+                  const AccessibleElement& source);
 
-    // Whether any live observer registered this notification.
-    bool wants(std::string_view notification) const;
+    // Whether any live observer registered this event.
+    bool wants(std::string_view event) const;
 
 private:
     std::vector<std::weak_ptr<Entry>> entries_;

@@ -4,24 +4,23 @@
 
 namespace tesvano::platform {
 
-struct FakeAccessibility::Node final : AXElementImpl {
+struct FakeAccessibility::Node final : AccessibleElementImpl {
     const FakeAccessibility* owner = nullptr;
     std::int32_t pid = 0;
-    bool isSystemWide = false;
+    bool isDesktop = false;
     bool valid = true;
     std::weak_ptr<Node> parent;
     std::vector<std::shared_ptr<Node>> children;
-    std::map<std::string, AXValue, std::less<>> attributes;
-    std::map<std::string, AXError, std::less<>> failures;
+    std::map<std::string, AttributeValue, std::less<>> attributes;
+    std::map<std::string, AccessibilityError, std::less<>> failures;
     std::optional<double> timeout;
-    std::vector<std::pair<std::string, AXValue>> writes;
 };
 
 struct FakeAccessibility::Registry {
     struct Entry {
         std::uint64_t id;
         std::int32_t pid;
-        AXObserverCallback callback;
+        AccessibilityObserverCallback callback;
         std::vector<std::pair<std::weak_ptr<Node>, std::string>> registrations;
     };
     std::vector<Entry> entries;
@@ -33,7 +32,7 @@ struct FakeAccessibility::Registry {
     }
 };
 
-class FakeAccessibility::Observer final : public AXObserver {
+class FakeAccessibility::Observer final : public AccessibilityObserver {
 public:
     Observer(FakeAccessibility& fake, std::uint64_t id)
         : fake_(&fake), registry_(fake.registry_), id_(id) {}
@@ -43,24 +42,24 @@ public:
         }
     }
 
-    std::expected<void, AXError> addNotification(const AXElement& element,
-                                                 std::string_view notification) override {
+    std::expected<void, AccessibilityError> listen(const AccessibleElement& element,
+                                                   std::string_view event) override {
         auto registry = registry_.lock();
         if (!registry) {
-            return std::unexpected(AXError::invalidUIElement);
+            return std::unexpected(AccessibilityError::invalidElement);
         }
         if (!fake_->trusted_) {
-            return std::unexpected(AXError::apiDisabled);
+            return std::unexpected(AccessibilityError::notTrusted);
         }
         auto target = fake_->node(element);
         if (!target || !target->valid) {
-            return std::unexpected(AXError::invalidUIElement);
+            return std::unexpected(AccessibilityError::invalidElement);
         }
-        if (fake_->unsupportedNotifications.contains(notification)) {
-            return std::unexpected(AXError::notificationUnsupported);
+        if (fake_->unsupportedEvents.contains(event)) {
+            return std::unexpected(AccessibilityError::eventUnsupported);
         }
         auto* entry = registry->find(id_);
-        entry->registrations.emplace_back(target, std::string(notification));
+        entry->registrations.emplace_back(target, std::string(event));
         return {};
     }
 
@@ -71,8 +70,8 @@ private:
 };
 
 FakeAccessibility::FakeAccessibility()
-    : systemWide_(makeNode(0, nullptr)), registry_(std::make_shared<Registry>()) {
-    systemWide_->isSystemWide = true;
+    : desktop_(makeNode(0, nullptr)), registry_(std::make_shared<Registry>()) {
+    desktop_->isDesktop = true;
 }
 
 FakeAccessibility::~FakeAccessibility() = default;
@@ -89,7 +88,8 @@ std::shared_ptr<FakeAccessibility::Node> FakeAccessibility::makeNode(std::int32_
     return n;
 }
 
-std::shared_ptr<FakeAccessibility::Node> FakeAccessibility::node(const AXElement& element) const {
+std::shared_ptr<FakeAccessibility::Node> FakeAccessibility::node(
+    const AccessibleElement& element) const {
     auto n = std::dynamic_pointer_cast<Node>(element.impl());
     if (!n || n->owner != this) {
         return nullptr;
@@ -97,35 +97,36 @@ std::shared_ptr<FakeAccessibility::Node> FakeAccessibility::node(const AXElement
     return n;
 }
 
-AXElement FakeAccessibility::addApplication(std::int32_t pid) {
+AccessibleElement FakeAccessibility::addApplication(std::int32_t pid) {
     auto& app = applications_[pid];
     if (!app) {
         app = makeNode(pid, nullptr);
-        app->attributes.emplace(std::string(ax::role), std::string("AXApplication"));
+        app->attributes.emplace(std::string(a11y::role), std::string("application"));
     }
-    return AXElement(app);
+    return AccessibleElement(app);
 }
 
-AXElement FakeAccessibility::addElement(const AXElement& parent, std::string_view role) {
+AccessibleElement FakeAccessibility::addElement(const AccessibleElement& parent,
+                                                std::string_view role) {
     auto p = node(parent);
-    if (!p || p->isSystemWide) {
-        return AXElement();
+    if (!p || p->isDesktop) {
+        return AccessibleElement();
     }
     auto n = makeNode(p->pid, p);
     if (!role.empty()) {
-        n->attributes.emplace(std::string(ax::role), std::string(role));
+        n->attributes.emplace(std::string(a11y::role), std::string(role));
     }
-    return AXElement(n);
+    return AccessibleElement(n);
 }
 
-void FakeAccessibility::setAttribute(const AXElement& element, std::string_view name,
-                                     AXValue value) {
+void FakeAccessibility::setAttribute(const AccessibleElement& element, std::string_view name,
+                                     AttributeValue value) {
     if (auto n = node(element)) {
         n->attributes.insert_or_assign(std::string(name), std::move(value));
     }
 }
 
-void FakeAccessibility::removeAttribute(const AXElement& element, std::string_view name) {
+void FakeAccessibility::removeAttribute(const AccessibleElement& element, std::string_view name) {
     if (auto n = node(element)) {
         if (auto it = n->attributes.find(name); it != n->attributes.end()) {
             n->attributes.erase(it);
@@ -133,8 +134,8 @@ void FakeAccessibility::removeAttribute(const AXElement& element, std::string_vi
     }
 }
 
-void FakeAccessibility::failAttribute(const AXElement& element, std::string_view name,
-                                      AXError error) {
+void FakeAccessibility::failAttribute(const AccessibleElement& element, std::string_view name,
+                                      AccessibilityError error) {
     if (auto n = node(element)) {
         n->failures.insert_or_assign(std::string(name), error);
     }
@@ -155,12 +156,12 @@ void FakeAccessibility::removeApplication(std::int32_t pid) {
     applications_.erase(it);
 }
 
-void FakeAccessibility::setFocusedElement(std::optional<AXElement> element) {
+void FakeAccessibility::setFocusedElement(std::optional<AccessibleElement> element) {
     focused_ = std::move(element);
 }
 
-void FakeAccessibility::post(std::int32_t pid, std::string_view notification,
-                             const AXElement& element) {
+void FakeAccessibility::post(std::int32_t pid, std::string_view event,
+                             const AccessibleElement& element) {
     auto target = node(element);
     auto app = applications_.contains(pid) ? applications_.at(pid) : nullptr;
     std::vector<std::uint64_t> due;
@@ -170,7 +171,7 @@ void FakeAccessibility::post(std::int32_t pid, std::string_view notification,
         }
         for (const auto& [weakNode, name] : entry.registrations) {
             auto registered = weakNode.lock();
-            if (name == notification && registered && registered->valid &&
+            if (name == event && registered && registered->valid &&
                 (registered == target || registered == app)) {
                 due.push_back(entry.id);
                 break;
@@ -181,7 +182,7 @@ void FakeAccessibility::post(std::int32_t pid, std::string_view notification,
     for (auto id : due) {
         if (auto* entry = registry_->find(id)) {
             auto callback = entry->callback;
-            callback(element, std::string(notification));
+            callback(element, std::string(event));
         }
     }
 }
@@ -194,7 +195,7 @@ int FakeAccessibility::observerCount(std::int32_t pid) const {
     return static_cast<int>(std::ranges::count(registry_->entries, pid, &Registry::Entry::pid));
 }
 
-std::vector<std::string> FakeAccessibility::registeredNotifications(std::int32_t pid) const {
+std::vector<std::string> FakeAccessibility::registeredEvents(std::int32_t pid) const {
     std::vector<std::string> names;
     for (const auto& entry : registry_->entries) {
         if (entry.pid != pid) {
@@ -207,15 +208,9 @@ std::vector<std::string> FakeAccessibility::registeredNotifications(std::int32_t
     return names;
 }
 
-std::optional<double> FakeAccessibility::messagingTimeout(const AXElement& element) const {
+std::optional<double> FakeAccessibility::callTimeout(const AccessibleElement& element) const {
     auto n = node(element);
     return n ? n->timeout : std::nullopt;
-}
-
-std::vector<std::pair<std::string, AXValue>> FakeAccessibility::writes(
-    const AXElement& element) const {
-    auto n = node(element);
-    return n ? n->writes : std::vector<std::pair<std::string, AXValue>>{};
 }
 
 int FakeAccessibility::readCount(std::string_view attribute) const {
@@ -223,107 +218,89 @@ int FakeAccessibility::readCount(std::string_view attribute) const {
     return it == reads_.end() ? 0 : it->second;
 }
 
-AXElement FakeAccessibility::systemWideElement() {
-    return AXElement(systemWide_);
+AccessibleElement FakeAccessibility::desktopElement() {
+    return AccessibleElement(desktop_);
 }
 
-AXElement FakeAccessibility::applicationElement(std::int32_t pid) {
+AccessibleElement FakeAccessibility::applicationElement(std::int32_t pid) {
     if (auto it = applications_.find(pid); it != applications_.end()) {
-        return AXElement(it->second);
+        return AccessibleElement(it->second);
     }
     // Like the real call, this always gives an element; it names nothing that answers.
     auto orphan = makeNode(pid, nullptr);
     orphan->valid = false;
-    return AXElement(orphan);
+    return AccessibleElement(orphan);
 }
 
-std::expected<AXValue, AXError> FakeAccessibility::copyAttributeValue(const AXElement& element,
-                                                                      std::string_view attribute) {
+std::expected<AttributeValue, AccessibilityError> FakeAccessibility::readAttribute(
+    const AccessibleElement& element, std::string_view attribute) {
     if (auto it = reads_.find(attribute); it != reads_.end()) {
         ++it->second;
     } else {
         reads_.emplace(std::string(attribute), 1);
     }
     if (!trusted_) {
-        return std::unexpected(AXError::apiDisabled);
+        return std::unexpected(AccessibilityError::notTrusted);
     }
     auto n = node(element);
     if (!n || !n->valid) {
-        return std::unexpected(AXError::invalidUIElement);
+        return std::unexpected(AccessibilityError::invalidElement);
     }
     if (auto failure = n->failures.find(attribute); failure != n->failures.end()) {
         return std::unexpected(failure->second);
     }
-    if (n->isSystemWide) {
-        if (attribute == ax::focusedUIElement && focused_) {
-            return AXValue(*focused_);
+    if (n->isDesktop) {
+        if (attribute == a11y::focusedElement && focused_) {
+            return AttributeValue(*focused_);
         }
-        return std::unexpected(AXError::noValue);
+        return std::unexpected(AccessibilityError::noValue);
     }
     if (auto it = n->attributes.find(attribute); it != n->attributes.end()) {
         return it->second;
     }
-    if (attribute == ax::parent) {
+    if (attribute == a11y::parent) {
         if (auto p = n->parent.lock()) {
-            return AXValue(AXElement(p));
+            return AttributeValue(AccessibleElement(p));
         }
-        return std::unexpected(AXError::noValue);
+        return std::unexpected(AccessibilityError::noValue);
     }
-    if (attribute == ax::children) {
-        std::vector<AXElement> kids;
+    if (attribute == a11y::children) {
+        std::vector<AccessibleElement> kids;
         kids.reserve(n->children.size());
         for (const auto& child : n->children) {
             kids.emplace_back(child);
         }
-        return AXValue(std::move(kids));
+        return AttributeValue(std::move(kids));
     }
-    return std::unexpected(AXError::noValue);
+    return std::unexpected(AccessibilityError::noValue);
 }
 
-std::expected<void, AXError> FakeAccessibility::setAttributeValue(const AXElement& element,
-                                                                  std::string_view attribute,
-                                                                  const AXValue& value) {
-    if (!trusted_) {
-        return std::unexpected(AXError::apiDisabled);
-    }
+std::expected<std::int32_t, AccessibilityError> FakeAccessibility::processIdentifier(
+    const AccessibleElement& element) {
     auto n = node(element);
-    if (!n || !n->valid) {
-        return std::unexpected(AXError::invalidUIElement);
-    }
-    n->writes.emplace_back(std::string(attribute), value);
-    if (auto failure = n->failures.find(attribute); failure != n->failures.end()) {
-        return std::unexpected(failure->second);
-    }
-    n->attributes.insert_or_assign(std::string(attribute), value);
-    return {};
-}
-
-std::expected<std::int32_t, AXError> FakeAccessibility::processIdentifier(
-    const AXElement& element) {
-    auto n = node(element);
-    if (!n || n->isSystemWide) {
-        return std::unexpected(AXError::illegalArgument);
+    if (!n || n->isDesktop) {
+        return std::unexpected(AccessibilityError::invalidArgument);
     }
     if (!n->valid) {
-        return std::unexpected(AXError::invalidUIElement);
+        return std::unexpected(AccessibilityError::invalidElement);
     }
     return n->pid;
 }
 
-std::expected<void, AXError> FakeAccessibility::setMessagingTimeout(const AXElement& element,
-                                                                    double seconds) {
+std::expected<void, AccessibilityError> FakeAccessibility::setCallTimeout(
+    const AccessibleElement& element, double seconds) {
     auto n = node(element);
     if (!n || seconds < 0) {
-        return std::unexpected(AXError::illegalArgument);
+        return std::unexpected(AccessibilityError::invalidArgument);
     }
     n->timeout = seconds;
     return {};
 }
 
-std::expected<std::unique_ptr<AXObserver>, AXError> FakeAccessibility::createObserver(
-    std::int32_t pid, AXObserverCallback callback) {
+std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError>
+FakeAccessibility::createObserver(std::int32_t pid, AccessibilityObserverCallback callback) {
     if (failObserverCreation || pid <= 0 || !callback) {
-        return std::unexpected(AXError::failure);
+        return std::unexpected(AccessibilityError::failure);
     }
     const auto id = registry_->nextID++;
     registry_->entries.push_back({id, pid, std::move(callback), {}});

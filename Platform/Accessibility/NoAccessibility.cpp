@@ -4,38 +4,35 @@ namespace tesvano::platform {
 
 namespace {
 // Handles still have an identity, so callers can hold and compare them as usual.
-class NoElement final : public AXElementImpl {};
+class NoElement final : public AccessibleElementImpl {};
 }  // namespace
 
-AXElement NoAccessibility::systemWideElement() {
-    return AXElement(std::make_shared<NoElement>());
+AccessibleElement NoAccessibility::desktopElement() {
+    return AccessibleElement(std::make_shared<NoElement>());
 }
 
-AXElement NoAccessibility::applicationElement(std::int32_t) {
-    return AXElement(std::make_shared<NoElement>());
+AccessibleElement NoAccessibility::applicationElement(std::int32_t) {
+    return AccessibleElement(std::make_shared<NoElement>());
 }
 
-std::expected<AXValue, AXError> NoAccessibility::copyAttributeValue(const AXElement&,
-                                                                    std::string_view) {
-    return std::unexpected(AXError::apiDisabled);
+std::expected<AttributeValue, AccessibilityError> NoAccessibility::readAttribute(
+    const AccessibleElement&, std::string_view) {
+    return std::unexpected(AccessibilityError::notTrusted);
 }
 
-std::expected<void, AXError> NoAccessibility::setAttributeValue(const AXElement&, std::string_view,
-                                                                const AXValue&) {
-    return std::unexpected(AXError::apiDisabled);
+std::expected<std::int32_t, AccessibilityError> NoAccessibility::processIdentifier(
+    const AccessibleElement&) {
+    return std::unexpected(AccessibilityError::notTrusted);
 }
 
-std::expected<std::int32_t, AXError> NoAccessibility::processIdentifier(const AXElement&) {
-    return std::unexpected(AXError::apiDisabled);
-}
-
-std::expected<void, AXError> NoAccessibility::setMessagingTimeout(const AXElement&, double) {
+std::expected<void, AccessibilityError> NoAccessibility::setCallTimeout(const AccessibleElement&,
+                                                                        double) {
     return {};
 }
 
-std::expected<std::unique_ptr<AXObserver>, AXError> NoAccessibility::createObserver(
-    std::int32_t, AXObserverCallback) {
-    return std::unexpected(AXError::apiDisabled);
+std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError>
+NoAccessibility::createObserver(std::int32_t, AccessibilityObserverCallback) {
+    return std::unexpected(AccessibilityError::notTrusted);
 }
 
 }  // namespace tesvano::platform

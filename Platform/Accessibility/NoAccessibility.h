@@ -9,18 +9,16 @@ namespace tesvano::platform {
 class NoAccessibility final : public Accessibility {
 public:
     bool isProcessTrusted() override { return false; }
-    AXElement systemWideElement() override;
-    AXElement applicationElement(std::int32_t pid) override;
-    std::expected<AXValue, AXError> copyAttributeValue(const AXElement& element,
-                                                       std::string_view attribute) override;
-    std::expected<void, AXError> setAttributeValue(const AXElement& element,
-                                                   std::string_view attribute,
-                                                   const AXValue& value) override;
-    std::expected<std::int32_t, AXError> processIdentifier(const AXElement& element) override;
-    std::expected<void, AXError> setMessagingTimeout(const AXElement& element,
-                                                     double seconds) override;
-    std::expected<std::unique_ptr<AXObserver>, AXError> createObserver(
-        std::int32_t pid, AXObserverCallback callback) override;
+    AccessibleElement desktopElement() override;
+    AccessibleElement applicationElement(std::int32_t pid) override;
+    std::expected<AttributeValue, AccessibilityError> readAttribute(
+        const AccessibleElement& element, std::string_view attribute) override;
+    std::expected<std::int32_t, AccessibilityError> processIdentifier(
+        const AccessibleElement& element) override;
+    std::expected<void, AccessibilityError> setCallTimeout(const AccessibleElement& element,
+                                                           double seconds) override;
+    std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError> createObserver(
+        std::int32_t pid, AccessibilityObserverCallback callback) override;
 };
 
 }  // namespace tesvano::platform

@@ -7,7 +7,7 @@
 
 namespace tesvano {
 
-namespace ax = platform::ax;
+namespace a11y = platform::a11y;
 
 AccessibilityBrowserURLReader::AccessibilityBrowserURLReader(platform::Workspace& workspace,
                                                              platform::Accessibility& accessibility,
@@ -25,12 +25,7 @@ std::optional<std::string> AccessibilityBrowserURLReader::readURL(
         return std::nullopt;
     }
     const auto application = accessibility_.applicationElement(frontmost->processIdentifier);
-    if (BrowserBundleIDs::isChromium(*bundleID)) {
-        (void)accessibility_.setAttributeValue(application, ax::manualAccessibility, true);
-    } else if (BrowserBundleIDs::isGecko(*bundleID)) {
-        (void)accessibility_.setAttributeValue(application, ax::enhancedUserInterface, true);
-    }
-    auto window = accessibility_.elementAttribute(application, ax::focusedWindow);
+    auto window = accessibility_.elementAttribute(application, a11y::activeWindow);
     if (!window) {
         return std::nullopt;
     }
@@ -38,11 +33,11 @@ std::optional<std::string> AccessibilityBrowserURLReader::readURL(
 }
 
 std::optional<std::string> AccessibilityBrowserURLReader::search(
-    const platform::AXElement& window) {
+    const platform::AccessibleElement& window) {
     // Depth-first, pre-order, with one budget for the whole walk. An explicit stack keeps a
     // deep tree from exhausting the call stack.
     int budget = visitBudget_;
-    std::vector<platform::AXElement> pending{window};
+    std::vector<platform::AccessibleElement> pending{window};
     while (!pending.empty()) {
         if (budget <= 0) {
             return std::nullopt;
@@ -50,19 +45,19 @@ std::optional<std::string> AccessibilityBrowserURLReader::search(
         --budget;
         const auto element = std::move(pending.back());
         pending.pop_back();
-        if (auto value = accessibility_.copyAttributeValue(element, ax::url)) {
-            if (const auto* url = std::get_if<platform::AXURL>(&*value)) {
-                return url->absoluteString;
+        if (auto value = accessibility_.readAttribute(element, a11y::documentURL)) {
+            if (const auto* url = std::get_if<platform::URLValue>(&*value)) {
+                return url->address;
             }
             if (const auto* text = std::get_if<std::string>(&*value); text && !text->empty()) {
                 return *text;
             }
         }
-        auto children = accessibility_.copyAttributeValue(element, ax::children);
+        auto children = accessibility_.readAttribute(element, a11y::children);
         if (!children) {
             continue;
         }
-        if (auto* list = std::get_if<std::vector<platform::AXElement>>(&*children)) {
+        if (auto* list = std::get_if<std::vector<platform::AccessibleElement>>(&*children)) {
             for (auto& child : std::views::reverse(*list)) {
                 pending.push_back(std::move(child));
             }

@@ -6,8 +6,8 @@
 
 namespace tesvano {
 
-// Reads the frontmost browser's page URL from its focused window: the first "AXURL" of the
-// window's element tree in pre-order, visiting at most `visitBudget` elements per read.
+// Reads the frontmost browser's page URL from its active window: the first "document-url" of
+// the window's element tree in pre-order, visiting at most `visitBudget` elements per read.
 class AccessibilityBrowserURLReader final : public BrowserURLProviding {
 public:
     static constexpr int defaultVisitBudget = 4000;
@@ -21,7 +21,7 @@ public:
     int visitBudget() const { return visitBudget_; }
 
 private:
-    std::optional<std::string> search(const platform::AXElement& window);
+    std::optional<std::string> search(const platform::AccessibleElement& window);
 
     platform::Workspace& workspace_;
     platform::Accessibility& accessibility_;

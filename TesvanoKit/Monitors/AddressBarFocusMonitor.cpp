@@ -1,20 +1,19 @@
 #include "TesvanoKit/Monitors/AddressBarFocusMonitor.h"
 
 #include "TesvanoKit/Monitors/AddressBarHeuristic.h"
-#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
 
 namespace tesvano {
 
-namespace ax = platform::ax;
+namespace a11y = platform::a11y;
 
 AddressBarFocusMonitor::AddressBarFocusMonitor(platform::Workspace& workspace,
                                                platform::Accessibility& accessibility,
                                                int ancestorDepth)
     : workspace_(workspace),
       accessibility_(accessibility),
-      systemWide_(accessibility.systemWideElement()),
+      desktop_(accessibility.desktopElement()),
       ancestorDepth_(ancestorDepth) {
-    (void)accessibility_.setMessagingTimeout(systemWide_, messagingTimeout);
+    (void)accessibility_.setCallTimeout(desktop_, callTimeout);
 }
 
 AddressBarFocusMonitor::~AddressBarFocusMonitor() {
@@ -92,15 +91,9 @@ void AddressBarFocusMonitor::attach(std::int32_t pid) {
         return;
     }
     const auto application = accessibility_.applicationElement(pid);
-    // Chromium and Gecko browsers build their accessibility tree only when asked to.
-    if (BrowserBundleIDs::isChromium(observedBundleID_)) {
-        (void)accessibility_.setAttributeValue(application, ax::manualAccessibility, true);
-    } else if (BrowserBundleIDs::isGecko(observedBundleID_)) {
-        (void)accessibility_.setAttributeValue(application, ax::enhancedUserInterface, true);
-    }
     std::weak_ptr<int> alive = lifetime_;
     auto observer = accessibility_.createObserver(
-        pid, [this, alive](const platform::AXElement&, const std::string&) {
+        pid, [this, alive](const platform::AccessibleElement&, const std::string&) {
             if (!alive.expired()) {
                 reportIfChanged(evaluate());
             }
@@ -108,7 +101,7 @@ void AddressBarFocusMonitor::attach(std::int32_t pid) {
     if (!observer) {
         return;
     }
-    if (!(*observer)->addNotification(application, ax::focusedUIElementChangedNotification)) {
+    if (!(*observer)->listen(application, a11y::focusEvent)) {
         return;
     }
     observer_ = std::move(*observer);
@@ -131,25 +124,25 @@ void AddressBarFocusMonitor::reportIfChanged(bool focused) {
 }
 
 std::vector<std::string> AddressBarFocusMonitor::ancestorRoles(
-    platform::Accessibility& accessibility, const platform::AXElement& element, int depth) {
+    platform::Accessibility& accessibility, const platform::AccessibleElement& element, int depth) {
     std::vector<std::string> roles;
     if (depth <= 0) {
         return roles;
     }
-    auto ancestor = accessibility.elementAttribute(element, ax::parent);
+    auto ancestor = accessibility.elementAttribute(element, a11y::parent);
     for (int examined = 0; ancestor && examined < depth; ++examined) {
-        if (auto role = accessibility.stringAttribute(*ancestor, ax::role)) {
+        if (auto role = accessibility.stringAttribute(*ancestor, a11y::role)) {
             roles.push_back(std::move(*role));
         }
         if (examined + 1 < depth) {
-            ancestor = accessibility.elementAttribute(*ancestor, ax::parent);
+            ancestor = accessibility.elementAttribute(*ancestor, a11y::parent);
         }
     }
     return roles;
 }
 
 bool AddressBarFocusMonitor::evaluate() {
-    auto focused = accessibility_.elementAttribute(systemWide_, ax::focusedUIElement);
+    auto focused = accessibility_.elementAttribute(desktop_, a11y::focusedElement);
     if (!focused) {
         return false;
     }
@@ -157,9 +150,9 @@ bool AddressBarFocusMonitor::evaluate() {
     if (!pid || !observedPID_ || *pid != *observedPID_) {
         return false;
     }
-    auto domIdentifier = accessibility_.stringAttribute(*focused, ax::domIdentifier);
+    auto domIdentifier = accessibility_.stringAttribute(*focused, a11y::objectId);
     std::vector<std::string> classList;
-    if (auto value = accessibility_.copyAttributeValue(*focused, ax::domClassList)) {
+    if (auto value = accessibility_.readAttribute(*focused, a11y::classList)) {
         if (auto* list = std::get_if<std::vector<std::string>>(&*value)) {
             classList = std::move(*list);
         }

@@ -16,7 +16,7 @@ namespace tesvano {
 // element is the address bar (AddressBarHeuristic).
 class AddressBarFocusMonitor final : public AddressBarFocusMonitoring {
 public:
-    static constexpr double messagingTimeout = 0.25;
+    static constexpr double callTimeout = 0.25;
     static constexpr int defaultAncestorDepth = 12;
 
     AddressBarFocusMonitor(platform::Workspace& workspace, platform::Accessibility& accessibility,
@@ -39,7 +39,8 @@ public:
     // The roles of up to `depth` ancestors of `element`, nearest first; a role that does not
     // read is skipped but its element still counts.
     static std::vector<std::string> ancestorRoles(platform::Accessibility& accessibility,
-                                                  const platform::AXElement& element, int depth);
+                                                  const platform::AccessibleElement& element,
+                                                  int depth);
 
 private:
     void attach(std::int32_t pid);
@@ -51,11 +52,11 @@ private:
     platform::Accessibility& accessibility_;
 
     Handler onChange_;
-    std::unique_ptr<platform::AXObserver> observer_;
+    std::unique_ptr<platform::AccessibilityObserver> observer_;
     std::optional<std::string> observedBundleID_;
     std::optional<std::int32_t> observedPID_;
     bool current_ = false;
-    platform::AXElement systemWide_;
+    platform::AccessibleElement desktop_;
     int ancestorDepth_;
     // The observer's callback holds this weakly and does nothing once the monitor is gone.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);

@@ -11,7 +11,7 @@ bool isAddressBar(const std::optional<std::string>& domIdentifier,
         return std::ranges::find(ancestorRoles, role) != ancestorRoles.end();
     };
     // A text field inside a page is never the address bar, whatever it calls itself.
-    if (!hasRole(toolbarRole) || hasRole(webAreaRole)) {
+    if (!hasRole(toolbarRole) || hasRole(documentWebRole)) {
         return false;
     }
     if (domIdentifier == geckoDOMIdentifier) {

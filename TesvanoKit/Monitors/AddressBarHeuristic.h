@@ -13,7 +13,7 @@ namespace tesvano::AddressBarHeuristic {
 inline constexpr std::string_view geckoDOMIdentifier = "urlbar-input";
 inline constexpr std::string_view chromiumOmniboxClass = "OmniboxViewViews";
 inline constexpr std::string_view toolbarRole = "tool bar";
-inline constexpr std::string_view webAreaRole = "document web";
+inline constexpr std::string_view documentWebRole = "document web";
 
 // Whether a focused element is a browser's address bar: it must sit in a tool bar and not in
 // a web page, and carry one of the two markers. Exact string comparisons throughout.

@@ -9,12 +9,11 @@ namespace tesvano {
 
 namespace {
 
-namespace ax = platform::ax;
+namespace a11y = platform::a11y;
 
-constexpr std::array<std::string_view, 6> launcherNotifications = {
-    ax::windowCreatedNotification,     ax::focusedUIElementChangedNotification,
-    ax::mainWindowChangedNotification, ax::uiElementDestroyedNotification,
-    ax::windowResizedNotification,     ax::applicationDeactivatedNotification,
+constexpr std::array<std::string_view, 6> launcherEvents = {
+    a11y::windowCreateEvent,  a11y::focusEvent,        a11y::windowActivateEvent,
+    a11y::windowDestroyEvent, a11y::windowResizeEvent, a11y::windowDeactivateEvent,
 };
 
 bool isLauncher(const platform::RunningApplication& application) {
@@ -28,8 +27,8 @@ FloatingAppMonitor::FloatingAppMonitor(platform::Workspace& workspace,
                                        platform::Accessibility& accessibility)
     : workspace_(workspace),
       accessibility_(accessibility),
-      systemWide_(accessibility.systemWideElement()) {
-    (void)accessibility_.setMessagingTimeout(systemWide_, messagingTimeout);
+      desktop_(accessibility.desktopElement()) {
+    (void)accessibility_.setCallTimeout(desktop_, callTimeout);
 }
 
 FloatingAppMonitor::~FloatingAppMonitor() {
@@ -94,7 +93,7 @@ void FloatingAppMonitor::attach(std::int32_t pid) {
     }
     std::weak_ptr<int> alive = lifetime_;
     auto observer = accessibility_.createObserver(
-        pid, [this, alive](const platform::AXElement&, const std::string&) {
+        pid, [this, alive](const platform::AccessibleElement&, const std::string&) {
             if (!alive.expired()) {
                 evaluate();
             }
@@ -104,9 +103,8 @@ void FloatingAppMonitor::attach(std::int32_t pid) {
     }
     const auto application = accessibility_.applicationElement(pid);
     bool registered = false;
-    for (auto notification : launcherNotifications) {
-        registered =
-            (*observer)->addNotification(application, notification).has_value() || registered;
+    for (auto event : launcherEvents) {
+        registered = (*observer)->listen(application, event).has_value() || registered;
     }
     if (registered) {
         observers_.emplace(pid, std::move(*observer));
@@ -131,7 +129,7 @@ void FloatingAppMonitor::applicationTerminated(const platform::RunningApplicatio
 }
 
 std::optional<std::string> FloatingAppMonitor::focusedLauncher() {
-    auto focused = accessibility_.elementAttribute(systemWide_, ax::focusedUIElement);
+    auto focused = accessibility_.elementAttribute(desktop_, a11y::focusedElement);
     if (!focused) {
         return std::nullopt;
     }

@@ -16,7 +16,7 @@ namespace tesvano {
 // the launcher that owns the focused element, or none, whenever that changes.
 class FloatingAppMonitor final : public FloatingAppMonitoring {
 public:
-    static constexpr double messagingTimeout = 0.25;
+    static constexpr double callTimeout = 0.25;
 
     FloatingAppMonitor(platform::Workspace& workspace, platform::Accessibility& accessibility);
     // Stops: no observer or workspace registration outlives the monitor.
@@ -44,10 +44,10 @@ private:
     platform::Accessibility& accessibility_;
 
     Handler onChange_;
-    std::map<std::int32_t, std::unique_ptr<platform::AXObserver>> observers_;
+    std::map<std::int32_t, std::unique_ptr<platform::AccessibilityObserver>> observers_;
     std::vector<platform::Registration> workspaceTokens_;
     std::optional<std::string> current_;
-    platform::AXElement systemWide_;
+    platform::AccessibleElement desktop_;
     // Callbacks hold this weakly and do nothing once the monitor is gone.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

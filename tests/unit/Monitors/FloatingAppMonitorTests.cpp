@@ -11,7 +11,7 @@
 namespace tesvano {
 namespace {
 
-using platform::AXElement;
+using platform::AccessibleElement;
 using platform::FakeAccessibility;
 using platform::FakeWorkspace;
 using platform::WorkspaceNotification;
@@ -19,22 +19,21 @@ using Reports = std::vector<std::optional<std::string>>;
 
 constexpr std::int32_t launcherPID = 100;
 constexpr std::int32_t editorPID = 200;
-constexpr std::string_view focusChanged = "AXFocusedUIElementChanged";
+constexpr std::string_view focusChanged = platform::a11y::focusEvent;
 
 class FloatingAppMonitorTest : public ::testing::Test {
 protected:
     FloatingAppMonitorTest() {
         workspace.addRunning({editorPID, "org.example.Editor", "/usr/bin/editor"});
-        editorField =
-            ax.addElement(ax.addElement(ax.addApplication(editorPID), "AXWindow"), "AXTextField");
+        editorField = ax.addElement(ax.addElement(ax.addApplication(editorPID), "frame"), "entry");
     }
 
     // The launcher process starts and shows its search field.
-    AXElement launchLauncher(bool notify) {
-        auto window = ax.addElement(ax.addApplication(launcherPID), "AXWindow");
+    AccessibleElement launchLauncher(bool notify) {
+        auto window = ax.addElement(ax.addApplication(launcherPID), "frame");
         platform::RunningApplication app{launcherPID, "ulauncher", "/usr/bin/ulauncher"};
         notify ? workspace.launch(app) : workspace.addRunning(app);
-        return ax.addElement(window, "AXTextField");
+        return ax.addElement(window, "entry");
     }
 
     void startRecording() {
@@ -44,21 +43,20 @@ protected:
     FakeWorkspace workspace;
     FakeAccessibility ax;
     FloatingAppMonitor monitor{workspace, ax};
-    AXElement editorField;
+    AccessibleElement editorField;
     Reports reports;
 };
 
-TEST_F(FloatingAppMonitorTest, ObservesRunningLaunchersWithTheSixNotifications) {
+TEST_F(FloatingAppMonitorTest, ObservesRunningLaunchersWithTheSixEvents) {
     auto field = launchLauncher(false);
     ax.setFocusedElement(field);
     startRecording();
     EXPECT_EQ(ax.observerCount(launcherPID), 1);
     EXPECT_EQ(ax.observerCount(editorPID), 0);
-    EXPECT_EQ(ax.registeredNotifications(launcherPID),
-              (std::vector<std::string>{"AXWindowCreated", "AXFocusedUIElementChanged",
-                                        "AXMainWindowChanged", "AXUIElementDestroyed",
-                                        "AXWindowResized", "AXApplicationDeactivated"}));
-    EXPECT_EQ(ax.messagingTimeout(ax.systemWideElement()), 0.25);
+    EXPECT_EQ(ax.registeredEvents(launcherPID),
+              (std::vector<std::string>{"window:create", "focus", "window:activate",
+                                        "window:destroy", "window:resize", "window:deactivate"}));
+    EXPECT_EQ(ax.callTimeout(ax.desktopElement()), 0.25);
     EXPECT_TRUE(reports.empty()) << "start does not evaluate";
 
     ax.post(launcherPID, focusChanged, field);
@@ -92,10 +90,10 @@ TEST_F(FloatingAppMonitorTest, FocusLeavingTheLaunchersReportsNoneExactlyOnce) {
     ax.post(launcherPID, focusChanged, field);
 
     ax.setFocusedElement(editorField);
-    ax.post(launcherPID, "AXApplicationDeactivated", ax.applicationElement(launcherPID));
-    ax.post(launcherPID, "AXUIElementDestroyed", field);
+    ax.post(launcherPID, "window:deactivate", ax.applicationElement(launcherPID));
+    ax.post(launcherPID, "window:destroy", field);
     ax.setFocusedElement(std::nullopt);
-    ax.post(launcherPID, "AXWindowCreated", field);
+    ax.post(launcherPID, "window:create", field);
     EXPECT_EQ(reports, (Reports{"ulauncher", std::nullopt}));
 }
 
@@ -129,18 +127,16 @@ TEST_F(FloatingAppMonitorTest, SecondStartKeepsTheHandlerAndAddsNoObservers) {
 }
 
 TEST_F(FloatingAppMonitorTest, FailedRegistrationsLeaveNoObserver) {
-    ax.unsupportedNotifications = {"AXWindowCreated",     "AXFocusedUIElementChanged",
-                                   "AXMainWindowChanged", "AXUIElementDestroyed",
-                                   "AXWindowResized",     "AXApplicationDeactivated"};
+    ax.unsupportedEvents = {"window:create",  "focus",         "window:activate",
+                            "window:destroy", "window:resize", "window:deactivate"};
     launchLauncher(false);
     startRecording();
     EXPECT_EQ(ax.observerCount(), 0);
 
     // One registration that takes is enough.
-    ax.unsupportedNotifications.erase("AXWindowResized");
+    ax.unsupportedEvents.erase("window:resize");
     monitor.refresh();
-    EXPECT_EQ(ax.registeredNotifications(launcherPID),
-              (std::vector<std::string>{"AXWindowResized"}));
+    EXPECT_EQ(ax.registeredEvents(launcherPID), (std::vector<std::string>{"window:resize"}));
 }
 
 TEST_F(FloatingAppMonitorTest, StopAndDestructionLeaveNothingBehind) {

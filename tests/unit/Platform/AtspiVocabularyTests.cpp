@@ -39,30 +39,28 @@ TEST(AtspiVocabularyTest, ClassListSplitsOnAnyWhiteSpace) {
     EXPECT_TRUE(classList(" \t ").empty());
 }
 
-TEST(AtspiVocabularyTest, EveryNotificationHasAnEventAndComesBackAsItself) {
-    for (const auto notification :
-         {ax::windowCreatedNotification, ax::focusedUIElementChangedNotification,
-          ax::mainWindowChangedNotification, ax::uiElementDestroyedNotification,
-          ax::windowResizedNotification, ax::applicationDeactivatedNotification}) {
-        const auto type = eventTypeFor(notification);
-        ASSERT_TRUE(type) << notification;
-        EXPECT_EQ(notificationsFor(*type, 1), std::vector<std::string_view>{notification});
+TEST(AtspiVocabularyTest, EveryEventHasAnAtspiEventAndComesBackAsItself) {
+    for (const auto event :
+         {a11y::windowCreateEvent, a11y::focusEvent, a11y::windowActivateEvent,
+          a11y::windowDestroyEvent, a11y::windowResizeEvent, a11y::windowDeactivateEvent}) {
+        const auto type = atspiEventFor(event);
+        ASSERT_TRUE(type) << event;
+        EXPECT_EQ(eventsFor(*type, 1), std::vector<std::string_view>{event});
     }
-    EXPECT_FALSE(eventTypeFor("AXValueChanged"));
+    EXPECT_FALSE(atspiEventFor("value-changed"));
     // Losing the focus is a change too: the gain elsewhere may never be announced.
-    EXPECT_EQ(notificationsFor(focusEvent, 0),
-              std::vector<std::string_view>{ax::focusedUIElementChangedNotification});
-    EXPECT_TRUE(notificationsFor("object:children-changed:add", 1).empty());
+    EXPECT_EQ(eventsFor(focusEvent, 0), std::vector<std::string_view>{a11y::focusEvent});
+    EXPECT_TRUE(eventsFor("object:children-changed:add", 1).empty());
 }
 
 class EventRouterTest : public ::testing::Test {
 protected:
     std::shared_ptr<EventRouter::Entry> observe(std::int32_t pid, std::string name,
-                                                std::string_view notification) {
-        auto entry = router.add(pid, [this, name](const AXElement&, const std::string& n) {
+                                                std::string_view event) {
+        auto entry = router.add(pid, [this, name](const AccessibleElement&, const std::string& n) {
             heard.push_back(name + ":" + n);
         });
-        entry->notifications.emplace(notification);
+        entry->events.emplace(event);
         return entry;
     }
 
@@ -70,37 +68,37 @@ protected:
     std::vector<std::string> heard;
 };
 
-TEST_F(EventRouterTest, DeliversByProcessAndNotificationInOrder) {
+TEST_F(EventRouterTest, DeliversByProcessAndEventInOrder) {
     // An observer made before its application joins the bus hears it once it does.
-    auto launcher = observe(42, "launcher", ax::windowCreatedNotification);
-    auto browser = observe(7, "browser", ax::focusedUIElementChangedNotification);
-    auto second = observe(42, "second", ax::windowCreatedNotification);
+    auto launcher = observe(42, "launcher", a11y::windowCreateEvent);
+    auto browser = observe(7, "browser", a11y::focusEvent);
+    auto second = observe(42, "second", a11y::windowCreateEvent);
 
     router.dispatch(42, "window:create", 0, {});
     router.dispatch(7, focusEvent, 1, {});
     router.dispatch(7, "window:create", 0, {});
     router.dispatch(99, "window:create", 0, {});
-    EXPECT_EQ(heard, (std::vector<std::string>{"launcher:AXWindowCreated", "second:AXWindowCreated",
-                                               "browser:AXFocusedUIElementChanged"}));
-    EXPECT_TRUE(router.wants(ax::windowCreatedNotification));
-    EXPECT_FALSE(router.wants(ax::windowResizedNotification));
+    EXPECT_EQ(heard, (std::vector<std::string>{"launcher:window:create", "second:window:create",
+                                               "browser:focus"}));
+    EXPECT_TRUE(router.wants(a11y::windowCreateEvent));
+    EXPECT_FALSE(router.wants(a11y::windowResizeEvent));
 }
 
 TEST_F(EventRouterTest, ADroppedObserverHearsNothingEvenWhenDroppedByAnEarlierCallback) {
     std::shared_ptr<EventRouter::Entry> second;
-    auto first = router.add(5, [&](const AXElement&, const std::string&) {
+    auto first = router.add(5, [&](const AccessibleElement&, const std::string&) {
         heard.push_back("first");
         second.reset();
     });
-    first->notifications.emplace(ax::windowCreatedNotification);
-    second = observe(5, "second", ax::windowCreatedNotification);
+    first->events.emplace(a11y::windowCreateEvent);
+    second = observe(5, "second", a11y::windowCreateEvent);
 
     router.dispatch(5, "window:create", 0, {});
     EXPECT_EQ(heard, std::vector<std::string>{"first"});
     first.reset();
     router.dispatch(5, "window:create", 0, {});
     EXPECT_EQ(heard, std::vector<std::string>{"first"});
-    EXPECT_FALSE(router.wants(ax::windowCreatedNotification));
+    EXPECT_FALSE(router.wants(a11y::windowCreateEvent));
 }
 
 }  // namespace

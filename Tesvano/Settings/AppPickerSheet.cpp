@@ -210,7 +210,7 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
         refreshContent();
     });
     connect(manual_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        add_->setEnabled(!AppPickerQuery::normalizedManualBundleID(text.toStdString()).empty());
+        add_->setEnabled(!AppPickerQuery::normalizedManualAppId(text.toStdString()).empty());
     });
     connect(manual_, &QLineEdit::returnPressed, this, &AppPickerSheet::submitManualEntry);
     connect(add_, &QPushButton::clicked, this, &AppPickerSheet::submitManualEntry);
@@ -289,7 +289,7 @@ void AppPickerSheet::select(int row) {
 }
 
 void AppPickerSheet::submitManualEntry() {
-    const auto identity = AppPickerQuery::normalizedManualBundleID(manual_->text().toStdString());
+    const auto identity = AppPickerQuery::normalizedManualAppId(manual_->text().toStdString());
     if (identity.empty()) {
         return;
     }

@@ -1,7 +1,7 @@
 #include "TesvanoKit/Monitors/AddressBarFocusMonitor.h"
 
 #include "TesvanoKit/Monitors/AddressBarHeuristic.h"
-#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+#include "TesvanoKit/Monitors/BrowserAppIds.h"
 
 namespace tesvano {
 
@@ -28,17 +28,17 @@ void AddressBarFocusMonitor::start(Handler handler) {
     onChange_ = std::move(handler);
 }
 
-void AddressBarFocusMonitor::observe(const std::optional<std::string>& bundleID) {
+void AddressBarFocusMonitor::observe(const std::optional<std::string>& appId) {
     if (!onChange_) {
         return;
     }
-    if (bundleID == observedBundleID_ && observer_) {
+    if (appId == observedAppId_ && observer_) {
         return;
     }
     detach();
-    observedBundleID_ = bundleID;
-    if (bundleID) {
-        auto instances = workspace_.runningApplications(*bundleID);
+    observedAppId_ = appId;
+    if (appId) {
+        auto instances = workspace_.runningApplications(*appId);
         if (!instances.empty()) {
             attach(instances.front().processIdentifier);
             // The state reported for the previous browser no longer holds. A focused bar is
@@ -67,8 +67,8 @@ void AddressBarFocusMonitor::refresh() {
         return;
     }
     if (accessibility_.isProcessTrusted()) {
-        if (observedBundleID_ && !observer_) {
-            auto instances = workspace_.runningApplications(*observedBundleID_);
+        if (observedAppId_ && !observer_) {
+            auto instances = workspace_.runningApplications(*observedAppId_);
             if (!instances.empty()) {
                 attach(instances.front().processIdentifier);
             }
@@ -83,7 +83,7 @@ void AddressBarFocusMonitor::refresh() {
 void AddressBarFocusMonitor::stop() {
     detach();
     onChange_ = nullptr;
-    observedBundleID_.reset();
+    observedAppId_.reset();
     current_ = false;
 }
 
@@ -93,9 +93,9 @@ void AddressBarFocusMonitor::attach(std::int32_t pid) {
     }
     const auto application = accessibility_.applicationElement(pid);
     // Chromium and Gecko browsers build their accessibility tree only when asked to.
-    if (BrowserBundleIDs::isChromium(observedBundleID_)) {
+    if (BrowserAppIds::isChromium(observedAppId_)) {
         (void)accessibility_.setAttributeValue(application, ax::manualAccessibility, true);
-    } else if (BrowserBundleIDs::isGecko(observedBundleID_)) {
+    } else if (BrowserAppIds::isGecko(observedAppId_)) {
         (void)accessibility_.setAttributeValue(application, ax::enhancedUserInterface, true);
     }
     std::weak_ptr<int> alive = lifetime_;

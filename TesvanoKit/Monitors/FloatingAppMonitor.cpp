@@ -18,8 +18,7 @@ constexpr std::array<std::string_view, 6> launcherNotifications = {
 };
 
 bool isLauncher(const platform::RunningApplication& application) {
-    return application.bundleIdentifier &&
-           LauncherOverlayCatalog::contains(*application.bundleIdentifier);
+    return application.appId && LauncherOverlayCatalog::contains(*application.appId);
 }
 
 }  // namespace
@@ -143,7 +142,7 @@ std::optional<std::string> FloatingAppMonitor::focusedLauncher() {
     if (!app) {
         return std::nullopt;
     }
-    return app->bundleIdentifier;
+    return app->appId;
 }
 
 void FloatingAppMonitor::evaluate() {

@@ -64,8 +64,8 @@ TEST(AddressBarHeuristicTest, NeedsAToolBarOutsideAnyDocumentAndOneMarker) {
 
 class AddressBarFocusMonitorTest : public ::testing::Test {
 protected:
-    Browser addBrowser(std::int32_t pid, const char* bundleID, Marker marker) {
-        workspace.addRunning({pid, bundleID, std::string("/usr/bin/") + bundleID});
+    Browser addBrowser(std::int32_t pid, const char* appId, Marker marker) {
+        workspace.addRunning({pid, appId, std::string("/usr/bin/") + appId});
         Browser b{pid, ax.addApplication(pid), {}, {}, {}};
         b.window = ax.addElement(b.app, "frame");
         auto toolbar = ax.addElement(b.window, "tool bar");
@@ -114,15 +114,15 @@ TEST_F(AddressBarFocusMonitorTest, EachMarkerInAToolbarIsTheAddressBarButNotInsi
     };
     std::int32_t pid = 300;
     startRecording();
-    for (const auto& [bundleID, marker] : browsers) {
-        auto b = addBrowser(++pid, bundleID, marker);
-        monitor.observe(bundleID);
-        ASSERT_TRUE(monitor.isAttached()) << bundleID;
+    for (const auto& [appId, marker] : browsers) {
+        auto b = addBrowser(++pid, appId, marker);
+        monitor.observe(appId);
+        ASSERT_TRUE(monitor.isAttached()) << appId;
         reports.clear();
         focus(b, b.addressBar);
         focus(b, b.pageField);
         focus(b, b.addressBar);
-        EXPECT_EQ(reports, (std::vector<bool>{true, false, true})) << bundleID;
+        EXPECT_EQ(reports, (std::vector<bool>{true, false, true})) << appId;
         focus(b, b.window);
     }
 }
@@ -189,7 +189,7 @@ TEST_F(AddressBarFocusMonitorTest,
 
     monitor.observe("firefox");  // not running
     EXPECT_FALSE(monitor.isAttached());
-    EXPECT_EQ(monitor.observedBundleID(), "firefox");
+    EXPECT_EQ(monitor.observedAppId(), "firefox");
     monitor.observe(std::nullopt);
     EXPECT_EQ(reports, (std::vector<bool>{true, false}));
 }
@@ -222,9 +222,9 @@ TEST_F(AddressBarFocusMonitorTest, SwitchingBetweenTwoFocusedAddressBarsReportsT
 TEST_F(AddressBarFocusMonitorTest, BrowsersAreAskedForTheirTreeByFamily) {
     auto chromium = addBrowser(800, "chromium", Marker::omniboxClass);
     auto gecko = addBrowser(801, "firefox", Marker::geckoDOMIdentifier);
-    auto safari = addBrowser(802, "com.apple.Safari", Marker::omniboxClass);
+    auto epiphany = addBrowser(802, "org.gnome.Epiphany", Marker::omniboxClass);
     startRecording();
-    for (const char* id : {"chromium", "firefox", "com.apple.Safari"}) {
+    for (const char* id : {"chromium", "firefox", "org.gnome.Epiphany"}) {
         monitor.observe(id);
     }
     ASSERT_EQ(ax.writes(chromium.app).size(), 1u);
@@ -232,7 +232,7 @@ TEST_F(AddressBarFocusMonitorTest, BrowsersAreAskedForTheirTreeByFamily) {
     EXPECT_EQ(ax.writes(chromium.app)[0].second, platform::AXValue(true));
     ASSERT_EQ(ax.writes(gecko.app).size(), 1u);
     EXPECT_EQ(ax.writes(gecko.app)[0].first, "AXEnhancedUserInterface");
-    EXPECT_TRUE(ax.writes(safari.app).empty());
+    EXPECT_TRUE(ax.writes(epiphany.app).empty());
     EXPECT_EQ(ax.messagingTimeout(ax.systemWideElement()), 0.25);
 }
 
@@ -240,7 +240,7 @@ TEST_F(AddressBarFocusMonitorTest, TrustArrivingLaterIsPickedUpByRefresh) {
     auto b = addBrowser(900, "chromium", Marker::omniboxClass);
     ax.setTrusted(false);
     monitor.observe("chromium");  // before start: ignored
-    EXPECT_EQ(monitor.observedBundleID(), std::nullopt);
+    EXPECT_EQ(monitor.observedAppId(), std::nullopt);
     startRecording();
     monitor.observe("chromium");
     EXPECT_FALSE(monitor.isAttached());

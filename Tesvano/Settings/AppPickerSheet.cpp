@@ -190,13 +190,13 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
 
     auto* manualRow = new QWidget(this);
     manualRow->setToolTip(
-        state_.text("Add an app that isn't in the list by its bundle identifier."));
+        state_.text("Add an app that isn't in the list by its app id."));
     auto* manual = new QHBoxLayout(manualRow);
     manual->setContentsMargins(16, 16, 16, 16);
     manual->setSpacing(8);
     manual_ = new QLineEdit(manualRow);
-    manual_->setObjectName(QStringLiteral("manualBundleID"));
-    manual_->setPlaceholderText(state_.text("Bundle ID"));
+    manual_->setObjectName(QStringLiteral("manualAppId"));
+    manual_->setPlaceholderText(state_.text("Application ID"));
     manual->addWidget(manual_, 1);
     add_ = new QPushButton(state_.text("Add"), manualRow);
     add_->setObjectName(QStringLiteral("add"));

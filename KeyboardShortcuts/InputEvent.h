@@ -13,7 +13,7 @@ struct InputEvent {
     enum class Type { keyDown, keyUp, flagsChanged, leftMouseUp, rightMouseUp, other };
 
     Type type = Type::other;
-    // The key's Carbon code; none for keys that have none, and for mouse events.
+    // The key's stored key code (see Key.h); none for keys that have none, and for mouse events.
     std::optional<std::int64_t> keyCode;
     Modifiers modifierFlags;
     // Where a mouse button went up, in the receiving control's coordinates.

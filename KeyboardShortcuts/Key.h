@@ -5,7 +5,7 @@
 
 namespace KeyboardShortcuts {
 
-// A key by its virtual key code in the classic Carbon numbering, which stored shortcuts keep
+// A key by its virtual key code in the program's own numbering, which stored shortcuts keep
 // whatever keyboard the program runs on. Any integer is a key; the named ones are those a
 // shortcut is usually made of.
 struct Key {

@@ -11,7 +11,7 @@ namespace {
 
 using tesvano::platform::KeyCombination;
 
-// Carbon key code → Linux evdev code (linux/input-event-codes.h), by physical position.
+// Stored key code → Linux evdev code (linux/input-event-codes.h), by physical position.
 constexpr std::array<std::pair<std::int64_t, std::uint32_t>, 112> kTable{{
     // letters
     {0, 30},
@@ -61,7 +61,7 @@ constexpr std::array<std::pair<std::int64_t, std::uint32_t>, 112> kTable{{
     {61, 100},
     {62, 97},
     {60, 54},
-    // text and punctuation; the ISO key beside the left Shift is Carbon's section key
+    // text and punctuation; the ISO key beside the left Shift is the stored numbering's section key
     {36, 28},
     {42, 43},
     {50, 41},
@@ -142,36 +142,36 @@ constexpr std::uint32_t kLockMask = 1U << 1;
 
 }  // namespace
 
-std::optional<std::uint32_t> xKeycode(std::int64_t carbonKeyCode) {
-    for (const auto& [carbon, evdev] : kTable) {
-        if (carbon == carbonKeyCode) {
+std::optional<std::uint32_t> xKeycode(std::int64_t keyCode) {
+    for (const auto& [stored, evdev] : kTable) {
+        if (stored == keyCode) {
             return evdev + kEvdevToX;
         }
     }
     return std::nullopt;
 }
 
-std::optional<std::int64_t> carbonKeyCode(std::uint32_t xKeycode) {
-    for (const auto& [carbon, evdev] : kTable) {
+std::optional<std::int64_t> storedKeyCode(std::uint32_t xKeycode) {
+    for (const auto& [stored, evdev] : kTable) {
         if (evdev + kEvdevToX == xKeycode) {
-            return carbon;
+            return stored;
         }
     }
     return std::nullopt;
 }
 
-std::uint32_t xModifiers(std::int64_t carbonModifiers) {
+std::uint32_t xModifiers(std::int64_t modifierBits) {
     std::uint32_t out = 0;
-    if ((carbonModifiers & Carbon::cmdKey) != 0) {
+    if ((modifierBits & ModifierBits::superKey) != 0) {
         out |= KeyCombination::mod4Mask;
     }
-    if ((carbonModifiers & Carbon::shiftKey) != 0) {
+    if ((modifierBits & ModifierBits::shiftKey) != 0) {
         out |= KeyCombination::shiftMask;
     }
-    if ((carbonModifiers & Carbon::optionKey) != 0) {
+    if ((modifierBits & ModifierBits::altKey) != 0) {
         out |= KeyCombination::mod1Mask;
     }
-    if ((carbonModifiers & Carbon::controlKey) != 0) {
+    if ((modifierBits & ModifierBits::controlKey) != 0) {
         out |= KeyCombination::controlMask;
     }
     return out;
@@ -198,16 +198,16 @@ Modifiers modifiersFromX(std::uint32_t xState) {
 }
 
 std::optional<KeyCombination> xCombination(const Shortcut& shortcut) {
-    const auto keycode = xKeycode(shortcut.carbonKeyCode);
+    const auto keycode = xKeycode(shortcut.keyCode);
     if (!keycode) {
         return std::nullopt;
     }
-    return KeyCombination{*keycode, xModifiers(shortcut.carbonModifiers)};
+    return KeyCombination{*keycode, xModifiers(shortcut.modifierBits)};
 }
 
 InputEvent keyEventFromX(bool pressed, std::uint32_t xKeycode, std::uint32_t xState) {
     InputEvent event;
-    event.keyCode = carbonKeyCode(xKeycode);
+    event.keyCode = storedKeyCode(xKeycode);
     event.modifierFlags = modifiersFromX(xState);
     const bool modifierKey = event.keyCode && *event.keyCode >= Key::rightCommand.rawValue &&
                              *event.keyCode <= Key::function.rawValue;

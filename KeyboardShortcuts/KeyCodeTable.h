@@ -10,16 +10,16 @@
 
 namespace KeyboardShortcuts {
 
-// The one translation between stored Carbon codes and what the X server speaks: key codes are
+// The one translation between stored key codes and what the X server speaks: key codes are
 // the evdev codes plus 8 (the same physical key), and Command is Super (Mod4), Option is Alt
 // (Mod1), Control and Shift are themselves.
 
-// The X keycode of a Carbon key code; none for codes without a PC key.
-std::optional<std::uint32_t> xKeycode(std::int64_t carbonKeyCode);
-// The Carbon key code of an X keycode; none for keys a Carbon keyboard does not have.
-std::optional<std::int64_t> carbonKeyCode(std::uint32_t xKeycode);
+// The X keycode of a stored key code; none for codes without a PC key.
+std::optional<std::uint32_t> xKeycode(std::int64_t keyCode);
+// The stored key code of an X keycode; none for keys the stored numbering does not have.
+std::optional<std::int64_t> storedKeyCode(std::uint32_t xKeycode);
 
-std::uint32_t xModifiers(std::int64_t carbonModifiers);
+std::uint32_t xModifiers(std::int64_t modifierBits);
 // Shift, Control, Alt and Super, plus Caps Lock when it is lit.
 Modifiers modifiersFromX(std::uint32_t xState);
 

@@ -27,11 +27,11 @@ struct State {
 
     State(tesvano::platform::Defaults& d, tesvano::platform::HotKeys& h,
           tesvano::platform::KeyTranslator& l)
-        : defaults(d), layout(l), carbon(h) {}
+        : defaults(d), layout(l), registrar(h) {}
 
     tesvano::platform::Defaults& defaults;
     tesvano::platform::KeyTranslator& layout;
-    CarbonKeyboardShortcuts carbon;
+    HotKeyRegistrar registrar;
     HandlerTable keyDownHandlers;
     HandlerTable keyUpHandlers;
     // Shortcuts registered through the hot-key layer; each at most once, however many names
@@ -69,13 +69,13 @@ void registerShortcut(const Shortcut& shortcut) {
     if (s.registered.contains(shortcut)) {
         return;
     }
-    s.carbon.registerShortcut(shortcut, handleOnKeyDown, handleOnKeyUp);
+    s.registrar.registerShortcut(shortcut, handleOnKeyDown, handleOnKeyUp);
     s.registered.insert(shortcut);
 }
 
 void unregisterShortcut(const Shortcut& shortcut) {
     auto& s = state();
-    s.carbon.unregisterShortcut(shortcut);
+    s.registrar.unregisterShortcut(shortcut);
     s.registered.erase(shortcut);
 }
 
@@ -333,7 +333,7 @@ void setEnabled(bool enabled) {
     auto& s = state();
     if (s.enabled != enabled) {
         s.enabled = enabled;
-        s.carbon.updateEventHandler(s.enabled, s.menuOpen);
+        s.registrar.updateEventHandler(s.enabled, s.menuOpen);
     }
 }
 
@@ -345,7 +345,7 @@ void setMenuOpen(bool open) {
     auto& s = state();
     if (s.menuOpen != open) {
         s.menuOpen = open;
-        s.carbon.updateEventHandler(s.enabled, s.menuOpen);
+        s.registrar.updateEventHandler(s.enabled, s.menuOpen);
     }
 }
 
@@ -357,8 +357,8 @@ void setPaused(bool paused) {
     state().paused = paused;
 }
 
-CarbonKeyboardShortcuts& carbonKeyboardShortcuts() {
-    return state().carbon;
+HotKeyRegistrar& hotKeyRegistrar() {
+    return state().registrar;
 }
 
 tesvano::platform::KeyTranslator& keyboardLayout() {

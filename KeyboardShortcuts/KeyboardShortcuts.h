@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "KeyboardShortcuts/CarbonKeyboardShortcuts.h"
+#include "KeyboardShortcuts/HotKeyRegistrar.h"
 #include "KeyboardShortcuts/Library.h"
 #include "KeyboardShortcuts/Name.h"
 #include "KeyboardShortcuts/Shortcut.h"
@@ -71,7 +71,7 @@ void handleOnKeyUp(const Shortcut& shortcut);
 bool isEnabled();
 void setEnabled(bool enabled);
 // A menu of the program is open: grabs are withdrawn and the menu's key events must be fed to
-// carbonKeyboardShortcuts().handleRawKeyEvent instead.
+// hotKeyRegistrar().handleRawKeyEvent instead.
 bool isMenuOpen();
 void setMenuOpen(bool open);
 // Set by the recorder while it records: nothing is dispatched.
@@ -79,7 +79,7 @@ bool isPaused();
 void setPaused(bool paused);
 
 // The hot-key layer and the keyboard layout of the installed Library.
-CarbonKeyboardShortcuts& carbonKeyboardShortcuts();
+HotKeyRegistrar& hotKeyRegistrar();
 tesvano::platform::KeyTranslator& keyboardLayout();
 
 }  // namespace KeyboardShortcuts

@@ -44,46 +44,46 @@ inline constexpr Modifiers Modifiers::numericPad{1ULL << 21};
 inline constexpr Modifiers Modifiers::help{1ULL << 22};
 inline constexpr Modifiers Modifiers::function{1ULL << 23};
 
-// The modifier word of stored shortcuts (Carbon bits).
-namespace Carbon {
-inline constexpr std::int64_t cmdKey = 0x0100;
+// The modifier word of stored shortcuts: these bits, whatever the platform.
+namespace ModifierBits {
+inline constexpr std::int64_t superKey = 0x0100;
 inline constexpr std::int64_t shiftKey = 0x0200;
-inline constexpr std::int64_t alphaLock = 0x0400;
-inline constexpr std::int64_t optionKey = 0x0800;
+inline constexpr std::int64_t capsLock = 0x0400;
+inline constexpr std::int64_t altKey = 0x0800;
 inline constexpr std::int64_t controlKey = 0x1000;
-}  // namespace Carbon
+}  // namespace ModifierBits
 
 // Both conversions carry exactly command, shift, option and control and drop every other bit.
-constexpr Modifiers modifiersFromCarbon(std::int64_t carbon) {
+constexpr Modifiers modifiersFromBits(std::int64_t bits) {
     Modifiers out;
-    if ((carbon & Carbon::cmdKey) != 0) {
+    if ((bits & ModifierBits::superKey) != 0) {
         out = out | Modifiers::command;
     }
-    if ((carbon & Carbon::shiftKey) != 0) {
+    if ((bits & ModifierBits::shiftKey) != 0) {
         out = out | Modifiers::shift;
     }
-    if ((carbon & Carbon::optionKey) != 0) {
+    if ((bits & ModifierBits::altKey) != 0) {
         out = out | Modifiers::option;
     }
-    if ((carbon & Carbon::controlKey) != 0) {
+    if ((bits & ModifierBits::controlKey) != 0) {
         out = out | Modifiers::control;
     }
     return out;
 }
 
-constexpr std::int64_t carbonFromModifiers(Modifiers modifiers) {
+constexpr std::int64_t bitsFromModifiers(Modifiers modifiers) {
     std::int64_t out = 0;
     if (modifiers.contains(Modifiers::command)) {
-        out |= Carbon::cmdKey;
+        out |= ModifierBits::superKey;
     }
     if (modifiers.contains(Modifiers::shift)) {
-        out |= Carbon::shiftKey;
+        out |= ModifierBits::shiftKey;
     }
     if (modifiers.contains(Modifiers::option)) {
-        out |= Carbon::optionKey;
+        out |= ModifierBits::altKey;
     }
     if (modifiers.contains(Modifiers::control)) {
-        out |= Carbon::controlKey;
+        out |= ModifierBits::controlKey;
     }
     return out;
 }

@@ -74,8 +74,7 @@ RecorderDecision decideRecorderEvent(const InputEvent& event, const RecorderCont
         }
     }
     // Bare F12 is never reported as taken by the system.
-    const bool bareF12 =
-        shortcut->carbonKeyCode == Key::f12.rawValue && shortcut->carbonModifiers == 0;
+    const bool bareF12 = shortcut->keyCode == Key::f12.rawValue && shortcut->modifierBits == 0;
     if (!bareF12 && context.isReservedBySystem && context.isReservedBySystem(*shortcut)) {
         return RecorderDecision{Action::systemConflict, shortcut, {}};
     }

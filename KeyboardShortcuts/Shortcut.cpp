@@ -5,12 +5,11 @@
 
 namespace KeyboardShortcuts {
 
-Shortcut::Shortcut(std::int64_t keyCode, std::int64_t modifiers)
-    : carbonKeyCode(keyCode),
-      carbonModifiers(carbonFromModifiers(modifiersFromCarbon(modifiers))) {}
+Shortcut::Shortcut(std::int64_t code, std::int64_t bits)
+    : keyCode(code), modifierBits(bitsFromModifiers(modifiersFromBits(bits))) {}
 
 Shortcut::Shortcut(Key key, Modifiers modifiers)
-    : carbonKeyCode(key.rawValue), carbonModifiers(carbonFromModifiers(modifiers)) {}
+    : keyCode(key.rawValue), modifierBits(bitsFromModifiers(modifiers)) {}
 
 std::optional<Shortcut> Shortcut::fromEvent(const InputEvent& event) {
     if ((event.type != InputEvent::Type::keyDown && event.type != InputEvent::Type::keyUp) ||
@@ -37,21 +36,21 @@ std::optional<Shortcut> Shortcut::decode(std::string_view json) {
         }
         return it->get<std::int64_t>();
     };
-    const auto keyCode = integer("carbonKeyCode");
-    const auto modifiers = integer("carbonModifiers");
-    if (!keyCode || !modifiers) {
+    const auto code = integer("carbonKeyCode");
+    const auto bits = integer("carbonModifiers");
+    if (!code || !bits) {
         return std::nullopt;
     }
     Shortcut shortcut;
-    shortcut.carbonKeyCode = *keyCode;
-    shortcut.carbonModifiers = *modifiers;
+    shortcut.keyCode = *code;
+    shortcut.modifierBits = *bits;
     return shortcut;
 }
 
 std::string Shortcut::encode() const {
     nlohmann::ordered_json json;
-    json["carbonKeyCode"] = carbonKeyCode;
-    json["carbonModifiers"] = carbonModifiers;
+    json["carbonKeyCode"] = keyCode;
+    json["carbonModifiers"] = modifierBits;
     return json.dump();
 }
 

@@ -132,21 +132,21 @@ std::optional<std::string> keyToCharacter(std::int64_t keyCode,
 }
 
 std::string description(const Shortcut& shortcut, tesvano::platform::KeyTranslator& layout) {
-    const auto text = keyToCharacter(shortcut.carbonKeyCode, layout);
+    const auto text = keyToCharacter(shortcut.keyCode, layout);
     const std::string modifiers = modifierSymbols(shortcut.modifiers());
     // Named keys stay as written ("PgDown"); what the layout types is capitalised.
-    const bool named = keySymbols().contains(shortcut.carbonKeyCode);
+    const bool named = keySymbols().contains(shortcut.keyCode);
     const std::string key = !text ? "\uFFFD" : named ? *text : capitalized(*text);
     return modifiers.empty() ? key : modifiers + "+" + key;
 }
 
 std::string keyEquivalent(const Shortcut& shortcut, tesvano::platform::KeyTranslator& layout) {
-    const std::string text = keyToCharacter(shortcut.carbonKeyCode, layout).value_or("");
+    const std::string text = keyToCharacter(shortcut.keyCode, layout).value_or("");
     if (graphemeCount(text) < 2) {
         return text;
     }
     const auto& table = menuKeyEquivalents();
-    auto it = table.find(shortcut.carbonKeyCode);
+    auto it = table.find(shortcut.keyCode);
     return it != table.end() ? it->second : std::string();
 }
 
@@ -179,7 +179,7 @@ const MenuItem* search(const Shortcut& shortcut, const std::optional<std::string
 
 const MenuItem* takenByMainMenu(const Shortcut& shortcut, const std::vector<MenuItem>& menu,
                                 tesvano::platform::KeyTranslator& layout) {
-    return search(shortcut, keyToCharacter(shortcut.carbonKeyCode, layout), menu);
+    return search(shortcut, keyToCharacter(shortcut.keyCode, layout), menu);
 }
 
 std::size_t graphemeCount(const std::string& text) {

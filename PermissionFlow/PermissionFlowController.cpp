@@ -114,27 +114,27 @@ void PermissionFlowController::rememberFrontmostApplication() {
     }
     if (!front) {
         previousPID_.reset();
-        previousBundleIdentifier_.reset();
+        previousAppId_.reset();
         return;
     }
     previousPID_ = front->processIdentifier;
-    previousBundleIdentifier_ = front->bundleIdentifier;
+    previousAppId_ = front->appId;
 }
 
 void PermissionFlowController::restorePreviousApplication() {
     if (previousPID_ && env_.workspace.runningApplication(*previousPID_)) {
         activateProcess(env_.windows, *previousPID_);
         previousPID_.reset();
-        previousBundleIdentifier_.reset();
+        previousAppId_.reset();
         return;
     }
-    if (previousBundleIdentifier_) {
-        auto running = env_.workspace.runningApplications(*previousBundleIdentifier_);
+    if (previousAppId_) {
+        auto running = env_.workspace.runningApplications(*previousAppId_);
         if (!running.empty()) {
             activateProcess(env_.windows, running.front().processIdentifier);
         }
         previousPID_.reset();
-        previousBundleIdentifier_.reset();
+        previousAppId_.reset();
         return;
     }
     previousPID_.reset();

@@ -140,7 +140,7 @@ private:
     std::optional<SystemSettings::SettingsApplication> settingsApplication_;
     std::optional<Rect> pendingLaunchSourceFrame_;
     std::optional<std::int32_t> previousPID_;
-    std::optional<std::string> previousBundleIdentifier_;
+    std::optional<std::string> previousAppId_;
     struct Observer {
         std::shared_ptr<tesvano::platform::Registration::State> state;
         std::function<void()> call;

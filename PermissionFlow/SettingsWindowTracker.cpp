@@ -9,7 +9,7 @@ using namespace tesvano::platform;
 
 bool isSettingsApplication(const RunningApplication& running,
                            const SystemSettings::SettingsApplication& application) {
-    if (running.bundleIdentifier && *running.bundleIdentifier == application.bundleIdentifier) {
+    if (running.appId && *running.appId == application.appId) {
         return true;
     }
     return running.executablePath &&

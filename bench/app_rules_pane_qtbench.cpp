@@ -42,7 +42,7 @@ struct Fixture : test::FakeAppServicesWithShortcuts {
             config.appRules.push_back({"org.example.App" + std::to_string(i), modes[i % 4],
                                        InputSourceID(sources[i % 3])});
         }
-        std::ranges::sort(config.appRules, {}, &AppRule::bundleID);
+        std::ranges::sort(config.appRules, {}, &AppRule::appId);
         state->setConfig(config);
     }
 

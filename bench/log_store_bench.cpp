@@ -34,7 +34,7 @@ ActivationEvent event(WallTime time, std::int64_t i) {
     e.reason = tesvano::ActivationReason::appActivated;
     e.durationMs = 3.25;
     e.fromSourceName = i % 2 ? "German" : "English (US)";
-    e.triggeringBundleID = "org.mozilla.firefox";
+    e.triggeringAppId = "org.mozilla.firefox";
     e.ruleSource = tesvano::RuleSource::appRule;
     return e;
 }

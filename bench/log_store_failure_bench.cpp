@@ -29,7 +29,7 @@ ActivationEvent event(std::int64_t i) {
     e.inputSourceName = "German";
     e.reason = tesvano::ActivationReason::appActivated;
     e.durationMs = 1.5;
-    e.triggeringBundleID = "org.gnome.TextEditor";
+    e.triggeringAppId = "org.gnome.TextEditor";
     return e;
 }
 

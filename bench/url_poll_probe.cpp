@@ -88,14 +88,14 @@ int main(int argc, char** argv) {
     int taken = 0;
     std::function<void()> sample = [&] {
         const auto frontmost = (*workspace)->frontmostApplication();
-        const auto bundleID = frontmost ? frontmost->bundleIdentifier : std::nullopt;
+        const auto appId = frontmost ? frontmost->appId : std::nullopt;
         counting.visited = 0;
         const auto started = Clock::now();
-        const auto url = reader.readURL(bundleID);
+        const auto url = reader.readURL(appId);
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
         times.push_back(ms);
         std::printf("{\"ms\":%.3f,\"visited\":%d,\"frontmost\":\"%s\",\"url\":\"%s\"}\n", ms,
-                    counting.visited, bundleID.value_or("").c_str(), url.value_or("").c_str());
+                    counting.visited, appId.value_or("").c_str(), url.value_or("").c_str());
         std::fflush(stdout);
         if (++taken >= samples) {
             loop.quit();

@@ -18,8 +18,8 @@ std::string_view desktopName(Desktop desktop);
 // Who shows a destination: the program started and the desktop entry that names it, so its
 // windows can be found among the running applications.
 struct SettingsApplication {
-    std::string bundleIdentifier;  // desktop-entry id
-    std::string executable;        // file name of the program
+    std::string appId;       // desktop-entry id
+    std::string executable;  // file name of the program
 
     friend bool operator==(const SettingsApplication&, const SettingsApplication&) = default;
 };

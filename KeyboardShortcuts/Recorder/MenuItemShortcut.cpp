@@ -42,13 +42,13 @@ Qt::KeyboardModifiers qtModifiers(Modifiers modifiers) {
 
 QKeySequence keySequence(const Shortcut& shortcut) {
     Qt::KeyboardModifiers modifiers = qtModifiers(shortcut.modifiers());
-    if (auto named = qtKeyFromCarbonKeyCode(shortcut.carbonKeyCode)) {
+    if (auto named = qtKeyFromKeyCode(shortcut.keyCode)) {
         if (named->keypad) {
             modifiers |= Qt::KeypadModifier;
         }
         return QKeySequence(QKeyCombination(modifiers, static_cast<Qt::Key>(named->key)));
     }
-    const auto text = keyToCharacter(shortcut.carbonKeyCode, keyboardLayout());
+    const auto text = keyToCharacter(shortcut.keyCode, keyboardLayout());
     if (!text || text->size() != 1) {
         return {};
     }

@@ -13,10 +13,10 @@ namespace KeyboardShortcuts {
 
 namespace {
 
-using RawKeyKind = CarbonKeyboardShortcuts::RawKeyKind;
+using RawKeyKind = HotKeyRegistrar::RawKeyKind;
 
 bool isRegistered(const Shortcut& shortcut) {
-    const auto entries = carbonKeyboardShortcuts().entries();
+    const auto entries = hotKeyRegistrar().entries();
     return std::any_of(entries.begin(), entries.end(),
                        [&](const auto& entry) { return entry.shortcut == shortcut; });
 }
@@ -104,9 +104,9 @@ bool MenuModeFilter::handleKey(QKeyEvent* event) {
         return false;
     }
     const std::int64_t keyCode = *input.keyCode;
-    const std::int64_t modifiers = carbonFromModifiers(input.modifierFlags);
+    const std::int64_t modifiers = bitsFromModifiers(input.modifierFlags);
     const auto held = pressed_.find(keyCode);
-    auto& carbon = carbonKeyboardShortcuts();
+    auto& registrar = hotKeyRegistrar();
 
     switch (event->type()) {
         case QEvent::ShortcutOverride:
@@ -120,10 +120,10 @@ bool MenuModeFilter::handleKey(QKeyEvent* event) {
             if (event->isAutoRepeat()) {
                 // No new press, and not for the menu either: a held shortcut must not
                 // trigger the item that happens to share it.
-                carbon.handleRawKeyEvent(RawKeyKind::autoRepeat, keyCode, modifiers);
+                registrar.handleRawKeyEvent(RawKeyKind::autoRepeat, keyCode, modifiers);
                 return held != pressed_.end() || isRegistered(Shortcut(keyCode, modifiers));
             }
-            if (carbon.handleRawKeyEvent(RawKeyKind::keyDown, keyCode, modifiers)) {
+            if (registrar.handleRawKeyEvent(RawKeyKind::keyDown, keyCode, modifiers)) {
                 pressed_[keyCode] = modifiers;
                 return true;
             }
@@ -135,11 +135,11 @@ bool MenuModeFilter::handleKey(QKeyEvent* event) {
             if (held != pressed_.end()) {
                 const std::int64_t pressedModifiers = held->second;
                 pressed_.erase(held);
-                carbon.handleRawKeyEvent(RawKeyKind::keyUp, keyCode, pressedModifiers);
+                registrar.handleRawKeyEvent(RawKeyKind::keyUp, keyCode, pressedModifiers);
                 return true;
             }
             // Pressed before the menu opened, released inside it.
-            return carbon.handleRawKeyEvent(RawKeyKind::keyUp, keyCode, modifiers);
+            return registrar.handleRawKeyEvent(RawKeyKind::keyUp, keyCode, modifiers);
         default:
             return false;
     }

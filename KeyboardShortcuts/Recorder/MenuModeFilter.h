@@ -41,7 +41,7 @@ private:
 
     QList<QPointer<QMenu>> openMenus_;
     QSet<QObject*> watchedMenus_;
-    // Shortcuts pressed inside the menu, by Carbon key code: the release of that key ends the
+    // Shortcuts pressed inside the menu, by key code: the release of that key ends the
     // shortcut whatever the modifiers are doing by then.
     std::map<std::int64_t, std::int64_t> pressed_;
 };

@@ -103,7 +103,7 @@ bool isModifierKey(std::int64_t keyCode) {
 
 }  // namespace
 
-std::optional<std::int64_t> carbonKeyCodeFromQt(int qtKey, bool keypad) {
+std::optional<std::int64_t> keyCodeFromQt(int qtKey, bool keypad) {
     if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) {
         return kLetters[static_cast<std::size_t>(qtKey - Qt::Key_A)].rawValue;
     }
@@ -111,35 +111,35 @@ std::optional<std::int64_t> carbonKeyCodeFromQt(int qtKey, bool keypad) {
         return kFunctionKeys[static_cast<std::size_t>(qtKey - Qt::Key_F1)].rawValue;
     }
     if (keypad) {
-        for (const auto& [key, carbon] : kKeypadKeys) {
+        for (const auto& [key, code] : kKeypadKeys) {
             if (key == qtKey) {
-                return carbon.rawValue;
+                return code.rawValue;
             }
         }
     }
-    for (const auto& [key, carbon] : kMainKeys) {
+    for (const auto& [key, code] : kMainKeys) {
         if (key == qtKey) {
-            return carbon.rawValue;
+            return code.rawValue;
         }
     }
     return std::nullopt;
 }
 
-std::optional<QtKey> qtKeyFromCarbonKeyCode(std::int64_t keyCode) {
+std::optional<QtKey> qtKeyFromKeyCode(std::int64_t keyCode) {
     for (std::size_t i = 0; i < kFunctionKeys.size(); ++i) {
         if (kFunctionKeys[i].rawValue == keyCode) {
             return QtKey{Qt::Key_F1 + static_cast<int>(i), false};
         }
     }
-    for (const auto& [key, carbon] : kKeypadKeys) {
-        if (carbon.rawValue == keyCode) {
+    for (const auto& [key, code] : kKeypadKeys) {
+        if (code.rawValue == keyCode) {
             return QtKey{key, true};
         }
     }
-    for (const auto& [key, carbon] : kMainKeys) {
+    for (const auto& [key, code] : kMainKeys) {
         // Digits and punctuation are what the layout types there, not what a US one would.
         const bool printable = key > Qt::Key_Space && key <= Qt::Key_AsciiTilde;
-        if (carbon.rawValue == keyCode && !printable && !isModifierKey(keyCode)) {
+        if (code.rawValue == keyCode && !printable && !isModifierKey(keyCode)) {
             return QtKey{key, false};
         }
     }
@@ -174,7 +174,7 @@ InputEvent inputEventFromQt(const QKeyEvent& event) {
     }
     const int modifiers = static_cast<int>(event.modifiers().toInt());
     InputEvent out;
-    out.keyCode = carbonKeyCodeFromQt(event.key(), (modifiers & Qt::KeypadModifier) != 0);
+    out.keyCode = keyCodeFromQt(event.key(), (modifiers & Qt::KeypadModifier) != 0);
     out.modifierFlags = modifiersFromQt(modifiers);
     if (out.keyCode && isModifierKey(*out.keyCode)) {
         out.type = InputEvent::Type::flagsChanged;

@@ -15,17 +15,18 @@ namespace KeyboardShortcuts {
 // types it on a US layout.
 InputEvent inputEventFromQt(const QKeyEvent& event);
 
-// The Carbon key code of a Qt key, for platforms without X keycodes. Keypad keys need the
-// keypad flag; modifier keys have codes too. None for keys a Carbon keyboard does not have.
-std::optional<std::int64_t> carbonKeyCodeFromQt(int qtKey, bool keypad);
+// The stored key code of a Qt key, for platforms without X keycodes. Keypad keys need the
+// keypad flag; modifier keys have codes too. None for keys the stored numbering
+// does not have.
+std::optional<std::int64_t> keyCodeFromQt(int qtKey, bool keypad);
 
-// The Qt key of a Carbon key code that types no character of its own (function keys, Space,
+// The Qt key of a stored key code that types no character of its own (function keys, Space,
 // Return, arrows, keypad keys with the keypad flag); none for the others.
 struct QtKey {
     int key;
     bool keypad;
 };
-std::optional<QtKey> qtKeyFromCarbonKeyCode(std::int64_t keyCode);
+std::optional<QtKey> qtKeyFromKeyCode(std::int64_t keyCode);
 
 // Shift, Control, Alt (Option), Meta (Command, the Super key) and the keypad flag.
 Modifiers modifiersFromQt(int qtModifiers);

@@ -332,7 +332,7 @@ RecorderContext Recorder::context() const {
         return std::nullopt;
     };
     out.isReservedBySystem = [](const Shortcut& shortcut) {
-        return carbonKeyboardShortcuts().isReservedBySystem(shortcut);
+        return hotKeyRegistrar().isReservedBySystem(shortcut);
     };
     return out;
 }

@@ -191,7 +191,7 @@ std::string formatLogMessage(std::string_view format, const std::vector<LogArg>&
 }
 
 std::string_view logSubsystem() {
-    // Linux has no bundle identifier; the program's own identifier stands in for it.
+    // The program's own reverse-DNS name, also its app id.
     return "com.quorvel.Tesvano";
 }
 

@@ -15,7 +15,7 @@ struct WindowIdentityHints {
     std::optional<std::string> executablePath;    // /proc/<pid>/exe
 };
 
-// The desktop-entry id that stands for an application, in the place of a bundle identifier.
+// The desktop-entry id that stands for an application, its app id.
 // The one place that decides it: by _GTK_APPLICATION_ID naming an entry, then WM_CLASS equal
 // to an entry's StartupWMClass, then WM_CLASS equal to an entry's id (ignoring case), then
 // the executable's file name equal to the program an entry's Exec= starts. None when nothing

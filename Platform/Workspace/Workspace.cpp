@@ -4,11 +4,9 @@
 
 namespace tesvano::platform {
 
-std::vector<RunningApplication> Workspace::runningApplications(std::string_view bundleIdentifier) {
+std::vector<RunningApplication> Workspace::runningApplications(std::string_view appId) {
     auto all = runningApplications();
-    std::erase_if(all, [&](const RunningApplication& app) {
-        return app.bundleIdentifier != bundleIdentifier;
-    });
+    std::erase_if(all, [&](const RunningApplication& app) { return app.appId != appId; });
     return all;
 }
 

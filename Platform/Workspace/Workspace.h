@@ -18,7 +18,7 @@ struct RunningApplication {
     std::int32_t processIdentifier = -1;
     // The desktop-entry id that stands for the application (see ApplicationIdentity.h);
     // none when no desktop entry could be matched.
-    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> appId;
     // Absolute path of the process's executable; none when it cannot be read.
     std::optional<std::string> executablePath;
 
@@ -49,7 +49,7 @@ public:
     // before the notification is posted.
     virtual std::optional<Seconds> activationArrivedAt() const { return std::nullopt; }
 
-    std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier);
+    std::vector<RunningApplication> runningApplications(std::string_view appId);
     std::optional<RunningApplication> runningApplication(std::int32_t pid);
 };
 

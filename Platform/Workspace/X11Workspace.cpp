@@ -143,7 +143,7 @@ struct X11Workspace::Impl {
         app.processIdentifier = processOf(window);
         app.executablePath = executableOf(app.processIdentifier);
         hints.executablePath = app.executablePath;
-        app.bundleIdentifier = desktopEntryIdentifier(hints, entries);
+        app.appId = desktopEntryIdentifier(hints, entries);
         windowApplications.emplace(window, app);
         return app;
     }

@@ -41,7 +41,7 @@ void AppDelegate::didFinishLaunching(bool isDefaultLaunch) {
 }
 
 void AppDelegate::openSettingsIfIconHidden() {
-    if (!isStatusItemHidden() && !appState_->menuBarIconHidden()) {
+    if (!isStatusItemHidden() && !appState_->trayIconHidden()) {
         return;
     }
     // Without an icon the user has no other way in.
@@ -79,18 +79,18 @@ void AppDelegate::openURLs(const QStringList& urls) {
 }
 
 bool AppDelegate::shouldTerminateNow(bool terminationRequested, UpdateController::Phase phase,
-                                     bool isSystemQuit, bool menuBarItemHidden) {
+                                     bool isSystemQuit, bool trayIconHidden) {
     if (terminationRequested || phase == UpdateController::Phase::installing || isSystemQuit) {
         return true;
     }
-    return !menuBarItemHidden;
+    return !trayIconHidden;
 }
 
 bool AppDelegate::approveTermination(TerminationSource source) {
     if (terminating_) {
         return true;
     }
-    const bool hidden = isStatusItemHidden() || appState_->menuBarIconHidden();
+    const bool hidden = isStatusItemHidden() || appState_->trayIconHidden();
     if (!shouldTerminateNow(appState_->terminationRequested(),
                             appState_->updateController().phase(),
                             source == TerminationSource::systemQuit, hidden)) {

@@ -55,9 +55,9 @@ public:
     bool isTerminating() const { return terminating_; }
 
     // The decision alone: a requested quit, an installing update and the system always end
-    // the program; any other request is refused while the menu-bar item is hidden.
+    // the program; any other request is refused while the tray icon is hidden.
     static bool shouldTerminateNow(bool terminationRequested, UpdateController::Phase phase,
-                                   bool isSystemQuit, bool menuBarItemHidden);
+                                   bool isSystemQuit, bool trayIconHidden);
 
     bool isStatusItemHidden() const;
     URLCommandHandling& urlHandler();

@@ -37,7 +37,7 @@ std::vector<platform::RunningApplication> AppDisplay::runningApplications() cons
 std::optional<platform::RunningApplication> AppDisplay::runningApplication(
     const std::string& identity) const {
     for (const auto& app : workspace_.runningApplications()) {
-        if (ProcessIdentity::identifier({app.bundleIdentifier, app.executablePath}) == identity) {
+        if (ProcessIdentity::identifier({app.appId, app.executablePath}) == identity) {
             return app;
         }
     }

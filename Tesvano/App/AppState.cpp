@@ -49,7 +49,8 @@ AppState::AppState(AppServices services, QObject* parent)
       display_(services_.workspace, services_.desktopEntries) {
     languagePreference_ = LanguagePreference::load(services_.defaults);
     apiEnabled_ = services_.defaults.boolean("apiEnabled").value_or(false);
-    menuBarIconHidden_ = services_.defaults.boolean("menuBarIconHidden").value_or(false);
+    // Stored under its historical key "menuBarIconHidden" (setTrayIconHidden too).
+    trayIconHidden_ = services_.defaults.boolean("menuBarIconHidden").value_or(false);
     if (auto mode = services_.defaults.string("newAppRuleMode")) {
         newAppRuleMode_ = enumFromRawValue<AppRuleMode>(*mode).value_or(AppRuleMode::locked);
     }
@@ -276,17 +277,17 @@ void AppState::setDefaultSource(const std::optional<InputSourceID>& source, Rule
 }
 
 void AppState::upsertAppRule(const AppRule& rule) {
-    std::erase_if(config_.appRules, [&](const AppRule& r) { return r.bundleID == rule.bundleID; });
+    std::erase_if(config_.appRules, [&](const AppRule& r) { return r.appId == rule.appId; });
     config_.appRules.push_back(rule);
     // std::string compares UTF-8 bytes, which orders like Unicode scalar values.
     std::stable_sort(config_.appRules.begin(), config_.appRules.end(),
-                     [](const AppRule& a, const AppRule& b) { return a.bundleID < b.bundleID; });
+                     [](const AppRule& a, const AppRule& b) { return a.appId < b.appId; });
     configWasEdited();
     commitConfiguration(ActivationReason::configChanged);
 }
 
-void AppState::removeAppRule(const std::string& bundleID) {
-    std::erase_if(config_.appRules, [&](const AppRule& r) { return r.bundleID == bundleID; });
+void AppState::removeAppRule(const std::string& appId) {
+    std::erase_if(config_.appRules, [&](const AppRule& r) { return r.appId == appId; });
     configWasEdited();
     commitConfiguration(ActivationReason::configChanged);
 }
@@ -300,8 +301,8 @@ void AppState::removeAllAppRules() {
     commitConfiguration(ActivationReason::configChanged);
 }
 
-bool AppState::cycleAppSource(const std::string& bundleID, CycleDirection direction) {
-    const AppRule* rule = config_.appRule(bundleID);
+bool AppState::cycleAppSource(const std::string& appId, CycleDirection direction) {
+    const AppRule* rule = config_.appRule(appId);
     if (rule == nullptr) {
         return false;
     }
@@ -315,7 +316,7 @@ bool AppState::cycleAppSource(const std::string& bundleID, CycleDirection direct
         return false;
     }
     const AppRuleMode mode = requiresSource(rule->mode) ? rule->mode : AppRuleMode::locked;
-    upsertAppRule(AppRule{bundleID, mode, next});
+    upsertAppRule(AppRule{appId, mode, next});
     return true;
 }
 
@@ -324,7 +325,7 @@ std::optional<std::string> AppState::frontmostIdentity() const {
     if (!app) {
         return std::nullopt;
     }
-    return ProcessIdentity::identifier({app->bundleIdentifier, app->executablePath});
+    return ProcessIdentity::identifier({app->appId, app->executablePath});
 }
 
 void AppState::cycleFrontmostAppSource(CycleDirection direction) {
@@ -422,8 +423,8 @@ void AppState::setApiEnabled(bool enabled) {
     services_.defaults.set("apiEnabled", enabled);
 }
 
-void AppState::setMenuBarIconHidden(bool hidden) {
-    assign(menuBarIconHidden_, hidden, &AppState::menuBarIconHiddenChanged);
+void AppState::setTrayIconHidden(bool hidden) {
+    assign(trayIconHidden_, hidden, &AppState::trayIconHiddenChanged);
     services_.defaults.set("menuBarIconHidden", hidden);
 }
 
@@ -563,8 +564,8 @@ void AppState::handleActivation(const ActivationEvent& event) {
         assign(activationCount_, activationStore_.increment(), &AppState::activationCountChanged);
     }
     std::optional<std::string> name;
-    if (event.triggeringBundleID) {
-        name = display_.displayName(*event.triggeringBundleID, effectiveLanguage());
+    if (event.triggeringAppId) {
+        name = display_.displayName(*event.triggeringAppId, effectiveLanguage());
     }
     logStore_->record(event, name);
 }
@@ -573,12 +574,12 @@ void AppState::handleCurrentSourceChange(const std::string& name) {
     assign(currentSourceName_, name, &AppState::currentSourceNameChanged);
 }
 
-void AppState::handleFrontmostAppChange(const std::optional<std::string>& bundleID) {
-    if (identityEquals(frontmostBundleID_, bundleID)) {
+void AppState::handleFrontmostAppChange(const std::optional<std::string>& appId) {
+    if (identityEquals(frontmostAppId_, appId)) {
         return;
     }
-    frontmostBundleID_ = bundleID;
-    emit frontmostBundleIDChanged();
+    frontmostAppId_ = appId;
+    emit frontmostAppIdChanged();
 }
 
 void AppState::handleSelectableSourcesChange(const std::vector<InputSource>& sources) {

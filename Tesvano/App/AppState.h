@@ -99,7 +99,7 @@ public:
     const LockConfiguration& config() const { return config_; }
     std::int64_t activationCount() const { return activationCount_; }
     const std::string& currentSourceName() const { return currentSourceName_; }
-    const std::optional<std::string>& frontmostBundleID() const { return frontmostBundleID_; }
+    const std::optional<std::string>& frontmostAppId() const { return frontmostAppId_; }
     const std::vector<InputSource>& availableSources() const { return availableSources_; }
     LoginItemState loginItemState() const { return loginItemState_; }
     bool accessibilityGranted() const { return accessibilityGranted_; }
@@ -108,7 +108,7 @@ public:
         return services_.accessibilityUnavailable;
     }
     bool apiEnabled() const { return apiEnabled_; }
-    bool menuBarIconHidden() const { return menuBarIconHidden_; }
+    bool trayIconHidden() const { return trayIconHidden_; }
     AppRuleMode newAppRuleMode() const { return newAppRuleMode_; }
     const std::optional<KeyboardShortcuts::Shortcut>& toggleLockShortcut() const {
         return toggleLockShortcut_;
@@ -135,9 +135,9 @@ public:
     void setDefaultSourceID(const std::optional<InputSourceID>& source);
     void setDefaultSource(const std::optional<InputSourceID>& source, RuleAction action);
     void upsertAppRule(const AppRule& rule);
-    void removeAppRule(const std::string& bundleID);
+    void removeAppRule(const std::string& appId);
     void removeAllAppRules();
-    bool cycleAppSource(const std::string& bundleID, CycleDirection direction);
+    bool cycleAppSource(const std::string& appId, CycleDirection direction);
     void cycleFrontmostAppSource(CycleDirection direction);
     void removeFrontmostAppRule();
     void upsertURLRule(const URLRule& rule);
@@ -161,7 +161,7 @@ public:
 
     // Application settings.
     void setApiEnabled(bool enabled);
-    void setMenuBarIconHidden(bool hidden);
+    void setTrayIconHidden(bool hidden);
     void setNewAppRuleMode(AppRuleMode mode);
     void setLanguagePreference(const LanguagePreference& preference);
     std::optional<LoginItemError> setLoginItemEnabled(bool enabled);
@@ -179,7 +179,7 @@ public:
     // Engine callbacks and accessibility.
     void handleActivation(const ActivationEvent& event);
     void handleCurrentSourceChange(const std::string& name);
-    void handleFrontmostAppChange(const std::optional<std::string>& bundleID);
+    void handleFrontmostAppChange(const std::optional<std::string>& appId);
     void handleSelectableSourcesChange(const std::vector<InputSource>& sources);
     void shortcutDidChange();
     void refreshAccessibilityStatus();
@@ -219,12 +219,12 @@ signals:
     void configChanged();
     void activationCountChanged();
     void currentSourceNameChanged();
-    void frontmostBundleIDChanged();
+    void frontmostAppIdChanged();
     void availableSourcesChanged();
     void loginItemStateChanged();
     void accessibilityGrantedChanged();
     void apiEnabledChanged();
-    void menuBarIconHiddenChanged();
+    void trayIconHiddenChanged();
     void newAppRuleModeChanged();
     void toggleLockShortcutChanged();
     void languagePreferenceChanged();
@@ -258,12 +258,12 @@ private:
     LockConfiguration config_ = LockConfiguration::defaultConfiguration();
     std::int64_t activationCount_ = 0;
     std::string currentSourceName_ = "\u2014";
-    std::optional<std::string> frontmostBundleID_;
+    std::optional<std::string> frontmostAppId_;
     std::vector<InputSource> availableSources_;
     LoginItemState loginItemState_ = LoginItemState::unknown;
     bool accessibilityGranted_ = false;
     bool apiEnabled_ = false;
-    bool menuBarIconHidden_ = false;
+    bool trayIconHidden_ = false;
     AppRuleMode newAppRuleMode_ = AppRuleMode::locked;
     std::optional<KeyboardShortcuts::Shortcut> toggleLockShortcut_;
     std::unique_ptr<UpdateController> updateController_;

@@ -151,20 +151,20 @@ Outcome URLCommandHandler::run(const URLCommand::SetAppRule& command) {
         }
         lockedSource = std::move(*source);
     }
-    state_.upsertAppRule(AppRule{command.bundleID, command.mode, lockedSource});
+    state_.upsertAppRule(AppRule{command.appId, command.mode, lockedSource});
     return noResult();
 }
 
 Outcome URLCommandHandler::run(const URLCommand::RemoveAppRule& command) {
-    if (state_.config().appRule(command.bundleID) == nullptr) {
-        return std::unexpected(URLCommandError::ruleNotFound(command.bundleID));
+    if (state_.config().appRule(command.appId) == nullptr) {
+        return std::unexpected(URLCommandError::ruleNotFound(command.appId));
     }
-    state_.removeAppRule(command.bundleID);
+    state_.removeAppRule(command.appId);
     return noResult();
 }
 
 Outcome URLCommandHandler::run(const URLCommand::CycleAppSource& command) {
-    const auto identity = command.bundleID ? command.bundleID : state_.frontmostIdentity();
+    const auto identity = command.appId ? command.appId : state_.frontmostIdentity();
     if (!identity) {
         return std::unexpected(URLCommandError::ruleNotFound("frontmost"));
     }
@@ -342,7 +342,8 @@ Outcome URLCommandHandler::run(const URLCommand::ListSources&) {
 Outcome URLCommandHandler::run(const URLCommand::ListAppRules&) {
     auto list = nlohmann::json::array();
     for (const auto& rule : state_.config().appRules) {
-        nlohmann::json entry{{"bundleID", rule.bundleID}, {"mode", raw(rule.mode)}};
+        // Replies name an app id "bundleID", here and in the log entries.
+        nlohmann::json entry{{"bundleID", rule.appId}, {"mode", raw(rule.mode)}};
         if (rule.lockedSourceID) {
             entry["source"] = sourcePayload(*rule.lockedSourceID);
         }
@@ -438,11 +439,11 @@ nlohmann::json URLCommandHandler::logEntryPayload(const ActivationLogEntry& entr
     if (entry.fromSourceName) {
         payload["fromSourceName"] = *entry.fromSourceName;
     }
-    if (auto app = entry.triggeringAppName ? entry.triggeringAppName : entry.triggeringBundleID) {
+    if (auto app = entry.triggeringAppName ? entry.triggeringAppName : entry.triggeringAppId) {
         payload["app"] = *app;
     }
-    if (entry.triggeringBundleID) {
-        payload["bundleID"] = *entry.triggeringBundleID;
+    if (entry.triggeringAppId) {
+        payload["bundleID"] = *entry.triggeringAppId;
     }
     if (entry.ruleSourceRaw) {
         payload["ruleSource"] = *entry.ruleSourceRaw;

@@ -402,7 +402,7 @@ QWidget* ImportReviewSheet::modeSection(QWidget* parent) {
 QWidget* ImportReviewSheet::subjectLabel(const ImportItem& item, QWidget* parent) const {
     if (const auto* app = std::get_if<ImportItem::App>(&item.subject)) {
         // An application not installed here shows a placeholder icon and its id as the name.
-        return new AppRowLabel(state_, app->bundleID, std::nullopt, std::nullopt, 22, parent);
+        return new AppRowLabel(state_, app->appId, std::nullopt, std::nullopt, 22, parent);
     }
     auto* label = new QWidget(parent);
     auto* row = rowLayout(label, 6);

@@ -12,7 +12,7 @@ namespace tesvano {
 StatusItem::StatusItem(AppState& state, StatusMenu& menu, QObject* parent)
     : QObject(parent), state_(state), menu_(menu) {
     update();
-    connect(&state_, &AppState::menuBarIconHiddenChanged, this, [this] { update(); });
+    connect(&state_, &AppState::trayIconHiddenChanged, this, [this] { update(); });
     connect(&state_, &AppState::configChanged, this, [this] { update(); });
 }
 
@@ -28,7 +28,7 @@ bool StatusItem::isInserted() const {
 }
 
 void StatusItem::update() {
-    if (state_.menuBarIconHidden()) {
+    if (state_.trayIconHidden()) {
         tray_.reset();
         return;
     }

@@ -190,13 +190,13 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
 
     auto* manualRow = new QWidget(this);
     manualRow->setToolTip(
-        state_.text("Add an app that isn't in the list by its bundle identifier."));
+        state_.text("Add an app that isn't in the list by its app id."));
     auto* manual = new QHBoxLayout(manualRow);
     manual->setContentsMargins(16, 16, 16, 16);
     manual->setSpacing(8);
     manual_ = new QLineEdit(manualRow);
-    manual_->setObjectName(QStringLiteral("manualBundleID"));
-    manual_->setPlaceholderText(state_.text("Bundle ID"));
+    manual_->setObjectName(QStringLiteral("manualAppId"));
+    manual_->setPlaceholderText(state_.text("Application ID"));
     manual->addWidget(manual_, 1);
     add_ = new QPushButton(state_.text("Add"), manualRow);
     add_->setObjectName(QStringLiteral("add"));
@@ -210,7 +210,7 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
         refreshContent();
     });
     connect(manual_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        add_->setEnabled(!AppPickerQuery::normalizedManualBundleID(text.toStdString()).empty());
+        add_->setEnabled(!AppPickerQuery::normalizedManualAppId(text.toStdString()).empty());
     });
     connect(manual_, &QLineEdit::returnPressed, this, &AppPickerSheet::submitManualEntry);
     connect(add_, &QPushButton::clicked, this, &AppPickerSheet::submitManualEntry);
@@ -289,7 +289,7 @@ void AppPickerSheet::select(int row) {
 }
 
 void AppPickerSheet::submitManualEntry() {
-    const auto identity = AppPickerQuery::normalizedManualBundleID(manual_->text().toStdString());
+    const auto identity = AppPickerQuery::normalizedManualAppId(manual_->text().toStdString());
     if (identity.empty()) {
         return;
     }

@@ -17,11 +17,11 @@ AppRulesModel::AppRulesModel(AppState& state, QObject* parent)
 void AppRulesModel::refresh() {
     const auto& rules = state_.config().appRules;
     auto wanted = [&](const std::string& id) {
-        return std::ranges::any_of(rules, [&](const AppRule& r) { return r.bundleID == id; });
+        return std::ranges::any_of(rules, [&](const AppRule& r) { return r.appId == id; });
     };
     // Rows whose rule went, from the end so that the indexes stay right.
     for (int i = static_cast<int>(rows_.size()) - 1; i >= 0; --i) {
-        if (!wanted(rows_[static_cast<std::size_t>(i)].rule.bundleID)) {
+        if (!wanted(rows_[static_cast<std::size_t>(i)].rule.appId)) {
             beginRemoveRows({}, i, i);
             rows_.erase(rows_.begin() + i);
             endRemoveRows();
@@ -30,7 +30,7 @@ void AppRulesModel::refresh() {
     for (int i = 0; i < static_cast<int>(rules.size()); ++i) {
         const auto& rule = rules[static_cast<std::size_t>(i)];
         const auto at = static_cast<std::size_t>(i);
-        if (at < rows_.size() && rows_[at].rule.bundleID == rule.bundleID) {
+        if (at < rows_.size() && rows_[at].rule.appId == rule.appId) {
             if (!(rows_[at].rule == rule)) {
                 rows_[at].rule = rule;
                 emit dataChanged(index(i), index(i));
@@ -39,7 +39,7 @@ void AppRulesModel::refresh() {
         }
         const bool later = std::ranges::any_of(
             rows_.begin() + static_cast<std::ptrdiff_t>(std::min(at, rows_.size())), rows_.end(),
-            [&](const Row& row) { return row.rule.bundleID == rule.bundleID; });
+            [&](const Row& row) { return row.rule.appId == rule.appId; });
         if (later) {
             // Reordered rules (a whole configuration set at once): start afresh.
             beginResetModel();
@@ -85,16 +85,16 @@ QVariant AppRulesModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             if (!row.name) {
                 row.name = QString::fromStdString(
-                    state_.display().displayName(row.rule.bundleID, state_.effectiveLanguage()));
+                    state_.display().displayName(row.rule.appId, state_.effectiveLanguage()));
             }
             return *row.name;
         case Qt::DecorationRole:
             if (!row.icon) {
-                row.icon = state_.display().icon(row.rule.bundleID);
+                row.icon = state_.display().icon(row.rule.appId);
             }
             return row.icon->isNull() ? QVariant() : QVariant(*row.icon);
         case IdentityRole:
-            return QString::fromStdString(row.rule.bundleID);
+            return QString::fromStdString(row.rule.appId);
         case ModeRole:
             return static_cast<int>(row.rule.mode);
         case ModeTextRole:

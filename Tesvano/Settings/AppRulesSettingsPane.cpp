@@ -224,7 +224,7 @@ void AppRulesSettingsPane::fitList() {
 
 bool AppRulesSettingsPane::hasLauncherRule() const {
     return std::ranges::any_of(state_.config().appRules, [](const AppRule& rule) {
-        return LauncherOverlayCatalog::contains(rule.bundleID);
+        return LauncherOverlayCatalog::contains(rule.appId);
     });
 }
 
@@ -248,7 +248,7 @@ QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) 
             action->setCheckable(true);
             action->setChecked(item.mode == rule.mode);
             connect(action, &QAction::triggered, this, [this, rule, mode = item.mode] {
-                state_.upsertAppRule({rule.bundleID, mode, rule.lockedSourceID});
+                state_.upsertAppRule({rule.appId, mode, rule.lockedSourceID});
             });
         }
     }
@@ -272,7 +272,7 @@ QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) 
             action->setCheckable(true);
             action->setChecked(source == rule.lockedSourceID);
             connect(action, &QAction::triggered, this, [this, rule, chosen = source] {
-                state_.upsertAppRule({rule.bundleID, rule.mode, chosen});
+                state_.upsertAppRule({rule.appId, rule.mode, chosen});
             });
         }
     }
@@ -280,7 +280,7 @@ QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) 
         menu->addSeparator();
         QAction* remove = menu->addAction(Symbols::icon("trash"), state_.text("Remove rule"));
         connect(remove, &QAction::triggered, this,
-                [this, id = rule.bundleID] { state_.removeAppRule(id); });
+                [this, id = rule.appId] { state_.removeAppRule(id); });
     }
     return menu;
 }
@@ -309,7 +309,7 @@ void AppRulesSettingsPane::controlClicked(const QModelIndex& index,
     if (control == AppRuleDelegate::Control::remove) {
         // After the click has been handled: the row goes with the rule.
         QMetaObject::invokeMethod(
-            this, [this, id = model_->rule(index.row()).bundleID] { state_.removeAppRule(id); },
+            this, [this, id = model_->rule(index.row()).appId] { state_.removeAppRule(id); },
             Qt::QueuedConnection);
         return;
     }
@@ -342,7 +342,7 @@ void AppRulesSettingsPane::pickApp() {
 }
 
 void AppRulesSettingsPane::addRule(const InstalledApp& app) {
-    state_.upsertAppRule({app.bundleID, state_.newAppRuleMode(), state_.config().defaultSourceID});
+    state_.upsertAppRule({app.appId, state_.newAppRuleMode(), state_.config().defaultSourceID});
 }
 
 }  // namespace tesvano

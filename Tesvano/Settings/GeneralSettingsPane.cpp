@@ -68,7 +68,7 @@ GeneralSettingsPane::GeneralSettingsPane(AppState& state, QWidget* parent)
     connect(&state_, &AppState::currentSourceNameChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::activationCountChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::loginItemStateChanged, this, [this] { syncStartup(); });
-    connect(&state_, &AppState::menuBarIconHiddenChanged, this, [this] { syncAll(); });
+    connect(&state_, &AppState::trayIconHiddenChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::apiEnabledChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::languagePreferenceChanged, this, [this] { syncAll(); });
 }
@@ -172,7 +172,7 @@ void GeneralSettingsPane::buildTray() {
            "again, open Tesvano from the application menu or launcher."),
         this));
     connect(hideTrayIcon_, &QCheckBox::clicked, this,
-            [this](bool on) { state_.setMenuBarIconHidden(on); });
+            [this](bool on) { state_.setTrayIconHidden(on); });
 }
 
 void GeneralSettingsPane::buildLanguage() {
@@ -252,7 +252,7 @@ void GeneralSettingsPane::syncAll() {
             QSignalBlocker(hideTrayIcon_), QSignalBlocker(apiEnabled_), QSignalBlocker(language_)};
         enabled_->setChecked(configuration.isEnabled);
         enforceInPasswordFields_->setChecked(configuration.revertsInSecureInput);
-        hideTrayIcon_->setChecked(state_.menuBarIconHidden());
+        hideTrayIcon_->setChecked(state_.trayIconHidden());
         apiEnabled_->setChecked(state_.apiEnabled());
         const auto& preference = state_.languagePreference();
         const QString value = preference.isSystem()

@@ -16,7 +16,7 @@ void InstalledAppsModel::setApps(std::vector<InstalledApp> apps) {
     foldedIdentities_.reserve(apps_.size());
     for (const auto& app : apps_) {
         foldedNames_.push_back(AppPickerQuery::folded(app.name));
-        foldedIdentities_.push_back(AppPickerQuery::folded(app.bundleID));
+        foldedIdentities_.push_back(AppPickerQuery::folded(app.appId));
     }
     icons_.clear();
     endResetModel();
@@ -43,12 +43,12 @@ QVariant InstalledAppsModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return QString::fromStdString(app.name);
         case IdentityRole:
-            return QString::fromStdString(app.bundleID);
+            return QString::fromStdString(app.appId);
         case Qt::DecorationRole:
         case HasIconRole: {
             auto it = icons_.find(index.row());
             if (it == icons_.end()) {
-                it = icons_.insert(index.row(), iconLookup_ ? iconLookup_(app.bundleID) : QIcon());
+                it = icons_.insert(index.row(), iconLookup_ ? iconLookup_(app.appId) : QIcon());
             }
             if (role == HasIconRole) {
                 return !it->isNull();

@@ -24,7 +24,7 @@ bool matches(const InstalledApp& app, std::string_view query) {
         return true;
     }
     const auto needle = folded(query);
-    return containsFolded(folded(app.name), needle) || containsFolded(folded(app.bundleID), needle);
+    return containsFolded(folded(app.name), needle) || containsFolded(folded(app.appId), needle);
 }
 
 std::vector<InstalledApp> filtered(const std::vector<InstalledApp>& apps, std::string_view query) {
@@ -40,7 +40,7 @@ std::vector<InstalledApp> filtered(const std::vector<InstalledApp>& apps, std::s
     return out;
 }
 
-std::string normalizedManualBundleID(std::string_view text) {
+std::string normalizedManualAppId(std::string_view text) {
     const auto unicode = icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     int32_t begin = 0;

@@ -21,6 +21,6 @@ bool containsFolded(const std::u16string& foldedText, const std::u16string& fold
 
 // The identity a typed text stands for, trimmed of white space; empty when it is refused: an
 // identity may hold no white space, except the program name of a "process:" key.
-std::string normalizedManualBundleID(std::string_view text);
+std::string normalizedManualAppId(std::string_view text);
 
 }  // namespace tesvano::AppPickerQuery

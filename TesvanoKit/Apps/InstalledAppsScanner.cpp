@@ -99,14 +99,12 @@ std::vector<InstalledApp> list(const platform::DesktopEntryIndex& entries,
     }
 
     for (const auto& running : environment.running) {
-        auto identity =
-            ProcessIdentity::identifier({running.bundleIdentifier, running.executablePath});
+        auto identity = ProcessIdentity::identifier({running.appId, running.executablePath});
         if (!identity || taken.contains(*identity)) {
             continue;
         }
         taken.insert(*identity);
-        const auto* entry =
-            running.bundleIdentifier ? entries.entry(*running.bundleIdentifier) : nullptr;
+        const auto* entry = running.appId ? entries.entry(*running.appId) : nullptr;
         if (entry != nullptr) {
             apps.push_back(fromEntry(*entry));
             continue;
@@ -116,7 +114,7 @@ std::vector<InstalledApp> list(const platform::DesktopEntryIndex& entries,
     }
 
     // A launcher's entry is often kept out of menus, yet its overlay can carry a rule.
-    for (const auto& launcher : LauncherOverlayCatalog::launcherBundleIDs()) {
+    for (const auto& launcher : LauncherOverlayCatalog::launcherAppIds()) {
         if (taken.contains(launcher)) {
             continue;
         }

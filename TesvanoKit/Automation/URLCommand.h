@@ -65,17 +65,17 @@ struct URLCommand {
         bool operator==(const SwitchSource&) const = default;
     };
     struct SetAppRule {
-        std::string bundleID;
+        std::string appId;
         AppRuleMode mode = AppRuleMode::locked;
         std::optional<SourceSelector> source;  // present exactly when the mode requires one
         bool operator==(const SetAppRule&) const = default;
     };
     struct RemoveAppRule {
-        std::string bundleID;
+        std::string appId;
         bool operator==(const RemoveAppRule&) const = default;
     };
     struct CycleAppSource {
-        std::optional<std::string> bundleID;  // none: the frontmost application
+        std::optional<std::string> appId;  // none: the frontmost application
         CycleDirection direction = CycleDirection::next;
         bool operator==(const CycleAppSource&) const = default;
     };

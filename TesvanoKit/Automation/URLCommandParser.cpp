@@ -238,10 +238,11 @@ Result<URLCommand> parseCycleSource(const Parameters& parameters) {
     return URLCommand{URLCommand::CycleSource{*chosen}};
 }
 
+// The app id of the app-rule commands comes in the parameter "bundle".
 Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
-    const auto bundle = requiredIdentityItem(parameters, "bundle");
-    if (!bundle) {
-        return fail(bundle.error());
+    const auto appId = requiredIdentityItem(parameters, "bundle");
+    if (!appId) {
+        return fail(appId.error());
     }
     const std::string* modeItem = item(parameters, "mode");
     std::string word = lowercased(modeItem != nullptr ? *modeItem : std::string("lock"));
@@ -264,15 +265,15 @@ Result<URLCommand> parseSetAppRule(const Parameters& parameters) {
             return fail(URLCommandError::missingParameter("source"));
         }
     }
-    return URLCommand{URLCommand::SetAppRule{**bundle, mode, std::move(source)}};
+    return URLCommand{URLCommand::SetAppRule{**appId, mode, std::move(source)}};
 }
 
 Result<URLCommand> parseRemoveAppRule(const Parameters& parameters) {
-    const auto bundle = requiredIdentityItem(parameters, "bundle");
-    if (!bundle) {
-        return fail(bundle.error());
+    const auto appId = requiredIdentityItem(parameters, "bundle");
+    if (!appId) {
+        return fail(appId.error());
     }
-    return URLCommand{URLCommand::RemoveAppRule{**bundle}};
+    return URLCommand{URLCommand::RemoveAppRule{**appId}};
 }
 
 Result<URLCommand> parseCycleAppSource(const Parameters& parameters) {
@@ -284,11 +285,11 @@ Result<URLCommand> parseCycleAppSource(const Parameters& parameters) {
     if (!checked) {
         return fail(checked.error());
     }
-    std::optional<std::string> bundle;
+    std::optional<std::string> appId;
     if (*checked != nullptr) {
-        bundle = **checked;
+        appId = **checked;
     }
-    return URLCommand{URLCommand::CycleAppSource{std::move(bundle), *chosen}};
+    return URLCommand{URLCommand::CycleAppSource{std::move(appId), *chosen}};
 }
 
 Result<URLCommand> parseFlagCommand(const Parameters& parameters, bool launchAtLogin) {

@@ -228,9 +228,10 @@ bool demandsNewerReader(const Input& json) {
     return value->get<double>() > static_cast<double>(ConfigBackup::readerVersion);
 }
 
+// appId keeps the backup field name "bundleID".
 Sorted appRuleJSON(const AppRule& rule) {
     Sorted j = Sorted::object();
-    j["bundleID"] = rule.bundleID;
+    j["bundleID"] = rule.appId;
     j["mode"] = rawValue(rule.mode);
     if (rule.lockedSourceID) {
         j["lockedSourceID"] = rule.lockedSourceID->rawValue;

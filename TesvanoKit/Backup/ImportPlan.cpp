@@ -8,8 +8,8 @@ namespace {
 
 const std::string defaultKey = "default";
 
-std::string appKey(const std::string& bundleID) {
-    return "app:" + bundleID;
+std::string appKey(const std::string& appId) {
+    return "app:" + appId;
 }
 
 std::string urlKey(const std::string& hostPattern) {
@@ -34,7 +34,7 @@ std::map<std::string, std::string> ruleFingerprints(const LockConfiguration& con
     }
     for (const AppRule& rule : configuration.appRules) {
         const auto source = effectiveSource(rule);
-        out[appKey(rule.bundleID)] =
+        out[appKey(rule.appId)] =
             std::string(rawValue(rule.mode)) + "|" + (source ? source->rawValue : "");
     }
     for (std::size_t i = 0; i < configuration.urlRules.size(); ++i) {
@@ -54,7 +54,7 @@ std::map<std::string, InputSourceID> ruleSources(const LockConfiguration& config
     }
     for (const AppRule& rule : configuration.appRules) {
         if (auto source = effectiveSource(rule)) {
-            out[appKey(rule.bundleID)] = *source;
+            out[appKey(rule.appId)] = *source;
         }
     }
     for (const URLRule& rule : configuration.urlRules) {
@@ -101,17 +101,17 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
 
     std::unordered_map<std::string, const AppRule*> localApps;
     for (const AppRule& rule : configuration.appRules) {
-        localApps.try_emplace(rule.bundleID, &rule);
+        localApps.try_emplace(rule.appId, &rule);
     }
-    std::unordered_set<std::string> fileBundleIDs;
+    std::unordered_set<std::string> fileAppIds;
     for (const AppRule& rule : file.appRules) {
-        fileBundleIDs.insert(rule.bundleID);
+        fileAppIds.insert(rule.appId);
         ImportItem item;
-        item.id = appKey(rule.bundleID);
-        item.subject = ImportItem::App{rule.bundleID};
+        item.id = appKey(rule.appId);
+        item.subject = ImportItem::App{rule.appId};
         item.fileMode = rule.mode;
         item.fileSource = effectiveSource(rule);
-        if (auto it = localApps.find(rule.bundleID); it != localApps.end()) {
+        if (auto it = localApps.find(rule.appId); it != localApps.end()) {
             const AppRule& local = *it->second;
             item.localMode = local.mode;
             item.localSource = effectiveSource(local);
@@ -154,7 +154,7 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
     }
 
     for (const AppRule& rule : configuration.appRules) {
-        plan.localOnlyAppRuleCount += fileBundleIDs.contains(rule.bundleID) ? 0 : 1;
+        plan.localOnlyAppRuleCount += fileAppIds.contains(rule.appId) ? 0 : 1;
     }
     std::vector<std::string> localShared;
     for (const URLRule& rule : configuration.urlRules) {
@@ -264,12 +264,12 @@ std::string ImportPlan::sourceName(const InputSourceID& id) const {
 
 LockConfiguration ImportPlan::apply() const {
     LockConfiguration out = baseConfig;
-    // Keyed working sets; std::map orders app rules by bundle id, byte for byte, as stored.
+    // Keyed working sets; std::map orders app rules by app id, byte for byte, as stored.
     std::map<std::string, AppRule> apps;
     std::unordered_map<std::string, URLRule> urls;
     if (mode == ImportMode::merge) {
         for (const AppRule& rule : baseConfig.appRules) {
-            apps.try_emplace(rule.bundleID, rule);
+            apps.try_emplace(rule.appId, rule);
         }
         for (const URLRule& rule : baseConfig.urlRules) {
             urls.try_emplace(rule.hostPattern, rule);
@@ -284,13 +284,13 @@ LockConfiguration ImportPlan::apply() const {
         const bool remove = missing && item.missingDisposition == MissingSourceDisposition::remove;
         if (const auto* app = std::get_if<ImportItem::App>(&item.subject)) {
             if (remove) {
-                apps.erase(app->bundleID);
+                apps.erase(app->appId);
                 continue;
             }
             const AppRuleMode ruleMode = item.fileMode.value_or(AppRuleMode::locked);
             apps.insert_or_assign(
-                app->bundleID, AppRule{app->bundleID, ruleMode,
-                                       requiresSource(ruleMode) ? item.fileSource : std::nullopt});
+                app->appId, AppRule{app->appId, ruleMode,
+                                    requiresSource(ruleMode) ? item.fileSource : std::nullopt});
         } else if (const auto* url = std::get_if<ImportItem::URL>(&item.subject)) {
             if (remove) {
                 urls.erase(url->hostPattern);
@@ -309,7 +309,7 @@ LockConfiguration ImportPlan::apply() const {
     }
 
     out.appRules.clear();
-    for (auto& [bundleID, rule] : apps) {
+    for (auto& [appId, rule] : apps) {
         out.appRules.push_back(std::move(rule));
     }
 

@@ -45,7 +45,7 @@ struct EnumTable<MissingSourceDisposition> {
 // One rule of a backup, set against the rule of the same key here.
 struct ImportItem {
     struct App {
-        std::string bundleID;
+        std::string appId;
         bool operator==(const App&) const = default;
     };
     struct URL {
@@ -58,7 +58,7 @@ struct ImportItem {
     using Subject = std::variant<App, URL, GlobalDefault>;
     enum class Status { new_, conflict, unchanged };
 
-    // "default", "app:" + bundle id, "url:" + host pattern.
+    // "default", "app:" + app id, "url:" + host pattern.
     std::string id;
     Subject subject;
     Status status = Status::new_;

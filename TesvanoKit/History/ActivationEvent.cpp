@@ -39,7 +39,7 @@ std::size_t hashValue(const ActivationEvent& e) {
     h.add(e.durationMs);
     auto text = [&h](const std::string& s) { h.add(s); };
     h.addOptional(e.fromSourceName, text);
-    h.addOptional(e.triggeringBundleID, text);
+    h.addOptional(e.triggeringAppId, text);
     h.addOptional(e.ruleSource, [&h](RuleSource r) { h.add(rawValue(r)); });
     h.addOptional(e.matchedHost, text);
     return h.h;

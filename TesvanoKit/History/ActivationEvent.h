@@ -65,7 +65,7 @@ struct ActivationEvent {
     ActivationReason reason = ActivationReason::configChanged;
     double durationMs = 0;  // fractions kept
     std::optional<std::string> fromSourceName;
-    std::optional<std::string> triggeringBundleID;
+    std::optional<std::string> triggeringAppId;
     std::optional<RuleSource> ruleSource;
     std::optional<std::string> matchedHost;
 

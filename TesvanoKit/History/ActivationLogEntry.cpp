@@ -5,7 +5,7 @@ namespace tesvano {
 ActivationLogEntry::ActivationLogEntry(
     platform::WallTime timestamp_, std::string inputSourceID_, std::string inputSourceName_,
     std::string reasonRaw_, double durationMs_, std::optional<std::string> fromSourceName_,
-    std::optional<std::string> triggeringBundleID_, std::optional<std::string> triggeringAppName_,
+    std::optional<std::string> triggeringAppId_, std::optional<std::string> triggeringAppName_,
     std::optional<std::string> ruleSourceRaw_, std::optional<std::string> matchedHost_)
     : timestamp(timestamp_),
       inputSourceID(std::move(inputSourceID_)),
@@ -13,7 +13,7 @@ ActivationLogEntry::ActivationLogEntry(
       reasonRaw(std::move(reasonRaw_)),
       durationMs(durationMs_),
       fromSourceName(std::move(fromSourceName_)),
-      triggeringBundleID(std::move(triggeringBundleID_)),
+      triggeringAppId(std::move(triggeringAppId_)),
       triggeringAppName(std::move(triggeringAppName_)),
       ruleSourceRaw(std::move(ruleSourceRaw_)),
       matchedHost(std::move(matchedHost_)) {}
@@ -23,7 +23,7 @@ ActivationLogEntry::ActivationLogEntry(const ActivationEvent& event,
     : ActivationLogEntry(
           event.timestamp, event.inputSource.rawValue, event.inputSourceName,
           std::string(rawValue(event.reason)), event.durationMs, event.fromSourceName,
-          event.triggeringBundleID, std::move(applicationName),
+          event.triggeringAppId, std::move(applicationName),
           event.ruleSource ? std::optional<std::string>(rawValue(*event.ruleSource)) : std::nullopt,
           event.matchedHost) {}
 

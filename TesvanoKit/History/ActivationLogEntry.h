@@ -22,7 +22,7 @@ struct ActivationLogEntry {
     std::string reasonRaw;
     double durationMs = 0;  // milliseconds
     std::optional<std::string> fromSourceName;
-    std::optional<std::string> triggeringBundleID;
+    std::optional<std::string> triggeringAppId;
     std::optional<std::string> triggeringAppName;
     std::optional<std::string> ruleSourceRaw;
     std::optional<std::string> matchedHost;
@@ -31,7 +31,7 @@ struct ActivationLogEntry {
     ActivationLogEntry(platform::WallTime timestamp, std::string inputSourceID,
                        std::string inputSourceName, std::string reasonRaw, double durationMs,
                        std::optional<std::string> fromSourceName,
-                       std::optional<std::string> triggeringBundleID,
+                       std::optional<std::string> triggeringAppId,
                        std::optional<std::string> triggeringAppName,
                        std::optional<std::string> ruleSourceRaw,
                        std::optional<std::string> matchedHost);

@@ -83,8 +83,8 @@ std::string appText(const ActivationLogEntry& entry) {
     if (entry.triggeringAppName) {
         return *entry.triggeringAppName;
     }
-    if (entry.triggeringBundleID) {
-        return *entry.triggeringBundleID;
+    if (entry.triggeringAppId) {
+        return *entry.triggeringAppId;
     }
     return std::string(kNone);
 }

@@ -32,6 +32,7 @@ constexpr std::string_view kOwnIdentifier = "com.quorvel.Tesvano";
 constexpr std::string_view kFolderName = "Tesvano";
 
 // Each step brings the schema from version i to i + 1; a released step never changes.
+// An event's triggeringAppId is the column triggering_bundle_id.
 constexpr std::array<std::string_view, LogStore::schemaVersion> kMigrations = {
     R"sql(
     CREATE TABLE activation_log (
@@ -162,7 +163,7 @@ ActivationLogEntry readEntry(sqlite3_stmt* statement) {
                            ? std::numeric_limits<double>::quiet_NaN()
                            : sqlite3_column_double(statement, 5);
     entry.fromSourceName = columnText(statement, 6);
-    entry.triggeringBundleID = columnText(statement, 7);
+    entry.triggeringAppId = columnText(statement, 7);
     entry.triggeringAppName = columnText(statement, 8);
     entry.ruleSourceRaw = columnText(statement, 9);
     entry.matchedHost = columnText(statement, 10);
@@ -358,7 +359,7 @@ bool LogStore::Database::insert(std::vector<ActivationLogEntry*>& entries, std::
         bindText(s, 4, e->reasonRaw);
         sqlite3_bind_double(s, 5, e->durationMs);
         bindText(s, 6, e->fromSourceName);
-        bindText(s, 7, e->triggeringBundleID);
+        bindText(s, 7, e->triggeringAppId);
         bindText(s, 8, e->triggeringAppName);
         bindText(s, 9, e->ruleSourceRaw);
         bindText(s, 10, e->matchedHost);
@@ -494,16 +495,15 @@ LogStore::~LogStore() {
     }
 }
 
-fs::path LogStore::defaultFolder(std::optional<std::string_view> bundleIdentifier) {
+fs::path LogStore::defaultFolder(std::optional<std::string_view> appId) {
     fs::path base;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
         base = xdg;
     } else {
         base = homeFolder() / ".local" / "share";
     }
-    const bool ownName =
-        !bundleIdentifier || *bundleIdentifier == kOwnIdentifier || !isPlainName(*bundleIdentifier);
-    return base / (ownName ? kFolderName : *bundleIdentifier);
+    const bool ownName = !appId || *appId == kOwnIdentifier || !isPlainName(*appId);
+    return base / (ownName ? kFolderName : *appId);
 }
 
 void LogStore::record(const ActivationEvent& event, std::optional<std::string> applicationName) {

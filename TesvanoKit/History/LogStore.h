@@ -53,7 +53,7 @@ public:
     // $XDG_DATA_HOME (else ~/.local/share) joined with "Tesvano", or with the program's
     // identifier when it runs under one other than its own.
     static std::filesystem::path defaultFolder(
-        std::optional<std::string_view> bundleIdentifier = std::nullopt);
+        std::optional<std::string_view> appId = std::nullopt);
 
     // Adds the event. When saving fails the entry waits in a bounded backlog, is still
     // returned by recentEntries and is saved with the next successful try.

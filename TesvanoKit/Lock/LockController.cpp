@@ -112,8 +112,8 @@ bool LockController::performSwitch(const InputSourceID& target, ActivationReason
         const double end = uptime_();
         if (onActivation) {
             onActivation(ActivationEvent{clock_(), target, name, reason,
-                                         std::max(0.0, (end - start) * 1000.0), from,
-                                         targetBundleID_, targetRuleSource_, targetMatchedHost_});
+                                         std::max(0.0, (end - start) * 1000.0), from, targetAppId_,
+                                         targetRuleSource_, targetMatchedHost_});
         }
     }
     return ok;
@@ -175,7 +175,7 @@ void LockController::pauseForConflict() {
         const InputSourceID target = *target_;
         onActivation(ActivationEvent{clock_(), target, displayName(target),
                                      ActivationReason::conflictPaused, 0.0, std::nullopt,
-                                     targetBundleID_, targetRuleSource_, targetMatchedHost_});
+                                     targetAppId_, targetRuleSource_, targetMatchedHost_});
     }
 }
 
@@ -209,18 +209,18 @@ void LockController::setEnabled(bool enabled, ActivationReason reason) {
 }
 
 void LockController::setTarget(const std::optional<InputSourceID>& target, ActivationReason reason,
-                               const std::optional<std::string>& bundleID,
+                               const std::optional<std::string>& appId,
                                std::optional<RuleSource> ruleSource,
                                const std::optional<std::string>& matchedHost) {
     if (target) {
         ++oneShotGeneration_;
     }
     const bool changed = target_ != target;
-    if (changed || bundleID != targetBundleID_) {
+    if (changed || appId != targetAppId_) {
         clearConflictState();
     }
     target_ = target;
-    targetBundleID_ = bundleID;
+    targetAppId_ = appId;
     targetRuleSource_ = ruleSource;
     targetMatchedHost_ = matchedHost;
     if (changed) {
@@ -232,11 +232,11 @@ void LockController::setTarget(const std::optional<InputSourceID>& target, Activ
 
 void LockController::releaseTarget() {
     const bool hadTarget = target_.has_value();
-    if (hadTarget || targetBundleID_) {
+    if (hadTarget || targetAppId_) {
         clearConflictState();
     }
     target_.reset();
-    targetBundleID_.reset();
+    targetAppId_.reset();
     targetRuleSource_.reset();
     targetMatchedHost_.reset();
     if (hadTarget) {
@@ -246,12 +246,12 @@ void LockController::releaseTarget() {
 }
 
 void LockController::switchOnce(const InputSourceID& source, ActivationReason reason,
-                                const std::optional<std::string>& bundleID, RuleSource ruleSource,
+                                const std::optional<std::string>& appId, RuleSource ruleSource,
                                 const std::optional<std::string>& matchedHost) {
     const int generation = ++oneShotGeneration_;
     oneShotIsRuleBound_ = true;
     target_.reset();
-    targetBundleID_ = bundleID;
+    targetAppId_ = appId;
     targetRuleSource_ = ruleSource;
     targetMatchedHost_ = matchedHost;
     settleUntil_ = 0;

@@ -47,12 +47,12 @@ public:
     void reconcile(ActivationReason reason);
     void setEnabled(bool enabled, ActivationReason reason);
     void setTarget(const std::optional<InputSourceID>& target, ActivationReason reason,
-                   const std::optional<std::string>& bundleID = std::nullopt,
+                   const std::optional<std::string>& appId = std::nullopt,
                    std::optional<RuleSource> ruleSource = std::nullopt,
                    const std::optional<std::string>& matchedHost = std::nullopt);
     void releaseTarget();
     void switchOnce(const InputSourceID& source, ActivationReason reason,
-                    const std::optional<std::string>& bundleID, RuleSource ruleSource,
+                    const std::optional<std::string>& appId, RuleSource ruleSource,
                     const std::optional<std::string>& matchedHost);
     void cancelRuleBoundOneShot();
     void sourceDidChange();
@@ -101,7 +101,7 @@ private:
     int conflictExpiryGeneration_ = 0;
     int oneShotGeneration_ = 0;
     bool oneShotIsRuleBound_ = false;
-    std::optional<std::string> targetBundleID_;
+    std::optional<std::string> targetAppId_;
     std::optional<RuleSource> targetRuleSource_;
     std::optional<std::string> targetMatchedHost_;
     // Scheduled actions hold this weakly; it dies with the controller.

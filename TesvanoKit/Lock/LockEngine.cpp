@@ -2,12 +2,12 @@
 
 #include "TesvanoKit/Monitors/AddressBarFocusMonitor.h"
 #include "TesvanoKit/Monitors/AppActivationMonitor.h"
-#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+#include "TesvanoKit/Monitors/BrowserAppIds.h"
 #include "TesvanoKit/Monitors/FloatingAppMonitor.h"
 #include "TesvanoKit/Monitors/LauncherOverlayCatalog.h"
 #include "TesvanoKit/Rules/RuleResolver.h"
 #include "TesvanoKit/Rules/URLMatcher.h"
-#include "TesvanoKit/Sources/TISInputSourceProvider.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
 
 namespace tesvano {
 
@@ -36,7 +36,7 @@ LockEngine::Parts LockEngine::defaultParts(Parts given, platform::Runtime& runti
                                            platform::Workspace& workspace,
                                            platform::Accessibility& accessibility) {
     if (!given.provider) {
-        given.provider = std::make_unique<TISInputSourceProvider>(textInput);
+        given.provider = std::make_unique<TextInputSourceProvider>(textInput);
     }
     if (!given.appMonitor) {
         given.appMonitor = std::make_unique<AppActivationMonitor>(workspace, runtime);
@@ -86,7 +86,7 @@ std::function<void(A...)> LockEngine::weakly(void (LockEngine::*method)(A...)) {
 }
 
 void LockEngine::start() {
-    frontmostBundleID_ = appMonitor_->frontmostBundleID();
+    frontmostAppId_ = appMonitor_->frontmostAppId();
     observer_.start(weakly(&LockEngine::handleSelectionChanged));
     enabledSourcesObserver_.start(weakly(&LockEngine::handleEnabledSourcesChanged));
     appMonitor_->start(weakly<const std::optional<std::string>&>(&LockEngine::handleFrontmost));
@@ -143,14 +143,8 @@ void LockEngine::reportCurrentSource() {
     }
 }
 
-std::optional<std::string> LockEngine::effectiveBundleID() const {
-    if (launcherBundleID_) {
-        return LauncherOverlayCatalog::ruleBundleID(
-            *launcherBundleID_, frontmostBundleID_
-                                    ? std::optional<std::string_view>(*frontmostBundleID_)
-                                    : std::nullopt);
-    }
-    return frontmostBundleID_;
+std::optional<std::string> LockEngine::effectiveAppId() const {
+    return launcherAppId_ ? launcherAppId_ : frontmostAppId_;
 }
 
 void LockEngine::handleSelectionChanged() {
@@ -166,8 +160,8 @@ void LockEngine::handleEnabledSourcesChanged() {
 
 void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {
     const bool barWasFocused = addressBarFocused_;
-    frontmostBundleID_ = identity;
-    launcherBundleID_.reset();
+    frontmostAppId_ = identity;
+    launcherAppId_.reset();
     addressBarFocused_ = false;
     if (barWasFocused) {
         // The monitor still believes the bar is focused; when it keeps following the same
@@ -175,7 +169,7 @@ void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {
         addressBarMonitor_->observe(std::nullopt);
     }
     if (onFrontmostChange) {
-        onFrontmostChange(effectiveBundleID());
+        onFrontmostChange(effectiveAppId());
     }
     evaluate(ActivationReason::appActivated);
     restartURLPolling();
@@ -184,17 +178,17 @@ void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {
 }
 
 void LockEngine::handleLauncher(const std::optional<std::string>& launcher) {
-    if (launcher == launcherBundleID_) {
+    if (launcher == launcherAppId_) {
         return;
     }
     const bool barWasFocused = addressBarFocused_;
-    launcherBundleID_ = launcher;
+    launcherAppId_ = launcher;
     addressBarFocused_ = false;
     if (barWasFocused) {
         addressBarMonitor_->observe(std::nullopt);
     }
     if (onFrontmostChange) {
-        onFrontmostChange(effectiveBundleID());
+        onFrontmostChange(effectiveAppId());
     }
     evaluate(launcher ? ActivationReason::launcherFocused : ActivationReason::launcherDismissed);
     restartURLPolling();
@@ -212,10 +206,10 @@ void LockEngine::handleAddressBar(bool focused) {
 }
 
 void LockEngine::evaluate(ActivationReason trigger) {
-    if (!launcherBundleID_) {
+    if (!launcherAppId_) {
         lastLauncherSwitchKey_.reset();
     }
-    const auto identity = effectiveBundleID();
+    const auto identity = effectiveAppId();
 
     std::optional<URLRule> matchedRule;
     if (config_.enhancedModeEnabled && urlProvider_ && !config_.urlRules.empty()) {
@@ -251,7 +245,7 @@ void LockEngine::evaluate(ActivationReason trigger) {
             if (lastFiredSwitchKey_ != key) {
                 controller_.cancelRuleBoundOneShot();
             }
-            auto& slot = launcherBundleID_ ? lastLauncherSwitchKey_ : lastSwitchKey_;
+            auto& slot = launcherAppId_ ? lastLauncherSwitchKey_ : lastSwitchKey_;
             fireOneShot(resolution.source(), ruleSource, trigger, context, slot, key);
             return;
         }
@@ -261,7 +255,7 @@ void LockEngine::evaluate(ActivationReason trigger) {
             controller_.cancelRuleBoundOneShot();
             break;
     }
-    if (!launcherBundleID_) {
+    if (!launcherAppId_) {
         lastSwitchKey_.reset();
     }
 }
@@ -281,7 +275,7 @@ void LockEngine::fireOneShot(const InputSourceID& source, RuleSource ruleSource,
     }
     const std::optional<std::string> matchedHost =
         ruleSource == RuleSource::urlRule ? context : std::nullopt;
-    controller_.switchOnce(source, reasonFor(ruleSource, trigger), effectiveBundleID(), ruleSource,
+    controller_.switchOnce(source, reasonFor(ruleSource, trigger), effectiveAppId(), ruleSource,
                            matchedHost);
     slot = key;
     lastFiredSwitchKey_ = key;
@@ -289,9 +283,9 @@ void LockEngine::fireOneShot(const InputSourceID& source, RuleSource ruleSource,
 
 void LockEngine::restartURLPolling() {
     urlPollTask_.cancel();
-    const auto identity = effectiveBundleID();
+    const auto identity = effectiveAppId();
     if (!config_.isEnabled || !config_.enhancedModeEnabled || !urlProvider_ ||
-        config_.urlRules.empty() || !identity || !BrowserBundleIDs::isBrowser(*identity)) {
+        config_.urlRules.empty() || !identity || !BrowserAppIds::isBrowser(*identity)) {
         return;
     }
     scheduleURLPoll();
@@ -310,10 +304,10 @@ void LockEngine::scheduleURLPoll() {
 }
 
 void LockEngine::syncAddressBarMonitor() {
-    const auto identity = effectiveBundleID();
+    const auto identity = effectiveAppId();
     const bool follow = config_.isEnabled && config_.addressBarFocusEnabled &&
                         config_.addressBarSourceID && identity &&
-                        BrowserBundleIDs::isBrowser(*identity);
+                        BrowserAppIds::isBrowser(*identity);
     addressBarMonitor_->observe(follow ? identity : std::nullopt);
 }
 

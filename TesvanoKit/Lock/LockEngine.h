@@ -86,7 +86,7 @@ private:
         bool operator==(const SwitchKey&) const = default;
     };
 
-    std::optional<std::string> effectiveBundleID() const;
+    std::optional<std::string> effectiveAppId() const;
     void evaluate(ActivationReason trigger);
     void fireOneShot(const InputSourceID& source, RuleSource ruleSource, ActivationReason reason,
                      const std::optional<std::string>& context, std::optional<SwitchKey>& slot,
@@ -118,8 +118,8 @@ private:
     platform::Registration urlPollTask_;
 
     LockConfiguration config_ = LockConfiguration::defaultConfiguration();
-    std::optional<std::string> frontmostBundleID_;
-    std::optional<std::string> launcherBundleID_;
+    std::optional<std::string> frontmostAppId_;
+    std::optional<std::string> launcherAppId_;
     bool addressBarFocused_ = false;
     std::optional<SwitchKey> lastSwitchKey_;
     std::optional<SwitchKey> lastLauncherSwitchKey_;

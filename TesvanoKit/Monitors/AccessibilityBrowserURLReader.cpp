@@ -3,7 +3,7 @@
 #include <ranges>
 #include <vector>
 
-#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+#include "TesvanoKit/Monitors/BrowserAppIds.h"
 
 namespace tesvano {
 
@@ -15,13 +15,12 @@ AccessibilityBrowserURLReader::AccessibilityBrowserURLReader(platform::Workspace
     : workspace_(workspace), accessibility_(accessibility), visitBudget_(visitBudget) {}
 
 std::optional<std::string> AccessibilityBrowserURLReader::readURL(
-    const std::optional<std::string>& bundleID) {
-    if (!bundleID || !BrowserBundleIDs::isBrowser(*bundleID) ||
-        !accessibility_.isProcessTrusted()) {
+    const std::optional<std::string>& appId) {
+    if (!appId || !BrowserAppIds::isBrowser(*appId) || !accessibility_.isProcessTrusted()) {
         return std::nullopt;
     }
     auto frontmost = workspace_.frontmostApplication();
-    if (!frontmost || frontmost->bundleIdentifier != bundleID) {
+    if (!frontmost || frontmost->appId != appId) {
         return std::nullopt;
     }
     const auto application = accessibility_.applicationElement(frontmost->processIdentifier);

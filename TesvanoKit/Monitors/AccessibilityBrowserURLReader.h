@@ -16,7 +16,7 @@ public:
                                   platform::Accessibility& accessibility,
                                   int visitBudget = defaultVisitBudget);
 
-    std::optional<std::string> readURL(const std::optional<std::string>& bundleID) override;
+    std::optional<std::string> readURL(const std::optional<std::string>& appId) override;
 
     int visitBudget() const { return visitBudget_; }
 

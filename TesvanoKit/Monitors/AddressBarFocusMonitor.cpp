@@ -27,17 +27,17 @@ void AddressBarFocusMonitor::start(Handler handler) {
     onChange_ = std::move(handler);
 }
 
-void AddressBarFocusMonitor::observe(const std::optional<std::string>& bundleID) {
+void AddressBarFocusMonitor::observe(const std::optional<std::string>& appId) {
     if (!onChange_) {
         return;
     }
-    if (bundleID == observedBundleID_ && observer_) {
+    if (appId == observedAppId_ && observer_) {
         return;
     }
     detach();
-    observedBundleID_ = bundleID;
-    if (bundleID) {
-        auto instances = workspace_.runningApplications(*bundleID);
+    observedAppId_ = appId;
+    if (appId) {
+        auto instances = workspace_.runningApplications(*appId);
         if (!instances.empty()) {
             attach(instances.front().processIdentifier);
             // The state reported for the previous browser no longer holds. A focused bar is
@@ -66,8 +66,8 @@ void AddressBarFocusMonitor::refresh() {
         return;
     }
     if (accessibility_.isProcessTrusted()) {
-        if (observedBundleID_ && !observer_) {
-            auto instances = workspace_.runningApplications(*observedBundleID_);
+        if (observedAppId_ && !observer_) {
+            auto instances = workspace_.runningApplications(*observedAppId_);
             if (!instances.empty()) {
                 attach(instances.front().processIdentifier);
             }
@@ -82,7 +82,7 @@ void AddressBarFocusMonitor::refresh() {
 void AddressBarFocusMonitor::stop() {
     detach();
     onChange_ = nullptr;
-    observedBundleID_.reset();
+    observedAppId_.reset();
     current_ = false;
 }
 

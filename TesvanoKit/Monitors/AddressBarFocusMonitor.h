@@ -27,13 +27,13 @@ public:
     AddressBarFocusMonitor& operator=(const AddressBarFocusMonitor&) = delete;
 
     void start(Handler handler) override;
-    void observe(const std::optional<std::string>& bundleID) override;
+    void observe(const std::optional<std::string>& appId) override;
     void refresh() override;
     void stop() override;
 
     bool current() const { return current_; }
     bool isAttached() const { return observer_ != nullptr; }
-    const std::optional<std::string>& observedBundleID() const { return observedBundleID_; }
+    const std::optional<std::string>& observedAppId() const { return observedAppId_; }
     int ancestorDepth() const { return ancestorDepth_; }
 
     // The roles of up to `depth` ancestors of `element`, nearest first; a role that does not
@@ -53,7 +53,7 @@ private:
 
     Handler onChange_;
     std::unique_ptr<platform::AccessibilityObserver> observer_;
-    std::optional<std::string> observedBundleID_;
+    std::optional<std::string> observedAppId_;
     std::optional<std::int32_t> observedPID_;
     bool current_ = false;
     platform::AccessibleElement desktop_;

@@ -17,7 +17,7 @@ public:
     // Stores the handler; a second start keeps the first. Nothing is followed yet.
     virtual void start(Handler handler) = 0;
     // Follows this browser, or nothing when none.
-    virtual void observe(const std::optional<std::string>& bundleID) = 0;
+    virtual void observe(const std::optional<std::string>& appId) = 0;
     // Checks again now (after Accessibility has been granted).
     virtual void refresh() = 0;
     // Ends watching; the handler is not called.

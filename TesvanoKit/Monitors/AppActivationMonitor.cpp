@@ -14,12 +14,12 @@ AppActivationMonitor::~AppActivationMonitor() {
     stop();
 }
 
-std::optional<std::string> AppActivationMonitor::frontmostBundleID() {
+std::optional<std::string> AppActivationMonitor::frontmostAppId() {
     auto app = workspace_.frontmostApplication();
     if (!app) {
         return std::nullopt;
     }
-    return ProcessIdentity::identifier({app->bundleIdentifier, app->executablePath});
+    return ProcessIdentity::identifier({app->appId, app->executablePath});
 }
 
 void AppActivationMonitor::start(Handler handler) {
@@ -72,7 +72,7 @@ void AppActivationMonitor::waited(int generation) {
         return;
     }
     // The application frontmost now, not the one the notification named.
-    auto identity = frontmostBundleID();
+    auto identity = frontmostAppId();
     auto handler = handler_;
     if (handler) {
         handler(identity);

@@ -20,7 +20,7 @@ public:
     AppActivationMonitor(const AppActivationMonitor&) = delete;
     AppActivationMonitor& operator=(const AppActivationMonitor&) = delete;
 
-    std::optional<std::string> frontmostBundleID() override;
+    std::optional<std::string> frontmostAppId() override;
     void start(Handler handler) override;
     void stop() override;
 

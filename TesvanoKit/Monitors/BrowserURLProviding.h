@@ -11,7 +11,7 @@ public:
     virtual ~BrowserURLProviding() = default;
 
     // The page URL of the focused window of this browser, or none.
-    virtual std::optional<std::string> readURL(const std::optional<std::string>& bundleID) = 0;
+    virtual std::optional<std::string> readURL(const std::optional<std::string>& appId) = 0;
 };
 
 }  // namespace tesvano

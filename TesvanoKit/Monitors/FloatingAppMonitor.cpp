@@ -17,8 +17,7 @@ constexpr std::array<std::string_view, 6> launcherEvents = {
 };
 
 bool isLauncher(const platform::RunningApplication& application) {
-    return application.bundleIdentifier &&
-           LauncherOverlayCatalog::contains(*application.bundleIdentifier);
+    return application.appId && LauncherOverlayCatalog::contains(*application.appId);
 }
 
 }  // namespace
@@ -141,7 +140,7 @@ std::optional<std::string> FloatingAppMonitor::focusedLauncher() {
     if (!app) {
         return std::nullopt;
     }
-    return app->bundleIdentifier;
+    return app->appId;
 }
 
 void FloatingAppMonitor::evaluate() {

@@ -10,7 +10,7 @@ namespace tesvano {
 // Main thread only.
 class FloatingAppMonitoring {
 public:
-    using Handler = std::function<void(const std::optional<std::string>& launcherBundleID)>;
+    using Handler = std::function<void(const std::optional<std::string>& launcherAppId)>;
 
     virtual ~FloatingAppMonitoring() = default;
 

@@ -14,7 +14,7 @@ public:
 
     virtual ~FrontmostAppMonitoring() = default;
 
-    virtual std::optional<std::string> frontmostBundleID() = 0;
+    virtual std::optional<std::string> frontmostAppId() = 0;
     // Begins delivering changes; a second start keeps the first handler.
     virtual void start(Handler handler) = 0;
     // Ends delivery; the handler is not called.

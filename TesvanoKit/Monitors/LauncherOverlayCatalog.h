@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,17 +9,10 @@
 namespace tesvano::LauncherOverlayCatalog {
 
 // Launcher overlays: floating search panels that take keyboard focus without becoming the
-// frontmost application. macOS bundle identifiers and Linux desktop-entry ids.
-const std::set<std::string, std::less<>>& launcherBundleIDs();
+// frontmost application, by desktop-entry id. Their rules are filed under that id.
+const std::set<std::string, std::less<>>& launcherAppIds();
 
-// Overlays whose rules are filed under another application's id.
-const std::map<std::string, std::string, std::less<>>& overlayOwners();
-
-// Exact, case-sensitive membership in `launcherBundleIDs`; a missing id gives false.
-bool contains(std::optional<std::string_view> bundleID);
-
-// The id under which rules are looked up while `launcher` has focus: its owner's, unless it
-// has none or is itself the frontmost application.
-std::string ruleBundleID(std::string_view launcher, std::optional<std::string_view> frontmost);
+// Exact, case-sensitive membership in `launcherAppIds`; a missing id gives false.
+bool contains(std::optional<std::string_view> appId);
 
 }  // namespace tesvano::LauncherOverlayCatalog

@@ -4,8 +4,8 @@ namespace tesvano::ProcessIdentity {
 
 std::optional<std::string> identifier(const RunningApplication& application) {
     // An empty identifier would be a key that every unnamed application shares.
-    if (application.bundleIdentifier && !application.bundleIdentifier->empty()) {
-        return application.bundleIdentifier;
+    if (application.appId && !application.appId->empty()) {
+        return application.appId;
     }
     return executableIdentifier(application);
 }

@@ -89,9 +89,9 @@ const LockConfiguration& LockConfiguration::defaultConfiguration() {
     return initial;
 }
 
-const AppRule* LockConfiguration::appRule(std::string_view bundleID) const {
+const AppRule* LockConfiguration::appRule(std::string_view appId) const {
     for (const auto& rule : appRules) {
-        if (rule.bundleID == bundleID)
+        if (rule.appId == appId)
             return &rule;
     }
     return nullptr;
@@ -101,9 +101,10 @@ OrderedJSON toJSON(const InputSourceID& id) {
     return id.rawValue;
 }
 
+// An app rule's appId is stored under its historical field name "bundleID", both ways.
 OrderedJSON toJSON(const AppRule& rule) {
     json j = json::object();
-    j["bundleID"] = rule.bundleID;
+    j["bundleID"] = rule.appId;
     j["mode"] = rawValue(rule.mode);
     if (rule.lockedSourceID)
         j["lockedSourceID"] = rule.lockedSourceID->rawValue;
@@ -155,10 +156,10 @@ std::expected<AppRule, DecodeError> appRuleFromJSON(const OrderedJSON& j) {
             DecodeError{"expected an object, found " + std::string(typeName(j))});
     }
     AppRule rule;
-    auto bundleID = requiredString(j, "bundleID");
-    if (!bundleID)
-        return std::unexpected(bundleID.error());
-    rule.bundleID = std::move(*bundleID);
+    auto appId = requiredString(j, "bundleID");
+    if (!appId)
+        return std::unexpected(appId.error());
+    rule.appId = std::move(*appId);
 
     auto mode = optionalString(j, "mode");
     if (!mode)

@@ -64,11 +64,11 @@ constexpr bool requiresSource(AppRuleMode mode) {
 }
 
 struct AppRule {
-    std::string bundleID;
+    std::string appId;
     AppRuleMode mode = AppRuleMode::locked;
     std::optional<InputSourceID> lockedSourceID;
 
-    const std::string& id() const { return bundleID; }
+    const std::string& id() const { return appId; }
     bool operator==(const AppRule&) const = default;
 };
 
@@ -98,8 +98,8 @@ struct LockConfiguration {
     // The initial configuration, shared.
     static const LockConfiguration& defaultConfiguration();
 
-    // The first rule whose bundle ID equals `bundleID` exactly, if any.
-    const AppRule* appRule(std::string_view bundleID) const;
+    // The first rule whose app id equals `appId` exactly, if any.
+    const AppRule* appRule(std::string_view appId) const;
 
     bool operator==(const LockConfiguration&) const = default;
 };

@@ -42,7 +42,7 @@ LockConfiguration localConfiguration() {
 void checkResult(const ImportPlan& plan) {
     const LockConfiguration after = plan.apply();
     for (std::size_t i = 1; i < after.appRules.size(); ++i) {
-        require(after.appRules[i - 1].bundleID < after.appRules[i].bundleID,
+        require(after.appRules[i - 1].appId < after.appRules[i].appId,
                 "app rules unsorted or repeated");
     }
     std::set<std::string> patterns;
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkResult(merged);
     const LockConfiguration after = merged.apply();
     for (const auto& rule : local.appRules) {
-        require(after.appRule(rule.bundleID) != nullptr, "a default merge lost an app rule");
+        require(after.appRule(rule.appId) != nullptr, "a default merge lost an app rule");
     }
     for (const auto& rule : local.urlRules) {
         bool found = false;

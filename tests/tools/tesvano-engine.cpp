@@ -60,7 +60,7 @@ std::string eventLine(const ActivationEvent& event) {
     line["reason"] = std::string(rawValue(event.reason));
     line["durationMs"] = event.durationMs;
     line["fromSourceName"] = optionalJSON(event.fromSourceName);
-    line["triggeringBundleID"] = optionalJSON(event.triggeringBundleID);
+    line["triggeringBundleID"] = optionalJSON(event.triggeringAppId);
     line["ruleSource"] = event.ruleSource ? OrderedJSON(std::string(rawValue(*event.ruleSource)))
                                           : OrderedJSON(nullptr);
     line["matchedHost"] = optionalJSON(event.matchedHost);

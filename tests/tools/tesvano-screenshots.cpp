@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
         event.fromSourceName = sample.from;
         event.reason = sample.reason;
         event.ruleSource = sample.rule;
-        event.triggeringBundleID = sample.app;
+        event.triggeringAppId = sample.app;
         event.matchedHost = sample.host;
         event.durationMs = sample.milliseconds;
         static const std::map<std::string, std::string> names{

@@ -84,8 +84,8 @@ protected:
 
 TEST_F(X11HotKeysTest, OnePressAndOneReleaseWhateverTheLocks) {
     setShortcut(controlCommandL, toggleLock);
-    ASSERT_EQ(carbonKeyboardShortcuts().entries().size(), 1u);
-    EXPECT_TRUE(carbonKeyboardShortcuts().entries()[0].grabbed);
+    ASSERT_EQ(hotKeyRegistrar().entries().size(), 1u);
+    EXPECT_TRUE(hotKeyRegistrar().entries()[0].grabbed);
 
     typeControlCommandL();
     EXPECT_EQ(presses, 1);
@@ -151,23 +151,23 @@ TEST_F(X11HotKeysTest, ACombinationAnotherClientHoldsIsRefusedQuietly) {
              GrabModeAsync, GrabModeAsync);
     XSync(user, False);
 
-    EXPECT_TRUE(carbonKeyboardShortcuts().isReservedBySystem(controlCommandL));
+    EXPECT_TRUE(hotKeyRegistrar().isReservedBySystem(controlCommandL));
     setShortcut(controlCommandL, toggleLock);
     EXPECT_EQ(getShortcut(toggleLock), controlCommandL);
-    EXPECT_TRUE(carbonKeyboardShortcuts().entries().empty());
+    EXPECT_TRUE(hotKeyRegistrar().entries().empty());
     typeControlCommandL();
     EXPECT_EQ(releases, 0);
 
     // Given back by the other client, it is free, and ours once stored again.
     XUngrabKey(user, static_cast<int>(keycode(XK_l)), ControlMask | Mod4Mask, root);
     XSync(user, False);
-    EXPECT_FALSE(carbonKeyboardShortcuts().isReservedBySystem(controlCommandL));
+    EXPECT_FALSE(hotKeyRegistrar().isReservedBySystem(controlCommandL));
     setShortcut(std::nullopt, toggleLock);
     setShortcut(controlCommandL, toggleLock);
     typeControlCommandL();
     EXPECT_EQ(releases, 1);
     // Held by this program, it is not reported as taken.
-    EXPECT_FALSE(carbonKeyboardShortcuts().isReservedBySystem(controlCommandL));
+    EXPECT_FALSE(hotKeyRegistrar().isReservedBySystem(controlCommandL));
 }
 
 TEST_F(X11HotKeysTest, KeysShowTheLatinLayoutAndGrabsSurviveANewKeymap) {

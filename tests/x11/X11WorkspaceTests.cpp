@@ -114,7 +114,7 @@ TEST_F(X11WorkspaceTest, ReportsActivatedApplicationsInOrder) {
 
     EXPECT_EQ(reports, (std::vector<std::optional<std::string>>{
                            "org.example.Alpha", "process:sleep", "org.example.Alpha"}));
-    EXPECT_EQ(monitor.frontmostBundleID(), "org.example.Alpha");
+    EXPECT_EQ(monitor.frontmostAppId(), "org.example.Alpha");
 }
 
 TEST_F(X11WorkspaceTest, FrontmostApplicationFollowsAChangeNotYetDispatched) {
@@ -147,12 +147,12 @@ TEST_F(X11WorkspaceTest, ClientListChangesAreLaunchesAndTerminations) {
     auto running = workspace->runningApplications();
     ASSERT_EQ(running.size(), 1u);
     EXPECT_EQ(running[0].processIdentifier, getpid());
-    EXPECT_EQ(running[0].bundleIdentifier, "org.example.Alpha");
+    EXPECT_EQ(running[0].appId, "org.example.Alpha");
 
     setRootWindows("_NET_CLIENT_LIST", {alpha, beta});
     ASSERT_TRUE(pumpUntil([&] { return !launched.empty(); }));
     EXPECT_EQ(launched[0].processIdentifier, child.pid());
-    EXPECT_EQ(launched[0].bundleIdentifier, std::nullopt);
+    EXPECT_EQ(launched[0].appId, std::nullopt);
     ASSERT_TRUE(launched[0].executablePath);
     EXPECT_TRUE(launched[0].executablePath->ends_with("/sleep"));
     EXPECT_EQ(workspace->runningApplications().size(), 2u);

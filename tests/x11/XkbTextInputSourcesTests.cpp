@@ -5,7 +5,7 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 #include "TesvanoKit/Sources/InputSourceChangeObserver.h"
-#include "TesvanoKit/Sources/TISInputSourceProvider.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/support/X11Test.h"
 #include "tests/support/XkbKeymapLoader.h"
 
@@ -41,7 +41,7 @@ protected:
         auto opened = XkbTextInputSources::open(loop, display());
         ASSERT_TRUE(opened.has_value()) << opened.error();
         system = std::move(*opened);
-        provider = std::make_unique<TISInputSourceProvider>(*system);
+        provider = std::make_unique<TextInputSourceProvider>(*system);
     }
 
     void TearDown() override {
@@ -63,7 +63,7 @@ protected:
     platform::ManualRunLoop loop;
     Display* other = nullptr;
     std::unique_ptr<XkbTextInputSources> system;
-    std::unique_ptr<TISInputSourceProvider> provider;
+    std::unique_ptr<TextInputSourceProvider> provider;
 };
 
 TEST_F(XkbTextInputSourcesTest, ListsLayoutsInGroupOrderSelectsAndRefusesUnknownIDs) {

@@ -12,7 +12,7 @@
 
 namespace tesvano {
 
-AppRowLabel::AppRowLabel(const AppState& state, std::string bundleID, std::optional<QString> name,
+AppRowLabel::AppRowLabel(const AppState& state, std::string appId, std::optional<QString> name,
                          std::optional<QIcon> icon, int iconSize, QWidget* parent)
     : QWidget(parent) {
     auto* row = new QHBoxLayout(this);
@@ -22,7 +22,7 @@ AppRowLabel::AppRowLabel(const AppState& state, std::string bundleID, std::optio
     auto* image = new QLabel(this);
     image->setFixedSize(iconSize, iconSize);
     image->setAlignment(Qt::AlignCenter);
-    QIcon shown = icon ? *icon : state.display().icon(bundleID);
+    QIcon shown = icon ? *icon : state.display().icon(appId);
     if (!shown.isNull()) {
         QPixmap pixmap = shown.pixmap(QSize(iconSize, iconSize), devicePixelRatioF());
         // Stretched to the frame, as a resizable image is.
@@ -36,13 +36,14 @@ AppRowLabel::AppRowLabel(const AppState& state, std::string bundleID, std::optio
 
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
-    const QString titleText = name ? *name
-                                   : QString::fromStdString(state.display().displayName(
-                                         bundleID, state.effectiveLanguage()));
+    const QString titleText =
+        name
+            ? *name
+            : QString::fromStdString(state.display().displayName(appId, state.effectiveLanguage()));
     title_ = new QLabel(titleText, this);
     title_->setTextFormat(Qt::PlainText);
     column->addWidget(title_);
-    auto* identity = new QLabel(QString::fromStdString(bundleID), this);
+    auto* identity = new QLabel(QString::fromStdString(appId), this);
     identity->setTextFormat(Qt::PlainText);
     identity->setFont(SettingsStyle::caption2(this));
     SettingsStyle::setTextLevel(identity, SettingsStyle::Level::secondary);

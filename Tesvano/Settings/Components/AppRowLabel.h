@@ -15,7 +15,7 @@ class AppState;
 // or icon not given is looked up; an application nobody knows gets a dashed placeholder.
 class AppRowLabel final : public QWidget {
 public:
-    AppRowLabel(const AppState& state, std::string bundleID, std::optional<QString> name,
+    AppRowLabel(const AppState& state, std::string appId, std::optional<QString> name,
                 std::optional<QIcon> icon, int iconSize, QWidget* parent = nullptr);
 
     QString title() const;

@@ -55,7 +55,7 @@ TEST_F(AppDelegateTest, TheQuitDecisionRefusesOrdinaryRequestsOnlyWhileTheIconIs
 TEST_F(AppDelegateTest, EveryWayToQuitPassesOneGateThatEndsTheProgramOnce) {
     auto& d = makeDelegate();
     d.didFinishLaunching(true);
-    d.appState().setMenuBarIconHidden(true);
+    d.appState().setTrayIconHidden(true);
     d.appState().accessibilityWatcher().start([] {});
 
     EXPECT_FALSE(d.requestTermination(TerminationSource::request)) << "Ctrl+Q, icon hidden";
@@ -79,14 +79,14 @@ TEST_F(AppDelegateTest, EveryWayToQuitPassesOneGateThatEndsTheProgramOnce) {
 TEST_F(AppDelegateTest, TheQuitItemAndTheSystemEndTheProgramWithTheIconHidden) {
     auto& d = makeDelegate();
     d.didFinishLaunching(true);
-    d.appState().setMenuBarIconHidden(true);
+    d.appState().setTrayIconHidden(true);
     d.appState().setTerminationRequested(true);
     EXPECT_TRUE(d.requestTermination(TerminationSource::request));
     EXPECT_EQ(quits, 1);
 
     delegate.reset();
     auto& other = makeDelegate();
-    other.appState().setMenuBarIconHidden(true);
+    other.appState().setTrayIconHidden(true);
     // The session manager's quit event at log-out is the system's.
     QEvent quit(QEvent::Quit);
     EXPECT_FALSE(other.eventFilter(QCoreApplication::instance(), &quit));
@@ -96,7 +96,7 @@ TEST_F(AppDelegateTest, TheQuitItemAndTheSystemEndTheProgramWithTheIconHidden) {
 
 TEST_F(AppDelegateTest, SettingsOpenAboutOneSecondAfterALaunchWithoutAnIcon) {
     auto& d = makeDelegate();
-    d.appState().setMenuBarIconHidden(true);
+    d.appState().setTrayIconHidden(true);
     d.didFinishLaunching(true);
     loop.advance(Seconds(0.99));
     EXPECT_EQ(settingsOpened, 0);

@@ -29,9 +29,9 @@ protected:
         workspace.setFrontmost(200);
     }
 
-    ActivationEvent event(ActivationReason reason, std::optional<std::string> bundle) {
-        return ActivationEvent{loop.now(),  "xkb:de",       "German",          reason,
-                               1.0,         "English (US)", std::move(bundle), RuleSource::appRule,
+    ActivationEvent event(ActivationReason reason, std::optional<std::string> appId) {
+        return ActivationEvent{loop.now(),  "xkb:de",       "German",         reason,
+                               1.0,         "English (US)", std::move(appId), RuleSource::appRule,
                                std::nullopt};
     }
 };
@@ -123,7 +123,7 @@ TEST_F(AppStateTest, RuleActionsKeepAppRulesSortedAndCycleAsSpecified) {
     s.upsertAppRule({"a", AppRuleMode::locked, InputSourceID("xkb:us")});
     s.upsertAppRule({"b", AppRuleMode::switched, InputSourceID("xkb:de")});
     ASSERT_EQ(s.config().appRules.size(), 2u);
-    EXPECT_EQ(s.config().appRules[0].bundleID, "a");
+    EXPECT_EQ(s.config().appRules[0].appId, "a");
     EXPECT_EQ(s.config().appRules[1],
               (AppRule{"b", AppRuleMode::switched, InputSourceID("xkb:de")}));
     EXPECT_EQ(changes, 3);
@@ -183,7 +183,7 @@ TEST_F(AppStateTest, CommitBeforeStartStoresAndSettingsAreWrittenAtOnce) {
     EXPECT_EQ(s.config().addressBarSourceID, InputSourceID("xkb:us"));
 
     s.setApiEnabled(true);
-    s.setMenuBarIconHidden(true);
+    s.setTrayIconHidden(true);
     s.setNewAppRuleMode(AppRuleMode::useDefault);
     EXPECT_EQ(defaults.boolean("apiEnabled"), true);
     EXPECT_EQ(defaults.boolean("menuBarIconHidden"), true);

@@ -21,7 +21,7 @@ std::string entry(const std::string& name, const std::string& extra = {}) {
 std::vector<std::string> ids(const std::vector<InstalledApp>& apps) {
     std::vector<std::string> out;
     for (const auto& app : apps) {
-        out.push_back(app.bundleID);
+        out.push_back(app.appId);
     }
     return out;
 }
@@ -67,10 +67,10 @@ TEST_F(ScannerTree, ListsWhatTheMenuShowsOncePerIdAndTheLaunchers) {
     const auto apps = InstalledAppsScanner::scan(environment());
     EXPECT_EQ(names(apps),
               (std::vector<std::string>{"Calculator", "Editor (mine)", "Konsole", "KRunner"}));
-    const auto editor = std::ranges::find(apps, "org.example.Editor", &InstalledApp::bundleID);
+    const auto editor = std::ranges::find(apps, "org.example.Editor", &InstalledApp::appId);
     ASSERT_NE(editor, apps.end());
     EXPECT_EQ(editor->path, (home / "org.example.Editor.desktop").string());
-    EXPECT_NE(std::ranges::find(apps, "kde-konsole", &InstalledApp::bundleID), apps.end());
+    EXPECT_NE(std::ranges::find(apps, "kde-konsole", &InstalledApp::appId), apps.end());
 }
 
 TEST_F(ScannerTree, TheCurrentDesktopDecidesOnlyShowInAndNotShowIn) {
@@ -209,7 +209,7 @@ TEST(AppPickerQuery, TypedIdentitiesAreTrimmedAndMayHoldNoInnerSpace) {
         {" \n\t", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(AppPickerQuery::normalizedManualBundleID(c.typed), c.accepted)
+        EXPECT_EQ(AppPickerQuery::normalizedManualAppId(c.typed), c.accepted)
             << '"' << c.typed << '"';
     }
 }

@@ -205,7 +205,7 @@ TEST(ImportPlan, ChoicesDecideWhatIsWrittenAndCounted) {
         const auto after = plan.apply();
         std::vector<std::string> apps;
         for (const auto& rule : after.appRules) {
-            apps.push_back(rule.bundleID);
+            apps.push_back(rule.appId);
         }
         EXPECT_EQ(apps, c.apps) << c.name;
         EXPECT_EQ(patterns(after), c.urls) << c.name;

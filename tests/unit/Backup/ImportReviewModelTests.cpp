@@ -7,7 +7,7 @@ namespace tesvano {
 namespace {
 
 // Local: a default, two app rules; the file: a conflict with a source not installed, a new
-// app rule with one, a new app rule, a bundle id given twice, a new URL rule, a conflict.
+// app rule with one, a new app rule, an app id given twice, a new URL rule, a conflict.
 class ImportReviewModelTest : public ::testing::Test {
 protected:
     ImportReviewModelTest() {

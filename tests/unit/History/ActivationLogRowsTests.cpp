@@ -61,7 +61,7 @@ TEST(ActivationLogText, EachReasonHasItsTextAndDetailLine) {
 
 TEST(ActivationLogText, SourceAndApplicationColumns) {
     struct Case {
-        std::optional<std::string> from, appName, bundleID;
+        std::optional<std::string> from, appName, appId;
         std::string source, app;
     };
     const Case cases[] = {
@@ -74,7 +74,7 @@ TEST(ActivationLogText, SourceAndApplicationColumns) {
         auto e = entry("appActivated");
         e.fromSourceName = c.from;
         e.triggeringAppName = c.appName;
-        e.triggeringBundleID = c.bundleID;
+        e.triggeringAppId = c.appId;
         EXPECT_EQ(ActivationLogText::sourceText(e), c.source);
         EXPECT_EQ(ActivationLogText::appText(e), c.app);
     }

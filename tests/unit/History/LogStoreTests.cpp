@@ -90,7 +90,7 @@ TEST(LogStore, EntriesSurviveReopeningAndKeepEveryField) {
     ActivationEvent full = eventAt(kNow - Seconds(5), "xkb:de");
     full.reason = ActivationReason::urlMatched;
     full.fromSourceName = "English (US)";
-    full.triggeringBundleID = "org.mozilla.firefox";
+    full.triggeringAppId = "org.mozilla.firefox";
     full.ruleSource = RuleSource::urlRule;
     full.matchedHost = "";  // present but empty is not absent
     ActivationEvent bare = eventAt(kNow - Seconds(1), "xkb:ru");

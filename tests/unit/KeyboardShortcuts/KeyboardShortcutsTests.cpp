@@ -48,8 +48,8 @@ TEST_F(KeyboardShortcutsTest, StoredTextDecodesWithoutNormalisationAndShowsItsKe
 
     // Caps lock's bit survives decoding but not construction.
     defaults.set("KeyboardShortcuts_toggleLock", R"({"carbonKeyCode":0,"carbonModifiers":1280})");
-    EXPECT_EQ(getShortcut(toggleLock)->carbonModifiers, 0x500);
-    EXPECT_EQ(Shortcut(0, 0x500).carbonModifiers, 0x100);
+    EXPECT_EQ(getShortcut(toggleLock)->modifierBits, 0x500);
+    EXPECT_EQ(Shortcut(0, 0x500).modifierBits, 0x100);
 
     // Anything else stored reads as none and leaves other names working.
     for (const char* bad : {"{\"carbonKeyCode\":0}", "not json", "[0,256]",
@@ -247,36 +247,37 @@ TEST_F(KeyboardShortcutsTest, WithAMenuOpenTheProgramsOwnKeyEventsDispatch) {
     setShortcut(commandA, toggleLock);
     onKeyDown(toggleLock, [&] { calls.push_back("down"); });
     onKeyUp(toggleLock, [&] { calls.push_back("up"); });
-    const auto idBefore = carbonKeyboardShortcuts().entries().at(0).id;
+    const auto idBefore = hotKeyRegistrar().entries().at(0).id;
 
     setMenuOpen(true);
     EXPECT_TRUE(hotKeys.grabbed().empty());
-    auto& carbon = carbonKeyboardShortcuts();
-    using Kind = CarbonKeyboardShortcuts::RawKeyKind;
-    EXPECT_TRUE(carbon.handleRawKeyEvent(Kind::keyDown, 0, Carbon::cmdKey | Carbon::alphaLock));
-    EXPECT_FALSE(carbon.handleRawKeyEvent(Kind::autoRepeat, 0, Carbon::cmdKey));
-    EXPECT_TRUE(carbon.handleRawKeyEvent(Kind::keyUp, 0, Carbon::cmdKey));
-    EXPECT_FALSE(carbon.handleRawKeyEvent(Kind::keyDown, 0, 0));  // goes on to the menu
+    auto& registrar = hotKeyRegistrar();
+    using Kind = HotKeyRegistrar::RawKeyKind;
+    EXPECT_TRUE(registrar.handleRawKeyEvent(Kind::keyDown, 0,
+                                            ModifierBits::superKey | ModifierBits::capsLock));
+    EXPECT_FALSE(registrar.handleRawKeyEvent(Kind::autoRepeat, 0, ModifierBits::superKey));
+    EXPECT_TRUE(registrar.handleRawKeyEvent(Kind::keyUp, 0, ModifierBits::superKey));
+    EXPECT_FALSE(registrar.handleRawKeyEvent(Kind::keyDown, 0, 0));  // goes on to the menu
     EXPECT_EQ(calls, (std::vector<std::string>{"down", "up"}));
 
     setMenuOpen(false);
-    ASSERT_EQ(carbon.entries().size(), 1u);
-    EXPECT_EQ(carbon.entries()[0].id, idBefore);
-    EXPECT_TRUE(carbon.entries()[0].grabbed);
+    ASSERT_EQ(registrar.entries().size(), 1u);
+    EXPECT_EQ(registrar.entries()[0].id, idBefore);
+    EXPECT_TRUE(registrar.entries()[0].grabbed);
     EXPECT_TRUE(hotKeys.isGrabbed(kCommandA));
 }
 
 TEST_F(KeyboardShortcutsTest, ACombinationHeldElsewhereIsStoredButNotGrabbed) {
     hotKeys.holdElsewhere(kCommandA);
-    EXPECT_TRUE(carbonKeyboardShortcuts().isReservedBySystem(commandA));
-    EXPECT_FALSE(carbonKeyboardShortcuts().isReservedBySystem(commandB));
+    EXPECT_TRUE(hotKeyRegistrar().isReservedBySystem(commandA));
+    EXPECT_FALSE(hotKeyRegistrar().isReservedBySystem(commandB));
 
     int ups = 0;
     onKeyUp(toggleLock, [&] { ++ups; });
     setShortcut(commandA, toggleLock);
     EXPECT_EQ(getShortcut(toggleLock), commandA);
     EXPECT_TRUE(hotKeys.grabbed().empty());
-    EXPECT_TRUE(carbonKeyboardShortcuts().entries().empty());
+    EXPECT_TRUE(hotKeyRegistrar().entries().empty());
     EXPECT_FALSE(hotKeys.release(kCommandA));
     EXPECT_EQ(ups, 0);
 }

@@ -53,7 +53,7 @@ TEST_F(RecorderDecisionTest, CombinationsWithoutARealModifierBeepUnlessFunctionK
     EXPECT_EQ(key(Key::a.rawValue, Modifiers::shift).action, Action::beep);
     EXPECT_EQ(key(Key::a.rawValue, Modifiers::capsLock | Modifiers::numericPad).action,
               Action::beep);
-    // A key without a Carbon code cannot be a shortcut, modifiers or not.
+    // A key without a stored key code cannot be a shortcut, modifiers or not.
     EXPECT_EQ(
         decideRecorderEvent(InputEvent{Type::keyDown, std::nullopt, Modifiers::control}, context)
             .action,

@@ -23,7 +23,7 @@ TEST(ShortcutModel, EventsMakeShortcutsWithOnlyTheFourModifiers) {
         Modifiers::command | Modifiers::capsLock | Modifiers::numericPad | Modifiers::function;
     const auto down = Shortcut::fromEvent(keyEvent(Type::keyDown, 0, noisy));
     ASSERT_TRUE(down);
-    EXPECT_EQ(down->carbonModifiers, Carbon::cmdKey);
+    EXPECT_EQ(down->modifierBits, ModifierBits::superKey);
     EXPECT_EQ(Shortcut::fromEvent(keyEvent(Type::keyUp, 0, noisy)), down);
     EXPECT_FALSE(Shortcut::fromEvent(keyEvent(Type::flagsChanged, 55, Modifiers::command)));
     EXPECT_FALSE(Shortcut::fromEvent(InputEvent{Type::leftMouseUp, std::nullopt, {}}));
@@ -31,8 +31,8 @@ TEST(ShortcutModel, EventsMakeShortcutsWithOnlyTheFourModifiers) {
 
     const Modifiers all =
         Modifiers::command | Modifiers::shift | Modifiers::option | Modifiers::control;
-    EXPECT_EQ(modifiersFromCarbon(0x1F00 | 0x4000), all);  // right-side bits dropped
-    EXPECT_EQ(carbonFromModifiers(all | Modifiers::capsLock), 0x1B00);
+    EXPECT_EQ(modifiersFromBits(0x1F00 | 0x4000), all);  // right-side bits dropped
+    EXPECT_EQ(bitsFromModifiers(all | Modifiers::capsLock), 0x1B00);
 
     const std::hash<Shortcut> hash;
     EXPECT_EQ(hash(Shortcut(Key::a, Modifiers::command)), hash(Shortcut(0, 0x100)));
@@ -49,10 +49,10 @@ TEST(KeyCodeTable, MapsPhysicalKeysAndModifiersBothWays) {
     EXPECT_FALSE(xKeycode(-1));
     for (std::int64_t code = 0; code < 128; ++code) {
         if (auto x = xKeycode(code)) {
-            EXPECT_EQ(carbonKeyCode(*x), code) << code;
+            EXPECT_EQ(storedKeyCode(*x), code) << code;
         }
     }
-    EXPECT_FALSE(carbonKeyCode(107));  // Print Screen has no Carbon key
+    EXPECT_FALSE(storedKeyCode(107));  // Print Screen has no stored key code
 
     EXPECT_EQ(xCombination(Shortcut(Key::l, Modifiers::control | Modifiers::command |
                                                 Modifiers::option | Modifiers::shift)),

@@ -85,7 +85,7 @@ TEST_F(LockControllerTest, SwitchCarriesContextNamesAndDuration) {
     EXPECT_EQ(e.inputSourceName, "Beta");
     EXPECT_EQ(e.fromSourceName, "Alpha");
     EXPECT_EQ(e.reason, R::urlMatched);
-    EXPECT_EQ(e.triggeringBundleID, "org.mozilla.firefox");
+    EXPECT_EQ(e.triggeringAppId, "org.mozilla.firefox");
     EXPECT_EQ(e.ruleSource, RuleSource::urlRule);
     EXPECT_EQ(e.matchedHost, "example.com");
     EXPECT_EQ(e.timestamp, loop.now());
@@ -303,7 +303,7 @@ TEST_F(LockControllerTest, ManualSelectionReportsAnApiCommandAndTheLockWinsLater
     controller.selectManually(InputSourceID("C"));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].reason, R::apiCommand);
-    EXPECT_FALSE(events[0].triggeringBundleID);
+    EXPECT_FALSE(events[0].triggeringAppId);
     EXPECT_FALSE(events[0].ruleSource);
     EXPECT_EQ(provider.current, InputSourceID("C"));
     controller.sourceDidChange();

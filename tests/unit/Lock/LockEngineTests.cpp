@@ -3,7 +3,7 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "TesvanoKit/Lock/LockEngine.h"
-#include "TesvanoKit/Sources/TISInputSourceProvider.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
 
 namespace tesvano {
 namespace {
@@ -17,7 +17,7 @@ class StubFrontmost final : public FrontmostAppMonitoring {
 public:
     std::optional<std::string> current;
     Handler handler;
-    std::optional<std::string> frontmostBundleID() override { return current; }
+    std::optional<std::string> frontmostAppId() override { return current; }
     void start(Handler h) override {
         if (!handler)
             handler = std::move(h);
@@ -81,7 +81,7 @@ protected:
                             FakeTextInputSources::keyboard("xkb:ru", "Russian", {"ru"})};
         system.currentID = "xkb:us";
         LockEngine::Parts parts;
-        parts.provider = std::make_unique<TISInputSourceProvider>(system);
+        parts.provider = std::make_unique<TextInputSourceProvider>(system);
         parts.appMonitor = std::unique_ptr<FrontmostAppMonitoring>(app);
         parts.floatingAppMonitor = std::unique_ptr<FloatingAppMonitoring>(launcher);
         parts.addressBarMonitor = std::unique_ptr<AddressBarFocusMonitoring>(bar);
@@ -124,7 +124,7 @@ TEST_F(LockEngineTest, SwitchOnceRulesFireOncePerApplicationContext) {
     app->report("a");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].reason, R::appActivated);
-    EXPECT_EQ(events[0].triggeringBundleID, "a");
+    EXPECT_EQ(events[0].triggeringAppId, "a");
     userSwitches("xkb:us");  // the user's own change in a stays
     loop.advance(Seconds(1));
     EXPECT_EQ(system.currentID, "xkb:us");
@@ -179,29 +179,27 @@ TEST_F(LockEngineTest, LockRulesAndTheGlobalDefaultAreEnforced) {
 }
 
 TEST_F(LockEngineTest, LauncherOneShotDoesNotSuppressTheSameOneShotAfterDismissal) {
-    // "com.apple.campo" files its rules under "com.apple.Spotlight".
     config.isEnabled = true;
-    config.appRules = {
-        AppRule{"com.apple.Spotlight", AppRuleMode::switched, InputSourceID("xkb:ru")}};
+    config.appRules = {AppRule{"org.kde.krunner", AppRuleMode::switched, InputSourceID("xkb:ru")}};
     commit();
     app->report("other");
-    launcher->report("com.apple.campo");
+    launcher->report("org.kde.krunner");
     EXPECT_EQ(system.currentID, "xkb:ru");
     EXPECT_EQ(events.back().reason, R::launcherFocused);
-    EXPECT_EQ(events.back().triggeringBundleID, "com.apple.Spotlight");
+    EXPECT_EQ(events.back().triggeringAppId, "org.kde.krunner");
     userSwitches("xkb:us");
-    launcher->report("com.apple.campo");  // no change: nothing
+    launcher->report("org.kde.krunner");  // no change: nothing
     EXPECT_EQ(system.currentID, "xkb:us");
 
     launcher->report(std::nullopt);
     EXPECT_EQ(system.currentID, "xkb:us");
-    app->report("com.apple.Spotlight");
+    app->report("org.kde.krunner");
     EXPECT_EQ(system.currentID, "xkb:ru") << "the launcher's firing is kept in its own slot";
     EXPECT_EQ(events.back().reason, R::appActivated);
 
     app->report("other");
     userSwitches("xkb:us");
-    launcher->report("com.apple.campo");
+    launcher->report("org.kde.krunner");
     EXPECT_EQ(system.currentID, "xkb:ru") << "the launcher slot is cleared once it is gone";
 }
 

@@ -65,8 +65,8 @@ TEST(AddressBarHeuristicTest, NeedsAToolBarOutsideAnyDocumentAndOneMarker) {
 
 class AddressBarFocusMonitorTest : public ::testing::Test {
 protected:
-    Browser addBrowser(std::int32_t pid, const char* bundleID, Marker marker) {
-        workspace.addRunning({pid, bundleID, std::string("/usr/bin/") + bundleID});
+    Browser addBrowser(std::int32_t pid, const char* appId, Marker marker) {
+        workspace.addRunning({pid, appId, std::string("/usr/bin/") + appId});
         Browser b{pid, ax.addApplication(pid), {}, {}, {}};
         b.window = ax.addElement(b.app, "frame");
         auto toolbar = ax.addElement(b.window, "tool bar");
@@ -115,15 +115,15 @@ TEST_F(AddressBarFocusMonitorTest, EachMarkerInAToolbarIsTheAddressBarButNotInsi
     };
     std::int32_t pid = 300;
     startRecording();
-    for (const auto& [bundleID, marker] : browsers) {
-        auto b = addBrowser(++pid, bundleID, marker);
-        monitor.observe(bundleID);
-        ASSERT_TRUE(monitor.isAttached()) << bundleID;
+    for (const auto& [appId, marker] : browsers) {
+        auto b = addBrowser(++pid, appId, marker);
+        monitor.observe(appId);
+        ASSERT_TRUE(monitor.isAttached()) << appId;
         reports.clear();
         focus(b, b.addressBar);
         focus(b, b.pageField);
         focus(b, b.addressBar);
-        EXPECT_EQ(reports, (std::vector<bool>{true, false, true})) << bundleID;
+        EXPECT_EQ(reports, (std::vector<bool>{true, false, true})) << appId;
         focus(b, b.window);
     }
 }
@@ -190,7 +190,7 @@ TEST_F(AddressBarFocusMonitorTest,
 
     monitor.observe("firefox");  // not running
     EXPECT_FALSE(monitor.isAttached());
-    EXPECT_EQ(monitor.observedBundleID(), "firefox");
+    EXPECT_EQ(monitor.observedAppId(), "firefox");
     monitor.observe(std::nullopt);
     EXPECT_EQ(reports, (std::vector<bool>{true, false}));
 }
@@ -228,7 +228,7 @@ TEST_F(AddressBarFocusMonitorTest, TrustArrivingLaterIsPickedUpByRefresh) {
     auto b = addBrowser(900, "chromium", Marker::omniboxClass);
     ax.setTrusted(false);
     monitor.observe("chromium");  // before start: ignored
-    EXPECT_EQ(monitor.observedBundleID(), std::nullopt);
+    EXPECT_EQ(monitor.observedAppId(), std::nullopt);
     startRecording();
     monitor.observe("chromium");
     EXPECT_FALSE(monitor.isAttached());

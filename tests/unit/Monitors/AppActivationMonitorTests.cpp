@@ -99,9 +99,9 @@ TEST_F(AppActivationMonitorTest, IdentityFallsBackToTheExecutableName) {
     EXPECT_EQ(reports, (Reports{"process:gamma", std::nullopt}));
 
     workspace.setFrontmost(103);
-    EXPECT_EQ(monitor.frontmostBundleID(), "process:gamma");
+    EXPECT_EQ(monitor.frontmostAppId(), "process:gamma");
     workspace.setFrontmost(std::nullopt);
-    EXPECT_EQ(monitor.frontmostBundleID(), std::nullopt);
+    EXPECT_EQ(monitor.frontmostAppId(), std::nullopt);
 }
 
 TEST_F(AppActivationMonitorTest, StopDuringTheWaitGivesNoReport) {

@@ -2,7 +2,7 @@
 
 #include "Platform/Workspace/ApplicationIdentity.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
-#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+#include "TesvanoKit/Monitors/BrowserAppIds.h"
 #include "tests/support/TempDir.h"
 
 namespace tesvano {
@@ -80,9 +80,9 @@ TEST(BrowserIdentityTest, FlatpakAndSnapBrowsersResolveToKnownBrowsers) {
         const auto identity = platform::desktopEntryIdentifier(c.window, index);
         EXPECT_EQ(identity, std::optional<std::string>(c.identity))
             << c.window.wmClassName.value_or("-");
-        EXPECT_TRUE(BrowserBundleIDs::isBrowser(identity)) << c.identity;
-        EXPECT_EQ(BrowserBundleIDs::isChromium(identity), c.chromium) << c.identity;
-        EXPECT_EQ(BrowserBundleIDs::isGecko(identity), !c.chromium) << c.identity;
+        EXPECT_TRUE(BrowserAppIds::isBrowser(identity)) << c.identity;
+        EXPECT_EQ(BrowserAppIds::isChromium(identity), c.chromium) << c.identity;
+        EXPECT_EQ(BrowserAppIds::isGecko(identity), !c.chromium) << c.identity;
     }
 }
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TesvanoKit/Monitors/BrowserBundleIDs.h"
+#include "TesvanoKit/Monitors/BrowserAppIds.h"
 #include "TesvanoKit/Monitors/LauncherOverlayCatalog.h"
 #include "TesvanoKit/Monitors/ProcessIdentity.h"
 #include "TesvanoKit/Sources/SourceCycler.h"
@@ -8,33 +8,30 @@
 namespace tesvano {
 namespace {
 
-TEST(BrowserBundleIDs, FamiliesAreDisjointAndAllAddsSafari) {
-    using namespace BrowserBundleIDs;
+TEST(BrowserAppIds, FamiliesAreDisjointAndAllIsBoth) {
+    using namespace BrowserAppIds;
     for (const auto& id : chromium()) {
         EXPECT_FALSE(gecko().contains(id)) << id;
     }
-    EXPECT_EQ(all().size(), chromium().size() + gecko().size() + 2);
+    EXPECT_EQ(all().size(), chromium().size() + gecko().size());
     EXPECT_TRUE(isChromium("org.chromium.Chromium"));
     EXPECT_TRUE(isGecko("firefox-esr"));
-    EXPECT_TRUE(isBrowser("com.apple.Safari"));
-    EXPECT_FALSE(isChromium("com.apple.Safari"));
-    EXPECT_FALSE(isGecko("com.apple.Safari"));
+    EXPECT_TRUE(isChromium("com.google.Chrome"));
+    EXPECT_TRUE(isBrowser("org.mozilla.firefox"));
+    EXPECT_FALSE(isBrowser("org.gnome.Epiphany"));
     EXPECT_FALSE(isBrowser("Firefox"));  // exact case
     EXPECT_FALSE(isBrowser(std::nullopt));
 }
 
-TEST(LauncherOverlayCatalog, OverlayRulesAreFiledUnderTheirOwner) {
-    using LauncherOverlayCatalog::ruleBundleID;
-    EXPECT_EQ(ruleBundleID("com.apple.campo", "com.apple.Safari"), "com.apple.Spotlight");
-    EXPECT_EQ(ruleBundleID("com.apple.campo", "com.apple.campo"), "com.apple.campo");
-    EXPECT_EQ(ruleBundleID("com.apple.campo", std::nullopt), "com.apple.Spotlight");
-    EXPECT_EQ(ruleBundleID("com.raycast.macos", "firefox"), "com.raycast.macos");
-    EXPECT_TRUE(LauncherOverlayCatalog::contains("org.kde.krunner"));
+TEST(LauncherOverlayCatalog, HoldsTheLinuxLaunchersByExactId) {
+    for (const char* id : {"org.kde.krunner", "ulauncher", "albert"}) {
+        EXPECT_TRUE(LauncherOverlayCatalog::contains(id)) << id;
+    }
     EXPECT_FALSE(LauncherOverlayCatalog::contains("Ulauncher"));
     EXPECT_FALSE(LauncherOverlayCatalog::contains(std::nullopt));
 }
 
-TEST(ProcessIdentity, KeysComeFromTheBundleIDOrTheExecutableName) {
+TEST(ProcessIdentity, KeysComeFromTheAppIdOrTheExecutableName) {
     using namespace ProcessIdentity;
     EXPECT_EQ(identifier({"org.mozilla.firefox", "/usr/lib/firefox/firefox"}),
               "org.mozilla.firefox");

@@ -122,7 +122,7 @@ TEST(LockConfiguration, WrongTypesAndBadElementsFailTheWholeDecode) {
         R"({"defaultSourceID":5})",
         R"({"defaultAction":true})",
         R"({"appRules":{}})",
-        R"({"appRules":[{"mode":"locked"}]})",  // no bundleID
+        R"({"appRules":[{"mode":"locked"}]})",  // no appId
         R"({"appRules":[{"bundleID":7}]})",
         R"({"appRules":[{"bundleID":"a","mode":3}]})",
         R"({"appRules":[{"bundleID":"a","lockedSourceID":[]}]})",

@@ -3,7 +3,7 @@
 
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "TesvanoKit/Sources/InputSourceClassifier.h"
-#include "TesvanoKit/Sources/TISInputSourceProvider.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/support/LogCapture.h"
 
 namespace tesvano {
@@ -61,9 +61,9 @@ private:
     std::optional<std::string> previous_;
 };
 
-class TISInputSourceProviderTest : public ::testing::Test {
+class TextInputSourceProviderTest : public ::testing::Test {
 protected:
-    TISInputSourceProviderTest() {
+    TextInputSourceProviderTest() {
         system.installed = {FakeTextInputSources::keyboard("xkb:us", "English (US)", {"en"}),
                             FakeTextInputSources::keyboard("pinyin", "Pinyin", {"zh-Hans"}),
                             FakeTextInputSources::keyboard("xkb:de", "German", {"de"})};
@@ -83,13 +83,13 @@ protected:
     FakeTextInputSources system;
     int keyFocusCalls = 0;
     KeyFocusInputSourceSelector::Result keyFocusAnswer;  // success
-    TISInputSourceProvider provider{system, [this](const TextInputSource&) {
-                                        ++keyFocusCalls;
-                                        return keyFocusAnswer;
-                                    }};
+    TextInputSourceProvider provider{system, [this](const TextInputSource&) {
+                                         ++keyFocusCalls;
+                                         return keyFocusAnswer;
+                                     }};
 };
 
-TEST_F(TISInputSourceProviderTest, ListsSelectableKeyboardSourcesInSystemOrder) {
+TEST_F(TextInputSourceProviderTest, ListsSelectableKeyboardSourcesInSystemOrder) {
     TextInputSource palette = FakeTextInputSources::keyboard("palette", "Emoji");
     palette.category = "palette";
     TextInputSource uncategorised = FakeTextInputSources::keyboard("bare", "Bare");
@@ -124,7 +124,7 @@ TEST_F(TISInputSourceProviderTest, ListsSelectableKeyboardSourcesInSystemOrder) 
     EXPECT_FALSE(provider.source("xkb:it").has_value());
 }
 
-TEST_F(TISInputSourceProviderTest, RefusesUnknownDisabledAndUnselectableSourcesWithoutTrying) {
+TEST_F(TextInputSourceProviderTest, RefusesUnknownDisabledAndUnselectableSourcesWithoutTrying) {
     TextInputSource disabled = FakeTextInputSources::keyboard("anthy", "Anthy", {"ja"});
     disabled.isEnabled = false;
     TextInputSource unselectable = FakeTextInputSources::keyboard("hangul", "Hangul", {"ko"});
@@ -140,7 +140,7 @@ TEST_F(TISInputSourceProviderTest, RefusesUnknownDisabledAndUnselectableSourcesW
     EXPECT_TRUE(log.sink().records.empty());
 }
 
-TEST_F(TISInputSourceProviderTest, OtherSourcesUseTheStandardCallAndReportItsFailure) {
+TEST_F(TextInputSourceProviderTest, OtherSourcesUseTheStandardCallAndReportItsFailure) {
     EXPECT_TRUE(provider.select("xkb:de"));
     EXPECT_EQ(system.selectCalls, (std::vector<std::string>{"xkb:de"}));
     EXPECT_EQ(provider.currentSourceID(), InputSourceID("xkb:de"));
@@ -151,7 +151,7 @@ TEST_F(TISInputSourceProviderTest, OtherSourcesUseTheStandardCallAndReportItsFai
     EXPECT_EQ(system.keyWindowNudges, 0);
 }
 
-TEST_F(TISInputSourceProviderTest, UnconfirmedKeyFocusSelectionAlternatesWithTheStandardCall) {
+TEST_F(TextInputSourceProviderTest, UnconfirmedKeyFocusSelectionAlternatesWithTheStandardCall) {
     // Neither route ever makes the source current.
     system.selectionTakesEffect = false;
 
@@ -175,7 +175,7 @@ TEST_F(TISInputSourceProviderTest, UnconfirmedKeyFocusSelectionAlternatesWithThe
     EXPECT_EQ(system.selectCalls.size(), 1u);
 }
 
-TEST_F(TISInputSourceProviderTest, SeeingTheSourceCurrentConfirmsTheKeyFocusSelection) {
+TEST_F(TextInputSourceProviderTest, SeeingTheSourceCurrentConfirmsTheKeyFocusSelection) {
     EXPECT_TRUE(provider.select("pinyin"));
     system.currentID = "pinyin";  // the focused application switched
     EXPECT_EQ(provider.currentSourceID(), InputSourceID("pinyin"));
@@ -195,7 +195,7 @@ TEST_F(TISInputSourceProviderTest, SeeingTheSourceCurrentConfirmsTheKeyFocusSele
     EXPECT_EQ(keyFocusCalls, 4);
 }
 
-TEST_F(TISInputSourceProviderTest, KeyFocusFailureFallsBackToTheStandardCall) {
+TEST_F(TextInputSourceProviderTest, KeyFocusFailureFallsBackToTheStandardCall) {
     keyFocusAnswer = std::unexpected(Failure::rejected(-25));
     EXPECT_TRUE(provider.select("pinyin"));
     EXPECT_TRUE(
@@ -211,13 +211,13 @@ TEST_F(TISInputSourceProviderTest, KeyFocusFailureFallsBackToTheStandardCall) {
     test::LogCapture ownLog;
     system.selectFailure.reset();
     system.currentID = "xkb:us";
-    TISInputSourceProvider real(system);
+    TextInputSourceProvider real(system);
     EXPECT_TRUE(real.select("pinyin"));
     EXPECT_TRUE(ownLog.contains("Key-focus selection failed (unavailable)"));
     EXPECT_EQ(real.currentSourceID(), InputSourceID("pinyin"));
 }
 
-TEST_F(TISInputSourceProviderTest, NoCurrentSourceReadsAsNone) {
+TEST_F(TextInputSourceProviderTest, NoCurrentSourceReadsAsNone) {
     system.currentID.reset();
     EXPECT_FALSE(provider.currentSourceID().has_value());
     // A current source outside the list is still reported.

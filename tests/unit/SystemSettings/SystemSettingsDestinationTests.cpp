@@ -84,7 +84,7 @@ TEST(SystemSettingsCatalogue, PrivacyListsKeepTheirAnchorAndOnlyExistWhereShown)
     ASSERT_TRUE(accessibility);
     EXPECT_EQ(accessibility->anchor, "Privacy_Accessibility");
     EXPECT_EQ(accessibility->paneIdentifier, "universal-access");
-    EXPECT_EQ(accessibility->application.bundleIdentifier, "org.gnome.Settings");
+    EXPECT_EQ(accessibility->application.appId, "org.gnome.Settings");
     EXPECT_EQ(gnome.privacySecurity(PrivacySecurityAnchor::privacyMicrophone)->commandLine(),
               (std::vector<std::string>{"gnome-control-center", "microphone"}));
     EXPECT_FALSE(gnome.privacySecurity(PrivacySecurityAnchor::privacyAllFiles));

@@ -1,4 +1,4 @@
-#include "TesvanoKit/Sources/TISInputSourceProvider.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
 
 #include "Platform/Log/Log.h"
 #include "TesvanoKit/Sources/InputSourceClassifier.h"
@@ -8,7 +8,7 @@ namespace tesvano {
 namespace {
 
 const platform::Logger& logger() {
-    static const platform::Logger instance("TISInputSourceProvider");
+    static const platform::Logger instance("TextInputSourceProvider");
     return instance;
 }
 
@@ -18,13 +18,13 @@ bool isCJKV(const platform::TextInputSource& source) {
 
 }  // namespace
 
-TISInputSourceProvider::TISInputSourceProvider(platform::TextInputSources& system,
-                                               KeyFocusSelect keyFocusSelect)
+TextInputSourceProvider::TextInputSourceProvider(platform::TextInputSources& system,
+                                                 KeyFocusSelect keyFocusSelect)
     : keyboardCategory_(platform::keyboardInputSourceCategory),
       system_(system),
       keyFocusSelect_(std::move(keyFocusSelect)) {}
 
-std::optional<InputSource> TISInputSourceProvider::convert(
+std::optional<InputSource> TextInputSourceProvider::convert(
     const platform::TextInputSource& source) const {
     if (!source.id) {
         return std::nullopt;
@@ -38,7 +38,7 @@ std::optional<InputSource> TISInputSourceProvider::convert(
     };
 }
 
-std::optional<InputSourceID> TISInputSourceProvider::currentSourceID() {
+std::optional<InputSourceID> TextInputSourceProvider::currentSourceID() {
     const auto current = system_.currentKeyboardSource();
     if (!current || !current->id) {
         return std::nullopt;
@@ -48,7 +48,7 @@ std::optional<InputSourceID> TISInputSourceProvider::currentSourceID() {
     return id;
 }
 
-std::vector<InputSource> TISInputSourceProvider::selectableSources() {
+std::vector<InputSource> TextInputSourceProvider::selectableSources() {
     std::vector<InputSource> out;
     for (const auto& source : system_.sources()) {
         if (source.category != keyboardCategory_) {
@@ -62,7 +62,7 @@ std::vector<InputSource> TISInputSourceProvider::selectableSources() {
     return out;
 }
 
-std::optional<InputSource> TISInputSourceProvider::source(const InputSourceID& id) {
+std::optional<InputSource> TextInputSourceProvider::source(const InputSourceID& id) {
     const auto found = system_.sourceWithID(id.rawValue);
     if (!found) {
         return std::nullopt;
@@ -70,7 +70,7 @@ std::optional<InputSource> TISInputSourceProvider::source(const InputSourceID& i
     return convert(*found);
 }
 
-bool TISInputSourceProvider::select(const InputSourceID& id) {
+bool TextInputSourceProvider::select(const InputSourceID& id) {
     const auto found = system_.sourceWithID(id.rawValue);
     if (!found || !found->isSelectCapable.value_or(false) || !found->isEnabled.value_or(false)) {
         return false;

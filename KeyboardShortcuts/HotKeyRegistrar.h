@@ -14,13 +14,13 @@ namespace KeyboardShortcuts {
 // turns its presses and releases into calls of the closures given at registration. While a
 // menu of the program is open, or while hot keys are switched off, the grabs are withdrawn but
 // remembered; with a menu open the program's own key events come in through handleRawKeyEvent.
-class CarbonKeyboardShortcuts {
+class HotKeyRegistrar {
 public:
     using Handler = std::function<void(const Shortcut&)>;
 
-    explicit CarbonKeyboardShortcuts(tesvano::platform::HotKeys& hotKeys);
-    CarbonKeyboardShortcuts(const CarbonKeyboardShortcuts&) = delete;
-    CarbonKeyboardShortcuts& operator=(const CarbonKeyboardShortcuts&) = delete;
+    explicit HotKeyRegistrar(tesvano::platform::HotKeys& hotKeys);
+    HotKeyRegistrar(const HotKeyRegistrar&) = delete;
+    HotKeyRegistrar& operator=(const HotKeyRegistrar&) = delete;
 
     // Grabs the combination and keeps it under a new id. A refused grab, or a key without a
     // PC key, keeps nothing and is not reported; the id is spent either way. While withdrawn
@@ -37,7 +37,7 @@ public:
     // A key event of the program's own windows while a menu is open: calls the first kept hot
     // key with that key and modifiers (reduced to the four shortcut bits). False when none
     // matches or for auto-repeat, so the caller passes the event on.
-    bool handleRawKeyEvent(RawKeyKind kind, std::int64_t keyCode, std::int64_t carbonModifiers);
+    bool handleRawKeyEvent(RawKeyKind kind, std::int64_t keyCode, std::int64_t modifierBits);
 
     // Whether another program holds the combination (the desktop's own shortcuts among them).
     bool isReservedBySystem(const Shortcut& shortcut) const;

@@ -1,4 +1,4 @@
-#include "KeyboardShortcuts/CarbonKeyboardShortcuts.h"
+#include "KeyboardShortcuts/HotKeyRegistrar.h"
 
 #include "KeyboardShortcuts/KeyCodeTable.h"
 
@@ -7,10 +7,9 @@ namespace KeyboardShortcuts {
 using tesvano::platform::HotKeyEvent;
 using tesvano::platform::HotKeyGrab;
 
-CarbonKeyboardShortcuts::CarbonKeyboardShortcuts(tesvano::platform::HotKeys& hotKeys)
-    : hotKeys_(hotKeys) {}
+HotKeyRegistrar::HotKeyRegistrar(tesvano::platform::HotKeys& hotKeys) : hotKeys_(hotKeys) {}
 
-HotKeyGrab CarbonKeyboardShortcuts::grab(const Shortcut& shortcut, std::int64_t id) {
+HotKeyGrab HotKeyRegistrar::grab(const Shortcut& shortcut, std::int64_t id) {
     const auto combination = xCombination(shortcut);
     if (!combination) {
         return {};
@@ -20,8 +19,8 @@ HotKeyGrab CarbonKeyboardShortcuts::grab(const Shortcut& shortcut, std::int64_t 
         *combination, [this, id](HotKeyEvent event) { fire(id, event == HotKeyEvent::pressed); });
 }
 
-void CarbonKeyboardShortcuts::registerShortcut(const Shortcut& shortcut, Handler onKeyDown,
-                                               Handler onKeyUp) {
+void HotKeyRegistrar::registerShortcut(const Shortcut& shortcut, Handler onKeyDown,
+                                       Handler onKeyUp) {
     const std::int64_t id = ++lastId_;
     if (!xCombination(shortcut)) {
         return;
@@ -37,11 +36,11 @@ void CarbonKeyboardShortcuts::registerShortcut(const Shortcut& shortcut, Handler
         id, HotKey{shortcut, id, std::move(handle), std::move(onKeyDown), std::move(onKeyUp)});
 }
 
-void CarbonKeyboardShortcuts::unregisterShortcut(const Shortcut& shortcut) {
+void HotKeyRegistrar::unregisterShortcut(const Shortcut& shortcut) {
     std::erase_if(table_, [&](const auto& entry) { return entry.second.shortcut == shortcut; });
 }
 
-void CarbonKeyboardShortcuts::updateEventHandler(bool isEnabled, bool isMenuOpen) {
+void HotKeyRegistrar::updateEventHandler(bool isEnabled, bool isMenuOpen) {
     const Mode mode = !isEnabled ? Mode::disabled : (isMenuOpen ? Mode::menu : Mode::normal);
     if (mode == Mode::normal) {
         mode_ = mode;
@@ -63,7 +62,7 @@ void CarbonKeyboardShortcuts::updateEventHandler(bool isEnabled, bool isMenuOpen
     mode_ = mode;
 }
 
-void CarbonKeyboardShortcuts::fire(std::int64_t id, bool keyDown) {
+void HotKeyRegistrar::fire(std::int64_t id, bool keyDown) {
     auto it = table_.find(id);
     if (it == table_.end() || mode_ != Mode::normal) {
         return;
@@ -76,9 +75,9 @@ void CarbonKeyboardShortcuts::fire(std::int64_t id, bool keyDown) {
     }
 }
 
-bool CarbonKeyboardShortcuts::handleRawKeyEvent(RawKeyKind kind, std::int64_t keyCode,
-                                                std::int64_t carbonModifiers) {
-    const Shortcut pressed(keyCode, carbonModifiers);
+bool HotKeyRegistrar::handleRawKeyEvent(RawKeyKind kind, std::int64_t keyCode,
+                                        std::int64_t modifierBits) {
+    const Shortcut pressed(keyCode, modifierBits);
     for (const auto& [id, hotKey] : table_) {
         if (hotKey.shortcut != pressed) {
             continue;
@@ -96,12 +95,12 @@ bool CarbonKeyboardShortcuts::handleRawKeyEvent(RawKeyKind kind, std::int64_t ke
     return false;
 }
 
-bool CarbonKeyboardShortcuts::isReservedBySystem(const Shortcut& shortcut) const {
+bool HotKeyRegistrar::isReservedBySystem(const Shortcut& shortcut) const {
     const auto combination = xCombination(shortcut);
     return combination && hotKeys_.heldElsewhere(*combination);
 }
 
-std::vector<CarbonKeyboardShortcuts::Entry> CarbonKeyboardShortcuts::entries() const {
+std::vector<HotKeyRegistrar::Entry> HotKeyRegistrar::entries() const {
     std::vector<Entry> out;
     for (const auto& [id, hotKey] : table_) {
         out.push_back(Entry{hotKey.shortcut, id, hotKey.grab.active()});

@@ -12,13 +12,13 @@ namespace tesvano {
 
 // The input sources of the system's text input layer. CJKV input methods are selected by
 // asking the focused application first and fall back to the standard selection.
-class TISInputSourceProvider final : public InputSourceProviding {
+class TextInputSourceProvider final : public InputSourceProviding {
 public:
     using KeyFocusSelect =
         std::function<KeyFocusInputSourceSelector::Result(const platform::TextInputSource&)>;
 
     // `system` must outlive the provider.
-    explicit TISInputSourceProvider(
+    explicit TextInputSourceProvider(
         platform::TextInputSources& system,
         KeyFocusSelect keyFocusSelect = &KeyFocusInputSourceSelector::select);
 

@@ -7,7 +7,7 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Tesvano/App/AppState.h"
-#include "Tesvano/Settings/AppRulesSettingsPane.h"
+#include "Tesvano/Settings/AppRules/AppRulesSettingsPane.h"
 #include "tests/support/FakeAppServices.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Resources.h"
-#include "Tesvano/Settings/ActivationLogModel.h"
-#include "Tesvano/Settings/ActivationLogPane.h"
+#include "Tesvano/Settings/Log/ActivationLogModel.h"
+#include "Tesvano/Settings/Log/ActivationLogPane.h"
 #include "tests/support/FakeAppServices.h"
 
 namespace {

@@ -11,9 +11,9 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Tesvano/App/AppState.h"
-#include "Tesvano/Settings/URLRuleListModel.h"
-#include "Tesvano/Settings/URLRuleListView.h"
-#include "Tesvano/Settings/URLRulesPane.h"
+#include "Tesvano/Settings/URLRules/URLRuleListModel.h"
+#include "Tesvano/Settings/URLRules/URLRuleListView.h"
+#include "Tesvano/Settings/URLRules/URLRulesPane.h"
 #include "tests/support/FakeAppServices.h"
 
 namespace {

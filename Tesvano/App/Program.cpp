@@ -39,7 +39,7 @@
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "Tesvano/Permissions/GuidedPermissionFlow.h"
-#include "Tesvano/Settings/ShortcutsSettingsPane.h"
+#include "Tesvano/Settings/Shortcuts/ShortcutsSettingsPane.h"
 #include "Tesvano/Updates/ProgramUpdater.h"
 #include "Tesvano/Updates/QtHttpTransport.h"
 #include "Tesvano/Updates/UpdateWindowView.h"

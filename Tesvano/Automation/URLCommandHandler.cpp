@@ -57,24 +57,31 @@ std::string URLCommandHandler::loggedURL(std::string_view url) {
 
 void URLCommandHandler::handle(std::string_view url) {
     log().info("URL command received: %{public}s", loggedURL(url));
-    for (const auto& name : URLCommandParser::unusableCallbacks(url)) {
+    // Split once; every step below reads this value. One that is no URL has no targets.
+    const std::optional<CommandURL> read = URLCommandParser::read(url);
+    const CommandURL commandURL = read.value_or(CommandURL{});
+    for (const auto& name : commandURL.unusableCallbacks) {
         log().error("Refused callback URL in %{public}s: it is not a URL", name);
     }
     // Read for every URL: the user may switch the interface off at any time.
     if (!state_.apiEnabled()) {
-        replyError(URLCommandError::apiDisabled(), URLCommandParser::callbackTargets(url));
+        replyError(URLCommandError::apiDisabled(), commandURL);
         return;
     }
-    auto parsed = URLCommandParser::parse(url);
-    if (!parsed) {
-        replyError(parsed.error(), URLCommandParser::callbackTargets(url));
+    if (!read) {
+        replyError(URLCommandError::malformedURL(), commandURL);
         return;
     }
-    const auto outcome = execute(parsed->command);
+    const auto command = URLCommandParser::command(commandURL);
+    if (!command) {
+        replyError(command.error(), commandURL);
+        return;
+    }
+    const auto outcome = execute(*command);
     if (!outcome) {
-        replyError(outcome.error(), parsed->callback);
+        replyError(outcome.error(), commandURL);
     } else {
-        replySuccess(*outcome, parsed->callback);
+        replySuccess(*outcome, commandURL);
     }
 }
 
@@ -490,49 +497,55 @@ std::string URLCommandHandler::iso8601(platform::WallTime time) {
 
 // --- Replies
 
-void URLCommandHandler::replySuccess(const Result& result, const CallbackTargets& targets) {
-    if (!targets.success) {
+void URLCommandHandler::replySuccess(const Result& result, const CommandURL& url) {
+    const auto& target = url.callback.success;
+    if (!target) {
         return;
     }
     std::optional<std::string> text;
     if (result) {
         text = CallbackURLBuilder::resultText(*result);
     }
-    openCallback(CallbackURLBuilder::successURL(*targets.success, text), targets);
+    openCallback(CallbackURLBuilder::successURL(*target, text), url.successScheme, url);
 }
 
-void URLCommandHandler::replyError(const URLCommandError& error, const CallbackTargets& targets) {
+void URLCommandHandler::replyError(const URLCommandError& error, const CommandURL& url) {
     const std::string message = error.message();
     log().error("URL command failed: %{public}s \u2014 %{public}s", error.code(),
                 loggedURL(message));
-    if (!targets.error) {
+    const auto& target = url.callback.error;
+    if (!target) {
         return;
     }
-    openCallback(CallbackURLBuilder::errorURL(*targets.error, error.code(), message), targets);
+    openCallback(CallbackURLBuilder::errorURL(*target, error.code(), message), url.errorScheme,
+                 url);
 }
 
-void URLCommandHandler::openCallback(const std::string& url, const CallbackTargets& targets) {
-    if (!CallbackURLPolicy::isAllowed(url, CallbackURLPolicy::ownURLSchemes())) {
+void URLCommandHandler::openCallback(const std::string& reply,
+                                     const std::optional<std::string>& scheme,
+                                     const CommandURL& url) {
+    // A reply keeps the scheme of the target it was made on.
+    if (!CallbackURLPolicy::isAllowedScheme(scheme, CallbackURLPolicy::ownURLSchemes())) {
         log().error("Refused callback URL with disallowed scheme: %{public}s",
-                    CallbackURLPolicy::scheme(url).value_or("(none)"));
+                    scheme && !scheme->empty() ? *scheme : std::string("(none)"));
         return;
     }
-    if (url.size() <= CallbackURLPolicy::maximumURLBytes) {
-        opener_->open(url);
+    if (reply.size() <= CallbackURLPolicy::maximumURLBytes) {
+        opener_->open(reply);
         return;
     }
     // The opener would fail without a word; tell the caller in a few words instead.
     log().error("A reply of %{public}s bytes is too large for the desktop to open; not sent",
-                std::to_string(url.size()));
-    if (!targets.error) {
+                std::to_string(reply.size()));
+    if (!url.callback.error ||
+        !CallbackURLPolicy::isAllowedScheme(url.errorScheme, CallbackURLPolicy::ownURLSchemes())) {
         return;
     }
-    const auto tooLarge = URLCommandError::notSupported("a reply of " + std::to_string(url.size()) +
-                                                        " bytes is too large to deliver");
+    const auto tooLarge = URLCommandError::notSupported(
+        "a reply of " + std::to_string(reply.size()) + " bytes is too large to deliver");
     const std::string brief =
-        CallbackURLBuilder::errorURL(*targets.error, tooLarge.code(), tooLarge.message());
-    if (brief.size() <= CallbackURLPolicy::maximumURLBytes &&
-        CallbackURLPolicy::isAllowed(brief, CallbackURLPolicy::ownURLSchemes())) {
+        CallbackURLBuilder::errorURL(*url.callback.error, tooLarge.code(), tooLarge.message());
+    if (brief.size() <= CallbackURLPolicy::maximumURLBytes) {
         opener_->open(brief);
     }
 }

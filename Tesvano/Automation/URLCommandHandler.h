@@ -92,11 +92,14 @@ private:
     static nlohmann::json versionPayload();
     Outcome configPayload() const;
 
-    void replySuccess(const Result& result, const CallbackTargets& targets);
-    void replyError(const URLCommandError& error, const CallbackTargets& targets);
-    // Opens an allowed reply; one too long for the desktop is replaced by a short error on
-    // the caller's x-error URL.
-    void openCallback(const std::string& url, const CallbackTargets& targets);
+    // The replies go to the targets of `url` as read when it arrived.
+    void replySuccess(const Result& result, const CommandURL& url);
+    void replyError(const URLCommandError& error, const CommandURL& url);
+    // Opens `reply`, made on a target of `url` whose scheme is `scheme`, if the policy allows
+    // that scheme; one too long for the desktop is replaced by a short error on the caller's
+    // x-error URL.
+    void openCallback(const std::string& reply, const std::optional<std::string>& scheme,
+                      const CommandURL& url);
 
     AppState& state_;
     std::shared_ptr<CallbackURLOpener> opener_;

@@ -24,12 +24,16 @@ std::optional<std::string> scheme(std::string_view url) {
 }
 
 bool isAllowed(std::string_view url, const std::set<std::string, std::less<>>& ownSchemes) {
-    auto written = scheme(url);
-    if (!written) {
+    return isAllowedScheme(scheme(url), ownSchemes);
+}
+
+bool isAllowedScheme(const std::optional<std::string>& scheme,
+                     const std::set<std::string, std::less<>>& ownSchemes) {
+    if (!scheme || scheme->empty()) {
         return false;
     }
     // Schemes are ASCII by their grammar.
-    std::string lowered = std::move(*written);
+    std::string lowered = *scheme;
     for (char& c : lowered) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');

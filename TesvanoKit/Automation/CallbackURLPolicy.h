@@ -27,6 +27,11 @@ const std::set<std::string, std::less<>>& ownURLSchemes();
 // The scheme of `url` as written (letter case kept); none when it has none or is no URL.
 std::optional<std::string> scheme(std::string_view url);
 
+// Refused: no scheme or the empty one, a denied scheme, one of `ownSchemes` (lower-cased names)
+// or `appScheme`, in any letter case. For a scheme already read off the URL.
+bool isAllowedScheme(const std::optional<std::string>& scheme,
+                     const std::set<std::string, std::less<>>& ownSchemes);
+
 // Refused: no scheme, a denied scheme, one of `ownSchemes` (lower-cased names) or `appScheme`,
 // in any letter case.
 bool isAllowed(std::string_view url, const std::set<std::string, std::less<>>& ownSchemes);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "TesvanoKit/Languages/SupportedLanguage.h"
 #include "TesvanoKit/Rules/LockConfiguration.h"
@@ -158,6 +160,25 @@ struct CallbackTargets {
     std::optional<std::string> cancel;  // never answered
 
     bool operator==(const CallbackTargets&) const = default;
+};
+
+// A command URL read once: the parts the parser, the handler and the callback policy need, so
+// that none of them splits the text again.
+struct CommandURL {
+    std::optional<std::string> scheme;  // as written
+    std::optional<std::string>
+        host;          // as written, still percent-encoded; present with an authority
+    std::string path;  // percent-decoded, its segments joined by "/"
+    // The query items by lower-cased name; of equal names the last wins.
+    std::map<std::string, std::string, std::less<>> items;
+    CallbackTargets callback;
+    // The schemes of the success and error targets as written, for the callback policy.
+    std::optional<std::string> successScheme;
+    std::optional<std::string> errorScheme;
+    // The callback items ("x-success", "x-error") given but no URL, which cannot be answered.
+    std::vector<std::string> unusableCallbacks;
+
+    bool operator==(const CommandURL&) const = default;
 };
 
 struct ParsedURLCommand {

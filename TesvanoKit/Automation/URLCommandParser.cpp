@@ -19,8 +19,7 @@ namespace tesvano::URLCommandParser {
 
 namespace {
 
-// Query items by lower-cased name; the last of equal names wins.
-using Parameters = std::map<std::string, std::string, std::less<>>;
+using Parameters = decltype(CommandURL::items);
 
 template <typename T>
 using Result = std::expected<T, URLCommandError>;
@@ -50,39 +49,48 @@ const std::string* nonEmptyItem(const Parameters& parameters, std::string_view n
     return value != nullptr && !value->empty() ? value : nullptr;
 }
 
-// A callback value that is a URL reference, as it would be opened; none for the empty text or
-// anything that is no URL.
-std::optional<std::string> callbackURL(const std::string* value) {
+// A callback value that is a URL reference, split: as it would be opened, and its scheme. None
+// for the empty text or anything that is no URL.
+std::optional<URLComponents> callbackURL(const std::string* value) {
     if (value == nullptr || value->empty()) {
         return std::nullopt;
     }
-    auto components = URLComponents::split(*value);
-    if (!components) {
-        return std::nullopt;
-    }
-    return std::move(components->text);
+    return URLComponents::split(*value);
 }
 
-CallbackTargets targets(const Parameters& parameters) {
-    CallbackTargets targets;
-    if (const std::string* source = item(parameters, "x-source")) {
-        targets.source = *source;
+// The callback items of `url.items` into its targets, their schemes and the unusable ones.
+void readCallbacks(CommandURL& url) {
+    if (const std::string* source = item(url.items, "x-source")) {
+        url.callback.source = *source;
     }
-    targets.success = callbackURL(item(parameters, "x-success"));
-    targets.error = callbackURL(item(parameters, "x-error"));
-    targets.cancel = callbackURL(item(parameters, "x-cancel"));
-    return targets;
+    const auto take = [&](std::string_view name, std::optional<std::string>& target,
+                          std::optional<std::string>* scheme) {
+        const std::string* value = item(url.items, name);
+        auto components = callbackURL(value);
+        if (!components) {
+            if (scheme != nullptr && value != nullptr && !value->empty()) {
+                url.unusableCallbacks.emplace_back(name);
+            }
+            return;
+        }
+        target = std::move(components->text);
+        if (scheme != nullptr) {
+            *scheme = std::move(components->scheme);
+        }
+    };
+    take("x-success", url.callback.success, &url.successScheme);
+    take("x-error", url.callback.error, &url.errorScheme);
+    take("x-cancel", url.callback.cancel, nullptr);
 }
 
-Result<std::string> commandName(const URLComponents& components) {
-    if (components.host) {
-        std::string host = lowercased(percentDecoded(*components.host));
+Result<std::string> commandName(const CommandURL& url) {
+    if (url.host) {
+        std::string host = lowercased(percentDecoded(*url.host));
         if (!host.empty() && host != "x-callback-url") {
             return host;
         }
     }
-    const std::string path = components.decodedPath();
-    std::string_view rest = path;
+    std::string_view rest = url.path;
     while (!rest.empty()) {
         const auto slash = rest.find('/');
         const std::string_view piece = rest.substr(0, slash);
@@ -458,58 +466,57 @@ constexpr std::pair<std::string_view, Reader> commandTable[] = {
 
 }  // namespace
 
-std::expected<ParsedURLCommand, URLCommandError> parse(std::string_view url) {
-    const auto components = URLComponents::split(url);
+std::optional<CommandURL> read(std::string_view url) {
+    auto components = URLComponents::split(url);
     if (!components) {
-        return fail(URLCommandError::malformedURL());
+        return std::nullopt;
     }
+    CommandURL out;
+    out.path = components->decodedPath();
+    out.items = parameters(*components);
+    out.scheme = std::move(components->scheme);
+    out.host = std::move(components->host);
+    readCallbacks(out);
+    return out;
+}
+
+std::expected<URLCommand, URLCommandError> command(const CommandURL& url) {
     // Only URLs of our own scheme are commands: "mailto:lock" must not lock.
-    if (!components->scheme || lowercased(*components->scheme) != CallbackURLPolicy::appScheme) {
+    if (!url.scheme || lowercased(*url.scheme) != CallbackURLPolicy::appScheme) {
         return fail(URLCommandError::notACommand());
     }
-    const Parameters items = parameters(*components);
-    auto name = commandName(*components);
+    auto name = commandName(url);
     if (!name) {
         return fail(name.error());
     }
-    for (const auto& [spelling, read] : commandTable) {
+    for (const auto& [spelling, reader] : commandTable) {
         if (spelling == *name) {
-            auto command = read(items);
-            if (!command) {
-                return fail(command.error());
-            }
-            return ParsedURLCommand{std::move(*command), targets(items)};
+            return reader(url.items);
         }
     }
     return fail(URLCommandError::unknownCommand(std::move(*name)));
 }
 
-CallbackTargets callbackTargets(std::string_view url) {
-    const auto components = URLComponents::split(url);
-    if (!components) {
-        return {};
+std::expected<ParsedURLCommand, URLCommandError> parse(std::string_view url) {
+    auto read = URLCommandParser::read(url);
+    if (!read) {
+        return fail(URLCommandError::malformedURL());
     }
-    return targets(parameters(*components));
+    auto parsed = command(*read);
+    if (!parsed) {
+        return fail(parsed.error());
+    }
+    return ParsedURLCommand{std::move(*parsed), std::move(read->callback)};
 }
 
-}  // namespace tesvano::URLCommandParser
-
-namespace tesvano::URLCommandParser {
+CallbackTargets callbackTargets(std::string_view url) {
+    auto read = URLCommandParser::read(url);
+    return read ? std::move(read->callback) : CallbackTargets{};
+}
 
 std::vector<std::string> unusableCallbacks(std::string_view url) {
-    std::vector<std::string> names;
-    const auto components = URLComponents::split(url);
-    if (!components) {
-        return names;
-    }
-    const Parameters items = parameters(*components);
-    for (const std::string_view name : {"x-success", "x-error"}) {
-        const std::string* value = nonEmptyItem(items, name);
-        if (value != nullptr && !callbackURL(value)) {
-            names.emplace_back(name);
-        }
-    }
-    return names;
+    auto read = URLCommandParser::read(url);
+    return read ? std::move(read->unusableCallbacks) : std::vector<std::string>{};
 }
 
 }  // namespace tesvano::URLCommandParser

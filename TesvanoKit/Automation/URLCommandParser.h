@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,11 +27,16 @@ inline constexpr std::size_t maximumLanguageCodeBytes = 35;    // BCP 47 tags in
 // How much of a refused overlong value an error message repeats.
 inline constexpr std::size_t echoedValueBytes = 64;
 
-// The command and its callback targets, or the first failure found.
+// Splits `url` once into what every later step reads; none when it is no URL reference.
+std::optional<CommandURL> read(std::string_view url);
+
+// The command a read URL asks for, or the first failure found.
+std::expected<URLCommand, URLCommandError> command(const CommandURL& url);
+
+// Both steps: the command and its callback targets, or the first failure found.
 std::expected<ParsedURLCommand, URLCommandError> parse(std::string_view url);
 
-// The callback targets alone, read as `parse` reads them, so that a URL that failed to parse
-// (or was not parsed at all) can still be answered. All absent when the URL does not split.
+// The callback targets alone, as `read` finds them. All absent when the URL does not split.
 CallbackTargets callbackTargets(std::string_view url);
 
 // The names of the callback items ("x-success", "x-error") that were given but are no URL and

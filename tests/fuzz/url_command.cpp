@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the command URL parser and the reply builder. Besides crashes,
 // hangs and sanitizer reports, it stops on a broken promise: a parse that disagrees with the
-// separate reading of callback targets, or a reply whose appended items do not read back
-// byte for byte.
+// separate reading of callback targets, a reply whose appended items do not read back byte for
+// byte, or a reply whose scheme differs from that of the target it was made on (the handler
+// judges a reply by the scheme read off its target).
 #include <uriparser/Uri.h>
 
 #include <cstdint>
@@ -82,6 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)CallbackURLPolicy::isAllowed(errorURL, CallbackURLPolicy::ownURLSchemes());
     (void)CallbackURLPolicy::scheme(input);
+    if (const auto target = URLComponents::split(input)) {
+        const std::string reply = CallbackURLBuilder::errorURL(target->text, error.code(), message);
+        const auto written =
+            target->scheme && !target->scheme->empty() ? target->scheme : std::nullopt;
+        require(CallbackURLPolicy::scheme(reply) == written,
+                "a reply has another scheme than its target");
+    }
 
     // A result holding the input as text, and as a key.
     nlohmann::json result;

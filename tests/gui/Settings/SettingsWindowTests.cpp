@@ -8,19 +8,19 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "Tesvano/Backup/BackupSettingsPane.h"
-#include "Tesvano/Settings/ActivationLogPane.h"
-#include "Tesvano/Settings/AppRulesSettingsPane.h"
+#include "Tesvano/Settings/AppRules/AppRulesSettingsPane.h"
+#include "Tesvano/Settings/Backup/BackupSettingsPane.h"
 #include "Tesvano/Settings/Components/AccessibilityRequiredNote.h"
 #include "Tesvano/Settings/Components/AppRowLabel.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
-#include "Tesvano/Settings/GeneralSettingsPane.h"
-#include "Tesvano/Settings/PermissionsSettingsPane.h"
+#include "Tesvano/Settings/General/GeneralSettingsPane.h"
+#include "Tesvano/Settings/Log/ActivationLogPane.h"
+#include "Tesvano/Settings/Permissions/PermissionsSettingsPane.h"
 #include "Tesvano/Settings/SettingsWindow.h"
-#include "Tesvano/Settings/URLRulesPane.h"
-#include "Tesvano/Settings/UpdatesSettingsPane.h"
+#include "Tesvano/Settings/URLRules/URLRulesPane.h"
+#include "Tesvano/Settings/Updates/UpdatesSettingsPane.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {

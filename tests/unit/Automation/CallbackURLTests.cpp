@@ -129,6 +129,14 @@ TEST(CallbackURLPolicy, RefusesFilesOwnSchemesAndURLsWithoutScheme) {
         EXPECT_FALSE(CallbackURLPolicy::isAllowed(unsafe, own)) << unsafe;
     }
 
+    // A scheme already read off a URL is judged alike.
+    for (const char* url : {"https://x", "FiLe:///x", "TESVANO://quit", "relative", "data:,x"}) {
+        EXPECT_EQ(CallbackURLPolicy::isAllowedScheme(CallbackURLPolicy::scheme(url), own),
+                  CallbackURLPolicy::isAllowed(url, own))
+            << url;
+    }
+    EXPECT_FALSE(CallbackURLPolicy::isAllowedScheme(std::string(), own));
+
     EXPECT_EQ(CallbackURLPolicy::scheme("FiLe:///tmp/x"), "FiLe");
     EXPECT_EQ(CallbackURLPolicy::scheme("no-scheme"), std::nullopt);
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "TesvanoKit/Automation/URLCommandParser.h"
 
@@ -317,6 +319,39 @@ TEST(URLCommandParser, RefusesValuesLongerThanAnyRealOneAndEchoesThemShortened) 
         EXPECT_EQ(result.error().subject, *c.refused);
         EXPECT_LE(result.error().value.size(), URLCommandParser::echoedValueBytes + 3);
     }
+}
+
+TEST(URLCommandParser, ReadsAURLOnceIntoEverythingLaterStepsNeed) {
+    const auto read = URLCommandParser::read(
+        "TesVano://x-callback-url/Set%20App-Rule/x?Bundle=a&bundle=b&MODE=&x-success=Cb%3A%2F%2Fok"
+        "&x-error=%25zz%3A%5B&x-cancel=c:x&x-source=Caller");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->scheme, "TesVano");
+    EXPECT_EQ(read->host, "x-callback-url");
+    EXPECT_EQ(read->path, "Set App-Rule/x");
+    // Names lower-cased, the last of equal names kept, empty values kept.
+    EXPECT_EQ(read->items,
+              (std::map<std::string, std::string, std::less<>>{{"bundle", "b"},
+                                                               {"mode", ""},
+                                                               {"x-cancel", "c:x"},
+                                                               {"x-error", "%zz:["},
+                                                               {"x-source", "Caller"},
+                                                               {"x-success", "Cb://ok"}}));
+    EXPECT_EQ(read->callback, (CallbackTargets{"Caller", "Cb://ok", std::nullopt, "c:x"}));
+    EXPECT_EQ(read->successScheme, "Cb");
+    EXPECT_EQ(read->errorScheme, std::nullopt);
+    EXPECT_EQ(read->unusableCallbacks, std::vector<std::string>{"x-error"});
+    // The command comes from the read value alone, and agrees with parsing the text.
+    const auto command = URLCommandParser::command(*read);
+    ASSERT_FALSE(command);
+    EXPECT_EQ(command.error(),
+              URLCommandParser::parse("tesvano://x-callback-url/Set%20App-Rule").error());
+
+    EXPECT_EQ(URLCommandParser::read("tesvano://[oops"), std::nullopt);
+    const auto bare = URLCommandParser::read("tesvano:lock");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->host, std::nullopt);
+    EXPECT_TRUE(URLCommandParser::command(*bare)->is<C::Lock>());
 }
 
 TEST(URLCommandParser, NamesCallbacksThatAreNoURL) {

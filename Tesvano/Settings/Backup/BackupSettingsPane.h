@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "TesvanoKit/Backup/ConfigBackup.h"
+#include "TesvanoKit/Backup/ImportReviewModel.h"
+
+class QLabel;
+class QPushButton;
+
+namespace tesvano {
+
+class AppState;
+
+// The Backup tab: exports the rules to a .tesvano file, and imports one through a review in
+// which nothing changes until the user applies. Failures show as a notice under their button;
+// an applied import leaves a receipt.
+class BackupSettingsPane final : public QWidget {
+public:
+    explicit BackupSettingsPane(AppState& state, QWidget* parent = nullptr);
+
+    void exportConfiguration();
+    void importConfiguration();
+    // The review's apply: plans again when the rules changed while the review was open,
+    // keeping the user's choices, then stores and commits the result.
+    ImportOutcome applyImport(const ImportPlan& plan, const ConfigBackup& backup);
+    void finishImport(const ImportOutcome& outcome);
+
+    bool exportFailed() const { return exportFailed_; }
+    const std::optional<BackupReadError>& importError() const { return importError_; }
+    const std::optional<ImportOutcome>& receipt() const { return receipt_; }
+    ImportReviewModel* reviewModel() const { return reviewModel_.get(); }
+    ImportReviewSheet* sheet() const { return sheet_; }
+
+private:
+    void startReview(ImportPlan plan, ConfigBackup backup);
+    void endReview();
+    void refresh();
+
+    AppState& state_;
+    std::shared_ptr<ImportReviewModel> reviewModel_;
+    std::optional<BackupReadError> importError_;
+    bool exportFailed_ = false;
+    std::optional<ImportOutcome> receipt_;
+    QPointer<ImportReviewSheet> sheet_;
+
+    QWidget* exportNotice_;
+    QWidget* importNotice_;
+    QLabel* importNoticeText_;
+    QWidget* receiptRow_;
+    QLabel* importedLine_;
+    QLabel* inactiveLine_;
+};
+
+}  // namespace tesvano

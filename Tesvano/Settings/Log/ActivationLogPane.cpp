@@ -1,0 +1,189 @@
+#include "Tesvano/Settings/Log/ActivationLogPane.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "Tesvano/App/AppState.h"
+#include "Tesvano/App/Symbols.h"
+#include "Tesvano/Settings/Log/ActivationLogModel.h"
+#include "Tesvano/Settings/SettingsStyle.h"
+#include "TesvanoKit/Languages/LocaleFormat.h"
+
+namespace tesvano {
+
+namespace {
+
+// Draws the reason with its detail line under it, and the app and duration columns in the
+// secondary style; everything else as usual.
+class LogCellDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const auto* view = qobject_cast<const QWidget*>(parent());
+        const bool selected = opt.state.testFlag(QStyle::State_Selected);
+        const QColor secondary = selected
+                                     ? opt.palette.color(QPalette::HighlightedText)
+                                     : SettingsStyle::color(view, SettingsStyle::Level::secondary);
+        if (index.column() == ActivationLogModel::app ||
+            index.column() == ActivationLogModel::duration) {
+            opt.palette.setColor(QPalette::Text, secondary);
+        }
+        const QString detail = index.data(ActivationLogModel::detailRole).toString();
+        if (index.column() != ActivationLogModel::reason || detail.isEmpty()) {
+            QStyledItemDelegate::paint(painter, opt, index);
+            return;
+        }
+        const QString reason = opt.text;
+        opt.text.clear();
+        QStyle* style = view != nullptr ? view->style() : nullptr;
+        if (style != nullptr) {
+            style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, view);
+        }
+        const QRect area = opt.rect.adjusted(4, 2, -4, -2);
+        const QFontMetrics bodyMetrics(opt.font);
+        const QFont small = SettingsStyle::caption(view);
+        const QFontMetrics smallMetrics(small);
+        // One point between the two lines, both centred as a block.
+        const int block = bodyMetrics.height() + 1 + smallMetrics.height();
+        const int top = area.top() + std::max(0, (area.height() - block) / 2);
+        painter->save();
+        painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setFont(opt.font);
+        painter->drawText(QRect(area.left(), top, area.width(), bodyMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          bodyMetrics.elidedText(reason, Qt::ElideRight, area.width()));
+        painter->setPen(secondary);
+        painter->setFont(small);
+        painter->drawText(
+            QRect(area.left(), top + bodyMetrics.height() + 1, area.width(), smallMetrics.height()),
+            Qt::AlignLeft | Qt::AlignVCenter,
+            smallMetrics.elidedText(detail, Qt::ElideRight, area.width()));
+        painter->restore();
+    }
+};
+
+}  // namespace
+
+ActivationLogPane::ActivationLogPane(AppState& state, QWidget* parent)
+    : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("activationLogPane"));
+    setWindowTitle(state_.text("Activation Log"));
+    model_ =
+        new ActivationLogModel(state_.logStore(), state_.effectiveLanguage(), std::nullopt, this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    pages_ = new QStackedWidget(this);
+    placeholder_ = makePlaceholder();
+    pages_->addWidget(placeholder_);
+    table_ = new QTableView(pages_);
+    table_->setObjectName(QStringLiteral("activationLogTable"));
+    table_->setModel(model_);
+    configureTable();
+    pages_->addWidget(table_);
+    layout->addWidget(pages_);
+
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { syncPage(); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { syncPage(); });
+    // The rows are read when the pane is shown: the window builds every pane at once.
+}
+
+QWidget* ActivationLogPane::makePlaceholder() {
+    auto* view = new QWidget(this);
+    view->setObjectName(QStringLiteral("noActivity"));
+    auto* column = new QVBoxLayout(view);
+    column->setSpacing(8);
+    column->addStretch(1);
+    auto* symbol = new QLabel(view);
+    symbol->setPixmap(Symbols::pixmap("list.bullet.rectangle", 44,
+                                      SettingsStyle::color(view, SettingsStyle::Level::secondary),
+                                      view->devicePixelRatioF()));
+    symbol->setAlignment(Qt::AlignCenter);
+    column->addWidget(symbol);
+    auto* title = new QLabel(state_.text("No activity yet"), view);
+    title->setObjectName(QStringLiteral("noActivityTitle"));
+    title->setFont(SettingsStyle::title(view));
+    title->setAlignment(Qt::AlignCenter);
+    column->addWidget(title);
+    auto* description = new QLabel(
+        state_.text("Forced input-source switches from the last 24 hours appear here."), view);
+    description->setWordWrap(true);
+    description->setAlignment(Qt::AlignCenter);
+    SettingsStyle::setTextLevel(description, SettingsStyle::Level::secondary);
+    column->addWidget(description);
+    column->addStretch(1);
+    return view;
+}
+
+void ActivationLogPane::configureTable() {
+    table_->setItemDelegate(new LogCellDelegate(table_));
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setShowGrid(false);
+    table_->setAlternatingRowColors(true);
+    table_->setWordWrap(false);
+    table_->setCornerButtonEnabled(false);
+    table_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    table_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    // Every row has room for a reason and its detail line; all rows are alike, so the view
+    // never measures them.
+    auto* rows = table_->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    const int lines =
+        table_->fontMetrics().height() + 1 + QFontMetrics(SettingsStyle::caption(table_)).height();
+    rows->setDefaultSectionSize(lines + 8);
+
+    // Widths from sample texts rather than from the rows, which would mean reading them all.
+    auto* columns = table_->horizontalHeader();
+    columns->setHighlightSections(false);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    columns->setStretchLastSection(false);
+    const QFontMetrics metrics = table_->fontMetrics();
+    const auto& sample = model_->rows();
+    // The widest hour of a day, whatever the zone.
+    const LocaleFormat format(state_.effectiveLanguageCode());
+    int timeWidth = 0;
+    for (int hour = 0; hour < 24; ++hour) {
+        const platform::WallTime at{platform::Seconds(hour * 3600.0 + 3599.0)};
+        timeWidth = std::max(
+            timeWidth, metrics.horizontalAdvance(QString::fromStdString(format.timeOfDay(at))));
+    }
+    timeWidth += 24;
+    const int durationWidth =
+        metrics.horizontalAdvance(QString::fromStdString(sample.durationText(9999.9))) + 24;
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->resizeSection(ActivationLogModel::time, std::max(timeWidth, 80));
+    columns->setSectionResizeMode(ActivationLogModel::source, QHeaderView::Stretch);
+    columns->resizeSection(ActivationLogModel::app, 140);
+    columns->resizeSection(ActivationLogModel::reason, 160);
+    columns->resizeSection(ActivationLogModel::duration, std::max(durationWidth, 70));
+}
+
+void ActivationLogPane::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    const auto now = state_.runtime().now();
+    state_.logStore().purgeExpired(now, platform::Seconds(AppState::logRetention));
+    model_->reload(now);
+}
+
+bool ActivationLogPane::showsPlaceholder() const {
+    return pages_->currentWidget() == placeholder_;
+}
+
+void ActivationLogPane::syncPage() {
+    pages_->setCurrentWidget(model_->rowCount() == 0 ? placeholder_
+                                                     : static_cast<QWidget*>(table_));
+}
+
+}  // namespace tesvano

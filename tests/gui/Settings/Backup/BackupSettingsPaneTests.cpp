@@ -1,0 +1,185 @@
+#include <QLabel>
+#include <QPushButton>
+
+#include "Tesvano/Settings/Backup/BackupFileDialog.h"
+#include "Tesvano/Settings/Backup/BackupSettingsPane.h"
+#include "tests/gui/AppFixture.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+namespace tesvano {
+namespace {
+
+class BackupSettingsPaneTest : public test::AppFixture {
+protected:
+    AppState& startedState() {
+        auto& s = makeState();
+        s.start();
+        s.lockToSource(InputSourceID("xkb:de"));
+        s.upsertAppRule(AppRule{"firefox-esr", AppRuleMode::locked, InputSourceID("xkb:de")});
+        return s;
+    }
+
+    static QString path(const std::filesystem::path& file) {
+        return QString::fromStdString(file.string());
+    }
+
+    static bool shows(const BackupSettingsPane& pane, const char* name) {
+        const auto* widget = pane.findChild<QWidget*>(QString::fromLatin1(name));
+        return widget != nullptr && !widget->isHidden();
+    }
+
+    static QString textOf(const BackupSettingsPane& pane, const char* name) {
+        return pane.findChild<QLabel*>(QString::fromLatin1(name))->text();
+    }
+
+    // A backup of the state's rules plus a new app rule (English) and one for a layout this
+    // machine lacks.
+    std::string sampleBackup(const AppState& s) {
+        auto backup = s.makeBackupDocument();
+        backup.payload.appRules.push_back(
+            AppRule{"code", AppRuleMode::locked, InputSourceID("xkb:us")});
+        backup.payload.appRules.push_back(
+            AppRule{"org.other.App", AppRuleMode::switched, InputSourceID("xkb:jp")});
+        return backup.encodedData().value();
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(BackupSettingsPaneTest, ExportWritesTheRulesAtomicallyAndAFailureShowsUntilTheNextExport) {
+    auto& s = startedState();
+    BackupSettingsPane pane(s);
+    const auto target = dir / "rules.tesvano";
+
+    BackupFileDialog::setNextAnswer(std::nullopt);  // cancelled
+    pane.exportConfiguration();
+    EXPECT_FALSE(std::filesystem::exists(target));
+    const auto request = BackupFileDialog::lastRequest();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->kind, BackupFileDialog::Kind::save);
+    EXPECT_TRUE(request->suggestedName.startsWith(QStringLiteral("Tesvano Backup 20")));
+    EXPECT_TRUE(request->suggestedName.endsWith(QStringLiteral(".tesvano")));
+    EXPECT_TRUE(request->nameFilters.join(QString()).contains(QStringLiteral("*.tesvano")));
+
+    test::LogCapture log;
+    BackupFileDialog::setNextAnswer(path(dir / "no-such-folder" / "rules.tesvano"));
+    pane.exportConfiguration();
+    EXPECT_TRUE(pane.exportFailed());
+    EXPECT_TRUE(shows(pane, "exportNotice"));
+    EXPECT_TRUE(log.contains("Backup export failed: <private>"));
+
+    BackupFileDialog::setNextAnswer(path(target));
+    pane.exportConfiguration();
+    EXPECT_FALSE(pane.exportFailed());
+    EXPECT_FALSE(shows(pane, "exportNotice"));
+    EXPECT_EQ(ConfigBackup::read(test::readFile(target)), s.makeBackupDocument());
+    EXPECT_EQ(s.makeBackupDocument().payload.sourceNames,
+              (std::map<std::string, std::string>{{"xkb:de", "German"}}));
+    EXPECT_EQ(std::filesystem::directory_iterator(dir.path())->path(), target)
+        << "no temporary file left beside it";
+}
+
+TEST_F(BackupSettingsPaneTest, BadFilesShowTheirReasonAndChangeNothing) {
+    auto& s = startedState();
+    const LockConfiguration before = s.config();
+    test::writeFile(dir / "other.json", R"({"name":"not ours"})");
+    test::writeFile(dir / "damaged.tesvano",
+                    R"({"format":"com.quorvel.Tesvano.backup","payload":{"appRules":[{}]}})");
+    test::writeFile(dir / "newer.tesvano",
+                    R"({"format":"com.quorvel.Tesvano.backup","minReader":2,"appVersion":"9.1"})");
+    test::writeFile(dir / "huge.tesvano", std::string(10 * 1024 * 1024, ' '));
+    const struct {
+        std::filesystem::path file;
+        const char* notice;
+    } cases[] = {
+        {dir / "missing.tesvano",
+         "Couldn't read the selected file. Check permissions and try again."},
+        {dir.path(), "Couldn't read the selected file. Check permissions and try again."},
+        {dir / "other.json", "This file isn't a Tesvano backup."},
+        {dir / "huge.tesvano", "This file isn't a Tesvano backup."},
+        {dir / "damaged.tesvano", "This backup file is damaged and can't be read."},
+        {dir / "newer.tesvano",
+         "This backup was made by a newer Tesvano (9.1). Update Tesvano, then try again."},
+    };
+    BackupSettingsPane pane(s);
+    for (const auto& c : cases) {
+        BackupFileDialog::setNextAnswer(path(c.file));
+        pane.importConfiguration();
+        EXPECT_TRUE(shows(pane, "importNotice")) << c.file;
+        EXPECT_EQ(pane.findChild<QWidget*>(QStringLiteral("importNotice"))
+                      ->findChildren<QLabel*>()
+                      .last()
+                      ->text(),
+                  QString::fromUtf8(c.notice));
+        EXPECT_EQ(pane.sheet(), nullptr);
+        EXPECT_EQ(s.config(), before);
+    }
+    // Starting another import clears the notice, even when it is cancelled.
+    BackupFileDialog::setNextAnswer(std::nullopt);
+    pane.importConfiguration();
+    EXPECT_FALSE(shows(pane, "importNotice"));
+}
+
+TEST_F(BackupSettingsPaneTest, ApplyingCommitsTheReviewAndLeavesAReceiptCancelChangesNothing) {
+    auto& s = startedState();
+    test::writeFile(dir / "b.tesvano", sampleBackup(s));
+    BackupSettingsPane pane(s);
+    const LockConfiguration before = s.config();
+
+    BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
+    pane.importConfiguration();
+    ASSERT_NE(pane.sheet(), nullptr);
+    EXPECT_EQ(pane.reviewModel()->plan().mode, ImportMode::merge);
+    pane.sheet()->cancelButton()->click();
+    processEvents();
+    EXPECT_EQ(pane.sheet(), nullptr);
+    EXPECT_EQ(pane.reviewModel(), nullptr);
+    EXPECT_EQ(s.config(), before);
+    EXPECT_FALSE(pane.receipt().has_value());
+
+    BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
+    pane.importConfiguration();
+    ASSERT_NE(pane.sheet(), nullptr);
+    pane.sheet()->applyButton()->click();
+    processEvents();
+    EXPECT_EQ(pane.sheet(), nullptr);
+    EXPECT_EQ(pane.receipt(), (ImportOutcome{2, 1}));
+    EXPECT_EQ(textOf(pane, "receipt.imported"), QStringLiteral("Rules imported: 2"));
+    EXPECT_TRUE(shows(pane, "receipt.inactive"));
+    EXPECT_EQ(textOf(pane, "receipt.inactive"), QStringLiteral("Not active until installed: 1"));
+    ASSERT_NE(s.config().appRule("org.other.App"), nullptr);
+    EXPECT_EQ(s.store().load(), s.config()) << "committed to the store";
+}
+
+TEST_F(BackupSettingsPaneTest, ChangesMadeWhileTheReviewIsOpenSurviveApply) {
+    auto& s = startedState();
+    test::writeFile(dir / "b.tesvano", sampleBackup(s));
+    BackupSettingsPane pane(s);
+    BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
+    pane.importConfiguration();
+    ASSERT_NE(pane.sheet(), nullptr);
+    pane.reviewModel()->setInclude("app:code", false);
+
+    // A shortcut, the tray menu and a command act while the sheet is open.
+    s.toggleLock();
+    s.upsertURLRule(URLRule{Uuid::random(), "example.org", InputSourceID("xkb:us"),
+                            RuleAction::lock, URLMatchType::domain});
+    s.upsertAppRule(AppRule{"org.other.App", AppRuleMode::ignored, std::nullopt});
+    const bool enabled = s.config().isEnabled;
+
+    pane.sheet()->applyButton()->click();
+    processEvents();
+    EXPECT_EQ(s.config().isEnabled, enabled);
+    ASSERT_EQ(s.config().urlRules.size(), 1u);
+    EXPECT_EQ(s.config().urlRules[0].hostPattern, "example.org");
+    // Now a conflict, kept as the user set it; the rule the user left out stays out.
+    EXPECT_EQ(*s.config().appRule("org.other.App"),
+              (AppRule{"org.other.App", AppRuleMode::ignored, std::nullopt}));
+    EXPECT_EQ(s.config().appRule("code"), nullptr);
+    EXPECT_EQ(pane.receipt(), (ImportOutcome{0, 0}));
+    EXPECT_FALSE(shows(pane, "receipt.inactive"));
+}
+
+}  // namespace
+}  // namespace tesvano

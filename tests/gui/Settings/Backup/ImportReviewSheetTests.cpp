@@ -1,0 +1,183 @@
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/SegmentedPicker.h"
+#include "tests/gui/AppFixture.h"
+
+namespace tesvano {
+namespace {
+
+// The local rules: a default, two app rules, URL rules a and b. The file: the default with
+// another action, one app rule in conflict, one whose layout is missing here (in conflict with
+// a local one), two new app rules, and the URL rules in the other order plus a new one.
+class ImportReviewSheetTest : public test::AppFixture {
+protected:
+    ImportReviewSheetTest() {
+        local.defaultSourceID = InputSourceID("xkb:us");
+        local.appRules = {AppRule{"far.app", AppRuleMode::locked, InputSourceID("xkb:us")},
+                          AppRule{"near.app", AppRuleMode::locked, InputSourceID("xkb:us")},
+                          AppRule{"only.local", AppRuleMode::ignored, std::nullopt}};
+        local.urlRules = {URLRule{Uuid::random(), "a.com", InputSourceID("xkb:us")},
+                          URLRule{Uuid::random(), "b.com", InputSourceID("xkb:de")}};
+        file.payload.defaultSourceID = InputSourceID("xkb:us");
+        file.payload.defaultAction = RuleAction::switchOnce;
+        file.payload.appRules = {
+            AppRule{"near.app", AppRuleMode::switched, InputSourceID("xkb:de")},
+            AppRule{"far.app", AppRuleMode::locked, InputSourceID("xkb:jp")},
+            AppRule{"new.one", AppRuleMode::locked, InputSourceID("xkb:de")},
+            AppRule{"new.two", AppRuleMode::useDefault, InputSourceID("xkb:de")}};
+        file.payload.urlRules = {BackupURLRule{"b.com", InputSourceID("xkb:de")},
+                                 BackupURLRule{"a.com", InputSourceID("xkb:us")},
+                                 BackupURLRule{"c.com", InputSourceID("xkb:de"), RuleAction::lock,
+                                               URLMatchType::urlRegex}};
+    }
+
+    ImportReviewSheet& open(const ConfigBackup& backup) {
+        auto& s = makeState();
+        s.start();
+        auto plan = ImportPlan::make(local, backup, s.availableSources(), ImportMode::merge);
+        model = std::make_shared<ImportReviewModel>(std::move(plan), [this](const ImportPlan& p) {
+            ++applies;
+            return p.outcome();
+        });
+        sheet = std::make_unique<ImportReviewSheet>(
+            s, model, [this](const ImportOutcome& o) { outcome = o; });
+        return *sheet;
+    }
+
+    template <typename T = QWidget>
+    T* find(const QString& name) const {
+        return sheet->findChild<T*>(name);
+    }
+    bool shows(const QString& name) const {
+        auto* widget = find(name);
+        return widget != nullptr && !widget->isHidden();
+    }
+    QString counter(const char* name) const {
+        return find<QLabel>(QString::fromLatin1(name))->text();
+    }
+    static QString q(const char* text) { return QString::fromUtf8(text); }
+
+    LockConfiguration local;
+    ConfigBackup file;
+    std::shared_ptr<ImportReviewModel> model;
+    std::unique_ptr<ImportReviewSheet> sheet;
+    std::optional<ImportOutcome> outcome;
+    int applies = 0;
+};
+
+TEST_F(ImportReviewSheetTest, AFileLikeTheRulesShowsOnlyTheModeAndCannotBeApplied) {
+    local.appRules.pop_back();
+    open(ConfigBackup::fromConfiguration(local, "1", {}));
+    for (const char* section : {"section.urlOrder", "section.new.apps", "section.new.urls",
+                                "section.conflicts", "section.missing"}) {
+        EXPECT_FALSE(shows(q(section))) << section;
+    }
+    EXPECT_TRUE(shows(q("section.mode")));
+    for (const char* name :
+         {"counter.added", "counter.updated", "counter.kept", "counter.removed"}) {
+        EXPECT_EQ(counter(name), q("0"));
+    }
+    EXPECT_FALSE(sheet->applyButton()->isEnabled());
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(sheet.get(), &enter);
+    EXPECT_EQ(applies, 0);
+}
+
+TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
+    open(file);
+    struct Expectation {
+        bool urlOrder, conflicts, warning;
+        const char* missingRows;  // ids of the missing-source rows, joined
+        const char *added, *updated, *kept, *removed;
+    };
+    const auto check = [&](const Expectation& e, const char* when) {
+        EXPECT_EQ(shows(q("section.urlOrder")), e.urlOrder) << when;
+        EXPECT_EQ(shows(q("section.conflicts")), e.conflicts) << when;
+        EXPECT_EQ(shows(q("replaceWarning")), e.warning) << when;
+        QStringList missing;
+        for (const auto& item : model->plan().missingSourceItems()) {
+            missing << QString::fromStdString(item.id);
+            EXPECT_NE(find(q("disposition:") + missing.last()), nullptr) << when;
+        }
+        EXPECT_EQ(missing.join(QLatin1Char(' ')), q(e.missingRows)) << when;
+        EXPECT_EQ(counter("counter.added"), q(e.added)) << when;
+        EXPECT_EQ(counter("counter.updated"), q(e.updated)) << when;
+        EXPECT_EQ(counter("counter.kept"), q(e.kept)) << when;
+        EXPECT_EQ(counter("counter.removed"), q(e.removed)) << when;
+    };
+    check({true, true, false, "", "3", "0", "3", "0"}, "merge");
+    EXPECT_EQ(find<SegmentedPicker>(q("urlOrderPicker"))->current(), 0) << "never chosen";
+
+    find<SegmentedPicker>(q("modePicker"))->choose(1);
+    processEvents();
+    check({false, false, true, "app:far.app", "3", "5", "0", "1"}, "replace");
+    EXPECT_TRUE(find<QWidget>(q("replaceWarning"))
+                    ->findChildren<QLabel*>()
+                    .last()
+                    ->text()
+                    .contains(q("removes 1 of your rules")));
+    EXPECT_TRUE(sheet->applyButton()->isEnabled());
+}
+
+TEST_F(ImportReviewSheetTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {
+    open(file);
+    const QString far = q("app:far.app");
+    EXPECT_NE(find(q("default:") + far), nullptr);
+    EXPECT_EQ(find(q("notInstalled:") + far), nullptr);
+
+    find<SegmentedPicker>(q("resolution:") + far)->choose(1);
+    processEvents();
+    EXPECT_EQ(find(q("default:") + far), nullptr);
+    EXPECT_NE(find(q("default:app:near.app")), nullptr);
+    // The file's layout of far.app is missing here: said on the row while the file's choice holds.
+    EXPECT_NE(find(q("notInstalled:") + far), nullptr);
+    EXPECT_FALSE(shows(q("section.missing"))) << "a merged conflict is not listed there";
+
+    find<SegmentedPicker>(q("conflictsPicker"))->choose(0);
+    processEvents();
+    EXPECT_NE(find(q("default:") + far), nullptr);
+    EXPECT_EQ(find(q("notInstalled:") + far), nullptr);
+    EXPECT_EQ(model->item("app:far.app")->resolution, ConflictResolution::keepLocal);
+}
+
+TEST_F(ImportReviewSheetTest, SelectNoneExcludesExactlyItsSectionAndApplyReportsTheOutcome) {
+    open(file);
+    EXPECT_EQ(find<QLabel>(q("file:app:new.two"))->text(), q("Use default"));
+    EXPECT_EQ(find<QLabel>(q("file:url:c.com"))->text(), q("Lock to German \u00B7 URL regex"));
+
+    find<QPushButton>(q("selectNone.apps"))->click();
+    processEvents();
+    for (const char* id : {"app:new.one", "app:new.two"}) {
+        EXPECT_FALSE(model->item(id)->include) << id;
+        EXPECT_FALSE(find<QCheckBox>(q("include:") + q(id))->isChecked()) << id;
+    }
+    EXPECT_TRUE(model->item("url:c.com")->include);
+    find<QCheckBox>(q("include:app:new.one"))->click();
+    processEvents();
+    EXPECT_EQ(counter("counter.added"), q("2"));
+
+    sheet->applyButton()->click();
+    EXPECT_EQ(applies, 1);
+    EXPECT_EQ(outcome, (ImportOutcome{2, 0}));
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+}
+
+TEST_F(ImportReviewSheetTest, CancelAndEscapeApplyNothing) {
+    open(file);
+    sheet->show();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(sheet.get(), &escape);
+    EXPECT_EQ(sheet->result(), QDialog::Rejected);
+    EXPECT_FALSE(sheet->isVisible());
+    sheet->show();
+    sheet->cancelButton()->click();
+    EXPECT_EQ(applies, 0);
+    EXPECT_FALSE(outcome.has_value());
+}
+
+}  // namespace
+}  // namespace tesvano

@@ -4,8 +4,11 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TesvanoKit/Updates/ReleaseNotes.h"
+
+class QVBoxLayout;
 
 namespace tesvano {
 
@@ -28,6 +31,25 @@ public:
     static QString html(const StyledText& text);
     // The heading font of a level: 1 and 2 larger, all semibold or bold.
     static QFont headingFont(int level, const QFont& base);
+
+    // Long notes are drawn in portions of about this much text between events.
+    static constexpr std::size_t batchCharacters = 16 * 1024;
+    static constexpr int batchBlocks = 24;
+    // A block longer than this is drawn as several labels, cut at spaces.
+    static constexpr std::size_t pieceCharacters = 4 * 1024;
+    static std::vector<StyledText> pieces(const StyledText& text);
+    // Every block is drawn.
+    bool complete() const;
+
+private:
+    void addBlocks();
+
+    LinkHandler onLink_;
+    std::vector<ReleaseNoteBlock> blocks_;
+    std::size_t next_ = 0;
+    std::vector<StyledText> pending_;  // pieces of blocks_[next_] still to draw, last first
+    QVBoxLayout* column_ = nullptr;
+    QVBoxLayout* pieceHost_ = nullptr;
 };
 
 }  // namespace tesvano

@@ -251,7 +251,9 @@ std::vector<ReleaseNoteBlock> parse(std::string_view markdown) {
     Walker walker;
     MD_PARSER parser{};
     parser.abi_version = 0;
-    parser.flags = MD_DIALECT_GITHUB | MD_FLAG_NOHTML;
+    // Bare e-mail addresses stay text: looking for them around every "@" costs time in long
+    // paragraphs of mentions.
+    parser.flags = (MD_DIALECT_GITHUB & ~MD_FLAG_PERMISSIVEEMAILAUTOLINKS) | MD_FLAG_NOHTML;
     parser.enter_block = enterBlock;
     parser.leave_block = leaveBlock;
     parser.enter_span = enterSpan;
@@ -393,6 +395,9 @@ StyledText linkMentions(const StyledText& text) {
             }
             if (eligible) {
                 linked.push_back(std::move(m));
+                if (linked.size() == maximumMentionLinks) {
+                    break;
+                }
             }
         }
     }

@@ -103,6 +103,17 @@ AppcastUpdater::~AppcastUpdater() {
     cleanUp();
 }
 
+template <typename T>
+void AppcastUpdater::dropAfterReturn(std::unique_ptr<T>& holder) {
+    // The object is calling us back; it goes once that call has returned.
+    std::weak_ptr<int> alive = lifetime_;
+    runtime_.post(Seconds(0), [&holder, alive, done = holder.get()] {
+        if (!alive.expired() && holder.get() == done) {
+            holder.reset();
+        }
+    });
+}
+
 UpdaterError AppcastUpdater::error(int code, std::string description) const {
     return UpdaterError{UpdaterError::updaterDomain, code, std::move(description)};
 }
@@ -500,12 +511,7 @@ void AppcastUpdater::downloadFinished(const std::optional<std::string>& failure)
             if (alive.expired() || generation != generation_) {
                 return;
             }
-            // The check is over; its object goes once this callback has returned.
-            runtime_.post(Seconds(0), [this, alive, done = verification_.get()] {
-                if (!alive.expired() && verification_.get() == done) {
-                    verification_.reset();
-                }
-            });
+            dropAfterReturn(verification_);
             verified(good);
         });
     if (!verification_->started()) {
@@ -539,12 +545,7 @@ void AppcastUpdater::beginExtraction() {
                                    if (alive.expired() || generation != generation_) {
                                        return;
                                    }
-                                   // The unpacker is done; it goes once its callback has returned.
-                                   runtime_.post(Seconds(0), [this, alive, done = unpacker_.get()] {
-                                       if (!alive.expired() && unpacker_.get() == done) {
-                                           unpacker_.reset();
-                                       }
-                                   });
+                                   dropAfterReturn(unpacker_);
                                    extractionFinished(result);
                                });
     if (!unpacker_) {

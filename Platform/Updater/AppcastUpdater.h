@@ -93,6 +93,8 @@ private:
     void armDeadline(Seconds deadline);
     bool roomFor(std::uint64_t length, std::string& why) const;
     UpdaterError error(int code, std::string description) const;
+    template <typename T>
+    void dropAfterReturn(std::unique_ptr<T>& holder);
 
     Runtime& runtime_;
     Defaults& defaults_;

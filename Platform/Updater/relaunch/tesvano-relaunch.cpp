@@ -60,16 +60,24 @@ bool waitForEnd(pid_t pid, std::chrono::seconds limit) {
     return true;
 }
 
+// A program and its arguments as execve takes them.
+struct Command {
+    Command(const std::string& executable, const std::vector<std::string>& arguments)
+        : words{executable} {
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        for (auto& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+    }
+    std::vector<std::string> words;
+    std::vector<char*> argv;
+};
+
 // Starts `executable`; an exec failure comes back through a close-on-exec pipe.
 pid_t start(const std::string& executable, const std::vector<std::string>& arguments,
             std::string& failure) {
-    std::vector<std::string> words = {executable};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
+    Command command(executable, arguments);
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
         failure = std::strerror(errno);
@@ -77,7 +85,7 @@ pid_t start(const std::string& executable, const std::vector<std::string>& argum
     }
     const pid_t child = ::fork();
     if (child == 0) {
-        ::execve(argv[0], argv.data(), environ);
+        ::execve(command.argv[0], command.argv.data(), environ);
         const int error = errno;
         [[maybe_unused]] const auto written = ::write(report[1], &error, sizeof error);
         ::_exit(127);
@@ -102,14 +110,8 @@ pid_t start(const std::string& executable, const std::vector<std::string>& argum
 
 [[noreturn]] void startInstead(const std::string& executable,
                                const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = {executable};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    ::execve(argv[0], argv.data(), environ);
+    Command command(executable, arguments);
+    ::execve(command.argv[0], command.argv.data(), environ);
     log().error("Cannot start %{public}s: %{public}s", executable, std::strerror(errno));
     std::_Exit(1);
 }

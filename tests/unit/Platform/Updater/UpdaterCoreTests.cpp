@@ -336,6 +336,20 @@ TEST(Installation, TheRelaunchStepCountsStartsAndGoesBack) {
     EXPECT_FALSE(installation.rollBack("again")) << "nothing is pending any more";
 }
 
+TEST(Installation, ARelaunchStepThatCannotBeStartedIsReported) {
+    test::TempDir dir;
+    std::ofstream(dir.path() / "not-a-program") << "plain text\n";
+    fs::permissions(dir.path() / "not-a-program", fs::perms::owner_all);
+    for (const fs::path& helper : {dir.path() / "missing", dir.path() / "not-a-program"}) {
+        RelaunchRequest request;
+        request.helper = helper;
+        request.root = dir.path();
+        const auto started = spawnRelaunch(request);
+        ASSERT_FALSE(started) << helper;
+        EXPECT_NE(started.error().find(helper.string()), std::string::npos) << started.error();
+    }
+}
+
 TEST(Installation, OnlyPlainNamesAreVersions) {
     for (const char* good : {"1.2.0", "1.3.0-beta.1", "2.0+build.5", "1_0"}) {
         EXPECT_TRUE(Installation::isPlainVersion(good)) << good;

@@ -44,4 +44,12 @@ SelectStatus FakeTextInputSources::select(std::string_view id) {
     return SelectStatus::ok;
 }
 
+FocusedSelection FakeTextInputSources::selectInFocusedContext(std::string_view id) {
+    focusedSelectCalls.emplace_back(id);
+    if (focusedSelection && selectionTakesEffect && sourceWithID(id)) {
+        currentID = std::string(id);
+    }
+    return focusedSelection;
+}
+
 }  // namespace tesvano::platform

@@ -208,14 +208,7 @@ struct FcitxTextInputSources::Impl {
         return *cachedSources;
     }
 
-    std::optional<TextInputSource> find(std::string_view id) {
-        for (auto& source : sources()) {
-            if (source.id == id) {
-                return std::move(source);
-            }
-        }
-        return std::nullopt;
-    }
+    std::optional<TextInputSource> find(std::string_view id) { return findSource(sources(), id); }
 
     void setAvailable(bool now) {
         if (now == available) {
@@ -443,12 +436,7 @@ std::optional<TextInputSource> FcitxTextInputSources::currentKeyboardSource() {
     if (!name || name->empty()) {
         return std::nullopt;
     }
-    if (auto listed = impl_->find(sourceID(*name))) {
-        return listed;
-    }
-    TextInputSource bare;
-    bare.id = sourceID(*name);
-    return bare;
+    return listedOrBare(impl_->sources(), sourceID(*name));
 }
 
 std::optional<TextInputSource> FcitxTextInputSources::sourceWithID(std::string_view id) {

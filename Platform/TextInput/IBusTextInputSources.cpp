@@ -141,14 +141,7 @@ struct IBusTextInputSources::Impl {
         return *cachedSources;
     }
 
-    std::optional<TextInputSource> find(std::string_view id) {
-        for (auto& source : sources()) {
-            if (source.id == id) {
-                return std::move(source);
-            }
-        }
-        return std::nullopt;
-    }
+    std::optional<TextInputSource> find(std::string_view id) { return findSource(sources(), id); }
 
     std::optional<std::string> currentEngine() {
         if (!connected()) {
@@ -279,12 +272,7 @@ std::optional<TextInputSource> IBusTextInputSources::currentKeyboardSource() {
     if (!engine || engine->empty()) {
         return std::nullopt;
     }
-    if (auto listed = impl_->find(sourceID(*engine))) {
-        return listed;
-    }
-    TextInputSource bare;
-    bare.id = sourceID(*engine);
-    return bare;
+    return listedOrBare(impl_->sources(), sourceID(*engine));
 }
 
 std::optional<TextInputSource> IBusTextInputSources::sourceWithID(std::string_view id) {

@@ -53,6 +53,13 @@ struct FocusedSelectionFailure {
 };
 using FocusedSelection = std::expected<void, FocusedSelectionFailure>;
 
+// The source with this id in a list, if any.
+std::optional<TextInputSource> findSource(std::vector<TextInputSource> sources,
+                                          std::string_view id);
+// The listed source with this id, or one that carries the id alone: a framework may have an
+// engine in use that the user has not enabled.
+TextInputSource listedOrBare(std::vector<TextInputSource> sources, const std::string& id);
+
 // Registered callbacks of one kind; each registration is an RAII handle. Callbacks added or
 // cancelled while a notification is running take effect for the next one.
 class CallbackList {

@@ -92,9 +92,11 @@ TEST(ManualRunLoop, FdWatchesDispatchReadableDescriptorsUntilReleased) {
 TEST(PollRunLoop, RunsDueActionsAndStopsOnQuit) {
     PollRunLoop loop;
     std::vector<int> order;
-    loop.post(Seconds(0.002), [&] { order.push_back(2); });
+    // Delays far apart enough that a slow machine (sanitizers, a loaded CI) cannot make the
+    // later post fall due before the earlier one.
+    loop.post(Seconds(0.2), [&] { order.push_back(2); });
     loop.post(Seconds(0), [&] { order.push_back(1); });
-    loop.post(Seconds(0.004), [&] {
+    loop.post(Seconds(0.4), [&] {
         order.push_back(3);
         loop.quit();
     });

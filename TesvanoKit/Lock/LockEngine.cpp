@@ -89,6 +89,8 @@ void LockEngine::start() {
     frontmostAppId_ = appMonitor_->frontmostAppId();
     observer_.start(weakly(&LockEngine::handleSelectionChanged));
     enabledSourcesObserver_.start(weakly(&LockEngine::handleEnabledSourcesChanged));
+    appMonitor_->onActivationNoticed(
+        weakly<const std::optional<std::string>&>(&LockEngine::handleActivationNoticed));
     appMonitor_->start(weakly<const std::optional<std::string>&>(&LockEngine::handleFrontmost));
     floatingAppMonitor_->start(
         weakly<const std::optional<std::string>&>(&LockEngine::handleLauncher));
@@ -101,6 +103,7 @@ void LockEngine::stop() {
     observer_.stop();
     enabledSourcesObserver_.stop();
     appMonitor_->stop();
+    appMonitor_->onActivationNoticed({});
     floatingAppMonitor_->stop();
     addressBarMonitor_->stop();
     urlPollTask_.cancel();
@@ -156,6 +159,12 @@ void LockEngine::handleEnabledSourcesChanged() {
     if (onSelectableSourcesChange) {
         onSelectableSourcesChange(provider_->selectableSources());
     }
+}
+
+void LockEngine::handleActivationNoticed(const std::optional<std::string>& identity) {
+    // Until the new application's rule is applied, the previous application's lock is not
+    // enforced: what a per-window desktop restores for the new window is not a foreign switch.
+    controller_.holdForActivation(identity);
 }
 
 void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {

@@ -22,6 +22,7 @@
 #include "Platform/HotKeys/X11HotKeys.h"
 #include "Platform/Log/Log.h"
 #include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/TextInput/KdeKeyboardLayouts.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
 #include "Platform/Workspace/X11WindowList.h"
@@ -182,6 +183,9 @@ int main(int argc, char** argv) {
     auto textInput = platform::XkbTextInputSources::open(runtime);
     if (!textInput) {
         return fail("cannot read the keyboard layouts: " + textInput.error());
+    }
+    if (platform::selectThroughKdeKeyboardWhenPresent(**textInput)) {
+        log().info("layouts are selected through KDE's keyboard daemon");
     }
     platform::DesktopEntryIndex entries = platform::DesktopEntryIndex::scanStandardFolders();
     auto workspace = platform::X11Workspace::open(runtime, entries);

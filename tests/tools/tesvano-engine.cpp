@@ -20,6 +20,7 @@
 #include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
 #include "Platform/Runtime/GLibRunLoop.h"
+#include "Platform/TextInput/KdeKeyboardLayouts.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "TesvanoKit/Lock/LockEngine.h"
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
         std::cerr << "tesvano-engine: " << textInput.error() << "\n";
         return kRuntimeError;
     }
+    platform::selectThroughKdeKeyboardWhenPresent(**textInput);
     auto workspace = platform::X11Workspace::open(
         loop, platform::DesktopEntryIndex::scanStandardFolders(), display);
     if (!workspace) {

@@ -33,6 +33,7 @@ class Accessibility;
 class Defaults;
 class LoginItemService;
 class TextInputSources;
+class GnomeShellExtension;
 }  // namespace tesvano::platform
 
 namespace tesvano {
@@ -72,6 +73,8 @@ struct AppServices {
     std::function<std::unique_ptr<PermissionFlowController>()> makePermissionFlow;
     // Why this session cannot give accessibility access at all; empty when it can.
     std::string accessibilityUnavailable;
+    // Our GNOME Shell extension, for the Permissions pane (none: the pane has no GNOME step).
+    std::shared_ptr<platform::GnomeShellExtension> gnomeShellExtension;
 };
 
 // The one object the running program shares: the observable state every view reads, the
@@ -106,6 +109,9 @@ public:
     // Accessibility on this session: why it cannot be had at all (empty when it can).
     const std::string& accessibilityUnavailableReason() const {
         return services_.accessibilityUnavailable;
+    }
+    platform::GnomeShellExtension* gnomeShellExtension() const {
+        return services_.gnomeShellExtension.get();
     }
     bool apiEnabled() const { return apiEnabled_; }
     bool trayIconHidden() const { return trayIconHidden_; }

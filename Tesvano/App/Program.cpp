@@ -22,8 +22,8 @@
 #include "Platform/HotKeys/X11HotKeys.h"
 #include "Platform/Log/Log.h"
 #include "Platform/LoginItems/LoginItemService.h"
-#include "Platform/TextInput/KdeKeyboardLayouts.h"
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/GnomeShellExtension.h"
+#include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
 #include "Platform/Workspace/X11WindowList.h"
 #include "Platform/Workspace/X11Workspace.h"
@@ -180,12 +180,10 @@ int main(int argc, char** argv) {
     // A burst of changes (an activation counted on every window switch) is one write; a
     // crash loses at most the last second.
     defaults.deferWrites(runtime, platform::Seconds(1.0));
-    auto textInput = platform::XkbTextInputSources::open(runtime);
+    // On GNOME through the shell (our extension), elsewhere the X server's layout groups.
+    auto textInput = platform::openSessionTextInputSources(runtime);
     if (!textInput) {
         return fail("cannot read the keyboard layouts: " + textInput.error());
-    }
-    if (platform::selectThroughKdeKeyboardWhenPresent(**textInput)) {
-        log().info("layouts are selected through KDE's keyboard daemon");
     }
     platform::DesktopEntryIndex entries = platform::DesktopEntryIndex::scanStandardFolders();
     auto workspace = platform::X11Workspace::open(runtime, entries);
@@ -221,6 +219,7 @@ int main(int argc, char** argv) {
 
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
+    services.gnomeShellExtension = std::make_shared<platform::SessionGnomeShellExtension>();
     services.makePermissionFlow = [&]() -> std::unique_ptr<PermissionFlowController> {
         PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windowList,
                                                               SystemSettings::Catalogue::current()};

@@ -34,3 +34,7 @@ install(FILES ${_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/sc
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/install-user
     DESTINATION ${CMAKE_INSTALL_DATADIR}/tesvano)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano)
+# The GNOME Shell extension through which the lock works on GNOME: available to every user of
+# a system-wide installation; each user still enables it (the Permissions pane does both).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/Tesvano/gnome-shell-extension/tesvano@quorvel.com
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)

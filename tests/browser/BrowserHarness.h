@@ -36,10 +36,11 @@ private:
 };
 
 // A private session bus: the AT-SPI bus launcher and registry are activated on it on demand
-// and go with it.
+// and go with it. Services it starts get `environment` added to ours.
 class SessionBus {
 public:
-    static std::expected<std::unique_ptr<SessionBus>, std::string> start();
+    static std::expected<std::unique_ptr<SessionBus>, std::string> start(
+        const std::vector<std::string>& environment = {});
     const std::string& address() const { return address_; }
 
 private:
@@ -67,8 +68,10 @@ private:
     std::thread thread_;
 };
 
-// Runs a program to its end, at most `timeout`; true when it exited with 0.
+// Runs a program to its end, at most `timeout`; true when it exited with 0. `environment` as
+// for ProcessGroup::start.
 bool runQuietly(const std::vector<std::string>& argv,
-                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                const std::vector<std::string>& environment = {});
 
 }  // namespace tesvano::test

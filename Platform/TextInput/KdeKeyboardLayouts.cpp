@@ -26,8 +26,7 @@ struct KdeKeyboardLayouts::Impl {
 
     // Calls a method and reads its single reply value of the given type.
     template <typename T>
-    std::optional<T> call(const char* method, char replyType, const char* signature,
-                          auto... args) {
+    std::optional<T> call(const char* method, char replyType, const char* signature, auto... args) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;
         int r = sd_bus_call_method(bus, kService, kPath, kInterface, method, &error, &reply,
@@ -61,8 +60,7 @@ std::optional<unsigned> KdeKeyboardLayouts::layout() {
 }
 
 bool KdeKeyboardLayouts::setLayout(unsigned index) {
-    const auto done =
-        impl_->call<int>("setLayout", 'b', "u", static_cast<std::uint32_t>(index));
+    const auto done = impl_->call<int>("setLayout", 'b', "u", static_cast<std::uint32_t>(index));
     return done.value_or(0) != 0;
 }
 

@@ -280,8 +280,8 @@ struct XkbTextInputSources::Impl {
         if (*group >= groupIDs.size()) {
             return std::nullopt;
         }
-        const auto it =
-            std::ranges::find(all, std::optional<std::string>(groupIDs[*group]), &TextInputSource::id);
+        const auto it = std::ranges::find(all, std::optional<std::string>(groupIDs[*group]),
+                                          &TextInputSource::id);
         if (it == all.end()) {
             return std::nullopt;
         }

@@ -24,10 +24,10 @@ std::optional<bool> readStatusNotifierHost() {
     sd_bus_set_method_call_timeout(bus, 250U * 1000U);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     int registered = 0;
-    const int r = sd_bus_get_property_trivial(
-        bus, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-        "org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered", &error, 'b',
-        &registered);
+    const int r =
+        sd_bus_get_property_trivial(bus, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                    "org.kde.StatusNotifierWatcher",
+                                    "IsStatusNotifierHostRegistered", &error, 'b', &registered);
     sd_bus_error_free(&error);
     sd_bus_flush_close_unref(bus);
     if (r < 0) {

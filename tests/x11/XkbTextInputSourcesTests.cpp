@@ -93,19 +93,18 @@ TEST_F(XkbTextInputSourcesTest, ListsLayoutsInGroupOrderSelectsAndRefusesUnknown
 // A desktop appends the interface language's layout as a fourth group: the layout is one
 // source, selecting it locks its first group, and either group reads as that source.
 TEST_F(XkbTextInputSourcesTest, LayoutRepeatedInALaterGroupIsOneSource) {
-    const auto loaded =
-        test::loadKeymap(other, {{"us", ""}, {"de", ""}, {"ru", ""}, {"us", ""}});
+    const auto loaded = test::loadKeymap(other, {{"us", ""}, {"de", ""}, {"ru", ""}, {"us", ""}});
     ASSERT_TRUE(loaded.has_value()) << loaded.error();
-    ASSERT_TRUE(test::waitUntil([this] { pump(); },
-                                [this] { return system->sources().size() == 3; }));
+    ASSERT_TRUE(
+        test::waitUntil([this] { pump(); }, [this] { return system->sources().size() == 3; }));
     EXPECT_EQ(ids(provider->selectableSources()),
               (std::vector<std::string>{"xkb:us", "xkb:de", "xkb:ru"}));
 
     XkbLockGroup(other, XkbUseCoreKbd, 3);
     XFlush(other);
-    ASSERT_TRUE(test::waitUntil([this] { pump(); }, [this] {
-        return provider->currentSourceID() == InputSourceID("xkb:us");
-    }));
+    ASSERT_TRUE(
+        test::waitUntil([this] { pump(); },
+                        [this] { return provider->currentSourceID() == InputSourceID("xkb:us"); }));
     ASSERT_TRUE(provider->select("xkb:ru"));
     ASSERT_TRUE(provider->select("xkb:us"));
     XkbStateRec state{};

@@ -56,20 +56,16 @@ protected:
         }
         return static_cast<unsigned>(std::stoul(reply->substr(at + 7)));
     }
-    std::vector<std::string> switchShortcut() const override {
-        return {"Super_L", "Alt_L", "k"};
-    }
+    std::vector<std::string> switchShortcut() const override { return {"Super_L", "Alt_L", "k"}; }
     const char* desktopName() const override { return "KDE"; }
 
     // Calls a method of the daemon's layouts interface with dbus-send (not through the code
     // under test); its reply, or none.
     std::optional<std::string> keyboardDaemon(std::vector<std::string> call) {
-        std::vector<std::string> argv = {"dbus-send",
-                                         "--session",
-                                         "--print-reply",
-                                         "--dest=org.kde.keyboard",
-                                         "/Layouts",
-                                         "org.kde.KeyboardLayouts." + call.front()};
+        std::vector<std::string> argv = {
+            "dbus-send",     "--session",
+            "--print-reply", "--dest=org.kde.keyboard",
+            "/Layouts",      "org.kde.KeyboardLayouts." + call.front()};
         argv.insert(argv.end(), call.begin() + 1, call.end());
         return session->output(argv, 3s);
     }

@@ -89,8 +89,7 @@ void LayoutMemoryLockTest::SetUp() {
     for (std::size_t i = 0; i < std::size(kApps); ++i) {
         writeFile(session->dataHome() / "applications" / (kApps[i].appID + std::string(".desktop")),
                   std::string("[Desktop Entry]\nType=Application\nName=") + kApps[i].wmClass +
-                      "\nExec=" + kApps[i].wmClass + "\nStartupWMClass=" + kApps[i].wmClass +
-                      "\n");
+                      "\nExec=" + kApps[i].wmClass + "\nStartupWMClass=" + kApps[i].wmClass + "\n");
         ASSERT_GT(processes_[i].pid(), 0);
         windowIDs_[i] = windows->addWindow(kApps[i].wmClass, processes_[i].pid());
     }
@@ -140,8 +139,7 @@ void LayoutMemoryLockTest::startEngine() {
     writeFile(path, encodeConfiguration(rules()));
     auto started = JSONLineProcess::start(
         {TESVANO_ENGINE_PATH, "--display", session->display(), path.string()},
-        session->environment(
-            {"XDG_DATA_DIRS=" + (session->home() / "no-system-data").string()}));
+        session->environment({"XDG_DATA_DIRS=" + (session->home() / "no-system-data").string()}));
     ASSERT_TRUE(started.has_value()) << started.error();
     engine = std::move(*started);
     const auto first = engine->nextLine(10s);

@@ -15,16 +15,16 @@ TEST(TrayAvailability, AWatcherWithoutAHostIsNoTray) {
         bool expected;
     };
     const Case cases[] = {
-        {true, std::nullopt, false, true},   // no watcher: Qt found an XEmbed tray itself
-        {true, true, false, true},           // a shell shows the items
-        {true, false, false, false},         // kded5's watcher alone
-        {true, false, true, true},           // the items go to the XEmbed tray
-        {false, true, true, false},          // Qt will not show an icon
+        {true, std::nullopt, false, true},  // no watcher: Qt found an XEmbed tray itself
+        {true, true, false, true},          // a shell shows the items
+        {true, false, false, false},        // kded5's watcher alone
+        {true, false, true, true},          // the items go to the XEmbed tray
+        {false, true, true, false},         // Qt will not show an icon
         {false, std::nullopt, false, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.qt << " host " << c.host.value_or(-1) << " xembed "
-                                        << c.xembed);
+        SCOPED_TRACE(testing::Message()
+                     << c.qt << " host " << c.host.value_or(-1) << " xembed " << c.xembed);
         EXPECT_EQ(isTrayAvailable(c.qt, platform::TrayHosts{c.host, c.xembed}), c.expected);
     }
 }

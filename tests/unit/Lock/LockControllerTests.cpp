@@ -357,12 +357,11 @@ TEST_F(LockControllerTest, ConflictsAreWrittenToTheLog) {
     const std::string revert = "Reverting a switch to B; the lock for app holds A";
     const std::string pause =
         "Another program keeps switching away from A; the lock for app pauses for 10 s";
-    EXPECT_EQ(lines, (std::vector<std::pair<LogLevel, std::string>>{
-                         {LogLevel::debug, revert},
-                         {LogLevel::debug, revert},
-                         {LogLevel::debug, revert},
-                         {LogLevel::debug, revert},
-                         {LogLevel::info, pause}}));
+    EXPECT_EQ(lines, (std::vector<std::pair<LogLevel, std::string>>{{LogLevel::debug, revert},
+                                                                    {LogLevel::debug, revert},
+                                                                    {LogLevel::debug, revert},
+                                                                    {LogLevel::debug, revert},
+                                                                    {LogLevel::info, pause}}));
 }
 
 // While the rule of a newly activated application is pending, nothing is enforced, not even

@@ -349,8 +349,8 @@ namespace {
 // activation notification and the engine's report of the new application.
 struct PerWindowCase {
     const char* name;
-    const char* from;                 // frontmost before
-    const char* to;                   // activated
+    const char* from;                     // frontmost before
+    const char* to;                       // activated
     std::optional<const char*> restored;  // what the desktop restores for `to`
     const char* expectedCurrent;
     int expectedSelections;  // by the engine, during this activation
@@ -383,8 +383,7 @@ TEST_P(LockEnginePerWindowTest, TheDesktopsRestorationIsNotThePreviousLocksToRev
     loop.advance(Seconds(1));
 
     EXPECT_EQ(system.currentID, c.expectedCurrent) << "was " << before;
-    EXPECT_EQ(static_cast<int>(system.selectCalls.size() - selectionsBefore),
-              c.expectedSelections);
+    EXPECT_EQ(static_cast<int>(system.selectCalls.size() - selectionsBefore), c.expectedSelections);
     EXPECT_EQ(std::ranges::count(events, R::revertedSwitch, &ActivationEvent::reason),
               c.expectedReverts);
     for (const auto& e : events) {
@@ -400,8 +399,8 @@ INSTANTIATE_TEST_SUITE_P(
                       0},
         PerWindowCase{"NothingRestoredRuleApplied", "de-app", "ru-app", std::nullopt, "xkb:ru", 1,
                       0},
-        PerWindowCase{"IgnoredKeepsWhatTheDesktopRestored", "de-app", "ignored", "xkb:ru",
-                      "xkb:ru", 0, 0},
+        PerWindowCase{"IgnoredKeepsWhatTheDesktopRestored", "de-app", "ignored", "xkb:ru", "xkb:ru",
+                      0, 0},
         PerWindowCase{"IgnoredKeepsTheLayoutItFound", "ru-app", "ignored", std::nullopt, "xkb:ru",
                       0, 0},
         PerWindowCase{"FromIgnoredTheRuleApplies", "ignored", "de-app", "xkb:us", "xkb:de", 1, 0},

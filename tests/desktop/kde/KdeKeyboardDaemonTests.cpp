@@ -34,12 +34,16 @@ protected:
                 return std::unexpected(started.error());
             }
         }
-        // The keyboard module answers once it has put the layouts in force.
+        // Without Plasma's session manager kded5 loads no module by itself: ask for the
+        // keyboard module, which then puts the layouts in force and answers.
         const auto deadline = std::chrono::steady_clock::now() + 30s;
         while (!keyboardDaemon({"getLayout"})) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return std::unexpected("kded5's keyboard module does not answer");
             }
+            s.run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.kded5", "/kded",
+                   "org.kde.kded5.loadModule", "string:keyboard"},
+                  3s);
             std::this_thread::sleep_for(100ms);
         }
         return {};

@@ -9,11 +9,33 @@
 // clang-format on
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace tesvano::platform {
 
 namespace {
+
+#if TESVANO_HAVE_SYSTEMD
+// Hosts take a bus name of this form by convention; KDE's kded5 watcher answers true to
+// IsStatusNotifierHostRegistered with none of them on the bus.
+bool anyHostName(sd_bus* bus) {
+    char** names = nullptr;
+    if (sd_bus_list_names(bus, &names, nullptr) < 0 || names == nullptr) {
+        return false;
+    }
+    bool found = false;
+    for (char** name = names; *name != nullptr; ++name) {
+        const std::string_view text(*name);
+        found = found || text.starts_with("org.kde.StatusNotifierHost") ||
+                text.starts_with("org.freedesktop.StatusNotifierHost");
+        std::free(*name);
+    }
+    std::free(names);
+    return found;
+}
+#endif
 
 std::optional<bool> readStatusNotifierHost() {
 #if TESVANO_HAVE_SYSTEMD
@@ -29,11 +51,12 @@ std::optional<bool> readStatusNotifierHost() {
                                     "org.kde.StatusNotifierWatcher",
                                     "IsStatusNotifierHostRegistered", &error, 'b', &registered);
     sd_bus_error_free(&error);
+    const bool host = r >= 0 && registered != 0 && anyHostName(bus);
     sd_bus_flush_close_unref(bus);
     if (r < 0) {
         return std::nullopt;
     }
-    return registered != 0;
+    return host;
 #else
     return std::nullopt;
 #endif

@@ -7,7 +7,7 @@ namespace tesvano::platform {
 // What shows tray icons on this session.
 struct TrayHosts {
     // A status-notifier watcher on the session bus: whether a host that shows its items has
-    // registered with it. None when there is no watcher.
+    // registered with it and holds a host's bus name. None when there is no watcher.
     std::optional<bool> statusNotifierHost;
     // An XEmbed system tray owns its selection on the display's screen.
     bool xembedTray = false;

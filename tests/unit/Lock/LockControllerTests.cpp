@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <map>
 
@@ -342,6 +343,7 @@ using platform::LogLevel;
 // Reverts and pauses reach the journal too: one debug line per revert, one info line per
 // pause, each naming the sources and the application.
 TEST_F(LockControllerTest, ConflictsAreWrittenToTheLog) {
+    ::setenv("TESVANO_DEBUG", "1", 1);  // debugging on, as the user turns it on
     test::LogCapture log;
     lockOn("A");
     for (int i = 0; i < 5; ++i) {
@@ -362,6 +364,7 @@ TEST_F(LockControllerTest, ConflictsAreWrittenToTheLog) {
                                                                     {LogLevel::debug, revert},
                                                                     {LogLevel::debug, revert},
                                                                     {LogLevel::info, pause}}));
+    ::unsetenv("TESVANO_DEBUG");
 }
 
 // While the rule of a newly activated application is pending, nothing is enforced, not even

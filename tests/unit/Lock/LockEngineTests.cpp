@@ -407,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Another window of the locked application: still its lock, so the switch is undone.
         PerWindowCase{"SameApplicationsWindowStaysLocked", "de-app", "de-app", "xkb:us", "xkb:de",
                       1, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(LockEngineTest, AStoppedEngineHearsNoActivationNotice) {
     engine->stop();

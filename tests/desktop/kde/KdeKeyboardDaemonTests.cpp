@@ -41,9 +41,16 @@ protected:
             if (std::chrono::steady_clock::now() > deadline) {
                 return std::unexpected("kded5's keyboard module does not answer");
             }
-            s.run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.kded5", "/kded",
-                   "org.kde.kded5.loadModule", "string:keyboard"},
-                  3s);
+            // Only once kded5 holds its name: asked earlier, the bus would start another one.
+            const auto owner =
+                s.output({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                          "/", "org.freedesktop.DBus.NameHasOwner", "string:org.kde.kded5"},
+                         3s);
+            if (owner && owner->find("boolean true") != std::string::npos) {
+                s.run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.kded5", "/kded",
+                       "org.kde.kded5.loadModule", "string:keyboard"},
+                      5s);
+            }
             std::this_thread::sleep_for(100ms);
         }
         return {};

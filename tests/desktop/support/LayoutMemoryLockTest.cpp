@@ -117,14 +117,19 @@ bool LayoutMemoryLockTest::waitForGroup(unsigned group, std::chrono::millisecond
 // desktop's programs may still be starting, so this is tried for a while.
 void LayoutMemoryLockTest::primeLayouts() {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
+    auto activate = [this](std::size_t i) {
+        windows->requestActivation(windowIDs_[i]);
+        const bool active = windows->waitForActive(windowIDs_[i], 5s);
+        // The desktop hears of the activation after the window manager; let it restore first.
+        std::this_thread::sleep_for(500ms);
+        return active;
+    };
     for (;;) {
-        windows->requestActivation(windowIDs_[kGamma]);
-        const bool gamma = windows->waitForActive(windowIDs_[kGamma], 5s);
+        bool ok = activate(kGamma);
         selectAsDesktop(kRU);
-        const bool russian = gamma && waitForGroup(kRU, 2s);
-        windows->requestActivation(windowIDs_[kAlpha]);
-        const bool alpha = windows->waitForActive(windowIDs_[kAlpha], 5s);
-        if (russian && alpha && waitForGroup(kUS, 2s)) {
+        ok = ok && waitForGroup(kRU, 2s) && activate(kAlpha) && waitForGroup(kUS, 2s) &&
+             activate(kGamma) && waitForGroup(kRU, 2s) && activate(kAlpha) && waitForGroup(kUS, 2s);
+        if (ok) {
             return;
         }
         ASSERT_LT(std::chrono::steady_clock::now(), deadline)

@@ -151,6 +151,14 @@ std::optional<std::string> LockEngine::effectiveAppId() const {
 }
 
 void LockEngine::handleSelectionChanged() {
+    // A desktop that restores a window's layout may act on an activation before its
+    // notification reaches us: with another application already in front, the switch is not
+    // the current lock's to revert.
+    if (controller_.target() && !controller_.isHeldForActivation()) {
+        if (auto front = appMonitor_->frontmostAppId(); front != frontmostAppId_) {
+            controller_.holdForActivation(front);
+        }
+    }
     controller_.sourceDidChange();
     reportCurrentSource();
 }

@@ -355,6 +355,8 @@ struct PerWindowCase {
     const char* expectedCurrent;
     int expectedSelections;  // by the engine, during this activation
     int expectedReverts;
+    // The desktop acts before the activation notification reaches the engine.
+    bool restoredBeforeNotice = false;
 };
 
 class LockEnginePerWindowTest : public LockEngineTest,
@@ -373,10 +375,17 @@ TEST_P(LockEnginePerWindowTest, TheDesktopsRestorationIsNotThePreviousLocksToRev
     events.clear();
     const auto selectionsBefore = system.selectCalls.size();
 
-    app->notice(c.to);
+    if (c.restoredBeforeNotice) {
+        app->current = c.to;  // in front already, not yet announced
+    } else {
+        app->notice(c.to);
+    }
     loop.advance(Seconds(0.01));
     if (c.restored) {
         userSwitches(*c.restored);
+    }
+    if (c.restoredBeforeNotice) {
+        app->notice(c.to);
     }
     loop.advance(Seconds(0.03));
     app->report(c.to);
@@ -403,6 +412,10 @@ INSTANTIATE_TEST_SUITE_P(
                       0, 0},
         PerWindowCase{"IgnoredKeepsTheLayoutItFound", "ru-app", "ignored", std::nullopt, "xkb:ru",
                       0, 0},
+        PerWindowCase{"RestoredBeforeTheNoticeIsNotReverted", "de-app", "ru-app", "xkb:us",
+                      "xkb:ru", 1, 0, true},
+        PerWindowCase{"IgnoredRestoredBeforeTheNotice", "de-app", "ignored", "xkb:ru", "xkb:ru", 0,
+                      0, true},
         PerWindowCase{"FromIgnoredTheRuleApplies", "ignored", "de-app", "xkb:us", "xkb:de", 1, 0},
         // Another window of the locked application: still its lock, so the switch is undone.
         PerWindowCase{"SameApplicationsWindowStaysLocked", "de-app", "de-app", "xkb:us", "xkb:de",

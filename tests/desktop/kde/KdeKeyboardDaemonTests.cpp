@@ -36,7 +36,7 @@ protected:
         }
         // Without Plasma's session manager kded5 loads no module by itself: ask for the
         // keyboard module, which then puts the layouts in force and answers.
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        const auto deadline = std::chrono::steady_clock::now() + 90s;
         while (!keyboardDaemon({"getLayout"})) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return std::unexpected("kded5's keyboard module does not answer");

@@ -101,7 +101,7 @@ TEST_F(XkbTextInputSourcesTest, LayoutRepeatedInALaterGroupIsOneSource) {
               (std::vector<std::string>{"xkb:us", "xkb:de", "xkb:ru"}));
 
     XkbLockGroup(other, XkbUseCoreKbd, 3);
-    XFlush(other);
+    XSync(other, False);  // the server has locked it before we read or select
     ASSERT_TRUE(
         test::waitUntil([this] { pump(); },
                         [this] { return provider->currentSourceID() == InputSourceID("xkb:us"); }));

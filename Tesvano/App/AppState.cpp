@@ -102,6 +102,12 @@ void AppState::start() {
 
     assign(accessibilityGranted_, services_.accessibility.isProcessTrusted(),
            &AppState::accessibilityGrantedChanged);
+    trustObserver_ =
+        services_.accessibility.observeTrust([this, alive = std::weak_ptr<int>(lifetime_)] {
+            if (!alive.expired()) {
+                refreshAccessibilityStatus();
+            }
+        });
 
     std::weak_ptr<int> alive = lifetime_;
     engine_->onActivation = [this, alive](const ActivationEvent& event) {
@@ -193,6 +199,7 @@ void AppState::stop() {
     purgeTask_.cancel();
     accessibilityWatcher_.stop();
     shortcutObserver_.cancel();
+    trustObserver_.cancel();
 }
 
 void AppState::commitConfiguration(ActivationReason reason) {

@@ -278,6 +278,8 @@ private:
     platform::Registration shortcutObserver_;
     std::unique_ptr<PermissionFlowController> permissionFlow_;
     AccessibilityGrantWatcher accessibilityWatcher_;
+    // Assistive technologies switched on or off anywhere.
+    platform::Registration trustObserver_;
     LanguagePreference languagePreference_ = LanguagePreference::system();
     SettingsTab settingsTab_ = SettingsTab::general;
     bool terminationRequested_ = false;

@@ -68,6 +68,7 @@ AppState::~AppState() {
 
 void AppState::applyInterfaceLanguage() {
     LanguageOverride::apply(effectiveLanguage());
+    translateSourceNames();
 }
 
 SupportedLanguage AppState::effectiveLanguage() const {
@@ -127,7 +128,7 @@ void AppState::start() {
             handleSelectableSourcesChange(sources);
     };
     engine_->start();
-    assign(availableSources_, engine_->selectableSources(), &AppState::availableSourcesChanged);
+    handleSelectableSourcesChange(engine_->selectableSources());
 
     if (!hadStoredConfiguration && !config_.defaultSourceID) {
         if (auto current = engine_->currentSourceID()) {
@@ -401,9 +402,17 @@ std::optional<InputSource> AppState::resolveSource(const SourceSelector& selecto
         if (selector.kind == SourceSelector::Kind::id) {
             if (source.id.rawValue == selector.text)
                 return source;
-        } else if (QString::fromStdString(source.localizedName)
-                       .compare(QString::fromStdString(selector.text), Qt::CaseInsensitive) == 0) {
-            return source;
+        } else {
+            // By the name shown, or by the system's (English) one.
+            const auto named = [&](const std::string& name) {
+                return QString::fromStdString(name).compare(QString::fromStdString(selector.text),
+                                                            Qt::CaseInsensitive) == 0;
+            };
+            const auto engine = std::ranges::find(engineSources_, source.id, &InputSource::id);
+            if (named(source.localizedName) ||
+                (engine != engineSources_.end() && named(engine->localizedName))) {
+                return source;
+            }
         }
     }
     return std::nullopt;
@@ -578,7 +587,8 @@ void AppState::handleActivation(const ActivationEvent& event) {
 }
 
 void AppState::handleCurrentSourceChange(const std::string& name) {
-    assign(currentSourceName_, name, &AppState::currentSourceNameChanged);
+    engineCurrentSourceName_ = name;
+    assign(currentSourceName_, displaySourceName(name), &AppState::currentSourceNameChanged);
 }
 
 void AppState::handleFrontmostAppChange(const std::optional<std::string>& appId) {
@@ -590,7 +600,12 @@ void AppState::handleFrontmostAppChange(const std::optional<std::string>& appId)
 }
 
 void AppState::handleSelectableSourcesChange(const std::vector<InputSource>& sources) {
-    assign(availableSources_, sources, &AppState::availableSourcesChanged);
+    engineSources_ = sources;
+    auto shown = sources;
+    for (auto& source : shown) {
+        source.localizedName = displaySourceName(source.localizedName);
+    }
+    assign(availableSources_, shown, &AppState::availableSourcesChanged);
 }
 
 void AppState::shortcutDidChange() {

@@ -19,9 +19,9 @@ class OverlayScrollerSweep;
 
 // The Settings window: a row of tabs (symbol over title) above the selected pane, the selected
 // tab kept in AppState.settingsTab (so anything can switch the window to a pane), at least
-// 680 × 600, overlay scroll bars, and the Accessibility grant polling ended when the window
-// closes. Panes come from factories; a tab without one shows an empty pane. The panes are
-// built again in a new interface language.
+// 680 × 600 and as tall as its tallest pane (within the screen), overlay scroll bars, and the
+// Accessibility grant polling ended when the window closes. Panes come from factories; a tab
+// without one shows an empty pane. The panes are built again in a new interface language.
 class SettingsWindow final : public QWidget {
 public:
     using PaneFactory = std::function<QWidget*(AppState&)>;
@@ -47,6 +47,8 @@ public:
     QWidget* pane(SettingsTab tab) const;
     // Whether the Updates tab shows its badge.
     bool showsUpdateBadge() const;
+    // The height at which the tallest pane shows whole at the window's width.
+    int heightForTallestPane() const;
 
     // Called by the window's quit key (Ctrl+Q); the program routes it through its quit gate.
     std::function<void()> onQuitKey;
@@ -57,6 +59,9 @@ protected:
 
 private:
     void buildPanes();
+    // As tall as the tallest pane needs, within the screen's available height (a pane taller
+    // than that scrolls); only growing when `growOnly`.
+    void fitToPanes(bool growOnly);
     void selectTab(SettingsTab tab);
     void refreshTitle();
     void refreshBadge();

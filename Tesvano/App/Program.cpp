@@ -279,7 +279,7 @@ int main(int argc, char** argv) {
         if (!settings) {
             settings = std::make_unique<SettingsWindow>(state, settingsPanes());
             settings->onQuitKey = [&delegate] {
-                delegate.requestTermination(TerminationSource::request);
+                return delegate.requestTermination(TerminationSource::request);
             };
         }
         settings->present();

@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     KeyboardShortcuts::setShortcut(
         KeyboardShortcuts::Shortcut(
             KeyboardShortcuts::Key::l,
-            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::option),
+            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::alt),
         ShortcutNames::toggleLock());
 
     defaults.set("activationCount", std::int64_t{1234});  // a history for the General pane

@@ -56,6 +56,7 @@ private:
     QWidget* newItemRow(const ImportItem& item, QWidget* parent);
     QWidget* conflictRow(const ImportItem& item, QWidget* parent);
     QWidget* missingRow(const ImportItem& item, QWidget* parent);
+    QWidget* replacedRow(const ImportItem& item, QWidget* parent);
 
     AppState& state_;
     std::shared_ptr<ImportReviewModel> model_;
@@ -64,6 +65,7 @@ private:
     std::array<QLabel*, 4> counters_{};
     QPushButton* cancel_;
     QPushButton* apply_;
+    QLabel* applyReason_;
     bool rebuildPending_ = false;
 };
 

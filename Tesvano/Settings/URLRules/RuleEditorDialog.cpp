@@ -158,7 +158,7 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     buttons->addWidget(cancel_);
-    save_ = new QPushButton(state.text(isAdd_ ? "Add" : N_("Done")), this);
+    save_ = new QPushButton(state.text(isAdd_ ? "Add" : N_("Save")), this);
     save_->setObjectName(QStringLiteral("save"));
     save_->setDefault(true);
     buttons->addWidget(save_);

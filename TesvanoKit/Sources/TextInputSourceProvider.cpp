@@ -83,7 +83,8 @@ bool TextInputSourceProvider::select(const InputSourceID& id) {
             // source as current: do not trust it twice in a row.
             directSelection_.pending.reset();
             logger().debug(
-                "Key-focus selection of %{public}s was never confirmed; selecting the source directly",
+                "Key-focus selection of %{public}s was never confirmed; selecting the source "
+                "directly",
                 id.rawValue);
         } else if (const auto viaKeyFocus = keyFocusSelect_(*found)) {
             directSelection_.pending = id;

@@ -354,8 +354,9 @@ QWidget* ImportReviewSheet::buildForm() {
     // whose source is missing here are listed with the missing sources instead.
     std::vector<ImportItem> replaced;
     if (!merge) {
-        std::ranges::copy_if(conflicts, std::back_inserter(replaced),
-                             [&plan](const ImportItem& item) { return !plan.isMissingSource(item); });
+        std::ranges::copy_if(
+            conflicts, std::back_inserter(replaced),
+            [&plan](const ImportItem& item) { return !plan.isMissingSource(item); });
     }
     if (!replaced.empty()) {
         auto section = makeSection(

@@ -1,7 +1,7 @@
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>

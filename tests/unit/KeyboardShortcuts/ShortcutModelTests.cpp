@@ -29,8 +29,7 @@ TEST(ShortcutModel, EventsMakeShortcutsWithOnlyTheFourModifiers) {
     EXPECT_FALSE(Shortcut::fromEvent(InputEvent{Type::leftMouseUp, std::nullopt, {}}));
     EXPECT_FALSE(Shortcut::fromEvent(InputEvent{Type::keyDown, std::nullopt, Modifiers::super}));
 
-    const Modifiers all =
-        Modifiers::super | Modifiers::shift | Modifiers::alt | Modifiers::control;
+    const Modifiers all = Modifiers::super | Modifiers::shift | Modifiers::alt | Modifiers::control;
     EXPECT_EQ(modifiersFromBits(0x1F00 | 0x4000), all);  // right-side bits dropped
     EXPECT_EQ(bitsFromModifiers(all | Modifiers::capsLock), 0x1B00);
 
@@ -54,8 +53,8 @@ TEST(KeyCodeTable, MapsPhysicalKeysAndModifiersBothWays) {
     }
     EXPECT_FALSE(storedKeyCode(107));  // Print Screen has no stored key code
 
-    EXPECT_EQ(xCombination(Shortcut(Key::l, Modifiers::control | Modifiers::super |
-                                                Modifiers::alt | Modifiers::shift)),
+    EXPECT_EQ(xCombination(Shortcut(Key::l, Modifiers::control | Modifiers::super | Modifiers::alt |
+                                                Modifiers::shift)),
               (KeyCombination{46, KeyCombination::controlMask | KeyCombination::mod4Mask |
                                       KeyCombination::mod1Mask | KeyCombination::shiftMask}));
     // Lock (2), Num Lock (Mod2) and AltGr (Mod5) are no shortcut modifiers.
@@ -73,8 +72,7 @@ TEST(KeyCodeTable, MapsPhysicalKeysAndModifiersBothWays) {
 TEST(ShortcutDisplay, ModifiersThenTheKeyAsLinuxDesktopsWriteThem) {
     FakeHotKeys layout;
     const Modifiers commandShift = Modifiers::super | Modifiers::shift;
-    const Modifiers all =
-        Modifiers::control | Modifiers::alt | Modifiers::shift | Modifiers::super;
+    const Modifiers all = Modifiers::control | Modifiers::alt | Modifiers::shift | Modifiers::super;
     const struct {
         Shortcut shortcut;
         const char* expected;

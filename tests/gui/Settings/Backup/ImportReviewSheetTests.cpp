@@ -124,7 +124,8 @@ TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
         if (model->plan().isMissingSource(item)) {
             continue;  // listed among the missing sources
         }
-        auto* row = find(q("section.replaced"))->findChild<QWidget*>(q("row:") + q(item.id.c_str()));
+        auto* row =
+            find(q("section.replaced"))->findChild<QWidget*>(q("row:") + q(item.id.c_str()));
         ASSERT_NE(row, nullptr) << item.id;
         EXPECT_TRUE(row->findChildren<SegmentedPicker*>().isEmpty()) << item.id;
     }

@@ -49,6 +49,9 @@ private:
     QPointer<ImportReviewSheet> sheet_;
 
     QWidget* exportNotice_;
+    QWidget* exportedNotice_;
+    QLabel* exportedText_ = nullptr;
+    std::optional<QString> exportedTo_;
     QWidget* importNotice_;
     QLabel* importNoticeText_;
     QWidget* receiptRow_;

@@ -17,7 +17,7 @@ TEST(ApplicationFolderWatcherTest, InstallsRemovalsAndFoldersMadeLaterAreSeenOnc
     std::filesystem::create_directories(home.path() / "share");
     int changes = 0;
     ApplicationFolderWatcher watcher(
-        {user, system.path()}, [&] { ++changes; }, 50ms);
+        {user, system.path()}, [&] { ++changes; }, 200ms);
     EXPECT_TRUE(
         watcher.watchedFolders().contains(QString::fromStdString((home.path() / "share").string())))
         << "a missing folder is watched through its parent";
@@ -46,7 +46,7 @@ TEST(ApplicationFolderWatcherTest, InstallsRemovalsAndFoldersMadeLaterAreSeenOnc
         step.act();
         ASSERT_TRUE(QTest::qWaitFor([&] { return changes > before; }, 5000)) << step.what;
         // A burst is one rescan: give the rest of it a chance to come in, then nothing more.
-        QTest::qWait(150);
+        QTest::qWait(400);
         EXPECT_EQ(changes, before + 1) << step.what;
     }
     EXPECT_TRUE(watcher.watchedFolders().contains(QString::fromStdString(user.string())));

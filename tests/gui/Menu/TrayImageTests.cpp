@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cstdlib>
 
 #include "Tesvano/Menu/StatusItem.h"
 
@@ -41,7 +42,7 @@ TEST(TrayImageTest, LockedAndUnlockedTellApartAndTakeThePanelsInk) {
             const Ink unlocked = inkOf(false, ink, side);
             EXPECT_TRUE(locked.onlyInk && unlocked.onlyInk) << side;
             EXPECT_GT(unlocked.covered, 0) << side;
-            EXPECT_GE(locked.covered * 10, unlocked.covered * 16)
+            EXPECT_GE(locked.covered * 10, unlocked.covered * 15)
                 << side << ": locked " << locked.covered << ", unlocked " << unlocked.covered;
         }
     }

@@ -130,6 +130,8 @@ TEST_F(SettingsWindowTest, ARefusedQuitKeySaysHowTesvanoKeepsRunningAndOffersToQ
     EXPECT_EQ(box(), nullptr);
     EXPECT_FALSE(s.terminationRequested());
 
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
     processEvents();
     ASSERT_NE(box(), nullptr);
@@ -141,7 +143,10 @@ TEST_F(SettingsWindowTest, ARefusedQuitKeySaysHowTesvanoKeepsRunningAndOffersToQ
     processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     quits = true;
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(asked, 4);
     processEvents();
     EXPECT_EQ(box(), nullptr);
     window.close();

@@ -173,6 +173,7 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     connect(closeKey, &QShortcut::activated, this, &QWidget::close);
 
     auto* quit = new QShortcut(QKeySequence::Quit, this);
+    quit->setObjectName(QStringLiteral("quitKey"));
     connect(quit, &QShortcut::activated, this, [this] {
         if (onQuitKey && !onQuitKey()) {
             explainKeptRunning();

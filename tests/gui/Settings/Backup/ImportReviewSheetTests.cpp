@@ -126,8 +126,7 @@ TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
         }
         auto* row =
             find(q("section.replaced"))->findChild<QWidget*>(q("row:") + q(item.id.c_str()));
-        ASSERT_NE(row, nullptr) << item.id;
-        EXPECT_TRUE(row->findChildren<SegmentedPicker*>().isEmpty()) << item.id;
+        EXPECT_NE(row, nullptr) << item.id;
     }
     EXPECT_FALSE(shows(q("applyReason")));
     EXPECT_TRUE(find<QWidget>(q("replaceWarning"))

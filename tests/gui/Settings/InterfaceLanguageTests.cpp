@@ -63,7 +63,9 @@ TEST_F(InterfaceLanguageTest, ChoosingALanguageRetitlesOpenWindowsAndTheTrayMenu
         emit picker->activated(index);
         processEvents();
         const auto language = s.effectiveLanguage();
-        EXPECT_TRUE(window.windowTitle().toStdString().starts_with(general + " \u2013 ")) << index;
+        EXPECT_TRUE(
+            window.windowTitle().toStdString().starts_with(std::string(general) + " \u2013 "))
+            << index;
         expect(language);
     }
     s.aboutWindow().closeWindow();

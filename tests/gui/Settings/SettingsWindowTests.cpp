@@ -61,7 +61,7 @@ TEST_F(SettingsWindowTest, EightTabsInOrderBoundToTheStateAndAReselectionAnnounc
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Backup – Tesvano Settings"));
     s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::german));
     processEvents();
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Backup – Tesvano-Einstellungen"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Sicherung – Tesvano-Einstellungen"));
 }
 
 TEST_F(SettingsWindowTest, APaneIsBuiltWhenFirstShownAndAllAreLetGoOnClose) {

@@ -98,8 +98,6 @@ struct BackupSettingsPane::Reading {
     std::optional<ImportPlan> plan;
 };
 
-}  // namespace
-
 BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     : QWidget(parent), state_(state) {
     setObjectName(QStringLiteral("backupPane"));

@@ -13,21 +13,11 @@ std::optional<TextInputSource> FakeTextInputSources::currentKeyboardSource() {
     if (!currentID) {
         return std::nullopt;
     }
-    if (auto found = sourceWithID(*currentID)) {
-        return found;
-    }
-    TextInputSource bare;
-    bare.id = *currentID;
-    return bare;
+    return listedOrBare(installed, *currentID);
 }
 
 std::optional<TextInputSource> FakeTextInputSources::sourceWithID(std::string_view id) {
-    for (const auto& s : installed) {
-        if (s.id && *s.id == id) {
-            return s;
-        }
-    }
-    return std::nullopt;
+    return findSource(installed, id);
 }
 
 SelectStatus FakeTextInputSources::select(std::string_view id) {
@@ -42,6 +32,14 @@ SelectStatus FakeTextInputSources::select(std::string_view id) {
         currentID = std::string(id);
     }
     return SelectStatus::ok;
+}
+
+FocusedSelection FakeTextInputSources::selectInFocusedContext(std::string_view id) {
+    focusedSelectCalls.emplace_back(id);
+    if (focusedSelection && selectionTakesEffect && sourceWithID(id)) {
+        currentID = std::string(id);
+    }
+    return focusedSelection;
 }
 
 }  // namespace tesvano::platform

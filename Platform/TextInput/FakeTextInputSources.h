@@ -21,6 +21,10 @@ public:
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
     SelectStatus select(std::string_view id) override;
     void nudgeKeyWindow() override { ++keyWindowNudges; }
+    bool isAvailable() override { return available; }
+    bool managesKeyboardLayouts() override { return managesLayouts; }
+    // Answers `focusedSelection`; on success the source becomes current like a selection.
+    FocusedSelection selectInFocusedContext(std::string_view id) override;
 
     void sendSelectionChanged() { notifySelectionChanged(); }
     void sendEnabledSourcesChanged() { notifyEnabledSourcesChanged(); }
@@ -37,7 +41,14 @@ public:
     // False: `select` reports success but the current source stays as it was.
     bool selectionTakesEffect = true;
 
+    // Whether the system answers, and whether it sets the keyboard layouts itself.
+    bool available = true;
+    bool managesLayouts = false;
+    // What the request to the focused input context answers; none by default.
+    FocusedSelection focusedSelection = std::unexpected(FocusedSelectionFailure{});
+
     std::vector<std::string> selectCalls;
+    std::vector<std::string> focusedSelectCalls;
     int keyWindowNudges = 0;
 };
 

@@ -4,6 +4,25 @@
 
 namespace tesvano::platform {
 
+std::optional<TextInputSource> findSource(std::vector<TextInputSource> sources,
+                                          std::string_view id) {
+    for (auto& source : sources) {
+        if (source.id == id) {
+            return std::move(source);
+        }
+    }
+    return std::nullopt;
+}
+
+TextInputSource listedOrBare(std::vector<TextInputSource> sources, const std::string& id) {
+    if (auto listed = findSource(std::move(sources), id)) {
+        return std::move(*listed);
+    }
+    TextInputSource bare;
+    bare.id = id;
+    return bare;
+}
+
 Registration CallbackList::add(std::function<void()> callback) {
     dropCancelled();
     auto state = std::make_shared<Registration::State>();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <expected>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +36,29 @@ enum class SelectStatus {
     unknownSource,  // nothing installed under that id
     failed,         // the system refused or could not be reached
 };
+
+// Why a request to the input context that has the keyboard focus did not go through.
+struct FocusedSelectionFailure {
+    enum class Kind {
+        unavailable,   // this system has no such request, or it does not run
+        noFocus,       // no input context has the keyboard focus
+        transport,     // the request could not be sent; `code` says why
+        rejected,      // the system refused it; `code` says why
+        invalidReply,  // the answer was not in the expected form
+    };
+    Kind kind = Kind::unavailable;
+    std::int32_t code = 0;
+
+    bool operator==(const FocusedSelectionFailure&) const = default;
+};
+using FocusedSelection = std::expected<void, FocusedSelectionFailure>;
+
+// The source with this id in a list, if any.
+std::optional<TextInputSource> findSource(std::vector<TextInputSource> sources,
+                                          std::string_view id);
+// The listed source with this id, or one that carries the id alone: a framework may have an
+// engine in use that the user has not enabled.
+TextInputSource listedOrBare(std::vector<TextInputSource> sources, const std::string& id);
 
 // Registered callbacks of one kind; each registration is an RAII handle. Callbacks added or
 // cancelled while a notification is running take effect for the next one.
@@ -71,6 +96,20 @@ public:
     // input of the active window. Only systems whose input methods follow the key window
     // need it.
     virtual void nudgeKeyWindow() {}
+
+    // Whether the system behind this object answers now. An input-method framework may start,
+    // stop and restart while the program runs; its sources come and go with it, announced as
+    // changes of the enabled sources and of the selection.
+    virtual bool isAvailable() { return true; }
+    // Whether the sources include keyboard layouts that this system sets itself, so that the
+    // X server's layout groups follow it rather than the other way round.
+    virtual bool managesKeyboardLayouts() { return false; }
+    // Asks the input context that has the keyboard focus to take the source, the way the
+    // system itself does when the user picks one there. Systems without such a request
+    // answer `unavailable`.
+    virtual FocusedSelection selectInFocusedContext(std::string_view /*id*/) {
+        return std::unexpected(FocusedSelectionFailure{});
+    }
 
     // The selected keyboard source changed (by anyone, this program included).
     Registration onSelectionChanged(std::function<void()> callback) {

@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -45,11 +46,6 @@ std::string_view trimmed(std::string_view v) {
     return v.substr(first, last - first + 1);
 }
 
-bool isWebAddress(std::string_view url) {
-    return (url.starts_with("https://") && url.size() > 8) ||
-           (url.starts_with("http://") && url.size() > 7);
-}
-
 void readEnclosure(ParseState& s, const XML_Char** attributes) {
     AppcastEnclosure enclosure;
     bool lengthOK = false;
@@ -68,7 +64,7 @@ void readEnclosure(ParseState& s, const XML_Char** attributes) {
             enclosure.edSignature = std::string(trimmed(value));
         }
     }
-    if (!isWebAddress(enclosure.url) || !lengthOK ||
+    if (!isSecureAddress(enclosure.url) || !lengthOK ||
         !decodeSignature(enclosure.edSignature).has_value() || s.itemHasEnclosure) {
         s.itemMalformed = true;
         return;
@@ -178,6 +174,59 @@ bool digits(std::string_view text, std::size_t at, std::size_t count, int& out) 
 }
 
 }  // namespace
+
+bool isSecureAddress(std::string_view url) {
+    auto startsWithNoCase = [&](std::string_view prefix) {
+        if (url.size() < prefix.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (startsWithNoCase("https://")) {
+        return url.size() > 8 && url[8] != '/';
+    }
+    if (!startsWithNoCase("http://")) {
+        return false;
+    }
+    // The host ends the authority; user information before it would let "127.0.0.1@" lead.
+    const std::string_view rest = url.substr(7);
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (authority.find('@') != std::string_view::npos) {
+        return false;
+    }
+    for (std::string_view host : {"127.0.0.1", "[::1]"}) {
+        if (authority == host || (authority.starts_with(host) && authority.size() > host.size() &&
+                                  authority[host.size()] == ':')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string_view thisArchitecture() {
+#if defined(__x86_64__)
+    return "x86_64";
+#elif defined(__aarch64__)
+    return "aarch64";
+#elif defined(__i386__)
+    return "i686";
+#elif defined(__arm__)
+    return "armv7l";
+#elif defined(__riscv) && __riscv_xlen == 64
+    return "riscv64";
+#elif defined(__powerpc64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return "ppc64le";
+#elif defined(__s390x__)
+    return "s390x";
+#else
+    return "unknown";
+#endif
+}
 
 std::optional<WallTime> parseRFC3339(std::string_view t) {
     int year, month, day, hour, minute, second;

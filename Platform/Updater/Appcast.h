@@ -53,12 +53,20 @@ struct Appcast {
 //   </appcast>
 //
 // Document type declarations (and with them entities) are refused. An item without a
-// version, or without an enclosure with an http(s) address, a positive length and a
-// signature of the right size, is left out and counted.
+// version, or without an enclosure with a secure address (isSecureAddress), a positive length
+// and a signature of the right size, is left out and counted. The feed as published is
+// signed (see verifiedFeedBody); this reads the signed part.
 std::expected<Appcast, std::string> parseAppcast(std::string_view xml);
 
 // The feed as XML that parseAppcast reads back to the same items.
 std::string writeAppcast(const Appcast& appcast);
+
+// An address the updater may fetch: https, or plain http to this machine's loopback
+// interface, where nothing crosses a network.
+bool isSecureAddress(std::string_view url);
+
+// The processor architecture this build is for, as feeds name it ("x86_64", "aarch64").
+std::string_view thisArchitecture();
 
 // RFC 3339 date-time ("2026-12-01T10:00:00Z", "…+02:00", fractions allowed).
 std::optional<WallTime> parseRFC3339(std::string_view text);

@@ -1,7 +1,15 @@
 #include "Platform/Updater/AppcastUpdater.h"
 
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "Platform/Log/Log.h"
 
@@ -16,7 +24,68 @@ const Logger& log() {
     return logger;
 }
 
+std::uint64_t freeBytes(const fs::path& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
 }  // namespace
+
+// Checks an archive's signature on a thread of its own, streaming the file, and reports on
+// the loop's thread. Going away cancels the check (and waits for the thread, which stops
+// within one piece).
+class BackgroundVerification {
+public:
+    BackgroundVerification(Runtime& runtime, int fd, std::string signature, Ed25519PublicKey key,
+                           std::function<void(bool)> done)
+        : done_(std::move(done)) {
+        if (::pipe2(pipe_, O_CLOEXEC) != 0) {
+            pipe_[0] = pipe_[1] = -1;
+            return;
+        }
+        watch_ = runtime.watchReadable(pipe_[0], [this] { finish(); });
+        thread_ = std::thread([this, fd, signature = std::move(signature), key] {
+            good_ = verifyStreamSignature(fd, signature, key, &cancelled_);
+            const char byte = 1;
+            [[maybe_unused]] const auto written = ::write(pipe_[1], &byte, 1);
+        });
+    }
+    ~BackgroundVerification() {
+        watch_.cancel();
+        cancelled_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        for (int fd : pipe_) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    BackgroundVerification(const BackgroundVerification&) = delete;
+    BackgroundVerification& operator=(const BackgroundVerification&) = delete;
+
+    bool started() const { return thread_.joinable(); }
+
+private:
+    void finish() {
+        watch_.cancel();
+        thread_.join();
+        if (auto done = std::move(done_)) {
+            done(good_);  // may destroy this
+        }
+    }
+
+    std::function<void(bool)> done_;
+    int pipe_[2] = {-1, -1};
+    Registration watch_;
+    std::atomic<bool> cancelled_{false};
+    bool good_ = false;
+    std::thread thread_;
+};
 
 AppcastUpdater::AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTransport& transport,
                                UserDriver& driver, UpdaterDelegate& delegate, Options options)
@@ -29,8 +98,20 @@ AppcastUpdater::AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTranspo
 
 AppcastUpdater::~AppcastUpdater() {
     request_.reset();
+    verification_.reset();
     unpacker_.reset();
     cleanUp();
+}
+
+template <typename T>
+void AppcastUpdater::dropAfterReturn(std::unique_ptr<T>& holder) {
+    // The object is calling us back; it goes once that call has returned.
+    std::weak_ptr<int> alive = lifetime_;
+    runtime_.post(Seconds(0), [&holder, alive, done = holder.get()] {
+        if (!alive.expired() && holder.get() == done) {
+            holder.reset();
+        }
+    });
 }
 
 UpdaterError AppcastUpdater::error(int code, std::string description) const {
@@ -41,6 +122,11 @@ std::expected<void, UpdaterError> AppcastUpdater::startUpdater() {
     if (delegate_.feedURLString().empty()) {
         return std::unexpected(error(UpdaterError::noFeedAddress, "this build names no feed"));
     }
+    if (!isSecureAddress(delegate_.feedURLString())) {
+        return std::unexpected(
+            error(UpdaterError::insecureFeedAddress,
+                  "the feed address is not https: " + delegate_.feedURLString()));
+    }
     if (!options_.publicKey) {
         return std::unexpected(
             error(UpdaterError::noPublicKey, "this build carries no key to check updates with"));
@@ -50,6 +136,12 @@ std::expected<void, UpdaterError> AppcastUpdater::startUpdater() {
                                      "this copy was not installed per user and does not "
                                      "update itself"));
     }
+    if (options_.downloadFolder.empty() || !options_.downloadFolder.is_absolute()) {
+        return std::unexpected(error(UpdaterError::notSelfUpdating,
+                                     "there is no folder to download updates into (is HOME set?)"));
+    }
+    // What an interrupted update left behind.
+    options_.installation->sweep();
     started_ = true;
     if (!defaults_.boolean(automaticChecksKey)) {
         std::weak_ptr<int> alive = lifetime_;
@@ -133,6 +225,20 @@ void AppcastUpdater::armStallTimer() {
     });
 }
 
+void AppcastUpdater::armDeadline(Seconds deadline) {
+    std::weak_ptr<int> alive = lifetime_;
+    const unsigned generation = generation_;
+    deadline_ = runtime_.after(deadline, [this, alive, generation, deadline] {
+        if (alive.expired() || generation != generation_) {
+            return;
+        }
+        request_.reset();
+        fail(stage_ == Stage::checking ? UpdaterError::feedUnreachable
+                                       : UpdaterError::downloadStalled,
+             "the transfer did not end within " + std::to_string(deadline.count()) + " s");
+    });
+}
+
 void AppcastUpdater::beginCheck(bool userInitiated) {
     ++generation_;
     stage_ = Stage::checking;
@@ -155,6 +261,7 @@ void AppcastUpdater::beginCheck(bool userInitiated) {
     const std::string url = delegate_.feedURLString();
     log().info("Checking %{public}s", url);
     armStallTimer();
+    armDeadline(options_.feedDeadline);
     HttpHandlers handlers;
     handlers.onResponse = [](std::optional<std::uint64_t>) {};
     handlers.onData = [this, current](std::span<const std::uint8_t> chunk) {
@@ -174,6 +281,7 @@ void AppcastUpdater::beginCheck(bool userInitiated) {
             return;
         }
         stallTimer_.cancel();
+        deadline_.cancel();
         request_.reset();
         if (failure) {
             fail(UpdaterError::feedUnreachable, "cannot read the feed: " + *failure);
@@ -187,12 +295,31 @@ void AppcastUpdater::beginCheck(bool userInitiated) {
 void AppcastUpdater::feedArrived() {
     defaults_.set(lastCheckKey, runtime_.now().time_since_epoch().count());
     scheduleNextCheck();
-    auto appcast = parseAppcast(feedBody_);
+    // Nothing in the feed is believed before its signature is checked.
+    const auto body = verifiedFeedBody(feedBody_, *options_.publicKey);
+    if (!body) {
+        feedBody_.clear();
+        fail(UpdaterError::feedSignatureInvalid, body.error());
+        return;
+    }
+    auto appcast = parseAppcast(*body);
     feedBody_.clear();
     if (!appcast) {
         fail(UpdaterError::feedInvalid, appcast.error());
         return;
     }
+    if (appcast->architecture != options_.architecture) {
+        fail(UpdaterError::feedForOtherArchitecture,
+             "the feed is for " +
+                 (appcast->architecture.empty() ? std::string("no named architecture")
+                                                : appcast->architecture) +
+                 ", this is " + options_.architecture);
+        return;
+    }
+    // A version that did not start before is not offered again.
+    const auto failed = options_.installation->failedVersions();
+    std::erase_if(appcast->items,
+                  [&](const AppcastItem& item) { return failed.contains(item.version); });
     if (appcast->rejectedItems > 0) {
         log().warning("The feed has %{public}d items that were left out", appcast->rejectedItems);
     }
@@ -244,16 +371,25 @@ void AppcastUpdater::offer(const AppcastItem& item) {
                             });
 }
 
+bool AppcastUpdater::roomFor(std::uint64_t length, std::string& why) const {
+    // The archive, then its unpacked content beside the running version.
+    const std::uint64_t margin = 16ull * 1024 * 1024;
+    if (freeBytes(options_.downloadFolder) < length + margin) {
+        why = "not enough free space in " + options_.downloadFolder.string();
+        return false;
+    }
+    if (freeBytes(options_.installation->root()) < 3 * length + margin) {
+        why = "not enough free space in " + options_.installation->root().string();
+        return false;
+    }
+    return true;
+}
+
 void AppcastUpdater::beginDownload() {
     stage_ = Stage::downloading;
     received_ = 0;
     announced_.reset();
-    std::error_code ec;
-    fs::create_directories(options_.downloadFolder, ec);
-    const std::string name = "tesvano-" + item_->version + ".tar.gz";
-    partPath_ = options_.downloadFolder / (name + ".part");
-    archivePath_ = options_.downloadFolder / name;
-    file_ = std::fopen(partPath_.c_str(), "wb");
+    writeFailed_ = false;
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
     auto current = [this, alive, generation] {
@@ -264,13 +400,35 @@ void AppcastUpdater::beginDownload() {
             abortSession();
         }
     });
-    if (file_ == nullptr) {
-        fail(UpdaterError::downloadNotStored, "cannot write " + partPath_.string());
+    const std::uint64_t expected = item_->enclosure.length;
+    if (expected > options_.maxDownloadBytes) {
+        fail(UpdaterError::downloadTooLarge,
+             "the feed announces " + std::to_string(expected) + " bytes; at most " +
+                 std::to_string(options_.maxDownloadBytes) + " are accepted");
         return;
     }
-    const std::uint64_t expected = item_->enclosure.length;
+    std::error_code ec;
+    fs::create_directories(options_.downloadFolder, ec);
+    fs::permissions(options_.downloadFolder, fs::perms::owner_all, fs::perm_options::replace, ec);
+    std::string why;
+    if (!roomFor(expected, why)) {
+        fail(UpdaterError::downloadNotStored, why);
+        return;
+    }
+    // Named only for the moment it takes to unlink it: nobody else can open it afterwards,
+    // and a kill leaves nothing behind.
+    std::string pattern = (options_.downloadFolder / "tesvano-update-XXXXXX").string();
+    archiveFd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (archiveFd_ < 0) {
+        fail(UpdaterError::downloadNotStored,
+             "cannot write in " + options_.downloadFolder.string() + ": " + std::strerror(errno));
+        return;
+    }
+    ::unlink(pattern.c_str());
     driver_.showDownloadDidReceiveExpectedContentLength(expected);
     armStallTimer();
+    armDeadline(std::max(Seconds(120), Seconds(static_cast<double>(expected) /
+                                               std::max(1.0, options_.minimumRate))));
     HttpHandlers handlers;
     handlers.onResponse = [this, current, expected](std::optional<std::uint64_t> length) {
         if (current()) {
@@ -292,10 +450,19 @@ void AppcastUpdater::beginDownload() {
             fail(UpdaterError::lengthMismatch, "the download is longer than the feed says");
             return;
         }
-        if (std::fwrite(chunk.data(), 1, chunk.size(), file_) != chunk.size()) {
-            request_.reset();
-            fail(UpdaterError::downloadNotStored, "cannot write " + partPath_.string());
-            return;
+        std::size_t written = 0;
+        while (written < chunk.size()) {
+            const ssize_t n = ::write(archiveFd_, chunk.data() + written, chunk.size() - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                request_.reset();
+                fail(UpdaterError::downloadNotStored,
+                     std::string("cannot store the download: ") + std::strerror(errno));
+                return;
+            }
+            written += static_cast<std::size_t>(n);
         }
         received_ += chunk.size();
         driver_.showDownloadDidReceiveDataOfLength(chunk.size());
@@ -311,17 +478,12 @@ void AppcastUpdater::beginDownload() {
 
 void AppcastUpdater::downloadFinished(const std::optional<std::string>& failure) {
     stallTimer_.cancel();
+    deadline_.cancel();
     request_.reset();
-    const bool written = std::fclose(file_) == 0;
-    file_ = nullptr;
     if (failure) {
         fail(received_ < item_->enclosure.length ? UpdaterError::downloadTruncated
                                                  : UpdaterError::downloadFailed,
              "the download failed: " + *failure);
-        return;
-    }
-    if (!written) {
-        fail(UpdaterError::downloadNotStored, "cannot write " + partPath_.string());
         return;
     }
     if (announced_ && received_ < *announced_) {
@@ -336,46 +498,54 @@ void AppcastUpdater::downloadFinished(const std::optional<std::string>& failure)
                                                std::to_string(item_->enclosure.length));
         return;
     }
-    if (!verifyFileSignature(partPath_, item_->enclosure.edSignature, *options_.publicKey)) {
+    if (::fdatasync(archiveFd_) != 0 && errno != EINVAL) {
+        fail(UpdaterError::downloadNotStored,
+             std::string("cannot store the download: ") + std::strerror(errno));
+        return;
+    }
+    std::weak_ptr<int> alive = lifetime_;
+    const unsigned generation = generation_;
+    verification_ = std::make_unique<BackgroundVerification>(
+        runtime_, archiveFd_, item_->enclosure.edSignature, *options_.publicKey,
+        [this, alive, generation](bool good) {
+            if (alive.expired() || generation != generation_) {
+                return;
+            }
+            dropAfterReturn(verification_);
+            verified(good);
+        });
+    if (!verification_->started()) {
+        verification_.reset();
+        fail(UpdaterError::signatureInvalid, "cannot start checking the signature");
+    }
+}
+
+void AppcastUpdater::verified(bool good) {
+    if (!good) {
         fail(UpdaterError::signatureInvalid, "the signature of the download does not match");
         return;
     }
-    std::error_code ec;
-    fs::rename(partPath_, archivePath_, ec);
-    if (ec) {
-        fail(UpdaterError::downloadNotStored, "cannot keep the download: " + ec.message());
-        return;
-    }
-    partPath_.clear();
     beginExtraction();
 }
 
 void AppcastUpdater::beginExtraction() {
     stage_ = Stage::extracting;
     driver_.showDownloadDidStartExtractingUpdate();
-    stagingPath_ = options_.installation->root() /
-                   (".staging-" + item_->version + "-" + std::to_string(generation_));
-    std::error_code ec;
-    fs::remove_all(stagingPath_, ec);
-    fs::create_directories(stagingPath_, ec);
-    if (ec) {
-        fail(UpdaterError::unpackFailed, "cannot make " + stagingPath_.string());
+    auto staging = options_.installation->makeStaging();
+    if (!staging) {
+        fail(UpdaterError::unpackFailed, staging.error());
         return;
     }
+    stagingPath_ = *staging;
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
     unpacker_ =
-        ArchiveUnpacker::start(runtime_, archivePath_, stagingPath_,
+        ArchiveUnpacker::start(runtime_, archiveFd_, stagingPath_,
                                [this, alive, generation](std::expected<void, std::string> result) {
                                    if (alive.expired() || generation != generation_) {
                                        return;
                                    }
-                                   // The unpacker is done; it goes once its callback has returned.
-                                   runtime_.post(Seconds(0), [this, alive, done = unpacker_.get()] {
-                                       if (!alive.expired() && unpacker_.get() == done) {
-                                           unpacker_.reset();
-                                       }
-                                   });
+                                   dropAfterReturn(unpacker_);
                                    extractionFinished(result);
                                });
     if (!unpacker_) {
@@ -432,20 +602,21 @@ void AppcastUpdater::install() {
         return;
     }
     adopted_ = false;  // it is the current version now
-    const bool relaunched =
-        options_.relaunch && options_.relaunch(installation.currentExecutable());
+    const auto relaunched =
+        options_.relaunch
+            ? options_.relaunch(installation)
+            : std::expected<void, std::string>(std::unexpected(std::string("no way to relaunch")));
     if (!relaunched) {
         // Leave the version that runs in place.
         if (installation.switchTo(previous, item_->version)) {
             installation.confirmStart(previous);
         }
         adopted_ = true;
-        fail(UpdaterError::relaunchFailed, "cannot start the new version");
+        fail(UpdaterError::relaunchFailed, "cannot start the new version: " + relaunched.error());
         return;
     }
     log().notice("Installed version %{public}s; relaunching", item_->version);
-    std::error_code ec;
-    fs::remove(archivePath_, ec);
+    cleanUp();
     if (options_.terminate) {
         options_.terminate();
     }
@@ -453,6 +624,7 @@ void AppcastUpdater::install() {
 
 void AppcastUpdater::fail(int code, std::string description) {
     stallTimer_.cancel();
+    deadline_.cancel();
     request_.reset();
     log().error("Update failed (%{public}d): %{public}s", code, description);
     cleanUp();
@@ -473,7 +645,9 @@ void AppcastUpdater::fail(int code, std::string description) {
 
 void AppcastUpdater::abortSession() {
     stallTimer_.cancel();
+    deadline_.cancel();
     request_.reset();
+    verification_.reset();
     if (stage_ == Stage::extracting) {
         unpacker_.reset();
     }
@@ -487,30 +661,25 @@ void AppcastUpdater::endSession() {
     stage_ = Stage::none;
     userInitiated_ = false;
     stallTimer_.cancel();
+    deadline_.cancel();
     request_.reset();
 }
 
 void AppcastUpdater::cleanUp() {
     std::error_code ec;
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
+    if (verification_ && archiveFd_ >= 0) {
+        verification_.reset();  // its thread reads the file
     }
-    if (!partPath_.empty()) {
-        fs::remove(partPath_, ec);
-        partPath_.clear();
-    }
-    if (!archivePath_.empty()) {
-        fs::remove(archivePath_, ec);
-        archivePath_.clear();
+    if (archiveFd_ >= 0) {
+        ::close(archiveFd_);
+        archiveFd_ = -1;
     }
     if (!stagingPath_.empty()) {
         fs::remove_all(stagingPath_, ec);
         stagingPath_.clear();
     }
-    if (adopted_ && item_ && options_.installation &&
-        options_.installation->currentVersion() != item_->version) {
-        fs::remove_all(options_.installation->versionFolder(item_->version), ec);
+    if (adopted_ && item_ && options_.installation) {
+        options_.installation->discard(item_->version);
     }
     adopted_ = false;
 }

@@ -15,11 +15,15 @@
 
 namespace tesvano::platform {
 
-// Our updater: reads the signed appcast feed on a schedule or when asked, offers the best
-// item of the allowed channels through the user driver, downloads it with progress, checks
-// its length and Ed25519 signature, unpacks it beside the running version of a per-user
-// installation, switches the `current` link and relaunches. Everything runs on the main
-// thread's loop; the network goes through an HttpTransport.
+class BackgroundVerification;
+
+// Our updater: reads the signed appcast feed on a schedule or when asked (its signature and
+// architecture checked before anything in it is believed), offers the best item of the
+// allowed channels through the user driver, downloads it with progress into a file only it
+// holds, checks its length and Ed25519 signature on a worker thread, unpacks that same file
+// beside the running version of a per-user installation, switches the `current` link and
+// hands over to the relaunch step. The rest runs on the main thread's loop; the network goes
+// through an HttpTransport.
 class AppcastUpdater final : public Updater {
 public:
     struct Options {
@@ -33,9 +37,18 @@ public:
         Seconds firstCheckDelay{60};
         // A transfer that receives nothing for this long fails.
         Seconds stallTimeout{30};
+        // The whole feed must arrive within this; a download within a time allowing for
+        // `minimumRate` bytes a second (and never less than two minutes).
+        Seconds feedDeadline{60};
+        double minimumRate = 16 * 1024;
         std::size_t maxFeedBytes = 4 * 1024 * 1024;
-        // Starts the new version once this process has ended; false when it could not.
-        std::function<bool(const std::filesystem::path& executable)> relaunch;
+        // Archives announced larger than this are not downloaded.
+        std::uint64_t maxDownloadBytes = 256ull * 1024 * 1024;
+        // The architecture feeds must be made for.
+        std::string architecture = std::string(thisArchitecture());
+        // Starts the relaunch step of `installation` (which starts the new version once this
+        // process has ended); an error when it could not.
+        std::function<std::expected<void, std::string>(const Installation& installation)> relaunch;
         // Asks the program to quit (after a successful relaunch).
         std::function<void()> terminate;
     };
@@ -68,6 +81,7 @@ private:
     void offer(const AppcastItem& item);
     void beginDownload();
     void downloadFinished(const std::optional<std::string>& error);
+    void verified(bool good);
     void beginExtraction();
     void extractionFinished(const std::expected<void, std::string>& result);
     void install();
@@ -76,7 +90,11 @@ private:
     void endSession();
     void cleanUp();
     void armStallTimer();
+    void armDeadline(Seconds deadline);
+    bool roomFor(std::uint64_t length, std::string& why) const;
     UpdaterError error(int code, std::string description) const;
+    template <typename T>
+    void dropAfterReturn(std::unique_ptr<T>& holder);
 
     Runtime& runtime_;
     Defaults& defaults_;
@@ -91,12 +109,14 @@ private:
     unsigned generation_ = 0;
     Registration scheduled_;
     Registration stallTimer_;
+    Registration deadline_;
     std::unique_ptr<HttpRequest> request_;
     std::string feedBody_;
     std::optional<AppcastItem> item_;
-    std::FILE* file_ = nullptr;
-    std::filesystem::path partPath_;
-    std::filesystem::path archivePath_;
+    // The download: a file without a name, so that what was checked is what gets unpacked.
+    int archiveFd_ = -1;
+    bool writeFailed_ = false;
+    std::unique_ptr<BackgroundVerification> verification_;
     std::filesystem::path stagingPath_;
     bool adopted_ = false;
     std::uint64_t received_ = 0;

@@ -5,10 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -35,12 +36,12 @@ std::optional<Marker> readMarker(const fs::path& path) {
     return m;
 }
 
-bool writeMarker(const fs::path& path, const Marker& m) {
+// Replaces a small file in one rename: a reader sees the old content or the new.
+bool writeAtomically(const fs::path& path, const std::string& text) {
     const fs::path temporary = path.string() + ".tmp";
     {
         std::ofstream out(temporary, std::ios::trunc);
-        out << m.previous << '\n' << m.next << '\n' << m.attempts << '\n';
-        if (!out.flush()) {
+        if (!(out << text) || !out.flush()) {
             return false;
         }
     }
@@ -49,10 +50,9 @@ bool writeMarker(const fs::path& path, const Marker& m) {
     return !ec;
 }
 
-// A version names one folder: no separators, nothing hidden.
-bool isPlainName(const std::string& version) {
-    return !version.empty() && version != "." && version != ".." && version.front() != '.' &&
-           version.find('/') == std::string::npos && version != "current";
+bool writeMarker(const fs::path& path, const Marker& m) {
+    return writeAtomically(path,
+                           m.previous + '\n' + m.next + '\n' + std::to_string(m.attempts) + '\n');
 }
 
 std::expected<void, std::string> pointLink(const fs::path& link, const std::string& target) {
@@ -72,11 +72,49 @@ std::expected<void, std::string> pointLink(const fs::path& link, const std::stri
     return {};
 }
 
+std::set<std::string> readLines(const fs::path& path) {
+    std::set<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (Installation::isPlainVersion(line)) {
+            lines.insert(line);
+        }
+    }
+    return lines;
+}
+
+bool writeLines(const fs::path& path, const std::set<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + '\n';
+    }
+    return writeAtomically(path, text);
+}
+
+bool isStandardRoot(const fs::path& root) {
+    const auto standard = Installation::standardRoot();
+    std::error_code ec;
+    return standard && fs::equivalent(*standard, root, ec);
+}
+
 }  // namespace
 
-fs::path Installation::standardRoot() {
+std::optional<fs::path> Installation::standardRoot() {
     const char* home = std::getenv("HOME");
-    return fs::path(home && *home ? home : "/") / ".local" / "opt" / "tesvano";
+    if (home == nullptr || *home != '/') {
+        return std::nullopt;
+    }
+    return fs::path(home) / ".local" / "opt" / "tesvano";
+}
+
+bool Installation::isPlainVersion(std::string_view version) {
+    if (version.empty() || version.size() > 128 || version.front() == '.' || version == "current") {
+        return false;
+    }
+    return std::all_of(version.begin(), version.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '+' || c == '-';
+    });
 }
 
 std::optional<Installation> Installation::containing(const fs::path& executable) {
@@ -88,10 +126,15 @@ std::optional<Installation> Installation::containing(const fs::path& executable)
     const fs::path bin = real.parent_path();
     const fs::path versionFolder = bin.parent_path();
     const fs::path root = versionFolder.parent_path();
-    if (bin.filename() != "bin" || root.empty() || root == versionFolder) {
+    if (bin.filename() != "bin" || root.empty() || root == versionFolder ||
+        !isPlainVersion(versionFolder.filename().string())) {
         return std::nullopt;
     }
     if (!fs::is_symlink(root / "current", ec)) {
+        return std::nullopt;
+    }
+    const auto record = fs::symlink_status(root / recordName, ec);
+    if (!isStandardRoot(root) && !fs::is_regular_file(record)) {
         return std::nullopt;
     }
     return Installation(root);
@@ -110,9 +153,17 @@ std::optional<std::string> Installation::currentVersion() const {
     return target.string();
 }
 
+std::set<std::string> Installation::recordedVersions() const {
+    return readLines(root_ / recordName);
+}
+
+std::set<std::string> Installation::failedVersions() const {
+    return readLines(failedPath());
+}
+
 std::expected<void, std::string> Installation::adopt(const fs::path& unpacked,
                                                      const std::string& version) {
-    if (!isPlainName(version)) {
+    if (!isPlainVersion(version)) {
         return std::unexpected("the version \"" + version + "\" cannot name a folder");
     }
     std::error_code ec;
@@ -123,7 +174,17 @@ std::expected<void, std::string> Installation::adopt(const fs::path& unpacked,
         return std::unexpected("version " + version + " is the one running");
     }
     const fs::path target = versionFolder(version);
-    fs::remove_all(target, ec);
+    if (fs::exists(fs::symlink_status(target, ec))) {
+        if (!recordedVersions().contains(version)) {
+            return std::unexpected(target.string() + " exists and was not put there by Tesvano");
+        }
+        fs::remove_all(target, ec);
+    }
+    auto versions = recordedVersions();
+    versions.insert(version);
+    if (!writeLines(root_ / recordName, versions)) {
+        return std::unexpected("cannot note the new version in " + (root_ / recordName).string());
+    }
     fs::rename(unpacked, target, ec);
     if (ec) {
         return std::unexpected("cannot move the new version in place: " + ec.message());
@@ -131,9 +192,22 @@ std::expected<void, std::string> Installation::adopt(const fs::path& unpacked,
     return {};
 }
 
+void Installation::discard(const std::string& version) {
+    auto versions = recordedVersions();
+    if (!isPlainVersion(version) || !versions.contains(version) || currentVersion() == version) {
+        return;
+    }
+    std::error_code ec;
+    fs::remove_all(versionFolder(version), ec);
+    if (!ec) {
+        versions.erase(version);
+        writeLines(root_ / recordName, versions);
+    }
+}
+
 std::expected<void, std::string> Installation::switchTo(const std::string& version,
                                                         const std::string& previous) {
-    if (!isPlainName(version)) {
+    if (!isPlainVersion(version)) {
         return std::unexpected("the version \"" + version + "\" cannot name a folder");
     }
     if (!writeMarker(markerPath(), Marker{previous, version, 0})) {
@@ -160,19 +234,8 @@ Installation::StartupVerdict Installation::checkStartup(const std::string& runni
         }
         return StartupVerdict::nothingPending;
     }
-    if (marker->attempts == 0) {
-        marker->attempts = 1;
-        writeMarker(markerPath(), *marker);
-        return StartupVerdict::probation;
-    }
-    // The new version started before and never confirmed: back to the one that worked.
-    if (!isPlainName(marker->previous) ||
-        !fs::is_regular_file(versionFolder(marker->previous) / "bin" / "tesvano", ec) ||
-        !pointLink(currentLink(), marker->previous)) {
-        return StartupVerdict::probation;
-    }
-    fs::remove(markerPath(), ec);
-    return StartupVerdict::rolledBack;
+    // The relaunch step counts the starts and switches back; the new version only confirms.
+    return StartupVerdict::probation;
 }
 
 void Installation::confirmStart(const std::string& runningVersion) {
@@ -181,35 +244,101 @@ void Installation::confirmStart(const std::string& runningVersion) {
         return;
     }
     std::error_code ec;
-    if (isPlainName(marker->previous) && marker->previous != runningVersion &&
-        currentVersion() == runningVersion) {
-        fs::remove_all(versionFolder(marker->previous), ec);
-    }
     fs::remove(markerPath(), ec);
+    if (marker->previous != runningVersion && currentVersion() == runningVersion) {
+        discard(marker->previous);
+    }
 }
 
-std::unique_ptr<ArchiveUnpacker> ArchiveUnpacker::start(Runtime& runtime, const fs::path& archive,
+std::optional<std::string> Installation::pendingVersion() const {
+    const auto marker = readMarker(markerPath());
+    return marker ? std::optional<std::string>(marker->next) : std::nullopt;
+}
+
+int Installation::countAttempt() {
+    auto marker = readMarker(markerPath());
+    if (!marker) {
+        return 0;
+    }
+    ++marker->attempts;
+    writeMarker(markerPath(), *marker);
+    return marker->attempts;
+}
+
+std::expected<std::string, std::string> Installation::rollBack(const std::string& why) {
+    const auto marker = readMarker(markerPath());
+    if (!marker) {
+        return std::unexpected(std::string("no switch is pending"));
+    }
+    std::error_code ec;
+    if (!isPlainVersion(marker->previous) ||
+        !fs::is_regular_file(versionFolder(marker->previous) / "bin" / "tesvano", ec)) {
+        return std::unexpected("the previous version " + marker->previous + " is gone");
+    }
+    if (auto switched = pointLink(currentLink(), marker->previous); !switched) {
+        return std::unexpected(switched.error());
+    }
+    auto failed = failedVersions();
+    if (isPlainVersion(marker->next)) {
+        failed.insert(marker->next);
+        writeLines(failedPath(), failed);
+        std::ofstream(root_ / "failed-versions.log", std::ios::app)
+            << marker->next << ": " << why << '\n';
+    }
+    fs::remove(markerPath(), ec);
+    discard(marker->next);
+    return marker->previous;
+}
+
+void Installation::sweep() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root_, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(".staging-") && !entry.is_symlink(ec)) {
+            fs::remove_all(entry.path(), ec);
+        }
+    }
+}
+
+std::expected<fs::path, std::string> Installation::makeStaging() const {
+    std::string pattern = (root_ / ".staging-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return std::unexpected("cannot make a staging folder in " + root_.string() + ": " +
+                               std::strerror(errno));
+    }
+    return fs::path(pattern);
+}
+
+std::unique_ptr<ArchiveUnpacker> ArchiveUnpacker::start(Runtime& runtime, int archiveFd,
                                                         const fs::path& destination, Done done) {
+    std::error_code ec;
+    const char* tar = fs::exists("/usr/bin/tar", ec) ? "/usr/bin/tar" : "/bin/tar";
+    if (::lseek(archiveFd, 0, SEEK_SET) != 0) {
+        return nullptr;
+    }
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         return nullptr;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, archiveFd, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const std::string archiveText = archive.string();
     const std::string destinationText = destination.string();
     std::vector<char*> argv = {const_cast<char*>("tar"),
                                const_cast<char*>("-xzf"),
-                               const_cast<char*>(archiveText.c_str()),
+                               const_cast<char*>("-"),
                                const_cast<char*>("-C"),
                                const_cast<char*>(destinationText.c_str()),
                                const_cast<char*>("--no-same-owner"),
+                               const_cast<char*>("--no-same-permissions"),
                                nullptr};
+    // tar finds gzip on this PATH; nothing else of our environment reaches it.
+    std::vector<char*> envp = {const_cast<char*>("PATH=/usr/bin:/bin"),
+                               const_cast<char*>("LC_ALL=C"), nullptr};
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "tar", &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, tar, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeFds[1]);
     if (spawned != 0) {
@@ -274,13 +403,27 @@ ArchiveUnpacker::~ArchiveUnpacker() {
     }
 }
 
-bool spawnRelaunch(const fs::path& executable, pid_t waitFor) {
-    const std::string pidText = std::to_string(waitFor);
-    const std::string exe = executable.string();
-    const char* script = "while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\"";
+std::expected<void, std::string> spawnRelaunch(const RelaunchRequest& request) {
+    // Everything the children need is made before fork: after it only async-signal-safe calls.
+    std::vector<std::string> words = {
+        request.helper.string(), request.root.string(), std::to_string(request.waitFor),
+        std::to_string(static_cast<long>(request.probation.count())), "--"};
+    words.insert(words.end(), request.arguments.begin(), request.arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return std::unexpected(std::string("cannot make a pipe: ") + std::strerror(errno));
+    }
     const pid_t child = ::fork();
     if (child < 0) {
-        return false;
+        const int error = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        return std::unexpected(std::string("cannot fork: ") + std::strerror(error));
     }
     if (child == 0) {
         // The grandchild is nobody's child once we are gone: no zombie is left behind.
@@ -288,18 +431,33 @@ bool spawnRelaunch(const fs::path& executable, pid_t waitFor) {
         if (::fork() != 0) {
             ::_exit(0);
         }
-        const int devnull = ::open("/dev/null", O_RDONLY);
+        const int devnull = ::open("/dev/null", O_RDWR);
         if (devnull >= 0) {
             ::dup2(devnull, STDIN_FILENO);
+            ::dup2(devnull, STDOUT_FILENO);
         }
-        ::execl("/bin/sh", "sh", "-c", script, "sh", pidText.c_str(), exe.c_str(),
-                static_cast<char*>(nullptr));
+        ::execve(argv[0], argv.data(), environ);
+        const int error = errno;
+        [[maybe_unused]] const auto written = ::write(report[1], &error, sizeof error);
         ::_exit(127);
     }
+    ::close(report[1]);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    int error = 0;
+    ssize_t n = 0;
+    while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (n == static_cast<ssize_t>(sizeof error)) {
+        return std::unexpected("cannot start " + request.helper.string() + ": " +
+                               std::strerror(error));
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return std::unexpected(std::string("the relaunch step did not start"));
+    }
+    return {};
 }
 
 }  // namespace tesvano::platform

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "Platform/Runtime/Runtime.h"
 
@@ -16,15 +18,25 @@ namespace tesvano::platform {
 // the prefix), <root>/current links to the one that runs. An update unpacks the new version
 // beside the others, switches the link in one rename and notes the switch, so that the
 // previous version stays until the new one has started once.
+//
+// The root holds a list of the versions that the installer or the updater put there
+// (`.tesvano-installation`); only those folders are ever deleted.
 class Installation {
 public:
     explicit Installation(std::filesystem::path root) : root_(std::move(root)) {}
 
-    // ~/.local/opt/tesvano ($XDG_DATA_HOME's parent is not used: the folder is fixed).
-    static std::filesystem::path standardRoot();
+    static constexpr const char* recordName = ".tesvano-installation";
+
+    // ~/.local/opt/tesvano; none when HOME is unset or not an absolute path.
+    static std::optional<std::filesystem::path> standardRoot();
     // The installation the executable belongs to: it must lie at <root>/<version>/bin/<name>
-    // with <root>/current a link. None for a build tree or a copy installed elsewhere.
+    // with <root>/current a link, and the root must be positively ours: the standard root,
+    // or one whose record the installer wrote. None for a build tree, a copy installed
+    // elsewhere, or a folder that only happens to hold a `current` link.
     static std::optional<Installation> containing(const std::filesystem::path& executable);
+
+    // A version names one folder: letters, digits and ". _ + -", not hidden, not "current".
+    static bool isPlainVersion(std::string_view version);
 
     const std::filesystem::path& root() const { return root_; }
     std::filesystem::path versionFolder(const std::string& version) const;
@@ -33,9 +45,16 @@ public:
     // The version the link points at, when it points into the root.
     std::optional<std::string> currentVersion() const;
 
-    // Moves an unpacked folder (holding bin/tesvano) in as `version`.
+    // The versions this installation put in place itself.
+    std::set<std::string> recordedVersions() const;
+    // Versions that did not start: they are not offered again.
+    std::set<std::string> failedVersions() const;
+
+    // Moves an unpacked folder (holding bin/tesvano) in as `version` and records it.
     std::expected<void, std::string> adopt(const std::filesystem::path& unpacked,
                                            const std::string& version);
+    // Deletes a version's folder, when it is recorded and is not the current one.
+    void discard(const std::string& version);
     // Points `current` at `version` atomically and notes that `previous` is kept until the
     // new version confirms its start.
     std::expected<void, std::string> switchTo(const std::string& version,
@@ -45,25 +64,39 @@ public:
     enum class StartupVerdict {
         nothingPending,  // no switch waits for confirmation
         probation,       // this is the new version's first start; call confirmStart once up
-        rolledBack,      // the new version failed before: `current` points back; start that
     };
     StartupVerdict checkStartup(const std::string& runningVersion);
     // The new version runs: the previous one and the note go.
     void confirmStart(const std::string& runningVersion);
 
+    // For the relaunch step, which starts the new version and watches it.
+    // The version that waits for confirmation, if a switch is pending.
+    std::optional<std::string> pendingVersion() const;
+    // Counts one start of the pending version; the new count (0: nothing pending).
+    int countAttempt();
+    // The pending version failed: `current` goes back to the previous version, the failed one
+    // is noted and its folder deleted. The version now current, or why not.
+    std::expected<std::string, std::string> rollBack(const std::string& why);
+
+    // Leftovers of an update that was interrupted (a kill while unpacking): staging folders.
+    void sweep();
+    // A fresh staging folder for unpacking, only the user can enter.
+    std::expected<std::filesystem::path, std::string> makeStaging() const;
+
 private:
     std::filesystem::path markerPath() const { return root_ / "update-pending"; }
+    std::filesystem::path failedPath() const { return root_ / "failed-versions"; }
     std::filesystem::path root_;
 };
 
-// Unpacks a .tar.gz archive into `destination` with tar(1) as a child process, reporting
-// its end on the runtime's loop (never blocking it). Leading "/" and ".." in member names
-// are refused by tar itself.
+// Unpacks a .tar.gz archive, read from an open file, into `destination` with tar(1) as a
+// child process (an absolute path and a clean environment), reporting its end on the
+// runtime's loop (never blocking it). Leading "/" and ".." in member names are refused by
+// tar itself.
 class ArchiveUnpacker {
 public:
     using Done = std::function<void(std::expected<void, std::string>)>;
-    static std::unique_ptr<ArchiveUnpacker> start(Runtime& runtime,
-                                                  const std::filesystem::path& archive,
+    static std::unique_ptr<ArchiveUnpacker> start(Runtime& runtime, int archiveFd,
                                                   const std::filesystem::path& destination,
                                                   Done done);
     ~ArchiveUnpacker();
@@ -81,8 +114,19 @@ private:
     Done done_;
 };
 
-// Starts `executable` once the process `waitFor` has ended (the running program, which
-// quits right after), detached from us. False when it could not be started.
-bool spawnRelaunch(const std::filesystem::path& executable, pid_t waitFor);
+// The relaunch step: a small program of the running version (tesvano-relaunch) that waits
+// for this process to end, starts the new version, counts its start and switches back when
+// it does not confirm within its probation.
+struct RelaunchRequest {
+    std::filesystem::path helper;
+    std::filesystem::path root;
+    pid_t waitFor = -1;
+    Seconds probation{60};
+    // Passed on to whichever version is started.
+    std::vector<std::string> arguments;
+};
+// Starts the relaunch step detached from us. An error when it could not be started (the
+// failed exec is reported through a close-on-exec pipe).
+std::expected<void, std::string> spawnRelaunch(const RelaunchRequest& request);
 
 }  // namespace tesvano::platform

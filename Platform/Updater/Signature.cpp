@@ -2,8 +2,11 @@
 
 #include <sodium.h>
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace tesvano::platform {
@@ -26,17 +29,48 @@ std::optional<std::array<std::uint8_t, N>> decodeExact(std::string_view base64) 
     return out;
 }
 
-std::optional<std::vector<std::uint8_t>> readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+// Feeds the whole content of `fd`, from its start, into a multi-part signature state.
+bool hashWhole(int fd, crypto_sign_state& state, const std::atomic<bool>* cancelled) {
+    std::vector<std::uint8_t> buffer(256 * 1024);
+    off_t offset = 0;
+    for (;;) {
+        if (cancelled != nullptr && cancelled->load()) {
+            return false;
+        }
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), offset);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        crypto_sign_update(&state, buffer.data(), static_cast<unsigned long long>(n));
+        offset += n;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return std::nullopt;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(const std::filesystem::path& file)
+        : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
     }
-    return bytes;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::span<const std::uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 }  // namespace
@@ -52,6 +86,15 @@ std::string toBase64(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::string> fromBase64(std::string_view text) {
     if (!initialised() || text.empty()) {
+        return std::nullopt;
+    }
+    // libsodium's decoder reads a byte with its high bit set as one of the alphabet: such a
+    // text would have more than one spelling. Only the alphabet itself is base64 here.
+    const bool alphabet = std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '+' || c == '/' || c == '=';
+    });
+    if (!alphabet) {
         return std::nullopt;
     }
     std::string out(text.size(), '\0');
@@ -85,10 +128,53 @@ bool verifySignature(std::span<const std::uint8_t> message, std::string_view sig
                                        key.data()) == 0;
 }
 
+bool verifyStreamSignature(int fd, std::string_view signature, const Ed25519PublicKey& key,
+                           const std::atomic<bool>* cancelled) {
+    auto decoded = decodeSignature(signature);
+    if (!initialised() || !decoded || fd < 0) {
+        return false;
+    }
+    crypto_sign_state state;
+    crypto_sign_init(&state);
+    return hashWhole(fd, state, cancelled) &&
+           crypto_sign_final_verify(&state, decoded->data(), key.data()) == 0;
+}
+
 bool verifyFileSignature(const std::filesystem::path& file, std::string_view signature,
                          const Ed25519PublicKey& key) {
-    const auto bytes = readFile(file);
-    return bytes && verifySignature(*bytes, signature, key);
+    const FileDescriptor fd(file);
+    return verifyStreamSignature(fd.get(), signature, key);
+}
+
+std::string signFeed(std::string_view feed, const Ed25519SecretKey& key) {
+    std::string out(feed);
+    if (!out.empty() && out.back() != '\n') {
+        out += '\n';
+    }
+    const auto signature = sign(bytesOf(out), key);
+    return out + std::string(feedSignaturePrefix) + toBase64(signature) + " -->\n";
+}
+
+std::expected<std::string_view, std::string> verifiedFeedBody(std::string_view signedFeed,
+                                                              const Ed25519PublicKey& key) {
+    std::string_view text = signedFeed;
+    if (text.ends_with('\n')) {
+        text.remove_suffix(1);
+    }
+    const auto lineStart = text.rfind('\n');
+    const std::string_view last =
+        lineStart == std::string_view::npos ? text : text.substr(lineStart + 1);
+    if (!last.starts_with(feedSignaturePrefix) || !last.ends_with(" -->")) {
+        return std::unexpected(std::string("the feed is not signed"));
+    }
+    const std::string_view signature =
+        last.substr(feedSignaturePrefix.size(), last.size() - feedSignaturePrefix.size() - 4);
+    const std::string_view body =
+        lineStart == std::string_view::npos ? std::string_view() : text.substr(0, lineStart + 1);
+    if (!verifySignature(bytesOf(body), signature, key)) {
+        return std::unexpected(std::string("the feed's signature does not match"));
+    }
+    return body;
 }
 
 Ed25519KeyPair generateKeyPair() {
@@ -107,11 +193,15 @@ Ed25519Signature sign(std::span<const std::uint8_t> message, const Ed25519Secret
 
 std::expected<std::string, std::string> signFile(const std::filesystem::path& file,
                                                  const Ed25519SecretKey& key) {
-    const auto bytes = readFile(file);
-    if (!bytes) {
+    const FileDescriptor fd(file);
+    crypto_sign_state state;
+    if (!initialised() || fd.get() < 0 || crypto_sign_init(&state) != 0 ||
+        !hashWhole(fd.get(), state, nullptr)) {
         return std::unexpected("cannot read " + file.string());
     }
-    return toBase64(sign(*bytes, key));
+    Ed25519Signature signature{};
+    crypto_sign_final_create(&state, signature.data(), nullptr, key.data());
+    return toBase64(signature);
 }
 
 }  // namespace tesvano::platform

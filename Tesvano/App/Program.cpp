@@ -24,7 +24,7 @@
 #include "Platform/HotKeys/X11HotKeys.h"
 #include "Platform/Log/Log.h"
 #include "Platform/LoginItems/LoginItemService.h"
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
 #include "Platform/Workspace/X11WindowList.h"
 #include "Platform/Workspace/X11Workspace.h"
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
     // crash loses at most the last second.
     defaults.deferWrites(runtime, platform::Seconds(1.0));
     SettingsAtExit settingsAtExit(defaults);
-    auto textInput = platform::XkbTextInputSources::open(runtime);
+    auto textInput = platform::openSessionTextInputSources(runtime);
     if (!textInput) {
         return fail("cannot read the keyboard layouts: " + textInput.error());
     }

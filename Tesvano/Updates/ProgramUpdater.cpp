@@ -14,6 +14,9 @@
 #ifndef TESVANO_UPDATE_PUBLIC_KEY
 #define TESVANO_UPDATE_PUBLIC_KEY ""
 #endif
+#ifndef TESVANO_RELAUNCH_RELATIVE
+#define TESVANO_RELAUNCH_RELATIVE "../libexec/tesvano/tesvano-relaunch"
+#endif
 
 namespace tesvano::ProgramUpdater {
 
@@ -26,12 +29,17 @@ const platform::Logger& log() {
     return logger;
 }
 
+// None without an absolute cache folder or home: downloads never land in a shared folder.
 fs::path downloadFolder() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
     const char* home = std::getenv("HOME");
-    const fs::path base =
-        cache && *cache ? fs::path(cache) : fs::path(home && *home ? home : "/tmp") / ".cache";
-    return base / "tesvano" / "updates";
+    if (cache != nullptr && *cache == '/') {
+        return fs::path(cache) / "tesvano" / "updates";
+    }
+    if (home != nullptr && *home == '/') {
+        return fs::path(home) / ".cache" / "tesvano" / "updates";
+    }
+    return {};
 }
 
 }  // namespace
@@ -59,15 +67,6 @@ void checkInstallation(platform::Runtime& runtime, platform::Seconds probation) 
     switch (installation->checkStartup(version)) {
         case platform::Installation::StartupVerdict::nothingPending:
             return;
-        case platform::Installation::StartupVerdict::rolledBack: {
-            log().error(
-                "Version %{public}s did not start properly before; going back to %{public}s",
-                version, installation->currentVersion().value_or("?"));
-            const std::string executable = installation->currentExecutable().string();
-            ::execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
-            log().error("Cannot start %{public}s", executable);
-            return;
-        }
         case platform::Installation::StartupVerdict::probation:
             runtime.post(probation, [root = installation->root(), version] {
                 platform::Installation(root).confirmStart(version);
@@ -97,8 +96,14 @@ UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Default
         options.publicKey = platform::decodePublicKey(publicKey());
         options.installation = platform::Installation::containing(ownExecutable());
         options.downloadFolder = downloadFolder();
-        options.relaunch = [](const fs::path& executable) {
-            return platform::spawnRelaunch(executable, ::getpid());
+        // The relaunch step of the version that runs now, which is known to start.
+        options.relaunch = [](const platform::Installation& installation) {
+            platform::RelaunchRequest request;
+            request.helper =
+                (ownExecutable().parent_path() / TESVANO_RELAUNCH_RELATIVE).lexically_normal();
+            request.root = installation.root();
+            request.waitFor = ::getpid();
+            return platform::spawnRelaunch(request);
         };
         options.terminate = terminate;
         return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, driver,

@@ -19,9 +19,8 @@ std::string publicKey();
 // The running executable, as the kernel knows it.
 std::filesystem::path ownExecutable();
 
-// At start: a version that failed its first start is rolled back (and the one that worked
-// started in its place: the call then does not return); a new version's first start is
-// confirmed once the program has been up for `probation`.
+// At start: a new version's first start is confirmed once the program has been up for
+// `probation` (the relaunch step that started it switches back when that does not happen).
 void checkInstallation(platform::Runtime& runtime,
                        platform::Seconds probation = platform::Seconds(10));
 

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QUrl>
 
+#include "Platform/Updater/Appcast.h"
+
 namespace tesvano {
 
 namespace {
@@ -25,6 +27,14 @@ public:
             if (auto handler = handlers_.onResponse) {
                 handler(length.isValid() && ok ? std::optional<std::uint64_t>(value)
                                                : std::nullopt);
+            }
+        });
+        // A redirect is followed only to an address the updater would fetch itself.
+        QObject::connect(reply, &QNetworkReply::redirected, reply, [this](const QUrl& target) {
+            if (platform::isSecureAddress(target.toString().toStdString())) {
+                emit reply_->redirectAllowed();
+            } else {
+                reply_->abort();
             }
         });
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { deliver(); });
@@ -94,7 +104,7 @@ std::unique_ptr<platform::HttpRequest> QtHttpTransport::get(const std::string& u
                                                             platform::HttpHandlers handlers) {
     QNetworkRequest request(QUrl(QString::fromStdString(url)));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Tesvano updater"));
     // Each transfer's stalls are the updater's to judge; Qt's own timeout stays off.
     request.setTransferTimeout(0);

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,9 +15,11 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "Platform/Log/Log.h"
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
+#include "Tesvano/Automation/CallbackURLOpener.h"
 #include "Tesvano/Settings/Components/LinkButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
 #include "Tesvano/Settings/SettingsStyle.h"
@@ -109,6 +112,8 @@ UpdateWindowView::UpdateWindowView(AppState& state, std::function<void()> closeW
     titles->addWidget(title);
     subtitle_ = new QLabel(this);
     subtitle_->setObjectName(QStringLiteral("subtitle"));
+    // Texts from the feed are shown as written, never as markup.
+    subtitle_->setTextFormat(Qt::PlainText);
     SettingsStyle::setTextLevel(subtitle_, SettingsStyle::Level::secondary);
     titles->addWidget(subtitle_);
     currentVersion_ =
@@ -134,6 +139,34 @@ UpdateWindowView::UpdateWindowView(AppState& state, std::function<void()> closeW
 
     refresh();
     observation_ = model_.observe([this] { refresh(); });
+}
+
+void UpdateWindowView::openNoteLink(const QString& url) {
+    static const platform::Logger log("Updater");
+    const std::string text = url.toStdString();
+    if (!ReleaseNotesView::isOpenableLink(text)) {
+        log.warning("A link in the release notes was not opened: only https links are");
+        return;
+    }
+    const bool agreed = confirmLink ? confirmLink(url) : [&] {
+        QMessageBox box(QMessageBox::Question, state_.text("Updates"),
+                        state_.text("Open this link in your browser?"), QMessageBox::NoButton,
+                        this);
+        box.setInformativeText(url);
+        box.setTextFormat(Qt::PlainText);
+        auto* open = box.addButton(state_.text("Open Link"), QMessageBox::AcceptRole);
+        box.addButton(state_.text("Cancel"), QMessageBox::RejectRole);
+        box.setDefaultButton(open);
+        box.exec();
+        return box.clickedButton() == open;
+    }();
+    if (!agreed) {
+        return;
+    }
+    if (!linkOpener) {
+        linkOpener = std::make_shared<DesktopCallbackURLOpener>();
+    }
+    linkOpener->open(text);
 }
 
 QString UpdateWindowView::subtitle(const AppState& state, const UpdateViewModel& model) {
@@ -275,6 +308,7 @@ void UpdateWindowView::rebuildBody() {
                                         QString::fromStdString(model_.availableVersion())),
                            content);
             version->setObjectName(QStringLiteral("versionTitle"));
+            version->setTextFormat(Qt::PlainText);
             QFont font = SettingsStyle::title(version);
             font.setWeight(QFont::DemiBold);
             version->setFont(font);
@@ -298,7 +332,8 @@ void UpdateWindowView::rebuildBody() {
         }
         const QString notes = QString::fromStdString(model_.releaseNotesMarkdown()).trimmed();
         if (!notes.isEmpty()) {
-            column->addWidget(new ReleaseNotesView(notes.toStdString(), content));
+            column->addWidget(new ReleaseNotesView(
+                notes.toStdString(), [this](const QString& url) { openNoteLink(url); }, content));
         } else {
             auto* none = new QLabel(state_.text("No release notes."), content);
             none->setObjectName(QStringLiteral("noReleaseNotes"));

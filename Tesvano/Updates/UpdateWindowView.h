@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "Platform/Runtime/Runtime.h"
@@ -17,6 +19,7 @@ class QHBoxLayout;
 namespace tesvano {
 
 class AppState;
+class CallbackURLOpener;
 
 // The content of the update window: the update model of the state's update controller from
 // the check to the installation, and the choices the updater waits for. It keeps no state
@@ -36,6 +39,12 @@ public:
     // Rounded to whole seconds; at most two units, zero units left out: "1h 2m", "3m", "0s".
     static QString remainingTime(double seconds);
     static QString failureMessage(const AppState& state, UpdateFailure failure);
+
+    // A link clicked in the release notes: an https link opens once the user agrees, others
+    // never. Tests replace the question and the opener.
+    void openNoteLink(const QString& url);
+    std::function<bool(const QString& url)> confirmLink;
+    std::shared_ptr<CallbackURLOpener> linkOpener;
 
 private:
     void refresh();

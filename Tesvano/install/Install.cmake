@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix: the program, its desktop entry (which also
 # registers it for tesvano:// URLs), the icon in the hicolor theme's sizes, the per-user
-# installer that release archives carry, and the documentation.
+# installer that release archives carry, the updater's relaunch step, and the documentation.
 include(GNUInstallDirs)
 
 set(TESVANO_DESKTOP_EXEC "${CMAKE_INSTALL_FULL_BINDIR}/tesvano" CACHE STRING
@@ -27,6 +27,7 @@ add_custom_target(tesvano_icons ALL DEPENDS ${_icon_pngs})
 if(TARGET tesvano)
     install(TARGETS tesvano RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+install(TARGETS tesvano-relaunch RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/tesvano)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tesvano.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

@@ -42,10 +42,12 @@ using Result = std::expected<void, Failure>;
 inline constexpr platform::Seconds sendTimeout{0.1};
 inline constexpr platform::Seconds receiveTimeout{0.3};
 
-// Asks the application with key focus to select `source` itself. X11 has no such request:
-// the layout group belongs to the server and applies to every client at once, so here the
-// answer is always `unavailable` and the standard selection does the work.
-Result select(const platform::TextInputSource& source);
+// Asks the input context that has the keyboard focus to take `source`, through the request
+// its input-method framework offers (Fcitx switches the focused context; IBus switches its
+// global engine, which the focused context takes at once). The X server's layout groups have
+// no such request: a group applies to every client at once, so for them the answer is
+// `unavailable` and the standard selection does the work.
+Result select(platform::TextInputSources& system, const platform::TextInputSource& source);
 
 }  // namespace tesvano::KeyFocusInputSourceSelector
 

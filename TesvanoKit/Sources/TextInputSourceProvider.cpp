@@ -22,7 +22,13 @@ TextInputSourceProvider::TextInputSourceProvider(platform::TextInputSources& sys
                                                  KeyFocusSelect keyFocusSelect)
     : keyboardCategory_(platform::keyboardInputSourceCategory),
       system_(system),
-      keyFocusSelect_(std::move(keyFocusSelect)) {}
+      keyFocusSelect_(std::move(keyFocusSelect)) {
+    if (!keyFocusSelect_) {
+        keyFocusSelect_ = [this](const platform::TextInputSource& source) {
+            return KeyFocusInputSourceSelector::select(system_, source);
+        };
+    }
+}
 
 std::optional<InputSource> TextInputSourceProvider::convert(
     const platform::TextInputSource& source) const {

@@ -17,10 +17,10 @@ public:
     using KeyFocusSelect =
         std::function<KeyFocusInputSourceSelector::Result(const platform::TextInputSource&)>;
 
-    // `system` must outlive the provider.
-    explicit TextInputSourceProvider(
-        platform::TextInputSources& system,
-        KeyFocusSelect keyFocusSelect = &KeyFocusInputSourceSelector::select);
+    // `system` must outlive the provider. Without `keyFocusSelect`, the key-focus route is the
+    // system's request to the focused input context.
+    explicit TextInputSourceProvider(platform::TextInputSources& system,
+                                     KeyFocusSelect keyFocusSelect = {});
 
     std::optional<InputSourceID> currentSourceID() override;
     std::vector<InputSource> selectableSources() override;

@@ -2,6 +2,7 @@
 
 #include <md4c.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace tesvano {
@@ -250,7 +251,9 @@ std::vector<ReleaseNoteBlock> parse(std::string_view markdown) {
     Walker walker;
     MD_PARSER parser{};
     parser.abi_version = 0;
-    parser.flags = MD_DIALECT_GITHUB | MD_FLAG_NOHTML;
+    // Bare e-mail addresses stay text: looking for them around every "@" costs time in long
+    // paragraphs of mentions.
+    parser.flags = (MD_DIALECT_GITHUB & ~MD_FLAG_PERMISSIVEEMAILAUTOLINKS) | MD_FLAG_NOHTML;
     parser.enter_block = enterBlock;
     parser.leave_block = leaveBlock;
     parser.enter_span = enterSpan;
@@ -369,43 +372,60 @@ StyledText linkMentions(const StyledText& text) {
     if (mentions.empty()) {
         return text;
     }
-    // Runs inside a mention that are code or already links keep it unlinked.
-    auto eligible = [&](const Mention& m) {
-        std::size_t offset = 0;
-        for (const auto& run : text) {
-            const std::size_t runEnd = offset + run.text.size();
-            if (runEnd > m.begin && offset < m.end &&
-                ((run.style & StyledRun::code) != 0 || run.link)) {
-                return false;
+    // One pass over runs and mentions together (both in text order, mentions apart from each
+    // other): a mention over code or an existing link stays unlinked.
+    std::vector<Mention> linked;
+    linked.reserve(mentions.size());
+    {
+        std::size_t run = 0;
+        std::size_t runStart = 0;
+        for (auto& m : mentions) {
+            while (run < text.size() && runStart + text[run].text.size() <= m.begin) {
+                runStart += text[run].text.size();
+                ++run;
             }
-            offset = runEnd;
+            bool eligible = true;
+            std::size_t start = runStart;
+            for (std::size_t k = run; k < text.size() && start < m.end; ++k) {
+                if ((text[k].style & StyledRun::code) != 0 || text[k].link) {
+                    eligible = false;
+                    break;
+                }
+                start += text[k].text.size();
+            }
+            if (eligible) {
+                linked.push_back(std::move(m));
+                if (linked.size() == maximumMentionLinks) {
+                    break;
+                }
+            }
         }
-        return true;
-    };
+    }
     StyledText out;
+    std::size_t next = 0;  // the first linked mention that does not end before the cursor
     std::size_t offset = 0;
     for (const auto& run : text) {
-        std::size_t cursor = 0;
-        while (cursor < run.text.size()) {
-            const std::size_t at = offset + cursor;
+        const std::size_t runEnd = offset + run.text.size();
+        std::size_t at = offset;
+        while (at < runEnd) {
+            while (next < linked.size() && linked[next].end <= at) {
+                ++next;
+            }
+            std::size_t pieceEnd = runEnd;
             const Mention* inside = nullptr;
-            std::size_t nextBoundary = run.text.size();
-            for (const auto& m : mentions) {
-                if (!eligible(m)) {
-                    continue;
-                }
-                if (at >= m.begin && at < m.end) {
-                    inside = &m;
-                    nextBoundary = std::min(nextBoundary, m.end - offset);
-                } else if (m.begin > at && m.begin - offset < nextBoundary) {
-                    nextBoundary = m.begin - offset;
+            if (next < linked.size()) {
+                if (linked[next].begin <= at) {
+                    inside = &linked[next];
+                    pieceEnd = std::min(runEnd, linked[next].end);
+                } else {
+                    pieceEnd = std::min(runEnd, linked[next].begin);
                 }
             }
-            append(out, std::string_view(run.text).substr(cursor, nextBoundary - cursor), run.style,
+            append(out, std::string_view(run.text).substr(at - offset, pieceEnd - at), run.style,
                    inside ? std::optional<std::string>(inside->link) : run.link);
-            cursor = nextBoundary;
+            at = pieceEnd;
         }
-        offset += run.text.size();
+        offset = runEnd;
     }
     return out;
 }

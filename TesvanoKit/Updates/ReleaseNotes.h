@@ -35,6 +35,10 @@ namespace ReleaseNotes {
 inline constexpr std::string_view codeHostingHost = "github.com";
 inline constexpr std::string_view codeHostingRoot = "https://github.com/";
 
+// A block links at most this many mentions; later ones stay text (each link costs the
+// text layout far more than its characters).
+inline constexpr std::size_t maximumMentionLinks = 100;
+
 std::vector<ReleaseNoteBlock> parse(std::string_view markdown);
 std::optional<std::string> compactLinkLabel(std::string_view url);
 StyledText compactLinks(const StyledText& text);

@@ -2,43 +2,13 @@
 // on the loopback interface, the update window under a private Xvfb (its buttons clicked),
 // a per-user installation in a temporary folder, and small builds that the updater
 // installs and relaunches and that report their version.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/e2e-updates/UpdateFixture.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <mutex>
-#include <thread>
-
-#include "Platform/Updater/AppcastUpdater.h"
-#include "Tesvano/App/AppState.h"
-#include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/Resources.h"
-#include "Tesvano/Updates/QtHttpTransport.h"
-#include "Tesvano/Updates/UpdateWindowView.h"
-#include "tests/support/FakeAppServices.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/XvfbServer.h"
 
 namespace tesvano::test {
 namespace {
-
-namespace fs = std::filesystem;
-using Kind = UpdatePhase::Kind;
-using Clock = std::chrono::steady_clock;
 
 // One Xvfb and one QApplication on it for the whole run.
 class XvfbApplication final : public ::testing::Environment {
@@ -69,292 +39,6 @@ private:
 
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new XvfbApplication);
-
-// HTTP/1.1 on 127.0.0.1, one thread per connection, each path answered as the test says.
-class LoopbackServer {
-public:
-    enum class Mode { whole, truncate, longer, stall };
-    struct Answer {
-        std::string body;
-        Mode mode = Mode::whole;
-    };
-
-    LoopbackServer() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_, 16);
-        socklen_t length = sizeof address;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        ::pipe2(stop_, O_CLOEXEC);
-        acceptor_ = std::thread([this] { acceptLoop(); });
-    }
-    ~LoopbackServer() {
-        ::write(stop_[1], "x", 1);
-        acceptor_.join();
-        for (auto& t : connections_) {
-            t.join();
-        }
-        ::close(listen_);
-        ::close(stop_[0]);
-        ::close(stop_[1]);
-    }
-
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    void answer(const std::string& path, Answer a) {
-        std::lock_guard lock(mutex_);
-        answers_[path] = std::move(a);
-    }
-
-private:
-    void acceptLoop() {
-        for (;;) {
-            pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            ::poll(fds, 2, -1);
-            if (fds[1].revents != 0) {
-                return;
-            }
-            const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0) {
-                connections_.emplace_back([this, client] { serve(client); });
-            }
-        }
-    }
-
-    void serve(int client) {
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = ::read(client, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(client);
-                return;
-            }
-            request.append(buffer, static_cast<std::size_t>(n));
-        }
-        const auto start = request.find(' ') + 1;
-        const std::string path = request.substr(start, request.find(' ', start) - start);
-        Answer a;
-        bool found = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (auto it = answers_.find(path); it != answers_.end()) {
-                a = it->second;
-                found = true;
-            }
-        }
-        if (!found) {
-            send(client,
-                 "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            ::close(client);
-            return;
-        }
-        std::string body = a.body;
-        if (a.mode == Mode::longer) {
-            body += std::string(64, 'x');
-        }
-        send(client,
-             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n");
-        if (a.mode == Mode::truncate) {
-            send(client, body.substr(0, body.size() / 2));
-        } else if (a.mode == Mode::stall) {
-            send(client, body.substr(0, 100));
-            pollfd fd{stop_[0], POLLIN, 0};
-            ::poll(&fd, 1, 60'000);  // until the test ends
-        } else {
-            send(client, body);
-        }
-        ::close(client);
-    }
-
-    static void send(int fd, const std::string& data) {
-        std::size_t sent = 0;
-        while (sent < data.size()) {
-            const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) {
-                return;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-    }
-
-    int listen_ = -1;
-    int stop_[2] = {-1, -1};
-    int port_ = 0;
-    std::thread acceptor_;
-    std::vector<std::thread> connections_;
-    std::mutex mutex_;
-    std::map<std::string, Answer> answers_;
-};
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe)) {
-            out += buffer;
-        }
-        if (::pclose(pipe) != 0) {
-            ADD_FAILURE() << "failed: " << command << "\n" << out;
-        }
-    }
-    while (!out.empty() && out.back() == '\n') {
-        out.pop_back();
-    }
-    return out;
-}
-
-std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-class SelfUpdateTest : public ::testing::Test, protected FakeAppServicesWithShortcuts {
-protected:
-    SelfUpdateTest() {
-        ::setenv("TESVANO_PROBE_REPORT", report.c_str(), 1);
-        fs::create_directories(root / "1.0" / "bin");
-        fs::copy_file(TESVANO_PROBE_STABLE, root / "1.0" / "bin" / "tesvano");
-        fs::create_directory_symlink("1.0", root / "current");
-        const std::string sign = TESVANO_SIGN_TOOL;
-        publicKey = run(sign + " generate-key " + quoted(dir / "release.key"));
-        run(sign + " generate-key " + quoted(dir / "other.key"));
-        // The two releases, packed and put into the feed as scripts/release does.
-        for (const auto& [version, probe, channel] :
-             {std::tuple{"1.2.0", TESVANO_PROBE_STABLE, ""},
-              std::tuple{"1.3.0-beta.1", TESVANO_PROBE_BETA, "beta"}}) {
-            const fs::path stage = dir / "stage" / ("tesvano-" + std::string(version));
-            fs::create_directories(stage / "bin");
-            fs::copy_file(probe, stage / "bin" / "tesvano");
-            const fs::path archive = dir / ("tesvano-" + std::string(version) + ".tar.gz");
-            run("tar -czf " + quoted(archive) + " -C " + quoted(dir / "stage") + " tesvano-" +
-                version);
-            std::ifstream in(archive, std::ios::binary);
-            archives[version].assign(std::istreambuf_iterator<char>(in), {});
-            std::string options = " --date 2026-12-01T10:00:00Z";
-            if (*channel) {
-                options += " --channel " + std::string(channel);
-            }
-            run(sign + " add-to-feed " + quoted(dir / "feed.xml") + " " +
-                quoted(dir / "release.key") + " " + quoted(archive) + " " + version + " " +
-                server.url("/" + std::string(version)) + options);
-            run(sign + " add-to-feed " + quoted(dir / "forged.xml") + " " +
-                quoted(dir / "other.key") + " " + quoted(archive) + " " + version + " " +
-                server.url("/" + std::string(version)) + options);
-        }
-        std::ifstream feedIn(dir / "feed.xml");
-        feed.assign(std::istreambuf_iterator<char>(feedIn), {});
-        server.answer("/Tesvano/appcast-x86_64.xml", {feed});
-        for (const auto& [version, bytes] : archives) {
-            server.answer("/" + version, {bytes});
-        }
-        standIn = ::fork();
-        if (standIn == 0) {
-            ::execlp("sleep", "sleep", "120", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-
-    ~SelfUpdateTest() override {
-        state.reset();
-        endStandIn();
-    }
-
-    // The running program stands for itself by a process that the relaunch waits for.
-    void endStandIn() {
-        if (standIn > 0) {
-            ::kill(standIn, SIGKILL);
-            ::waitpid(standIn, nullptr, 0);
-            standIn = -1;
-        }
-    }
-
-    AppState& makeState() {
-        AppServices s = appServices(runtime);
-        s.updateFeedURL = server.url("/Tesvano/appcast-x86_64.xml");
-        s.makeUpdater =
-            [this](platform::UserDriver& driver,
-                   platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::Updater> {
-            platform::AppcastUpdater::Options options;
-            options.currentVersion = "1.0";
-            options.publicKey = platform::decodePublicKey(publicKey);
-            options.installation =
-                platform::Installation::containing(root / "current" / "bin" / "tesvano");
-            options.downloadFolder = dir / "downloads";
-            options.stallTimeout = platform::Seconds(2);
-            options.relaunch = [this](const fs::path& executable) {
-                return platform::spawnRelaunch(executable, standIn);
-            };
-            options.terminate = [this] {
-                ++terminations;
-                endStandIn();
-            };
-            return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, driver,
-                                                              delegate, options);
-        };
-        state = std::make_unique<AppState>(std::move(s));
-        state->makeUpdateContent = [this](std::function<void()> close) -> QWidget* {
-            return new UpdateWindowView(*state, std::move(close));
-        };
-        state->presentAlert = [this](const AppState::Alert& alert) { alerts.push_back(alert); };
-        state->start();
-        return *state;
-    }
-
-    bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout) {
-        const auto until = Clock::now() + timeout;
-        while (!done()) {
-            if (Clock::now() > until) {
-                return false;
-            }
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-    Kind phase() { return state->updateController().model().phase().kind; }
-    QPushButton* button(const char* name) {
-        QWidget* window = state->updateWindow().window();
-        return window ? window->findChild<QPushButton*>(QString::fromLatin1(name)) : nullptr;
-    }
-    QString windowText(const char* name) {
-        auto* label = state->updateWindow().window()->findChild<QLabel*>(QString::fromLatin1(name));
-        return label ? label->text() : QString();
-    }
-    // A check by hand that finds `version` and opens the window on it.
-    void checkFinds(const std::string& version) {
-        state->updateController().checkForUpdates();
-        ASSERT_TRUE(waitFor([&] { return phase() == Kind::found; }, std::chrono::seconds(10)))
-            << "phase " << static_cast<int>(phase());
-        EXPECT_EQ(state->updateController().model().availableVersion(), version);
-        ASSERT_NE(state->updateWindow().window(), nullptr);
-        EXPECT_TRUE(state->updateWindow().window()->isVisible());
-    }
-    std::string reported() {
-        std::ifstream in(report);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    TempDir dir;
-    fs::path root = dir.path() / "opt" / "tesvano";
-    fs::path report = dir.path() / "report.jsonl";
-    LoopbackServer server;
-    std::string publicKey;
-    std::map<std::string, std::string> archives;
-    std::string feed;
-    pid_t standIn = -1;
-    int terminations = 0;
-    std::vector<AppState::Alert> alerts;
-
-    QtRuntime runtime;
-    QtHttpTransport transport;
-    std::unique_ptr<AppState> state;
-};
 
 TEST_F(SelfUpdateTest, EachChannelInstallsItsReleaseAndRelaunchesIntoIt) {
     for (bool beta : {false, true}) {
@@ -398,15 +82,9 @@ TEST_F(SelfUpdateTest, EachChannelInstallsItsReleaseAndRelaunchesIntoIt) {
         fs::remove(report);
         fs::remove(root / "current");
         fs::remove_all(root / version);
-        fs::create_directories(root / "1.0" / "bin");
-        fs::copy_file(TESVANO_PROBE_STABLE, root / "1.0" / "bin" / "tesvano");
-        fs::create_directory_symlink("1.0", root / "current");
+        installVersionOne();
         terminations = 0;
-        standIn = ::fork();
-        if (standIn == 0) {
-            ::execlp("sleep", "sleep", "120", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        startStandIn();
     }
 }
 
@@ -419,9 +97,9 @@ TEST_F(SelfUpdateTest, BadDownloadsAreRefusedAndTheRunningVersionStays) {
     const Case cases[] = {
         {"wrong signature",
          [&] {
-             std::ifstream in(dir / "forged.xml");
-             server.answer("/Tesvano/appcast-x86_64.xml",
-                           {std::string(std::istreambuf_iterator<char>(in), {})});
+             std::string forged = archives["1.2.0"];
+             forged[forged.size() / 2] ^= 1;
+             server.answer("/1.2.0", {forged});
          },
          "The update couldn't be verified. Please try again later."},
         {"truncated download",

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the appcast parser and the choice of an item. Besides crashes,
 // hangs and sanitizer reports, it stops on a broken promise: an accepted item without a
-// version, an http(s) enclosure, a positive length or a decodable signature, a feed that
+// version, a secure enclosure address, a positive length or a decodable signature, a feed that
 // does not read back the same once written, or a chosen item that is not newer than the
 // running version or not on an allowed channel.
 #include <cstdint>
@@ -34,9 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& item : appcast->items) {
         require(!item.version.empty() && !item.displayVersion.empty(), "an item without version");
-        require(
-            item.enclosure.url.starts_with("http://") || item.enclosure.url.starts_with("https://"),
-            "an enclosure that is no web address");
+        require(isSecureAddress(item.enclosure.url), "an enclosure at an address not secure");
         require(item.enclosure.length > 0, "an empty enclosure");
         require(decodeSignature(item.enclosure.edSignature).has_value(), "a bad signature kept");
         require(compareVersions(item.version, item.version) == 0, "a version unequal to itself");

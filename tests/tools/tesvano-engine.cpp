@@ -20,7 +20,7 @@
 #include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
 #include "Platform/Runtime/GLibRunLoop.h"
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "TesvanoKit/Lock/LockEngine.h"
 #include "TesvanoKit/Monitors/AccessibilityBrowserURLReader.h"
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     }
 
     platform::GLibRunLoop loop;
-    auto textInput = platform::XkbTextInputSources::open(loop, display);
+    auto textInput = platform::openSessionTextInputSources(loop, display);
     if (!textInput) {
         std::cerr << "tesvano-engine: " << textInput.error() << "\n";
         return kRuntimeError;

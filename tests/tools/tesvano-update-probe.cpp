@@ -27,9 +27,6 @@ int main() {
                 installation->confirmStart(TESVANO_PROBE_VERSION);
                 verdict = "confirmed";
                 break;
-            case Installation::StartupVerdict::rolledBack:
-                verdict = "rolled back";
-                break;
         }
     }
     const char* report = std::getenv("TESVANO_PROBE_REPORT");

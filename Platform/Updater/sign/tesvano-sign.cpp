@@ -2,16 +2,21 @@
 //   tesvano-sign generate-key SECRET-FILE        writes a new secret key (mode 0600), prints
 //                                                the public key to build into the program
 //   tesvano-sign public-key SECRET-FILE          prints the public key of a secret key
-//   tesvano-sign sign SECRET-FILE ARCHIVE        prints the archive's signature
+//   tesvano-sign sign SECRET-FILE ARCHIVE        prints the archive's signature (Ed25519ph)
 //   tesvano-sign verify PUBLIC-KEY ARCHIVE SIGNATURE
 //   tesvano-sign add-to-feed FEED SECRET-FILE ARCHIVE VERSION URL [options]
 //       --channel NAME  --notes MARKDOWN-FILE  --date RFC3339  --display-version TEXT
-//       --architecture NAME
-//     signs the archive and puts its item into the feed file (made when missing; an item of
-//     the same version is replaced), newest first; the file is replaced atomically.
+//       --architecture NAME (default: this machine's)
+//     signs the archive and puts its item into the feed file (made when missing, else its
+//     signature must be this key's; an item of the same version is replaced), newest first,
+//     then signs the feed; the file is replaced atomically. URL must be https.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -53,18 +58,57 @@ std::optional<std::string> readText(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool writeAtomically(const fs::path& path, const std::string& text, mode_t mode) {
-    const fs::path temporary = path.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!(out << text) || !out.flush()) {
-            return false;
-        }
+// A new file that nobody else could have opened before: created here (never an existing file
+// or a link planted under its name), mode 0600 from its first moment, every step checked.
+std::expected<void, std::string> writeSecretFile(const fs::path& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return std::unexpected("cannot create " + path.string() + ": " + std::strerror(errno));
     }
-    ::chmod(temporary.c_str(), mode);
+    auto failed = [&](const char* step) {
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        ::unlink(path.c_str());
+        return std::unexpected("cannot " + std::string(step) + " " + path.string() + ": " + why);
+    };
+    if (::fchmod(fd, 0600) != 0) {
+        return failed("protect");
+    }
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return failed("write");
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        return failed("write");
+    }
+    if (::close(fd) != 0) {
+        const std::string why = std::strerror(errno);
+        ::unlink(path.c_str());
+        return std::unexpected("cannot write " + path.string() + ": " + why);
+    }
+    return {};
+}
+
+// Replaces `path` in one rename, through a fresh file of our own beside it.
+std::expected<void, std::string> writeAtomically(const fs::path& path, const std::string& text,
+                                                 mode_t mode) {
+    const fs::path temporary = path.string() + ".tmp-" + std::to_string(::getpid());
+    if (auto written = writeSecretFile(temporary, text); !written) {
+        return written;
+    }
     std::error_code ec;
-    fs::rename(temporary, path, ec);
-    return !ec;
+    if (::chmod(temporary.c_str(), mode) != 0 || (fs::rename(temporary, path, ec), ec)) {
+        fs::remove(temporary, ec);
+        return std::unexpected("cannot replace " + path.string());
+    }
+    return {};
 }
 
 std::optional<Ed25519SecretKey> readSecret(const fs::path& path) {
@@ -92,12 +136,13 @@ int main(int argc, char** argv) {
     }
     const std::string& command = args[0];
     if (command == "generate-key" && args.size() == 2) {
-        if (fs::exists(args[1])) {
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(args[1], ec))) {
             return fail(args[1] + " exists; a key is never overwritten");
         }
         const auto pair = generateKeyPair();
-        if (!writeAtomically(args[1], toBase64(pair.secretKey) + "\n", 0600)) {
-            return fail("cannot write " + args[1]);
+        if (auto written = writeSecretFile(args[1], toBase64(pair.secretKey) + "\n"); !written) {
+            return fail(written.error());
         }
         std::printf("%s\n", toBase64(pair.publicKey).c_str());
         return 0;
@@ -152,6 +197,9 @@ int main(int argc, char** argv) {
         item.displayVersion =
             options.contains("display-version") ? options["display-version"] : item.version;
         item.enclosure.url = args[5];
+        if (!isSecureAddress(item.enclosure.url)) {
+            return fail("the archive's address must be https: " + item.enclosure.url);
+        }
         std::error_code ec;
         item.enclosure.length = fs::file_size(archive, ec);
         if (ec || item.enclosure.length == 0) {
@@ -179,9 +227,17 @@ int main(int argc, char** argv) {
             }
         }
         Appcast appcast;
+        const auto publicKey = decodePublicKey(publicOf(*secret));
         if (fs::exists(feedPath)) {
             const auto text = readText(feedPath);
-            auto parsed = text ? parseAppcast(*text) : std::unexpected(std::string("unreadable"));
+            if (!text) {
+                return fail("cannot read " + feedPath.string());
+            }
+            const auto body = verifiedFeedBody(*text, *publicKey);
+            if (!body) {
+                return fail(feedPath.string() + ": " + body.error());
+            }
+            auto parsed = parseAppcast(*body);
             if (!parsed) {
                 return fail(feedPath.string() + ": " + parsed.error());
             }
@@ -189,6 +245,8 @@ int main(int argc, char** argv) {
         }
         if (options.contains("architecture")) {
             appcast.architecture = options["architecture"];
+        } else if (appcast.architecture.empty()) {
+            appcast.architecture = std::string(thisArchitecture());
         }
         std::erase_if(appcast.items, [&](const AppcastItem& existing) {
             return compareVersions(existing.version, item.version) == 0;
@@ -198,13 +256,14 @@ int main(int argc, char** argv) {
                          [](const AppcastItem& a, const AppcastItem& b) {
                              return isNewerVersion(a.version, b.version);
                          });
-        const std::string text = writeAppcast(appcast);
-        const auto check = parseAppcast(text);
+        const std::string text = signFeed(writeAppcast(appcast), *secret);
+        const auto body = verifiedFeedBody(text, *publicKey);
+        const auto check = body ? parseAppcast(*body) : std::unexpected(body.error());
         if (!check || check->items.size() != appcast.items.size()) {
             return fail("the written feed does not read back");
         }
-        if (!writeAtomically(feedPath, text, 0644)) {
-            return fail("cannot write " + feedPath.string());
+        if (auto written = writeAtomically(feedPath, text, 0644); !written) {
+            return fail(written.error());
         }
         std::printf("%s: %zu items\n", feedPath.c_str(), appcast.items.size());
         return 0;

@@ -66,6 +66,8 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     pending->addWidget(pendingIcon);
     pendingLabel_ = new QLabel(pendingRow_);
     pendingLabel_->setObjectName(QStringLiteral("pendingVersion"));
+    // The version comes from the feed: shown as written, never as markup.
+    pendingLabel_->setTextFormat(Qt::PlainText);
     pending->addWidget(pendingLabel_, 1);
     auto* install = new QPushButton(state.text("Install Update…"), pendingRow_);
     install->setObjectName(QStringLiteral("installUpdate"));

@@ -34,8 +34,10 @@ TEST(KeyFocusInputSourceSelector, DescriptionsAndTheLinuxAnswer) {
     EXPECT_EQ(Failure::of(Failure::Kind::invalidReply).description(), "invalidReply");
     EXPECT_NE(Failure::rejected(1), Failure::rejected(2));
 
+    // A system without a request for the focused input context, like the X server's groups.
+    FakeTextInputSources layouts;
     const auto answer = KeyFocusInputSourceSelector::select(
-        FakeTextInputSources::keyboard("pinyin", "Pinyin", {"zh-Hans"}));
+        layouts, FakeTextInputSources::keyboard("pinyin", "Pinyin", {"zh-Hans"}));
     ASSERT_FALSE(answer.has_value());
     EXPECT_EQ(answer.error(), Failure::of(Failure::Kind::unavailable));
 }

@@ -91,9 +91,7 @@ protected:
         EXPECT_EQ(std::system(command.c_str()), 0);
         std::ifstream in(dir / "new.tar.gz", std::ios::binary);
         archive.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        goodSignature = toBase64(
-            sign(std::span(reinterpret_cast<const std::uint8_t*>(archive.data()), archive.size()),
-                 keys.secretKey));
+        goodSignature = signFile(dir / "new.tar.gz", keys.secretKey).value();
     }
 
     std::unique_ptr<AppcastUpdater> make(bool selfUpdating = true) {
@@ -104,22 +102,32 @@ protected:
             options.installation = Installation(root);
         }
         options.downloadFolder = dir / "downloads";
-        options.relaunch = [this](const fs::path& executable) {
-            relaunched = executable;
-            return true;
+        options.relaunch =
+            [this](const Installation& installation) -> std::expected<void, std::string> {
+            relaunched = installation.currentExecutable();
+            return {};
         };
         options.terminate = [this] { ++terminations; };
         return std::make_unique<AppcastUpdater>(loop, defaults, transport, driver, delegate,
                                                 options);
     }
 
+    // A feed as published: for this machine, signed with the release key.
+    std::string signedFeed(const std::string& items,
+                           std::string_view architecture = thisArchitecture()) const {
+        return signFeed(
+            "<appcast architecture=\"" + std::string(architecture) + "\">" + items + "</appcast>",
+            keys.secretKey);
+    }
+
     std::string feedWith(const std::string& signature, std::uint64_t length) const {
-        return "<appcast><item><version>1.2.0</version><enclosure url=\"http://127.0.0.1/new\" "
-               "length=\"" +
-               std::to_string(length) + "\" edSignature=\"" + signature +
-               "\"/></item><item><version>1.3.0-beta.1</version><channel>beta</channel>"
-               "<enclosure url=\"http://127.0.0.1/beta\" length=\"5\" edSignature=\"" +
-               signature + "\"/></item></appcast>";
+        return signedFeed(
+            "<item><version>1.2.0</version><enclosure url=\"http://127.0.0.1/new\" "
+            "length=\"" +
+            std::to_string(length) + "\" edSignature=\"" + signature +
+            "\"/></item><item><version>1.3.0-beta.1</version><channel>beta</channel>"
+            "<enclosure url=\"http://127.0.0.1/beta\" length=\"5\" edSignature=\"" +
+            signature + "\"/></item>");
     }
 
     // Runs a user check up to the offer of 1.2.0 and accepts it.
@@ -132,8 +140,15 @@ protected:
         return transport.last();
     }
 
+    // Until the signature check and the unpacking (real work on real files) are over.
     void unpack() {
         for (int i = 0; i < 200 && !driver.reply; ++i) {
+            loop.pumpFds(std::chrono::milliseconds(20));
+            loop.runDue();
+        }
+    }
+    void settle(std::size_t calls) {
+        for (int i = 0; i < 200 && driver.calls.size() < calls; ++i) {
             loop.pumpFds(std::chrono::milliseconds(20));
             loop.runDue();
         }
@@ -169,7 +184,7 @@ TEST_F(AppcastUpdaterTest, ChecksOnItsScheduleAndKeepsTheLastCheckDate) {
     EXPECT_TRUE(transport.requests.empty());
     loop.advance(Seconds(1));
     ASSERT_EQ(transport.requests.size(), 1u);
-    transport.last()->serve("<appcast/>");
+    transport.last()->serve(signedFeed(""));
     EXPECT_EQ(updater->lastUpdateCheckDate(), loop.now());
     EXPECT_FALSE(updater->sessionActive()) << "a background check that finds nothing is quiet";
     loop.advance(Seconds(86399));
@@ -178,7 +193,7 @@ TEST_F(AppcastUpdaterTest, ChecksOnItsScheduleAndKeepsTheLastCheckDate) {
     EXPECT_EQ(transport.requests.size(), 2u);
 
     updater->setAutomaticallyChecksForUpdates(false);
-    transport.last()->serve("<appcast/>");
+    transport.last()->serve(signedFeed(""));
     loop.advance(Seconds(10 * 86400));
     EXPECT_EQ(transport.requests.size(), 2u);
 }
@@ -291,7 +306,9 @@ TEST_F(AppcastUpdaterTest, RefusesBadDownloadsAndKeepsTheRunningVersion) {
         ASSERT_TRUE(updater->startUpdater());
         auto download = acceptOffer(*updater, goodSignature, c.feedLength);
         ASSERT_TRUE(download) << c.name;
+        const std::size_t before = driver.calls.size();
         c.serve(*download, loop);
+        settle(before + 2);
         ASSERT_GE(driver.calls.size(), 2u) << c.name;
         EXPECT_EQ(driver.calls[driver.calls.size() - 2], "error " + std::to_string(c.code))
             << c.name;
@@ -335,13 +352,103 @@ TEST_F(AppcastUpdaterTest, UnreadableFeedFailsOnlyAUserCheckAloud) {
     driver.calls.clear();
     updater->checkForUpdates();
     transport.last()->serve("<html>Not found</html>");
-    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "error 1002", "dismissed"}));
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "error 3004", "dismissed"}));
     driver.calls.clear();
     loop.advance(Seconds(86400));
     ASSERT_TRUE(transport.last());
     transport.last()->finish("Connection refused");
     EXPECT_TRUE(driver.calls.empty());
     EXPECT_FALSE(updater->sessionActive());
+}
+
+TEST_F(AppcastUpdaterTest, RefusesFeedsAndDownloadsItCannotTrust) {
+    const std::string item =
+        "<item><version>1.2.0</version><enclosure "
+        "url=\"http://127.0.0.1/new\" length=\"" +
+        std::to_string(archive.size()) + "\" edSignature=\"" + goodSignature + "\"/></item>";
+    const std::string huge =
+        "<item><version>1.2.0</version><enclosure "
+        "url=\"http://127.0.0.1/new\" length=\"1073741824\" edSignature=\"" +
+        goodSignature + "\"/></item>";
+    std::string relabelled = signedFeed(item);
+    relabelled.replace(relabelled.find("1.2.0"), 5, "9.0.0");
+    struct Case {
+        const char* name;
+        std::string feed;
+        bool install;  // the offer is accepted before the failure
+        int code;
+    };
+    const Case cases[] = {
+        {"unsigned", "<appcast architecture=\"x86_64\">" + item + "</appcast>", false,
+         UpdaterError::feedSignatureInvalid},
+        {"relabelled", relabelled, false, UpdaterError::feedSignatureInvalid},
+        {"another machine's", signedFeed(item, "some-other-cpu"), false,
+         UpdaterError::feedForOtherArchitecture},
+        {"a gigabyte announced", signedFeed(huge), true, UpdaterError::downloadTooLarge},
+    };
+    for (const auto& c : cases) {
+        driver.calls.clear();
+        transport.requests.clear();
+        auto updater = make();
+        ASSERT_TRUE(updater->startUpdater());
+        updater->checkForUpdates();
+        transport.last()->serve(c.feed);
+        if (c.install) {
+            ASSERT_TRUE(driver.reply) << c.name;
+            driver.reply(UserUpdateChoice::install);
+        }
+        ASSERT_GE(driver.calls.size(), 2u) << c.name;
+        EXPECT_EQ(driver.calls[driver.calls.size() - 2], "error " + std::to_string(c.code))
+            << c.name;
+        EXPECT_EQ(transport.requests.size(), 1u) << c.name << ": only the feed was fetched";
+        EXPECT_FALSE(updater->sessionActive()) << c.name;
+    }
+}
+
+TEST_F(AppcastUpdaterTest, ADownloadTricklingInFailsAtItsDeadline) {
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    auto download = acceptOffer(*updater, goodSignature, archive.size());
+    ASSERT_TRUE(download);
+    download->respond(archive.size());
+    // One byte every 20 s never trips the stall timer; the whole download has 120 s.
+    for (int i = 0; i < 7 && !download->cancelled; ++i) {
+        download->send(std::string_view(archive).substr(static_cast<std::size_t>(i), 1));
+        loop.advance(Seconds(20));
+    }
+    EXPECT_TRUE(download->cancelled);
+    ASSERT_GE(driver.calls.size(), 2u);
+    EXPECT_EQ(driver.calls[driver.calls.size() - 2],
+              "error " + std::to_string(UpdaterError::downloadStalled));
+}
+
+TEST_F(AppcastUpdaterTest, StartsCleanAndPassesOverVersionsThatFailedToStart) {
+    fs::create_directories(root / ".staging-abc123" / "tesvano-1.2.0");
+    fs::create_directories(dir / "downloads");
+    {
+        auto updater = make();
+        ASSERT_TRUE(updater->startUpdater());
+        EXPECT_FALSE(fs::exists(root / ".staging-abc123")) << "left by an interrupted update";
+    }
+    std::ofstream(root / "failed-versions") << "1.2.0\n";
+    driver.calls.clear();
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    updater->checkForUpdates();
+    transport.last()->serve(feedWith(goodSignature, archive.size()));
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "not-found"}));
+
+    AppcastUpdater::Options options;
+    options.currentVersion = "1.0";
+    options.publicKey = keys.publicKey;
+    options.installation = Installation(root);  // no download folder: HOME was unset
+    EXPECT_EQ(AppcastUpdater(loop, defaults, transport, driver, delegate, options)
+                  .startUpdater()
+                  .error()
+                  .code,
+              UpdaterError::notSelfUpdating);
+    delegate.feed = "http://updates.example.org/Tesvano/appcast-x86_64.xml";
+    EXPECT_EQ(make()->startUpdater().error().code, UpdaterError::insecureFeedAddress);
 }
 
 }  // namespace

@@ -101,6 +101,15 @@ TEST(AppcastParser, ReadsItemsAndLeavesOutMalformedOnes) {
              "<enclosure url=\"https://e/x\" length=\"-1\" edSignature=\"" + sig + "\"/>"),
         item("1.0", "", "<enclosure url=\"https://e/x\" length=\"5\" edSignature=\"AAAA\"/>"),
         item("1.0", "", "<enclosure url=\"https://e/x\" length=\"5\"/>"),
+        // Plain http only to this machine's loopback interface.
+        item("1.0", "",
+             "<enclosure url=\"http://example.org/x\" length=\"1\" edSignature=\"" + sig + "\"/>"),
+        item("1.0", "",
+             "<enclosure url=\"http://127.0.0.1@example.org/x\" length=\"1\" edSignature=\"" + sig +
+                 "\"/>"),
+        item("1.0", "",
+             "<enclosure url=\"http://127.0.0.1.example.org/x\" length=\"1\" edSignature=\"" + sig +
+                 "\"/>"),
         "<item><version>1.0</version></item>",
     };
     for (const auto& b : bad) {
@@ -219,17 +228,52 @@ TEST(Signature, VerifiesOnlyTheSignedBytesWithTheRightKey) {
     EXPECT_FALSE(verifySignature(message, "", pair.publicKey));
     EXPECT_FALSE(verifySignature(message, good.substr(4), pair.publicKey));
     EXPECT_FALSE(verifySignature(message, good + "=", pair.publicKey));
+    // A byte with its high bit set is no base64, even where the decoder would alias it ("/"
+    // xor 0xe0 read as "/").
+    for (std::size_t i = 0; i < good.size() && good[i] != '='; ++i) {
+        std::string aliased = good;
+        aliased[i] = static_cast<char>(aliased[i] ^ '\xe0');
+        EXPECT_FALSE(verifySignature(message, aliased, pair.publicKey)) << i;
+    }
 
     test::TempDir dir;
     const fs::path file = dir.path() / "archive";
     std::ofstream(file, std::ios::binary).write("\x01\x02\x03\x04", 4);
+    // Archives are signed in the multi-part form, which a plain signature does not pass.
     const auto signedFile = signFile(file, pair.secretKey);
     ASSERT_TRUE(signedFile);
-    EXPECT_EQ(*signedFile, good);
-    EXPECT_TRUE(verifyFileSignature(file, good, pair.publicKey));
-    EXPECT_FALSE(verifyFileSignature(dir.path() / "missing", good, pair.publicKey));
+    EXPECT_TRUE(verifyFileSignature(file, *signedFile, pair.publicKey));
+    EXPECT_FALSE(verifyFileSignature(file, good, pair.publicKey));
+    EXPECT_FALSE(verifyFileSignature(file, *signedFile, other.publicKey));
+    EXPECT_FALSE(verifyFileSignature(dir.path() / "missing", *signedFile, pair.publicKey));
     EXPECT_EQ(decodePublicKey(toBase64(pair.publicKey)), pair.publicKey);
     EXPECT_FALSE(decodePublicKey(good));
+}
+
+TEST(Signature, AFeedIsBelievedOnlyWithItsOwnSignatureLine) {
+    const auto pair = generateKeyPair();
+    const auto other = generateKeyPair();
+    const std::string body = "<appcast architecture=\"x86_64\">\n</appcast>\n";
+    const std::string good = signFeed(body, pair.secretKey);
+    const auto read = verifiedFeedBody(good, pair.publicKey);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, body);
+    const auto signatureLine = good.substr(body.size());
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case refused[] = {
+        {"unsigned", body},
+        {"another key", signFeed(body, other.secretKey)},
+        {"changed body", "<appcast architecture=\"aarch64\">\n</appcast>\n" + signatureLine},
+        {"line added after the signature", good + "<!-- -->\n"},
+        {"signature only", signatureLine},
+        {"empty", ""},
+    };
+    for (const auto& c : refused) {
+        EXPECT_FALSE(verifiedFeedBody(c.text, pair.publicKey)) << c.name;
+    }
 }
 
 void makeVersion(const fs::path& root, const std::string& version) {
@@ -242,6 +286,9 @@ TEST(Installation, SwitchesTheLinkAndKeepsThePreviousVersionUntilConfirmed) {
     const fs::path root = dir.path() / "opt";
     makeVersion(root, "1.0");
     fs::create_directory_symlink("1.0", root / "current");
+    EXPECT_FALSE(Installation::containing(root / "current" / "bin" / "tesvano"))
+        << "a folder that is not the standard root needs the installer's record";
+    std::ofstream(root / Installation::recordName) << "1.0\n";
     auto found = Installation::containing(root / "current" / "bin" / "tesvano");
     ASSERT_TRUE(found);
     Installation installation = *found;
@@ -263,20 +310,54 @@ TEST(Installation, SwitchesTheLinkAndKeepsThePreviousVersionUntilConfirmed) {
     EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::nothingPending);
 }
 
-TEST(Installation, FallsBackWhenTheNewVersionNeverConfirmedItsStart) {
+TEST(Installation, TheRelaunchStepCountsStartsAndGoesBack) {
     test::TempDir dir;
     const fs::path root = dir.path();
     makeVersion(root, "1.0");
-    makeVersion(root, "1.1");
     fs::create_directory_symlink("1.0", root / "current");
     Installation installation(root);
+    makeVersion(dir.path() / "staging", "unpacked");
+    ASSERT_TRUE(installation.adopt(dir.path() / "staging" / "unpacked", "1.1"));
     ASSERT_TRUE(installation.switchTo("1.1", "1.0"));
-    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
-    // It crashed before confirming; the next start goes back.
-    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::rolledBack);
+    EXPECT_EQ(installation.pendingVersion(), "1.1");
+    EXPECT_EQ(installation.countAttempt(), 1);
+    EXPECT_EQ(installation.countAttempt(), 2);
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation)
+        << "the new version only confirms; it never counts or goes back itself";
+    const auto back = installation.rollBack("ended before it confirmed its start");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, "1.0");
     EXPECT_EQ(installation.currentVersion(), "1.0");
-    EXPECT_TRUE(fs::exists(root / "1.0" / "bin" / "tesvano"));
+    EXPECT_FALSE(installation.pendingVersion());
+    EXPECT_EQ(installation.failedVersions(), std::set<std::string>{"1.1"});
+    EXPECT_FALSE(fs::exists(root / "1.1")) << "the failed version was recorded, so it goes";
+    EXPECT_TRUE(fs::exists(root / "1.0" / "bin" / "tesvano")) << "never recorded: never deleted";
     EXPECT_EQ(installation.checkStartup("1.0"), Installation::StartupVerdict::nothingPending);
+    EXPECT_FALSE(installation.rollBack("again")) << "nothing is pending any more";
+}
+
+TEST(Installation, ARelaunchStepThatCannotBeStartedIsReported) {
+    test::TempDir dir;
+    std::ofstream(dir.path() / "not-a-program") << "plain text\n";
+    fs::permissions(dir.path() / "not-a-program", fs::perms::owner_all);
+    for (const fs::path& helper : {dir.path() / "missing", dir.path() / "not-a-program"}) {
+        RelaunchRequest request;
+        request.helper = helper;
+        request.root = dir.path();
+        const auto started = spawnRelaunch(request);
+        ASSERT_FALSE(started) << helper;
+        EXPECT_NE(started.error().find(helper.string()), std::string::npos) << started.error();
+    }
+}
+
+TEST(Installation, OnlyPlainNamesAreVersions) {
+    for (const char* good : {"1.2.0", "1.3.0-beta.1", "2.0+build.5", "1_0"}) {
+        EXPECT_TRUE(Installation::isPlainVersion(good)) << good;
+    }
+    for (const char* bad :
+         {"", ".", "..", ".hidden", "current", "a/b", "1.0 beta", "1.0\n", "$(reboot)", "1&2"}) {
+        EXPECT_FALSE(Installation::isPlainVersion(bad)) << bad;
+    }
 }
 
 }  // namespace

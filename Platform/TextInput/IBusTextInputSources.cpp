@@ -1,0 +1,321 @@
+#include "Platform/TextInput/IBusTextInputSources.h"
+
+#include <ibus.h>
+#include <libintl.h>
+
+#include <algorithm>
+
+namespace tesvano::platform {
+
+namespace {
+
+constexpr const char* kSettingsSchema = "org.freedesktop.ibus.general";
+constexpr const char* kPreloadEnginesKey = "preload-engines";
+// Switching may start the engine's process first; the global engine is set once it runs.
+constexpr int kSelectTimeoutMilliseconds = 1500;
+constexpr int kReadTimeout = 500;
+constexpr std::string_view kLayoutEnginePrefix = "xkb:";
+
+std::string sourceID(std::string_view engine) {
+    return std::string(IBusTextInputSources::idPrefix) + std::string(engine);
+}
+
+std::optional<std::string> engineOf(std::string_view id) {
+    if (!id.starts_with(IBusTextInputSources::idPrefix)) {
+        return std::nullopt;
+    }
+    return std::string(id.substr(IBusTextInputSources::idPrefix.size()));
+}
+
+std::string text(const gchar* value) {
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+// The engine's long name, in the interface language when its text domain translates it.
+TextInputSource convert(IBusEngineDesc* desc) {
+    TextInputSource source;
+    const std::string name = text(ibus_engine_desc_get_name(desc));
+    source.id = sourceID(name);
+    source.category = std::string(keyboardInputSourceCategory);
+    source.isSelectCapable = true;
+    source.isEnabled = true;
+    const std::string longName = text(ibus_engine_desc_get_longname(desc));
+    const std::string domain = text(ibus_engine_desc_get_textdomain(desc));
+    if (!longName.empty()) {
+        source.localizedName =
+            domain.empty() ? longName : std::string(dgettext(domain.c_str(), longName.c_str()));
+    }
+    if (const std::string language = text(ibus_engine_desc_get_language(desc)); !language.empty()) {
+        source.languages = std::vector<std::string>{language};
+    }
+    return source;
+}
+
+}  // namespace
+
+struct IBusTextInputSources::Impl {
+    IBusBus* bus = nullptr;
+    GSettings* settings = nullptr;
+    IBusTextInputSources* owner = nullptr;
+    std::optional<std::vector<TextInputSource>> cachedSources;
+    // The global engine as IBus last announced it.
+    std::optional<std::string> globalEngine;
+    bool globalEngineKnown = false;
+
+    ~Impl() {
+        if (settings != nullptr) {
+            g_signal_handlers_disconnect_by_data(settings, this);
+            g_object_unref(settings);
+        }
+        if (bus != nullptr) {
+            g_signal_handlers_disconnect_by_data(bus, this);
+            g_object_unref(bus);
+        }
+    }
+
+    bool connected() const { return ibus_bus_is_connected(bus) != FALSE; }
+
+    // A call on IBus's own interface or its properties, without libibus's warnings for the
+    // errors IBus answers in ordinary states (no focused context, no global engine yet).
+    GVariant* call(const char* interface, const char* method, GVariant* parameters,
+                   int timeoutMilliseconds) const {
+        GDBusConnection* connection = ibus_bus_get_connection(bus);
+        if (connection == nullptr) {
+            g_variant_unref(g_variant_ref_sink(parameters));
+            return nullptr;
+        }
+        GError* error = nullptr;
+        GVariant* result = g_dbus_connection_call_sync(
+            connection, IBUS_SERVICE_IBUS, IBUS_PATH_IBUS, interface, method, parameters, nullptr,
+            G_DBUS_CALL_FLAGS_NONE, timeoutMilliseconds, nullptr, &error);
+        g_clear_error(&error);
+        return result;
+    }
+
+    std::vector<std::string> enabledEngines() const {
+        std::vector<std::string> names;
+        if (settings == nullptr) {
+            return names;
+        }
+        gchar** values = g_settings_get_strv(settings, kPreloadEnginesKey);
+        for (gchar** value = values; value != nullptr && *value != nullptr; ++value) {
+            names.emplace_back(*value);
+        }
+        g_strfreev(values);
+        return names;
+    }
+
+    std::vector<TextInputSource> readSources() {
+        std::vector<TextInputSource> out;
+        auto names = enabledEngines();
+        if (names.empty()) {
+            // Nothing configured: IBus still runs its global engine, which then is the one.
+            if (auto engine = currentEngine()) {
+                names.push_back(*engine);
+            }
+        }
+        if (names.empty()) {
+            return out;
+        }
+        std::vector<const gchar*> list;
+        for (const auto& name : names) {
+            list.push_back(name.c_str());
+        }
+        list.push_back(nullptr);
+        IBusEngineDesc** descs = ibus_bus_get_engines_by_names(bus, list.data());
+        for (IBusEngineDesc** desc = descs; desc != nullptr && *desc != nullptr; ++desc) {
+            out.push_back(convert(*desc));
+            g_object_unref(*desc);
+        }
+        g_free(descs);
+        return out;
+    }
+
+    std::vector<TextInputSource> sources() {
+        if (!connected()) {
+            return {};
+        }
+        if (!cachedSources) {
+            cachedSources = readSources();
+        }
+        return *cachedSources;
+    }
+
+    std::optional<TextInputSource> find(std::string_view id) { return findSource(sources(), id); }
+
+    std::optional<std::string> currentEngine() {
+        if (!connected()) {
+            return std::nullopt;
+        }
+        if (!globalEngineKnown) {
+            // Before any input context had the focus there is none: IBus answers with an
+            // error, which libibus logs.
+            globalEngine.reset();
+            if (GVariant* result = call("org.freedesktop.DBus.Properties", "Get",
+                                        g_variant_new("(ss)", IBUS_INTERFACE_IBUS, "GlobalEngine"),
+                                        kReadTimeout)) {
+                GVariant* boxed = nullptr;
+                g_variant_get(result, "(v)", &boxed);
+                GVariant* serialized = g_variant_get_variant(boxed);
+                if (IBusSerializable* object = ibus_serializable_deserialize(serialized)) {
+                    if (IBUS_IS_ENGINE_DESC(object)) {
+                        globalEngine = text(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(object)));
+                    }
+                    g_object_unref(object);
+                }
+                g_variant_unref(serialized);
+                g_variant_unref(boxed);
+                g_variant_unref(result);
+            }
+            globalEngineKnown = true;
+        }
+        return globalEngine;
+    }
+
+    void forget() {
+        cachedSources.reset();
+        globalEngine.reset();
+        globalEngineKnown = false;
+    }
+
+    static void onConnected(IBusBus* bus, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        ibus_bus_set_watch_ibus_signal(bus, TRUE);
+        self->forget();
+        self->owner->notifyEnabledSourcesChanged();
+        self->owner->notifySelectionChanged();
+    }
+
+    static void onDisconnected(IBusBus*, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->forget();
+        self->owner->notifyEnabledSourcesChanged();
+        self->owner->notifySelectionChanged();
+    }
+
+    static void onGlobalEngineChanged(IBusBus*, const gchar* name, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->globalEngine = text(name);
+        self->globalEngineKnown = true;
+        self->owner->notifySelectionChanged();
+    }
+
+    static void onEnabledEnginesChanged(GSettings*, const gchar*, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        self->cachedSources.reset();
+        self->owner->notifyEnabledSourcesChanged();
+    }
+
+    bool setGlobalEngine(const std::string& engine, bool wait) {
+        if (!wait) {
+            GDBusConnection* connection = ibus_bus_get_connection(bus);
+            if (connection == nullptr) {
+                return false;
+            }
+            g_dbus_connection_call(
+                connection, IBUS_SERVICE_IBUS, IBUS_PATH_IBUS, IBUS_INTERFACE_IBUS,
+                "SetGlobalEngine", g_variant_new("(s)", engine.c_str()), nullptr,
+                G_DBUS_CALL_FLAGS_NONE, kSelectTimeoutMilliseconds, nullptr, nullptr, nullptr);
+            return true;
+        }
+        GVariant* result = call(IBUS_INTERFACE_IBUS, "SetGlobalEngine",
+                                g_variant_new("(s)", engine.c_str()), kSelectTimeoutMilliseconds);
+        if (result == nullptr) {
+            return false;
+        }
+        g_variant_unref(result);
+        return true;
+    }
+};
+
+std::unique_ptr<IBusTextInputSources> IBusTextInputSources::open() {
+    static const bool initialised = [] {
+        ibus_init();
+        return true;
+    }();
+    (void)initialised;
+    auto impl = std::make_unique<Impl>();
+    impl->bus = ibus_bus_new_async();
+    if (GSettingsSchemaSource* schemas = g_settings_schema_source_get_default()) {
+        if (GSettingsSchema* schema =
+                g_settings_schema_source_lookup(schemas, kSettingsSchema, TRUE)) {
+            impl->settings = g_settings_new(kSettingsSchema);
+            g_settings_schema_unref(schema);
+        }
+    }
+    std::unique_ptr<IBusTextInputSources> sources(new IBusTextInputSources(std::move(impl)));
+    Impl* state = sources->impl_.get();
+    state->owner = sources.get();
+    g_signal_connect(state->bus, "connected", G_CALLBACK(&Impl::onConnected), state);
+    g_signal_connect(state->bus, "disconnected", G_CALLBACK(&Impl::onDisconnected), state);
+    g_signal_connect(state->bus, "global-engine-changed", G_CALLBACK(&Impl::onGlobalEngineChanged),
+                     state);
+    ibus_bus_set_watch_ibus_signal(state->bus, TRUE);
+    if (state->settings != nullptr) {
+        const std::string signal = std::string("changed::") + kPreloadEnginesKey;
+        g_signal_connect(state->settings, signal.c_str(),
+                         G_CALLBACK(&Impl::onEnabledEnginesChanged), state);
+    }
+    return sources;
+}
+
+IBusTextInputSources::IBusTextInputSources(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+IBusTextInputSources::~IBusTextInputSources() = default;
+
+std::vector<TextInputSource> IBusTextInputSources::sources() {
+    return impl_->sources();
+}
+
+std::optional<TextInputSource> IBusTextInputSources::currentKeyboardSource() {
+    const auto engine = impl_->currentEngine();
+    if (!engine || engine->empty()) {
+        return std::nullopt;
+    }
+    return listedOrBare(impl_->sources(), sourceID(*engine));
+}
+
+std::optional<TextInputSource> IBusTextInputSources::sourceWithID(std::string_view id) {
+    return impl_->find(id);
+}
+
+SelectStatus IBusTextInputSources::select(std::string_view id) {
+    const auto engine = engineOf(id);
+    if (!engine || !impl_->find(id)) {
+        return SelectStatus::unknownSource;
+    }
+    return impl_->setGlobalEngine(*engine, true) ? SelectStatus::ok : SelectStatus::failed;
+}
+
+bool IBusTextInputSources::isAvailable() {
+    return impl_->connected();
+}
+
+bool IBusTextInputSources::managesKeyboardLayouts() {
+    return std::ranges::any_of(impl_->sources(), [](const TextInputSource& source) {
+        const auto engine = engineOf(source.id.value_or(""));
+        return engine && engine->starts_with(kLayoutEnginePrefix);
+    });
+}
+
+FocusedSelection IBusTextInputSources::selectInFocusedContext(std::string_view id) {
+    using Kind = FocusedSelectionFailure::Kind;
+    const auto engine = engineOf(id);
+    if (!impl_->connected() || !engine) {
+        return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
+    }
+    // IBus answers with an error while no input context has the focus.
+    GVariant* context = impl_->call(
+        "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", IBUS_INTERFACE_IBUS, "CurrentInputContext"), kReadTimeout);
+    if (context == nullptr) {
+        return std::unexpected(FocusedSelectionFailure{Kind::noFocus, 0});
+    }
+    g_variant_unref(context);
+    if (!impl_->setGlobalEngine(*engine, false)) {
+        return std::unexpected(FocusedSelectionFailure{Kind::transport, 0});
+    }
+    return {};
+}
+
+}  // namespace tesvano::platform

@@ -1,0 +1,196 @@
+// Measures input-method switching with the real frameworks, IBus and Fcitx 5 (each with
+// Anthy), on a private Xvfb with a window manager and a Qt window whose text field has the
+// focus and an input context of the framework:
+//  - the time from a selection request (what the lock does when the activation delay has
+//    passed) to the framework reporting the source as current, for the layout entry (the
+//    standard request) and the Japanese engine (the focused-context request);
+//  - the engine program's wake-ups while it sits idle with that window in front and its
+//    rule in force, with the framework running and with it stopped.
+//   input_method_probe [--switches N] [--idle-seconds S] [--framework ibus|fcitx]
+#include <glib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/Runtime/GLibRunLoop.h"
+#include "Platform/TextInput/SessionTextInputSources.h"
+#include "TesvanoKit/Rules/LockConfiguration.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
+#include "tests/im/InputMethodHarness.h"
+#include "tests/support/XvfbServer.h"
+
+namespace {
+
+using namespace tesvano;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::InputMethodFramework;
+
+// Summed over the process's threads: GLib's D-Bus connections have a thread of their own.
+long voluntarySwitches(pid_t pid) {
+    long total = 0;
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:")) {
+                total += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return total;
+}
+
+double median(std::vector<double> values) {
+    std::ranges::sort(values);
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::ranges::sort(values);
+    const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+int fail(const std::string& message) {
+    std::cerr << "input_method_probe: " << message << "\n";
+    return 1;
+}
+
+// Runs the GLib context (where the frameworks' messages are dispatched) until `done` or 2 s.
+bool spinUntil(const std::function<bool()>& done) {
+    const auto deadline = Clock::now() + 2s;
+    while (!done()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        g_main_context_iteration(nullptr, FALSE);
+    }
+    return true;
+}
+
+int measureSwitches(const test::InputMethodSession& session, const std::string& display,
+                    const InputMethodFramework& framework, int switches) {
+    platform::GLibRunLoop loop;
+    auto sources = platform::openSessionTextInputSources(loop, display);
+    if (!sources) {
+        return fail(sources.error());
+    }
+    TextInputSourceProvider provider(**sources);
+    const InputSourceID layout(framework.layout);
+    const InputSourceID engine(framework.engine);
+    if (!spinUntil([&] { return provider.source(engine).has_value(); })) {
+        return fail(std::string(framework.name) + " lists no " + framework.engine);
+    }
+    // The first switch to the engine starts its process; it is not measured.
+    provider.select(engine);
+    spinUntil([&] { return provider.currentSourceID() == engine; });
+    std::vector<double> toLayout;
+    std::vector<double> toEngine;
+    for (int i = 0; i < switches; ++i) {
+        const InputSourceID& target = i % 2 == 0 ? layout : engine;
+        const auto start = Clock::now();
+        if (!provider.select(target) ||
+            !spinUntil([&] { return provider.currentSourceID() == target; })) {
+            return fail("switch " + std::to_string(i) + " to " + target.rawValue +
+                        " did not take effect; current: " + session.currentEngine());
+        }
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        (target == layout ? toLayout : toEngine).push_back(ms);
+        std::this_thread::sleep_for(20ms);
+    }
+    for (const auto& [what, values] :
+         {std::pair{"layout entry", toLayout}, std::pair{"CJKV engine", toEngine}}) {
+        std::printf("  request to current, %s (%zu): median %.3f ms   p90 %.3f ms   max %.3f ms\n",
+                    what, values.size(), median(values), percentile(values, 0.9),
+                    *std::ranges::max_element(values));
+    }
+    return 0;
+}
+
+long idleWakeUps(const test::InputMethodSession& session, const std::string& display,
+                 const InputMethodFramework& framework, int seconds) {
+    LockConfiguration rules;
+    rules.isEnabled = true;
+    rules.appRules = {
+        AppRule{"process:tesvano-im-window", AppRuleMode::locked, InputSourceID(framework.engine)}};
+    const auto path = session.home().path() / "rules.json";
+    test::writeFile(path, encodeConfiguration(rules));
+    auto engine = test::JSONLineProcess::start(
+        {TESVANO_ENGINE_PATH, "--display", display, path.string()}, session.environment());
+    if (!engine) {
+        return -1;
+    }
+    auto window = session.startWindow();
+    if (!window) {
+        return -1;
+    }
+    (*engine)->linesWithin(3s);
+    const long before = voluntarySwitches((*engine)->pid());
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    return voluntarySwitches((*engine)->pid()) - before;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int switches = 200;
+    int idleSeconds = 30;
+    std::vector<const InputMethodFramework*> frameworks = {&InputMethodFramework::ibus(),
+                                                           &InputMethodFramework::fcitx()};
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string_view arg = argv[i];
+        if (arg == "--switches") {
+            switches = std::max(2, std::stoi(argv[i + 1]));
+        } else if (arg == "--idle-seconds") {
+            idleSeconds = std::max(1, std::stoi(argv[i + 1]));
+        } else if (arg == "--framework") {
+            frameworks = {std::string_view(argv[i + 1]) == "ibus" ? &InputMethodFramework::ibus()
+                                                                  : &InputMethodFramework::fcitx()};
+        } else {
+            return fail("unknown option " + std::string(arg));
+        }
+    }
+    for (const auto* framework : frameworks) {
+        auto server = test::XvfbServer::start();
+        if (!server) {
+            return fail(server.error());
+        }
+        const std::string display = (*server)->display();
+        auto started = test::InputMethodSession::start(*framework, display);
+        if (!started) {
+            return fail(started.error());
+        }
+        auto& session = *started;
+        session->adoptEnvironment();
+        auto wm = test::startWindowManager(*session);
+        auto window = session->startWindow();
+        if (!wm || !window) {
+            return fail("the window manager or the test window did not start");
+        }
+        std::printf("%s:\n", framework->name);
+        if (const int failed = measureSwitches(*session, display, *framework, switches)) {
+            return failed;
+        }
+        window->reset();
+        const long running = idleWakeUps(*session, display, *framework, idleSeconds);
+        session->stopFramework();
+        const long stopped = idleWakeUps(*session, display, *framework, idleSeconds);
+        std::printf(
+            "  engine idle for %d s, window in front: %ld wake-ups with %s running, "
+            "%ld with it stopped\n",
+            idleSeconds, running, framework->name, stopped);
+    }
+    return 0;
+}

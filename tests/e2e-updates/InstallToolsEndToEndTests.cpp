@@ -1,0 +1,187 @@
+// The tools around updates run as their users run them: the per-user installer of a release
+// in odd home folders, and the signing tool's key file in a folder others can write.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
+namespace tesvano::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a program with `environment` added to ours; its exit status and what it printed.
+std::pair<int, std::string> runProgram(const std::vector<std::string>& words,
+                                       const std::vector<std::string>& environment = {}) {
+    int out[2];
+    if (::pipe(out) != 0) {
+        return {-1, "no pipe"};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(out[1], STDERR_FILENO);
+        ::close(out[0]);
+        for (const auto& setting : environment) {
+            const auto equals = setting.find('=');
+            ::setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+        }
+        std::vector<char*> argv;
+        for (const auto& word : words) {
+            argv.push_back(const_cast<char*>(word.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+// The program of an Exec line as a desktop environment reads it: the string escapes first,
+// then the quoting of the first argument.
+std::string execProgram(const std::string& entry) {
+    const auto at = entry.find("\nExec=");
+    std::string value = entry.substr(at + 6, entry.find('\n', at + 1) - at - 6);
+    std::string unescaped;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[++i];
+            unescaped += next == 's' ? ' ' : next == 'n' ? '\n' : next;
+        } else {
+            unescaped += value[i];
+        }
+    }
+    std::string program;
+    if (unescaped.empty() || unescaped[0] != '"') {
+        return unescaped.substr(0, unescaped.find(' '));
+    }
+    for (std::size_t i = 1; i < unescaped.size() && unescaped[i] != '"'; ++i) {
+        if (unescaped[i] == '\\' && i + 1 < unescaped.size()) {
+            ++i;
+        }
+        program += unescaped[i];
+    }
+    // "%%" is a literal percent sign.
+    for (std::size_t at2 = 0; (at2 = program.find("%%", at2)) != std::string::npos; ++at2) {
+        program.erase(at2, 1);
+    }
+    return program;
+}
+
+// An unpacked release in <home>/.local/opt/tesvano/<folder>, as its archive holds it.
+fs::path unpackRelease(const fs::path& home, const std::string& folder) {
+    const fs::path release = home / ".local" / "opt" / "tesvano" / folder;
+    fs::create_directories(release / "bin");
+    fs::create_directories(release / "share" / "applications");
+    fs::create_directories(release / "share" / "tesvano");
+    std::ofstream(release / "bin" / "tesvano") << "#!/bin/sh\n";
+    fs::permissions(release / "bin" / "tesvano", fs::perms::owner_all);
+    std::string entry = readAll(TESVANO_DESKTOP_TEMPLATE);
+    entry.replace(entry.find("@TESVANO_DESKTOP_EXEC@"), 22, "tesvano");
+    std::ofstream(release / "share" / "applications" / "tesvano.desktop") << entry;
+    fs::copy_file(TESVANO_INSTALL_USER, release / "share" / "tesvano" / "install-user");
+    return release;
+}
+
+std::vector<std::string> homeEnvironment(const fs::path& home) {
+    return {"HOME=" + home.string(), "XDG_DATA_HOME=" + (home / ".local/share").string(),
+            "XDG_CONFIG_HOME=" + (home / ".config").string()};
+}
+
+TEST(InstallUser, InstallsIntoHomeFoldersWithAnyName) {
+    TempDir dir;
+    for (const char* name :
+         {"plain", "with space & and | bar", "quote \" dollar $x back\\slash %u"}) {
+        SCOPED_TRACE(name);
+        const fs::path home = dir.path() / name;
+        const fs::path release = unpackRelease(home, "tesvano-1.2.0");
+        const auto [status, output] = runProgram(
+            {"/bin/sh", (release / "share/tesvano/install-user").string()}, homeEnvironment(home));
+        ASSERT_EQ(status, 0) << output;
+        const fs::path root = home / ".local" / "opt" / "tesvano";
+        EXPECT_EQ(fs::read_symlink(root / "current"), "1.2.0");
+        EXPECT_EQ(readAll(root / ".tesvano-installation"), "1.2.0\n");
+        const std::string entry = readAll(home / ".local/share/applications/tesvano.desktop");
+        EXPECT_EQ(execProgram(entry), (root / "current" / "bin" / "tesvano").string()) << entry;
+        if (::access("/usr/bin/desktop-file-validate", X_OK) == 0) {
+            const auto [valid, complaint] =
+                runProgram({"/usr/bin/desktop-file-validate",
+                            (home / ".local/share/applications/tesvano.desktop").string()});
+            EXPECT_EQ(valid, 0) << complaint;
+        }
+    }
+}
+
+TEST(InstallUser, RefusesAFolderThatNamesNoVersionAndTouchesNothing) {
+    TempDir dir;
+    const fs::path home = dir.path() / "home";
+    const fs::path root = home / ".local" / "opt" / "tesvano";
+    unpackRelease(home, "tesvano-1.0");
+    ASSERT_EQ(runProgram({"/bin/sh", (root / "tesvano-1.0/share/tesvano/install-user").string()},
+                         homeEnvironment(home))
+                  .first,
+              0);
+    for (const char* folder : {"tesvano-", "tesvano-current", "tesvano-.hidden", "tesvano-a b"}) {
+        SCOPED_TRACE(folder);
+        const fs::path release = unpackRelease(home, folder);
+        const auto [status, output] = runProgram(
+            {"/bin/sh", (release / "share/tesvano/install-user").string()}, homeEnvironment(home));
+        EXPECT_NE(status, 0) << output;
+        EXPECT_TRUE(fs::exists(root / "1.0" / "bin" / "tesvano"));
+        EXPECT_EQ(fs::read_symlink(root / "current"), "1.0");
+        fs::remove_all(release);
+    }
+}
+
+TEST(SigningTool, TheSecretKeyGoesOnlyIntoAFileItCreatedItself) {
+    TempDir dir;
+    const fs::path key = dir.path() / "release.key";
+    // Planted beside the key by someone else where the folder is shared.
+    std::ofstream(key.string() + ".tmp") << "planted";
+    ::chmod((key.string() + ".tmp").c_str(), 0666);
+    const auto [status, output] = runProgram({TESVANO_SIGN_TOOL, "generate-key", key.string()});
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_EQ(readAll(key.string() + ".tmp"), "planted");
+    struct stat info {};
+    ASSERT_EQ(::lstat(key.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    struct Case {
+        const char* name;
+        fs::path key;
+    };
+    const fs::path planted = dir.path() / "link.key";
+    fs::create_symlink(dir.path() / "elsewhere", planted);
+    for (const Case& c : {Case{"an existing key", key}, Case{"a planted link", planted}}) {
+        SCOPED_TRACE(c.name);
+        const std::string before = readAll(c.key);
+        EXPECT_NE(runProgram({TESVANO_SIGN_TOOL, "generate-key", c.key.string()}).first, 0);
+        EXPECT_EQ(readAll(c.key), before);
+        EXPECT_FALSE(fs::exists(dir.path() / "elsewhere"));
+    }
+}
+
+}  // namespace
+}  // namespace tesvano::test

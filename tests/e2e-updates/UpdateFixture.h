@@ -1,0 +1,385 @@
+// What the end-to-end tests of updates share: a server on the loopback interface, a signed
+// feed of two releases (small builds that report their version), a per-user installation in a
+// temporary folder, and the program's state with its update window on a private Xvfb.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "Platform/Updater/AppcastUpdater.h"
+#include "Tesvano/App/AppState.h"
+#include "Tesvano/App/QtRuntime.h"
+#include "Tesvano/Updates/QtHttpTransport.h"
+#include "Tesvano/Updates/UpdateWindowView.h"
+#include "tests/support/FakeAppServices.h"
+#include "tests/support/TempDir.h"
+
+namespace tesvano::test {
+
+namespace fs = std::filesystem;
+using Kind = UpdatePhase::Kind;
+using Clock = std::chrono::steady_clock;
+
+// HTTP/1.1 on 127.0.0.1, one thread per connection, each path answered as the test says.
+class LoopbackServer {
+public:
+    enum class Mode { whole, truncate, longer, stall, generated };
+    struct Answer {
+        std::string body;
+        Mode mode = Mode::whole;
+        std::uint64_t generatedBytes = 0;  // Mode::generated: this many zeros, never held
+    };
+
+    LoopbackServer() {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listen_, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        ::pipe2(stop_, O_CLOEXEC);
+        acceptor_ = std::thread([this] { acceptLoop(); });
+    }
+    ~LoopbackServer() {
+        ::write(stop_[1], "x", 1);
+        acceptor_.join();
+        for (auto& t : connections_) {
+            t.join();
+        }
+        ::close(listen_);
+        ::close(stop_[0]);
+        ::close(stop_[1]);
+    }
+
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    void answer(const std::string& path, Answer a) {
+        std::lock_guard lock(mutex_);
+        answers_[path] = std::move(a);
+    }
+    // How many requests asked for `path`.
+    int hits(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return hits_[path];
+    }
+
+private:
+    void acceptLoop() {
+        for (;;) {
+            pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+            ::poll(fds, 2, -1);
+            if (fds[1].revents != 0) {
+                return;
+            }
+            const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) {
+                connections_.emplace_back([this, client] { serve(client); });
+            }
+        }
+    }
+
+    void serve(int client) {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(client);
+                return;
+            }
+            request.append(buffer, static_cast<std::size_t>(n));
+        }
+        const auto start = request.find(' ') + 1;
+        const std::string path = request.substr(start, request.find(' ', start) - start);
+        Answer a;
+        bool found = false;
+        {
+            std::lock_guard lock(mutex_);
+            ++hits_[path];
+            if (auto it = answers_.find(path); it != answers_.end()) {
+                a = it->second;
+                found = true;
+            }
+        }
+        if (!found) {
+            send(client,
+                 "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            ::close(client);
+            return;
+        }
+        if (a.mode == Mode::generated) {
+            send(client,
+                 "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                 "Content-Length: " +
+                     std::to_string(a.generatedBytes) + "\r\nConnection: close\r\n\r\n");
+            const std::string zeros(1 << 20, '\0');
+            for (std::uint64_t sent = 0; sent < a.generatedBytes; sent += zeros.size()) {
+                if (!send(client, zeros.substr(0, std::min<std::uint64_t>(
+                                                      zeros.size(), a.generatedBytes - sent)))) {
+                    break;
+                }
+            }
+            ::close(client);
+            return;
+        }
+        std::string body = a.body;
+        if (a.mode == Mode::longer) {
+            body += std::string(64, 'x');
+        }
+        send(client,
+             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n");
+        if (a.mode == Mode::truncate) {
+            send(client, body.substr(0, body.size() / 2));
+        } else if (a.mode == Mode::stall) {
+            send(client, body.substr(0, 100));
+            pollfd fd{stop_[0], POLLIN, 0};
+            ::poll(&fd, 1, 60'000);  // until the test ends
+        } else {
+            send(client, body);
+        }
+        ::close(client);
+    }
+
+    static bool send(int fd, const std::string& data) {
+        std::size_t sent = 0;
+        while (sent < data.size()) {
+            const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) {
+                return false;
+            }
+            sent += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    int listen_ = -1;
+    int stop_[2] = {-1, -1};
+    int port_ = 0;
+    std::thread acceptor_;
+    std::vector<std::thread> connections_;
+    std::mutex mutex_;
+    std::map<std::string, Answer> answers_;
+    std::map<std::string, int> hits_;
+};
+
+inline std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) {
+            out += buffer;
+        }
+        if (::pclose(pipe) != 0) {
+            ADD_FAILURE() << "failed: " << command << "\n" << out;
+        }
+    }
+    while (!out.empty() && out.back() == '\n') {
+        out.pop_back();
+    }
+    return out;
+}
+
+inline std::string quoted(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+class SelfUpdateTest : public ::testing::Test, protected FakeAppServicesWithShortcuts {
+protected:
+    SelfUpdateTest() {
+        ::setenv("TESVANO_PROBE_REPORT", report.c_str(), 1);
+        installVersionOne();
+        const std::string sign = TESVANO_SIGN_TOOL;
+        publicKey = run(sign + " generate-key " + quoted(dir / "release.key"));
+        run(sign + " generate-key " + quoted(dir / "other.key"));
+        // The two releases, packed and put into the feed as scripts/release does.
+        addRelease(dir / "feed.xml", "1.2.0", TESVANO_PROBE_STABLE, true);
+        addRelease(dir / "feed.xml", "1.3.0-beta.1", TESVANO_PROBE_BETA, true, "--channel beta");
+        feed = readAll(dir / "feed.xml");
+        server.answer("/Tesvano/appcast-x86_64.xml", {feed});
+        startStandIn();
+    }
+
+    // The installation as the installer leaves it: version 1.0 current, and recorded.
+    void installVersionOne() {
+        fs::create_directories(root / "1.0" / "bin");
+        fs::copy_file(TESVANO_PROBE_STABLE, root / "1.0" / "bin" / "tesvano");
+        fs::create_directory_symlink("1.0", root / "current");
+        std::ofstream(root / platform::Installation::recordName) << "1.0\n";
+    }
+
+    void startStandIn() {
+        standIn = ::fork();
+        if (standIn == 0) {
+            ::execl("/bin/sleep", "sleep", "120", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+
+    // A release of `binary` (a file to copy, or the program's content itself when `isPath`
+    // is false) packed and added to `feedFile` as scripts/release does; `options` are more
+    // words for the signing tool.
+    void addRelease(const fs::path& feedFile, const std::string& version, const std::string& binary,
+                    bool isPath, const std::string& options = "") {
+        const fs::path stage = dir / "stage" / version / ("tesvano-" + version);
+        fs::remove_all(stage);
+        fs::create_directories(stage / "bin");
+        if (isPath) {
+            fs::copy_file(binary, stage / "bin" / "tesvano");
+        } else {
+            std::ofstream(stage / "bin" / "tesvano") << binary;
+            fs::permissions(stage / "bin" / "tesvano",
+                            fs::perms::owner_all | fs::perms::group_read);
+        }
+        const fs::path archive = dir / ("tesvano-" + version + ".tar.gz");
+        run("tar -czf " + quoted(archive) + " -C " + quoted(stage.parent_path()) + " tesvano-" +
+            version);
+        std::ifstream in(archive, std::ios::binary);
+        archives[version].assign(std::istreambuf_iterator<char>(in), {});
+        run(std::string(TESVANO_SIGN_TOOL) + " add-to-feed " + quoted(feedFile) + " " +
+            quoted(dir / "release.key") + " " + quoted(archive) + " " + version + " " +
+            server.url("/" + version) + " --date 2026-12-01T10:00:00Z " + options);
+        server.answer("/" + version, {archives[version]});
+    }
+    // The signed part of the release feed, signed again with `key` (a file of the signing tool).
+    std::string resigned(const std::string& body, const std::string& key) {
+        const auto secret = platform::decodeSecretKey(run("head -n1 " + quoted(dir / key)));
+        EXPECT_TRUE(secret);
+        return platform::signFeed(body, *secret);
+    }
+    std::string feedBody() {
+        return std::string(feed.substr(0, feed.rfind(platform::feedSignaturePrefix)));
+    }
+    static std::string readAll(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    ~SelfUpdateTest() override {
+        state.reset();
+        endStandIn();
+    }
+
+    // The running program stands for itself by a process that the relaunch waits for.
+    void endStandIn() {
+        if (standIn > 0) {
+            ::kill(standIn, SIGKILL);
+            ::waitpid(standIn, nullptr, 0);
+            standIn = -1;
+        }
+    }
+
+    AppState& makeState() {
+        AppServices s = appServices(runtime);
+        s.updateFeedURL = server.url("/Tesvano/appcast-x86_64.xml");
+        s.makeUpdater =
+            [this](platform::UserDriver& driver,
+                   platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::Updater> {
+            platform::AppcastUpdater::Options options;
+            options.currentVersion = "1.0";
+            options.publicKey = platform::decodePublicKey(publicKey);
+            options.installation = platform::Installation::containing(executable);
+            options.downloadFolder = dir / "downloads";
+            options.stallTimeout = platform::Seconds(2);
+            options.relaunch = [this](const platform::Installation& installation) {
+                platform::RelaunchRequest request;
+                request.helper = TESVANO_RELAUNCH_HELPER;
+                request.root = installation.root();
+                request.waitFor = standIn;
+                request.probation = platform::Seconds(20);
+                return platform::spawnRelaunch(request);
+            };
+            options.terminate = [this] {
+                ++terminations;
+                endStandIn();
+            };
+            return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, driver,
+                                                              delegate, options);
+        };
+        state = std::make_unique<AppState>(std::move(s));
+        state->makeUpdateContent = [this](std::function<void()> close) -> QWidget* {
+            view = new UpdateWindowView(*state, std::move(close));
+            return view;
+        };
+        state->presentAlert = [this](const AppState::Alert& alert) { alerts.push_back(alert); };
+        state->start();
+        return *state;
+    }
+
+    bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout) {
+        const auto until = Clock::now() + timeout;
+        while (!done()) {
+            if (Clock::now() > until) {
+                return false;
+            }
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+    Kind phase() { return state->updateController().model().phase().kind; }
+    QPushButton* button(const char* name) {
+        QWidget* window = state->updateWindow().window();
+        return window ? window->findChild<QPushButton*>(QString::fromLatin1(name)) : nullptr;
+    }
+    QString windowText(const char* name) {
+        auto* label = state->updateWindow().window()->findChild<QLabel*>(QString::fromLatin1(name));
+        return label ? label->text() : QString();
+    }
+    // A check by hand that finds `version` and opens the window on it.
+    void checkFinds(const std::string& version) {
+        state->updateController().checkForUpdates();
+        ASSERT_TRUE(waitFor([&] { return phase() == Kind::found; }, std::chrono::seconds(10)))
+            << "phase " << static_cast<int>(phase());
+        EXPECT_EQ(state->updateController().model().availableVersion(), version);
+        ASSERT_NE(state->updateWindow().window(), nullptr);
+        EXPECT_TRUE(state->updateWindow().window()->isVisible());
+    }
+    std::string reported() {
+        std::ifstream in(report);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    TempDir dir;
+    fs::path root = dir.path() / "opt" / "tesvano";
+    // The running program's own file, from which the updater finds its installation.
+    fs::path executable = root / "current" / "bin" / "tesvano";
+    fs::path report = dir.path() / "report.jsonl";
+    LoopbackServer server;
+    std::string publicKey;
+    std::map<std::string, std::string> archives;
+    std::string feed;
+    pid_t standIn = -1;
+    int terminations = 0;
+    std::vector<AppState::Alert> alerts;
+
+    QtRuntime runtime;
+    QtHttpTransport transport;
+    std::unique_ptr<AppState> state;
+    QPointer<UpdateWindowView> view;
+};
+
+}  // namespace tesvano::test

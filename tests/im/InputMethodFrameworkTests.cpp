@@ -1,0 +1,182 @@
+// Input methods as input sources with the real frameworks: IBus (ibus-daemon) and Fcitx 5,
+// each with the Anthy engine, under a private Xvfb with a window manager, a private session
+// bus and folders of their own. A small Qt window whose text field talks to the framework
+// through Qt's input-method module stands for the user's application; the engine program
+// locks it to the Japanese engine.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "Platform/Runtime/GLibRunLoop.h"
+#include "Platform/TextInput/SessionTextInputSources.h"
+#include "TesvanoKit/Rules/LockConfiguration.h"
+#include "TesvanoKit/Sources/TextInputSourceProvider.h"
+#include "tests/im/InputMethodHarness.h"
+#include "tests/support/X11Test.h"
+
+namespace tesvano {
+namespace {
+
+using namespace std::chrono_literals;
+using test::InputMethodFramework;
+
+// The lock's settle and retry windows and Fcitx's one-second poll fit well within this.
+constexpr auto kStep = 10s;
+// Without a desktop entry, the window's application is known by its executable.
+constexpr const char* kWindowIdentity = "process:tesvano-im-window";
+
+class InputMethodFrameworkTest : public test::X11Test,
+                                 public ::testing::WithParamInterface<const InputMethodFramework*> {
+protected:
+    const InputMethodFramework& framework() const { return *GetParam(); }
+
+    void SetUp() override {
+        X11Test::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        auto programs = framework().programs;
+        programs.insert(programs.end(), {"openbox", "dbus-daemon", "xdotool", "xprop"});
+        for (const auto& program : programs) {
+            if (!test::runQuietly({"sh", "-c", "command -v " + program})) {
+                GTEST_SKIP() << program << " is not installed";
+            }
+        }
+        auto started = test::InputMethodSession::start(framework(), display());
+        ASSERT_TRUE(started.has_value()) << started.error();
+        session = std::move(*started);
+        // The listing test reads the framework from this process; each test runs in a
+        // process of its own.
+        session->adoptEnvironment();
+        auto wm = test::startWindowManager(*session);
+        ASSERT_TRUE(wm.has_value()) << wm.error();
+        windowManager = std::move(*wm);
+    }
+
+    void TearDown() override {
+        engine.reset();
+        window.reset();
+        windowManager.reset();
+        session.reset();
+        X11Test::TearDown();
+    }
+
+    // The engine program with one rule: the test window's application locked to the engine.
+    void startEngineAndWindow() {
+        LockConfiguration rules;
+        rules.isEnabled = true;
+        AppRule rule;
+        rule.appId = kWindowIdentity;
+        rule.mode = AppRuleMode::locked;
+        rule.lockedSourceID = InputSourceID(framework().engine);
+        rules.appRules = {rule};
+        const auto path = session->home().path() / "rules.json";
+        test::writeFile(path, encodeConfiguration(rules));
+        auto started = test::JSONLineProcess::start(
+            {TESVANO_ENGINE_PATH, "--display", display(), path.string()}, session->environment());
+        ASSERT_TRUE(started.has_value()) << started.error();
+        engine = std::move(*started);
+        auto shown = session->startWindow();
+        ASSERT_TRUE(shown.has_value()) << shown.error();
+        window = std::move(*shown);
+    }
+
+    // Reads the engine's activations until one of the engine for `reason` (any reason when
+    // empty) comes.
+    bool awaitActivation(const std::string& reason = {}) {
+        const auto deadline = std::chrono::steady_clock::now() + kStep;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            auto line = engine->nextLine(std::max(left, 1ms));
+            if (!line) {
+                break;
+            }
+            transcript += line->dump() + "\n";
+            if (line->is_object() && line->value("inputSource", "") == framework().engine &&
+                (reason.empty() || line->value("reason", "") == reason)) {
+                return true;
+            }
+        }
+        ADD_FAILURE() << "no " << reason << " activation of " << framework().engine
+                      << "\nactivations so far:\n"
+                      << transcript;
+        return false;
+    }
+
+    bool engineBecomesCurrent(std::chrono::milliseconds timeout = kStep) {
+        return test::eventually(
+            [&] { return session->currentEngine() == framework().engineAnswer; }, timeout);
+    }
+
+    std::unique_ptr<test::InputMethodSession> session;
+    std::unique_ptr<test::ProcessGroup> windowManager;
+    std::unique_ptr<test::JSONLineProcess> window;
+    std::unique_ptr<test::JSONLineProcess> engine;
+    std::string transcript;
+};
+
+TEST_P(InputMethodFrameworkTest, ListsTheFrameworksEntriesInsteadOfTheLayoutGroups) {
+    platform::GLibRunLoop loop;
+    auto sources = platform::openSessionTextInputSources(loop, display());
+    ASSERT_TRUE(sources.has_value()) << sources.error();
+    TextInputSourceProvider provider(**sources);
+    std::vector<InputSource> listed;
+    // The framework is found on the loop; read until its two entries are there.
+    std::vector<platform::Registration> reads;
+    for (int i = 0; i < 100; ++i) {
+        reads.push_back(loop.after(platform::Seconds(0.1 * i), [&] {
+            listed = provider.selectableSources();
+            if (listed.size() >= 2) {
+                loop.quit();
+            }
+        }));
+    }
+    auto giveUp = loop.after(platform::Seconds(10.5), [&] { loop.quit(); });
+    loop.run();
+
+    ASSERT_EQ(listed.size(), 2u) << "the framework's two entries, and no raw layout group";
+    EXPECT_EQ(listed[0].id, InputSourceID(framework().layout));
+    EXPECT_EQ(listed[0].localizedName, framework().layoutName);
+    EXPECT_FALSE(listed[0].isCJKV);
+    EXPECT_EQ(listed[1].id, InputSourceID(framework().engine));
+    EXPECT_EQ(listed[1].localizedName, framework().engineName);
+    EXPECT_TRUE(listed[1].isCJKV);
+    EXPECT_TRUE(listed[1].isEnabled && listed[1].isSelectCapable);
+}
+
+TEST_P(InputMethodFrameworkTest, LockMakesTheEngineCurrentInTheWindowAndRevertsOtherSwitches) {
+    startEngineAndWindow();
+    // The activation switches; the framework may reset the new input context once more when
+    // it gets the focus, which the lock reverts.
+    ASSERT_TRUE(awaitActivation());
+    EXPECT_TRUE(engineBecomesCurrent()) << "current: " << session->currentEngine();
+
+    ASSERT_TRUE(test::runQuietly(framework().switchToLayout));
+    ASSERT_TRUE(awaitActivation("revertedSwitch"));
+    EXPECT_TRUE(engineBecomesCurrent()) << "current: " << session->currentEngine();
+}
+
+TEST_P(InputMethodFrameworkTest, ARestartOfTheFrameworkIsSurvived) {
+    startEngineAndWindow();
+    // The activation switches; the framework may reset the new input context once more when
+    // it gets the focus, which the lock reverts.
+    ASSERT_TRUE(awaitActivation());
+    ASSERT_TRUE(engineBecomesCurrent());
+
+    auto restarted = session->restartFramework();
+    ASSERT_TRUE(restarted.has_value()) << restarted.error();
+    EXPECT_TRUE(engineBecomesCurrent(2 * kStep))
+        << "current: " << session->currentEngine() << "\nactivations:\n"
+        << transcript;
+}
+
+INSTANTIATE_TEST_SUITE_P(Frameworks, InputMethodFrameworkTest,
+                         ::testing::Values(&InputMethodFramework::ibus(),
+                                           &InputMethodFramework::fcitx()),
+                         [](const auto& each) { return std::string(each.param->name); });
+
+}  // namespace
+}  // namespace tesvano

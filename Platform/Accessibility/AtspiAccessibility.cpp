@@ -35,11 +35,10 @@ const std::vector<Seconds> kRegistryRetryDelays = {Seconds(0.5), Seconds(1), Sec
 // answer of for the whole process, failure included; `done` gets whether it answered.
 void askRegistry(const std::function<void(bool)>& done) {
     DBusConnection* bus = atspi_get_a11y_bus();
-    DBusMessage* message =
-        bus ? dbus_message_new_method_call("org.a11y.atspi.Registry",
-                                           "/org/a11y/atspi/accessible/root",
-                                           "org.a11y.atspi.Accessible", "GetChildren")
-            : nullptr;
+    DBusMessage* message = bus ? dbus_message_new_method_call(
+                                     "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+                                     "org.a11y.atspi.Accessible", "GetChildren")
+                               : nullptr;
     DBusPendingCall* pending = nullptr;
     const bool sent =
         message && dbus_connection_send_with_reply(bus, message, &pending, kRegistryAnswerMs);

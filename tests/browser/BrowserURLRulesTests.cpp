@@ -154,9 +154,9 @@ protected:
         std::vector<std::string> env = {"DISPLAY=" + display(),
                                         "XDG_RUNTIME_DIR=" + runtimeDir().string(),
                                         "HOME=" + home.path().string(),
-                "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
-                "XDG_CACHE_HOME=" + (home.path() / "cache").string(),
-                "XDG_DATA_HOME=" + (home.path() / "data").string()};
+                                        "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
+                                        "XDG_CACHE_HOME=" + (home.path() / "cache").string(),
+                                        "XDG_DATA_HOME=" + (home.path() / "data").string()};
         if (session) {
             env.push_back("DBUS_SESSION_BUS_ADDRESS=" + session->address());
         }

@@ -28,6 +28,8 @@ constexpr double kTrustCacheSeconds = 0.5;
 // longer than this (it is being started with everything else at login) is asked again after
 // the next delay, about a minute in all.
 constexpr int kRegistryAnswerMs = 5000;
+// The one blocking read of the application list, made once the registry has answered.
+constexpr int kDesktopReadMs = 1000;
 const std::vector<Seconds> kRegistryRetryDelays = {Seconds(0.5), Seconds(1), Seconds(2),
                                                    Seconds(4),   Seconds(8), Seconds(15)};
 
@@ -205,6 +207,15 @@ struct AtspiAccessibility::State {
 
     void onRegistryAnswered() {
         registryAnswered = true;
+        // libatspi reads the application list now, the one time it does: the registry has
+        // just answered, so it is given longer than an application's call to answer again.
+        if (callable()) {
+            atspi_set_timeout(kDesktopReadMs, kDesktopReadMs);
+            if (AtspiAccessible* desktop = atspi_get_desktop(0)) {
+                g_object_unref(desktop);
+            }
+            atspi_set_timeout(timeoutMs, timeoutMs);
+        }
         const auto types = std::move(registeredTypes);
         registeredTypes.clear();
         for (const auto& type : types) {

@@ -305,9 +305,10 @@ TEST_P(BrowserURLRulesTest, URLRulesTheAddressBarAndPasswordFields) {
     xdotool({"key", "Return"});
     ASSERT_TRUE(awaitSource("xkb:us", "globalDefault", kStep, "English on gamma"));
     ASSERT_TRUE(desktop->waitForLockedGroup(kUS, 2s));
-    // Its password field takes the focus; the focus event needs a moment to arrive.
+    // Its password field takes the focus; the focus event needs a moment to arrive, longer
+    // when other browsers share the machine.
     xdotool({"key", "Return"});
-    EXPECT_TRUE(engine->linesWithin(1s).empty());
+    EXPECT_TRUE(engine->linesWithin(3s).empty());
 
     // In a password field another program's switch stands.
     desktop->lockGroup(kRU);

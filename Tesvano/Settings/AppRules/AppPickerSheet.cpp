@@ -189,8 +189,7 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
     layout->addWidget(divider(this));
 
     auto* manualRow = new QWidget(this);
-    manualRow->setToolTip(
-        state_.text("Add an app that isn't in the list by its app id."));
+    manualRow->setToolTip(state_.text("Add an app that isn't in the list by its app id."));
     auto* manual = new QHBoxLayout(manualRow);
     manual->setContentsMargins(16, 16, 16, 16);
     manual->setSpacing(8);

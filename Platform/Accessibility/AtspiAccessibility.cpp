@@ -8,6 +8,7 @@
 
 #include "Platform/Accessibility/AtspiVocabulary.h"
 #include "Platform/Log/Log.h"
+#include "Platform/Runtime/Retry.h"
 
 namespace tesvano::platform {
 
@@ -22,6 +23,49 @@ const Logger& log() {
 
 // How often the trust (one D-Bus round trip to the session bus) is read at most.
 constexpr double kTrustCacheSeconds = 0.5;
+
+// The registry is asked for its applications without waiting for the answer; one that takes
+// longer than this (it is being started with everything else at login) is asked again after
+// the next delay, about a minute in all.
+constexpr int kRegistryAnswerMs = 5000;
+// The one blocking read of the application list, made once the registry has answered.
+constexpr int kDesktopReadMs = 1000;
+const std::vector<Seconds> kRegistryRetryDelays = {Seconds(0.5), Seconds(1), Seconds(2),
+                                                   Seconds(4),   Seconds(8), Seconds(15)};
+
+// Asks the registry for the list of applications, the call libatspi makes once and keeps the
+// answer of for the whole process, failure included; `done` gets whether it answered.
+void askRegistry(const std::function<void(bool)>& done) {
+    DBusConnection* bus = atspi_get_a11y_bus();
+    DBusMessage* message = bus ? dbus_message_new_method_call(
+                                     "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+                                     "org.a11y.atspi.Accessible", "GetChildren")
+                               : nullptr;
+    DBusPendingCall* pending = nullptr;
+    const bool sent =
+        message && dbus_connection_send_with_reply(bus, message, &pending, kRegistryAnswerMs);
+    if (message) {
+        dbus_message_unref(message);
+    }
+    if (!sent || !pending) {
+        done(false);
+        return;
+    }
+    using Callback = std::function<void(bool)>;
+    dbus_pending_call_set_notify(
+        pending,
+        [](DBusPendingCall* call, void* data) {
+            DBusMessage* reply = dbus_pending_call_steal_reply(call);
+            const bool answered =
+                reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN;
+            if (reply) {
+                dbus_message_unref(reply);
+            }
+            (*static_cast<Callback*>(data))(answered);
+        },
+        new Callback(done), [](void* data) { delete static_cast<Callback*>(data); });
+    dbus_pending_call_unref(pending);
+}
 
 struct AtspiElement final : AccessibleElementImpl {
     enum class Kind { desktop, application, object };
@@ -100,6 +144,10 @@ struct AtspiAccessibility::State {
     Runtime& runtime;
     AssistiveTechnologyStatus& status;
     std::optional<bool> trusted;
+    // Whether the registry has answered: until it does, nothing asks libatspi for the
+    // desktop's applications, since it would keep an empty list for good.
+    bool registryAnswered = false;
+    std::unique_ptr<Retry> registryProbe;
     double trustReadAt = -1e9;
     int timeoutMs = static_cast<int>(defaultCallTimeout * 1000);
 
@@ -125,6 +173,57 @@ struct AtspiAccessibility::State {
         }
         registeredTypes.insert(type);
         return true;
+    }
+
+    // Waits for the registry on the runtime's timers. Once it answers, the events are
+    // registered again: applications only send the events the registry knows someone wants,
+    // and a registry that was not up yet missed the first registrations.
+    void awaitRegistry() {
+        registryProbe = std::make_unique<Retry>(
+            runtime, kRegistryRetryDelays,
+            [weak = self](Retry::Done done) {
+                askRegistry([weak, done = std::move(done)](bool answered) {
+                    // Out of libdbus's dispatch first.
+                    if (auto state = weak.lock()) {
+                        state->runtime.post(Seconds(0), [done, answered] { done(answered); });
+                    }
+                });
+            },
+            [weak = self] {
+                if (auto state = weak.lock()) {
+                    state->onRegistryAnswered();
+                }
+            },
+            [weak = self] {
+                if (auto state = weak.lock()) {
+                    log().warning(
+                        "The accessibility registry does not answer; applications started "
+                        "before it may stay unseen");
+                    state->registryAnswered = true;
+                }
+            });
+        registryProbe->start();
+    }
+
+    void onRegistryAnswered() {
+        registryAnswered = true;
+        // libatspi reads the application list now, the one time it does: the registry has
+        // just answered, so it is given longer than an application's call to answer again.
+        if (callable()) {
+            atspi_set_timeout(kDesktopReadMs, kDesktopReadMs);
+            if (AtspiAccessible* desktop = atspi_get_desktop(0)) {
+                g_object_unref(desktop);
+            }
+            atspi_set_timeout(timeoutMs, timeoutMs);
+        }
+        const auto types = std::move(registeredTypes);
+        registeredTypes.clear();
+        for (const auto& type : types) {
+            atspi_event_listener_deregister(listener, type.c_str(), nullptr);
+            if (!listen(type)) {
+                log().warning("cannot follow %{public}s over AT-SPI", type);
+            }
+        }
     }
 
     // Whether calls to this object's application should be skipped for now.
@@ -196,7 +295,7 @@ struct AtspiAccessibility::State {
     }
 
     AtspiAccessible* applicationOf(std::int32_t pid) {
-        if (!callable()) {
+        if (!registryAnswered || !callable()) {
             return nullptr;
         }
         AtspiAccessible* desktop = atspi_get_desktop(0);
@@ -369,6 +468,7 @@ std::expected<std::unique_ptr<AtspiAccessibility>, std::string> AtspiAccessibili
     if (!state->listen(std::string(atspi::focusEvent))) {
         return std::unexpected("cannot follow the keyboard focus over AT-SPI");
     }
+    state->awaitRegistry();
     return std::unique_ptr<AtspiAccessibility>(new AtspiAccessibility(std::move(state)));
 }
 

@@ -24,6 +24,12 @@ namespace tesvano::platform {
 // Events are handed to observers from a fresh turn of the run loop, never from inside
 // libatspi's own dispatch.
 //
+// The registry may not be up yet when the program starts (at login everything starts at
+// once), and libatspi keeps the application list of its first answer, or of its failure, for
+// good. So the registry is asked without waiting, again on the runtime's timers for about a
+// minute, and applications are read only once it has answered; then the events are
+// registered again for the registry to pass on.
+//
 // Every call to an application waits at most the call timeout (0.25 s by default). An
 // application that let a call time out is treated as hung for `hungBackoff`: calls to it
 // fail at once, so a stalled browser costs the main thread one timeout per back-off at most.

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -289,6 +291,52 @@ std::optional<fs::path> copyAside(const fs::path& path, const std::string& text,
     return std::nullopt;
 }
 
+// A copy of `text` in which every number no double can hold (1e400) reads null, so that the
+// parser takes the rest and only the value holding it is left out; none when there is none.
+std::optional<std::string> withOverflowingNumbersAsNull(std::string_view text) {
+    std::optional<std::string> out;
+    std::size_t copied = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+            continue;
+        }
+        if (c != '-' && (c < '0' || c > '9')) {
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() &&
+               (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.' ||
+                text[end] == 'e' || text[end] == 'E' || text[end] == '+' || text[end] == '-')) {
+            ++end;
+        }
+        const std::string number(text.substr(i, end - i));
+        if (!std::isfinite(std::strtod(number.c_str(), nullptr))) {
+            if (!out) {
+                out.emplace();
+            }
+            out->append(text.substr(copied, i - copied));
+            out->append("null");
+            copied = end;
+        }
+        i = end - 1;
+    }
+    if (out) {
+        out->append(text.substr(copied));
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string encodeDefaultsFile(const ValueMap& values) {
@@ -301,6 +349,12 @@ std::string encodeDefaultsFile(const ValueMap& values) {
 
 std::optional<DecodedDefaultsFile> decodeDefaultsFileLeniently(std::string_view text) {
     json root = json::parse(text.begin(), text.end(), nullptr, false);
+    if (root.is_discarded()) {
+        // JSON allows numbers no double holds; the parser refuses them, and with them the file.
+        if (const auto readable = withOverflowingNumbersAsNull(text)) {
+            root = json::parse(readable->begin(), readable->end(), nullptr, false);
+        }
+    }
     if (root.is_discarded() || !root.is_object()) {
         return std::nullopt;
     }
@@ -429,28 +483,45 @@ void FileDefaults::deferWrites(Runtime& runtime, Seconds delay) {
     delay_ = delay;
 }
 
-void FileDefaults::flush() {
-    if (dirty_) {
-        persist(true);
+bool FileDefaults::flush() {
+    return !dirty_ || persist(true);
+}
+
+void FileDefaults::keepChangesInMemory(std::string_view reason) {
+    if (!writable_) {
+        return;
     }
+    writable_ = false;
+    memoryOnly_ = true;
+    writeTask_.cancel();
+    log().error(
+        "Changes to the settings cannot be kept in %{public}s (%{public}s); they stay in "
+        "memory until Tesvano quits",
+        path_.string(), std::string(reason));
+}
+
+void FileDefaults::scheduleWrite(Seconds delay) {
+    // The file is complete on disk before it replaces the old one; the rename itself is made
+    // durable by the next flush at quit (a power cut before then keeps the previous version,
+    // never half of one).
+    writeTask_ = runtime_->after(delay, [this] {
+        writeTask_.detach();
+        if (dirty_) {
+            persist(false);
+        }
+    });
 }
 
 void FileDefaults::changed() {
+    dirty_ = true;
     if (runtime_ == nullptr) {
         persist();
         return;
     }
-    dirty_ = true;
-    // The first change of a burst sets the time; later ones ride along.
+    // The first change of a burst sets the time; later ones ride along, as they do while a
+    // failed write waits for its retry.
     if (!writeTask_.active()) {
-        // The file is complete on disk before it replaces the old one; the rename itself is
-        // made durable by the next flush at quit (a power cut before then keeps the previous
-        // version, never half of one).
-        writeTask_ = runtime_->after(delay_, [this] {
-            if (dirty_) {
-                persist(false);
-            }
-        });
+        scheduleWrite(delay_);
     }
 }
 
@@ -467,14 +538,17 @@ fs::path FileDefaults::standardPath() {
 }
 
 void FileDefaults::reload() {
-    // What this process changed goes first; the file then holds both.
-    flush();
+    // What this process changed goes first; the file then holds both. Changes that cannot be
+    // written are not given up for the file's older values.
+    if (!flush()) {
+        return;
+    }
     load();
 }
 
 void FileDefaults::load() {
     values_.clear();
-    writable_ = true;
+    writable_ = !memoryOnly_;
     dirty_ = false;
     removeStaleTemporaries(writeTarget(path_));
 
@@ -538,49 +612,63 @@ void FileDefaults::load() {
     }
 }
 
-void FileDefaults::persist(bool durableRename) {
+bool FileDefaults::persist(bool durableRename) {
     if (!writable_) {
-        return;
+        return false;
     }
-    dirty_ = false;
     writeTask_.cancel();
     ++writeCount_;
+    std::string failure;
     // A link stays a link: the file it leads to is the one replaced.
     const fs::path target = writeTarget(path_);
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
-    if (ec) {
-        log().error("Could not create %{public}s: %{public}s", target.parent_path().string(),
-                    ec.message());
-        return;
-    }
     fs::path temporary = target;
     temporary += ".tmp-" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        log().error("Could not write %{public}s: %{public}s", temporary.string(),
-                    std::strerror(errno));
-        return;
+    if (ec) {
+        failure = "Could not create " + target.parent_path().string() + ": " + ec.message();
+    } else if (const int fd =
+                   ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+               fd < 0) {
+        failure = "Could not write " + temporary.string() + ": " + std::strerror(errno);
+    } else {
+        const std::string text = encodeDefaultsFile(values_);
+        const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+        const int savedErrno = errno;
+        ::close(fd);
+        if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+            failure = "Could not save " + target.string() + ": " +
+                      std::strerror(written ? errno : savedErrno);
+            ::unlink(temporary.c_str());
+        }
     }
-    const std::string text = encodeDefaultsFile(values_);
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        log().error("Could not save %{public}s: %{public}s", target.string(),
-                    std::strerror(written ? errno : savedErrno));
-        ::unlink(temporary.c_str());
-        return;
+    if (!failure.empty()) {
+        // The changes stay marked unsaved and are tried again; said once per outage.
+        if (!failing_) {
+            log().error("%{public}s; the changes are kept and saving is tried again", failure);
+        }
+        failing_ = true;
+        if (runtime_ != nullptr) {
+            scheduleWrite(Seconds(retryDelay_));
+            retryDelay_ = std::min(retryDelay_ * 2, maximumRetryDelay);
+        }
+        return false;
     }
-    if (!durableRename) {
-        return;
+    if (failing_) {
+        log().notice("Settings saved again in %{public}s", target.string());
     }
-    // Make the rename itself durable.
-    const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    failing_ = false;
+    retryDelay_ = initialRetryDelay;
+    dirty_ = false;
+    if (durableRename) {
+        // Make the rename itself durable.
+        const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
     }
+    return true;
 }
 
 std::optional<DefaultsValue> FileDefaults::value(std::string_view key) const {

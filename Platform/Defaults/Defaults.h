@@ -61,10 +61,18 @@ public:
     FileDefaults& operator=(const FileDefaults&) = delete;
 
     // From now on a change is written `delay` after the first unsaved one, so that a burst
-    // of changes costs one write. Without this every change is written at once.
+    // of changes costs one write. Without this every change is written at once. A write that
+    // fails (a full disk) is tried again after `retryDelay`, doubling up to a minute.
     void deferWrites(Runtime& runtime, Seconds delay);
-    // Writes unsaved changes now: at every way of quitting.
-    void flush();
+    // Writes unsaved changes now: at every way of quitting. False when they stay unsaved.
+    bool flush();
+    // Whether changes wait to be written: until a write succeeds, however many failed.
+    bool hasUnsavedChanges() const { return dirty_; }
+    // From now on changes stay in memory only, for the reason given (logged once).
+    void keepChangesInMemory(std::string_view reason);
+
+    static constexpr double initialRetryDelay = 1.0;
+    static constexpr double maximumRetryDelay = 60.0;
     // Files written so far, for measurements: each costs an fsync, and one more for the
     // folder when written at once or by flush().
     std::uint64_t writeCount() const { return writeCount_; }
@@ -89,16 +97,20 @@ public:
 
 private:
     void load();
-    void persist(bool durableRename = true);
+    bool persist(bool durableRename = true);
     void changed();
+    void scheduleWrite(Seconds delay);
 
     std::filesystem::path path_;
     std::map<std::string, DefaultsValue, std::less<>> values_;
     std::optional<std::filesystem::path> setAside_;
     bool writable_ = true;
+    bool memoryOnly_ = false;
     Runtime* runtime_ = nullptr;
     Seconds delay_{1.0};
     bool dirty_ = false;
+    bool failing_ = false;
+    double retryDelay_ = initialRetryDelay;
     Registration writeTask_;
     std::uint64_t writeCount_ = 0;
 };

@@ -16,7 +16,8 @@ public:
     static std::filesystem::path pathFor(const std::filesystem::path& settingsFile);
 
     // Takes the lock; nullptr when another process holds it, an error when the file cannot be
-    // made or locked at all.
+    // made or locked at all (a read-only or full folder): the caller then keeps its changes
+    // in memory.
     static std::expected<std::unique_ptr<DataLock>, std::string> acquire(
         const std::filesystem::path& lockFile);
 

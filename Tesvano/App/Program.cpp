@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "KeyboardShortcuts/Library.h"
 #include "KeyboardShortcuts/Recorder/MainMenu.h"
@@ -62,6 +64,31 @@ public:
         std::fprintf(stderr, "tesvano[%s] %s\n", record.category.c_str(), record.message.c_str());
         std::fflush(stderr);
     }
+};
+
+// Qt and Xlib end the process with exit() when the X connection breaks, past every way of
+// quitting the delegate sees; the settings are written on the way out even then.
+platform::FileDefaults* defaultsAtExit = nullptr;
+
+void flushSettingsAtExit() {
+    if (defaultsAtExit != nullptr) {
+        defaultsAtExit->flush();
+    }
+}
+
+// Points the exit hook at the settings while they live.
+class SettingsAtExit {
+public:
+    explicit SettingsAtExit(platform::FileDefaults& defaults) {
+        static const bool registered = std::atexit(flushSettingsAtExit) == 0;
+        if (!registered) {
+            log().error("Could not arrange to save the settings when the display goes away");
+        }
+        defaultsAtExit = &defaults;
+    }
+    ~SettingsAtExit() { defaultsAtExit = nullptr; }
+    SettingsAtExit(const SettingsAtExit&) = delete;
+    SettingsAtExit& operator=(const SettingsAtExit&) = delete;
 };
 
 int fail(const std::string& message) {
@@ -146,10 +173,12 @@ int main(int argc, char** argv) {
     // not answer above runs with another runtime folder; nothing here may touch its data.
     const auto settingsPath = platform::FileDefaults::standardPath();
     auto dataLock = DataLock::acquire(DataLock::pathFor(settingsPath));
+    // A folder that is read-only or full cannot hold the lock; the settings may still be read,
+    // and changes then stay in memory rather than race another copy on the file.
+    std::optional<std::string> settingsInMemory;
     if (!dataLock) {
-        return fail(dataLock.error());
-    }
-    if (!*dataLock) {
+        settingsInMemory = dataLock.error();
+    } else if (!*dataLock) {
         return fail("another Tesvano is already running with the settings in " +
                     settingsPath.parent_path().string() + ", but it does not answer at " +
                     (*instance)->socketPath().string() +
@@ -176,9 +205,13 @@ int main(int argc, char** argv) {
     // A new version's first start is watched; one that failed it is rolled back.
     ProgramUpdater::checkInstallation(runtime);
     platform::FileDefaults defaults(settingsPath);
+    if (settingsInMemory) {
+        defaults.keepChangesInMemory(*settingsInMemory);
+    }
     // A burst of changes (an activation counted on every window switch) is one write; a
     // crash loses at most the last second.
     defaults.deferWrites(runtime, platform::Seconds(1.0));
+    SettingsAtExit settingsAtExit(defaults);
     auto textInput = platform::openSessionTextInputSources(runtime);
     if (!textInput) {
         return fail("cannot read the keyboard layouts: " + textInput.error());
@@ -295,7 +328,8 @@ int main(int argc, char** argv) {
                          defaults.flush();
                      });
 
-    // A long hand-over is handled a slice per turn of the loop, in order.
+    // A long hand-over is handled a slice per turn of the loop, in order; what waits is
+    // bounded, and a launch that gave up waiting has its message withdrawn.
     URLDeliveryQueue handedOver(runtime, [&delegate](std::vector<std::string> urls) {
         if (urls.empty()) {
             delegate.reopen();
@@ -303,9 +337,17 @@ int main(int argc, char** argv) {
             delegate.openURLs(toQt(urls));
         }
     });
-    if (auto listening = (*instance)->listen(
-            [&handedOver](std::vector<std::string> urls) { handedOver.push(std::move(urls)); });
-        !listening) {
+    SingleInstance::Receiver receiver;
+    receiver.admit = [&handedOver](const std::vector<std::string>& urls) {
+        return handedOver.reserve(URLDeliveryQueue::cost(urls));
+    };
+    receiver.deliver = [&handedOver](std::vector<std::string> urls) {
+        handedOver.push(std::move(urls));
+    };
+    receiver.withdraw = [&handedOver](const std::vector<std::string>& urls) {
+        handedOver.release(URLDeliveryQueue::cost(urls));
+    };
+    if (auto listening = (*instance)->listen(std::move(receiver)); !listening) {
         log().error("Later launches cannot reach this one: %{public}s", listening.error());
     }
 

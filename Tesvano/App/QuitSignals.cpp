@@ -14,6 +14,10 @@ namespace {
 
 int pipeFds[2] = {-1, -1};
 
+// A hang-up (the terminal or the session that started the program went away) ends the
+// program as the others do: through its quit, which saves what is unsaved.
+constexpr int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 extern "C" void writeSignal(int signal) {
     const int saved = errno;
     const auto byte = static_cast<unsigned char>(signal);
@@ -40,16 +44,18 @@ QuitSignals::QuitSignals(platform::Runtime& runtime, std::function<void(int)> on
         return;
     }
     watch_ = runtime.watchReadable(pipeFds[0], [this] { drain(); });
-    setHandler(SIGTERM, writeSignal);
-    setHandler(SIGINT, writeSignal);
+    for (const int signal : handledSignals) {
+        setHandler(signal, writeSignal);
+    }
 }
 
 QuitSignals::~QuitSignals() {
     if (!watch_.active()) {
         return;
     }
-    setHandler(SIGTERM, SIG_DFL);
-    setHandler(SIGINT, SIG_DFL);
+    for (const int signal : handledSignals) {
+        setHandler(signal, SIG_DFL);
+    }
     watch_.cancel();
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);

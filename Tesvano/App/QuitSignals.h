@@ -6,7 +6,7 @@
 
 namespace tesvano {
 
-// SIGTERM and SIGINT, turned into a call on the main thread: the handler only writes a byte
+// SIGTERM, SIGINT and SIGHUP, turned into a call on the main thread: the handler only writes a byte
 // into a pipe whose read end the runtime watches. One instance at a time; destruction puts
 // the default handlers back.
 class QuitSignals {

@@ -284,22 +284,38 @@ std::expected<void, std::string> SingleInstance::handOver(const std::vector<std:
             continue;
         }
         char answer = 0;
-        const bool received =
-            ready > 0 && ::recv(fd, &answer, 1, 0) == 1 && answer == InstanceMessage::receipt;
+        const bool answered = ready > 0 && ::recv(fd, &answer, 1, 0) == 1;
+        // Confirming is what lets the message run: without it the running program withdraws it.
+        const bool confirmed = answered && answer == InstanceMessage::receipt &&
+                               ::send(fd, &InstanceMessage::receipt, 1, MSG_NOSIGNAL) == 1;
         ::close(fd);
-        if (!received) {
-            return std::unexpected("The running Tesvano did not confirm the hand-over");
+        if (confirmed) {
+            return {};
         }
-        return {};
+        if (answered && answer == InstanceMessage::refusal) {
+            return std::unexpected(
+                "The running Tesvano has too many commands waiting and refused these; nothing "
+                "was done. Try again later");
+        }
+        return std::unexpected(
+            "The running Tesvano did not confirm the hand-over in time; it was withdrawn and "
+            "will not run");
     }
 }
 
 std::expected<void, std::string> SingleInstance::listen(
     std::function<void(std::vector<std::string>)> onMessage) {
+    Receiver receiver;
+    receiver.admit = [](const std::vector<std::string>&) { return true; };
+    receiver.deliver = std::move(onMessage);
+    return listen(std::move(receiver));
+}
+
+std::expected<void, std::string> SingleInstance::listen(Receiver receiver) {
     if (!isPrimary()) {
         return std::unexpected("Another Tesvano is running");
     }
-    onMessage_ = std::move(onMessage);
+    receiver_ = std::move(receiver);
     const QString path = QString::fromStdString(socketPath().string());
     // We hold the lock, so whatever socket lies there was left by a process that is gone.
     QLocalServer::removeServer(path);
@@ -313,6 +329,18 @@ std::expected<void, std::string> SingleInstance::listen(
     return {};
 }
 
+namespace {
+
+// One hand-over as the running program sees it.
+struct Connection {
+    enum class Stage { reading, awaitingConfirmation, done };
+    Stage stage = Stage::reading;
+    InstanceMessage::Decoder decoder;
+    std::vector<std::string> urls;  // admitted, until confirmed or withdrawn
+};
+
+}  // namespace
+
 void SingleInstance::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         ucred peer{};
@@ -325,38 +353,79 @@ void SingleInstance::accept() {
             socket->deleteLater();
             continue;
         }
-        auto decoder = std::make_shared<InstanceMessage::Decoder>();
+        auto connection = std::make_shared<Connection>();
         auto* timeout = new QTimer(socket);
         timeout->setSingleShot(true);
-        connect(timeout, &QTimer::timeout, socket, [socket] {
-            log().error("Dropped a hand-over that did not finish");
+        // Once admitted, the message runs only if its sender confirmed; whatever the sender
+        // sent before it went away or the time ran out is read first.
+        const auto settle = [this, socket, connection](bool ending) {
+            if (connection->stage != Connection::Stage::awaitingConfirmation) {
+                return;
+            }
+            const QByteArray answer = socket->readAll();
+            if (answer.contains(InstanceMessage::receipt)) {
+                connection->stage = Connection::Stage::done;
+                socket->disconnectFromServer();
+                if (receiver_.deliver) {
+                    receiver_.deliver(std::move(connection->urls));
+                }
+            } else if (ending) {
+                connection->stage = Connection::Stage::done;
+                log().error("Withdrew a hand-over whose sender gave up waiting");
+                if (receiver_.withdraw) {
+                    receiver_.withdraw(connection->urls);
+                }
+            }
+        };
+        connect(timeout, &QTimer::timeout, socket, [socket, connection, settle] {
+            settle(true);
+            if (connection->stage == Connection::Stage::reading) {
+                log().error("Dropped a hand-over that did not finish");
+            }
+            connection->stage = Connection::Stage::done;
             socket->abort();
         });
         timeout->start(connectionTimeoutMs);
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, decoder] {
-            if (decoder->status() == InstanceMessage::Status::complete) {
-                socket->readAll();  // after the message: nothing more is read
-                return;
-            }
-            const QByteArray chunk = socket->readAll();
-            const auto status = decoder->feed(
-                std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
-            if (status == InstanceMessage::Status::incomplete) {
-                return;
-            }
-            if (status == InstanceMessage::Status::invalid) {
-                log().error("Dropped a hand-over that is not ours");
-                socket->abort();
-                return;
-            }
-            socket->write(&InstanceMessage::receipt, 1);
-            socket->flush();
-            socket->disconnectFromServer();
-            if (onMessage_) {
-                onMessage_(decoder->takeURLs());
-            }
+        connect(socket, &QLocalSocket::disconnected, socket, [socket, settle] {
+            settle(true);
+            socket->deleteLater();
         });
+        connect(
+            socket, &QLocalSocket::readyRead, this, [this, socket, connection, timeout, settle] {
+                if (connection->stage == Connection::Stage::awaitingConfirmation) {
+                    settle(false);
+                    return;
+                }
+                if (connection->stage == Connection::Stage::done) {
+                    socket->readAll();  // after the message: nothing more is read
+                    return;
+                }
+                const QByteArray chunk = socket->readAll();
+                const auto status = connection->decoder.feed(
+                    std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())));
+                if (status == InstanceMessage::Status::incomplete) {
+                    return;
+                }
+                if (status == InstanceMessage::Status::invalid) {
+                    log().error("Dropped a hand-over that is not ours");
+                    connection->stage = Connection::Stage::done;
+                    socket->abort();
+                    return;
+                }
+                connection->urls = connection->decoder.takeURLs();
+                if (receiver_.admit && !receiver_.admit(connection->urls)) {
+                    log().error("Refused a hand-over: too many commands are waiting");
+                    connection->stage = Connection::Stage::done;
+                    socket->write(&InstanceMessage::refusal, 1);
+                    socket->flush();
+                    socket->disconnectFromServer();
+                    return;
+                }
+                connection->stage = Connection::Stage::awaitingConfirmation;
+                socket->write(&InstanceMessage::receipt, 1);
+                socket->flush();
+                timeout->start(connectionTimeoutMs);
+            });
     }
 }
 

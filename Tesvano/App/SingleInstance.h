@@ -20,8 +20,11 @@ namespace InstanceMessage {
 
 inline constexpr std::size_t maximumSize = 1 << 20;
 inline constexpr std::uint32_t maximumCount = 4096;
-// The byte the running program answers once it has the whole message.
+// The byte the running program answers once it has the whole message and room for it; the
+// sender answers the same byte to confirm it still waits, and only then does the message run.
 inline constexpr char receipt = '\x06';
+// The byte the running program answers when too much waits already: the message is dropped.
+inline constexpr char refusal = '\x15';
 
 std::string encode(const std::vector<std::string>& urls);
 
@@ -75,14 +78,29 @@ public:
     bool isPrimary() const { return lockFd_ >= 0; }
     std::filesystem::path socketPath() const { return folder_ / "instance"; }
 
-    // Secondary: delivers the URLs and waits for the receipt. The running program may still be
-    // starting, so the connection is retried until `timeout`.
+    // Secondary: delivers the URLs, waits for the receipt and confirms it. What it returns is
+    // what happens: success once the running program holds the message and will run it; an
+    // error when it refused the message or did not answer by `timeout` (the message is then
+    // withdrawn and never runs). The running program may still be starting, so the connection
+    // is retried until `timeout`.
     std::expected<void, std::string> handOver(
         const std::vector<std::string>& urls,
         std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
-    // Primary: listens; each complete message from this user reaches `onMessage` on the main
-    // thread, in the order the messages complete.
+    // What the running program does with the messages of later launches, on the main thread.
+    struct Receiver {
+        // Whether a complete message may be taken (room is then kept for it until it is
+        // delivered or withdrawn); its sender learns of a refusal.
+        std::function<bool(const std::vector<std::string>&)> admit;
+        // A message its sender confirmed, in the order of the confirmations.
+        std::function<void(std::vector<std::string>)> deliver;
+        // An admitted message whose sender gave up before confirming: it never runs.
+        std::function<void(const std::vector<std::string>&)> withdraw;
+    };
+
+    // Primary: listens for messages from this user.
+    std::expected<void, std::string> listen(Receiver receiver);
+    // The same, taking every message.
     std::expected<void, std::string> listen(
         std::function<void(std::vector<std::string>)> onMessage);
 
@@ -94,7 +112,7 @@ private:
     std::filesystem::path folder_;
     int lockFd_ = -1;
     QLocalServer* server_ = nullptr;
-    std::function<void(std::vector<std::string>)> onMessage_;
+    Receiver receiver_;
 };
 
 }  // namespace tesvano

@@ -1,5 +1,7 @@
 #include "TesvanoKit/Automation/URLCommandError.h"
 
+#include <algorithm>
+
 #include "TesvanoKit/Languages/Localization.h"
 #include "TesvanoKit/Languages/TextKey.h"
 
@@ -9,6 +11,15 @@ namespace {
 
 URLCommandError make(URLCommandError::Kind kind, std::string subject = {}, std::string value = {}) {
     return URLCommandError{kind, std::move(subject), std::move(value)};
+}
+
+// What the caller sent, repeated whole unless it is longer than any real name: a reply must
+// stay small enough for the desktop to deliver.
+std::string echoed(std::string text) {
+    if (text.size() <= URLCommandError::longestEchoedSubject) {
+        return text;
+    }
+    return URLCommandError::shortened(text);
 }
 
 }  // namespace
@@ -23,10 +34,10 @@ URLCommandError URLCommandError::invalidParameter(std::string name, std::string 
     return make(Kind::invalidParameter, std::move(name), std::move(value));
 }
 URLCommandError URLCommandError::unknownSource(std::string text) {
-    return make(Kind::unknownSource, std::move(text));
+    return make(Kind::unknownSource, echoed(std::move(text)));
 }
 URLCommandError URLCommandError::ruleNotFound(std::string text) {
-    return make(Kind::ruleNotFound, std::move(text));
+    return make(Kind::ruleNotFound, echoed(std::move(text)));
 }
 URLCommandError URLCommandError::notSupported(std::string reason) {
     return make(Kind::notSupported, std::move(reason));
@@ -42,6 +53,15 @@ URLCommandError URLCommandError::apiDisabled() {
 }
 URLCommandError URLCommandError::noInputSources() {
     return make(Kind::noInputSources);
+}
+
+std::string URLCommandError::shortened(std::string_view value) {
+    std::size_t cut = std::min(value.size(), echoedValueBytes);
+    while (cut > 0 && cut < value.size() &&
+           (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(value.substr(0, cut)) + "\u2026";
 }
 
 std::string_view URLCommandError::code() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,12 @@ struct URLCommandError {
     static URLCommandError notACommand();
     static URLCommandError apiDisabled();
     static URLCommandError noInputSources();
+
+    // How much of an overlong value a message repeats, and the longest subject repeated whole.
+    static constexpr std::size_t echoedValueBytes = 64;
+    static constexpr std::size_t longestEchoedSubject = 255;
+    // The start of `value`, cut at a character boundary, and an ellipsis.
+    static std::string shortened(std::string_view value);
 
     // The fixed code of the kind, e.g. "missing_parameter".
     std::string_view code() const;

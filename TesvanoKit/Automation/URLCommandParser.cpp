@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "TesvanoKit/Automation/CallbackURLPolicy.h"
+#include "TesvanoKit/Rules/RuleValidity.h"
 #include "TesvanoKit/Rules/TextFolding.h"
 #include "TesvanoKit/Rules/URLComponents.h"
 #include "TesvanoKit/Rules/URLMatcher.h"
@@ -102,20 +103,11 @@ Result<std::string> commandName(const CommandURL& url) {
     return fail(URLCommandError::notACommand());
 }
 
-// The start of an overlong value, cut at a character boundary, for the error message.
 std::string shortened(std::string_view value) {
-    std::size_t cut = std::min(value.size(), echoedValueBytes);
-    while (cut > 0 && cut < value.size() &&
-           (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    return std::string(value.substr(0, cut)) + "\u2026";
+    return URLCommandError::shortened(value);
 }
 
-std::size_t characterCount(std::string_view text) {
-    return static_cast<std::size_t>(std::ranges::count_if(
-        text, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
+using RuleValidity::characterCount;
 
 // A non-empty identity parameter (desktop-entry id, executable name), or null when absent;
 // one longer than any real identity is refused.
@@ -337,12 +329,18 @@ Result<URLCommand> parseSetURLRule(const Parameters& parameters) {
         }
         patternName = "pattern";
     }
-    const std::string host = trimmed(*pattern);
-    if (host.empty()) {
-        return fail(URLCommandError::missingParameter(std::string(patternName)));
-    }
-    if (characterCount(host) > maximumPatternCharacters) {
-        return fail(URLCommandError::invalidParameter(std::string(patternName), shortened(host)));
+    // The rules of a valid pattern are the editor's and an import's; a regular expression's
+    // is checked once its match type is known.
+    const std::string host = RuleValidity::normalizedPattern(*pattern);
+    switch (RuleValidity::patternProblem(host, URLMatchType::domainSuffix)) {
+        case RuleValidity::PatternProblem::empty:
+            return fail(URLCommandError::missingParameter(std::string(patternName)));
+        case RuleValidity::PatternProblem::tooLong:
+            return fail(
+                URLCommandError::invalidParameter(std::string(patternName), shortened(host)));
+        case RuleValidity::PatternProblem::invalidRegex:
+        case RuleValidity::PatternProblem::none:
+            break;
     }
 
     auto source = ruleSourceSelector(parameters);
@@ -365,7 +363,7 @@ Result<URLCommand> parseSetURLRule(const Parameters& parameters) {
         return fail(URLCommandError::invalidParameter("match-type", std::move(typeWord)));
     }
 
-    if (*type == URLMatchType::urlRegex && !URLMatcher::isValidPattern(host)) {
+    if (RuleValidity::patternProblem(host, *type) != RuleValidity::PatternProblem::none) {
         return fail(URLCommandError::invalidParameter(std::string(patternName), host));
     }
 

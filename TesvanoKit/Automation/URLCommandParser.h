@@ -9,6 +9,7 @@
 
 #include "TesvanoKit/Automation/URLCommand.h"
 #include "TesvanoKit/Automation/URLCommandError.h"
+#include "TesvanoKit/Rules/RuleValidity.h"
 
 // Command URLs come in three forms, all with their parameters as query items:
 //   tesvano://lock-to-source?name=German         the command as the host
@@ -21,11 +22,11 @@ namespace tesvano::URLCommandParser {
 
 // The longest values any real identity or pattern needs; longer ones are refused as invalid
 // (and echoed shortened), so that no reply grows past what the desktop can deliver.
-inline constexpr std::size_t maximumIdentityBytes = 255;       // desktop-entry ids, executables
-inline constexpr std::size_t maximumPatternCharacters = 8192;  // URL rule patterns
-inline constexpr std::size_t maximumLanguageCodeBytes = 35;    // BCP 47 tags in practice
+inline constexpr std::size_t maximumIdentityBytes = RuleValidity::maximumAppIDBytes;
+inline constexpr std::size_t maximumPatternCharacters = RuleValidity::maximumPatternCharacters;
+inline constexpr std::size_t maximumLanguageCodeBytes = 35;  // BCP 47 tags in practice
 // How much of a refused overlong value an error message repeats.
-inline constexpr std::size_t echoedValueBytes = 64;
+inline constexpr std::size_t echoedValueBytes = URLCommandError::echoedValueBytes;
 
 // Splits `url` once into what every later step reads; none when it is no URL reference.
 std::optional<CommandURL> read(std::string_view url);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <set>
 
 #include "TesvanoKit/Languages/Localization.h"
 
@@ -14,8 +15,10 @@ namespace tesvano {
 
 namespace {
 
+// Objects read into sorted maps: an ordered one finds a key by walking its members, which
+// made a file of many keys cost the square of their number.
 using Sorted = nlohmann::json;
-using Input = OrderedJSON;
+using Input = nlohmann::json;
 
 // Whether brackets open deeper than `limit` anywhere outside strings. Cheap, and it spares the
 // parser and everything after it documents that no writer of backups makes.
@@ -179,11 +182,26 @@ Decoded<BackupPayload> payloadOf(const Input& json) {
         if (!names->is_object()) {
             return std::nullopt;
         }
+        // A backup names the sources its rules use; names of others tell nothing.
+        std::set<std::string> used;
+        if (payload.defaultSourceID) {
+            used.insert(payload.defaultSourceID->rawValue);
+        }
+        for (const AppRule& rule : payload.appRules) {
+            if (rule.lockedSourceID) {
+                used.insert(rule.lockedSourceID->rawValue);
+            }
+        }
+        for (const BackupURLRule& rule : payload.urlRules) {
+            used.insert(rule.lockedSourceID.rawValue);
+        }
         for (const auto& [id, name] : names->items()) {
             if (!name.is_string()) {
                 return std::nullopt;
             }
-            payload.sourceNames[id] = name.get<std::string>();
+            if (used.contains(id)) {
+                payload.sourceNames[id] = name.get<std::string>();
+            }
         }
     }
     return payload;
@@ -209,6 +227,21 @@ Decoded<ConfigBackup> backupOf(const Input& json) {
     backup.appVersion = appVersion->value_or(std::string());
     backup.payload = std::move(*payload);
     return backup;
+}
+
+// How many rules the payload lists, before any is decoded.
+std::size_t ruleCount(const Input& json) {
+    const Input* payload = member(json, "payload");
+    if (payload == nullptr || !payload->is_object()) {
+        return 0;
+    }
+    std::size_t count = 0;
+    for (const char* key : {"appRules", "urlRules"}) {
+        if (const Input* list = member(*payload, key); list != nullptr && list->is_array()) {
+            count += list->size();
+        }
+    }
+    return count;
 }
 
 // Whether a "minReader" asks for more than this reader. Any number counts, not only an
@@ -239,9 +272,10 @@ Sorted appRuleJSON(const AppRule& rule) {
     return j;
 }
 
-std::string replacingPlaceholder(std::string text, std::string_view value) {
-    if (const auto at = text.find("%@"); at != std::string::npos) {
-        text.replace(at, 2, value);
+std::string replacingPlaceholder(std::string text, std::string_view value,
+                                 std::string_view placeholder = "%@") {
+    if (const auto at = text.find(placeholder); at != std::string::npos) {
+        text.replace(at, placeholder.size(), value);
     }
     return text;
 }
@@ -263,6 +297,11 @@ std::string BackupReadError::text(SupportedLanguage language) const {
             return Localization::text("This file isn't a Tesvano backup.", language);
         case Kind::damaged:
             return Localization::text("This backup file is damaged and can't be read.", language);
+        case Kind::tooManyRules:
+            return replacingPlaceholder(
+                Localization::text(
+                    "This backup holds more rules than Tesvano can import (at most %d).", language),
+                std::to_string(ConfigBackup::maximumRules), "%d");
     }
     return {};
 }
@@ -356,6 +395,9 @@ std::expected<ConfigBackup, BackupReadError> ConfigBackup::read(std::string_view
         const Input* version = member(json, "appVersion");
         return std::unexpected(BackupReadError::incompatibleVersion(
             version != nullptr && version->is_string() ? version->get<std::string>() : ""));
+    }
+    if (ruleCount(json) > maximumRules) {
+        return std::unexpected(BackupReadError::tooManyRules());
     }
     auto backup = backupOf(json);
     if (!backup) {

@@ -43,6 +43,7 @@ struct BackupReadError {
         unreadable,           // the bytes could not be read (the caller's finding, never read's)
         notABackup,           // not JSON, not an object, not this format, or far too big
         damaged,              // this format, but it does not decode
+        tooManyRules,         // more than maximumRules rules
     };
     Kind kind = Kind::notABackup;
     std::string appVersion;
@@ -53,6 +54,7 @@ struct BackupReadError {
     static BackupReadError unreadable() { return {Kind::unreadable, {}}; }
     static BackupReadError notABackup() { return {Kind::notABackup, {}}; }
     static BackupReadError damaged() { return {Kind::damaged, {}}; }
+    static BackupReadError tooManyRules() { return {Kind::tooManyRules, {}}; }
 
     // What the user is told, in the given interface language.
     std::string text(SupportedLanguage language) const;
@@ -72,6 +74,8 @@ struct ConfigBackup {
     // Real backups are a few kilobytes; anything past these bounds is refused unparsed.
     static constexpr std::size_t maximumFileSize = 4 * 1024 * 1024;
     static constexpr int maximumNesting = 64;
+    // App and URL rules together: far more than anybody keeps, few enough to review at once.
+    static constexpr std::size_t maximumRules = 10'000;
 
     std::string format{typeIdentifier};
     std::int64_t schemaVersion = 1;
@@ -87,7 +91,8 @@ struct ConfigBackup {
     // Pretty-printed JSON, keys sorted at every level, slashes unescaped; or why not.
     std::expected<std::string, std::string> encodedData() const;
 
-    // Never throws: a backup, or the first reason the bytes are not one.
+    // Never throws: a backup, or the first reason the bytes are not one. Its time grows with
+    // the size of the bytes, never faster. Only the names of sources the rules use are kept.
     static std::expected<ConfigBackup, BackupReadError> read(std::string_view bytes);
 
     // "Tesvano Backup 2026-03-07 18-05-09" for that instant in the time zone (an IANA id;

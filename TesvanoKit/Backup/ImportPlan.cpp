@@ -2,6 +2,9 @@
 
 #include <unordered_map>
 
+#include "TesvanoKit/Rules/RuleValidity.h"
+#include "TesvanoKit/Rules/URLRuleList.h"
+
 namespace tesvano {
 
 namespace {
@@ -14,6 +17,11 @@ std::string appKey(const std::string& appId) {
 
 std::string urlKey(const std::string& hostPattern) {
     return "url:" + hostPattern;
+}
+
+// URL rules are one rule per pattern in any letter case.
+std::string urlMatchKey(const std::string& hostPattern) {
+    return URLRuleList::patternKey(hostPattern);
 }
 
 // The source a rule really uses: ignored and use-default rules may still store one.
@@ -41,8 +49,8 @@ std::map<std::string, std::string> ruleFingerprints(const LockConfiguration& con
         const URLRule& rule = configuration.urlRules[i];
         std::string print = withPosition ? std::to_string(i) + "|" : "";
         print += actionText(rule.action) + "|" + std::string(rawValue(rule.matchType)) + "|" +
-                 rule.lockedSourceID.rawValue;
-        out[urlKey(rule.hostPattern)] = std::move(print);
+                 rule.lockedSourceID.rawValue + "|" + rule.hostPattern;
+        out[urlKey(urlMatchKey(rule.hostPattern))] = std::move(print);
     }
     return out;
 }
@@ -58,7 +66,7 @@ std::map<std::string, InputSourceID> ruleSources(const LockConfiguration& config
         }
     }
     for (const URLRule& rule : configuration.urlRules) {
-        out[urlKey(rule.hostPattern)] = rule.lockedSourceID;
+        out[urlKey(urlMatchKey(rule.hostPattern))] = rule.lockedSourceID;
     }
     return out;
 }
@@ -105,6 +113,10 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
     }
     std::unordered_set<std::string> fileAppIds;
     for (const AppRule& rule : file.appRules) {
+        if (!RuleValidity::isValidAppID(rule.appId)) {
+            ++plan.leftOutRuleCount;
+            continue;
+        }
         fileAppIds.insert(rule.appId);
         ImportItem item;
         item.id = appKey(rule.appId);
@@ -122,34 +134,43 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
         plan.items.push_back(std::move(item));
     }
 
+    // URL rules by the key of their pattern in any letter case.
     std::unordered_map<std::string, const URLRule*> localURLs;
     for (const URLRule& rule : configuration.urlRules) {
-        localURLs.try_emplace(rule.hostPattern, &rule);
+        localURLs.try_emplace(urlMatchKey(rule.hostPattern), &rule);
     }
-    std::unordered_set<std::string> filePatterns;
+    std::unordered_set<std::string> fileKeys;
     std::vector<std::string> fileOrder;
     for (const BackupURLRule& rule : file.urlRules) {
-        // A pattern the file repeats counts once, as its first rule says.
-        if (!filePatterns.insert(rule.hostPattern).second) {
+        std::string pattern = RuleValidity::normalizedPattern(rule.hostPattern);
+        if (RuleValidity::patternProblem(pattern, rule.matchType) !=
+            RuleValidity::PatternProblem::none) {
+            ++plan.leftOutRuleCount;
             continue;
         }
-        fileOrder.push_back(rule.hostPattern);
+        // A pattern the file repeats counts once, as its first rule says.
+        std::string key = urlMatchKey(pattern);
+        if (!fileKeys.insert(key).second) {
+            continue;
+        }
         ImportItem item;
-        item.id = urlKey(rule.hostPattern);
-        item.subject = ImportItem::URL{rule.hostPattern};
+        item.id = urlKey(pattern);
+        item.subject = ImportItem::URL{std::move(pattern)};
         item.fileSource = rule.lockedSourceID;
         item.fileAction = rule.action;
         item.fileMatchType = rule.matchType;
-        if (auto it = localURLs.find(rule.hostPattern); it != localURLs.end()) {
+        if (auto it = localURLs.find(key); it != localURLs.end()) {
             const URLRule& local = *it->second;
             item.localSource = local.lockedSourceID;
             item.localAction = local.action;
             item.localMatchType = local.matchType;
             item.status = (local.lockedSourceID == rule.lockedSourceID &&
-                           local.action == rule.action && local.matchType == rule.matchType)
+                           local.action == rule.action && local.matchType == rule.matchType &&
+                           local.hostPattern == std::get<ImportItem::URL>(item.subject).hostPattern)
                               ? ImportItem::Status::unchanged
                               : ImportItem::Status::conflict;
         }
+        fileOrder.push_back(std::move(key));
         plan.items.push_back(std::move(item));
     }
 
@@ -158,16 +179,16 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
     }
     std::vector<std::string> localShared;
     for (const URLRule& rule : configuration.urlRules) {
-        if (filePatterns.contains(rule.hostPattern)) {
-            localShared.push_back(rule.hostPattern);
+        if (std::string key = urlMatchKey(rule.hostPattern); fileKeys.contains(key)) {
+            localShared.push_back(std::move(key));
         } else {
             ++plan.localOnlyURLRuleCount;
         }
     }
     std::vector<std::string> fileShared;
-    for (const std::string& pattern : fileOrder) {
-        if (localURLs.contains(pattern)) {
-            fileShared.push_back(pattern);
+    for (const std::string& key : fileOrder) {
+        if (localURLs.contains(key)) {
+            fileShared.push_back(key);
         }
     }
     plan.urlOrderDiffers = fileShared != localShared;
@@ -266,13 +287,25 @@ LockConfiguration ImportPlan::apply() const {
     LockConfiguration out = baseConfig;
     // Keyed working sets; std::map orders app rules by app id, byte for byte, as stored.
     std::map<std::string, AppRule> apps;
+    // URL rules by the key of their pattern in any letter case; local rules that already share
+    // one (kept from before that was checked) keep keys of their own.
     std::unordered_map<std::string, URLRule> urls;
+    std::vector<std::string> localOrder;
+    std::unordered_set<std::string> localKeys;
+    for (std::size_t i = 0; i < baseConfig.urlRules.size(); ++i) {
+        const URLRule& rule = baseConfig.urlRules[i];
+        std::string key = urlMatchKey(rule.hostPattern);
+        if (!localKeys.insert(key).second) {
+            key = std::string(1, '\0') + std::to_string(i);
+        }
+        if (mode == ImportMode::merge) {
+            urls.try_emplace(key, rule);
+        }
+        localOrder.push_back(std::move(key));
+    }
     if (mode == ImportMode::merge) {
         for (const AppRule& rule : baseConfig.appRules) {
             apps.try_emplace(rule.appId, rule);
-        }
-        for (const URLRule& rule : baseConfig.urlRules) {
-            urls.try_emplace(rule.hostPattern, rule);
         }
     }
 
@@ -293,11 +326,11 @@ LockConfiguration ImportPlan::apply() const {
                                     requiresSource(ruleMode) ? item.fileSource : std::nullopt});
         } else if (const auto* url = std::get_if<ImportItem::URL>(&item.subject)) {
             if (remove) {
-                urls.erase(url->hostPattern);
+                urls.erase(urlMatchKey(url->hostPattern));
                 continue;
             }
             urls.insert_or_assign(
-                url->hostPattern,
+                urlMatchKey(url->hostPattern),
                 URLRule{Uuid::random(), url->hostPattern, item.fileSource.value_or(InputSourceID()),
                         item.fileAction.value_or(RuleAction::lock),
                         item.fileMatchType.value_or(URLMatchType::domainSuffix)});
@@ -314,22 +347,18 @@ LockConfiguration ImportPlan::apply() const {
     }
 
     // URL order: the file's first when replacing or when the user chose it, else the local one.
-    std::vector<const std::string*> fileOrder;
+    std::vector<std::string> fileOrder;
     for (const ImportItem& item : items) {
         if (const auto* url = std::get_if<ImportItem::URL>(&item.subject)) {
-            fileOrder.push_back(&url->hostPattern);
+            fileOrder.push_back(urlMatchKey(url->hostPattern));
         }
-    }
-    std::vector<const std::string*> localOrder;
-    for (const URLRule& rule : baseConfig.urlRules) {
-        localOrder.push_back(&rule.hostPattern);
     }
     const bool fileFirst = mode == ImportMode::replace || urlOrderUseFile.value_or(false);
     out.urlRules.clear();
     for (const auto* order :
          {fileFirst ? &fileOrder : &localOrder, fileFirst ? &localOrder : &fileOrder}) {
-        for (const std::string* pattern : *order) {
-            auto it = urls.find(*pattern);
+        for (const std::string& key : *order) {
+            auto it = urls.find(key);
             if (it == urls.end()) {
                 continue;  // not imported, removed, or already placed
             }

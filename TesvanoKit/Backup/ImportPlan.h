@@ -58,7 +58,7 @@ struct ImportItem {
     using Subject = std::variant<App, URL, GlobalDefault>;
     enum class Status { new_, conflict, unchanged };
 
-    // "default", "app:" + app id, "url:" + host pattern.
+    // "default", "app:" + app id, "url:" + host pattern (trimmed, as it will be stored).
     std::string id;
     Subject subject;
     Status status = Status::new_;
@@ -114,7 +114,13 @@ struct ImportPlan {
     std::map<InputSourceID, std::string> sourceNames;
     bool urlOrderDiffers = false;
     std::optional<bool> urlOrderUseFile;
+    // Rules of the file that no editor or command would take (an overlong or empty
+    // application id, an empty, overlong or invalid pattern): left out of the items.
+    std::int64_t leftOutRuleCount = 0;
 
+    // The file's rules pass the checks every rule passes (the editor's and the commands'):
+    // patterns trimmed, invalid rules left out, a pattern that repeats an earlier one in any
+    // letter case counts once, and it meets the local rule of that pattern in any case.
     static ImportPlan make(const LockConfiguration& configuration, const ConfigBackup& backup,
                            const std::vector<InputSource>& availableSources, ImportMode mode);
 

@@ -188,9 +188,10 @@ bool newerFirst(const ActivationLogEntry& a, const ActivationLogEntry& b) {
 class LogStore::Database {
 public:
     // Returns none and describes the problem in `error` when the database cannot be used.
-    // `notADatabase` tells a file that is no SQLite database at all.
+    // `damaged` tells a file that is no SQLite database at all or a damaged one (truncated,
+    // overwritten: "database disk image is malformed").
     static std::unique_ptr<Database> open(const std::string& location, std::string& error,
-                                          bool* notADatabase = nullptr);
+                                          bool* damaged = nullptr);
 
     ~Database() {
         statements_ = {};
@@ -223,8 +224,7 @@ private:
 };
 
 std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& location,
-                                                             std::string& error,
-                                                             bool* notADatabase) {
+                                                             std::string& error, bool* damaged) {
     sqlite3* handle = nullptr;
     const int rc = sqlite3_open_v2(location.c_str(), &handle,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -245,12 +245,16 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
     sqlite3_busy_timeout(handle, kBusyTimeoutMs);
     // The version first: a newer program's store is left exactly as it is, journal mode and
     // all.
-    const auto current = database->version(error);
-    if (!current) {
-        if (notADatabase != nullptr) {
-            *notADatabase = sqlite3_errcode(handle) == SQLITE_NOTADB;
+    const auto failed = [&]() -> std::unique_ptr<Database> {
+        const int code = sqlite3_errcode(handle);
+        if (damaged != nullptr) {
+            *damaged = code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
         }
         return nullptr;
+    };
+    const auto current = database->version(error);
+    if (!current) {
+        return failed();
     }
     if (*current < 0 || *current > schemaVersion) {
         error = "the store has schema version " + std::to_string(*current) +
@@ -262,7 +266,7 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
     if (!database->execute("PRAGMA journal_mode = WAL", error) ||
         !database->execute("PRAGMA synchronous = NORMAL", error) ||
         !database->migrate(*current, error)) {
-        return nullptr;
+        return failed();
     }
     auto& s = database->statements_;
     if (!database->prepare("BEGIN IMMEDIATE", s.begin, error) ||
@@ -272,7 +276,7 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
         !database->prepare(kPurgeSQL, s.purge, error) ||
         !database->prepare(kCountSQL, s.count, error) ||
         !database->prepare(kRecentSQL, s.recent, error)) {
-        return nullptr;
+        return failed();
     }
     return database;
 }
@@ -432,14 +436,15 @@ LogStore::LogStore(bool inMemory, std::optional<fs::path> folder, platform::Runt
         const fs::path directory = folder ? *folder : defaultFolder();
         createFolder(directory);
         const fs::path file = directory / fileName;
-        bool notADatabase = false;
-        database_ = Database::open(file.string(), error, &notADatabase);
+        bool damaged = false;
+        database_ = Database::open(file.string(), error, &damaged);
         // A damaged file would otherwise cost the log at every start: keep it and begin anew.
-        if (!database_ && notADatabase) {
+        if (!database_ && damaged) {
+            database_.reset();
             if (auto kept = moveAside(file)) {
                 log().error(
-                    "The activation log at %{public}s is not a database (%{public}s); kept it "
-                    "as %{public}s and started a new one",
+                    "The activation log at %{public}s is damaged or not a database (%{public}s); "
+                    "kept it as %{public}s and started a new one",
                     file.string(), error, kept->string());
                 database_ = Database::open(file.string(), error);
             }

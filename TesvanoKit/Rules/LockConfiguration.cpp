@@ -10,21 +10,23 @@ std::unexpected<DecodeError> failure(std::string_view key, std::string_view what
     return std::unexpected(DecodeError{std::string(key) + ": " + std::string(what)});
 }
 
-std::string_view typeName(const json& j) {
+template <typename J>
+std::string_view typeName(const J& j) {
+    using Type = nlohmann::detail::value_t;
     switch (j.type()) {
-        case json::value_t::null:
+        case Type::null:
             return "null";
-        case json::value_t::boolean:
+        case Type::boolean:
             return "a boolean";
-        case json::value_t::string:
+        case Type::string:
             return "a string";
-        case json::value_t::array:
+        case Type::array:
             return "an array";
-        case json::value_t::object:
+        case Type::object:
             return "an object";
-        case json::value_t::number_integer:
-        case json::value_t::number_unsigned:
-        case json::value_t::number_float:
+        case Type::number_integer:
+        case Type::number_unsigned:
+        case Type::number_float:
             return "a number";
         default:
             return "an unsupported value";
@@ -43,17 +45,19 @@ std::expected<std::optional<bool>, DecodeError> optionalBool(const json& object,
     return it->get<bool>();
 }
 
-std::expected<std::optional<std::string>, DecodeError> optionalString(const json& object,
+template <typename J>
+std::expected<std::optional<std::string>, DecodeError> optionalString(const J& object,
                                                                       std::string_view key) {
     auto it = object.find(key);
     if (it == object.end() || it->is_null())
         return std::nullopt;
     if (!it->is_string())
         return failure(key, "expected a string, found " + std::string(typeName(*it)));
-    return it->get<std::string>();
+    return it->template get<std::string>();
 }
 
-std::expected<std::string, DecodeError> requiredString(const json& object, std::string_view key) {
+template <typename J>
+std::expected<std::string, DecodeError> requiredString(const J& object, std::string_view key) {
     auto value = optionalString(object, key);
     if (!value)
         return std::unexpected(value.error());
@@ -150,7 +154,10 @@ std::expected<InputSourceID, DecodeError> inputSourceIDFromJSON(const OrderedJSO
     return InputSourceID(j.get<std::string>());
 }
 
-std::expected<AppRule, DecodeError> appRuleFromJSON(const OrderedJSON& j) {
+namespace {
+
+template <typename J>
+std::expected<AppRule, DecodeError> appRuleFrom(const J& j) {
     if (!j.is_object()) {
         return std::unexpected(
             DecodeError{"expected an object, found " + std::string(typeName(j))});
@@ -173,6 +180,16 @@ std::expected<AppRule, DecodeError> appRuleFromJSON(const OrderedJSON& j) {
     if (*source)
         rule.lockedSourceID = InputSourceID(std::move(**source));
     return rule;
+}
+
+}  // namespace
+
+std::expected<AppRule, DecodeError> appRuleFromJSON(const OrderedJSON& j) {
+    return appRuleFrom(j);
+}
+
+std::expected<AppRule, DecodeError> appRuleFromJSON(const nlohmann::json& j) {
+    return appRuleFrom(j);
 }
 
 std::expected<URLRule, DecodeError> urlRuleFromJSON(const OrderedJSON& j) {
@@ -229,7 +246,7 @@ std::expected<LockConfiguration, DecodeError> lockConfigurationFromJSON(const Or
     TESVANO_READ(isEnabled, optionalBool(j, "isEnabled"))
     TESVANO_READ(defaultSource, optionalString(j, "defaultSourceID"))
     TESVANO_READ(defaultAction, optionalString(j, "defaultAction"))
-    TESVANO_READ(appRules, optionalList<AppRule>(j, "appRules", appRuleFromJSON))
+    TESVANO_READ(appRules, optionalList<AppRule>(j, "appRules", appRuleFrom<OrderedJSON>))
     TESVANO_READ(enhanced, optionalBool(j, "enhancedModeEnabled"))
     TESVANO_READ(urlRules, optionalList<URLRule>(j, "urlRules", urlRuleFromJSON))
     TESVANO_READ(addressBarEnabled, optionalBool(j, "addressBarFocusEnabled"))

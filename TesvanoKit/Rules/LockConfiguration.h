@@ -120,6 +120,8 @@ OrderedJSON toJSON(const LockConfiguration& configuration);
 
 std::expected<InputSourceID, DecodeError> inputSourceIDFromJSON(const OrderedJSON& json);
 std::expected<AppRule, DecodeError> appRuleFromJSON(const OrderedJSON& json);
+// The same from JSON read into sorted objects (a backup's).
+std::expected<AppRule, DecodeError> appRuleFromJSON(const nlohmann::json& json);
 std::expected<URLRule, DecodeError> urlRuleFromJSON(const OrderedJSON& json);
 std::expected<LockConfiguration, DecodeError> lockConfigurationFromJSON(const OrderedJSON& json);
 

@@ -11,9 +11,26 @@ const platform::Logger& log() {
 }
 }  // namespace
 
+void RuleStore::keepAside(const platform::DefaultsValue& value, const std::string& why) {
+    // Where the next save cannot reach it.
+    const auto kept = defaults_.value(unreadableKey());
+    if (!kept || *kept != value) {
+        defaults_.set(unreadableKey(), value);
+    }
+    log().warning(
+        "Stored configuration under %{public}s could not be read (%{public}s); using "
+        "the default configuration, the stored value is kept under %{public}s",
+        key_, why, unreadableKey());
+}
+
 LockConfiguration RuleStore::load() {
-    const auto data = defaults_.data(key_);
+    const auto value = defaults_.value(key_);
+    if (!value) {
+        return LockConfiguration::defaultConfiguration();
+    }
+    const auto data = value->asData();
     if (!data) {
+        keepAside(*value, "it is no data value");
         return LockConfiguration::defaultConfiguration();
     }
     const std::string_view text(reinterpret_cast<const char*>(data->data()), data->size());
@@ -21,15 +38,7 @@ LockConfiguration RuleStore::load() {
     if (decoded) {
         return std::move(*decoded);
     }
-    // Keep the undecodable rules where the next save cannot reach them.
-    const auto kept = defaults_.data(unreadableKey());
-    if (!kept || *kept != *data) {
-        defaults_.set(unreadableKey(), platform::DefaultsValue(*data));
-    }
-    log().warning(
-        "Stored configuration under %{public}s could not be read (%{public}s); using "
-        "the default configuration, the stored bytes are kept under %{public}s",
-        key_, decoded.error().message, unreadableKey());
+    keepAside(*value, decoded.error().message);
     return LockConfiguration::defaultConfiguration();
 }
 

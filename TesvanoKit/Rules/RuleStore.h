@@ -13,9 +13,10 @@ public:
     RuleStore(platform::Defaults& defaults, std::string key)
         : defaults_(defaults), key_(std::move(key)) {}
 
-    // The stored configuration, or the default one when nothing usable is stored. Stored
-    // bytes that do not decode are first copied to "<key>.unreadable" so that a later save
-    // cannot destroy the user's rules without a trace.
+    // The stored configuration, or the default one when nothing usable is stored. A stored
+    // value that does not decode (bytes that are no configuration, or a value of another
+    // kind) is first copied to "<key>.unreadable" and reported, so that a later save cannot
+    // destroy the user's rules without a trace.
     LockConfiguration load();
 
     // True when a data value is stored under the key, whether or not it decodes.
@@ -27,6 +28,8 @@ public:
     std::string unreadableKey() const { return key_ + ".unreadable"; }
 
 private:
+    void keepAside(const platform::DefaultsValue& value, const std::string& why);
+
     platform::Defaults& defaults_;
     std::string key_;
 };

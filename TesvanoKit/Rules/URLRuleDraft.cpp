@@ -3,8 +3,7 @@
 #include <algorithm>
 
 #include "TesvanoKit/Languages/TextKey.h"
-#include "TesvanoKit/Rules/TextFolding.h"
-#include "TesvanoKit/Rules/URLMatcher.h"
+#include "TesvanoKit/Rules/RuleValidity.h"
 #include "TesvanoKit/Rules/URLRuleList.h"
 
 namespace tesvano {
@@ -21,16 +20,20 @@ URLRuleDraft URLRuleDraft::editing(const URLRule& rule) {
 namespace URLRuleDraftCheck {
 
 std::string trimmedPattern(std::string_view pattern) {
-    return TextFolding::trimmed(pattern);
+    return RuleValidity::normalizedPattern(pattern);
 }
 
 URLRuleDraftProblem problem(const URLRuleDraft& draft, const URLRuleDraftContext& context) {
     const std::string pattern = trimmedPattern(draft.pattern);
-    if (pattern.empty()) {
-        return URLRuleDraftProblem::emptyPattern;
-    }
-    if (draft.matchType == URLMatchType::urlRegex && !URLMatcher::isValidPattern(pattern)) {
-        return URLRuleDraftProblem::invalidRegex;
+    switch (RuleValidity::patternProblem(pattern, draft.matchType)) {
+        case RuleValidity::PatternProblem::empty:
+            return URLRuleDraftProblem::emptyPattern;
+        case RuleValidity::PatternProblem::tooLong:
+            return URLRuleDraftProblem::patternTooLong;
+        case RuleValidity::PatternProblem::invalidRegex:
+            return URLRuleDraftProblem::invalidRegex;
+        case RuleValidity::PatternProblem::none:
+            break;
     }
     // Any match type: the list keeps one rule per pattern, whatever its letter case.
     const bool duplicate = std::ranges::any_of(context.rules, [&](const URLRule& rule) {
@@ -47,6 +50,8 @@ URLRuleDraftProblem problem(const URLRuleDraft& draft, const URLRuleDraftContext
 
 std::optional<std::string_view> messageKey(URLRuleDraftProblem problem) {
     switch (problem) {
+        case URLRuleDraftProblem::patternTooLong:
+            return N_("This pattern is too long.");
         case URLRuleDraftProblem::invalidRegex:
             return N_("Invalid regular expression");
         case URLRuleDraftProblem::duplicatePattern:

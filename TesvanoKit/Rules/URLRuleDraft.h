@@ -25,7 +25,14 @@ struct URLRuleDraft {
 };
 
 // Why a draft cannot be saved, most important first; `none` when it can.
-enum class URLRuleDraftProblem { none, invalidRegex, duplicatePattern, emptyPattern, noSource };
+enum class URLRuleDraftProblem {
+    none,
+    patternTooLong,
+    invalidRegex,
+    duplicatePattern,
+    emptyPattern,
+    noSource
+};
 
 // The other rules and the global default a draft is checked against.
 struct URLRuleDraftContext {

@@ -23,6 +23,19 @@ bool samePattern(const std::string& a, const std::string& b) {
                                                        U_FOLD_CASE_DEFAULT) == 0;
 }
 
+std::string patternKey(const std::string& pattern) {
+    if (std::ranges::all_of(pattern, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string key = pattern;
+        for (char& c : key) {
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        return key;
+    }
+    std::string key;
+    icu::UnicodeString::fromUTF8(pattern).foldCase(U_FOLD_CASE_DEFAULT).toUTF8String(key);
+    return key;
+}
+
 std::vector<URLRule> upsert(const URLRule& rule, std::vector<URLRule> list) {
     const bool otherHasPattern = std::ranges::any_of(list, [&](const URLRule& r) {
         return r.id != rule.id && samePattern(r.hostPattern, rule.hostPattern);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "TesvanoKit/Rules/LockConfiguration.h"
@@ -10,6 +11,8 @@ namespace tesvano::URLRuleList {
 // Whether two host patterns name the same rule: equal ignoring case, by Unicode case folding
 // of the texts as stored (no trimming, no locale).
 bool samePattern(const std::string& a, const std::string& b);
+// The pattern case-folded as samePattern compares: equal keys for the same rule.
+std::string patternKey(const std::string& pattern);
 
 // Adds `rule`, or replaces the rule it edits. Patterns compare equal ignoring letter case;
 // when `rule` takes the pattern of another rule, it merges into that rule, which keeps its id

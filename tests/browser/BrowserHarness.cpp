@@ -87,13 +87,15 @@ void ProcessGroup::stop(std::chrono::milliseconds grace) {
     ::kill(-pid_, SIGKILL);
 }
 
-std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start() {
+std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
+    const std::vector<std::string>& environment) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return std::unexpected("cannot create a pipe");
     }
     auto daemon = ProcessGroup::start(
-        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, {}, fds[1]);
+        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, environment,
+        fds[1]);
     ::close(fds[1]);
     if (!daemon) {
         ::close(fds[0]);

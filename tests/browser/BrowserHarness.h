@@ -36,10 +36,13 @@ private:
 };
 
 // A private session bus: the AT-SPI bus launcher and registry are activated on it on demand
-// and go with it.
+// and go with it. They inherit `environment` ("NAME=value", as for ProcessGroup): give them
+// the test's DISPLAY and a runtime folder of its own, or the launcher puts the accessibility
+// bus's socket where the launchers of tests running beside it put theirs.
 class SessionBus {
 public:
-    static std::expected<std::unique_ptr<SessionBus>, std::string> start();
+    static std::expected<std::unique_ptr<SessionBus>, std::string> start(
+        const std::vector<std::string>& environment = {});
     const std::string& address() const { return address_; }
 
 private:

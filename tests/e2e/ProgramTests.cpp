@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Platform/Defaults/Defaults.h"
+#include "TesvanoKit/Rules/RuleStore.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Test.h"
 
@@ -278,18 +279,63 @@ TEST_F(ProgramTest, ACopyThatCannotReachTheRunningOneLeavesItsSettingsAlone) {
     EXPECT_TRUE(running(first));
 }
 
-TEST_F(ProgramTest, AChangeJustBeforeSIGTERMIsOnDisk) {
+TEST_F(ProgramTest, AChangeJustBeforeTheEndIsOnDiskHoweverTheProgramEnds) {
+    struct Ending {
+        const char* name;
+        std::function<void(pid_t)> end;
+    };
+    const std::vector<Ending> endings{
+        {"SIGTERM", [](pid_t program) { ASSERT_EQ(::kill(program, SIGTERM), 0); }},
+        {"SIGHUP", [](pid_t program) { ASSERT_EQ(::kill(program, SIGHUP), 0); }},
+        {"the X connection breaks",
+         [this](pid_t) {
+             const auto window = settingsWindow();
+             ASSERT_TRUE(window.has_value());
+             XKillClient(x_, *window);
+             XSync(x_, False);
+         }},
+    };
+    const fs::path file = home_ / "config" / "tesvano" / "settings.json";
+    for (const Ending& ending : endings) {
+        fs::remove(file);
+        settings().set("apiEnabled", true);
+        // Settings open at launch: a window of the program's own X connection.
+        settings().set("menuBarIconHidden", true);
+        const pid_t program = launch();
+        ASSERT_TRUE(waitUntilReady()) << log(program);
+        ASSERT_TRUE(waitFor([&] { return settingsWindow().has_value(); }, 15s)) << log(program);
+        const pid_t command = launch({"tesvano://set-app-rule?bundle=org.example.app&mode=ignore"});
+        EXPECT_EQ(waitExit(command, 5s), 0) << log(command);
+        ASSERT_TRUE(waitFor(
+            [&] { return log(program).find("URL command received") != std::string::npos; }, 5s));
+        // Well within the second the delayed write waits.
+        ending.end(program);
+        EXPECT_TRUE(waitExit(program, 10s).has_value()) << ending.name << log(program);
+        auto stored = settings();
+        EXPECT_NE(RuleStore(stored, "lockConfiguration").load().appRule("org.example.app"), nullptr)
+            << ending.name << "\n"
+            << log(program);
+    }
+}
+
+TEST_F(ProgramTest, ASettingsFolderThatCannotHoldTheLockStartsAndKeepsChangesInMemory) {
     settings().set("apiEnabled", true);
+    const fs::path folder = home_ / "config" / "tesvano";
+    // The lock file cannot be made, as in a read-only or full folder (even for root).
+    fs::create_directories(folder / "instance.lock" / "in-the-way");
+    const std::string before = readFile(folder / "settings.json");
+
     const pid_t program = launch();
     ASSERT_TRUE(waitUntilReady()) << log(program);
+    EXPECT_NE(log(program).find("cannot be kept"), std::string::npos) << log(program);
     const pid_t command = launch({"tesvano://set-app-rule?bundle=org.example.app&mode=ignore"});
     EXPECT_EQ(waitExit(command, 5s), 0) << log(command);
     ASSERT_TRUE(waitFor(
         [&] { return log(program).find("URL command received") != std::string::npos; }, 5s));
+    EXPECT_EQ(log(program).find("disabled"), std::string::npos) << "the settings were read";
     ASSERT_EQ(::kill(program, SIGTERM), 0);
     EXPECT_EQ(waitExit(program, 10s), 0) << log(program);
-    EXPECT_NE(readFile(home_ / "config" / "tesvano" / "settings.json").find("lockConfiguration"),
-              std::string::npos);
+    EXPECT_EQ(readFile(folder / "settings.json"), before) << "kept in memory only";
 }
 
 TEST_F(ProgramTest, WithTheIconHiddenSettingsOpenAboutASecondAfterLaunch) {

@@ -2,7 +2,10 @@
 // Besides crashes, hangs and sanitizer reports, it stops on a broken promise: a backup that
 // does not read back equal after writing, an import that leaves app rules unsorted or
 // repeated or URL patterns repeated, a merge with default choices that loses a local rule,
-// counts below zero, or a rebase onto the same configuration that changes the plan.
+// counts below zero, a rebase onto the same configuration that changes the plan, or an import
+// that brings in a rule no editor or command would take (an overlong or empty application id,
+// a pattern untrimmed, empty, overlong or no valid regular expression, a pattern twice in any
+// letter case).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +17,7 @@
 #include "TesvanoKit/Backup/ImportPlan.h"
 #include "TesvanoKit/Backup/ImportReviewModel.h"
 #include "TesvanoKit/Backup/ImportReviewText.h"
+#include "TesvanoKit/Rules/RuleValidity.h"
 
 namespace {
 
@@ -41,6 +45,7 @@ LockConfiguration localConfiguration() {
 
 void checkResult(const ImportPlan& plan) {
     const LockConfiguration after = plan.apply();
+    require(RuleValidity::rulesAreValid(after), "an import brought in an invalid rule");
     for (std::size_t i = 1; i < after.appRules.size(); ++i) {
         require(after.appRules[i - 1].appId < after.appRules[i].appId,
                 "app rules unsorted or repeated");

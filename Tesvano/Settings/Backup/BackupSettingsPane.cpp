@@ -5,9 +5,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <atomic>
 
 #include "Platform/Log/Log.h"
 #include "Tesvano/App/AppState.h"
@@ -51,16 +56,32 @@ QWidget* noticeRow(std::string_view symbol, const QColor& color, QLabel*& text, 
     return row;
 }
 
+// Reading takes the first part of the progress bar, decoding and planning the rest.
+constexpr int readShare = 400;
+constexpr int progressSteps = 1000;
+
 // At most one byte past the limit, so that a huge file is refused without being read whole.
-std::optional<QByteArray> readLimited(const QString& path) {
-    if (!QFileInfo(path).isFile()) {
+// `progress` follows the bytes read, up to readShare.
+std::optional<QByteArray> readLimited(const QString& path, std::atomic<int>& progress) {
+    const QFileInfo info(path);
+    if (!info.isFile()) {
         return std::nullopt;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
-    QByteArray bytes = file.read(qint64(ConfigBackup::maximumFileSize) + 1);
+    const qint64 limit = qint64(ConfigBackup::maximumFileSize) + 1;
+    const qint64 expected = std::max<qint64>(1, std::min(info.size(), limit));
+    QByteArray bytes;
+    while (bytes.size() < limit) {
+        const QByteArray chunk = file.read(std::min<qint64>(256 * 1024, limit - bytes.size()));
+        if (chunk.isEmpty()) {
+            break;
+        }
+        bytes += chunk;
+        progress = int(std::min<qint64>(readShare, readShare * bytes.size() / expected));
+    }
     if (file.error() != QFileDevice::NoError) {
         return std::nullopt;
     }
@@ -68,6 +89,14 @@ std::optional<QByteArray> readLimited(const QString& path) {
 }
 
 }  // namespace
+
+// What the reading thread hands back: read by this thread once the worker has finished.
+struct BackupSettingsPane::Reading {
+    std::atomic<int> progress = 0;
+    std::optional<BackupReadError> error;
+    std::optional<ConfigBackup> backup;
+    std::optional<ImportPlan> plan;
+};
 
 BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     : QWidget(parent), state_(state) {
@@ -97,10 +126,30 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
 
     auto* importBox = new QGroupBox(state_.text("Import"), this);
     auto* importRows = new QVBoxLayout(importBox);
-    auto* importButton = new QPushButton(Symbols::icon("square.and.arrow.down"),
-                                         state_.text("Import Configuration…"), importBox);
-    importButton->setObjectName(QStringLiteral("importButton"));
-    importRows->addWidget(importButton, 0, Qt::AlignLeft);
+    importButton_ = new QPushButton(Symbols::icon("square.and.arrow.down"),
+                                    state_.text("Import Configuration…"), importBox);
+    importButton_->setObjectName(QStringLiteral("importButton"));
+    importRows->addWidget(importButton_, 0, Qt::AlignLeft);
+    progressRow_ = new QWidget(importBox);
+    progressRow_->setObjectName(QStringLiteral("importProgress"));
+    auto* progressLayout = new QHBoxLayout(progressRow_);
+    progressLayout->setContentsMargins(0, 0, 0, 0);
+    auto* progressText = new QLabel(state_.text("Reading the backup…"), progressRow_);
+    progressText->setFont(SettingsStyle::footnote(progressRow_));
+    SettingsStyle::setTextLevel(progressText, SettingsStyle::Level::secondary);
+    progressLayout->addWidget(progressText);
+    progress_ = new QProgressBar(progressRow_);
+    progress_->setRange(0, progressSteps);
+    progress_->setTextVisible(false);
+    progressLayout->addWidget(progress_, 1);
+    importRows->addWidget(progressRow_);
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(50);
+    connect(progressTimer_, &QTimer::timeout, this, [this] {
+        if (reading_) {
+            progress_->setValue(reading_->progress.load());
+        }
+    });
     importNotice_ =
         noticeRow("exclamationmark.triangle", warningOrange, importNoticeText_, importBox);
     importNotice_->setObjectName(QStringLiteral("importNotice"));
@@ -131,11 +180,13 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     form->addStretch(1);
 
     connect(exportButton, &QPushButton::clicked, this, [this] { exportConfiguration(); });
-    connect(importButton, &QPushButton::clicked, this, [this] { importConfiguration(); });
+    connect(importButton_, &QPushButton::clicked, this, [this] { importConfiguration(); });
     refresh();
 }
 
 void BackupSettingsPane::refresh() {
+    progressRow_->setVisible(reading_ != nullptr);
+    importButton_->setEnabled(reading_ == nullptr);
     exportNotice_->setVisible(exportFailed_);
     importNotice_->setVisible(importError_.has_value());
     if (importError_) {
@@ -192,6 +243,9 @@ void BackupSettingsPane::exportConfiguration() {
 }
 
 void BackupSettingsPane::importConfiguration() {
+    if (reading_) {
+        return;
+    }
     importError_.reset();
     receipt_.reset();
     refresh();
@@ -205,22 +259,54 @@ void BackupSettingsPane::importConfiguration() {
     if (!path) {
         return;
     }
-    const auto bytes = readLimited(*path);
-    if (!bytes) {
-        importError_ = BackupReadError::unreadable();
-        refresh();
-        return;
+    startReading(*path);
+}
+
+void BackupSettingsPane::startReading(const QString& path) {
+    auto reading = std::make_shared<Reading>();
+    reading_ = reading;
+    // The worker plans against a copy of this moment's rules; Apply plans again if they change.
+    auto* worker = QThread::create([reading, path, configuration = state_.config(),
+                                    sources = state_.availableSources()] {
+        const auto bytes = readLimited(path, reading->progress);
+        if (!bytes) {
+            reading->error = BackupReadError::unreadable();
+            return;
+        }
+        auto backup =
+            ConfigBackup::read(std::string_view(bytes->constData(), std::size_t(bytes->size())));
+        if (!backup) {
+            reading->error = backup.error();
+            return;
+        }
+        reading->progress = (readShare + progressSteps) / 2;
+        reading->plan = ImportPlan::make(configuration, *backup, sources, ImportMode::merge);
+        reading->backup = std::move(*backup);
+        reading->progress = progressSteps;
+    });
+    // Delivered on this thread once the worker is done; dropped with the pane.
+    connect(worker, &QThread::finished, this, [this, reading] {
+        if (reading_ == reading) {
+            finishReading();
+        }
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    progress_->setValue(0);
+    progressTimer_->start();
+    refresh();
+    worker->start();
+}
+
+void BackupSettingsPane::finishReading() {
+    const std::shared_ptr<Reading> done = std::move(reading_);
+    progressTimer_->stop();
+    if (done->error) {
+        importError_ = done->error;
     }
-    auto backup =
-        ConfigBackup::read(std::string_view(bytes->constData(), std::size_t(bytes->size())));
-    if (!backup) {
-        importError_ = backup.error();
-        refresh();
-        return;
+    refresh();
+    if (done->plan && done->backup) {
+        startReview(std::move(*done->plan), std::move(*done->backup));
     }
-    ImportPlan plan =
-        ImportPlan::make(state_.config(), *backup, state_.availableSources(), ImportMode::merge);
-    startReview(std::move(plan), std::move(*backup));
 }
 
 void BackupSettingsPane::startReview(ImportPlan plan, ConfigBackup backup) {

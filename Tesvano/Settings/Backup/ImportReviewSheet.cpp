@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
@@ -305,9 +306,7 @@ QWidget* ImportReviewSheet::buildForm() {
         const QString name = QString::fromLatin1(entry.name);
         auto section = makeSection(QStringLiteral("section.new.") + name,
                                    newItemsHeader(entry.key, entry.items, name, form), form);
-        for (const ImportItem& item : entry.items) {
-            section.rows->addWidget(newItemRow(item, section.widget));
-        }
+        addRows(section.rows, entry.items, name, &ImportReviewSheet::newItemRow, section.widget);
         sections->addWidget(section.widget);
     }
 
@@ -325,9 +324,8 @@ QWidget* ImportReviewSheet::buildForm() {
             headerWithPicker(countText("Conflicts (%d)", std::int64_t(conflicts.size())), picker,
                              form),
             form);
-        for (const ImportItem& item : conflicts) {
-            section.rows->addWidget(conflictRow(item, section.widget));
-        }
+        addRows(section.rows, conflicts, QStringLiteral("conflicts"),
+                &ImportReviewSheet::conflictRow, section.widget);
         addFooter(section, state_, N_("Your bindings are kept unless you choose the file's."));
         sections->addWidget(section.widget);
     }
@@ -346,9 +344,8 @@ QWidget* ImportReviewSheet::buildForm() {
                                                               std::int64_t(missing.size())),
                                                     picker, form),
                                    form);
-        for (const ImportItem& item : missing) {
-            section.rows->addWidget(missingRow(item, section.widget));
-        }
+        addRows(section.rows, missing, QStringLiteral("missing"), &ImportReviewSheet::missingRow,
+                section.widget);
         addFooter(section, state_,
                   N_("Rules aren't lost — they resume automatically once you install the matching "
                      "input source."));
@@ -356,6 +353,30 @@ QWidget* ImportReviewSheet::buildForm() {
     }
     sections->addStretch(1);
     return form;
+}
+
+void ImportReviewSheet::addRows(QVBoxLayout* rows, const std::vector<ImportItem>& items,
+                                const QString& section,
+                                QWidget* (ImportReviewSheet::*row)(const ImportItem&, QWidget*),
+                                QWidget* parent) {
+    const auto shown = shownRows_.try_emplace(section, rowsPerPage).first->second;
+    const std::size_t count = std::min(items.size(), shown);
+    for (std::size_t i = 0; i < count; ++i) {
+        rows->addWidget((this->*row)(items[i], parent));
+    }
+    if (count == items.size()) {
+        return;
+    }
+    const std::size_t next = std::min(items.size() - count, rowsPerPage);
+    auto* more = new LinkButton(countText("Show %d More", std::int64_t(next)), parent);
+    more->setObjectName(QStringLiteral("showMore.") + section);
+    more->setFont(SettingsStyle::footnote(parent));
+    more->setAutoDefault(false);
+    connect(more, &QPushButton::clicked, this, [this, section] {
+        shownRows_[section] += rowsPerPage;
+        scheduleRebuild();
+    });
+    rows->addWidget(more, 0, Qt::AlignLeft);
 }
 
 QWidget* ImportReviewSheet::modeSection(QWidget* parent) {
@@ -379,6 +400,15 @@ QWidget* ImportReviewSheet::modeSection(QWidget* parent) {
     explanation->setObjectName(QStringLiteral("modeExplanation"));
     explanation->setWordWrap(true);
     section.rows->addWidget(explanation);
+
+    if (plan.leftOutRuleCount > 0) {
+        auto* leftOut = styledLabel(
+            countText("%d rules in the file aren't valid and are left out.", plan.leftOutRuleCount),
+            SettingsStyle::footnote(section.widget), Level::secondary, section.widget);
+        leftOut->setObjectName(QStringLiteral("leftOut"));
+        leftOut->setWordWrap(true);
+        section.rows->addWidget(leftOut);
+    }
 
     const std::int64_t localOnly = plan.localOnlyAppRuleCount + plan.localOnlyURLRuleCount;
     if (replace && localOnly > 0) {

@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <array>
+#include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string_view>
 
@@ -27,6 +29,9 @@ class ImportReviewSheet final : public QDialog {
 public:
     static constexpr int sheetWidth = 600;
     static constexpr int sheetHeight = 620;
+    // Rows a section shows at first and adds at each "Show More": the form's cost follows
+    // what is shown, not the size of the backup.
+    static constexpr std::size_t rowsPerPage = 100;
 
     ImportReviewSheet(AppState& state, std::shared_ptr<ImportReviewModel> model,
                       std::function<void(const ImportOutcome&)> onApplied,
@@ -54,6 +59,9 @@ private:
     QWidget* newItemsHeader(std::string_view key, const std::vector<ImportItem>& items,
                             const QString& name, QWidget* parent);
     QWidget* newItemRow(const ImportItem& item, QWidget* parent);
+    // The first rows of a section as far as shown, then a button that shows more.
+    void addRows(QVBoxLayout* rows, const std::vector<ImportItem>& items, const QString& section,
+                 QWidget* (ImportReviewSheet::*row)(const ImportItem&, QWidget*), QWidget* parent);
     QWidget* conflictRow(const ImportItem& item, QWidget* parent);
     QWidget* missingRow(const ImportItem& item, QWidget* parent);
 
@@ -65,6 +73,7 @@ private:
     QPushButton* cancel_;
     QPushButton* apply_;
     bool rebuildPending_ = false;
+    std::map<QString, std::size_t> shownRows_;
 };
 
 }  // namespace tesvano

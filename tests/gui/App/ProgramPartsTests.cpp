@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -125,6 +126,52 @@ TEST(SingleInstance, TheSecondLaunchHandsItsURLsToTheFirstAndAnOpenFolderIsClose
     auto third = SingleInstance::claim(folder);
     ASSERT_TRUE(third);
     EXPECT_TRUE((*third)->isPrimary());
+}
+
+TEST(SingleInstance, WhatTheSenderReportsIsWhatHappensToItsMessage) {
+    test::TempDir dir;
+    auto first = SingleInstance::claim(dir / "tesvano");
+    auto second = SingleInstance::claim(dir / "tesvano");
+    ASSERT_TRUE(first && second);
+    std::vector<std::vector<std::string>> delivered;
+    int withdrawn = 0;
+    bool room = true;
+    SingleInstance::Receiver receiver;
+    receiver.admit = [&](const std::vector<std::string>&) { return room; };
+    receiver.deliver = [&](std::vector<std::string> urls) { delivered.push_back(urls); };
+    receiver.withdraw = [&](const std::vector<std::string>&) { ++withdrawn; };
+    ASSERT_TRUE((*first)->listen(std::move(receiver)));
+    const std::vector<std::string> command{"tesvano://set-app-rule?bundle=a&mode=ignore"};
+
+    // The running program is busy until the sender gave up: the command never runs.
+    auto handed = (*second)->handOver(command, std::chrono::milliseconds(300));
+    EXPECT_FALSE(handed);
+    ASSERT_TRUE(pumpUntil([&] { return withdrawn == 1; }));
+    QEventLoop settle;
+    QTimer::singleShot(100, &settle, &QEventLoop::quit);
+    settle.exec();
+    EXPECT_TRUE(delivered.empty()) << "a sender that reported failure left nothing behind";
+
+    // Its retry, answered in time, runs once.
+    std::thread retry([&] { handed = (*second)->handOver(command); });
+    const bool ran = pumpUntil([&] { return !delivered.empty(); });
+    retry.join();
+    ASSERT_TRUE(ran);
+    EXPECT_TRUE(handed) << handed.error();
+    EXPECT_EQ(delivered, std::vector<std::vector<std::string>>{command});
+
+    // A program with too much waiting refuses, and the sender says so.
+    room = false;
+    std::atomic<bool> answered = false;
+    std::thread refused([&] {
+        handed = (*second)->handOver(command);
+        answered = true;
+    });
+    pumpUntil([&] { return answered.load(); });
+    refused.join();
+    ASSERT_FALSE(handed);
+    EXPECT_NE(handed.error().find("too many commands waiting"), std::string::npos);
+    EXPECT_EQ(delivered.size(), 1u);
 }
 
 // Sets environment variables for one test and puts them back.
@@ -274,7 +321,7 @@ TEST(QtRuntime, ActionsRunInDueOrderCancelledOnesNeverAndWatchesStopWhenCancelle
     ::close(fds[1]);
 }
 
-TEST(QuitSignals, SIGTERMAndSIGINTArriveOnTheMainLoop) {
+TEST(QuitSignals, SIGTERMSIGINTAndSIGHUPArriveOnTheMainLoop) {
     QtRuntime runtime;
     std::vector<int> received;
     {
@@ -282,12 +329,15 @@ TEST(QuitSignals, SIGTERMAndSIGINTArriveOnTheMainLoop) {
         ASSERT_TRUE(quit.installed());
         ::raise(SIGTERM);
         ::raise(SIGINT);
-        ASSERT_TRUE(pumpUntil([&] { return received.size() == 2; }));
+        ::raise(SIGHUP);
+        ASSERT_TRUE(pumpUntil([&] { return received.size() == 3; }));
     }
-    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
-    struct sigaction current {};
-    ::sigaction(SIGTERM, nullptr, &current);
-    EXPECT_EQ(current.sa_handler, SIG_DFL) << "handed back";
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        ::sigaction(signal, nullptr, &current);
+        EXPECT_EQ(current.sa_handler, SIG_DFL) << "handed back";
+    }
 }
 
 }  // namespace

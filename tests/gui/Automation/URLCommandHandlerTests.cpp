@@ -356,6 +356,24 @@ TEST_F(URLCommandHandlerTest, ARepliesTooLargeToOpenBecomesAShortErrorLoggedWith
     EXPECT_FALSE(log.contains("org.example.app1199")) << "the reply's content stays out";
 }
 
+TEST_F(URLCommandHandlerTest, UnknownNamesTooLongForAReplyAreEchoedShortened) {
+    const std::string longName(300'000, 'n');
+    for (const auto& [url, expectedCode] : std::vector<std::pair<std::string, std::string>>{
+             {"tesvano://lock-to-source?name=" + longName, "unknown_source"},
+             {"tesvano://switch-source?id=" + longName, "unknown_source"},
+             {"tesvano://set-default-source?name=" + longName, "unknown_source"},
+             {"tesvano://set-app-rule?bundle=org.example.app&source=" + longName, "unknown_source"},
+             {"tesvano://remove-url-rule?host=" + std::string(8000, 'h'), "rule_not_found"}}) {
+        const std::string reply = send(url);
+        EXPECT_EQ(item(reply, "errorCode").value_or(""), expectedCode) << url.substr(0, 40);
+        EXPECT_LT(reply.size(), 400u) << url.substr(0, 40);
+        EXPECT_NE(item(reply, "errorMessage").value_or("").find("\u2026"), std::string::npos);
+    }
+    // A name of a usual length comes back whole.
+    EXPECT_EQ(item(send("tesvano://lock-to-source?name=Elvish"), "errorMessage"),
+              "No installed input source matches \"Elvish\".");
+}
+
 TEST_F(URLCommandHandlerTest, LongURLsAreLoggedShortAndUnusableCallbacksAreLogged) {
     test::LogCapture log;
     handler->handle("tesvano://ping?x-success=%25zz%3A%5B&pad=" + std::string(120'000, 'p'));

@@ -182,6 +182,37 @@ TEST(ConfigBackup, ReaderFillsWhatIsMissingAndReadsUnknownWordsTolerantly) {
     EXPECT_EQ(read->payload.urlRules[1].matchType, URLMatchType::urlRegex);
 }
 
+TEST(ConfigBackup, AFileOfManyKeysReadsWholeAndOneOfTooManyRulesIsRefusedSayingTheCap) {
+    // Hundreds of thousands of keys, as a file under the size cap may hold: every one read
+    // (a reader that walks the members for each key takes minutes here), few kept.
+    std::string file = R"({"format":"com.quorvel.Tesvano.backup","payload":{"appRules":[)"
+                       R"({"bundleID":"code","mode":"locked","lockedSourceID":"xkb:de"}],)"
+                       R"("sourceNames":{"xkb:de":"German")";
+    for (int i = 0; file.size() < ConfigBackup::maximumFileSize - 64; ++i) {
+        file += ",\"k" + std::to_string(i) + "\":\"n\"";
+    }
+    file += "}}}";
+    const auto read = ConfigBackup::read(file);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->payload.sourceNames, (std::map<std::string, std::string>{{"xkb:de", "German"}}))
+        << "only the names of the sources the rules use";
+
+    LockConfiguration many;
+    for (std::size_t i = 0; i < ConfigBackup::maximumRules; ++i) {
+        many.appRules.push_back(AppRule{"a" + std::to_string(i), AppRuleMode::ignored, {}});
+    }
+    const auto atTheCap = ConfigBackup::fromConfiguration(many, "1", {}).encodedData().value();
+    EXPECT_TRUE(ConfigBackup::read(atTheCap).has_value());
+    many.urlRules.push_back(URLRule{Uuid::random(), "example.org", InputSourceID("xkb:de")});
+    const auto over =
+        ConfigBackup::read(ConfigBackup::fromConfiguration(many, "1", {}).encodedData().value());
+    ASSERT_FALSE(over.has_value());
+    EXPECT_EQ(over.error(), BackupReadError::tooManyRules());
+    EXPECT_EQ(over.error().text(SupportedLanguage::english),
+              "This backup holds more rules than Tesvano can import (at most 10000).");
+    EXPECT_NE(over.error().text(SupportedLanguage::german).find("10000"), std::string::npos);
+}
+
 TEST(ConfigBackup, ErrorTextsNameTheWritersVersion) {
     EXPECT_EQ(BackupReadError::incompatibleVersion("3.0").text(SupportedLanguage::english),
               "This backup was made by a newer Tesvano (3.0). Update Tesvano, then try again.");

@@ -73,7 +73,7 @@ TEST(ImportPlan, ComparesEachFileRuleWithTheLocalOne) {
         {"app:held", Status::conflict},       // one side has a source
         {"app:other.machine", Status::new_},  // an application unknown here is a new item
         {"url:a.com", Status::unchanged},     // the file's repeat of a.com is dropped
-        {"url:b.com", Status::new_},          // differs from B.com in letter case only
+        {"url:b.com", Status::conflict},      // B.com's rule: patterns match in any case
     };
     ASSERT_EQ(plan.items.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -83,7 +83,7 @@ TEST(ImportPlan, ComparesEachFileRuleWithTheLocalOne) {
     }
     EXPECT_EQ(plan.items[0].localAction, RuleAction::lock);
     EXPECT_EQ(plan.localOnlyAppRuleCount, 1);
-    EXPECT_EQ(plan.localOnlyURLRuleCount, 1);
+    EXPECT_EQ(plan.localOnlyURLRuleCount, 0);
     EXPECT_EQ(plan.sourceName(InputSourceID("xkb:us")), "English (US)");  // local name wins
     EXPECT_EQ(plan.sourceName(InputSourceID("xkb:jp")), "Japanese");
     EXPECT_EQ(plan.sourceName(InputSourceID("xkb:xx")), "xkb:xx");
@@ -91,7 +91,7 @@ TEST(ImportPlan, ComparesEachFileRuleWithTheLocalOne) {
     const auto missing = plan.missingSourceItems();
     ASSERT_EQ(missing.size(), 1u);
     EXPECT_EQ(missing[0].id, "app:other.machine");
-    EXPECT_EQ(plan.newItems().size(), 1u);  // only url:b.com
+    EXPECT_TRUE(plan.newItems().empty());
 
     ConfigBackup noRules;
     const auto empty = ImportPlan::make(local, noRules, installed, ImportMode::merge);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
 
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Runtime/ManualRunLoop.h"
@@ -54,8 +57,11 @@ TEST(FileDefaults, ALinkedSettingsFileStaysALinkAndItsTargetIsWritten) {
 }
 
 TEST(FileDefaults, AValueOfAnUnknownKindIsSetAsideAloneWithAWarning) {
-    for (const std::string unknown :
-         {"null", R"({"a": 1, "b": 2})", R"({"future": 3})", R"([1, null])"}) {
+    // Numbers JSON can write but no double can hold are unreadable values too.
+    for (const std::string& unknown :
+         {std::string("null"), std::string(R"({"a": 1, "b": 2})"), std::string(R"({"future": 3})"),
+          std::string(R"([1, null])"), std::string("1e400"), std::string("[1, -1E+999]"),
+          std::string(R"({"dictionary": {"a": 1e400}})"), std::string(400, '9')}) {
         test::TempDir dir;
         const auto path = dir / "settings.json";
         const std::string text =
@@ -103,6 +109,60 @@ TEST(FileDefaults, DeferredWritesMakeABurstOneWriteAndFlushOnDemandOrAtTheEnd) {
         defaults.remove("activationCount");
     }
     EXPECT_FALSE(FileDefaults(path).value("activationCount")) << "written when it closes";
+}
+
+TEST(FileDefaults, ChangesTheDiskRefusesStayUnsavedAreRetriedAndAreWrittenAtTheEnd) {
+    test::TempDir dir;
+    const auto path = dir / "settings.json";
+    test::writeFile(path, R"({"apiEnabled": false})");
+    // Every write starts in this file; a folder in its place fails them as a full disk does.
+    fs::path blocker = path;
+    blocker += ".tmp-" + std::to_string(::getpid());
+    const auto failures = [](const test::LogCapture& logs) {
+        return std::ranges::count_if(logs.sink().records, [](const auto& record) {
+            return record.message.find("Could not") != std::string::npos;
+        });
+    };
+    platform::ManualRunLoop loop;
+    test::LogCapture logs;
+    {
+        FileDefaults defaults(path);
+        defaults.deferWrites(loop, Seconds(1.0));
+        fs::create_directories(blocker / "inside");
+        defaults.set("apiEnabled", true);
+        loop.advance(Seconds(1.0));
+        EXPECT_TRUE(defaults.hasUnsavedChanges()) << "the mark stays until a write succeeds";
+        const auto writes = defaults.writeCount();
+        loop.advance(Seconds(1000));
+        EXPECT_GT(defaults.writeCount(), writes + 3) << "tried again on a timer";
+        EXPECT_LT(defaults.writeCount(), writes + 30) << "backing off to a minute";
+        EXPECT_EQ(failures(logs), 1) << "said once per outage";
+        EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), false);
+
+        fs::remove_all(blocker);
+        loop.advance(Seconds(60));
+        EXPECT_FALSE(defaults.hasUnsavedChanges());
+        EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), true) << "a retry wrote it";
+
+        // Failing again, and quitting before a retry could succeed.
+        fs::create_directories(blocker / "inside");
+        defaults.set("newAppRuleMode", "ignored");
+        loop.advance(Seconds(1.0));
+        EXPECT_FALSE(defaults.flush());
+        EXPECT_TRUE(defaults.hasUnsavedChanges());
+        fs::remove_all(blocker);
+    }
+    EXPECT_EQ(FileDefaults(path).string("newAppRuleMode"), "ignored") << "written at the end";
+
+    // Written at once (no timer): a failed write is made by the next change or at the end.
+    {
+        FileDefaults defaults(path);
+        fs::create_directories(blocker / "inside");
+        defaults.set("apiEnabled", false);
+        EXPECT_TRUE(defaults.hasUnsavedChanges());
+        fs::remove_all(blocker);
+    }
+    EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), false);
 }
 
 }  // namespace

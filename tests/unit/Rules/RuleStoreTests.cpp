@@ -40,23 +40,25 @@ TEST(RuleStore, AStringUnderTheKeyIsNotAStoredConfiguration) {
 }
 
 TEST(RuleStore, UndecodableRulesAreKeptAsideBeforeAnySaveAndReported) {
-    for (const std::string& bytes :
-         {std::string("{not json"), std::string(R"({"isEnabled":"yes"})")}) {
+    // Bytes that are no configuration, and values of another kind than data.
+    for (const DefaultsValue& stored : {DefaultsValue::data(std::string("{not json")),
+                                        DefaultsValue::data(std::string(R"({"isEnabled":"yes"})")),
+                                        DefaultsValue(std::string(R"({"isEnabled":true})")),
+                                        DefaultsValue(DefaultsValue::Array{DefaultsValue(true)}),
+                                        DefaultsValue(true), DefaultsValue(std::int64_t{7})}) {
         test::LogCapture logs;
         MemoryDefaults defaults;
-        defaults.set("lockConfiguration", DefaultsValue::data(bytes));
+        defaults.set("lockConfiguration", stored);
         RuleStore store(defaults, "lockConfiguration");
 
-        EXPECT_TRUE(store.hasStoredConfiguration());
         EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
-        EXPECT_TRUE(logs.contains("could not be read")) << bytes;
+        EXPECT_TRUE(logs.contains("could not be read"));
 
-        // Start-up saves the default over the key; the user's bytes survive elsewhere.
-        const DefaultsValue::Data expected(bytes.begin(), bytes.end());
+        // Start-up saves the default over the key; the user's value survives elsewhere.
         store.save(LockConfiguration::defaultConfiguration());
-        EXPECT_EQ(defaults.data("lockConfiguration.unreadable"), expected);
+        EXPECT_EQ(defaults.value("lockConfiguration.unreadable"), stored);
         EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
-        EXPECT_EQ(defaults.data("lockConfiguration.unreadable"), expected)
+        EXPECT_EQ(defaults.value("lockConfiguration.unreadable"), stored)
             << "a later good load must not disturb the kept copy";
     }
 }

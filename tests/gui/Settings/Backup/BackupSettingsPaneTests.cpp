@@ -1,8 +1,14 @@
+#include <QCoreApplication>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QThread>
+#include <chrono>
 
 #include "Tesvano/Settings/Backup/BackupFileDialog.h"
 #include "Tesvano/Settings/Backup/BackupSettingsPane.h"
+#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
 #include "tests/gui/AppFixture.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
@@ -27,6 +33,17 @@ protected:
     static bool shows(const BackupSettingsPane& pane, const char* name) {
         const auto* widget = pane.findChild<QWidget*>(QString::fromLatin1(name));
         return widget != nullptr && !widget->isHidden();
+    }
+
+    // Imports the file the chooser answers and waits until it is read.
+    static void importAndWait(BackupSettingsPane& pane) {
+        pane.importConfiguration();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (pane.reading() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::yieldCurrentThread();
+        }
+        EXPECT_FALSE(pane.reading());
     }
 
     static QString textOf(const BackupSettingsPane& pane, const char* name) {
@@ -105,7 +122,7 @@ TEST_F(BackupSettingsPaneTest, BadFilesShowTheirReasonAndChangeNothing) {
     BackupSettingsPane pane(s);
     for (const auto& c : cases) {
         BackupFileDialog::setNextAnswer(path(c.file));
-        pane.importConfiguration();
+        importAndWait(pane);
         EXPECT_TRUE(shows(pane, "importNotice")) << c.file;
         EXPECT_EQ(pane.findChild<QWidget*>(QStringLiteral("importNotice"))
                       ->findChildren<QLabel*>()
@@ -128,7 +145,7 @@ TEST_F(BackupSettingsPaneTest, ApplyingCommitsTheReviewAndLeavesAReceiptCancelCh
     const LockConfiguration before = s.config();
 
     BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
-    pane.importConfiguration();
+    importAndWait(pane);
     ASSERT_NE(pane.sheet(), nullptr);
     EXPECT_EQ(pane.reviewModel()->plan().mode, ImportMode::merge);
     pane.sheet()->cancelButton()->click();
@@ -139,7 +156,7 @@ TEST_F(BackupSettingsPaneTest, ApplyingCommitsTheReviewAndLeavesAReceiptCancelCh
     EXPECT_FALSE(pane.receipt().has_value());
 
     BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
-    pane.importConfiguration();
+    importAndWait(pane);
     ASSERT_NE(pane.sheet(), nullptr);
     pane.sheet()->applyButton()->click();
     processEvents();
@@ -157,7 +174,7 @@ TEST_F(BackupSettingsPaneTest, ChangesMadeWhileTheReviewIsOpenSurviveApply) {
     test::writeFile(dir / "b.tesvano", sampleBackup(s));
     BackupSettingsPane pane(s);
     BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
-    pane.importConfiguration();
+    importAndWait(pane);
     ASSERT_NE(pane.sheet(), nullptr);
     pane.reviewModel()->setInclude("app:code", false);
 
@@ -179,6 +196,62 @@ TEST_F(BackupSettingsPaneTest, ChangesMadeWhileTheReviewIsOpenSurviveApply) {
     EXPECT_EQ(s.config().appRule("code"), nullptr);
     EXPECT_EQ(pane.receipt(), (ImportOutcome{0, 0}));
     EXPECT_FALSE(shows(pane, "receipt.inactive"));
+}
+
+TEST_F(BackupSettingsPaneTest, ABackupAtTheCapIsReadOffTheInterfaceThreadAndShownAPageAtATime) {
+    auto& s = startedState();
+    LockConfiguration remote;
+    for (std::size_t i = 0; i < ConfigBackup::maximumRules / 2; ++i) {
+        const std::string n = std::to_string(i);
+        remote.appRules.push_back(
+            AppRule{"org.example.App" + n, AppRuleMode::locked, InputSourceID("xkb:de")});
+        remote.urlRules.push_back(
+            URLRule{Uuid::random(), "site" + n + ".example.org", InputSourceID("xkb:de")});
+    }
+    test::writeFile(dir / "cap.tesvano",
+                    ConfigBackup::fromConfiguration(remote, "1", {}).encodedData().value());
+    remote.appRules.push_back(AppRule{"one.too.many", AppRuleMode::ignored, std::nullopt});
+    test::writeFile(dir / "over.tesvano",
+                    ConfigBackup::fromConfiguration(remote, "1", {}).encodedData().value());
+    BackupSettingsPane pane(s);
+
+    BackupFileDialog::setNextAnswer(path(dir / "over.tesvano"));
+    importAndWait(pane);
+    EXPECT_EQ(pane.importError(), BackupReadError::tooManyRules());
+    EXPECT_EQ(pane.findChild<QWidget*>(QStringLiteral("importNotice"))
+                  ->findChildren<QLabel*>()
+                  .last()
+                  ->text(),
+              QStringLiteral("This backup holds more rules than Tesvano can import (at most "
+                             "10000)."));
+
+    BackupFileDialog::setNextAnswer(path(dir / "cap.tesvano"));
+    pane.importConfiguration();
+    EXPECT_TRUE(pane.reading()) << "the interface goes on while the file is read";
+    EXPECT_TRUE(shows(pane, "importProgress"));
+    EXPECT_FALSE(pane.findChild<QPushButton*>(QStringLiteral("importButton"))->isEnabled());
+    importAndWait(pane);
+    EXPECT_FALSE(shows(pane, "importProgress"));
+    ASSERT_NE(pane.sheet(), nullptr);
+
+    // Each section shows a page of rows; more come when asked for.
+    const auto rows = [&] {
+        return pane.sheet()
+            ->findChildren<QWidget*>(QRegularExpression(QStringLiteral("^row:")))
+            .size();
+    };
+    EXPECT_EQ(rows(), qsizetype(2 * ImportReviewSheet::rowsPerPage));
+    auto* more = pane.sheet()->findChild<QPushButton*>(QStringLiteral("showMore.apps"));
+    ASSERT_NE(more, nullptr);
+    more->click();
+    processEvents();
+    EXPECT_EQ(rows(), qsizetype(3 * ImportReviewSheet::rowsPerPage));
+    // Choices still reach every rule, shown or not.
+    pane.sheet()->findChild<QPushButton*>(QStringLiteral("selectNone.urls"))->click();
+    pane.sheet()->applyButton()->click();
+    processEvents();
+    EXPECT_EQ(s.config().appRules.size(), ConfigBackup::maximumRules / 2 + 1);
+    EXPECT_TRUE(s.config().urlRules.empty());
 }
 
 }  // namespace

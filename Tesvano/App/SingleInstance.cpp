@@ -416,6 +416,7 @@ void SingleInstance::accept() {
                 if (receiver_.admit && !receiver_.admit(connection->urls)) {
                     log().error("Refused a hand-over: too many commands are waiting");
                     connection->stage = Connection::Stage::done;
+                    std::vector<std::string>().swap(connection->urls);  // nothing of it stays
                     socket->write(&InstanceMessage::refusal, 1);
                     socket->flush();
                     socket->disconnectFromServer();

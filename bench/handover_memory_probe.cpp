@@ -1,17 +1,17 @@
 // Memory of the running program before and after 60 later launches each hand it a message of
 // nearly a mebibyte while it is busy with commands: what waits is bounded, the rest refused.
 //   handover_memory_probe [--unbounded]   (--unbounded takes every message, for comparison)
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <malloc.h>
 #include <string>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "Tesvano/App/QtRuntime.h"

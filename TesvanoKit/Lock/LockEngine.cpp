@@ -213,7 +213,16 @@ void LockEngine::evaluate(ActivationReason trigger) {
 
     std::optional<URLRule> matchedRule;
     if (config_.enhancedModeEnabled && urlProvider_ && !config_.urlRules.empty()) {
-        const auto url = urlProvider_->readURL(identity);
+        auto url = urlProvider_->readURL(identity);
+        if (url) {
+            lastURL_ = {identity, *url};
+        } else if (urlProvider_->lastReadUnanswered() && lastURL_ && lastURL_->first == identity) {
+            // A browser that is busy for a moment still shows the page it showed: its rule
+            // stays until the browser answers again.
+            url = lastURL_->second;
+        } else {
+            lastURL_.reset();
+        }
         matchedRule = URLMatcher::firstMatch(url.value_or(""), config_.urlRules);
     }
     std::optional<URLRuleMatch> match;
@@ -299,6 +308,9 @@ void LockEngine::scheduleURLPoll() {
         }
         // Keep the handle alive across the evaluation; a restart inside it replaces it.
         scheduleURLPoll();
+        // The address-bar focus is read on focus events only; one the browser was too busy to
+        // answer about would otherwise stand until the next.
+        addressBarMonitor_->refresh();
         evaluate(ActivationReason::urlPolled);
     });
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Platform/Runtime/Runtime.h"
@@ -121,6 +122,8 @@ private:
     std::optional<std::string> frontmostAppId_;
     std::optional<std::string> launcherAppId_;
     bool addressBarFocused_ = false;
+    // The last URL read, and of which browser: kept while that browser does not answer.
+    std::optional<std::pair<std::optional<std::string>, std::string>> lastURL_;
     std::optional<SwitchKey> lastSwitchKey_;
     std::optional<SwitchKey> lastLauncherSwitchKey_;
     std::optional<SwitchKey> lastFiredSwitchKey_;

@@ -16,6 +16,7 @@ AccessibilityBrowserURLReader::AccessibilityBrowserURLReader(platform::Workspace
 
 std::optional<std::string> AccessibilityBrowserURLReader::readURL(
     const std::optional<std::string>& appId) {
+    unanswered_ = false;
     if (!appId || !BrowserAppIds::isBrowser(*appId) || !accessibility_.isProcessTrusted()) {
         return std::nullopt;
     }
@@ -24,11 +25,23 @@ std::optional<std::string> AccessibilityBrowserURLReader::readURL(
         return std::nullopt;
     }
     const auto application = accessibility_.applicationElement(frontmost->processIdentifier);
-    auto window = accessibility_.elementAttribute(application, a11y::activeWindow);
+    const auto window = accessibility_.readAttribute(application, a11y::activeWindow);
     if (!window) {
+        unanswered_ = window.error() == platform::AccessibilityError::cannotComplete;
         return std::nullopt;
     }
-    return search(*window);
+    const auto* element = std::get_if<platform::AccessibleElement>(&*window);
+    if (!element) {
+        return std::nullopt;
+    }
+    auto url = search(*element);
+    if (!url && !unanswered_) {
+        // A walk the browser cut short by not answering ends like one that found nothing:
+        // ask it once more, which costs nothing while it is known to be hung.
+        const auto role = accessibility_.readAttribute(*element, a11y::role);
+        unanswered_ = !role && role.error() == platform::AccessibilityError::cannotComplete;
+    }
+    return url;
 }
 
 std::optional<std::string> AccessibilityBrowserURLReader::search(
@@ -44,7 +57,13 @@ std::optional<std::string> AccessibilityBrowserURLReader::search(
         --budget;
         const auto element = std::move(pending.back());
         pending.pop_back();
-        if (auto value = accessibility_.readAttribute(element, a11y::documentURL)) {
+        const auto value = accessibility_.readAttribute(element, a11y::documentURL);
+        if (!value && value.error() == platform::AccessibilityError::cannotComplete) {
+            // The browser stopped answering part-way: what the walk has not seen is unknown.
+            unanswered_ = true;
+            return std::nullopt;
+        }
+        if (value) {
             if (const auto* url = std::get_if<platform::URLValue>(&*value)) {
                 return url->address;
             }

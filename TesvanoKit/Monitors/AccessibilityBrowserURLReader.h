@@ -17,6 +17,7 @@ public:
                                   int visitBudget = defaultVisitBudget);
 
     std::optional<std::string> readURL(const std::optional<std::string>& appId) override;
+    bool lastReadUnanswered() const override { return unanswered_; }
 
     int visitBudget() const { return visitBudget_; }
 
@@ -26,6 +27,7 @@ private:
     platform::Workspace& workspace_;
     platform::Accessibility& accessibility_;
     int visitBudget_;
+    bool unanswered_ = false;
 };
 
 }  // namespace tesvano

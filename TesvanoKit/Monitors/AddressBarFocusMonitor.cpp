@@ -44,7 +44,7 @@ void AddressBarFocusMonitor::observe(const std::optional<std::string>& appId) {
             // reported again (the engine forgets the state whenever it re-targets us), and so
             // is the end of one, or anyone following us would go on believing it has focus.
             const bool wasFocused = current_;
-            current_ = evaluate();
+            current_ = evaluate().value_or(false);
             if (current_ || wasFocused) {
                 if (auto handler = onChange_) {
                     handler(current_);
@@ -72,7 +72,9 @@ void AddressBarFocusMonitor::refresh() {
                 attach(instances.front().processIdentifier);
             }
         }
-        reportIfChanged(evaluate());
+        if (const auto focused = evaluate()) {
+            reportIfChanged(*focused);
+        }
         return;
     }
     detach();
@@ -94,8 +96,11 @@ void AddressBarFocusMonitor::attach(std::int32_t pid) {
     std::weak_ptr<int> alive = lifetime_;
     auto observer = accessibility_.createObserver(
         pid, [this, alive](const platform::AccessibleElement&, const std::string&) {
-            if (!alive.expired()) {
-                reportIfChanged(evaluate());
+            if (alive.expired()) {
+                return;
+            }
+            if (const auto focused = evaluate()) {
+                reportIfChanged(*focused);
             }
         });
     if (!observer) {
@@ -141,7 +146,7 @@ std::vector<std::string> AddressBarFocusMonitor::ancestorRoles(
     return roles;
 }
 
-bool AddressBarFocusMonitor::evaluate() {
+std::optional<bool> AddressBarFocusMonitor::evaluate() {
     auto focused = accessibility_.elementAttribute(desktop_, a11y::focusedElement);
     if (!focused) {
         return false;
@@ -157,8 +162,17 @@ bool AddressBarFocusMonitor::evaluate() {
             classList = std::move(*list);
         }
     }
-    return AddressBarHeuristic::isAddressBar(
-        domIdentifier, classList, ancestorRoles(accessibility_, *focused, ancestorDepth_));
+    if (AddressBarHeuristic::isAddressBar(
+            domIdentifier, classList, ancestorRoles(accessibility_, *focused, ancestorDepth_))) {
+        return true;
+    }
+    // Reads the browser did not answer look like an element without markers: then nothing
+    // is known, and the state reported stands until a later check.
+    const auto role = accessibility_.readAttribute(*focused, a11y::role);
+    if (!role && role.error() == platform::AccessibilityError::cannotComplete) {
+        return std::nullopt;
+    }
+    return false;
 }
 
 }  // namespace tesvano

@@ -28,6 +28,7 @@ public:
 
     void start(Handler handler) override;
     void observe(const std::optional<std::string>& appId) override;
+    // Also checks again now; the engine calls it on every URL poll.
     void refresh() override;
     void stop() override;
 
@@ -45,7 +46,8 @@ public:
 private:
     void attach(std::int32_t pid);
     void detach();
-    bool evaluate();
+    // Whether the focused element is the address bar; none when the browser did not answer.
+    std::optional<bool> evaluate();
     void reportIfChanged(bool focused);
 
     platform::Workspace& workspace_;

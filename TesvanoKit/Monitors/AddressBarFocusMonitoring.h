@@ -18,7 +18,8 @@ public:
     virtual void start(Handler handler) = 0;
     // Follows this browser, or nothing when none.
     virtual void observe(const std::optional<std::string>& appId) = 0;
-    // Checks again now (after Accessibility has been granted).
+    // Checks again now (after Accessibility has been granted, or when the browser may not
+    // have answered about the last focus change).
     virtual void refresh() = 0;
     // Ends watching; the handler is not called.
     virtual void stop() = 0;

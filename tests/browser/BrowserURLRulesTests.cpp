@@ -343,6 +343,29 @@ TEST_P(BrowserURLRulesTest, URLRulesTheAddressBarAndPasswordFields) {
     EXPECT_TRUE(reverted);
 }
 
+// A browser too busy to answer for a moment keeps its page's rule, and a move into the address
+// bar it made meanwhile is seen once it answers again, not only at the next focus change.
+TEST_P(BrowserURLRulesTest, ABrowserBusyForAMomentKeepsThePageRuleAndItsFocusIsReadLater) {
+    startBrowser("http://beta.localhost:" + std::to_string(http->port()) + "/beta");
+    startEngine(false);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(awaitSource("xkb:ru", "urlRule", kBrowserReady, "Russian on beta"));
+    ASSERT_TRUE(desktop->waitForLockedGroup(kRU, 2s));
+
+    // One poll meets the stopped browser, which is then treated as hung for a while.
+    ::kill(-browser->pid(), SIGSTOP);
+    const auto whileStopped = engine->linesWithin(1800ms);
+    ::kill(-browser->pid(), SIGCONT);
+    for (const auto& line : whileStopped) {
+        ADD_FAILURE() << "the page's rule gave way while the browser was busy: " << summary(line);
+    }
+    // Its address bar takes the focus while the engine still counts it as hung.
+    xdotool({"key", "ctrl+l"});
+    ASSERT_TRUE(awaitSource("xkb:us", "addressBarRule", kStep, "English in the address bar"));
+    clickIntoPage();
+    ASSERT_TRUE(awaitSource("xkb:ru", "urlRule", kStep, "Russian again on beta's page"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Browsers, BrowserURLRulesTest,
                          ::testing::Values(Browser{"firefox-esr", "firefox-esr"},
                                            Browser{"chromium", "chromium"}),

@@ -53,7 +53,8 @@ public:
         observed = id;
         observeCalls.push_back(id);
     }
-    void refresh() override {}
+    int refreshes = 0;
+    void refresh() override { ++refreshes; }
     void stop() override { handler = nullptr; }
     void report(bool focused) {
         if (handler)
@@ -64,11 +65,13 @@ public:
 class StubURLs final : public BrowserURLProviding {
 public:
     std::optional<std::string> url;
+    bool unanswered = false;
     std::vector<std::optional<std::string>> reads;
     std::optional<std::string> readURL(const std::optional<std::string>& id) override {
         reads.push_back(id);
-        return url;
+        return unanswered ? std::nullopt : url;
     }
+    bool lastReadUnanswered() const override { return unanswered; }
 };
 
 constexpr const char* kBrowser = "org.mozilla.firefox";
@@ -230,6 +233,40 @@ TEST_F(LockEngineTest, URLRulesAreReportedAsMatchesExceptRightAfterAnEdit) {
     urls->url = "https://example.ru/";
     loop.advance(Seconds(1.5));
     EXPECT_EQ(events.back().reason, R::urlMatched) << "found by the poll";
+}
+
+TEST_F(LockEngineTest, ABrowserThatDoesNotAnswerKeepsItsPageAndHasItsFocusReadAgain) {
+    config.isEnabled = true;
+    config.enhancedModeEnabled = true;
+    config.defaultSourceID = InputSourceID("xkb:us");
+    config.urlRules = {urlRule("example.ru", "xkb:ru", RuleAction::lock)};
+    commit();
+    urls->url = "https://example.ru/";
+    app->report(kBrowser);
+    ASSERT_EQ(system.currentID, "xkb:ru");
+    const auto logged = events.size();
+
+    urls->unanswered = true;
+    bar->refreshes = 0;
+    loop.advance(Seconds(4.5));
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    EXPECT_EQ(events.size(), logged) << "a busy browser changes nothing";
+    EXPECT_EQ(bar->refreshes, 3) << "each poll asks again about the address bar";
+
+    // Another browser does not inherit the page; nor does one that answers with no page.
+    app->report("chromium");
+    EXPECT_EQ(system.currentID, "xkb:us");
+    app->report(kBrowser);
+    EXPECT_EQ(system.currentID, "xkb:us");
+    urls->unanswered = false;
+    loop.advance(Seconds(1.5));
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    urls->url.reset();
+    loop.advance(Seconds(1.5));
+    EXPECT_EQ(system.currentID, "xkb:us");
+    urls->unanswered = true;
+    loop.advance(Seconds(1.5));
+    EXPECT_EQ(system.currentID, "xkb:us") << "nothing remembered once the page was gone";
 }
 
 TEST_F(LockEngineTest, URLPollingRunsOnlyForABrowserWithRulesAndLockingOn) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "Platform/Accessibility/FakeAccessibility.h"
 #include "Platform/Workspace/FakeWorkspace.h"
@@ -16,7 +18,7 @@ using platform::FakeWorkspace;
 using platform::URLValue;
 
 class BrowserURLReaderTest : public ::testing::Test {
-protected:
+public:
     BrowserURLReaderTest() {
         workspace.addRunning({10, "firefox-esr", "/usr/lib/firefox-esr/firefox-esr"});
         workspace.addRunning({11, "org.example.Editor", "/usr/bin/editor"});
@@ -49,6 +51,50 @@ TEST_F(BrowserURLReaderTest, FirstURLInPreOrderWinsAndEmptyOrOddValuesDoNotStopT
     // A plain non-empty string counts too.
     ax.setAttribute(button, a11y::documentURL, std::string("https://example.org/from-text"));
     EXPECT_EQ(reader.readURL("firefox-esr"), "https://example.org/from-text");
+}
+
+TEST_F(BrowserURLReaderTest, ReadsCutShortByABrowserThatDoesNotAnswerAreToldApart) {
+    using platform::AccessibilityError;
+    struct Case {
+        const char* what;
+        std::function<void(BrowserURLReaderTest&)> arrange;
+        std::optional<std::string> url;
+        bool unanswered;
+    };
+    const auto addPage = [](BrowserURLReaderTest& t) {
+        auto page = t.ax.addElement(t.window, "document web");
+        t.ax.setAttribute(page, a11y::documentURL, URLValue{"https://example.org/"});
+        return page;
+    };
+    const std::vector<Case> cases = {
+        {"a page", [&](auto& t) { addPage(t); }, "https://example.org/", false},
+        {"no page", [](auto&) {}, std::nullopt, false},
+        {"no window",
+         [](auto& t) {
+             t.ax.failAttribute(t.app, a11y::activeWindow, AccessibilityError::noValue);
+         },
+         std::nullopt, false},
+        {"window unanswered", [](auto& t) { t.ax.failAttribute(t.app, a11y::activeWindow); },
+         std::nullopt, true},
+        {"page unanswered", [&](auto& t) { t.ax.failAttribute(addPage(t), a11y::documentURL); },
+         std::nullopt, true},
+        {"children unanswered, then the window",
+         [](auto& t) {
+             t.ax.failAttribute(t.window, a11y::children);
+             t.ax.failAttribute(t.window, a11y::role);
+         },
+         std::nullopt, true},
+    };
+    // A fresh browser for each case.
+    struct Scene final : BrowserURLReaderTest {
+        void TestBody() override {}
+    };
+    for (const auto& c : cases) {
+        Scene t;
+        c.arrange(t);
+        EXPECT_EQ(t.reader.readURL("firefox-esr"), c.url) << c.what;
+        EXPECT_EQ(t.reader.lastReadUnanswered(), c.unanswered) << c.what;
+    }
 }
 
 TEST_F(BrowserURLReaderTest, OneBudgetForTheWholeWalk) {

@@ -195,6 +195,29 @@ TEST_F(AddressBarFocusMonitorTest,
     EXPECT_EQ(reports, (std::vector<bool>{true, false}));
 }
 
+TEST_F(AddressBarFocusMonitorTest, AFocusTheBrowserDoesNotAnswerAboutKeepsTheStateUntilRefresh) {
+    auto b = addBrowser(650, "firefox-esr", Marker::geckoDOMIdentifier);
+    startRecording();
+    monitor.observe("firefox-esr");
+    // Another address-bar element, of a browser too busy to describe it.
+    auto busyBar =
+        ax.addElement(ax.addElement(ax.addElement(b.window, "tool bar"), "panel"), "entry");
+    for (const auto attribute : {a11y::objectId, a11y::classList, a11y::parent, a11y::role}) {
+        ax.failAttribute(busyBar, attribute);
+    }
+
+    focus(b, busyBar);
+    EXPECT_TRUE(reports.empty()) << "not known: nothing reported";
+    ax.setFocusedElement(b.addressBar);  // it answers again
+    monitor.refresh();
+    ASSERT_EQ(reports, (std::vector<bool>{true}));
+
+    focus(b, busyBar);
+    EXPECT_TRUE(monitor.current()) << "the bar stays focused while not known otherwise";
+    focus(b, b.pageField);
+    EXPECT_EQ(reports, (std::vector<bool>{true, false}));
+}
+
 TEST_F(AddressBarFocusMonitorTest, SwitchingBetweenTwoFocusedAddressBarsReportsTheSecond) {
     auto first = addBrowser(700, "chromium", Marker::omniboxClass);
     auto second = addBrowser(701, "firefox-esr", Marker::geckoDOMIdentifier);

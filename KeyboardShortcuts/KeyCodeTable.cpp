@@ -51,7 +51,7 @@ constexpr std::array<std::pair<std::int64_t, std::uint32_t>, 112> kTable{{
     {26, 8},
     {28, 9},
     {25, 10},
-    // modifier keys: Command is the Super (Meta) key, Option is Alt
+    // modifier keys: Super (Meta), Alt
     {57, 58},
     {56, 42},
     {59, 29},
@@ -186,10 +186,10 @@ Modifiers modifiersFromX(std::uint32_t xState) {
         out = out | Modifiers::control;
     }
     if ((xState & KeyCombination::mod1Mask) != 0) {
-        out = out | Modifiers::option;
+        out = out | Modifiers::alt;
     }
     if ((xState & KeyCombination::mod4Mask) != 0) {
-        out = out | Modifiers::command;
+        out = out | Modifiers::super;
     }
     if ((xState & kLockMask) != 0) {
         out = out | Modifiers::capsLock;
@@ -209,7 +209,7 @@ InputEvent keyEventFromX(bool pressed, std::uint32_t xKeycode, std::uint32_t xSt
     InputEvent event;
     event.keyCode = storedKeyCode(xKeycode);
     event.modifierFlags = modifiersFromX(xState);
-    const bool modifierKey = event.keyCode && *event.keyCode >= Key::rightCommand.rawValue &&
+    const bool modifierKey = event.keyCode && *event.keyCode >= Key::rightSuper.rawValue &&
                              *event.keyCode <= Key::function.rawValue;
     if (modifierKey) {
         event.type = InputEvent::Type::flagsChanged;

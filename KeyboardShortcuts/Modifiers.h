@@ -6,7 +6,7 @@
 namespace KeyboardShortcuts {
 
 // Modifier flags of a key event, with the bit values the classic desktop event model gives
-// them. A shortcut keeps only shift, control, option and command; the rest describe events.
+// them. A shortcut keeps only shift, control, alt and super; the rest describe events.
 struct Modifiers {
     std::uint64_t rawValue = 0;
 
@@ -16,8 +16,8 @@ struct Modifiers {
     static const Modifiers capsLock;
     static const Modifiers shift;
     static const Modifiers control;
-    static const Modifiers option;
-    static const Modifiers command;
+    static const Modifiers alt;
+    static const Modifiers super;
     static const Modifiers numericPad;
     static const Modifiers help;
     static const Modifiers function;
@@ -38,8 +38,8 @@ struct Modifiers {
 inline constexpr Modifiers Modifiers::capsLock{1ULL << 16};
 inline constexpr Modifiers Modifiers::shift{1ULL << 17};
 inline constexpr Modifiers Modifiers::control{1ULL << 18};
-inline constexpr Modifiers Modifiers::option{1ULL << 19};
-inline constexpr Modifiers Modifiers::command{1ULL << 20};
+inline constexpr Modifiers Modifiers::alt{1ULL << 19};
+inline constexpr Modifiers Modifiers::super{1ULL << 20};
 inline constexpr Modifiers Modifiers::numericPad{1ULL << 21};
 inline constexpr Modifiers Modifiers::help{1ULL << 22};
 inline constexpr Modifiers Modifiers::function{1ULL << 23};
@@ -53,17 +53,17 @@ inline constexpr std::int64_t altKey = 0x0800;
 inline constexpr std::int64_t controlKey = 0x1000;
 }  // namespace ModifierBits
 
-// Both conversions carry exactly command, shift, option and control and drop every other bit.
+// Both conversions carry exactly super, shift, alt and control and drop every other bit.
 constexpr Modifiers modifiersFromBits(std::int64_t bits) {
     Modifiers out;
     if ((bits & ModifierBits::superKey) != 0) {
-        out = out | Modifiers::command;
+        out = out | Modifiers::super;
     }
     if ((bits & ModifierBits::shiftKey) != 0) {
         out = out | Modifiers::shift;
     }
     if ((bits & ModifierBits::altKey) != 0) {
-        out = out | Modifiers::option;
+        out = out | Modifiers::alt;
     }
     if ((bits & ModifierBits::controlKey) != 0) {
         out = out | Modifiers::control;
@@ -73,13 +73,13 @@ constexpr Modifiers modifiersFromBits(std::int64_t bits) {
 
 constexpr std::int64_t bitsFromModifiers(Modifiers modifiers) {
     std::int64_t out = 0;
-    if (modifiers.contains(Modifiers::command)) {
+    if (modifiers.contains(Modifiers::super)) {
         out |= ModifierBits::superKey;
     }
     if (modifiers.contains(Modifiers::shift)) {
         out |= ModifierBits::shiftKey;
     }
-    if (modifiers.contains(Modifiers::option)) {
+    if (modifiers.contains(Modifiers::alt)) {
         out |= ModifierBits::altKey;
     }
     if (modifiers.contains(Modifiers::control)) {
@@ -88,8 +88,8 @@ constexpr std::int64_t bitsFromModifiers(Modifiers modifiers) {
     return out;
 }
 
-// The names of the flags present as Linux desktops write them, in the order control, option,
-// shift, command, function, joined by "+": "Ctrl+Alt+Shift+Super+Fn"; empty for none.
+// The names of the flags present as Linux desktops write them, in the order control, alt,
+// shift, super, function, joined by "+": "Ctrl+Alt+Shift+Super+Fn"; empty for none.
 std::string modifierSymbols(Modifiers modifiers);
 
 }  // namespace KeyboardShortcuts

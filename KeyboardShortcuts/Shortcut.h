@@ -18,7 +18,7 @@ struct Shortcut {
     std::int64_t keyCode = 0;
     std::int64_t modifierBits = 0;
 
-    // The modifiers are reduced to command, shift, option and control.
+    // The modifiers are reduced to super, shift, alt and control.
     explicit Shortcut(std::int64_t code, std::int64_t bits = 0);
     explicit Shortcut(Key key, Modifiers modifiers = {});
 

@@ -103,8 +103,8 @@ const std::map<std::int64_t, std::string>& menuKeyEquivalents() {
 
 std::string modifierSymbols(Modifiers modifiers) {
     static constexpr std::pair<Modifiers, std::string_view> names[] = {
-        {Modifiers::control, "Ctrl"},  {Modifiers::option, "Alt"},  {Modifiers::shift, "Shift"},
-        {Modifiers::command, "Super"}, {Modifiers::function, "Fn"},
+        {Modifiers::control, "Ctrl"}, {Modifiers::alt, "Alt"},     {Modifiers::shift, "Shift"},
+        {Modifiers::super, "Super"},  {Modifiers::function, "Fn"},
     };
     std::string out;
     for (const auto& [flag, name] : names) {

@@ -29,7 +29,7 @@ std::string plainTitle(const QString& text) {
 }
 
 constexpr Modifiers kShortcutModifiers =
-    Modifiers::shift | Modifiers::control | Modifiers::option | Modifiers::command;
+    Modifiers::shift | Modifiers::control | Modifiers::alt | Modifiers::super;
 
 std::string keyEquivalent(Qt::Key key) {
     if (key >= Qt::Key_Space && key <= Qt::Key_AsciiTilde) {

@@ -23,10 +23,10 @@ const QString kBindingName = QStringLiteral("KeyboardShortcuts.binding");
 
 Qt::KeyboardModifiers qtModifiers(Modifiers modifiers) {
     Qt::KeyboardModifiers out;
-    if (modifiers.contains(Modifiers::command)) {
+    if (modifiers.contains(Modifiers::super)) {
         out |= Qt::MetaModifier;
     }
-    if (modifiers.contains(Modifiers::option)) {
+    if (modifiers.contains(Modifiers::alt)) {
         out |= Qt::AltModifier;
     }
     if (modifiers.contains(Modifiers::control)) {

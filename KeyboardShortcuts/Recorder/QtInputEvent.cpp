@@ -58,10 +58,10 @@ constexpr std::array<std::pair<int, Key>, 48> kMainKeys{{
     {Qt::Key_VolumeDown, Key::volumeDown},
     {Qt::Key_Shift, Key::shift},
     {Qt::Key_Control, Key::control},
-    {Qt::Key_Alt, Key::option},
-    {Qt::Key_Meta, Key::command},
-    {Qt::Key_Super_L, Key::command},
-    {Qt::Key_Super_R, Key::rightCommand},
+    {Qt::Key_Alt, Key::alt},
+    {Qt::Key_Meta, Key::super},
+    {Qt::Key_Super_L, Key::super},
+    {Qt::Key_Super_R, Key::rightSuper},
 }};
 
 constexpr std::array<std::pair<int, Key>, 18> kKeypadKeys{{
@@ -98,7 +98,7 @@ constexpr std::array<Key, 26> kLetters{
 };
 
 bool isModifierKey(std::int64_t keyCode) {
-    return keyCode >= Key::rightCommand.rawValue && keyCode <= Key::function.rawValue;
+    return keyCode >= Key::rightSuper.rawValue && keyCode <= Key::function.rawValue;
 }
 
 }  // namespace
@@ -155,10 +155,10 @@ Modifiers modifiersFromQt(int qtModifiers) {
         out = out | Modifiers::control;
     }
     if ((qtModifiers & Qt::AltModifier) != 0) {
-        out = out | Modifiers::option;
+        out = out | Modifiers::alt;
     }
     if ((qtModifiers & Qt::MetaModifier) != 0) {
-        out = out | Modifiers::command;
+        out = out | Modifiers::super;
     }
     if ((qtModifiers & Qt::KeypadModifier) != 0) {
         out = out | Modifiers::numericPad;

@@ -1,7 +1,10 @@
 #include "PermissionFlow/Panels/PermissionFlowButton.h"
 
+#include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPalette>
 
 #include "PermissionFlow/PermissionFlowResources.h"
 #include "PermissionFlow/PermissionStatus.h"
@@ -17,6 +20,7 @@ PermissionFlowButton::PermissionFlowButton(PermissionFlowPane pane,
       suggested_(std::move(suggested)),
       controller_(std::move(controller)),
       symbols_(std::move(symbols)) {
+    handLocaleToFlow();
     setButtonState(state_);
     connect(this, &QPushButton::clicked, this, [this] { handleTap(); });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
@@ -27,6 +31,38 @@ PermissionFlowButton::PermissionFlowButton(PermissionFlowPane pane,
             });
 }
 
+PermissionFlowButton::PermissionFlowButton(PermissionFlowPane pane,
+                                           std::vector<std::filesystem::path> suggested,
+                                           std::unique_ptr<PermissionFlowController> controller,
+                                           SymbolProvider symbols, QString title, QWidget* parent)
+    : PermissionFlowButton(
+          pane, std::move(suggested), std::move(controller), std::move(symbols),
+          Label([title = std::move(title)](const PermissionFlowButtonState&) { return title; }),
+          parent) {}
+
+PermissionFlowButton::PermissionFlowButton(PermissionFlowPane pane,
+                                           std::vector<std::filesystem::path> suggested,
+                                           std::unique_ptr<PermissionFlowController> controller,
+                                           SymbolProvider symbols, Label label, QWidget* parent)
+    : PermissionFlowButton(pane, std::move(suggested), std::move(controller), std::move(symbols),
+                           parent) {
+    label_ = std::move(label);
+    setButtonState(state_);
+}
+
+void PermissionFlowButton::handLocaleToFlow() {
+    // "de_DE" and the like: the flow's panel and the settings it opens speak the same language.
+    controller_->setLocaleIdentifier(locale().name().toStdString());
+}
+
+void PermissionFlowButton::changeEvent(QEvent* event) {
+    QPushButton::changeEvent(event);
+    if (event->type() == QEvent::LocaleChange) {
+        handLocaleToFlow();
+        setButtonState(state_);
+    }
+}
+
 void PermissionFlowButton::showEvent(QShowEvent* event) {
     QPushButton::showEvent(event);
     refreshStatus();
@@ -34,11 +70,20 @@ void PermissionFlowButton::showEvent(QShowEvent* event) {
 
 void PermissionFlowButton::setButtonState(const PermissionFlowButtonState& state) {
     state_ = state;
-    setText(QString::fromStdString(PermissionFlowResources::localizedString(
-        state.titleKey, state.defaultTitle, controller_->localeIdentifier())));
+    setText(label_ ? label_(state)
+                   : QString::fromStdString(PermissionFlowResources::localizedString(
+                         state.titleKey, state.defaultTitle, controller_->localeIdentifier())));
     if (symbols_) {
         setIcon(symbols_(state.systemImage));
     }
+    // Granted reads in green, as desktops mark a thing that is done; otherwise the usual ink.
+    QPalette tinted = QApplication::palette(this);
+    if (state.isGranted) {
+        const bool dark = tinted.color(QPalette::Button).lightness() < 128;
+        tinted.setColor(QPalette::ButtonText,
+                        dark ? QColor(0x8B, 0xD3, 0x8F) : QColor(0x2E, 0x7D, 0x32));
+    }
+    setPalette(tinted);
 }
 
 void PermissionFlowButton::refreshStatus() {

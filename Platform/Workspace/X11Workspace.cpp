@@ -345,6 +345,10 @@ std::vector<RunningApplication> X11Workspace::runningApplications() {
     return running;
 }
 
+void X11Workspace::setDesktopEntries(DesktopEntryIndex entries) {
+    impl_->entries = std::move(entries);
+}
+
 std::optional<Seconds> X11Workspace::activationArrivedAt() const {
     return impl_->activationArrival;
 }

@@ -30,6 +30,8 @@ public:
     using Workspace::runningApplications;
     Registration addObserver(WorkspaceNotification notification, Observer observer) override;
     std::optional<Seconds> activationArrivedAt() const override;
+    // Identifies windows by these entries from now on: the applications installed meanwhile.
+    void setDesktopEntries(DesktopEntryIndex entries);
 
     struct Impl;
 

@@ -94,7 +94,9 @@ bool AppDelegate::approveTermination(TerminationSource source) {
     if (!shouldTerminateNow(appState_->terminationRequested(),
                             appState_->updateController().phase(),
                             source == TerminationSource::systemQuit, hidden)) {
-        log().info("Quit refused: the menu-bar icon is hidden, use the menu's Quit");
+        log().info(
+            "Quit refused: no tray icon is shown, so Tesvano keeps running in the "
+            "background; Settings offers Quit Tesvano");
         return false;
     }
     terminating_ = true;

@@ -30,6 +30,7 @@
 #include "Platform/Workspace/X11Workspace.h"
 #include "Tesvano/App/AppDelegate.h"
 #include "Tesvano/App/AppDisplay.h"
+#include "Tesvano/App/ApplicationFolderWatcher.h"
 #include "Tesvano/App/DataLock.h"
 #include "Tesvano/App/LaunchArguments.h"
 #include "Tesvano/App/QtRuntime.h"
@@ -312,11 +313,21 @@ int main(int argc, char** argv) {
         if (!settings) {
             settings = std::make_unique<SettingsWindow>(state, settingsPanes());
             settings->onQuitKey = [&delegate] {
-                delegate.requestTermination(TerminationSource::request);
+                return delegate.requestTermination(TerminationSource::request);
             };
         }
         settings->present();
     };
+
+    // Applications installed or removed while the program runs: their names and icons, and
+    // the identity of their windows, without a restart.
+    ApplicationFolderWatcher applicationFolders(
+        platform::DesktopEntryIndex::standardApplicationFolders(), [&entries, &workspace] {
+            entries = platform::DesktopEntryIndex::scanStandardFolders();
+            (*workspace)->setDesktopEntries(entries);
+            log().debug("Desktop entries read again: %d",
+                        static_cast<int>(entries.entries().size()));
+        });
 
     QuitSignals quitSignals(
         runtime, [&delegate](int) { delegate.requestTermination(TerminationSource::systemQuit); });

@@ -1,7 +1,13 @@
 #include "Tesvano/Menu/StatusItem.h"
 
+#include <QCoreApplication>
 #include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
 #include <QSystemTrayIcon>
 
 #include "Tesvano/App/AppState.h"
@@ -14,13 +20,41 @@ StatusItem::StatusItem(AppState& state, StatusMenu& menu, QObject* parent)
     update();
     connect(&state_, &AppState::trayIconHiddenChanged, this, [this] { update(); });
     connect(&state_, &AppState::configChanged, this, [this] { update(); });
+    // A switch between light and dark repaints the icon.
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 StatusItem::~StatusItem() = default;
 
-QIcon StatusItem::trayImage(bool locked) {
-    return QIcon(locked ? QStringLiteral(":/icons/TrayLocked.svg")
-                        : QStringLiteral(":/icons/TrayUnlocked.svg"));
+QColor StatusItem::panelInk() {
+    // The panel follows the desktop's colour scheme, as the application palette does.
+    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+QIcon StatusItem::trayImage(bool locked, const QColor& ink) {
+    const QIcon shape(locked ? QStringLiteral(":/icons/TrayLocked.svg")
+                             : QStringLiteral(":/icons/TrayUnlocked.svg"));
+    QIcon out;
+    for (int side : {16, 22, 24, 32, 44, 48, 64}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.drawPixmap(0, 0, shape.pixmap(side, side));
+        // The shape's coverage in the panel's text colour: dark on a light panel, light on a
+        // dark one.
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), ink);
+        painter.end();
+        out.addPixmap(pixmap);
+    }
+    return out;
+}
+
+bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ApplicationPaletteChange && tray_) {
+        tray_->setIcon(trayImage(state_.config().isEnabled, panelInk()));
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool StatusItem::isInserted() const {
@@ -44,7 +78,7 @@ void StatusItem::update() {
                     }
                 });
     }
-    tray_->setIcon(trayImage(state_.config().isEnabled));
+    tray_->setIcon(trayImage(state_.config().isEnabled, panelInk()));
     tray_->show();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QObject>
 #include <memory>
@@ -23,7 +24,13 @@ public:
     bool isInserted() const;
     QSystemTrayIcon* trayIcon() const { return tray_.get(); }
 
-    static QIcon trayImage(bool locked);
+    // The locked (solid) or unlocked (hollow, shackle open) symbol in `ink`.
+    static QIcon trayImage(bool locked, const QColor& ink);
+    // The colour the panel writes its text in.
+    static QColor panelInk();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void update();

@@ -83,8 +83,6 @@ void StatusMenu::rebuild() {
 
     QAction* settings =
         add(QStringLiteral("settings"), state_.text("Settings…"), Symbols::icon("gearshape"));
-    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    settings->setShortcutVisibleInContextMenu(true);
     connect(settings, &QAction::triggered, this, [this] {
         if (state_.openSettingsAction) {
             state_.openSettingsAction();
@@ -96,8 +94,6 @@ void StatusMenu::rebuild() {
     QAction* update = add(QStringLiteral("update"),
                           state_.text(pending ? "Install Update…" : N_("Check for Updates…")),
                           Symbols::icon(pending ? "arrow.down.circle.fill" : "arrow.down.circle"));
-    update->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
-    update->setShortcutVisibleInContextMenu(true);
     update->setEnabled(updater.canCheckForUpdates());
     connect(update, &QAction::triggered, this,
             [this] { state_.updateController().checkForUpdates(); });

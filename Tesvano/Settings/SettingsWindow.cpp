@@ -6,6 +6,8 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
@@ -13,6 +15,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/AppState.h"
@@ -36,7 +42,7 @@ constexpr std::array<std::string_view, settingsTabs.size()> tabSymbols{
     "gearshape",
     "macwindow.on.rectangle",
     "globe",
-    "command",
+    "keyboard",
     "hand.raised",
     "arrow.down.circle",
     "list.bullet.rectangle",
@@ -44,6 +50,13 @@ constexpr std::array<std::string_view, settingsTabs.size()> tabSymbols{
 
 int indexOf(SettingsTab tab) {
     return static_cast<int>(tab);
+}
+
+// Hands the heap pages the closed panes used back to the system.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace
@@ -128,7 +141,6 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     layout->addLayout(content, 1);
     sweep_ = new OverlayScrollerSweep(this);
 
-    buildPanes();
     selectTab(state_.settingsTab());
     refreshBadge();
 
@@ -147,7 +159,7 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
             rebuildPending_ = true;
             QTimer::singleShot(0, this, [this] {
                 rebuildPending_ = false;
-                buildPanes();
+                rebuildPanes();
                 for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
                     tabButtons_[i]->setText(state_.text(settingsTabs[i].title));
                 }
@@ -161,35 +173,53 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     connect(closeKey, &QShortcut::activated, this, &QWidget::close);
 
     auto* quit = new QShortcut(QKeySequence::Quit, this);
+    quit->setObjectName(QStringLiteral("quitKey"));
     connect(quit, &QShortcut::activated, this, [this] {
-        if (onQuitKey) {
-            onQuitKey();
+        if (onQuitKey && !onQuitKey()) {
+            explainKeptRunning();
         }
     });
 
     resize(QSize(idealWidth, std::max(minimumHeight, sizeHint().height())));
 }
 
-void SettingsWindow::buildPanes() {
-    for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
-        QWidget* content = nullptr;
-        if (factories_[i]) {
-            content = factories_[i](state_);
-        }
-        if (content == nullptr) {
-            content = new EmptyPane(state_);
-        }
-        QWidget* old = scrollers_[i]->takeWidget();
-        scrollers_[i]->setWidget(content);
-        if (old != nullptr) {
+QWidget* SettingsWindow::buildPane(std::size_t index) {
+    QWidget* content = nullptr;
+    if (factories_[index]) {
+        content = factories_[index](state_);
+    }
+    if (content == nullptr) {
+        content = new EmptyPane(state_);
+    }
+    scrollers_[index]->setWidget(content);
+    sweep_->sweepNowAndLater();
+    return content;
+}
+
+void SettingsWindow::releasePanes() {
+    for (QScrollArea* scroller : scrollers_) {
+        if (QWidget* old = scroller->takeWidget()) {
+            old->hide();
             old->deleteLater();
         }
     }
-    sweep_->sweepNowAndLater();
 }
 
-QWidget* SettingsWindow::pane(SettingsTab tab) const {
-    return scrollers_[static_cast<std::size_t>(tab)]->widget();
+void SettingsWindow::rebuildPanes() {
+    releasePanes();
+    buildPane(static_cast<std::size_t>(indexOf(currentTab())));
+}
+
+bool SettingsWindow::isPaneBuilt(SettingsTab tab) const {
+    return scrollers_[static_cast<std::size_t>(tab)]->widget() != nullptr;
+}
+
+QWidget* SettingsWindow::pane(SettingsTab tab) {
+    const auto index = static_cast<std::size_t>(tab);
+    if (QWidget* built = scrollers_[index]->widget()) {
+        return built;
+    }
+    return buildPane(index);
 }
 
 QToolButton* SettingsWindow::tabButton(SettingsTab tab) const {
@@ -201,6 +231,8 @@ SettingsTab SettingsWindow::currentTab() const {
 }
 
 void SettingsWindow::selectTab(SettingsTab tab) {
+    // A pane is built when it is first shown.
+    pane(tab);
     stack_->setCurrentIndex(indexOf(tab));
     tabButtons_[static_cast<std::size_t>(indexOf(tab))]->setChecked(true);
     refreshTitle();
@@ -210,7 +242,9 @@ void SettingsWindow::selectTab(SettingsTab tab) {
 
 void SettingsWindow::refreshTitle() {
     const auto& info = settingsTabs[static_cast<std::size_t>(state_.settingsTab())];
-    setWindowTitle(state_.text(info.title));
+    // "General – Tesvano Settings": the taskbar and the window switcher name the program.
+    setWindowTitle(state_.text("%@ – Tesvano Settings")
+                       .replace(QStringLiteral("%@"), state_.text(info.title)));
 }
 
 bool SettingsWindow::showsUpdateBadge() const {
@@ -266,10 +300,51 @@ void SettingsWindow::present() {
     activateWindow();
 }
 
+void SettingsWindow::explainKeptRunning() {
+    if (auto* shown = findChild<QMessageBox*>(QStringLiteral("keptRunning"))) {
+        shown->raise();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, state_.text("Tesvano keeps running"),
+                                state_.text("Tesvano keeps running without a tray icon"),
+                                QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("keptRunning"));
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(state_.text(
+        "Tesvano stays in the background so that your rules and the lock keep working. Start "
+        "Tesvano again from the applications menu to open Settings. To stop it now, choose "
+        "Quit Tesvano."));
+    QPushButton* quitButton = box->addButton(state_.text("Quit Tesvano"), QMessageBox::AcceptRole);
+    quitButton->setObjectName(QStringLiteral("quitAnyway"));
+    QPushButton* keep = box->addButton(state_.text("Keep Running"), QMessageBox::RejectRole);
+    keep->setObjectName(QStringLiteral("keepRunning"));
+    box->setDefaultButton(keep);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(quitButton, &QPushButton::clicked, this, [this] {
+        // Asked for in so many words: the gate lets it through.
+        state_.setTerminationRequested(true);
+        if (onQuitKey) {
+            onQuitKey();
+        }
+    });
+    box->open();
+}
+
 void SettingsWindow::closeEvent(QCloseEvent* event) {
     // Closing Settings ends any grant polling the grant button started.
     state_.accessibilityWatcher().stop();
     QWidget::closeEvent(event);
+    if (event->isAccepted()) {
+        // Nothing of the panes stays in memory while the window is closed.
+        releasePanes();
+        // Once the event loop has deleted them.
+        QTimer::singleShot(500, this, [] { releaseFreedMemory(); });
+    }
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    pane(state_.settingsTab());
+    QWidget::showEvent(event);
 }
 
 }  // namespace tesvano

@@ -20,8 +20,9 @@ class OverlayScrollerSweep;
 // The Settings window: a row of tabs (symbol over title) above the selected pane, the selected
 // tab kept in AppState.settingsTab (so anything can switch the window to a pane), at least
 // 680 × 600, overlay scroll bars, and the Accessibility grant polling ended when the window
-// closes. Panes come from factories; a tab without one shows an empty pane. The panes are
-// built again in a new interface language.
+// closes. Panes come from factories, each built when its tab is first shown and all let go
+// when the window closes; a tab without one shows an empty pane. The shown pane is built again
+// in a new interface language.
 class SettingsWindow final : public QWidget {
 public:
     using PaneFactory = std::function<QWidget*(AppState&)>;
@@ -43,20 +44,28 @@ public:
     QToolButton* tabButton(SettingsTab tab) const;
     // The tab whose pane is shown.
     SettingsTab currentTab() const;
-    // The pane the tab shows now.
-    QWidget* pane(SettingsTab tab) const;
+    // The pane the tab shows, built now if it was not yet.
+    QWidget* pane(SettingsTab tab);
+    // Whether the tab's pane exists: panes are built when first shown and let go on close.
+    bool isPaneBuilt(SettingsTab tab) const;
     // Whether the Updates tab shows its badge.
     bool showsUpdateBadge() const;
 
-    // Called by the window's quit key (Ctrl+Q); the program routes it through its quit gate.
-    std::function<void()> onQuitKey;
+    // Called by the window's quit key (Ctrl+Q); the program routes it through its quit gate
+    // and answers whether it quits. When it does not, the window says how Tesvano keeps running
+    // and offers to quit all the same.
+    std::function<bool()> onQuitKey;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildPanes();
+    QWidget* buildPane(std::size_t index);
+    void releasePanes();
+    void rebuildPanes();
+    void explainKeptRunning();
     void selectTab(SettingsTab tab);
     void refreshTitle();
     void refreshBadge();

@@ -95,8 +95,8 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     auto* title = new QLabel(state.text("Acknowledgements"), this);
     title->setFont(SettingsStyle::headline(this));
     header->addWidget(title, 1);
-    auto* done = new QPushButton(state.text("Done"), this);
-    done->setObjectName(QStringLiteral("done"));
+    auto* done = new QPushButton(state.text("Close"), this);
+    done->setObjectName(QStringLiteral("close"));
     done->setDefault(true);  // Return closes the sheet
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     header->addWidget(done);
@@ -186,8 +186,7 @@ AboutView::AboutView(AppState& state, QWidget* parent) : QWidget(parent), state_
     column->addSpacing(2);
 
     const QString versionLine = fillPlaceholders(
-        state.text("Version %@ (%@)"), {QString::fromStdString(BundleInfo::shortVersion()),
-                                        QString::fromStdString(BundleInfo::buildVersion())});
+        state.text("Version %@"), {QString::fromStdString(BundleInfo::shortVersion())});
     auto* versionLabel =
         label(versionLine, SettingsStyle::callout(this), SettingsStyle::Level::secondary, this);
     versionLabel->setObjectName(QStringLiteral("version"));

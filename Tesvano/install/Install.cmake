@@ -35,3 +35,6 @@ install(FILES ${_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/sc
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/install-user
     DESTINATION ${CMAKE_INSTALL_DATADIR}/tesvano)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano)
+# The screenshots the README shows, where its links (docs/NAME.png) find them.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano/docs
+    FILES_MATCHING PATTERN "*.png" PATTERN "url-scheme" EXCLUDE)

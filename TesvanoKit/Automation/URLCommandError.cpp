@@ -92,7 +92,7 @@ std::string_view URLCommandError::code() const {
 
 std::string URLCommandError::apiSwitchPath() {
     // The names the program shows: the tray menu's item, the tab, the section.
-    constexpr std::string_view separator = " \u25B8 ";
+    constexpr std::string_view separator = " \u2192 ";
     std::string path = LanguageOverride::text("Tesvano");
     for (std::string_view step : {N_("Settings"), N_("General"), N_("Automation")}) {
         path += separator;

@@ -48,7 +48,7 @@ struct URLCommandError {
     // The English sentence with the payload in its place. The one of apiDisabled names the
     // place of the switch in the words of the interface language.
     std::string message() const;
-    // "Tesvano ▸ Settings ▸ General ▸ Automation", as the interface names those steps.
+    // "Tesvano → Settings → General → Automation", as the interface names those steps.
     static std::string apiSwitchPath();
 
     bool operator==(const URLCommandError&) const = default;

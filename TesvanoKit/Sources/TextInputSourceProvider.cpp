@@ -89,13 +89,14 @@ bool TextInputSourceProvider::select(const InputSourceID& id) {
             // source as current: do not trust it twice in a row.
             directSelection_.pending.reset();
             logger().debug(
-                "Key-focus selection of %{public}s was never confirmed; using TISSelectInputSource",
+                "Key-focus selection of %{public}s was never confirmed; selecting the source "
+                "directly",
                 id.rawValue);
         } else if (const auto viaKeyFocus = keyFocusSelect_(*found)) {
             directSelection_.pending = id;
             return true;
         } else {
-            logger().debug("Key-focus selection failed (%{public}s); using TISSelectInputSource",
+            logger().debug("Key-focus selection failed (%{public}s); selecting the source directly",
                            viaKeyFocus.error().description());
         }
     }

@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     KeyboardShortcuts::setShortcut(
         KeyboardShortcuts::Shortcut(
             KeyboardShortcuts::Key::l,
-            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::option),
+            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::alt),
         ShortcutNames::toggleLock());
 
     defaults.set("activationCount", std::int64_t{1234});  // a history for the General pane
@@ -178,8 +178,11 @@ int main(int argc, char** argv) {
         for (const QColor panel : {QColor(0x30, 0x30, 0x30), QColor(0xE8, 0xE8, 0xE8)}) {
             for (bool locked : {true, false}) {
                 painter.fillRect(QRect(x, 0, 52, 52), panel);
+                // The ink a panel of that shade writes in.
+                const QColor ink =
+                    panel.lightness() < 128 ? QColor(0xF2, 0xF2, 0xF2) : QColor(0x20, 0x20, 0x20);
                 painter.drawPixmap(QRect(x + 4, 4, 44, 44),
-                                   StatusItem::trayImage(locked).pixmap(QSize(44, 44)));
+                                   StatusItem::trayImage(locked, ink).pixmap(QSize(44, 44)));
                 x += 52;
             }
         }

@@ -76,7 +76,7 @@ AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
     defaultForm_->addRow(state_.text("Behavior"), defaultBehavior_);
     form->addWidget(global);
     form->addWidget(new SectionFooter(
-        state_, N_("Used whenever the frontmost app has no rule of its own."), this));
+        state_, N_("Used whenever the app of the active window has no rule of its own."), this));
 
     // The mode new rules start with.
     auto* fresh = section(state_, N_("New app rules"), this);
@@ -232,6 +232,17 @@ void AppRulesSettingsPane::showLauncherNote() {
     launcherNote_->setVisible(hasLauncherRule() && !state_.accessibilityGranted());
 }
 
+// The current choice carries a check mark; the others nothing, as in a desktop's pop-up list.
+void AppRulesSettingsPane::markCurrent(QAction* action, bool current) {
+    action->setProperty("current", current);
+    if (current) {
+        action->setIcon(Symbols::icon("checkmark"));
+        QFont font = action->font();
+        font.setBold(true);
+        action->setFont(font);
+    }
+}
+
 QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) {
     if (row < 0 || row >= model_->rowCount()) {
         return nullptr;
@@ -245,8 +256,7 @@ QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) 
         // it, so it comes back with a mode that does.
         for (const auto& item : SourceMenus::modeItems) {
             QAction* action = menu->addAction(state_.text(item.key));
-            action->setCheckable(true);
-            action->setChecked(item.mode == rule.mode);
+            markCurrent(action, item.mode == rule.mode);
             connect(action, &QAction::triggered, this, [this, rule, mode = item.mode] {
                 state_.upsertAppRule({rule.appId, mode, rule.lockedSourceID});
             });
@@ -256,8 +266,8 @@ QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) 
         if (all) {
             menu->addSeparator();
         }
-        std::vector<std::pair<QString, std::optional<InputSourceID>>> items{
-            {state_.text("Default"), std::nullopt}};
+        // Installed sources only: the default has its own mode, "Use default".
+        std::vector<std::pair<QString, std::optional<InputSourceID>>> items;
         bool known = !rule.lockedSourceID;
         for (const auto& source : state_.availableSources()) {
             known = known || source.id == *rule.lockedSourceID;
@@ -267,10 +277,12 @@ QMenu* AppRulesSettingsPane::menuFor(int row, AppRuleDelegate::Control control) 
             items.emplace_back(QString::fromStdString(rule.lockedSourceID->rawValue),
                                rule.lockedSourceID);
         }
+        if (items.empty()) {
+            menu->addAction(state_.text("None"))->setEnabled(false);
+        }
         for (const auto& [text, source] : items) {
             QAction* action = menu->addAction(text);
-            action->setCheckable(true);
-            action->setChecked(source == rule.lockedSourceID);
+            markCurrent(action, source == rule.lockedSourceID);
             connect(action, &QAction::triggered, this, [this, rule, chosen = source] {
                 state_.upsertAppRule({rule.appId, rule.mode, chosen});
             });

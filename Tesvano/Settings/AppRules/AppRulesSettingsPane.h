@@ -7,6 +7,7 @@
 #include "Tesvano/Settings/AppRules/AppPickerSheet.h"
 #include "Tesvano/Settings/AppRules/AppRuleDelegate.h"
 
+class QAction;
 class QComboBox;
 class QFormLayout;
 class QLabel;
@@ -56,6 +57,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    static void markCurrent(QAction* action, bool current);
     void showGlobalDefault();
     void showRules();
     void showLauncherNote();

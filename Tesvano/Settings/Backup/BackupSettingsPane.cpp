@@ -1,5 +1,6 @@
 #include "Tesvano/Settings/Backup/BackupSettingsPane.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -116,6 +117,11 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     exportNotice_->setObjectName(QStringLiteral("exportNotice"));
     exportText->setText(state_.text("Couldn't save the backup file."));
     exportRows->addWidget(exportNotice_);
+    exportedNotice_ = noticeRow("checkmark.circle.fill",
+                                SettingsStyle::color(exportBox, SettingsStyle::Level::secondary),
+                                exportedText_, exportBox);
+    exportedNotice_->setObjectName(QStringLiteral("exportedNotice"));
+    exportRows->addWidget(exportedNotice_);
     form->addWidget(exportBox);
     form->addWidget(new SectionFooter(
         state_,
@@ -188,6 +194,12 @@ void BackupSettingsPane::refresh() {
     progressRow_->setVisible(reading_ != nullptr);
     importButton_->setEnabled(reading_ == nullptr);
     exportNotice_->setVisible(exportFailed_);
+    // An export that worked says where the file went.
+    exportedNotice_->setVisible(exportedTo_.has_value());
+    if (exportedTo_) {
+        exportedText_->setText(
+            state_.text("Saved as %@.").replace(QStringLiteral("%@"), *exportedTo_));
+    }
     importNotice_->setVisible(importError_.has_value());
     if (importError_) {
         importNoticeText_->setText(qs(importError_->text(state_.effectiveLanguage())));
@@ -206,6 +218,7 @@ void BackupSettingsPane::refresh() {
 
 void BackupSettingsPane::exportConfiguration() {
     exportFailed_ = false;
+    exportedTo_.reset();
     refresh();
     BackupFileDialog::Request request;
     request.kind = BackupFileDialog::Kind::save;
@@ -238,8 +251,10 @@ void BackupSettingsPane::exportConfiguration() {
     if (!failure.empty()) {
         log().error("Backup export failed: %{private}s", failure);
         exportFailed_ = true;
-        refresh();
+    } else {
+        exportedTo_ = QDir::toNativeSeparators(*path);
     }
+    refresh();
 }
 
 void BackupSettingsPane::importConfiguration() {

@@ -64,6 +64,9 @@ private:
     QWidget* progressRow_;
     QProgressBar* progress_;
     QTimer* progressTimer_;
+    QWidget* exportedNotice_;
+    QLabel* exportedText_ = nullptr;
+    std::optional<QString> exportedTo_;
     QWidget* importNotice_;
     QLabel* importNoticeText_;
     QWidget* receiptRow_;

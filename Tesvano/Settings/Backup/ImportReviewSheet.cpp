@@ -1,5 +1,8 @@
 #include "Tesvano/Settings/Backup/ImportReviewSheet.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -100,10 +103,16 @@ QWidget* headerWithPicker(const QString& title, SegmentedPicker* picker, QWidget
     return header;
 }
 
-QLabel* defaultMarker(const AppState& state, const std::string& id, QWidget* parent) {
+// Shown while the row follows its section's choice; hidden, it keeps its room, so that the
+// row's buttons stay where they were clicked.
+QLabel* defaultMarker(const AppState& state, const std::string& id, bool shown, QWidget* parent) {
     auto* marker = styledLabel(state.text("(default)"), SettingsStyle::caption2(parent),
                                Level::tertiary, parent);
     marker->setObjectName(objectID("default:", id));
+    QSizePolicy policy = marker->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    marker->setSizePolicy(policy);
+    marker->setVisible(shown);
     return marker;
 }
 
@@ -170,6 +179,11 @@ ImportReviewSheet::ImportReviewSheet(AppState& state, std::shared_ptr<ImportRevi
     }
     footerRow->addLayout(countersRow);
     footerRow->addStretch(1);
+    applyReason_ = styledLabel(text("Nothing to apply: the file changes none of your rules."),
+                               SettingsStyle::footnote(footer), Level::secondary, footer);
+    applyReason_->setObjectName(QStringLiteral("applyReason"));
+    applyReason_->setWordWrap(true);
+    footerRow->addWidget(applyReason_, 2);
     cancel_ = new QPushButton(text("Cancel"), footer);
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
@@ -235,7 +249,11 @@ void ImportReviewSheet::rebuild() {
 
     const ImportSummary summary = model_->plan().summary();
     refreshCounters(summary);
-    apply_->setEnabled(summary.added >= 1 || summary.updated >= 1 || summary.removed >= 1);
+    const bool changes = summary.added >= 1 || summary.updated >= 1 || summary.removed >= 1;
+    apply_->setEnabled(changes);
+    // A greyed Apply says why.
+    applyReason_->setVisible(!changes);
+    apply_->setToolTip(changes ? QString() : applyReason_->text());
 }
 
 void ImportReviewSheet::refreshCounters(const ImportSummary& summary) {
@@ -326,7 +344,26 @@ QWidget* ImportReviewSheet::buildForm() {
             form);
         addRows(section.rows, conflicts, QStringLiteral("conflicts"),
                 &ImportReviewSheet::conflictRow, section.widget);
-        addFooter(section, state_, N_("Your bindings are kept unless you choose the file's."));
+        addFooter(section, state_, N_("Your rules are kept unless you choose the file's."));
+        sections->addWidget(section.widget);
+    }
+
+    // What the file overwrites, read-only: Replace decides every conflict for the file. Those
+    // whose source is missing here are listed with the missing sources instead.
+    std::vector<ImportItem> replaced;
+    if (!merge) {
+        std::ranges::copy_if(
+            conflicts, std::back_inserter(replaced),
+            [&plan](const ImportItem& item) { return !plan.isMissingSource(item); });
+    }
+    if (!replaced.empty()) {
+        auto section = makeSection(
+            QStringLiteral("section.replaced"),
+            styledLabel(countText("Changed by the file (%d)", std::int64_t(replaced.size())),
+                        SettingsStyle::footnote(form), Level::secondary, form),
+            form);
+        addRows(section.rows, replaced, QStringLiteral("replaced"), &ImportReviewSheet::replacedRow,
+                section.widget);
         sections->addWidget(section.widget);
     }
 
@@ -538,10 +575,25 @@ QWidget* ImportReviewSheet::conflictRow(const ImportItem& item, QWidget* parent)
             id, index == 1 ? ConflictResolution::useFile : ConflictResolution::keepLocal);
     };
     choice->addWidget(picker, 0, Qt::AlignRight);
-    if (!model_->conflictOverrides().contains(item.id)) {
-        choice->addWidget(defaultMarker(state_, item.id, row), 0, Qt::AlignRight);
-    }
+    choice->addWidget(
+        defaultMarker(state_, item.id, !model_->conflictOverrides().contains(item.id), row), 0,
+        Qt::AlignRight);
     layout->addLayout(choice);
+    return row;
+}
+
+QWidget* ImportReviewSheet::replacedRow(const ImportItem& item, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(objectID("row:", item.id));
+    auto* layout = rowLayout(row, 8, 2);
+    layout->addWidget(subjectLabel(item, row), 1);
+    const QFont small = SettingsStyle::caption2(row);
+    layout->addWidget(styledLabel(ruleText(item, false), small, Level::tertiary, row));
+    layout->addWidget(
+        symbolLabel("arrow.right", 11, SettingsStyle::color(row, Level::tertiary), row));
+    auto* fileText = styledLabel(ruleText(item, true), small, Level::primary, row);
+    fileText->setObjectName(objectID("file:", item.id));
+    layout->addWidget(fileText);
     return row;
 }
 
@@ -581,9 +633,9 @@ QWidget* ImportReviewSheet::missingRow(const ImportItem& item, QWidget* parent) 
             id, index == 1 ? MissingSourceDisposition::remove : MissingSourceDisposition::keep);
     };
     choice->addWidget(picker, 0, Qt::AlignRight);
-    if (!model_->missingOverrides().contains(item.id)) {
-        choice->addWidget(defaultMarker(state_, item.id, row), 0, Qt::AlignRight);
-    }
+    choice->addWidget(
+        defaultMarker(state_, item.id, !model_->missingOverrides().contains(item.id), row), 0,
+        Qt::AlignRight);
     layout->addLayout(choice);
     return row;
 }

@@ -64,6 +64,7 @@ private:
                  QWidget* (ImportReviewSheet::*row)(const ImportItem&, QWidget*), QWidget* parent);
     QWidget* conflictRow(const ImportItem& item, QWidget* parent);
     QWidget* missingRow(const ImportItem& item, QWidget* parent);
+    QWidget* replacedRow(const ImportItem& item, QWidget* parent);
 
     AppState& state_;
     std::shared_ptr<ImportReviewModel> model_;
@@ -72,6 +73,7 @@ private:
     std::array<QLabel*, 4> counters_{};
     QPushButton* cancel_;
     QPushButton* apply_;
+    QLabel* applyReason_;
     bool rebuildPending_ = false;
     std::map<QString, std::size_t> shownRows_;
 };

@@ -21,6 +21,15 @@ SegmentedPicker::SegmentedPicker(const QStringList& options, QWidget* parent)
         row->addWidget(button);
     }
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // The chosen segment reads at a glance: filled with the selection colour. Both states have
+    // the same border and padding, so no segment changes size when chosen.
+    setStyleSheet(QStringLiteral(
+        "QPushButton { padding: 3px 12px; border: 1px solid palette(mid);"
+        " background: palette(button); color: palette(button-text); }"
+        "QPushButton:hover { background: palette(midlight); }"
+        "QPushButton:checked { background: palette(highlight); color: palette(highlighted-text);"
+        " border-color: palette(highlight); }"
+        "QPushButton:focus { border-color: palette(highlight); }"));
     connect(group_, &QButtonGroup::idClicked, this, [this](int index) {
         if (onChoose) {
             onChoose(index);

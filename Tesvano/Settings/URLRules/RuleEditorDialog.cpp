@@ -1,5 +1,7 @@
 #include "Tesvano/Settings/URLRules/RuleEditorDialog.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -57,6 +59,13 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
+// A field's name, in the normal text colour: a greyed name reads as a disabled field.
+QLabel* fieldLabel(const QString& text, QWidget* field, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(field);
+    return label;
+}
+
 }  // namespace
 
 RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editing, QWidget* parent)
@@ -77,9 +86,11 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
 
     auto* typeRow = new QHBoxLayout;
     typeRow->setSpacing(8);
-    typeRow->addWidget(secondaryLabel(state.text("Match type"), this));
-    typeRow->addStretch(1);
     matchType_ = new QComboBox(this);
+    auto* typeLabel = fieldLabel(state.text("Match type"), matchType_, this);
+    typeLabel->setObjectName(QStringLiteral("matchTypeLabel"));
+    typeRow->addWidget(typeLabel);
+    typeRow->addStretch(1);
     matchType_->setObjectName(QStringLiteral("matchType"));
     for (URLMatchType type : matchTypes) {
         matchType_->addItem(state.text(URLRuleListModel::matchTypeKey(type)),
@@ -101,6 +112,15 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
     help_->setObjectName(QStringLiteral("patternHelp"));
     help_->setWordWrap(true);
     help_->setFont(SettingsStyle::footnote(this));
+    help_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The hint keeps the room of its longest text, so the dialog does not change height as the
+    // match type changes.
+    int tallest = 0;
+    for (URLMatchType type : matchTypes) {
+        help_->setText(state.text(helpKey(type)));
+        tallest = std::max(tallest, help_->heightForWidth(400));
+    }
+    help_->setMinimumHeight(tallest);
     patternGroup->addWidget(help_);
     column->addLayout(patternGroup);
 
@@ -122,10 +142,10 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
 
     auto* sourceRow = new QHBoxLayout;
     sourceRow->setSpacing(8);
-    sourceRow->addWidget(secondaryLabel(state.text("Input source"), this));
-    sourceRow->addStretch(1);
     source_ = new QComboBox(this);
     source_->setObjectName(QStringLiteral("source"));
+    sourceRow->addWidget(fieldLabel(state.text("Input source"), source_, this));
+    sourceRow->addStretch(1);
     source_->addItem(state.text("Default"));
     for (const InputSource& available : state.availableSources()) {
         source_->addItem(QString::fromStdString(available.localizedName),
@@ -158,7 +178,7 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     buttons->addWidget(cancel_);
-    save_ = new QPushButton(state.text(isAdd_ ? "Add" : N_("Done")), this);
+    save_ = new QPushButton(state.text(isAdd_ ? "Add" : N_("Save")), this);
     save_->setObjectName(QStringLiteral("save"));
     save_->setDefault(true);
     buttons->addWidget(save_);

@@ -2,6 +2,7 @@
 
 #include "TesvanoKit/Languages/TextKey.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDateTime>
@@ -26,6 +27,14 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     setWindowTitle(state.text("Updates"));
     auto* form = new QVBoxLayout(this);
     form->setContentsMargins(0, 0, 0, 0);
+
+    // Why updates are unavailable, when they are: above everything it greys.
+    unavailable_ = new QLabel(this);
+    unavailable_->setObjectName(QStringLiteral("updatesUnavailable"));
+    unavailable_->setWordWrap(true);
+    unavailable_->setFont(SettingsStyle::footnote(unavailable_));
+    SettingsStyle::setTextLevel(unavailable_, SettingsStyle::Level::secondary);
+    form->addWidget(unavailable_);
 
     auto* channelBox = new QGroupBox(state.text("Channel"), this);
     auto* channelRow = new QHBoxLayout(channelBox);
@@ -100,12 +109,6 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     checkRow->addWidget(check_);
     rows->addRow(checkRow);
     form->addWidget(checkBox);
-    unavailable_ = new QLabel(this);
-    unavailable_->setObjectName(QStringLiteral("updatesUnavailable"));
-    unavailable_->setWordWrap(true);
-    unavailable_->setFont(SettingsStyle::footnote(unavailable_));
-    SettingsStyle::setTextLevel(unavailable_, SettingsStyle::Level::secondary);
-    form->addWidget(unavailable_);
     form->addStretch(1);
 
     refresh();
@@ -124,9 +127,10 @@ QString UpdatesSettingsPane::lastCheckedText(const AppState& state,
     }
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(
         static_cast<qint64>(lastCheck->time_since_epoch().count() * 1000.0));
-    const QLocale system = QLocale::system();
-    return system.toString(when.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ") +
-           system.toString(when.time(), QLocale::ShortFormat);
+    // In the interface language, as every other pane writes dates and numbers.
+    const QLocale locale(QString::fromStdString(state.effectiveLanguageCode()));
+    return locale.toString(when.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ") +
+           locale.toString(when.time(), QLocale::ShortFormat);
 }
 
 std::string_view UpdatesSettingsPane::unavailableReasonKey(const AppState& state) {
@@ -169,6 +173,11 @@ void UpdatesSettingsPane::refresh() {
     const std::string_view reason = unavailableReasonKey(state_);
     unavailable_->setVisible(!reason.empty());
     unavailable_->setText(reason.empty() ? QString() : state_.text(reason));
+    // A channel means nothing to a build that checks nothing: greyed, with the reason.
+    for (QAbstractButton* segment : channel_->buttons()) {
+        segment->setEnabled(reason.empty());
+        segment->setToolTip(unavailable_->text());
+    }
     const QSignalBlocker blocker(channel_);
     channel_->button(state_.usesBetaChannel() ? 1 : 0)->setChecked(true);
 }

@@ -162,7 +162,7 @@ TEST_F(StoredBytesTest, SettingsBackupAndRepliesStayByteForByteAsStored) {
     KeyboardShortcuts::setShortcut(
         KeyboardShortcuts::Shortcut(
             KeyboardShortcuts::Key::l,
-            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::option),
+            KeyboardShortcuts::Modifiers::control | KeyboardShortcuts::Modifiers::alt),
         ShortcutNames::toggleLock());
     const std::string settings = settingsFile();
     KeyboardShortcuts::setShortcut(std::nullopt, ShortcutNames::toggleLock());

@@ -90,8 +90,8 @@ TEST_F(URLCommandHandlerTest, WithTheInterfaceOffEveryURLIsRefusedAndNothingChan
         EXPECT_TRUE(reply.starts_with("cb://fail?")) << url;
         EXPECT_EQ(item(reply, "errorCode"), "api_disabled");
         EXPECT_EQ(item(reply, "errorMessage"),
-                  "The URL scheme API is disabled. Enable it in Tesvano \u25B8 Settings \u25B8 "
-                  "General \u25B8 Automation.");
+                  "The URL scheme API is disabled. Enable it in Tesvano \u2192 Settings \u2192 "
+                  "General \u2192 Automation.");
     }
     EXPECT_EQ(state->config(), before);
     EXPECT_EQ(stored(), bytes);
@@ -399,7 +399,7 @@ TEST_F(URLCommandHandlerTest, QuitRepliesBeforeTheProgramIsAskedToEnd) {
 }
 
 TEST(DesktopCallbackURLOpener, RepliesReachTheDesktopWithTheirValuesIntact) {
-    const std::string value = "a&b=c+d#e%f\"g \u25B8 {\"k\":[1,\"x\"]}";
+    const std::string value = "a&b=c+d#e%f\"g \u2192 {\"k\":[1,\"x\"]}";
     const QueryItem items[] = {{"result", value}, {"x y", "+"}};
     const auto url = CallbackURLBuilder::appendQueryItems("cb://host/p?keep=%2B#frag", items);
     const QUrl qurl = DesktopCallbackURLOpener::toQUrl(url);

@@ -78,7 +78,7 @@ protected:
 };
 
 TEST_F(RecorderTest, ClickRecordsEscapeEndsAndLeavesTheStoredShortcut) {
-    setShortcut(Shortcut(Key::a, Modifiers::command), name);
+    setShortcut(Shortcut(Key::a, Modifiers::super), name);
     auto& r = show();
     EXPECT_EQ(r.text(), QStringLiteral("Super+A"));
     EXPECT_TRUE(r.isClearButtonShown());
@@ -141,7 +141,7 @@ TEST_F(RecorderTest, KeysWithoutModifiersBeepFunctionKeysAreStoredAndNothingFire
 }
 
 TEST_F(RecorderTest, DeleteClearsAndKeepsRecordingAndDoesNothingOnAnEmptyField) {
-    setShortcut(Shortcut(Key::a, Modifiers::command), name);
+    setShortcut(Shortcut(Key::a, Modifiers::super), name);
     auto& r = show();
     startRecording();
 
@@ -153,7 +153,7 @@ TEST_F(RecorderTest, DeleteClearsAndKeepsRecordingAndDoesNothingOnAnEmptyField) 
     EXPECT_FALSE(r.isClearButtonShown());
     EXPECT_TRUE(r.isRecording());
     EXPECT_TRUE(isPaused());
-    EXPECT_FALSE(hotKeys.isGrabbed(*xCombination(Shortcut(Key::a, Modifiers::command))));
+    EXPECT_FALSE(hotKeys.isGrabbed(*xCombination(Shortcut(Key::a, Modifiers::super))));
 
     QTest::keyClick(&r, Qt::Key_Delete);
     EXPECT_EQ(changes.size(), 1u);
@@ -170,7 +170,7 @@ TEST_F(RecorderTest, AMenuItemWithTheCombinationRaisesTheAlertAndNothingIsStored
     auto* more = menu.addMenu(QStringLiteral("More"));
     more->addAction(QStringLiteral("Save && Quit"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q));
     setMainMenuProvider([&menu] { return menuItems(menu); });
-    setShortcut(Shortcut(Key::a, Modifiers::command), name);
+    setShortcut(Shortcut(Key::a, Modifiers::super), name);
     auto& r = show();
     startRecording();
 
@@ -194,7 +194,7 @@ TEST_F(RecorderTest, AMenuItemWithTheCombinationRaisesTheAlertAndNothingIsStored
 }
 
 TEST_F(RecorderTest, ACombinationHeldElsewhereIsStoredOnlyWhenTheUserInsists) {
-    const Shortcut taken(Key::t, Modifiers::control | Modifiers::option);
+    const Shortcut taken(Key::t, Modifiers::control | Modifiers::alt);
     hotKeys.holdElsewhere(*xCombination(taken));
     hotKeys.holdElsewhere(*xCombination(Shortcut(Key::f12)));
     auto& r = show();
@@ -250,7 +250,7 @@ TEST_F(RecorderTest, AnotherWindowEndsRecordingAndComingBackDoesNotResumeIt) {
 TEST_F(RecorderTest, ChangesMadeElsewhereShowAtOnce) {
     auto& r = show();
     EXPECT_TRUE(r.text().isEmpty());
-    setShortcut(Shortcut(Key::l, Modifiers::control | Modifiers::option), name);
+    setShortcut(Shortcut(Key::l, Modifiers::control | Modifiers::alt), name);
     EXPECT_EQ(r.text(), QStringLiteral("Ctrl+Alt+L"));
     setShortcut(std::nullopt, name);
     EXPECT_TRUE(r.text().isEmpty());

@@ -71,6 +71,10 @@ TEST_F(StatusMenuTest, WithoutSourcesTheMenuGoesFromTheDividerToSettings) {
     EXPECT_EQ(
         layout(menu),
         (test::texts({"Disabled", "-", "Settings…", "Check for Updates…", "About", "-", "Quit"})));
+    // A key shown in a tray menu works only while it is open: the menu shows none it can't keep.
+    for (const char* item : {"settings", "update", "about"}) {
+        EXPECT_TRUE(menu.item(QString::fromLatin1(item))->shortcut().isEmpty()) << item;
+    }
 }
 
 TEST_F(StatusMenuTest, KeySequencesOfShortcuts) {
@@ -81,18 +85,18 @@ TEST_F(StatusMenuTest, KeySequencesOfShortcuts) {
         Shortcut shortcut;
         QKeySequence expected;
     } cases[] = {
-        {Shortcut(Key::l, Modifiers::control | Modifiers::option),
+        {Shortcut(Key::l, Modifiers::control | Modifiers::alt),
          QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L)},
-        {Shortcut(Key::comma, Modifiers::shift | Modifiers::command),
+        {Shortcut(Key::comma, Modifiers::shift | Modifiers::super),
          QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_Comma)},
-        {Shortcut(Key::space, Modifiers::command), QKeySequence(Qt::META | Qt::Key_Space)},
-        {Shortcut(Key::f5, Modifiers::option), QKeySequence(Qt::ALT | Qt::Key_F5)},
-        {Shortcut(Key::leftArrow, Modifiers::option), QKeySequence(Qt::ALT | Qt::Key_Left)},
+        {Shortcut(Key::space, Modifiers::super), QKeySequence(Qt::META | Qt::Key_Space)},
+        {Shortcut(Key::f5, Modifiers::alt), QKeySequence(Qt::ALT | Qt::Key_F5)},
+        {Shortcut(Key::leftArrow, Modifiers::alt), QKeySequence(Qt::ALT | Qt::Key_Left)},
         {Shortcut(Key::keypad5, Modifiers::control),
          QKeySequence(QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_5))},
-        {Shortcut(Key::volumeUp, Modifiers::command), QKeySequence(Qt::META | Qt::Key_VolumeUp)},
+        {Shortcut(Key::volumeUp, Modifiers::super), QKeySequence(Qt::META | Qt::Key_VolumeUp)},
         // A dead key types nothing by itself and has no name: nothing to show.
-        {Shortcut(Key::leftBracket, Modifiers::command), QKeySequence()},
+        {Shortcut(Key::leftBracket, Modifiers::super), QKeySequence()},
     };
     hotKeys.layout[34] = "";
     for (const auto& c : cases) {
@@ -109,13 +113,13 @@ TEST_F(StatusMenuTest, TheStatusItemFollowsTheToggleShortcut) {
     EXPECT_TRUE(menu.item(QStringLiteral("status"))->shortcut().isEmpty());
 
     KeyboardShortcuts::setShortcut(
-        KeyboardShortcuts::Shortcut(Key::l, Modifiers::control | Modifiers::option),
+        KeyboardShortcuts::Shortcut(Key::l, Modifiers::control | Modifiers::alt),
         ShortcutNames::toggleLock());
     EXPECT_EQ(menu.item(QStringLiteral("status"))->shortcut(),
               QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L));
     EXPECT_TRUE(menu.item(QStringLiteral("status"))->isShortcutVisibleInContextMenu());
 
-    KeyboardShortcuts::setShortcut(KeyboardShortcuts::Shortcut(Key::space, Modifiers::command),
+    KeyboardShortcuts::setShortcut(KeyboardShortcuts::Shortcut(Key::space, Modifiers::super),
                                    ShortcutNames::toggleLock());
     EXPECT_EQ(menu.item(QStringLiteral("status"))->shortcut(),
               QKeySequence(Qt::META | Qt::Key_Space));

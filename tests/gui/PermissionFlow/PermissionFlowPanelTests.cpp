@@ -197,6 +197,32 @@ TEST_F(PermissionFlowPanelTest, TheLibraryButtonShowsTheStateAndOpensTheGuide) {
     EXPECT_TRUE(button.buttonState().isGranted);
     EXPECT_EQ(button.text(), QStringLiteral("Granted"));
 
+    const QColor grantedInk = button.palette().color(QPalette::ButtonText);
+    bus->value = false;
+    button.refreshStatus();
+    EXPECT_NE(button.palette().color(QPalette::ButtonText), grantedInk) << "granted is tinted";
+
+    // The button's locale goes to the flow and its texts.
+    button.setLocale(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(button.controller().localeIdentifier(), std::optional<std::string>("de_DE"));
+    EXPECT_NE(button.text(), QStringLiteral("Grant")) << "said in German";
+
+    // A title of the caller's own, whatever the state; or a label made from the state.
+    PermissionFlowButton titled(PermissionFlowPane::accessibility, {}, make(false), {},
+                                QStringLiteral("Let Tesvano read windows"));
+    titled.refreshStatus();
+    EXPECT_EQ(titled.text(), QStringLiteral("Let Tesvano read windows"));
+    PermissionFlowButton labelled(
+        PermissionFlowPane::accessibility, {}, make(false), {},
+        PermissionFlowButton::Label([](const PermissionFlowButtonState& state) {
+            return QString::fromStdString(state.isGranted ? "on" : "off");
+        }));
+    labelled.refreshStatus();
+    EXPECT_EQ(labelled.text(), QStringLiteral("off"));
+    bus->value = true;
+    labelled.refreshStatus();
+    EXPECT_EQ(labelled.text(), QStringLiteral("on"));
+
     PermissionFlowButton camera(PermissionFlowPane::camera, {}, make(false), {});
     camera.click();
     EXPECT_EQ(camera.controller().currentPane(), PermissionFlowPane::camera);

@@ -1,8 +1,11 @@
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QTest>
 #include <QToolButton>
@@ -54,7 +57,104 @@ TEST_F(SettingsWindowTest, EightTabsInOrderBoundToTheStateAndAReselectionAnnounc
     s.setSettingsTab(SettingsTab::backup);  // from outside the window
     EXPECT_EQ(window.currentTab(), SettingsTab::backup);
     EXPECT_TRUE(window.tabButton(SettingsTab::backup)->isChecked());
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Backup"));
+    // The taskbar and the window switcher name the program, in the interface language too.
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Backup – Tesvano Settings"));
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::german));
+    processEvents();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Sicherung – Tesvano-Einstellungen"));
+}
+
+TEST_F(SettingsWindowTest, APaneIsBuiltWhenFirstShownAndAllAreLetGoOnClose) {
+    auto& s = makeState();
+    std::array<int, settingsTabs.size()> built{};
+    SettingsWindow::PaneFactories panes;
+    for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
+        panes[i] = [&built, i](AppState&) -> QWidget* {
+            ++built[i];
+            return new QWidget;
+        };
+    }
+    const auto builtTabs = [&] {
+        std::string out;
+        for (const auto& info : settingsTabs) {
+            out += std::to_string(built[static_cast<std::size_t>(info.tab)]);
+        }
+        return out;
+    };
+    s.setSettingsTab(SettingsTab::urlRules);
+    SettingsWindow window(s, panes);
+    window.present();
+    processEvents();
+    EXPECT_EQ(builtTabs(), "00100000") << "only the pane shown";
+    window.tabButton(SettingsTab::log)->click();
+    window.tabButton(SettingsTab::urlRules)->click();
+    EXPECT_EQ(builtTabs(), "00100010") << "a pane shown again is not built again";
+
+    QPointer<QWidget> logPane = window.pane(SettingsTab::log);
+    window.close();
+    processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(logPane.isNull()) << "nothing of the panes stays while the window is closed";
+    for (const auto& info : settingsTabs) {
+        EXPECT_FALSE(window.isPaneBuilt(info.tab));
+    }
+    window.present();
+    processEvents();
+    EXPECT_EQ(builtTabs(), "00200010") << "reopened: the shown pane again, no other";
+    EXPECT_TRUE(window.isPaneBuilt(SettingsTab::urlRules));
+    EXPECT_FALSE(window.isPaneBuilt(SettingsTab::log));
+    window.close();
+}
+
+TEST_F(SettingsWindowTest, ARefusedQuitKeySaysHowTesvanoKeepsRunningAndOffersToQuit) {
+    auto& s = makeState();
+    SettingsWindow window(s);
+    int asked = 0;
+    bool quits = false;
+    window.onQuitKey = [&] {
+        ++asked;
+        return quits || s.terminationRequested();
+    };
+    window.present();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const auto box = [&] { return window.findChild<QMessageBox*>(QStringLiteral("keptRunning")); };
+    // The key as the desktop binds it (the test platform binds none to Quit).
+    const auto pressQuit = [&] {
+        emit window.findChild<QShortcut*>(QStringLiteral("quitKey"))->activated();
+    };
+
+    pressQuit();
+    processEvents();
+    ASSERT_NE(box(), nullptr) << "a refusal is said in the window";
+    EXPECT_TRUE(box()->informativeText().contains(QStringLiteral("applications menu")));
+    EXPECT_EQ(asked, 1);
+    box()->findChild<QPushButton*>(QStringLiteral("keepRunning"))->click();
+    processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(box(), nullptr);
+    EXPECT_FALSE(s.terminationRequested());
+
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    pressQuit();
+    processEvents();
+    ASSERT_NE(box(), nullptr);
+    box()->findChild<QPushButton*>(QStringLiteral("quitAnyway"))->click();
+    EXPECT_TRUE(s.terminationRequested()) << "asked for in so many words";
+    EXPECT_EQ(asked, 3);
+
+    // A quit key the gate lets through says nothing.
+    processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    quits = true;
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    pressQuit();
+    EXPECT_EQ(asked, 4);
+    processEvents();
+    EXPECT_EQ(box(), nullptr);
+    window.close();
 }
 
 TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
@@ -68,8 +168,8 @@ TEST_F(SettingsWindowTest, PanesComeFromFactoriesAndTheRestAreEmpty) {
         return pane;
     };
     SettingsWindow window(s, panes);
-    EXPECT_EQ(seen, &s);
     EXPECT_EQ(window.pane(SettingsTab::shortcuts)->objectName(), QStringLiteral("shortcutsPane"));
+    EXPECT_EQ(seen, &s);
     EXPECT_NE(dynamic_cast<PermissionsSettingsPane*>(window.pane(SettingsTab::permissions)),
               nullptr);
     EXPECT_NE(dynamic_cast<GeneralSettingsPane*>(window.pane(SettingsTab::general)), nullptr);

@@ -51,8 +51,8 @@ TEST(URLCommandError, CodesAndMessagesAreTheInterfacesOwnTexts) {
         {URLCommandError::notACommand(), {"no_command", "No command was specified."}},
         {URLCommandError::apiDisabled(),
          {"api_disabled",
-          "The URL scheme API is disabled. Enable it in Tesvano \u25B8 Settings \u25B8 General "
-          "\u25B8 Automation."}},
+          "The URL scheme API is disabled. Enable it in Tesvano \u2192 Settings \u2192 General "
+          "\u2192 Automation."}},
         {URLCommandError::noInputSources(),
          {"no_input_sources", "No selectable input sources are installed."}},
     };

@@ -34,8 +34,8 @@ protected:
     tesvano::platform::Registration observation;
     const Name toggleLock{"toggleLock"};
     const Name nextSource{"globalNextSource"};
-    const Shortcut commandA{Key::a, Modifiers::command};
-    const Shortcut commandB{Key::b, Modifiers::command};
+    const Shortcut commandA{Key::a, Modifiers::super};
+    const Shortcut commandB{Key::b, Modifiers::super};
 };
 
 TEST_F(KeyboardShortcutsTest, StoredTextDecodesWithoutNormalisationAndShowsItsKey) {
@@ -43,7 +43,7 @@ TEST_F(KeyboardShortcutsTest, StoredTextDecodesWithoutNormalisationAndShowsItsKe
     const auto shortcut = getShortcut(toggleLock);
     ASSERT_TRUE(shortcut);
     EXPECT_EQ(shortcut->key(), Key::a);
-    EXPECT_EQ(shortcut->modifiers(), Modifiers::command);
+    EXPECT_EQ(shortcut->modifiers(), Modifiers::super);
     EXPECT_EQ(shortcut->description(), "Super+A");
 
     // Caps lock's bit survives decoding but not construction.
@@ -208,7 +208,7 @@ TEST(KeyboardShortcutsLibrary, ASubscriptionMayOutliveItsLibrary) {
     tesvano::platform::Registration late;
     {
         Library library{defaults, hotKeys, hotKeys};
-        setShortcut(Shortcut(Key::a, Modifiers::command), Name("toggleLock"));
+        setShortcut(Shortcut(Key::a, Modifiers::super), Name("toggleLock"));
         late = events(Name("toggleLock"), [](EventType) {});
     }
     late.cancel();  // nothing left to touch
@@ -293,7 +293,7 @@ TEST_F(KeyboardShortcutsTest, DroppedObserversHearNothingAndALibraryIsNeeded) {
 TEST(KeyboardShortcutsWithoutLibrary, CallsFailClearly) {
     EXPECT_FALSE(Library::isInstalled());
     EXPECT_THROW(getShortcut(Name("toggleLock")), std::logic_error);
-    EXPECT_THROW(Name("x", Shortcut(Key::a, Modifiers::command)), std::logic_error);
+    EXPECT_THROW(Name("x", Shortcut(Key::a, Modifiers::super)), std::logic_error);
 }
 
 TEST(KeyboardShortcutsLibrary, DestroyingItGivesEveryHotKeyBack) {
@@ -301,7 +301,7 @@ TEST(KeyboardShortcutsLibrary, DestroyingItGivesEveryHotKeyBack) {
     FakeHotKeys hotKeys;
     {
         Library library(defaults, hotKeys, hotKeys);
-        setShortcut(Shortcut(Key::a, Modifiers::command), Name("toggleLock"));
+        setShortcut(Shortcut(Key::a, Modifiers::super), Name("toggleLock"));
         EXPECT_EQ(hotKeys.grabbed().size(), 1u);
     }
     EXPECT_TRUE(hotKeys.grabbed().empty());

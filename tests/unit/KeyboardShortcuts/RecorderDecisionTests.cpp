@@ -14,7 +14,7 @@ protected:
         context.width = 130;
         context.height = 22;
         context.menuItemUsing = [this](const Shortcut& s) -> std::optional<std::string> {
-            if (s == Shortcut(Key::q, Modifiers::command)) {
+            if (s == Shortcut(Key::q, Modifiers::super)) {
                 return "Quit Tesvano";
             }
             return std::nullopt;
@@ -30,7 +30,7 @@ protected:
     }
 
     RecorderContext context;
-    Shortcut reserved{Key::tab, Modifiers::command};
+    Shortcut reserved{Key::tab, Modifiers::super};
 };
 
 TEST_F(RecorderDecisionTest, KeysThatControlTheRecorder) {
@@ -66,18 +66,18 @@ TEST_F(RecorderDecisionTest, CombinationsWithoutARealModifierBeepUnlessFunctionK
     EXPECT_EQ(key(Key::f6.rawValue, Modifiers::shift).shortcut,
               Shortcut(Key::f6, Modifiers::shift));
 
-    auto commandA = key(Key::a.rawValue, Modifiers::command | Modifiers::capsLock);
+    auto commandA = key(Key::a.rawValue, Modifiers::super | Modifiers::capsLock);
     EXPECT_EQ(commandA.action, Action::accept);
-    EXPECT_EQ(commandA.shortcut, Shortcut(Key::a, Modifiers::command));
+    EXPECT_EQ(commandA.shortcut, Shortcut(Key::a, Modifiers::super));
 }
 
 TEST_F(RecorderDecisionTest, ConflictsWithTheMenuAndTheSystem) {
-    auto quit = key(Key::q.rawValue, Modifiers::command);
+    auto quit = key(Key::q.rawValue, Modifiers::super);
     EXPECT_EQ(quit.action, Action::menuConflict);
     EXPECT_EQ(quit.menuItemTitle, "Quit Tesvano");
     EXPECT_FALSE(quit.shortcut);
 
-    auto commandTab = key(Key::tab.rawValue, Modifiers::command);
+    auto commandTab = key(Key::tab.rawValue, Modifiers::super);
     EXPECT_EQ(commandTab.action, Action::systemConflict);
     EXPECT_EQ(commandTab.shortcut, reserved);
 

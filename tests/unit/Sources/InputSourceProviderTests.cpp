@@ -167,7 +167,7 @@ TEST_F(TextInputSourceProviderTest, UnconfirmedKeyFocusSelectionAlternatesWithTh
     EXPECT_EQ(keyFocusCalls, 1);
     EXPECT_EQ(system.selectCalls, (std::vector<std::string>{"pinyin"}));
     EXPECT_TRUE(log.contains(
-        "Key-focus selection of pinyin was never confirmed; using TISSelectInputSource"));
+        "Key-focus selection of pinyin was never confirmed; selecting the source directly"));
     EXPECT_EQ(log.sink().records.back().level, platform::LogLevel::debug);
     EXPECT_FALSE(provider.directSelection().pending.has_value());
     EXPECT_EQ(system.keyWindowNudges, 1) << "still not current after the standard call";
@@ -201,7 +201,7 @@ TEST_F(TextInputSourceProviderTest, KeyFocusFailureFallsBackToTheStandardCall) {
     keyFocusAnswer = std::unexpected(Failure::rejected(-25));
     EXPECT_TRUE(provider.select("pinyin"));
     EXPECT_TRUE(
-        log.contains("Key-focus selection failed (rejected(-25)); using TISSelectInputSource"));
+        log.contains("Key-focus selection failed (rejected(-25)); selecting the source directly"));
     EXPECT_EQ(system.selectCalls, (std::vector<std::string>{"pinyin"}));
     EXPECT_EQ(system.keyWindowNudges, 0) << "the source is current: no nudge";
     EXPECT_FALSE(provider.directSelection().pending.has_value());

@@ -39,7 +39,10 @@ QStringList actionTexts(const QMenu* menu) {
     QStringList out;
     for (const QAction* action : menu->actions()) {
         if (!action->isSeparator()) {
-            out << action->text() + (action->isChecked() ? QStringLiteral(" *") : QString());
+            // Marked, not checkable: no empty boxes beside the other items.
+            EXPECT_FALSE(action->isCheckable()) << action->text().toStdString();
+            out << action->text() +
+                       (action->property("current").toBool() ? QStringLiteral(" *") : QString());
         }
     }
     return out;
@@ -159,10 +162,11 @@ TEST_F(AppRulesPaneTest, RowsEditModeAndSourceAsWholeRulesAndRemoveOnce) {
     QTest::mouseClick(pane.ruleList()->viewport(), Qt::LeftButton, {},
                       pane.controlRect(1, Control::source).center());
     ASSERT_TRUE(pane.openMenu());
-    EXPECT_EQ(actionTexts(pane.openMenu()), test::texts({"Default", "English (US)", "German *"}));
-    trigger(pane.openMenu(), "Default");
+    EXPECT_EQ(actionTexts(pane.openMenu()), test::texts({"English (US)", "German *"}))
+        << "the default is a mode of its own, not a source to lock to";
+    trigger(pane.openMenu(), "English (US)");
     EXPECT_EQ(ruleOf(s, "org.gnome.TextEditor"),
-              (AppRule{"org.gnome.TextEditor", AppRuleMode::switched, std::nullopt}));
+              (AppRule{"org.gnome.TextEditor", AppRuleMode::switched, InputSourceID("xkb:us")}));
     EXPECT_EQ(edits, 3);
 
     // Cycling from elsewhere (from the current source, English) shows in the row.
@@ -172,8 +176,8 @@ TEST_F(AppRulesPaneTest, RowsEditModeAndSourceAsWholeRulesAndRemoveOnce) {
 
     // The row's context menu holds the same choices and the removal.
     EXPECT_EQ(actionTexts(pane.menuFor(0, Control::none)),
-              test::texts({"Lock to *", "Switch to", "Ignore", "Use default", "Default",
-                           "English (US)", "German *", "Remove rule"}));
+              test::texts({"Lock to *", "Switch to", "Ignore", "Use default", "English (US)",
+                           "German *", "Remove rule"}));
 
     edits = 0;
     QTest::mouseClick(pane.ruleList()->viewport(), Qt::LeftButton, {},
@@ -266,7 +270,7 @@ TEST_F(AppRulesPaneTest, WithoutSourcesTheMenusOfferOnlyNoSource) {
     AppRulesSettingsPane pane(s);
     EXPECT_EQ(items(pane.defaultSourceMenu()), test::texts({"None"}));
     EXPECT_EQ(actionTexts(pane.menuFor(0, AppRuleDelegate::Control::source)),
-              test::texts({"Default *"}));
+              test::texts({"None"}));
 }
 
 class AppPickerTest : public AppRulesPaneTest {

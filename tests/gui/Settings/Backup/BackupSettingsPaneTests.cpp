@@ -84,12 +84,19 @@ TEST_F(BackupSettingsPaneTest, ExportWritesTheRulesAtomicallyAndAFailureShowsUnt
     pane.exportConfiguration();
     EXPECT_TRUE(pane.exportFailed());
     EXPECT_TRUE(shows(pane, "exportNotice"));
+    EXPECT_FALSE(shows(pane, "exportedNotice"));
     EXPECT_TRUE(log.contains("Backup export failed: <private>"));
 
     BackupFileDialog::setNextAnswer(path(target));
     pane.exportConfiguration();
     EXPECT_FALSE(pane.exportFailed());
     EXPECT_FALSE(shows(pane, "exportNotice"));
+    ASSERT_TRUE(shows(pane, "exportedNotice")) << "an export that worked says so";
+    EXPECT_TRUE(pane.findChild<QWidget*>(QStringLiteral("exportedNotice"))
+                    ->findChildren<QLabel*>()
+                    .last()
+                    ->text()
+                    .contains(QString::fromStdString(target.string())));
     EXPECT_EQ(ConfigBackup::read(test::readFile(target)), s.makeBackupDocument());
     EXPECT_EQ(s.makeBackupDocument().payload.sourceNames,
               (std::map<std::string, std::string>{{"xkb:de", "German"}}));

@@ -82,6 +82,8 @@ TEST_F(ImportReviewSheetTest, AFileLikeTheRulesShowsOnlyTheModeAndCannotBeApplie
         EXPECT_EQ(counter(name), q("0"));
     }
     EXPECT_FALSE(sheet->applyButton()->isEnabled());
+    EXPECT_TRUE(shows(q("applyReason"))) << "a greyed Apply says why";
+    EXPECT_EQ(sheet->applyButton()->toolTip(), find<QLabel>(q("applyReason"))->text());
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QCoreApplication::sendEvent(sheet.get(), &enter);
     EXPECT_EQ(applies, 0);
@@ -110,11 +112,23 @@ TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
         EXPECT_EQ(counter("counter.removed"), q(e.removed)) << when;
     };
     check({true, true, false, "", "3", "0", "3", "0"}, "merge");
+    EXPECT_FALSE(shows(q("section.replaced"))) << "merge decides conflicts row by row";
     EXPECT_EQ(find<SegmentedPicker>(q("urlOrderPicker"))->current(), 0) << "never chosen";
 
     find<SegmentedPicker>(q("modePicker"))->choose(1);
     processEvents();
     check({false, false, true, "app:far.app", "3", "5", "0", "1"}, "replace");
+    // Replace lists what the file overwrites, read-only.
+    ASSERT_TRUE(shows(q("section.replaced")));
+    for (const auto& item : model->plan().conflictItems()) {
+        if (model->plan().isMissingSource(item)) {
+            continue;  // listed among the missing sources
+        }
+        auto* row =
+            find(q("section.replaced"))->findChild<QWidget*>(q("row:") + q(item.id.c_str()));
+        EXPECT_NE(row, nullptr) << item.id;
+    }
+    EXPECT_FALSE(shows(q("applyReason")));
     EXPECT_TRUE(find<QWidget>(q("replaceWarning"))
                     ->findChildren<QLabel*>()
                     .last()
@@ -125,21 +139,29 @@ TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
 
 TEST_F(ImportReviewSheetTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {
     open(file);
+    sheet->show();
+    processEvents();
     const QString far = q("app:far.app");
-    EXPECT_NE(find(q("default:") + far), nullptr);
+    EXPECT_TRUE(shows(q("default:") + far));
     EXPECT_EQ(find(q("notInstalled:") + far), nullptr);
+    const auto segmentAt = [&](int index) {
+        auto* segment = find<SegmentedPicker>(q("resolution:") + far)->segment(index);
+        return segment->mapTo(sheet.get(), QPoint(0, 0));
+    };
+    const QPoint before = segmentAt(1);
 
     find<SegmentedPicker>(q("resolution:") + far)->choose(1);
     processEvents();
-    EXPECT_EQ(find(q("default:") + far), nullptr);
-    EXPECT_NE(find(q("default:app:near.app")), nullptr);
+    EXPECT_FALSE(shows(q("default:") + far));
+    EXPECT_TRUE(shows(q("default:app:near.app")));
     // The file's layout of far.app is missing here: said on the row while the file's choice holds.
     EXPECT_NE(find(q("notInstalled:") + far), nullptr);
+    EXPECT_EQ(segmentAt(1).x(), before.x()) << "the chosen button stays under the pointer";
     EXPECT_FALSE(shows(q("section.missing"))) << "a merged conflict is not listed there";
 
     find<SegmentedPicker>(q("conflictsPicker"))->choose(0);
     processEvents();
-    EXPECT_NE(find(q("default:") + far), nullptr);
+    EXPECT_TRUE(shows(q("default:") + far));
     EXPECT_EQ(find(q("notInstalled:") + far), nullptr);
     EXPECT_EQ(model->item("app:far.app")->resolution, ConflictResolution::keepLocal);
 }

@@ -232,13 +232,13 @@ TEST_F(GeneralSettingsPaneTest, AutomationSwitchItsDocumentationAndThePathTheErr
     }
     ASSERT_FALSE(settingsItem.isEmpty()) << "the tray menu opens Settings";
     const QString expected =
-        s.text("Tesvano") + QStringLiteral(" \u25B8 ") + settingsItem + QStringLiteral(" \u25B8 ") +
-        window.tabButton(SettingsTab::general)->text() + QStringLiteral(" \u25B8 ") +
+        s.text("Tesvano") + QStringLiteral(" \u2192 ") + settingsItem + QStringLiteral(" \u2192 ") +
+        window.tabButton(SettingsTab::general)->text() + QStringLiteral(" \u2192 ") +
         child<QGroupBox>(window.pane(SettingsTab::general), "automationSection")->title();
     EXPECT_EQ(path, expected);
     EXPECT_EQ(URLCommandError::apiDisabled().message(),
-              "The URL scheme API is disabled. Enable it in Tesvano \u25B8 Settings \u25B8 General "
-              "\u25B8 Automation.");
+              "The URL scheme API is disabled. Enable it in Tesvano \u2192 Settings \u2192 General "
+              "\u2192 Automation.");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDrag>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -146,6 +147,17 @@ TEST_F(URLRulesPaneTest, TheEditorChecksEachKeystroke) {
     EXPECT_TRUE(editor->lockButton()->isChecked());
     EXPECT_EQ(editor->sourcePicker()->currentText(), QStringLiteral("Default"));
     EXPECT_EQ(editor->removeButton(), nullptr);
+    // The field names read as enabled, and the hint does not change the height as it wraps.
+    const QLabel* typeLabel = editor->findChild<QLabel*>(QStringLiteral("matchTypeLabel"));
+    ASSERT_NE(typeLabel, nullptr);
+    EXPECT_EQ(typeLabel->palette().color(QPalette::WindowText),
+              editor->palette().color(QPalette::WindowText));
+    const int height = editor->sizeHint().height();
+    for (int index = 0; index < editor->matchTypePicker()->count(); ++index) {
+        editor->matchTypePicker()->setCurrentIndex(index);
+        EXPECT_EQ(editor->sizeHint().height(), height) << "match type " << index;
+    }
+    editor->matchTypePicker()->setCurrentIndex(0);
 
     struct Step {
         const char* typed;

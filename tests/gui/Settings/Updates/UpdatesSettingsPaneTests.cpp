@@ -71,6 +71,13 @@ TEST_F(UpdatesPaneTest, TheToggleAndLastCheckFollowTheUpdater) {
     EXPECT_NE(UpdatesSettingsPane::lastCheckedText(*state, when), QStringLiteral("Never"));
     EXPECT_TRUE(
         UpdatesSettingsPane::lastCheckedText(*state, when).contains(QStringLiteral("2027")));
+    // The interface language, whatever the system's.
+    state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::german));
+    EXPECT_TRUE(UpdatesSettingsPane::lastCheckedText(*state, when).contains(QStringLiteral("Jan")))
+        << UpdatesSettingsPane::lastCheckedText(*state, when).toStdString();
+    state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::russian));
+    EXPECT_TRUE(UpdatesSettingsPane::lastCheckedText(*state, when).contains(QStringLiteral("янв")))
+        << UpdatesSettingsPane::lastCheckedText(*state, when).toStdString();
 }
 
 TEST_F(UpdatesPaneTest, SaysWhyCheckingIsUnavailable) {
@@ -101,6 +108,11 @@ TEST_F(UpdatesPaneTest, SaysWhyCheckingIsUnavailable) {
         EXPECT_FALSE(child<QLabel>(pane, "updatesUnavailable")->isHidden()) << c.name;
         EXPECT_EQ(child<QLabel>(pane, "updatesUnavailable")->text(), QString::fromUtf8(c.reason))
             << c.name;
+        for (const char* channel : {"stable", "beta"}) {
+            EXPECT_FALSE(child<QToolButton>(pane, channel)->isEnabled()) << c.name << channel;
+            EXPECT_EQ(child<QToolButton>(pane, channel)->toolTip(), QString::fromUtf8(c.reason))
+                << c.name << channel;
+        }
     }
 }
 

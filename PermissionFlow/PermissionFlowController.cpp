@@ -43,6 +43,14 @@ PermissionFlowController::PermissionFlowController(PermissionFlowEnvironment env
             }
         });
     };
+    // The program started but never showed its window: the panel goes on alone.
+    tracker_.onWindowTimeout = [this, alive] {
+        env_.runtime.post(Seconds(0), [this, alive] {
+            if (!alive.expired() && panel_) {
+                showPanelAlone();
+            }
+        });
+    };
     activationObserver_ = env_.workspace.addObserver(
         WorkspaceNotification::didActivateApplication,
         [this](const RunningApplication&) { updateSettingsFrontmost(); });
@@ -107,9 +115,14 @@ std::optional<std::filesystem::path> PermissionFlowController::primaryAppURL() c
     return std::nullopt;
 }
 
+bool PermissionFlowController::isSettings(const RunningApplication& running) const {
+    return (settingsApplication_ && isSettingsApplication(running, *settingsApplication_)) ||
+           tracker_.isSettingsProcess(running.processIdentifier);
+}
+
 void PermissionFlowController::rememberFrontmostApplication() {
     const auto front = env_.workspace.frontmostApplication();
-    if (front && settingsApplication_ && isSettingsApplication(*front, *settingsApplication_)) {
+    if (front && isSettings(*front)) {
         return;
     }
     if (!front) {
@@ -142,14 +155,17 @@ void PermissionFlowController::restorePreviousApplication() {
 
 void PermissionFlowController::updateSettingsFrontmost() {
     const auto front = env_.workspace.frontmostApplication();
-    const bool frontmost =
-        front && settingsApplication_ && isSettingsApplication(*front, *settingsApplication_);
-    publish(isSettingsFrontmost_, frontmost);
+    publish(isSettingsFrontmost_, front && isSettings(*front));
 }
 
 SystemSettings::SettingsNavigator PermissionFlowController::navigator() {
     return SystemSettings::SettingsNavigator(
         env_.launcher, [this](const SystemSettings::SettingsApplication& application) {
+            // The window followed now, whoever runs it.
+            if (const auto& window = tracker_.observedWindow();
+                window && env_.windows.activate(*window)) {
+                return true;
+            }
             for (const auto& running : env_.workspace.runningApplications()) {
                 if (isSettingsApplication(running, application) &&
                     activateProcess(env_.windows, running.processIdentifier)) {
@@ -175,10 +191,15 @@ void PermissionFlowController::open(PermissionFlowPane pane,
     pendingLaunchSourceFrame_ = launchSource;
     registerApps(suggested);
 
+    std::optional<std::int32_t> launched;
     bool opened = false;
     if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(pane))) {
         settingsApplication_ = destination->application;
-        opened = navigator().open(*destination).has_value();
+        const auto started = navigator().open(*destination);
+        opened = started.has_value();
+        if (started) {
+            launched = *started;
+        }
     }
     if (!supportsAppDrag(pane)) {
         return;
@@ -191,7 +212,7 @@ void PermissionFlowController::open(PermissionFlowPane pane,
         return;
     }
     publish(hasSettingsWindow_, true);
-    tracker_.start(*settingsApplication_);
+    tracker_.start(*settingsApplication_, launched);
     showPanel();
 }
 

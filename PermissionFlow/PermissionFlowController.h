@@ -111,6 +111,8 @@ public:
 private:
     SystemSettings::SettingsNavigator navigator();
     void registerApps(const std::vector<std::filesystem::path>& suggested);
+    // The settings program by its entry or executable, or a process whose window is followed.
+    bool isSettings(const tesvano::platform::RunningApplication& running) const;
     void rememberFrontmostApplication();
     void restorePreviousApplication();
     void updateSettingsFrontmost();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <functional>
 #include <string>
@@ -9,13 +10,13 @@
 
 namespace SystemSettings {
 
-// Starts a program that outlives us and is no child of ours; an error text when it cannot be
-// started (not installed, not executable).
+// Starts a program that outlives us and is no child of ours: its process id, or an error text
+// when it cannot be started (not installed, not executable).
 using ProcessLauncher =
-    std::function<std::expected<void, std::string>(const std::vector<std::string>& argv)>;
+    std::function<std::expected<std::int32_t, std::string>(const std::vector<std::string>& argv)>;
 
 // The real launcher: a detached process found on PATH.
-std::expected<void, std::string> launchDetached(const std::vector<std::string>& argv);
+std::expected<std::int32_t, std::string> launchDetached(const std::vector<std::string>& argv);
 
 // Opens destinations in the desktop's settings program and brings it to the front.
 class SettingsNavigator {
@@ -27,8 +28,8 @@ public:
         : launcher_(std::move(launcher)), activator_(std::move(activator)) {}
 
     // Starts the program at the destination (a running one switches to it), then raises it
-    // when it already has a window.
-    std::expected<void, std::string> open(const SystemSettingsDestination& destination);
+    // when it already has a window. The process started.
+    std::expected<std::int32_t, std::string> open(const SystemSettingsDestination& destination);
     bool activateSystemSettings(const SettingsApplication& application);
 
 private:

@@ -65,6 +65,8 @@ AppDragSourceView::AppDragSourceView(std::filesystem::path entry,
     iconLabel_ = new QLabel(this);
     iconLabel_->setFixedSize(32, 32);
     nameLabel_ = new QLabel(this);
+    // A desktop entry's name is the application's words, never markup.
+    nameLabel_->setTextFormat(Qt::PlainText);
     QFont font = nameLabel_->font();
     font.setPointSizeF(font.pointSizeF() * 1.2);
     nameLabel_->setFont(font);

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "Platform/Runtime/Runtime.h"
+
 namespace tesvano::platform {
 
 // What the monitors ask of elements and which events they register, in this layer's words.
@@ -104,6 +106,12 @@ public:
 
     // Whether this process may use the service at all.
     virtual bool isProcessTrusted() = 0;
+    // Calls `changed` on the main thread when the trust may have changed, however it was
+    // changed, until the handle goes. A service that cannot tell gives an empty handle.
+    virtual Registration observeTrust(std::function<void()> changed) {
+        (void)changed;
+        return {};
+    }
 
     // The element whose "focused-element" is the focused element of the whole desktop.
     virtual AccessibleElement desktopElement() = 0;

@@ -1,8 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <expected>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "Platform/Runtime/Runtime.h"
 
 namespace tesvano::platform {
 
@@ -17,6 +22,10 @@ public:
     // Sets the property; false with a reason in lastError() when it could not be set.
     virtual bool setEnabled(bool enabled) = 0;
     virtual std::string lastError() const = 0;
+    // Calls `changed` with the new value on the runtime's thread each time the property
+    // changes (whoever changed it), until the handle goes; an error when it cannot be followed.
+    virtual std::expected<Registration, std::string> observe(Runtime& runtime,
+                                                             std::function<void(bool)> changed) = 0;
 };
 
 // The real one, over the session bus named by DBUS_SESSION_BUS_ADDRESS. Each call opens the
@@ -28,6 +37,9 @@ public:
     std::optional<bool> isEnabled() override;
     bool setEnabled(bool enabled) override;
     std::string lastError() const override { return lastError_; }
+    // On a connection of its own, open while the handle lives.
+    std::expected<Registration, std::string> observe(Runtime& runtime,
+                                                     std::function<void(bool)> changed) override;
 
 private:
     std::chrono::milliseconds timeout_;
@@ -45,10 +57,37 @@ public:
         ++setCalls;
         if (failSet || !value)
             return false;
+        const bool changed = *value != enabled;
         value = enabled;
+        if (changed) {
+            notify(enabled);
+        }
         return true;
     }
     std::string lastError() const override { return failSet ? "refused" : ""; }
+    std::expected<Registration, std::string> observe(Runtime&,
+                                                     std::function<void(bool)> changed) override {
+        auto state = std::make_shared<Registration::State>();
+        observers_.push_back({state, std::move(changed)});
+        return Registration(state);
+    }
+    // Another program switched it: the value changes and the observers hear of it.
+    void switchElsewhere(bool enabled) {
+        value = enabled;
+        notify(enabled);
+    }
+
+private:
+    void notify(bool enabled) {
+        auto copy = observers_;
+        for (const auto& [state, changed] : copy) {
+            if (!state->cancelled) {
+                changed(enabled);
+            }
+        }
+    }
+    std::vector<std::pair<std::shared_ptr<Registration::State>, std::function<void(bool)>>>
+        observers_;
 };
 
 }  // namespace tesvano::platform

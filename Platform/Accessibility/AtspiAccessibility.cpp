@@ -485,6 +485,22 @@ bool AtspiAccessibility::isProcessTrusted() {
     return *s.trusted;
 }
 
+Registration AtspiAccessibility::observeTrust(std::function<void()> changed) {
+    auto observed = state_->status.observe(
+        state_->runtime,
+        [weak = std::weak_ptr<State>(state_), changed = std::move(changed)](bool enabled) {
+            if (auto s = weak.lock()) {
+                s->trusted = enabled;
+                s->trustReadAt = s->now();
+                changed();
+            }
+        });
+    if (!observed) {
+        return {};
+    }
+    return std::move(*observed);
+}
+
 AccessibleElement AtspiAccessibility::desktopElement() {
     auto impl = std::make_shared<AtspiElement>();
     impl->kind = AtspiElement::Kind::desktop;

@@ -46,6 +46,8 @@ public:
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
 
     bool isProcessTrusted() override;
+    // From the session's IsEnabled property change signal.
+    Registration observeTrust(std::function<void()> changed) override;
     AccessibleElement desktopElement() override;
     AccessibleElement applicationElement(std::int32_t pid) override;
     std::expected<AttributeValue, AccessibilityError> readAttribute(

@@ -307,4 +307,24 @@ FakeAccessibility::createObserver(std::int32_t pid, AccessibilityObserverCallbac
     return std::make_unique<Observer>(*this, id);
 }
 
+void FakeAccessibility::setTrusted(bool trusted) {
+    if (trusted == trusted_) {
+        return;
+    }
+    trusted_ = trusted;
+    auto copy = trustObservers_;
+    for (const auto& [state, changed] : copy) {
+        if (!state->cancelled) {
+            changed();
+        }
+    }
+}
+
+Registration FakeAccessibility::observeTrust(std::function<void()> changed) {
+    std::erase_if(trustObservers_, [](const auto& o) { return o.first->cancelled; });
+    auto state = std::make_shared<Registration::State>();
+    trustObservers_.emplace_back(state, std::move(changed));
+    return Registration(state);
+}
+
 }  // namespace tesvano::platform

@@ -38,7 +38,8 @@ public:
     void removeApplication(std::int32_t pid);
     // What "focused-element" of the desktop element answers; none: no value.
     void setFocusedElement(std::optional<AccessibleElement> element);
-    void setTrusted(bool trusted) { trusted_ = trusted; }
+    // Changes the trust; observers of it hear of a change.
+    void setTrusted(bool trusted);
 
     // Observer creation fails, or registering these events does.
     bool failObserverCreation = false;
@@ -60,6 +61,7 @@ public:
 
     // --- the service
     bool isProcessTrusted() override { return trusted_; }
+    Registration observeTrust(std::function<void()> changed) override;
     AccessibleElement desktopElement() override;
     AccessibleElement applicationElement(std::int32_t pid) override;
     std::expected<AttributeValue, AccessibilityError> readAttribute(
@@ -81,6 +83,8 @@ private:
     std::shared_ptr<Node> makeNode(std::int32_t pid, std::shared_ptr<Node> parent);
 
     bool trusted_ = true;
+    std::vector<std::pair<std::shared_ptr<Registration::State>, std::function<void()>>>
+        trustObservers_;
     std::shared_ptr<Node> desktop_;
     std::map<std::int32_t, std::shared_ptr<Node>> applications_;
     std::optional<AccessibleElement> focused_;

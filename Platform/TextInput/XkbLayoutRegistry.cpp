@@ -1,6 +1,5 @@
 #include "Platform/TextInput/XkbLayoutRegistry.h"
 
-#include <libintl.h>
 #include <xkbcommon/xkbregistry.h>
 
 #include <algorithm>
@@ -114,11 +113,9 @@ XkbLayoutRegistry::XkbLayoutRegistry(const std::string& rules) {
         const char* variant = rxkb_layout_get_variant(l);
         const char* description = rxkb_layout_get_description(l);
         Entry entry;
-        // The registry's descriptions are the msgids of its translation domain.
-        // (An empty msgid would fetch the catalogue's header.)
-        entry.description = description != nullptr && *description != '\0'
-                                ? dgettext("xkeyboard-config", description)
-                                : name;
+        // Kept in English: they are the msgids of the data's translation domain, translated
+        // into the interface language where they are shown (XkbNameTranslations).
+        entry.description = description != nullptr && *description != '\0' ? description : name;
         for (rxkb_iso639_code* c = rxkb_layout_get_iso639_first(l); c != nullptr;
              c = rxkb_iso639_code_next(c)) {
             if (const char* code = rxkb_iso639_code_get_code(c); code != nullptr && *code) {

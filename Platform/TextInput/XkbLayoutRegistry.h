@@ -11,7 +11,7 @@ namespace tesvano::platform {
 class XkbLayoutRegistry {
 public:
     struct Entry {
-        std::string description;             // in the process's message language when translated
+        std::string description;             // in English, as the registry has it
         std::vector<std::string> languages;  // BCP 47 tags
     };
 

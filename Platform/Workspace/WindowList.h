@@ -33,6 +33,9 @@ struct ListedWindow {
     Rect frame;
     // Mapped and not minimised.
     bool onScreen = true;
+    // WM_CLASS: the instance and the class name; empty when the window has none.
+    std::string instanceName{};
+    std::string className{};
     friend bool operator==(const ListedWindow&, const ListedWindow&) = default;
 };
 
@@ -44,6 +47,10 @@ public:
     // geometry costs round trips to the server; naming the processes spares the others'.
     virtual std::vector<ListedWindow> windows(std::span<const std::int32_t> processes) = 0;
     std::vector<ListedWindow> windows() { return windows({}); }
+    // The windows of these processes and those whose WM_CLASS instance or class name is one
+    // of `classes` (ignoring case), front to back; none when both lists are empty.
+    virtual std::vector<ListedWindow> windowsMatching(std::span<const std::int32_t> processes,
+                                                      std::span<const std::string> classes);
     // Calls `changed` on the main thread whenever the window moves, is resized, hidden or
     // destroyed, until the handle goes. An error when the window cannot be watched.
     virtual std::expected<Registration, std::string> observe(unsigned long window,
@@ -51,6 +58,9 @@ public:
     // Asks the window manager to bring the window to the front and focus it.
     virtual bool activate(unsigned long window) = 0;
 };
+
+// Whether the window's WM_CLASS instance or class name is one of `classes`, ignoring case.
+bool windowHasClass(const ListedWindow& window, std::span<const std::string> classes);
 
 // Brings the frontmost on-screen window of a process forward; false when it has none.
 bool activateProcess(WindowList& list, std::int32_t pid);

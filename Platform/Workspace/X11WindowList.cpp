@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <map>
@@ -42,19 +43,31 @@ struct X11WindowList::Impl {
         return x11::property32(display, window, property, type);
     }
 
-    // A window keeps its process for life; asked once per window.
-    std::map<Window, std::int32_t> processes;
+    // A window keeps its process and its class for life; asked once per window.
+    struct Identity {
+        std::int32_t pid = -1;
+        std::string instanceName;
+        std::string className;
+    };
+    std::map<Window, Identity> identities;
 
-    std::int32_t processOf(Window window) {
-        if (auto it = processes.find(window); it != processes.end()) {
+    const Identity& identityOf(Window window) {
+        if (auto it = identities.find(window); it != identities.end()) {
             return it->second;
         }
-        const auto pid = x11::windowPidProperty(display, window, pidAtom);
-        processes.emplace(window, pid);
-        return pid;
+        Identity identity;
+        identity.pid = x11::windowPidProperty(display, window, pidAtom);
+        XClassHint hint{};
+        if (XGetClassHint(display, window, &hint) != 0) {
+            identity.instanceName = hint.res_name != nullptr ? hint.res_name : "";
+            identity.className = hint.res_class != nullptr ? hint.res_class : "";
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        return identities.emplace(window, std::move(identity)).first->second;
     }
 
-    std::optional<ListedWindow> read(Window window, std::int32_t pid) {
+    std::optional<ListedWindow> read(Window window, const Identity& identity) {
         XWindowAttributes attributes;
         if (XGetWindowAttributes(display, window, &attributes) == 0) {
             return std::nullopt;
@@ -67,7 +80,9 @@ struct X11WindowList::Impl {
         }
         ListedWindow listed;
         listed.id = window;
-        listed.processIdentifier = pid;
+        listed.processIdentifier = identity.pid;
+        listed.instanceName = identity.instanceName;
+        listed.className = identity.className;
         // left, right, top, bottom
         auto extents = property32(window, frameExtentsAtom, XA_CARDINAL);
         double left = 0, right = 0, top = 0, bottom = 0;
@@ -105,10 +120,10 @@ struct X11WindowList::Impl {
                     break;
                 case PropertyNotify:
                     window = event.xproperty.window;
-                    // A window id comes back with the next client: forget the processes once
+                    // A window id comes back with the next client: forget the identities once
                     // the list changes.
                     if (window == root && event.xproperty.atom == clientListAtom) {
-                        processes.clear();
+                        identities.clear();
                     }
                     break;
                 default:
@@ -148,11 +163,12 @@ std::expected<std::unique_ptr<X11WindowList>, std::string> X11WindowList::open(
     return std::unique_ptr<X11WindowList>(new X11WindowList(std::move(impl)));
 }
 
-X11WindowList::X11WindowList(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-X11WindowList::~X11WindowList() = default;
+namespace {
 
-std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> processes) {
-    auto& i = *impl_;
+// The listed windows, front to back, of those whose identity is wanted.
+std::vector<ListedWindow> listWindows(
+    X11WindowList::Impl& i,
+    const std::function<bool(const X11WindowList::Impl::Identity&)>& wanted) {
     // Bottom to top; a manager without the stacking list still has the plain one.
     auto ids = i.property32(i.root, i.stackingAtom, XA_WINDOW);
     if (ids.empty()) {
@@ -160,17 +176,17 @@ std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> p
     }
     // Changes of the list announced before our read are queued by now.
     i.drain();
-    std::erase_if(i.processes, [&](const auto& item) {
+    std::erase_if(i.identities, [&](const auto& item) {
         return std::ranges::find(ids, item.first) == ids.end();
     });
     std::vector<ListedWindow> list;
     for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
         const auto window = static_cast<Window>(*it);
-        const auto pid = i.processOf(window);
-        if (!processes.empty() && std::ranges::find(processes, pid) == processes.end()) {
+        const auto& identity = i.identityOf(window);
+        if (!wanted(identity)) {
             continue;
         }
-        if (auto w = i.read(window, pid)) {
+        if (auto w = i.read(window, identity)) {
             list.push_back(*w);
         }
     }
@@ -183,6 +199,34 @@ std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> p
         });
     }
     return list;
+}
+
+}  // namespace
+
+X11WindowList::X11WindowList(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+X11WindowList::~X11WindowList() = default;
+
+std::vector<ListedWindow> X11WindowList::windows(std::span<const std::int32_t> processes) {
+    if (processes.empty()) {
+        return listWindows(*impl_, [](const Impl::Identity&) { return true; });
+    }
+    return listWindows(*impl_, [&](const Impl::Identity& identity) {
+        return std::ranges::find(processes, identity.pid) != processes.end();
+    });
+}
+
+std::vector<ListedWindow> X11WindowList::windowsMatching(std::span<const std::int32_t> processes,
+                                                         std::span<const std::string> classes) {
+    if (processes.empty() && classes.empty()) {
+        return {};
+    }
+    return listWindows(*impl_, [&](const Impl::Identity& identity) {
+        ListedWindow probe;
+        probe.instanceName = identity.instanceName;
+        probe.className = identity.className;
+        return std::ranges::find(processes, identity.pid) != processes.end() ||
+               windowHasClass(probe, classes);
+    });
 }
 
 std::expected<Registration, std::string> X11WindowList::observe(unsigned long window,

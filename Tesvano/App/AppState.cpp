@@ -68,6 +68,7 @@ AppState::~AppState() {
 
 void AppState::applyInterfaceLanguage() {
     LanguageOverride::apply(effectiveLanguage());
+    translateSourceNames();
 }
 
 SupportedLanguage AppState::effectiveLanguage() const {
@@ -102,6 +103,12 @@ void AppState::start() {
 
     assign(accessibilityGranted_, services_.accessibility.isProcessTrusted(),
            &AppState::accessibilityGrantedChanged);
+    trustObserver_ =
+        services_.accessibility.observeTrust([this, alive = std::weak_ptr<int>(lifetime_)] {
+            if (!alive.expired()) {
+                refreshAccessibilityStatus();
+            }
+        });
 
     std::weak_ptr<int> alive = lifetime_;
     engine_->onActivation = [this, alive](const ActivationEvent& event) {
@@ -121,7 +128,7 @@ void AppState::start() {
             handleSelectableSourcesChange(sources);
     };
     engine_->start();
-    assign(availableSources_, engine_->selectableSources(), &AppState::availableSourcesChanged);
+    handleSelectableSourcesChange(engine_->selectableSources());
 
     if (!hadStoredConfiguration && !config_.defaultSourceID) {
         if (auto current = engine_->currentSourceID()) {
@@ -193,6 +200,7 @@ void AppState::stop() {
     purgeTask_.cancel();
     accessibilityWatcher_.stop();
     shortcutObserver_.cancel();
+    trustObserver_.cancel();
 }
 
 void AppState::commitConfiguration(ActivationReason reason) {
@@ -394,9 +402,17 @@ std::optional<InputSource> AppState::resolveSource(const SourceSelector& selecto
         if (selector.kind == SourceSelector::Kind::id) {
             if (source.id.rawValue == selector.text)
                 return source;
-        } else if (QString::fromStdString(source.localizedName)
-                       .compare(QString::fromStdString(selector.text), Qt::CaseInsensitive) == 0) {
-            return source;
+        } else {
+            // By the name shown, or by the system's (English) one.
+            const auto named = [&](const std::string& name) {
+                return QString::fromStdString(name).compare(QString::fromStdString(selector.text),
+                                                            Qt::CaseInsensitive) == 0;
+            };
+            const auto engine = std::ranges::find(engineSources_, source.id, &InputSource::id);
+            if (named(source.localizedName) ||
+                (engine != engineSources_.end() && named(engine->localizedName))) {
+                return source;
+            }
         }
     }
     return std::nullopt;
@@ -571,7 +587,8 @@ void AppState::handleActivation(const ActivationEvent& event) {
 }
 
 void AppState::handleCurrentSourceChange(const std::string& name) {
-    assign(currentSourceName_, name, &AppState::currentSourceNameChanged);
+    engineCurrentSourceName_ = name;
+    assign(currentSourceName_, displaySourceName(name), &AppState::currentSourceNameChanged);
 }
 
 void AppState::handleFrontmostAppChange(const std::optional<std::string>& appId) {
@@ -583,7 +600,12 @@ void AppState::handleFrontmostAppChange(const std::optional<std::string>& appId)
 }
 
 void AppState::handleSelectableSourcesChange(const std::vector<InputSource>& sources) {
-    assign(availableSources_, sources, &AppState::availableSourcesChanged);
+    engineSources_ = sources;
+    auto shown = sources;
+    for (auto& source : shown) {
+        source.localizedName = displaySourceName(source.localizedName);
+    }
+    assign(availableSources_, shown, &AppState::availableSourcesChanged);
 }
 
 void AppState::shortcutDidChange() {

@@ -12,6 +12,7 @@
 
 #include "KeyboardShortcuts/Shortcut.h"
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/TextInput/XkbNameTranslations.h"
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/Permissions/PermissionFlowController.h"
 #include "Tesvano/Settings/SettingsTab.h"
@@ -72,6 +73,10 @@ struct AppServices {
     std::function<std::unique_ptr<PermissionFlowController>()> makePermissionFlow;
     // Why this session cannot give accessibility access at all; empty when it can.
     std::string accessibilityUnavailable;
+    // Where the message catalogues of the keyboard layouts' names are; none: names stay as
+    // the system gives them (in English).
+    std::optional<std::filesystem::path> localeRoot =
+        platform::XkbNameTranslations::standardLocaleRoot();
 };
 
 // The one object the running program shares: the observable state every view reads, the
@@ -150,6 +155,9 @@ public:
     // Queries.
     std::optional<InputSource> resolveSource(const SourceSelector& selector) const;
     std::optional<std::string> sourceName(const InputSourceID& id) const;
+    // A source's name as the system gives it (a layout's in English), in the interface
+    // language; a name no catalogue knows stays as it is.
+    std::string displaySourceName(std::string_view name) const;
     // The frontmost application's identity (desktop-entry id or "process:" key), if any.
     std::optional<std::string> frontmostIdentity() const;
     QUrl apiDocumentationURL() const;
@@ -238,6 +246,8 @@ private:
     void schedulePurge();
     std::vector<InputSourceID> availableSourceIDs() const;
     void applyInterfaceLanguage();
+    // The names of the sources in the interface language, from the engine's.
+    void translateSourceNames();
 
     template <typename T, typename Signal>
     void assign(T& field, const T& value, Signal signal) {
@@ -260,6 +270,10 @@ private:
     std::string currentSourceName_ = "\u2014";
     std::optional<std::string> frontmostAppId_;
     std::vector<InputSource> availableSources_;
+    // As the engine has them, and the layouts' names in the interface language.
+    std::vector<InputSource> engineSources_;
+    std::string engineCurrentSourceName_;
+    platform::XkbNameTranslations layoutNames_;
     LoginItemState loginItemState_ = LoginItemState::unknown;
     bool accessibilityGranted_ = false;
     bool apiEnabled_ = false;
@@ -278,6 +292,8 @@ private:
     platform::Registration shortcutObserver_;
     std::unique_ptr<PermissionFlowController> permissionFlow_;
     AccessibilityGrantWatcher accessibilityWatcher_;
+    // Assistive technologies switched on or off anywhere.
+    platform::Registration trustObserver_;
     LanguagePreference languagePreference_ = LanguagePreference::system();
     SettingsTab settingsTab_ = SettingsTab::general;
     bool terminationRequested_ = false;

@@ -8,11 +8,14 @@ namespace tesvano {
 
 namespace {
 
-// Qt's command-line options that take the next word as their value.
-constexpr std::array<std::string_view, 13> qtOptionsWithValue{
+// Qt's command-line options that take the next word as their value, and those that take none.
+constexpr std::array<std::string_view, 14> qtOptionsWithValue{
     "-platform",     "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
     "-qwindowtitle", "-qwindowicon",        "-display",       "-style",  "-stylesheet",
-    "-session",      "-geometry",           "-title",
+    "-session",      "-geometry",           "-title",         "-name",
+};
+constexpr std::array<std::string_view, 6> qtFlags{
+    "-reverse", "-widgetcount", "-nograb", "-dograb", "-sync", "-testability",
 };
 
 bool isAbsoluteURL(std::string_view text) {
@@ -51,13 +54,27 @@ std::expected<LaunchArguments, std::string> LaunchArguments::parse(
             continue;
         }
         if (!optionsEnded && word.size() > 1 && word[0] == '-') {
+            if (word == "-h" || word == "--help") {
+                out.showHelp = true;
+                continue;
+            }
+            if (word == "-v" || word == "--version") {
+                out.showVersion = true;
+                continue;
+            }
             const std::string_view option =
                 word.starts_with("--") ? std::string_view(word).substr(1) : std::string_view(word);
-            if (std::ranges::find(qtOptionsWithValue, option) != qtOptionsWithValue.end() &&
-                option.find('=') == std::string_view::npos) {
-                ++i;
+            const auto name = option.substr(0, option.find('='));
+            if (std::ranges::find(qtOptionsWithValue, name) != qtOptionsWithValue.end()) {
+                if (name.size() == option.size()) {
+                    ++i;
+                }
+                continue;
             }
-            continue;
+            if (std::ranges::find(qtFlags, option) != qtFlags.end()) {
+                continue;
+            }
+            return std::unexpected("unknown option \"" + word + "\" (see tesvano --help)");
         }
         if (!isAbsoluteURL(word)) {
             return std::unexpected("not a URL: \"" + word + "\" (expected e.g. tesvano://status)");
@@ -70,6 +87,23 @@ std::expected<LaunchArguments, std::string> LaunchArguments::parse(
         out.urls.push_back(word);
     }
     return out;
+}
+
+std::string LaunchArguments::usage() {
+    return "Usage: tesvano [OPTION...] [tesvano://COMMAND...]\n"
+           "Keeps the keyboard input source where you want it, per application and per web page.\n"
+           "\n"
+           "Without arguments, starts Tesvano, or opens the Settings of the one that runs.\n"
+           "With tesvano:// URLs, hands them to the running Tesvano (starting it when none\n"
+           "runs) and returns once it has taken them; see share/doc/tesvano/url-scheme/.\n"
+           "\n"
+           "  -h, --help     show this help and exit\n"
+           "  -v, --version  show the version and exit\n"
+           "  --             what follows is a URL, even when it begins with -\n"
+           "\n"
+           "Qt's options (-platform, -display, -style, ...) are passed to Qt.\n"
+           "Exit status: 0 when done, 1 when Tesvano could not start or be reached,\n"
+           "2 for a bad argument.\n";
 }
 
 std::expected<LaunchArguments, std::string> LaunchArguments::parse(int argc, char** argv) {

@@ -31,6 +31,7 @@
 #include "Tesvano/App/AppDelegate.h"
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/App/ApplicationFolderWatcher.h"
+#include "Tesvano/App/BackgroundLaunch.h"
 #include "Tesvano/App/DataLock.h"
 #include "Tesvano/App/LaunchArguments.h"
 #include "Tesvano/App/QtRuntime.h"
@@ -158,6 +159,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tesvano: %s\n", arguments.error().c_str());
         return 2;
     }
+    if (arguments->showHelp) {
+        std::fputs(LaunchArguments::usage().c_str(), stdout);
+        return 0;
+    }
+    if (arguments->showVersion) {
+        std::printf("Tesvano %s\n", BundleInfo::shortVersion().c_str());
+        return 0;
+    }
 
     // A second launch hands its URLs (or a reopen) to the running one and is done.
     auto instance = SingleInstance::claim(SingleInstance::defaultFolder());
@@ -184,6 +193,13 @@ int main(int argc, char** argv) {
                     settingsPath.parent_path().string() + ", but it does not answer at " +
                     (*instance)->socketPath().string() +
                     " (was it started with another XDG_RUNTIME_DIR?). Nothing was changed.");
+    }
+    // Started for commands (by the desktop's URL opener, which waits for us): Tesvano goes on
+    // in the background and this launch returns once the commands are taken. Before any
+    // thread is started.
+    std::optional<BackgroundLaunch> background;
+    if (!arguments->isDefaultLaunch()) {
+        background.emplace(BackgroundLaunch::detach());
     }
 
     // Every backend below talks to an X server; the session may offer Wayland to Qt too.
@@ -363,12 +379,15 @@ int main(int argc, char** argv) {
     }
 
     // From within the run loop: accessibility reads over AT-SPI are made only there.
-    runtime.post(platform::Seconds(0), [&delegate, &arguments] {
+    runtime.post(platform::Seconds(0), [&delegate, &arguments, &background] {
         delegate.didFinishLaunching(arguments->isDefaultLaunch());
         if (!arguments->isDefaultLaunch()) {
             delegate.openURLs(toQt(arguments->urls));
         }
         log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+        if (background) {
+            background->taken();
+        }
     });
 
     const int status = QApplication::exec();

@@ -511,8 +511,9 @@ void URLCommandHandler::replySuccess(const Result& result, const CommandURL& url
 
 void URLCommandHandler::replyError(const URLCommandError& error, const CommandURL& url) {
     const std::string message = error.message();
+    // The log is English, whatever the interface speaks.
     log().error("URL command failed: %{public}s \u2014 %{public}s", error.code(),
-                loggedURL(message));
+                loggedURL(error.message(SupportedLanguage::english)));
     const auto& target = url.callback.error;
     if (!target) {
         return;

@@ -164,6 +164,8 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
                     tabButtons_[i]->setText(state_.text(settingsTabs[i].title));
                 }
                 refreshTitle();
+                // Longer words may need more room.
+                fitToPanes(true);
             });
         }
     });
@@ -180,7 +182,38 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
         }
     });
 
-    resize(QSize(idealWidth, std::max(minimumHeight, sizeHint().height())));
+    resize(idealWidth, minimumHeight);
+    fitToPanes(false);
+}
+
+int SettingsWindow::heightForTallestPane() const {
+    // The panes' width: the window's, less the content margins on both sides.
+    const int paneWidth = std::max(width(), int(idealWidth)) - 40;
+    int tallest = 0;
+    for (const auto* scroller : scrollers_) {
+        if (const QWidget* content = scroller->widget()) {
+            const int height = content->hasHeightForWidth() ? content->heightForWidth(paneWidth)
+                                                            : content->sizeHint().height();
+            tallest = std::max(tallest, height);
+        }
+    }
+    // Everything above and around the pane: the tab row, the divider, the margins.
+    const int chrome = layout()->sizeHint().height() - stack_->sizeHint().height();
+    return chrome + tallest;
+}
+
+void SettingsWindow::fitToPanes(bool growOnly) {
+    int available = QWIDGETSIZE_MAX;
+    if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
+        // The title bar and borders of the window manager come off the available height.
+        const int decoration = isVisible() ? frameGeometry().height() - height() : 0;
+        available = screen->availableGeometry().height() - decoration;
+    }
+    setMinimumHeight(std::min(int(minimumHeight), available));
+    const int wanted = std::min(std::max(int(minimumHeight), heightForTallestPane()), available);
+    if (!growOnly || wanted > height()) {
+        resize(width(), wanted);
+    }
 }
 
 QWidget* SettingsWindow::buildPane(std::size_t index) {
@@ -231,8 +264,12 @@ SettingsTab SettingsWindow::currentTab() const {
 }
 
 void SettingsWindow::selectTab(SettingsTab tab) {
-    // A pane is built when it is first shown.
+    // A pane is built when it is first shown; the window grows if it needs more room.
+    const bool fresh = !isPaneBuilt(tab);
     pane(tab);
+    if (fresh) {
+        fitToPanes(true);
+    }
     stack_->setCurrentIndex(indexOf(tab));
     tabButtons_[static_cast<std::size_t>(indexOf(tab))]->setChecked(true);
     refreshTitle();
@@ -343,7 +380,10 @@ void SettingsWindow::closeEvent(QCloseEvent* event) {
 }
 
 void SettingsWindow::showEvent(QShowEvent* event) {
-    pane(state_.settingsTab());
+    if (!isPaneBuilt(state_.settingsTab())) {
+        pane(state_.settingsTab());
+        fitToPanes(true);
+    }
     QWidget::showEvent(event);
 }
 

@@ -19,10 +19,11 @@ class OverlayScrollerSweep;
 
 // The Settings window: a row of tabs (symbol over title) above the selected pane, the selected
 // tab kept in AppState.settingsTab (so anything can switch the window to a pane), at least
-// 680 × 600, overlay scroll bars, and the Accessibility grant polling ended when the window
-// closes. Panes come from factories, each built when its tab is first shown and all let go
-// when the window closes; a tab without one shows an empty pane. The shown pane is built again
-// in a new interface language.
+// 680 × 600 and as tall as the tallest pane built so far (within the screen), overlay scroll
+// bars, and the Accessibility grant polling ended when the window closes. Panes come from
+// factories, each built when its tab is first shown and all let go when the window closes; a
+// tab without one shows an empty pane. The shown pane is built again in a new interface
+// language.
 class SettingsWindow final : public QWidget {
 public:
     using PaneFactory = std::function<QWidget*(AppState&)>;
@@ -50,6 +51,8 @@ public:
     bool isPaneBuilt(SettingsTab tab) const;
     // Whether the Updates tab shows its badge.
     bool showsUpdateBadge() const;
+    // The height at which the tallest pane shows whole at the window's width.
+    int heightForTallestPane() const;
 
     // Called by the window's quit key (Ctrl+Q); the program routes it through its quit gate
     // and answers whether it quits. When it does not, the window says how Tesvano keeps running
@@ -66,6 +69,9 @@ private:
     void releasePanes();
     void rebuildPanes();
     void explainKeptRunning();
+    // As tall as the tallest built pane needs, within the screen's available height (a pane
+    // taller than that scrolls); only growing when `growOnly`.
+    void fitToPanes(bool growOnly);
     void selectTab(SettingsTab tab);
     void refreshTitle();
     void refreshBadge();

@@ -60,21 +60,45 @@ void defaultOpenURL(const QUrl& url) {
 // --- Acknowledgements
 
 const std::vector<AcknowledgementsView::Library>& AcknowledgementsView::libraries() {
+    const auto entry = [](const char* name, const char* license, const char* url,
+                          std::initializer_list<const char*> files) {
+        Library library{
+            QString::fromUtf8(name), QString::fromUtf8(license), QUrl(QString::fromUtf8(url)), {}};
+        for (const char* file : files) {
+            library.files << QString::fromUtf8(file);
+        }
+        return library;
+    };
     static const std::vector<Library> list{
-        {QStringLiteral("Qt"), QStringLiteral("LGPL-3.0"),
-         QUrl(QStringLiteral("https://www.qt.io"))},
-        {QStringLiteral("ICU"), QStringLiteral("Unicode License"),
-         QUrl(QStringLiteral("https://github.com/unicode-org/icu"))},
-        {QStringLiteral("SQLite"), QStringLiteral("Public Domain"),
-         QUrl(QStringLiteral("https://sqlite.org"))},
-        {QStringLiteral("JSON for Modern C++"), QStringLiteral("MIT License"),
-         QUrl(QStringLiteral("https://github.com/nlohmann/json"))},
-        {QStringLiteral("uriparser"), QStringLiteral("BSD 3-Clause License"),
-         QUrl(QStringLiteral("https://github.com/uriparser/uriparser"))},
-        {QStringLiteral("libxkbcommon"), QStringLiteral("MIT License"),
-         QUrl(QStringLiteral("https://github.com/xkbcommon/libxkbcommon"))},
-        {QStringLiteral("Xlib"), QStringLiteral("MIT License"),
-         QUrl(QStringLiteral("https://gitlab.freedesktop.org/xorg/lib/libx11"))},
+        entry("Qt", "LGPL-3.0", "https://www.qt.io", {"libQt6"}),
+        entry("ICU", "Unicode License", "https://github.com/unicode-org/icu", {"libicu"}),
+        entry("SQLite", "Public Domain", "https://sqlite.org", {"libsqlite3."}),
+        entry("JSON for Modern C++", "MIT License", "https://github.com/nlohmann/json", {}),
+        entry("uriparser", "BSD 3-Clause License", "https://github.com/uriparser/uriparser",
+              {"liburiparser."}),
+        entry("libxkbcommon", "MIT License", "https://github.com/xkbcommon/libxkbcommon",
+              {"libxkbcommon.", "libxkbcommon-x11.", "libxkbregistry."}),
+        entry("Xlib", "MIT License", "https://gitlab.freedesktop.org/xorg/lib/libx11",
+              {"libX11.", "libX11-xcb."}),
+        entry("libXRes", "MIT License", "https://gitlab.freedesktop.org/xorg/lib/libxres",
+              {"libXRes."}),
+        entry("AT-SPI (libatspi)", "LGPL-2.1-or-later",
+              "https://gitlab.gnome.org/GNOME/at-spi2-core", {"libatspi."}),
+        entry("GLib", "LGPL-2.1-or-later", "https://gitlab.gnome.org/GNOME/glib",
+              {"libglib-2.0.", "libgobject-2.0.", "libgio-2.0."}),
+        entry("IBus", "LGPL-2.1-or-later", "https://github.com/ibus/ibus", {"libibus-1.0."}),
+        entry("D-Bus (libdbus)", "AFL-2.1 or GPL-2.0-or-later",
+              "https://gitlab.freedesktop.org/dbus/dbus", {"libdbus-1."}),
+        entry("libsystemd", "LGPL-2.1-or-later", "https://github.com/systemd/systemd",
+              {"libsystemd."}),
+        entry("libsodium", "ISC License", "https://libsodium.org", {"libsodium."}),
+        entry("MD4C", "MIT License", "https://github.com/mity/md4c", {"libmd4c."}),
+        entry("Expat", "MIT License", "https://libexpat.github.io", {"libexpat."}),
+        entry("GNU C Library", "LGPL-2.1-or-later", "https://www.gnu.org/software/libc",
+              {"libc.", "libm.", "ld-linux"}),
+        entry("GCC runtime libraries (libstdc++, libgcc)",
+              "GPL-3.0 with the GCC Runtime Library Exception", "https://gcc.gnu.org",
+              {"libstdc++.", "libgcc_s."}),
     };
     return list;
 }
@@ -121,20 +145,21 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
         row->setAutoDefault(false);
         row->setCursor(Qt::PointingHandCursor);
         row->setAccessibleName(library.name);
+        // Name and licence on one line, so that every row shows without scrolling.
         auto* inside = new QHBoxLayout(row);
-        inside->setContentsMargins(8, 6, 8, 6);
+        inside->setContentsMargins(8, 4, 8, 4);
         inside->setSpacing(12);
-        auto* names = new QVBoxLayout;
-        names->setSpacing(2);
         auto* name = new QLabel(library.name, row);
+        name->setTextFormat(Qt::PlainText);
         name->setAttribute(Qt::WA_TransparentForMouseEvents);
-        names->addWidget(name);
+        inside->addWidget(name);
+        inside->addStretch(1);
         auto* license = new QLabel(library.license, row);
+        license->setTextFormat(Qt::PlainText);
         license->setFont(SettingsStyle::caption2(row));
         license->setAttribute(Qt::WA_TransparentForMouseEvents);
         SettingsStyle::setTextLevel(license, SettingsStyle::Level::secondary);
-        names->addWidget(license);
-        inside->addLayout(names, 1);
+        inside->addWidget(license, 0, Qt::AlignVCenter);
         auto* arrow = new QLabel(row);
         arrow->setAttribute(Qt::WA_TransparentForMouseEvents);
         arrow->setPixmap(Symbols::pixmap("arrow.up.right", 12,
@@ -158,7 +183,8 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     // would look like the end of the list.
     const int needed =
         header->sizeHint().height() + divider->sizeHint().height() + list->sizeHint().height();
-    setFixedSize(360, std::clamp(needed, 320, 600));
+    const int wide = list->sizeHint().width() + 2 * rows->contentsMargins().left();
+    setFixedSize(std::max(360, wide), std::clamp(needed, 320, 600));
 }
 
 // --- About

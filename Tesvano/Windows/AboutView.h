@@ -15,10 +15,13 @@ class AppState;
 // The sheet of the open-source libraries the program is built with.
 class AcknowledgementsView final : public QDialog {
 public:
+    // A library the program links, its licence, its home, and the file names (their
+    // beginnings) it is loaded from; a library made only of headers has none.
     struct Library {
         QString name;
         QString license;
         QUrl url;
+        QStringList files;
     };
     static const std::vector<Library>& libraries();
 

@@ -1,12 +1,26 @@
 # What `cmake --install` puts under the prefix: the program, its desktop entry (which also
 # registers it for tesvano:// URLs), the icon in the hicolor theme's sizes, the per-user
-# installer that release archives carry, the updater's relaunch step, and the documentation.
+# installer that release archives carry, the updater's relaunch step, the documentation and
+# the licence.
 include(GNUInstallDirs)
 
-set(TESVANO_DESKTOP_EXEC "${CMAKE_INSTALL_FULL_BINDIR}/tesvano" CACHE STRING
-    "Program the installed desktop entry starts")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/tesvano.desktop.in
-    ${CMAKE_CURRENT_BINARY_DIR}/tesvano.desktop @ONLY)
+# The entry starts the program of the prefix it is installed under, which is known only when
+# it is installed (`cmake --install --prefix P`). A distribution package whose bin folder is on
+# PATH sets plain `tesvano`.
+set(TESVANO_DESKTOP_EXEC "" CACHE STRING
+    "Program the installed desktop entry starts; empty: bin/tesvano of the install prefix")
+# Build folders configured before kept the configure-time prefix's program in the cache.
+if(TESVANO_DESKTOP_EXEC STREQUAL "${CMAKE_INSTALL_FULL_BINDIR}/tesvano")
+    set_property(CACHE TESVANO_DESKTOP_EXEC PROPERTY VALUE "")
+    set(TESVANO_DESKTOP_EXEC "")
+endif()
+install(CODE "
+    set(TESVANO_DESKTOP_EXEC \"${TESVANO_DESKTOP_EXEC}\")
+    set(TESVANO_INSTALL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    set(TESVANO_DESKTOP_TEMPLATE \"${CMAKE_CURRENT_LIST_DIR}/tesvano.desktop.in\")
+    set(TESVANO_DESKTOP_OUTPUT \"${CMAKE_CURRENT_BINARY_DIR}/install/tesvano.desktop\")
+    include(\"${CMAKE_CURRENT_LIST_DIR}/DesktopEntry.cmake\")
+")
 
 add_executable(tesvano-render-icon ${CMAKE_CURRENT_LIST_DIR}/render-icon.cpp)
 target_link_libraries(tesvano-render-icon PRIVATE tesvano_common Qt6::Gui)
@@ -28,13 +42,14 @@ if(TARGET tesvano)
     install(TARGETS tesvano RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(TARGETS tesvano-relaunch RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/tesvano)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tesvano.desktop
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/install/tesvano.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     RENAME tesvano.svg)
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/install-user
     DESTINATION ${CMAKE_INSTALL_DATADIR}/tesvano)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano)
 # The screenshots the README shows, where its links (docs/NAME.png) find them.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano/docs
     FILES_MATCHING PATTERN "*.png" PATTERN "url-scheme" EXCLUDE)

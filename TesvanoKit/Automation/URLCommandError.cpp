@@ -90,26 +90,27 @@ std::string_view URLCommandError::code() const {
     return "malformed_url";
 }
 
-std::string URLCommandError::apiSwitchPath() {
+std::string URLCommandError::apiSwitchPath(SupportedLanguage language) {
     // The names the program shows: the tray menu's item, the tab, the section.
     constexpr std::string_view separator = " \u2192 ";
-    std::string path = LanguageOverride::text("Tesvano");
+    std::string path = Localization::text("Tesvano", language);
     for (std::string_view step : {N_("Settings"), N_("General"), N_("Automation")}) {
         path += separator;
-        path += LanguageOverride::text(step);
+        path += Localization::text(step, language);
     }
     return path;
 }
 
-std::string URLCommandError::apiDisabledMessage() {
-    std::string text = LanguageOverride::text("The URL scheme API is disabled. Enable it in %@.");
+std::string URLCommandError::apiDisabledMessage(SupportedLanguage language) {
+    std::string text =
+        Localization::text("The URL scheme API is disabled. Enable it in %@.", language);
     if (const auto at = text.find("%@"); at != std::string::npos) {
-        text.replace(at, 2, apiSwitchPath());
+        text.replace(at, 2, apiSwitchPath(language));
     }
     return text;
 }
 
-std::string URLCommandError::message() const {
+std::string URLCommandError::message(SupportedLanguage language) const {
     switch (kind) {
         case Kind::unknownCommand:
             return "Unknown command \"" + subject + "\".";
@@ -128,7 +129,7 @@ std::string URLCommandError::message() const {
         case Kind::notACommand:
             return "No command was specified.";
         case Kind::apiDisabled:
-            return apiDisabledMessage();
+            return apiDisabledMessage(language);
         case Kind::noInputSources:
             return "No selectable input sources are installed.";
     }

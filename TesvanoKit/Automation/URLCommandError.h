@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "TesvanoKit/Languages/Localization.h"
+
 namespace tesvano {
 
 // Why a command URL failed. Callers learn only `code()` and `message()`, through their x-error
@@ -46,15 +48,20 @@ struct URLCommandError {
     // The fixed code of the kind, e.g. "missing_parameter".
     std::string_view code() const;
     // The English sentence with the payload in its place. The one of apiDisabled names the
-    // place of the switch in the words of the interface language.
-    std::string message() const;
+    // place of the switch in the words of `language` (by default the interface language; the
+    // log says it in English).
+    std::string message(SupportedLanguage language) const;
+    std::string message() const { return message(LanguageOverride::currentLanguage()); }
     // "Tesvano → Settings → General → Automation", as the interface names those steps.
-    static std::string apiSwitchPath();
+    static std::string apiSwitchPath(SupportedLanguage language);
+    static std::string apiSwitchPath() {
+        return apiSwitchPath(LanguageOverride::currentLanguage());
+    }
 
     bool operator==(const URLCommandError&) const = default;
 
 private:
-    static std::string apiDisabledMessage();
+    static std::string apiDisabledMessage(SupportedLanguage language);
 };
 
 }  // namespace tesvano

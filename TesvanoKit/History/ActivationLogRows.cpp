@@ -51,6 +51,36 @@ std::string_view reasonKey(std::string_view reasonRaw) {
     return reasonRaw;
 }
 
+std::vector<std::string_view> reasonKeys() {
+    std::vector<std::string_view> keys;
+    for (auto reason : allCases<ActivationReason>()) {
+        keys.push_back(reasonKey(rawValue(reason)));
+    }
+    return keys;
+}
+
+std::string_view ruleSourceKey(RuleSource source) {
+    switch (source) {
+        case RuleSource::appRule:
+            return N_("App rule");
+        case RuleSource::globalDefault:
+            return N_("Default rule");
+        case RuleSource::urlRule:
+            return N_("URL rule");
+        case RuleSource::addressBarRule:
+            return N_("Address-bar rule");
+    }
+    return {};
+}
+
+std::vector<std::string_view> detailKeys() {
+    std::vector<std::string_view> keys;
+    for (auto source : allCases<RuleSource>()) {
+        keys.push_back(ruleSourceKey(source));
+    }
+    return keys;
+}
+
 std::optional<Detail> detail(const ActivationLogEntry& entry) {
     if (entry.reason() == ActivationReason::urlMatched && entry.matchedHost) {
         return Detail{*entry.matchedHost, false};
@@ -59,24 +89,15 @@ std::optional<Detail> detail(const ActivationLogEntry& entry) {
     if (!source) {
         return std::nullopt;
     }
-    switch (*source) {
-        case RuleSource::appRule:
-            return Detail{N_("App rule"), true};
-        case RuleSource::globalDefault:
-            return Detail{N_("Default rule"), true};
-        case RuleSource::urlRule:
-            return Detail{N_("URL rule"), true};
-        case RuleSource::addressBarRule:
-            return Detail{N_("Address-bar rule"), true};
-    }
-    return std::nullopt;
+    return Detail{std::string(ruleSourceKey(*source)), true};
 }
 
-std::string sourceText(const ActivationLogEntry& entry) {
+std::string sourceText(const ActivationLogEntry& entry, const SourceNames& names) {
+    const auto shown = [&](const std::string& name) { return names ? names(name) : name; };
     if (entry.fromSourceName && *entry.fromSourceName != entry.inputSourceName) {
-        return *entry.fromSourceName + " \u2192 " + entry.inputSourceName;
+        return shown(*entry.fromSourceName) + " \u2192 " + shown(entry.inputSourceName);
     }
-    return entry.inputSourceName;
+    return shown(entry.inputSourceName);
 }
 
 std::string appText(const ActivationLogEntry& entry) {
@@ -96,7 +117,11 @@ ActivationLogRows::ActivationLogRows(SupportedLanguage language,
     : language_(language), format_(rawValue(language), timeZone) {}
 
 std::string ActivationLogRows::durationText(double milliseconds) const {
-    return format_.oneDecimal(milliseconds) + " ms";
+    std::string text = Localization::text(N_("%@ ms"), language_);
+    if (const auto at = text.find("%@"); at != std::string::npos) {
+        text.replace(at, 2, format_.oneDecimal(milliseconds));
+    }
+    return text;
 }
 
 ActivationLogRow ActivationLogRows::makeRow(const ActivationLogEntry& entry) const {
@@ -104,7 +129,7 @@ ActivationLogRow ActivationLogRows::makeRow(const ActivationLogEntry& entry) con
     row.id = entry.id;
     row.timestamp = entry.timestamp;
     row.time = format_.timeOfDay(entry.timestamp);
-    row.source = ActivationLogText::sourceText(entry);
+    row.source = ActivationLogText::sourceText(entry, sourceNames);
     row.app = ActivationLogText::appText(entry);
     row.reason = Localization::text(ActivationLogText::reasonKey(entry.reasonRaw), language_);
     if (auto detail = ActivationLogText::detail(entry)) {

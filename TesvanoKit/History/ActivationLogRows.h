@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,9 @@ namespace ActivationLogText {
 
 // The text key of the stored reason; a reason this version does not know is its own key.
 std::string_view reasonKey(std::string_view reasonRaw);
+// Every text the reason column can show: the reasons' keys, and the detail lines' keys.
+std::vector<std::string_view> reasonKeys();
+std::vector<std::string_view> detailKeys();
 
 // The small line under the reason: the matched host of a URL match (verbatim), else the
 // text key of a known rule source; none otherwise.
@@ -29,8 +33,11 @@ struct Detail {
 };
 std::optional<Detail> detail(const ActivationLogEntry& entry);
 
+// How a stored source name reads now (a layout's in the interface language); none: as stored.
+using SourceNames = std::function<std::string(std::string_view)>;
+
 // "From → To" when the source before is known and differs, else the source alone.
-std::string sourceText(const ActivationLogEntry& entry);
+std::string sourceText(const ActivationLogEntry& entry, const SourceNames& names = {});
 // The application's name, else its identity, else "—".
 std::string appText(const ActivationLogEntry& entry);
 
@@ -69,8 +76,12 @@ public:
     platform::WallTime cutoff() const { return cutoff_; }
     bool isInWindow(platform::WallTime timestamp) const { return timestamp > cutoff_; }
 
-    // How a duration in milliseconds reads: one fractional digit and " ms".
+    // How a duration in milliseconds reads: one fractional digit and the unit, in the
+    // interface language.
     std::string durationText(double milliseconds) const;
+
+    // How the stored source names read; set before the rows are made.
+    ActivationLogText::SourceNames sourceNames;
 
 private:
     ActivationLogRow makeRow(const ActivationLogEntry& entry) const;

@@ -117,6 +117,22 @@ std::optional<std::string> localization(SupportedLanguage language,
     return std::nullopt;
 }
 
+std::vector<std::string> gettextLocaleNames(SupportedLanguage language) {
+    using L = SupportedLanguage;
+    switch (language) {
+        case L::english:
+            return {};
+        case L::simplifiedChinese:
+            return {"zh_CN", "zh_Hans", "zh_SG"};
+        case L::traditionalChinese:
+            return {"zh_TW", "zh_Hant", "zh_HK"};
+        case L::portuguese:
+            return {"pt", "pt_BR", "pt_PT"};
+        default:
+            return {std::string(rawValue(language))};
+    }
+}
+
 std::vector<std::string> systemPreferredLanguages() {
     std::vector<std::string> out;
     // LANGUAGE is a colon-separated priority list and only counts with a real locale set.

@@ -60,6 +60,10 @@ std::optional<std::string> localization(SupportedLanguage language,
 // LC_MESSAGES, LANG), turned into BCP 47-style identifiers ("pt_BR.UTF-8" gives "pt-BR").
 std::vector<std::string> systemPreferredLanguages();
 
+// The names gettext gives the language's catalogues, best first ("zh_CN" for zh-Hans); none
+// for English, the language of the messages themselves.
+std::vector<std::string> gettextLocaleNames(SupportedLanguage language);
+
 }  // namespace Languages
 
 // Follow the system, or one chosen language. Stored under "appLanguage".

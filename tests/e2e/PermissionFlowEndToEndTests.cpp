@@ -1,8 +1,9 @@
 // The permission guide on a private X server with a window manager and a private session bus
 // (with its accessibility bus): a stand-in settings program, installed under the name of
-// GNOME's, is opened at the accessibility panel; the guide's panel must sit below its window,
-// follow it and go when it closes; turning assistive technologies on from the panel must end
-// the guide and bring back the application that was in front.
+// GNOME's (or of Cinnamon's, run by an interpreter), is opened at the accessibility panel; the
+// guide's panel must sit below its window, follow it and go when it closes; turning assistive
+// technologies on from the panel must end the guide and bring back the application that was in
+// front.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -72,7 +73,17 @@ bool windowManagerRuns(const std::string& displayName, std::chrono::milliseconds
     return found;
 }
 
-TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant) {
+// How the stand-in settings program is installed: under the name of a desktop's program,
+// either as that program itself or as a script run by an interpreter, as cinnamon-settings is
+// a python program whose process is python3's.
+struct SettingsProgram {
+    const char* desktop;  // XDG_CURRENT_DESKTOP
+    const char* program;  // what the guide starts
+    const char* entry;    // its desktop entry's id
+    bool interpreted;
+};
+
+void guideThroughTheSettingsProgram(const SettingsProgram& settings) {
     for (const char* program : {"openbox", "dbus-run-session"}) {
         if (onPath(program).empty()) {
             GTEST_SKIP() << program << " is not installed";
@@ -85,14 +96,25 @@ TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant)
     ASSERT_TRUE(server) << server.error();
 
     TempDir home;
-    for (const char* sub : {"bin", "config", "cache", "data/applications"}) {
+    for (const char* sub : {"bin", "lib", "config", "cache", "data/applications"}) {
         fs::create_directories(home / sub);
     }
-    // The stand-ins: GNOME's settings program and another application that is in front.
-    fs::copy_file(TESVANO_FAKE_SETTINGS, home / "bin/gnome-control-center");
+    // The stand-ins: the settings program and another application that is in front.
+    const fs::path program = home / "bin" / settings.program;
+    if (settings.interpreted) {
+        // The "interpreter" is the stand-in itself: it takes the script's path as its first
+        // argument and the panel after it, and its process is named after the interpreter.
+        const fs::path interpreter = home / "lib/python3";
+        fs::copy_file(TESVANO_FAKE_SETTINGS, interpreter);
+        writeFile(program, "#!" + interpreter.string() + "\n");
+        fs::permissions(program, fs::perms::owner_all);
+    } else {
+        fs::copy_file(TESVANO_FAKE_SETTINGS, program);
+    }
     fs::copy_file(TESVANO_FAKE_SETTINGS, home / "bin/fake-editor");
-    writeFile(home / "data/applications/org.gnome.Settings.desktop",
-              "[Desktop Entry]\nType=Application\nName=Settings\nExec=gnome-control-center\n");
+    writeFile(home / "data/applications" / (std::string(settings.entry) + ".desktop"),
+              std::string("[Desktop Entry]\nType=Application\nName=Settings\nExec=") +
+                  settings.program + "\n");
     writeFile(home / "data/applications/tesvano.desktop",
               "[Desktop Entry]\nType=Application\nName=Tesvano\nExec=tesvano\n");
     const char* path = std::getenv("PATH");
@@ -102,7 +124,7 @@ TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant)
         "XDG_CONFIG_HOME=" + (home / "config").string(),
         "XDG_CACHE_HOME=" + (home / "cache").string(),
         "XDG_DATA_HOME=" + (home / "data").string(),
-        "XDG_CURRENT_DESKTOP=GNOME",
+        std::string("XDG_CURRENT_DESKTOP=") + settings.desktop,
         "PATH=" + (home / "bin").string() + ":" + (path ? path : "/usr/bin:/bin"),
         "QT_QPA_PLATFORM=xcb",
     };
@@ -117,7 +139,7 @@ TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant)
     std::vector<std::string> argv = {onPath("dbus-run-session"), "--",
                                      TESVANO_PERMISSION_FLOW_CHECK, "--editor-pid",
                                      std::to_string(editor.value()->pid())};
-    if (const char* dir = std::getenv("TESVANO_SCREENSHOT_DIR")) {
+    if (const char* dir = std::getenv("TESVANO_SCREENSHOT_DIR"); dir && !settings.interpreted) {
         argv.insert(argv.end(), {"--screenshot", (fs::path(dir) / "permission-guide.png")});
     }
     auto check = JSONLineProcess::start(argv, environment);
@@ -139,6 +161,14 @@ TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant)
                           "below again", "turned on", "ended with the editor in front",
                           "never took the focus"}));
     EXPECT_EQ(check.value()->stop(10s), 0);
+}
+
+TEST(PermissionFlowEndToEnd, GuidesThroughTheSettingsProgramAndEndsWithTheGrant) {
+    guideThroughTheSettingsProgram({"GNOME", "gnome-control-center", "org.gnome.Settings", false});
+}
+
+TEST(PermissionFlowEndToEnd, FindsASettingsProgramThatRunsUnderAnInterpreter) {
+    guideThroughTheSettingsProgram({"X-Cinnamon", "cinnamon-settings", "cinnamon-settings", true});
 }
 
 #else

@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Platform/Defaults/Defaults.h"
@@ -257,6 +258,42 @@ TEST_F(ProgramTest, ASecondLaunchHandsItsURLToTheRunningOneAndExits) {
     const pid_t bad = launch({"ping"});
     EXPECT_EQ(waitExit(bad, 5s), 2);
     EXPECT_NE(log(bad).find("not a URL"), std::string::npos) << log(bad);
+}
+
+TEST_F(ProgramTest, HelpAndVersionPrintAndExitAndAnUnknownOptionIsRefused) {
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"--help", 0, "Usage: tesvano"},
+        {"-h", 0, "Usage: tesvano"},
+        {"--version", 0, "Tesvano "},
+        {"--frobnicate", 2, "unknown option \"--frobnicate\""},
+    };
+    for (const auto& [option, status, says] : cases) {
+        const pid_t program = launch({option});
+        EXPECT_EQ(waitExit(program, 10s), status) << option << ": " << log(program);
+        EXPECT_NE(log(program).find(says), std::string::npos) << option << ": " << log(program);
+    }
+    EXPECT_FALSE(fs::exists(home_ / "run" / "tesvano" / "instance")) << "nothing was started";
+    EXPECT_FALSE(settingsWindow().has_value());
+}
+
+TEST_F(ProgramTest, ACommandWhileNoneRunsReturnsOnceTakenAndTesvanoGoesOn) {
+    // As xdg-open runs the entry's Exec and waits for it to end.
+    settings().set("apiEnabled", true);
+    const pid_t command = launch({"tesvano://ping"});
+    EXPECT_EQ(waitExit(command, 20s), 0) << log(command);
+    EXPECT_NE(log(command).find("URL command received: tesvano://ping"), std::string::npos)
+        << log(command);
+    ASSERT_TRUE(waitUntilReady(1s));
+
+    // Tesvano went on in the background (its log still goes where the first launch's went).
+    const pid_t quit = launch({"tesvano://quit"});
+    EXPECT_EQ(waitExit(quit, 5s), 0) << log(quit);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return log(command).find("URL command received: tesvano://quit") != std::string::npos;
+        },
+        5s))
+        << log(command);
 }
 
 TEST_F(ProgramTest, ACopyThatCannotReachTheRunningOneLeavesItsSettingsAlone) {

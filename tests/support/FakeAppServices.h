@@ -21,6 +21,8 @@ struct FakeAppServices {
     AppServices appServices(platform::Runtime& runtime) {
         AppServices s(runtime, defaults, system, workspace, accessibility, entries, loginItems);
         s.logInMemory = true;
+        // Layout names as the fake system gives them, whatever catalogues this machine has.
+        s.localeRoot.reset();
         return s;
     }
 

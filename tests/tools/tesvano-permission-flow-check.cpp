@@ -110,6 +110,15 @@ int main(int argc, char** argv) {
     PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windows,
                                                           SystemSettings::Catalogue::current()};
     environment.assistiveTechnologies = status;
+    // Whatever the settings program's process turns out to be, it ends with us.
+    std::vector<std::int32_t> started;
+    environment.launcher = [&started](const std::vector<std::string>& command) {
+        auto pid = SystemSettings::launchDetached(command);
+        if (pid) {
+            started.push_back(*pid);
+        }
+        return pid;
+    };
     if (const auto* own = entries.entry("tesvano")) {
         environment.mainApplicationEntry = own->path;
     }
@@ -252,11 +261,8 @@ int main(int argc, char** argv) {
     flow.stop(false);
     watcher.stop();
     // The stand-in settings programs we started end with us.
-    for (const auto& running : (*workspace)->runningApplications()) {
-        if (flow.settingsApplication() &&
-            PermissionFlow::isSettingsApplication(running, *flow.settingsApplication())) {
-            ::kill(running.processIdentifier, SIGTERM);
-        }
+    for (const auto pid : started) {
+        ::kill(pid, SIGTERM);
     }
     XCloseDisplay(display);
     return failures == 0 && index == steps.size() ? 0 : 1;

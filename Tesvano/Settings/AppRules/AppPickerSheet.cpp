@@ -181,6 +181,8 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     stack_->addWidget(list_);
     noResults_ = new QLabel;
+    // Shows what was typed.
+    noResults_->setTextFormat(Qt::PlainText);
     stack_->addWidget(unavailableView(QStringLiteral("magnifyingglass"), noResults_,
                                       new QLabel(state_.text("Check the spelling or try a new "
                                                              "search.")),

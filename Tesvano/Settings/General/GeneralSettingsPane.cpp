@@ -102,6 +102,7 @@ void GeneralSettingsPane::buildStatus() {
     enabled_->setObjectName(QStringLiteral("enableTesvano"));
     rows->addRow(enabled_);
     currentSource_ = new QLabel(group);
+    currentSource_->setTextFormat(Qt::PlainText);
     currentSource_->setObjectName(QStringLiteral("currentSource"));
     currentSource_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     rows->addRow(state_.text("Current source"), currentSource_);

@@ -33,6 +33,10 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     const ActivationLogRows& rows() const { return rows_; }
+    // How the stored source names read; before the first reload.
+    void setSourceNames(ActivationLogText::SourceNames names) {
+        rows_.sourceNames = std::move(names);
+    }
 
 private:
     void storeChanged(const LogStoreChange& change);

@@ -79,6 +79,9 @@ ActivationLogPane::ActivationLogPane(AppState& state, QWidget* parent)
     setWindowTitle(state_.text("Activation Log"));
     model_ =
         new ActivationLogModel(state_.logStore(), state_.effectiveLanguage(), std::nullopt, this);
+    // Layouts as the interface language names them, whatever language the entry was made in.
+    model_->setSourceNames(
+        [&state = state_](std::string_view name) { return state.displaySourceName(name); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -162,12 +165,32 @@ void ActivationLogPane::configureTable() {
     timeWidth += 24;
     const int durationWidth =
         metrics.horizontalAdvance(QString::fromStdString(sample.durationText(9999.9))) + 24;
+    // Every reason and every detail line under it, as the interface language words them.
+    int reasonWidth = 0;
+    for (auto key : ActivationLogText::reasonKeys()) {
+        reasonWidth = std::max(reasonWidth, metrics.horizontalAdvance(state_.text(key)));
+    }
+    const QFontMetrics captionMetrics(SettingsStyle::caption(table_));
+    for (auto key : ActivationLogText::detailKeys()) {
+        reasonWidth = std::max(reasonWidth, captionMetrics.horizontalAdvance(state_.text(key)));
+    }
+    // The delegate's inset on both sides, and some air.
+    reasonWidth += 8 + 16;
+    // No column narrower than its title.
+    const QFontMetrics headerMetrics(columns->font());
+    const auto fitTitle = [&](int column, int width) {
+        const QString title = model_->headerData(column, Qt::Horizontal).toString();
+        return std::max(width, headerMetrics.horizontalAdvance(title) + 24);
+    };
     columns->setSectionResizeMode(QHeaderView::Interactive);
-    columns->resizeSection(ActivationLogModel::time, std::max(timeWidth, 80));
+    columns->resizeSection(ActivationLogModel::time,
+                           fitTitle(ActivationLogModel::time, std::max(timeWidth, 80)));
     columns->setSectionResizeMode(ActivationLogModel::source, QHeaderView::Stretch);
-    columns->resizeSection(ActivationLogModel::app, 140);
-    columns->resizeSection(ActivationLogModel::reason, 160);
-    columns->resizeSection(ActivationLogModel::duration, std::max(durationWidth, 70));
+    columns->resizeSection(ActivationLogModel::app, fitTitle(ActivationLogModel::app, 140));
+    columns->resizeSection(ActivationLogModel::reason,
+                           fitTitle(ActivationLogModel::reason, reasonWidth));
+    columns->resizeSection(ActivationLogModel::duration,
+                           fitTitle(ActivationLogModel::duration, std::max(durationWidth, 70)));
 }
 
 void ActivationLogPane::showEvent(QShowEvent* event) {

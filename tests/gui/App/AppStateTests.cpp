@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "KeyboardShortcuts/KeyCodeTable.h"
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/Library.h"
@@ -233,6 +236,67 @@ TEST_F(AppStateTest, AccessibilityGrantStopsTheFlowAndRefreshesTheMonitors) {
     s.refreshAccessibilityStatus();
     EXPECT_FALSE(s.accessibilityGranted());
     EXPECT_EQ(flow.stops, 1);
+}
+
+TEST_F(AppStateTest, LayoutNamesFollowTheInterfaceLanguageAndEnglishNamesStillResolve) {
+    const auto root = platform::XkbNameTranslations::standardLocaleRoot();
+    if (!std::filesystem::exists(root / "ru" / "LC_MESSAGES" / "xkeyboard-config.mo")) {
+        GTEST_SKIP() << "the XKB data's translations are not installed";
+    }
+    system.installed.push_back(
+        platform::FakeTextInputSources::keyboard("xkb:ru", "Russian", {"ru"}));
+    system.installed.push_back(
+        platform::FakeTextInputSources::keyboard("ibus:mozc-jp", "Mozc", {"ja"}));
+    auto services = this->services();
+    services.localeRoot = root;
+    state = std::make_unique<AppState>(services);
+    auto& s = *state;
+    s.start();
+    s.lockToSource(InputSourceID("xkb:ru"));
+    const auto names = [&] {
+        std::vector<std::string> out;
+        for (const auto& source : s.availableSources()) {
+            out.push_back(source.localizedName);
+        }
+        return out;
+    };
+    const std::tuple<SupportedLanguage, const char*, const char*> cases[] = {
+        {SupportedLanguage::russian, "Русская", "Немецкая"},
+        {SupportedLanguage::german, "Russisch", "Deutsch"},
+        {SupportedLanguage::english, "Russian", "German"},
+    };
+    for (const auto& [language, russian, german] : cases) {
+        s.setLanguagePreference(LanguagePreference::specific(language));
+        const auto shown = names();
+        EXPECT_NE(std::ranges::find(shown, russian), shown.end()) << rawValue(language);
+        EXPECT_NE(std::ranges::find(shown, german), shown.end()) << rawValue(language);
+        EXPECT_NE(std::ranges::find(shown, "Mozc"), shown.end()) << "not a layout: as it is";
+        EXPECT_EQ(s.currentSourceName(), russian);
+        EXPECT_EQ(s.sourceName(InputSourceID("xkb:ru")), russian);
+        EXPECT_EQ(s.displaySourceName("Russian"), russian);
+        // Commands name sources in English or in the words shown.
+        for (const char* name : {"Russian", russian}) {
+            auto found = s.resolveSource(SourceSelector::byName(name));
+            ASSERT_TRUE(found) << name;
+            EXPECT_EQ(found->id, InputSourceID("xkb:ru"));
+        }
+    }
+}
+
+TEST_F(AppStateTest, AssistiveTechnologiesSwitchedElsewhereReachTheStateAtOnce) {
+    auto& s = makeState();
+    s.start();
+    int changes = 0;
+    QObject::connect(&s, &AppState::accessibilityGrantedChanged, [&] { ++changes; });
+    // No pane is shown and nobody asks: the switch alone tells.
+    for (bool granted : {true, false, true}) {
+        accessibility.setTrusted(granted);
+        EXPECT_EQ(s.accessibilityGranted(), granted);
+    }
+    EXPECT_EQ(changes, 3);
+    s.stop();
+    accessibility.setTrusted(false);
+    EXPECT_TRUE(s.accessibilityGranted()) << "a stopped state follows nothing";
 }
 
 }  // namespace

@@ -67,6 +67,41 @@ TEST(LaunchArguments, URLsInOrderQtOptionsLeftAloneAndOtherWordsRefused) {
     }
 }
 
+TEST(LaunchArguments, HelpAndVersionAreAskedForAndOtherOptionsRefused) {
+    struct Case {
+        std::vector<std::string> words;
+        bool help;
+        bool version;
+    };
+    const Case asked[] = {
+        {{"--help"}, true, false},
+        {{"-h"}, true, false},
+        {{"--version"}, false, true},
+        {{"-v", "-platform", "xcb"}, false, true},
+        {{"-name", "x", "--display=:1", "-sync"}, false, false},
+        {{"--", "--help"}, false, false},
+    };
+    for (const auto& c : asked) {
+        auto parsed = LaunchArguments::parse(c.words);
+        if (c.words.front() == "--") {
+            EXPECT_FALSE(parsed) << "after --, a word is a URL";
+            continue;
+        }
+        ASSERT_TRUE(parsed) << c.words.front() << ": " << parsed.error();
+        EXPECT_EQ(parsed->showHelp, c.help) << c.words.front();
+        EXPECT_EQ(parsed->showVersion, c.version) << c.words.front();
+    }
+    for (const char* unknown : {"--frobnicate", "-x", "--helpme", "--version=2", "-hv"}) {
+        const std::vector<std::string> one{unknown};
+        auto refused = LaunchArguments::parse(one);
+        ASSERT_FALSE(refused) << unknown;
+        EXPECT_NE(refused.error().find(std::string("unknown option \"") + unknown),
+                  std::string::npos)
+            << refused.error();
+    }
+    EXPECT_NE(LaunchArguments::usage().find("--version"), std::string::npos);
+}
+
 TEST(InstanceMessage, RoundTripsAndTellsPartsFromGarbage) {
     const std::vector<std::string> urls{"tesvano://a?b=c", "", std::string("x\0y\n", 4)};
     const std::string bytes = InstanceMessage::encode(urls);

@@ -98,6 +98,17 @@ TEST_F(URLCommandHandlerTest, WithTheInterfaceOffEveryURLIsRefusedAndNothingChan
     EXPECT_TRUE(log.contains("URL command received: tesvano://unlock?x-success=cb://ok"));
     EXPECT_TRUE(log.contains("URL command failed: api_disabled \u2014 The URL scheme API"));
 
+    // The caller hears the interface's language; the log stays English.
+    state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::german));
+    test::LogCapture german;
+    const auto reply = send("tesvano://unlock");
+    EXPECT_EQ(item(reply, "errorMessage").value_or("").find("The URL scheme API"),
+              std::string::npos);
+    EXPECT_TRUE(
+        german.contains("URL command failed: api_disabled \u2014 The URL scheme API is "
+                        "disabled. Enable it in Tesvano \u2192 Settings"));
+    state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+
     state->setApiEnabled(true);  // read anew for every URL
     EXPECT_EQ(code("tesvano://toggle-lock"), "");
 }

@@ -38,8 +38,9 @@ protected:
     std::unique_ptr<PermissionFlowController> make(bool withPanel = true) {
         PermissionFlowEnvironment env{loop, workspace, windows,
                                       SystemSettings::Catalogue(SystemSettings::Desktop::gnome)};
-        env.launcher = [](const std::vector<std::string>&) -> std::expected<void, std::string> {
-            return {};
+        env.launcher =
+            [](const std::vector<std::string>&) -> std::expected<std::int32_t, std::string> {
+            return 90;
         };
         env.assistiveTechnologies = bus;
         env.mainApplicationEntry = entry;
@@ -120,6 +121,17 @@ TEST_F(PermissionFlowPanelTest, AHostileApplicationNameShowsAsWritten) {
         QStringLiteral("<b>**Evil** [click](http://example.com) &lt;i&gt;x&lt;/i&gt;</b>")))
         << html.toStdString();
     EXPECT_FALSE(html.contains(QStringLiteral("<a"))) << html.toStdString();
+    // The drag card shows the name as it is written, markup and all.
+    auto* card = panel->findChild<AppDragSourceView*>();
+    ASSERT_NE(card, nullptr);
+    int shown = 0;
+    for (auto* label : card->findChildren<QLabel*>()) {
+        if (label->text().contains(QStringLiteral("<i>x</i>"))) {
+            ++shown;
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+    }
+    EXPECT_EQ(shown, 1);
     flow->stop(false);
 }
 

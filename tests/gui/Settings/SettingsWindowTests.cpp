@@ -1,8 +1,10 @@
+#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
@@ -352,6 +354,41 @@ TEST_F(SettingsWindowTest, AnUnknownApplicationShowsItsIdentityAndThePlaceholder
     EXPECT_EQ(unknown.title(), QStringLiteral("com.example.Nowhere"));
     AppRowLabel named(s, "com.example.Nowhere", QStringLiteral("Somewhere"), std::nullopt, 32);
     EXPECT_EQ(named.title(), QStringLiteral("Somewhere"));
+}
+
+TEST_F(SettingsWindowTest, TallEnoughForEveryPaneInEveryLanguageAndAPaneScrollsWhenItMust) {
+    auto& s = makeState();
+    s.start();
+    for (auto language : allCases<SupportedLanguage>()) {
+        s.setLanguagePreference(LanguagePreference::specific(language));
+        SettingsWindow window(s);
+        const QRect available = QApplication::primaryScreen()->availableGeometry();
+        EXPECT_LE(window.height(), available.height()) << rawValue(language);
+        EXPECT_GE(window.height(), std::min(window.heightForTallestPane(), available.height()))
+            << rawValue(language);
+
+        // At that height no pane needs its scroll bar.
+        window.resize(window.width(), window.heightForTallestPane());
+        window.show();
+        for (const auto& info : settingsTabs) {
+            s.setSettingsTab(info.tab);
+            QCoreApplication::processEvents();
+            auto* scroller =
+                qobject_cast<QScrollArea*>(window.pane(info.tab)->parentWidget()->parentWidget());
+            ASSERT_NE(scroller, nullptr);
+            EXPECT_EQ(scroller->verticalScrollBar()->maximum(), 0)
+                << rawValue(language) << ": " << info.title;
+        }
+        // Lower than that, the General pane scrolls to its end.
+        window.setMinimumHeight(200);
+        window.resize(window.width(), 400);
+        s.setSettingsTab(SettingsTab::general);
+        QCoreApplication::processEvents();
+        auto* general = qobject_cast<QScrollArea*>(
+            window.pane(SettingsTab::general)->parentWidget()->parentWidget());
+        EXPECT_GT(general->verticalScrollBar()->maximum(), 0) << rawValue(language);
+        s.setSettingsTab(SettingsTab::general);
+    }
 }
 
 }  // namespace

@@ -78,6 +78,15 @@ TEST(ActivationLogText, SourceAndApplicationColumns) {
         EXPECT_EQ(ActivationLogText::sourceText(e), c.source);
         EXPECT_EQ(ActivationLogText::appText(e), c.app);
     }
+    // Stored names read as the interface language names them now, both sides of the arrow.
+    auto e = entry("appActivated");
+    e.fromSourceName = "English (US)";
+    const ActivationLogText::SourceNames german = [](std::string_view name) {
+        return name == "German" ? std::string("Deutsch") : "[" + std::string(name) + "]";
+    };
+    EXPECT_EQ(ActivationLogText::sourceText(e, german), "[English (US)] \u2192 Deutsch");
+    e.fromSourceName.reset();
+    EXPECT_EQ(ActivationLogText::sourceText(e, german), "Deutsch");
 }
 
 TEST(ActivationLogRows, TheLastDayNewestFirstAndNewEntriesTakeTheirPlace) {
@@ -120,8 +129,9 @@ TEST(ActivationLogRows, TimesDurationsAndCountsFollowTheLocale) {
         {SupportedLanguage::english, "10:13:20\u202FPM", "12.3 ms", "1,234"},
         {SupportedLanguage::german, "22:13:20", "12,3 ms", "1.234"},
         {SupportedLanguage::french, "22:13:20", "12,3 ms", "1\u202F234"},
-        {SupportedLanguage::russian, "22:13:20", "12,3 ms", "1\u00A0234"},
-        {SupportedLanguage::traditionalChinese, "\u4E0B\u534810:13:20", "12.3 ms", "1,234"},
+        {SupportedLanguage::russian, "22:13:20", "12,3 \u043C\u0441", "1\u00A0234"},
+        {SupportedLanguage::traditionalChinese, "\u4E0B\u534810:13:20", "12.3 \u6BEB\u79D2",
+         "1,234"},
     };
     for (const auto& c : cases) {
         ActivationLogRows rows(c.language, "UTC");

@@ -45,19 +45,26 @@ protected:
         SystemSettings::Desktop desktop = SystemSettings::Desktop::gnome) {
         PermissionFlowEnvironment env{loop, workspace, windows, SystemSettings::Catalogue(desktop)};
         env.launcher =
-            [this](const std::vector<std::string>& argv) -> std::expected<void, std::string> {
+            [this](
+                const std::vector<std::string>& argv) -> std::expected<std::int32_t, std::string> {
             launched.push_back(argv);
             if (!launchSucceeds) {
                 return std::unexpected("not installed");
             }
-            return {};
+            return launchedPid;
         };
         env.assistiveTechnologies = bus;
         env.mainApplicationEntry = "/usr/share/applications/tesvano.desktop";
-        return std::make_unique<PermissionFlowController>(
+        auto flow = std::make_unique<PermissionFlowController>(
             env, PermissionFlowConfiguration{}, [this](PermissionFlowController&) {
                 return std::make_unique<RecordingPanel>(panelLog);
             });
+        flow->tracker().processTree = [this](std::int32_t pid) {
+            auto tree = std::vector<std::int32_t>{pid};
+            tree.insert(tree.end(), children.begin(), children.end());
+            return tree;
+        };
+        return flow;
     }
     void settingsAppears(Rect frame = {100, 100, 900, 600}) {
         workspace.launch(settings);
@@ -75,6 +82,8 @@ protected:
     RunningApplication settings{50, "org.gnome.Settings", "/usr/bin/gnome-control-center"};
     std::vector<std::vector<std::string>> launched;
     bool launchSucceeds = true;
+    std::int32_t launchedPid = 90;
+    std::vector<std::int32_t> children;
     std::vector<std::string> panelLog;
 };
 
@@ -157,6 +166,49 @@ TEST_F(PermissionFlowControllerTest, WithoutASettingsProgramThePanelStandsAloneC
         EXPECT_EQ(panelLog, (std::vector<std::string>{"refresh", "await centred"}));
         EXPECT_TRUE(flow->offersAssistiveTechnologySwitch());
     }
+}
+
+TEST_F(PermissionFlowControllerTest, FollowsASettingsProgramRunByAnInterpreterUntilItsWindowGoes) {
+    // A python program: its process is the interpreter's, named after no settings program.
+    launchedPid = 70;
+    children = {71};
+    auto flow = make(SystemSettings::Desktop::cinnamon);
+    flow->open(PermissionFlowPane::accessibility, {});
+    EXPECT_EQ(launched.front(),
+              (std::vector<std::string>{"cinnamon-settings", "universal-access"}));
+    const RunningApplication python{71, std::nullopt, "/usr/bin/python3.11"};
+    workspace.launch(python);
+    windows.list.insert(windows.list.begin(), {8, 71, {100, 100, 900, 600}, true});
+    workspace.activate(71);
+    loop.advance(Seconds(0.05));
+    EXPECT_FALSE(flow->isAwaitingSettingsWindow());
+    EXPECT_TRUE(flow->isSettingsFrontmost());
+    EXPECT_EQ(panelLog,
+              (std::vector<std::string>{"refresh", "await centred", "refresh", "place 100"}));
+    EXPECT_TRUE(flow->activateSettings());
+    EXPECT_EQ(windows.activated.back(), 8UL);
+
+    // The window is closed; the interpreter lingers a while.
+    windows.list.erase(windows.list.begin());
+    loop.advance(Seconds(1));
+    EXPECT_EQ(panelLog.back(), "close");
+    EXPECT_EQ(flow->panel(), nullptr);
+}
+
+TEST_F(PermissionFlowControllerTest, WithoutASettingsWindowInTimeThePanelGoesOnAlone) {
+    auto flow = make(SystemSettings::Desktop::cinnamon);
+    flow->open(PermissionFlowPane::accessibility, {});
+    loop.advance(flow->tracker().windowTimeout - Seconds(0.5));
+    EXPECT_TRUE(flow->isAwaitingSettingsWindow());
+    EXPECT_TRUE(flow->hasSettingsWindow());
+    loop.advance(Seconds(1));
+    EXPECT_FALSE(flow->isAwaitingSettingsWindow());
+    EXPECT_FALSE(flow->hasSettingsWindow());
+    EXPECT_FALSE(flow->tracker().isPolling());
+    EXPECT_EQ(panelLog,
+              (std::vector<std::string>{"refresh", "await centred", "refresh", "await centred"}));
+    EXPECT_TRUE(flow->offersAssistiveTechnologySwitch());
+    EXPECT_NE(flow->panel(), nullptr);
 }
 
 TEST_F(PermissionFlowControllerTest, OffersEachApplicationEntryOnce) {

@@ -20,6 +20,8 @@ protected:
     SettingsWindowTrackerTest() {
         tracker.onFrameChange = [this](const Rect& r) { frames.push_back(r); };
         tracker.onTrackingEnded = [this] { ++ended; };
+        // No real process stands behind the ids of these tests.
+        tracker.processTree = [](std::int32_t pid) { return std::vector<std::int32_t>{pid}; };
     }
     void poll(int n = 1) {
         for (int i = 0; i < n; ++i) {
@@ -129,6 +131,66 @@ TEST_F(SettingsWindowTrackerTest, KeepsTrackingWhenTheProgramComesBackInTime) {
     poll(20);
     EXPECT_EQ(ended, 0);
     EXPECT_EQ(frames.back(), (Rect{40, 40, 800, 600}));
+}
+
+TEST_F(SettingsWindowTrackerTest, FindsTheWindowsOfTheStartedProcessItsChildrenAndTheClass) {
+    // cinnamon-settings runs under python3: neither its entry nor its executable matches.
+    const SystemSettings::SettingsApplication cinnamon{"cinnamon-settings", "cinnamon-settings"};
+    tracker.processTree = [](std::int32_t pid) { return std::vector<std::int32_t>{pid, 71}; };
+    workspace.launch({70, std::nullopt, "/usr/bin/python3.11"});
+    const Rect frame{10, 20, 800, 600};
+    struct Case {
+        const char* what;
+        ListedWindow window;
+        bool found;
+    };
+    const Case cases[] = {
+        {"the started process", {7, 70, frame, true, "python3", "Python3"}, true},
+        {"its child", {7, 71, frame, true}, true},
+        {"a copy that ran already, by class", {7, 99, frame, true, "x", "Cinnamon-settings"}, true},
+        {"by instance name", {7, 99, frame, true, "cinnamon-settings", "X"}, true},
+        {"another program's", {7, 99, frame, true, "python3", "Python3"}, false},
+    };
+    for (const auto& c : cases) {
+        frames.clear();
+        windows.list = {c.window};
+        tracker.start(cinnamon, 70);
+        EXPECT_EQ(frames.size(), c.found ? 1U : 0U) << c.what;
+        EXPECT_EQ(tracker.isSettingsProcess(c.window.processIdentifier), c.found) << c.what;
+    }
+}
+
+TEST_F(SettingsWindowTrackerTest, GivesUpOnceWhenNoWindowShowsInTime) {
+    int timedOut = 0;
+    tracker.onWindowTimeout = [&] { ++timedOut; };
+    tracker.start(settingsApp, 70);
+    // The program runs, but shows nothing usable.
+    workspace.launch(settingsProcess(70));
+    windows.list = {{7, 70, {0, 0, 200, 100}, true}};
+    loop.advance(tracker.windowTimeout - Seconds(0.1));
+    EXPECT_EQ(timedOut, 0);
+    poll(5);
+    EXPECT_EQ(timedOut, 1);
+    EXPECT_EQ(ended, 0);
+    EXPECT_FALSE(tracker.isPolling());
+    poll(40);
+    EXPECT_EQ(timedOut, 1);
+}
+
+TEST_F(SettingsWindowTrackerTest, EndsWhenTheWindowHasGoneThoughItsProcessRuns) {
+    workspace.launch({70, std::nullopt, "/usr/bin/python3.11"});
+    windows.list = {{7, 70, {10, 20, 800, 600}, true}};
+    tracker.start(settingsApp, 70);
+    ASSERT_EQ(frames.size(), 1U);
+    // Minimised for a while: still there.
+    windows.list[0].onScreen = false;
+    poll(30);
+    EXPECT_EQ(ended, 0);
+    windows.list.clear();
+    poll(11);
+    EXPECT_EQ(ended, 0);
+    poll();
+    EXPECT_EQ(ended, 1);
 }
 
 TEST_F(SettingsWindowTrackerTest, RecognisesTheProgramByEntryOrExecutable) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <fstream>
 #include <map>
+#include <string>
 
 #include "system-settings-links/SettingsNavigator.h"
 #include "system-settings-links/SystemSettingsDestination.h"
@@ -115,7 +118,7 @@ TEST(SettingsNavigator, ReportsAProgramThatCannotStartAndStillActivates) {
     std::vector<std::vector<std::string>> launched;
     int activations = 0;
     SettingsNavigator navigator(
-        [&](const std::vector<std::string>& argv) -> std::expected<void, std::string> {
+        [&](const std::vector<std::string>& argv) -> std::expected<std::int32_t, std::string> {
             launched.push_back(argv);
             return std::unexpected("missing");
         },
@@ -124,6 +127,17 @@ TEST(SettingsNavigator, ReportsAProgramThatCannotStartAndStillActivates) {
     EXPECT_FALSE(navigator.open(destination).has_value());
     EXPECT_EQ(launched, (std::vector<std::vector<std::string>>{{"systemsettings", "kcmaccess"}}));
     EXPECT_EQ(activations, 1);
+}
+
+TEST(SettingsNavigator, TellsTheProcessItStarted) {
+    // Its windows carry that id, whatever the program's executable turns out to be.
+    auto started = launchDetached({"sleep", "30"});
+    ASSERT_TRUE(started.has_value()) << started.error();
+    ASSERT_GT(*started, 0);
+    std::string command;
+    std::getline(std::ifstream("/proc/" + std::to_string(*started) + "/cmdline"), command, '\0');
+    EXPECT_EQ(command, "sleep");
+    ::kill(*started, SIGKILL);
 }
 
 }  // namespace

@@ -56,6 +56,8 @@ TEST_F(GeneralSettingsPaneTest, StatusAndPasswordFieldSwitchesCommitWithTheirRea
     EXPECT_EQ(pane.currentSourceLabel()->text(), QStringLiteral("German"));
     EXPECT_EQ(pane.activationsLabel()->text(), QStringLiteral("1,235"));
     EXPECT_EQ(early.currentSourceLabel()->text(), QStringLiteral("German")) << "follows";
+    // A name is words, never markup.
+    EXPECT_EQ(pane.currentSourceLabel()->textFormat(), Qt::PlainText);
 
     auto* enable = child<QCheckBox>(&pane, "enableTesvano");
     ASSERT_TRUE(enable->isChecked());

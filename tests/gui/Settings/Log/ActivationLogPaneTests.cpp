@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
 #include <QTableView>
 
 #include "Tesvano/Settings/Log/ActivationLogModel.h"
@@ -85,6 +86,42 @@ TEST_F(ActivationLogPaneTest, ShowingThePanePurgesAndKeepsOnlyTheLastDay) {
     pane.show();
     EXPECT_TRUE(pane.showsPlaceholder()) << "the window moved on";
     EXPECT_EQ(store.recentEntries(loop.now(), std::nullopt, Seconds(1e9)).size(), 0u);
+}
+
+TEST_F(ActivationLogPaneTest, EveryColumnFitsItsTextsInEveryLanguage) {
+    auto& s = makeState();
+    using C = ActivationLogModel::Column;
+    for (auto language : allCases<SupportedLanguage>()) {
+        s.setLanguagePreference(LanguagePreference::specific(language));
+        ActivationLogPane pane(s);
+        pane.resize(640, 400);
+        pane.show();
+        const auto* table = pane.findChild<QTableView*>(QStringLiteral("activationLogTable"));
+        ASSERT_NE(table, nullptr);
+        const QFontMetrics body(table->font());
+        const QFontMetrics header(table->horizontalHeader()->font());
+        const int reason = table->horizontalHeader()->sectionSize(C::reason);
+        for (auto key : ActivationLogText::reasonKeys()) {
+            EXPECT_GE(reason, body.horizontalAdvance(s.text(key)) + 8)
+                << rawValue(language) << ": " << key;
+        }
+        for (int column : {C::time, C::app, C::reason, C::duration}) {
+            const QString title = pane.model()->headerData(column, Qt::Horizontal).toString();
+            EXPECT_GE(table->horizontalHeader()->sectionSize(column),
+                      header.horizontalAdvance(title) + 8)
+                << rawValue(language) << ": " << title.toStdString();
+        }
+    }
+}
+
+TEST_F(ActivationLogPaneTest, DurationsReadAsTheInterfaceLanguageWritesThem) {
+    auto& s = makeState();
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::russian));
+    ActivationLogPane pane(s);
+    pane.show();
+    s.handleActivation(event(R::appActivated, Seconds(1)));
+    ASSERT_EQ(pane.model()->rowCount(), 1);
+    EXPECT_EQ(cell(pane, 0, ActivationLogModel::duration), QString::fromUtf8("12,3 мс"));
 }
 
 }  // namespace

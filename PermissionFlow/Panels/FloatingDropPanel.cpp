@@ -62,6 +62,16 @@ FloatingDropPanel::~FloatingDropPanel() {
     cancelLaunchAnimation();
 }
 
+bool FloatingDropPanel::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // The content's layout settled (texts changed, or the first show measured them in their
+    // real fonts): a text that wraps onto more lines makes the panel taller, so none is cut.
+    if (event->type() == QEvent::LayoutRequest) {
+        fitToContent();
+    }
+    return handled;
+}
+
 bool FloatingDropPanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
@@ -89,6 +99,17 @@ double FloatingDropPanel::fittingHeight(double width) const {
 
 void FloatingDropPanel::refreshContent() {
     view_->refresh();
+}
+
+void FloatingDropPanel::fitToContent() {
+    // A flight in progress lands at its own fitted frame.
+    if (!isVisible() || isAnimatingLaunch_) {
+        return;
+    }
+    const int fitted = int(std::max(fittingHeight(width()), PanelGeometry::minimumPanelHeight));
+    if (fitted != height()) {
+        resize(width(), fitted);
+    }
 }
 
 void FloatingDropPanel::setLocaleIdentifier(const std::optional<std::string>& identifier) {

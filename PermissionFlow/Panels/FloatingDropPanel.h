@@ -36,10 +36,12 @@ public:
     static PanelGeometry::Screens screens();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     double fittingHeight(double width) const;
+    void fitToContent();
     void showAt(const Rect& frame, double opacity);
     void animationStep();
     void reveal();

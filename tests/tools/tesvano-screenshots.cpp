@@ -3,11 +3,13 @@
 // instance under xvfb-run):
 //   xvfb-run -a build/dev/tests/tesvano-screenshots docs
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
@@ -318,6 +320,13 @@ int main(int argc, char** argv) {
         }
         BackupFileDialog::setNextAnswer(QString::fromStdString(backupFile.string()));
         backupPane->importConfiguration();
+        // The file is read off the interface thread; the review opens once it is read.
+        QElapsedTimer waited;
+        waited.start();
+        while (backupPane->reading() && waited.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::yieldCurrentThread();
+        }
         std::filesystem::remove(backupFile);
         if (backupPane->sheet() == nullptr) {
             std::printf("FAILED: the sample backup was not read\n");

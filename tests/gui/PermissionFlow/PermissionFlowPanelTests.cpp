@@ -171,6 +171,43 @@ TEST_F(PermissionFlowPanelTest, SitsBelowTheSettingsWindowAndNeverTakesFocus) {
     EXPECT_FALSE(flow->tracker().isPolling());
 }
 
+// Without a settings program the panel stands alone, centred: every wrapped line of its texts
+// shows, whatever the language makes of them.
+TEST_F(PermissionFlowPanelTest, TheStandalonePanelShowsEveryLineOfItsTexts) {
+    const std::optional<std::string> locales[] = {std::nullopt, "de", "ru", "ja"};
+    for (const auto& locale : locales) {
+        PermissionFlowEnvironment env{loop, workspace, windows,
+                                      SystemSettings::Catalogue(SystemSettings::Desktop::gnome)};
+        env.launcher =
+            [](const std::vector<std::string>&) -> std::expected<std::int32_t, std::string> {
+            return std::unexpected(std::string("not installed"));
+        };
+        env.assistiveTechnologies = bus;
+        env.mainApplicationEntry = entry;
+        PermissionFlowController flow(
+            env, PermissionFlowConfiguration{},
+            [](PermissionFlowController& c) { return makeFloatingDropPanel(c, {}); });
+        flow.setLocaleIdentifier(locale);
+        flow.open(PermissionFlowPane::accessibility, {});
+        loop.advance(Seconds(0.1));
+        auto* panel = shownPanel();
+        ASSERT_NE(panel, nullptr) << locale.value_or("system");
+        ASSERT_FALSE(flow.hasSettingsWindow());
+        QApplication::processEvents();
+        for (const char* name : {"instruction", "switchNote"}) {
+            auto* label = panel->view()->findChild<QLabel*>(QString::fromLatin1(name));
+            ASSERT_NE(label, nullptr) << name;
+            ASSERT_TRUE(label->isVisible()) << name;
+            EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                << name << " in " << locale.value_or("system") << ": "
+                << label->text().toStdString();
+            const QRect inPanel(label->mapTo(panel, QPoint(0, 0)), label->size());
+            EXPECT_LE(inPanel.bottom(), panel->rect().bottom()) << name;
+        }
+        flow.stop(false);
+    }
+}
+
 TEST_F(PermissionFlowPanelTest, TurnsAssistiveTechnologiesOnOnlyAfterConfirmation) {
     auto flow = make();
     flow->open(PermissionFlowPane::accessibility, {});

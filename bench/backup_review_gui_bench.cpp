@@ -110,20 +110,3 @@ void BM_OneChoiceAndItsRedraw(benchmark::State& run) {
 BENCHMARK(BM_OneChoiceAndItsRedraw)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // The offscreen platform remarks on every window shown; the figures matter here.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type != QtWarningMsg || !message.contains(QStringLiteral("propagateSizeHints"))) {
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-        }
-    });
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -138,6 +138,7 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     auto* rows = new QVBoxLayout(list);
     rows->setContentsMargins(8, 6, 8, 6);
     rows->setSpacing(2);
+    int widest = 0;
     for (const Library& library : libraries()) {
         auto* row = new QPushButton(list);
         row->setObjectName(QStringLiteral("library"));
@@ -166,7 +167,8 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
                                          SettingsStyle::color(row, SettingsStyle::Level::tertiary),
                                          row->devicePixelRatioF()));
         inside->addWidget(arrow, 0, Qt::AlignVCenter);
-        row->setMinimumHeight(inside->sizeHint().height());
+        row->setMinimumSize(inside->sizeHint());
+        widest = std::max(widest, inside->sizeHint().width());
         const QUrl url = library.url;
         connect(row, &QPushButton::clicked, this, [openURL, url] {
             if (openURL) {
@@ -183,7 +185,7 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     // would look like the end of the list.
     const int needed =
         header->sizeHint().height() + divider->sizeHint().height() + list->sizeHint().height();
-    const int wide = list->sizeHint().width() + 2 * rows->contentsMargins().left();
+    const int wide = widest + rows->contentsMargins().left() + rows->contentsMargins().right();
     setFixedSize(std::max(360, wide), std::clamp(needed, 320, 600));
 }
 

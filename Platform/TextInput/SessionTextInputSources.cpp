@@ -1,13 +1,14 @@
 #include "Platform/TextInput/SessionTextInputSources.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 
 #include "Platform/Log/Log.h"
 #include "Platform/TextInput/CombinedTextInputSources.h"
 #include "Platform/TextInput/FcitxTextInputSources.h"
+#include "Platform/TextInput/GnomeShellTextInputSources.h"
 #include "Platform/TextInput/IBusTextInputSources.h"
+#include "Platform/TextInput/KdeKeyboardLayouts.h"
 #include "Platform/TextInput/XkbTextInputSources.h"
 
 namespace tesvano::platform {
@@ -37,6 +38,11 @@ bool sessionPrefersIBus() {
     return false;
 }
 
+bool onGnome() {
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    return desktop != nullptr && gnome_shell::isGnomeDesktop(desktop);
+}
+
 }  // namespace
 
 std::expected<std::unique_ptr<TextInputSources>, std::string> openSessionTextInputSources(
@@ -47,25 +53,44 @@ std::expected<std::unique_ptr<TextInputSources>, std::string> openSessionTextInp
     }
     using Backend = CombinedTextInputSources::Backend;
     using Role = CombinedTextInputSources::Role;
-    std::vector<Backend> frameworks;
+    std::vector<Backend> backends;
+    if (onGnome()) {
+        // The shell owns the layout groups and IBus: it sets both to its current source and
+        // puts them back when anyone else changes them, so its sources are selected through
+        // it. While our extension does not answer, the groups and IBus are only read.
+        std::vector<Backend> readOnly;
+        readOnly.push_back(Backend{std::move(*layouts), Role::layouts});
+        readOnly.push_back(Backend{IBusTextInputSources::open(), Role::framework});
+        auto shell = GnomeShellTextInputSources::open(
+            runtime, std::make_unique<CombinedTextInputSources>(std::move(readOnly)));
+        if (shell) {
+            backends.push_back(Backend{std::move(*shell), Role::layouts});
+        } else {
+            logger().error("GNOME Shell's input sources are not followed: %{public}s",
+                           shell.error());
+            layouts = XkbTextInputSources::open(runtime, displayName);
+            if (!layouts) {
+                return std::unexpected(layouts.error());
+            }
+        }
+    }
+    if (backends.empty()) {
+        // KDE's keyboard daemon remembers a layout per window only from what it selects.
+        selectThroughKdeKeyboardWhenPresent(**layouts);
+        backends.push_back(Backend{std::move(*layouts), Role::layouts});
+        backends.push_back(Backend{IBusTextInputSources::open(), Role::framework});
+    }
 #if TESVANO_HAVE_SYSTEMD
     if (auto fcitx = FcitxTextInputSources::open(runtime)) {
-        frameworks.push_back(Backend{std::move(*fcitx), Role::framework});
+        // Before IBus unless the session's applications are told to use IBus.
+        auto at = sessionPrefersIBus() ? backends.end() : backends.begin() + 1;
+        backends.insert(at, Backend{std::move(*fcitx), Role::framework});
     } else {
         logger().info("Fcitx 5 input methods are not followed: %{public}s", fcitx.error());
     }
 #else
     logger().info("Fcitx 5 input methods are not followed: built without D-Bus support");
 #endif
-    frameworks.push_back(Backend{IBusTextInputSources::open(), Role::framework});
-    if (sessionPrefersIBus()) {
-        std::ranges::reverse(frameworks);
-    }
-    std::vector<Backend> backends;
-    backends.push_back(Backend{std::move(*layouts), Role::layouts});
-    for (auto& framework : frameworks) {
-        backends.push_back(std::move(framework));
-    }
     return std::make_unique<CombinedTextInputSources>(std::move(backends));
 }
 

@@ -93,6 +93,9 @@ struct XkbTextInputSources::Impl {
     // The layout list costs two round trips to read, and the lock reads it several times per
     // switch; it only changes with the notifications that clear this.
     std::optional<std::vector<TextInputSource>> cachedSources;
+    // The source id of each group, in group order; a layout the keymap carries in several
+    // groups is one source.
+    std::vector<std::string> groupIDs;
     // The locked group as the last state notification (or reply) gave it; none after our own
     // selection until the server has said what it did.
     std::optional<unsigned> cachedGroup;
@@ -191,17 +194,29 @@ struct XkbTextInputSources::Impl {
 
     bool layoutChangePending() { return pending(&Impl::changesLayouts); }
 
-    std::vector<TextInputSource> sources() {
+    const std::vector<TextInputSource>& sources() {
         if (!cachedSources || layoutChangePending()) {
             cachedSources = readSources();
         }
         return *cachedSources;
     }
 
-    // The sources in group order. Groups beyond the published layouts have no name to go by
-    // and are left out.
+    // The first group that carries the source.
+    std::optional<unsigned> groupOf(std::string_view id) {
+        sources();
+        const auto it = std::ranges::find(groupIDs, id);
+        if (it == groupIDs.end()) {
+            return std::nullopt;
+        }
+        return static_cast<unsigned>(it - groupIDs.begin());
+    }
+
+    // The sources in the order of their first group. Groups beyond the published layouts have
+    // no name to go by and are left out; a layout repeated in a later group (a desktop adds
+    // the interface language's layout that way) is listed once.
     std::vector<TextInputSource> readSources() {
         std::vector<TextInputSource> out;
+        groupIDs.clear();
         const auto rulesNames = readRulesNames(display, rulesNamesAtom);
         if (!rulesNames) {
             return out;
@@ -214,8 +229,14 @@ struct XkbTextInputSources::Impl {
             const std::string& layout = rulesNames->layouts[i];
             const std::string variant =
                 i < rulesNames->variants.size() ? rulesNames->variants[i] : std::string();
+            std::string id = sourceID(layout, variant);
+            groupIDs.push_back(id);
+            if (std::ranges::find(out, std::optional<std::string>(id), &TextInputSource::id) !=
+                out.end()) {
+                continue;
+            }
             TextInputSource source;
-            source.id = sourceID(layout, variant);
+            source.id = std::move(id);
             source.category = std::string(keyboardInputSourceCategory);
             source.isSelectCapable = true;
             source.isEnabled = true;
@@ -255,11 +276,16 @@ struct XkbTextInputSources::Impl {
         if (!group) {
             return std::nullopt;
         }
-        auto all = sources();
-        if (*group >= all.size()) {
+        const auto& all = sources();
+        if (*group >= groupIDs.size()) {
             return std::nullopt;
         }
-        return std::move(all[*group]);
+        const auto it = std::ranges::find(all, std::optional<std::string>(groupIDs[*group]),
+                                          &TextInputSource::id);
+        if (it == all.end()) {
+            return std::nullopt;
+        }
+        return *it;
     }
 
     std::optional<std::string> currentID() {
@@ -334,9 +360,9 @@ std::optional<TextInputSource> XkbTextInputSources::currentKeyboardSource() {
 
 std::optional<TextInputSource> XkbTextInputSources::sourceWithID(std::string_view id) {
     std::optional<TextInputSource> found;
-    for (auto& source : impl_->sources()) {
+    for (const auto& source : impl_->sources()) {
         if (source.id == id) {
-            found = std::move(source);
+            found = source;
             break;
         }
     }
@@ -345,14 +371,15 @@ std::optional<TextInputSource> XkbTextInputSources::sourceWithID(std::string_vie
 }
 
 SelectStatus XkbTextInputSources::select(std::string_view id) {
-    const auto all = impl_->sources();
-    const auto it = std::ranges::find(all, std::optional<std::string>(id), &TextInputSource::id);
     SelectStatus status = SelectStatus::unknownSource;
-    if (it != all.end()) {
-        const auto group = static_cast<unsigned>(it - all.begin());
-        status = XkbLockGroup(impl_->display, XkbUseCoreKbd, group) ? SelectStatus::ok
-                                                                    : SelectStatus::failed;
-        XFlush(impl_->display);
+    if (const auto group = impl_->groupOf(id)) {
+        if (groupSelector_ && groupSelector_(*group)) {
+            status = SelectStatus::ok;
+        } else {
+            status = XkbLockGroup(impl_->display, XkbUseCoreKbd, *group) ? SelectStatus::ok
+                                                                         : SelectStatus::failed;
+            XFlush(impl_->display);
+        }
         impl_->cachedGroup.reset();
     }
     dispatchLaterIfQueued();

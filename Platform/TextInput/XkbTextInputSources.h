@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,9 +29,15 @@ public:
     std::vector<TextInputSource> sources() override;
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
-    // Locks the source's group. The X server applies it to every client at once, so there is
-    // no key window to nudge.
+    // Locks the source's first group. The X server applies it to every client at once, so
+    // there is no key window to nudge.
     SelectStatus select(std::string_view id) override;
+
+    // Another way to lock a group, tried first: a desktop that remembers a layout per window
+    // wants to hear of a selection through its own service. Answers false when that failed;
+    // the group is then locked directly.
+    using GroupSelector = std::function<bool(unsigned group)>;
+    void setGroupSelector(GroupSelector selector) { groupSelector_ = std::move(selector); }
 
 private:
     struct Impl;
@@ -39,6 +46,7 @@ private:
     void dispatchLaterIfQueued();
 
     std::unique_ptr<Impl> impl_;
+    GroupSelector groupSelector_;
 };
 
 }  // namespace tesvano::platform

@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 
 #include "Platform/Log/Log.h"
+#include "Tesvano/Menu/TrayAvailability.h"
 
 namespace tesvano {
 
@@ -54,7 +55,7 @@ bool AppDelegate::isStatusItemHidden() const {
     if (hooks_.isStatusItemHidden) {
         return hooks_.isStatusItemHidden();
     }
-    return !QSystemTrayIcon::isSystemTrayAvailable();
+    return !isTrayAvailable();
 }
 
 void AppDelegate::reopen() {

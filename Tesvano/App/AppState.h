@@ -34,6 +34,7 @@ class Accessibility;
 class Defaults;
 class LoginItemService;
 class TextInputSources;
+class GnomeShellExtension;
 }  // namespace tesvano::platform
 
 namespace tesvano {
@@ -77,6 +78,8 @@ struct AppServices {
     // the system gives them (in English).
     std::optional<std::filesystem::path> localeRoot =
         platform::XkbNameTranslations::standardLocaleRoot();
+    // Our GNOME Shell extension, for the Permissions pane (none: the pane has no GNOME step).
+    std::shared_ptr<platform::GnomeShellExtension> gnomeShellExtension;
 };
 
 // The one object the running program shares: the observable state every view reads, the
@@ -111,6 +114,9 @@ public:
     // Accessibility on this session: why it cannot be had at all (empty when it can).
     const std::string& accessibilityUnavailableReason() const {
         return services_.accessibilityUnavailable;
+    }
+    platform::GnomeShellExtension* gnomeShellExtension() const {
+        return services_.gnomeShellExtension.get();
     }
     bool apiEnabled() const { return apiEnabled_; }
     bool trayIconHidden() const { return trayIconHidden_; }

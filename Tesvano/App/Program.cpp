@@ -24,6 +24,7 @@
 #include "Platform/HotKeys/X11HotKeys.h"
 #include "Platform/Log/Log.h"
 #include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/TextInput/GnomeShellExtension.h"
 #include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
 #include "Platform/Workspace/X11WindowList.h"
@@ -229,6 +230,7 @@ int main(int argc, char** argv) {
     // crash loses at most the last second.
     defaults.deferWrites(runtime, platform::Seconds(1.0));
     SettingsAtExit settingsAtExit(defaults);
+    // On GNOME through the shell (our extension), elsewhere the X server's layout groups.
     auto textInput = platform::openSessionTextInputSources(runtime);
     if (!textInput) {
         return fail("cannot read the keyboard layouts: " + textInput.error());
@@ -267,6 +269,7 @@ int main(int argc, char** argv) {
 
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
+    services.gnomeShellExtension = std::make_shared<platform::SessionGnomeShellExtension>();
     services.makePermissionFlow = [&]() -> std::unique_ptr<PermissionFlowController> {
         PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windowList,
                                                               SystemSettings::Catalogue::current()};

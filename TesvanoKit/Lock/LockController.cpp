@@ -3,7 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Platform/Log/Log.h"
+
 namespace tesvano {
+
+namespace {
+
+const platform::Logger& logger() {
+    static const platform::Logger instance("LockController");
+    return instance;
+}
+
+}  // namespace
 
 LockController::LockController(InputSourceProviding& provider, platform::Runtime& runtime,
                                bool enabled, bool reverts, SecureInputProbe isSecureInputEnabled)
@@ -62,7 +73,7 @@ void LockController::clearConflictState() {
 }
 
 void LockController::reconcile(ActivationReason reason) {
-    if (!isEnabled_ || !target_) {
+    if (!isEnabled_ || !target_ || heldForActivation_) {
         return;
     }
     if (secureInputBlocks()) {
@@ -96,6 +107,11 @@ void LockController::reconcile(ActivationReason reason) {
     }
     ++oneShotGeneration_;
     const InputSourceID target = *target_;
+    if (reason == ActivationReason::revertedSwitch) {
+        logger().debug("Reverting a switch to %{public}s; the lock for %{public}s holds %{public}s",
+                       current->rawValue, targetAppId_.value_or("any application"),
+                       target.rawValue);
+    }
     performSwitch(target, reason, current);
 }
 
@@ -171,6 +187,10 @@ void LockController::pauseForConflict() {
     conflictRevertTimes_.clear();
     ++conflictExpiryGeneration_;
     scheduleExpiryCheck(backoff + expiryMargin);
+    logger().info(
+        "Another program keeps switching away from %{public}s; the lock for %{public}s pauses "
+        "for %.0f s",
+        target_->rawValue, targetAppId_.value_or("any application"), backoff);
     if (onActivation) {
         const InputSourceID target = *target_;
         onActivation(ActivationEvent{clock_(), target, displayName(target),
@@ -198,6 +218,7 @@ void LockController::expiryCheck(int generation) {
 }
 
 void LockController::setEnabled(bool enabled, ActivationReason reason) {
+    heldForActivation_ = false;
     isEnabled_ = enabled;
     if (!enabled) {
         ++oneShotGeneration_;
@@ -212,6 +233,7 @@ void LockController::setTarget(const std::optional<InputSourceID>& target, Activ
                                const std::optional<std::string>& appId,
                                std::optional<RuleSource> ruleSource,
                                const std::optional<std::string>& matchedHost) {
+    heldForActivation_ = false;
     if (target) {
         ++oneShotGeneration_;
     }
@@ -231,6 +253,7 @@ void LockController::setTarget(const std::optional<InputSourceID>& target, Activ
 }
 
 void LockController::releaseTarget() {
+    heldForActivation_ = false;
     const bool hadTarget = target_.has_value();
     if (hadTarget || targetAppId_) {
         clearConflictState();
@@ -248,6 +271,7 @@ void LockController::releaseTarget() {
 void LockController::switchOnce(const InputSourceID& source, ActivationReason reason,
                                 const std::optional<std::string>& appId, RuleSource ruleSource,
                                 const std::optional<std::string>& matchedHost) {
+    heldForActivation_ = false;
     const int generation = ++oneShotGeneration_;
     oneShotIsRuleBound_ = true;
     target_.reset();
@@ -304,6 +328,14 @@ void LockController::selectManually(const InputSourceID& source) {
     }
 }
 
+void LockController::holdForActivation(const std::optional<std::string>& appId) {
+    // Another window of the application the lock is for: still its lock.
+    if (appId && appId == targetAppId_) {
+        return;
+    }
+    heldForActivation_ = true;
+}
+
 void LockController::scheduleOneShotCheck(InputSourceID target,
                                           std::optional<InputSourceID> previous, bool ruleBound,
                                           int generation) {
@@ -312,7 +344,7 @@ void LockController::scheduleOneShotCheck(InputSourceID target,
         if (self.oneShotGeneration_ != generation) {
             return;
         }
-        if (ruleBound && self.secureInputBlocks()) {
+        if (ruleBound && (self.secureInputBlocks() || self.heldForActivation_)) {
             return;
         }
         if (self.provider_.currentSourceID() == previous) {

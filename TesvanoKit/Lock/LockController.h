@@ -57,6 +57,12 @@ public:
     void cancelRuleBoundOneShot();
     void sourceDidChange();
     void selectManually(const InputSourceID& source);
+    // Another application came to the front and its rule is not applied yet. A switch seen
+    // until then is no longer the current lock's (or one-shot's) to undo: a desktop that
+    // remembers a layout per window restores the new window's own. Ends with the next
+    // setTarget, releaseTarget, switchOnce or setEnabled.
+    void holdForActivation(const std::optional<std::string>& appId);
+    bool isHeldForActivation() const { return heldForActivation_; }
 
     bool revertsInSecureInput = false;
     std::function<void(const ActivationEvent&)> onActivation;
@@ -104,6 +110,7 @@ private:
     std::optional<std::string> targetAppId_;
     std::optional<RuleSource> targetRuleSource_;
     std::optional<std::string> targetMatchedHost_;
+    bool heldForActivation_ = false;
     // Scheduled actions hold this weakly; it dies with the controller.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

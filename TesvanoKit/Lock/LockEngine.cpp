@@ -89,6 +89,8 @@ void LockEngine::start() {
     frontmostAppId_ = appMonitor_->frontmostAppId();
     observer_.start(weakly(&LockEngine::handleSelectionChanged));
     enabledSourcesObserver_.start(weakly(&LockEngine::handleEnabledSourcesChanged));
+    appMonitor_->onActivationNoticed(
+        weakly<const std::optional<std::string>&>(&LockEngine::handleActivationNoticed));
     appMonitor_->start(weakly<const std::optional<std::string>&>(&LockEngine::handleFrontmost));
     floatingAppMonitor_->start(
         weakly<const std::optional<std::string>&>(&LockEngine::handleLauncher));
@@ -101,6 +103,7 @@ void LockEngine::stop() {
     observer_.stop();
     enabledSourcesObserver_.stop();
     appMonitor_->stop();
+    appMonitor_->onActivationNoticed({});
     floatingAppMonitor_->stop();
     addressBarMonitor_->stop();
     urlPollTask_.cancel();
@@ -148,6 +151,14 @@ std::optional<std::string> LockEngine::effectiveAppId() const {
 }
 
 void LockEngine::handleSelectionChanged() {
+    // A desktop that restores a window's layout may act on an activation before its
+    // notification reaches us: with another application already in front, the switch is not
+    // the current lock's to revert.
+    if (controller_.target() && !controller_.isHeldForActivation()) {
+        if (auto front = appMonitor_->frontmostAppId(); front != frontmostAppId_) {
+            controller_.holdForActivation(front);
+        }
+    }
     controller_.sourceDidChange();
     reportCurrentSource();
 }
@@ -156,6 +167,12 @@ void LockEngine::handleEnabledSourcesChanged() {
     if (onSelectableSourcesChange) {
         onSelectableSourcesChange(provider_->selectableSources());
     }
+}
+
+void LockEngine::handleActivationNoticed(const std::optional<std::string>& identity) {
+    // Until the new application's rule is applied, the previous application's lock is not
+    // enforced: what a per-window desktop restores for the new window is not a foreign switch.
+    controller_.holdForActivation(identity);
 }
 
 void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {

@@ -99,6 +99,7 @@ private:
 
     void handleSelectionChanged();
     void handleEnabledSourcesChanged();
+    void handleActivationNoticed(const std::optional<std::string>& identity);
     void handleFrontmost(const std::optional<std::string>& identity);
     void handleLauncher(const std::optional<std::string>& launcher);
     void handleAddressBar(bool focused);

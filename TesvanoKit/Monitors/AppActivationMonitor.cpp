@@ -32,7 +32,7 @@ void AppActivationMonitor::start(Handler handler) {
     handler_ = std::move(handler);
     subscription_ = workspace_.addObserver(
         platform::WorkspaceNotification::didActivateApplication,
-        [this](const platform::RunningApplication&) { notificationArrived(); });
+        [this](const platform::RunningApplication& app) { notificationArrived(app); });
 }
 
 void AppActivationMonitor::stop() {
@@ -47,7 +47,15 @@ void AppActivationMonitor::stop() {
     handler_ = nullptr;
 }
 
-void AppActivationMonitor::notificationArrived() {
+void AppActivationMonitor::notificationArrived(const platform::RunningApplication& app) {
+    if (noticed_) {
+        const int generation = generation_;
+        auto noticed = noticed_;
+        noticed(ProcessIdentity::identifier({app.appId, app.executablePath}));
+        if (!running_ || generation != generation_) {
+            return;
+        }
+    }
     if (sleep_.active()) {
         ++buffered_;
         return;

@@ -23,12 +23,13 @@ public:
     std::optional<std::string> frontmostAppId() override;
     void start(Handler handler) override;
     void stop() override;
+    void onActivationNoticed(NoticeHandler handler) override { noticed_ = std::move(handler); }
 
     bool isRunning() const { return running_; }
     platform::Seconds debounce() const { return debounce_; }
 
 private:
-    void notificationArrived();
+    void notificationArrived(const platform::RunningApplication& app);
     void wait(platform::Seconds delay);
     void waited(int generation);
 
@@ -40,6 +41,7 @@ private:
     // Advanced by every start and stop, so a wait of an earlier run does nothing.
     int generation_ = 0;
     Handler handler_;
+    NoticeHandler noticed_;
     platform::Registration subscription_;
     platform::Registration sleep_;
     // Notifications that arrived during a wait and have not been taken yet.

@@ -19,6 +19,12 @@ public:
     virtual void start(Handler handler) = 0;
     // Ends delivery; the handler is not called.
     virtual void stop() = 0;
+
+    // Told at once when an activation arrives, with the identity the notification named,
+    // ahead of the report that follows once the application has settled. Monitors without
+    // such a wait need not tell.
+    using NoticeHandler = std::function<void(const std::optional<std::string>& identity)>;
+    virtual void onActivationNoticed(NoticeHandler handler) { (void)handler; }
 };
 
 }  // namespace tesvano

@@ -204,8 +204,9 @@ void LoopbackHTTPServer::serve() {
     }
 }
 
-bool runQuietly(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-    auto child = ProcessGroup::start(argv);
+bool runQuietly(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                const std::vector<std::string>& environment) {
+    auto child = ProcessGroup::start(argv, environment);
     if (!child) {
         return false;
     }

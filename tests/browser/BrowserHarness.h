@@ -70,8 +70,10 @@ private:
     std::thread thread_;
 };
 
-// Runs a program to its end, at most `timeout`; true when it exited with 0.
+// Runs a program to its end, at most `timeout`; true when it exited with 0. `environment` as
+// for ProcessGroup::start.
 bool runQuietly(const std::vector<std::string>& argv,
-                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                const std::vector<std::string>& environment = {});
 
 }  // namespace tesvano::test

@@ -90,6 +90,49 @@ TEST_F(XkbTextInputSourcesTest, ListsLayoutsInGroupOrderSelectsAndRefusesUnknown
     EXPECT_EQ(provider->source("xkb:de")->localizedName, "German");
 }
 
+// A desktop appends the interface language's layout as a fourth group: the layout is one
+// source, selecting it locks its first group, and either group reads as that source.
+TEST_F(XkbTextInputSourcesTest, LayoutRepeatedInALaterGroupIsOneSource) {
+    const auto loaded = test::loadKeymap(other, {{"us", ""}, {"de", ""}, {"ru", ""}, {"us", ""}});
+    ASSERT_TRUE(loaded.has_value()) << loaded.error();
+    ASSERT_TRUE(
+        test::waitUntil([this] { pump(); }, [this] { return system->sources().size() == 3; }));
+    EXPECT_EQ(ids(provider->selectableSources()),
+              (std::vector<std::string>{"xkb:us", "xkb:de", "xkb:ru"}));
+
+    XkbLockGroup(other, XkbUseCoreKbd, 3);
+    XSync(other, False);  // the server has locked it before we read or select
+    ASSERT_TRUE(
+        test::waitUntil([this] { pump(); },
+                        [this] { return provider->currentSourceID() == InputSourceID("xkb:us"); }));
+    ASSERT_TRUE(provider->select("xkb:ru"));
+    ASSERT_TRUE(provider->select("xkb:us"));
+    XkbStateRec state{};
+    ASSERT_EQ(XkbGetState(other, XkbUseCoreKbd, &state), 0);
+    EXPECT_EQ(state.locked_group, 0) << "the first group that carries the layout";
+    EXPECT_EQ(provider->currentSourceID(), InputSourceID("xkb:us"));
+
+    // A desktop's own selection route gets the group first; when it fails the group is
+    // locked directly.
+    std::vector<unsigned> routed;
+    bool routeWorks = true;
+    system->setGroupSelector([&](unsigned group) {
+        routed.push_back(group);
+        if (routeWorks) {
+            XkbLockGroup(other, XkbUseCoreKbd, group);
+            XFlush(other);
+            XSync(other, False);
+        }
+        return routeWorks;
+    });
+    ASSERT_TRUE(provider->select("xkb:ru"));
+    routeWorks = false;
+    ASSERT_TRUE(provider->select("xkb:de"));
+    EXPECT_EQ(routed, (std::vector<unsigned>{2, 1}));
+    ASSERT_EQ(XkbGetState(other, XkbUseCoreKbd, &state), 0);
+    EXPECT_EQ(state.locked_group, 1);
+}
+
 TEST_F(XkbTextInputSourcesTest, AnotherClientsGroupLockIsOneSelectionChange) {
     int selections = 0;
     int enabledChanges = 0;

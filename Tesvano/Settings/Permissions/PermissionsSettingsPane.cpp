@@ -10,6 +10,7 @@
 #include "Tesvano/App/Symbols.h"
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
+#include "Tesvano/Settings/Permissions/GnomeShellExtensionSection.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "TesvanoKit/Languages/TextKey.h"
 
@@ -91,6 +92,10 @@ PermissionsSettingsPane::PermissionsSettingsPane(AppState& state, QWidget* paren
     sectionRows_->setSpacing(10);
     form->addWidget(section);
     form->addWidget(new SectionFooter(state, N_("The core lock needs no permissions."), this));
+    if (auto* extension = state.gnomeShellExtension()) {
+        gnomeSection_ = new GnomeShellExtensionSection(state, *extension, this);
+        form->addWidget(gnomeSection_);
+    }
     form->addStretch(1);
 
     rebuildSection();
@@ -99,6 +104,9 @@ PermissionsSettingsPane::PermissionsSettingsPane(AppState& state, QWidget* paren
             [this](Qt::ApplicationState applicationState) {
                 if (applicationState == Qt::ApplicationActive && isVisible()) {
                     state_.refreshAccessibilityStatus();
+                    if (gnomeSection_) {
+                        gnomeSection_->refresh();
+                    }
                 }
             });
 }
@@ -106,6 +114,9 @@ PermissionsSettingsPane::PermissionsSettingsPane(AppState& state, QWidget* paren
 void PermissionsSettingsPane::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     state_.refreshAccessibilityStatus();
+    if (gnomeSection_) {
+        gnomeSection_->refresh();
+    }
 }
 
 void PermissionsSettingsPane::rebuildSection() {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <map>
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "TesvanoKit/Lock/LockController.h"
+#include "tests/support/LogCapture.h"
 
 namespace tesvano {
 namespace {
@@ -328,6 +330,64 @@ TEST(LockControllerLifetime, DurationsAreNeverNegativeAndPendingWorkOutlivesTheC
     for (const auto& e : events)
         EXPECT_GE(e.durationMs, 0.0);
     EXPECT_GT(loop.runUntilIdle(), 0);  // stale actions run and do nothing
+}
+
+}  // namespace
+}  // namespace tesvano
+
+namespace tesvano {
+namespace {
+
+using platform::LogLevel;
+
+// Reverts and pauses reach the journal too: one debug line per revert, one info line per
+// pause, each naming the sources and the application.
+TEST_F(LockControllerTest, ConflictsAreWrittenToTheLog) {
+    ::setenv("TESVANO_DEBUG", "1", 1);  // debugging on, as the user turns it on
+    test::LogCapture log;
+    lockOn("A");
+    for (int i = 0; i < 5; ++i) {
+        foreignSwitch("B");
+        loop.advance(Seconds(0.5));
+    }
+    std::vector<std::pair<LogLevel, std::string>> lines;
+    for (const auto& record : log.sink().records) {
+        if (record.category == "LockController") {
+            lines.emplace_back(record.level, record.message);
+        }
+    }
+    const std::string revert = "Reverting a switch to B; the lock for app holds A";
+    const std::string pause =
+        "Another program keeps switching away from A; the lock for app pauses for 10 s";
+    EXPECT_EQ(lines, (std::vector<std::pair<LogLevel, std::string>>{{LogLevel::debug, revert},
+                                                                    {LogLevel::debug, revert},
+                                                                    {LogLevel::debug, revert},
+                                                                    {LogLevel::debug, revert},
+                                                                    {LogLevel::info, pause}}));
+    ::unsetenv("TESVANO_DEBUG");
+}
+
+// While the rule of a newly activated application is pending, nothing is enforced, not even
+// the verification of the previous switch; the next target ends the hold.
+TEST_F(LockControllerTest, HoldForAnotherApplicationEndsWithItsTarget) {
+    struct Step {
+        const char* heldFor;  // application noticed
+        bool held;
+    };
+    for (const Step step : {Step{"other", true}, Step{"app", false}}) {
+        SCOPED_TRACE(step.heldFor);
+        lockOn("A");
+        events.clear();
+        controller.holdForActivation(std::string(step.heldFor));
+        EXPECT_EQ(controller.isHeldForActivation(), step.held);
+        foreignSwitch("B");
+        loop.advance(Seconds(1));
+        EXPECT_EQ(provider.current, InputSourceID(step.held ? "B" : "A"));
+        controller.setTarget(InputSourceID("C"), R::appActivated, "other", RuleSource::appRule);
+        EXPECT_FALSE(controller.isHeldForActivation());
+        EXPECT_EQ(provider.current, InputSourceID("C"));
+        controller.releaseTarget();
+    }
 }
 
 }  // namespace

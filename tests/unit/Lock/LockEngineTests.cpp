@@ -17,6 +17,13 @@ class StubFrontmost final : public FrontmostAppMonitoring {
 public:
     std::optional<std::string> current;
     Handler handler;
+    NoticeHandler noticed;
+    void onActivationNoticed(NoticeHandler h) override { noticed = std::move(h); }
+    // The activation notification itself, ahead of the report.
+    void notice(std::optional<std::string> id) {
+        if (noticed)
+            noticed(id);
+    }
     std::optional<std::string> frontmostAppId() override { return current; }
     void start(Handler h) override {
         if (!handler)
@@ -367,6 +374,94 @@ TEST_F(LockEngineTest, StopSilencesEveryHandlerAndTheCurrentNameHasAPlaceholder)
     EXPECT_EQ(engine->currentSourceName(), "\u2014");
     system.currentID = "xkb:unknown";
     EXPECT_EQ(engine->currentSourceName(), "xkb:unknown");
+}
+
+}  // namespace
+}  // namespace tesvano
+
+namespace tesvano {
+namespace {
+
+// A desktop that remembers a layout per window restores the new window's layout between the
+// activation notification and the engine's report of the new application.
+struct PerWindowCase {
+    const char* name;
+    const char* from;                     // frontmost before
+    const char* to;                       // activated
+    std::optional<const char*> restored;  // what the desktop restores for `to`
+    const char* expectedCurrent;
+    int expectedSelections;  // by the engine, during this activation
+    int expectedReverts;
+    // The desktop acts before the activation notification reaches the engine.
+    bool restoredBeforeNotice = false;
+};
+
+class LockEnginePerWindowTest : public LockEngineTest,
+                                public ::testing::WithParamInterface<PerWindowCase> {};
+
+TEST_P(LockEnginePerWindowTest, TheDesktopsRestorationIsNotThePreviousLocksToRevert) {
+    const auto& c = GetParam();
+    config.isEnabled = true;
+    config.appRules = {AppRule{"de-app", AppRuleMode::locked, InputSourceID("xkb:de")},
+                       AppRule{"ru-app", AppRuleMode::locked, InputSourceID("xkb:ru")},
+                       AppRule{"ignored", AppRuleMode::ignored, InputSourceID("xkb:us")}};
+    commit();
+    app->report(c.from);
+    loop.advance(Seconds(1));
+    const std::string before = system.currentID.value_or("");
+    events.clear();
+    const auto selectionsBefore = system.selectCalls.size();
+
+    if (c.restoredBeforeNotice) {
+        app->current = c.to;  // in front already, not yet announced
+    } else {
+        app->notice(c.to);
+    }
+    loop.advance(Seconds(0.01));
+    if (c.restored) {
+        userSwitches(*c.restored);
+    }
+    if (c.restoredBeforeNotice) {
+        app->notice(c.to);
+    }
+    loop.advance(Seconds(0.03));
+    app->report(c.to);
+    loop.advance(Seconds(1));
+
+    EXPECT_EQ(system.currentID, c.expectedCurrent) << "was " << before;
+    EXPECT_EQ(static_cast<int>(system.selectCalls.size() - selectionsBefore), c.expectedSelections);
+    EXPECT_EQ(std::ranges::count(events, R::revertedSwitch, &ActivationEvent::reason),
+              c.expectedReverts);
+    for (const auto& e : events) {
+        EXPECT_EQ(e.triggeringAppId, c.to) << "an entry must name the application in front";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Activations, LockEnginePerWindowTest,
+    ::testing::Values(
+        PerWindowCase{"RestoredLayoutIsTheRule", "de-app", "ru-app", "xkb:ru", "xkb:ru", 0, 0},
+        PerWindowCase{"RestoredLayoutIsCorrectedOnce", "de-app", "ru-app", "xkb:us", "xkb:ru", 1,
+                      0},
+        PerWindowCase{"NothingRestoredRuleApplied", "de-app", "ru-app", std::nullopt, "xkb:ru", 1,
+                      0},
+        PerWindowCase{"IgnoredKeepsWhatTheDesktopRestored", "de-app", "ignored", "xkb:ru", "xkb:ru",
+                      0, 0},
+        PerWindowCase{"IgnoredKeepsTheLayoutItFound", "ru-app", "ignored", std::nullopt, "xkb:ru",
+                      0, 0},
+        PerWindowCase{"RestoredBeforeTheNoticeIsNotReverted", "de-app", "ru-app", "xkb:us",
+                      "xkb:ru", 1, 0, true},
+        PerWindowCase{"IgnoredRestoredBeforeTheNotice", "de-app", "ignored", "xkb:ru", "xkb:ru", 0,
+                      0, true},
+        PerWindowCase{"FromIgnoredTheRuleApplies", "ignored", "de-app", "xkb:us", "xkb:de", 1, 0},
+        // Another window of the locked application: still its lock, so the switch is undone.
+        PerWindowCase{"SameApplicationsWindowStaysLocked", "de-app", "de-app", "xkb:us", "xkb:de",
+                      1, 1}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST_F(LockEngineTest, AStoppedEngineHearsNoActivationNotice) {
+    engine->stop();
+    EXPECT_FALSE(app->noticed);
 }
 
 }  // namespace

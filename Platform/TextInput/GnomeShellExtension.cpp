@@ -1,0 +1,250 @@
+#include "Platform/TextInput/GnomeShellExtension.h"
+
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "Platform/TextInput/GnomeShellExtensionFiles.h"
+#include "Platform/TextInput/GnomeShellTextInputSources.h"
+
+#if TESVANO_HAVE_SYSTEMD
+#include <systemd/sd-bus.h>
+#endif
+
+namespace tesvano::platform {
+
+namespace {
+
+// The shell's ExtensionState values.
+constexpr int kShellEnabled = 1;
+constexpr int kShellError = 3;
+constexpr int kShellOutOfDate = 4;
+
+constexpr const char* kShellSchema = "org.gnome.shell";
+constexpr const char* kEnabledKey = "enabled-extensions";
+constexpr const char* kDisabledKey = "disabled-extensions";
+constexpr const char* kUserExtensionsOffKey = "disable-user-extensions";
+
+std::filesystem::path dataHome() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') {
+        return data;
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : "") / ".local/share";
+}
+
+// Every folder the shell reads extensions from, the user's first.
+std::vector<std::filesystem::path> extensionFolders() {
+    std::vector<std::filesystem::path> out{SessionGnomeShellExtension::userFolder()};
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto end = std::min(list.find(':', start), list.size());
+        if (end > start) {
+            out.push_back(std::filesystem::path(list.substr(start, end - start)) /
+                          "gnome-shell/extensions" / gnome_shell::extensionUUID);
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+// GNOME's shell settings; none where the schema is not installed (GSettings would abort).
+GSettings* shellSettings() {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    if (!source) {
+        return nullptr;
+    }
+    GSettingsSchema* schema = g_settings_schema_source_lookup(source, kShellSchema, TRUE);
+    if (!schema) {
+        return nullptr;
+    }
+    GSettings* settings = g_settings_new_full(schema, nullptr, nullptr);
+    g_settings_schema_unref(schema);
+    return settings;
+}
+
+bool listContains(GSettings* settings, const char* key) {
+    gchar** values = g_settings_get_strv(settings, key);
+    bool found = false;
+    for (gchar** v = values; v && *v; ++v) {
+        found = found || std::strcmp(*v, gnome_shell::extensionUUID) == 0;
+    }
+    g_strfreev(values);
+    return found;
+}
+
+// The list without our extension, or with it added at the end.
+bool changeList(GSettings* settings, const char* key, bool present) {
+    gchar** values = g_settings_get_strv(settings, key);
+    GPtrArray* out = g_ptr_array_new();
+    for (gchar** v = values; v && *v; ++v) {
+        if (std::strcmp(*v, gnome_shell::extensionUUID) != 0) {
+            g_ptr_array_add(out, *v);
+        }
+    }
+    if (present) {
+        g_ptr_array_add(out, const_cast<char*>(gnome_shell::extensionUUID));
+    }
+    g_ptr_array_add(out, nullptr);
+    const bool written =
+        g_settings_set_strv(settings, key, reinterpret_cast<const gchar* const*>(out->pdata));
+    g_ptr_array_free(out, TRUE);
+    g_strfreev(values);
+    return written;
+}
+
+}  // namespace
+
+GnomeShellExtensionState classify(const GnomeShellExtensionFacts& facts) {
+    using State = GnomeShellExtensionState;
+    if (!facts.gnome) {
+        return State::notGnome;
+    }
+    if (facts.answers) {
+        return State::active;
+    }
+    if (facts.shellState == kShellError || facts.shellState == kShellOutOfDate) {
+        return State::failed;
+    }
+    if (!facts.filesInstalled && !facts.shellState) {
+        return State::notInstalled;
+    }
+    if (!facts.listedAsEnabled) {
+        return State::disabled;
+    }
+    if (facts.userExtensionsDisabled) {
+        return State::userExtensionsOff;
+    }
+    // Enabled and loaded, yet not on the bus: it did not start.
+    if (facts.shellState == kShellEnabled) {
+        return State::failed;
+    }
+    // A shell that knows the extension enables it as soon as it is listed; one that does not
+    // reads its extension folders again only when it starts.
+    return facts.shellState ? State::disabled : State::needsShellRestart;
+}
+
+const std::vector<std::pair<std::string, std::string>>& gnomeShellExtensionFiles() {
+    static const std::vector<std::pair<std::string, std::string>> files{
+        {"metadata.json", gnome_shell_extension_files::metadata},
+        {"extension.js", gnome_shell_extension_files::extension},
+    };
+    return files;
+}
+
+SessionGnomeShellExtension::SessionGnomeShellExtension(std::chrono::milliseconds timeout)
+    : timeout_(timeout) {}
+
+std::filesystem::path SessionGnomeShellExtension::userFolder() {
+    return dataHome() / "gnome-shell/extensions" / gnome_shell::extensionUUID;
+}
+
+GnomeShellExtensionFacts SessionGnomeShellExtension::facts() {
+    GnomeShellExtensionFacts facts;
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    facts.gnome = desktop && gnome_shell::isGnomeDesktop(desktop);
+    if (!facts.gnome) {
+        return facts;
+    }
+    std::error_code error;
+    for (const auto& folder : extensionFolders()) {
+        facts.filesInstalled = facts.filesInstalled ||
+                               std::filesystem::is_regular_file(folder / "metadata.json", error);
+    }
+    if (GSettings* settings = shellSettings()) {
+        facts.listedAsEnabled = listContains(settings, kEnabledKey);
+        facts.userExtensionsDisabled = g_settings_get_boolean(settings, kUserExtensionsOffKey);
+        g_object_unref(settings);
+    }
+#if TESVANO_HAVE_SYSTEMD
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0) {
+        return facts;
+    }
+    sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(timeout_.count()) * 1000U);
+    sd_bus_message* reply = nullptr;
+    int has = 0;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
+                           gnome_shell::busName) >= 0) {
+        sd_bus_message_read(reply, "b", &has);
+    }
+    facts.answers = has != 0;
+    reply = sd_bus_message_unref(reply);
+    // An extension the shell does not know comes back as an empty dictionary.
+    if (sd_bus_call_method(bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                           "GetExtensionInfo", nullptr, &reply, "s",
+                           gnome_shell::extensionUUID) >= 0 &&
+        sd_bus_message_enter_container(reply, 'a', "{sv}") > 0) {
+        while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
+            const char* key = nullptr;
+            sd_bus_message_read(reply, "s", &key);
+            const std::string name = key ? key : "";
+            if (name == "state" && sd_bus_message_enter_container(reply, 'v', "d") > 0) {
+                double state = 0;
+                sd_bus_message_read(reply, "d", &state);
+                facts.shellState = static_cast<int>(state);
+                sd_bus_message_exit_container(reply);
+            } else if (name == "error" && sd_bus_message_enter_container(reply, 'v', "s") > 0) {
+                const char* text = nullptr;
+                sd_bus_message_read(reply, "s", &text);
+                facts.shellError = text ? text : "";
+                sd_bus_message_exit_container(reply);
+            } else {
+                sd_bus_message_skip(reply, "v");
+            }
+            sd_bus_message_exit_container(reply);
+        }
+    }
+    sd_bus_message_unref(reply);
+    sd_bus_flush_close_unref(bus);
+#endif
+    return facts;
+}
+
+std::expected<void, std::string> SessionGnomeShellExtension::installAndEnable() {
+    // Written beside the final folder and renamed over it, so the shell never reads half a copy.
+    const auto folder = userFolder();
+    const auto staging = folder.parent_path() / ("." + folder.filename().string() + ".new");
+    std::error_code error;
+    std::filesystem::remove_all(staging, error);
+    std::filesystem::create_directories(staging, error);
+    if (error) {
+        return std::unexpected("cannot create " + staging.string() + ": " + error.message());
+    }
+    for (const auto& [name, content] : gnomeShellExtensionFiles()) {
+        std::ofstream out(staging / name, std::ios::binary | std::ios::trunc);
+        out << content;
+        out.close();
+        if (!out) {
+            std::filesystem::remove_all(staging, error);
+            return std::unexpected("cannot write " + (staging / name).string());
+        }
+    }
+    std::filesystem::remove_all(folder, error);
+    std::filesystem::rename(staging, folder, error);
+    if (error) {
+        return std::unexpected("cannot install " + folder.string() + ": " + error.message());
+    }
+    GSettings* settings = shellSettings();
+    if (!settings) {
+        return std::unexpected(std::string("GNOME's settings (") + kShellSchema +
+                               ") are not installed");
+    }
+    const bool written =
+        changeList(settings, kDisabledKey, false) && changeList(settings, kEnabledKey, true);
+    g_settings_sync();
+    g_object_unref(settings);
+    if (!written) {
+        return std::unexpected(std::string("cannot change ") + kShellSchema + " " + kEnabledKey);
+    }
+    return {};
+}
+
+}  // namespace tesvano::platform

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Platform/Runtime/Runtime.h"
+#include "Platform/TextInput/TextInputSources.h"
+
+namespace tesvano::platform {
+
+// The names under which our GNOME Shell extension answers on the session bus.
+namespace gnome_shell {
+
+inline constexpr const char* extensionUUID = "tesvano@quorvel.com";
+inline constexpr const char* busName = "com.quorvel.Tesvano.ShellInputSources";
+inline constexpr const char* objectPath = "/com/quorvel/Tesvano/ShellInputSources";
+inline constexpr const char* interfaceName = "com.quorvel.Tesvano.ShellInputSources";
+
+// A source as the shell names it: its type ("xkb" or "ibus") and its id within that type
+// ("us", "de+nodeadkeys", "anthy").
+struct ShellSource {
+    std::string type;
+    std::string id;
+    bool operator==(const ShellSource&) const = default;
+};
+
+// Our id for a shell source, the same as the other backends give it: "xkb:us",
+// "xkb:de(nodeadkeys)", "ibus:anthy"; another type keeps its id after "<type>:".
+std::string sourceID(const ShellSource& source);
+// The shell source behind one of our ids; none for an id no shell source can have.
+std::optional<ShellSource> shellSource(std::string_view sourceID);
+
+// Whether XDG_CURRENT_DESKTOP (a colon-separated list) names GNOME.
+bool isGnomeDesktop(std::string_view currentDesktop);
+
+}  // namespace gnome_shell
+
+// GNOME Shell's own input sources, through our shell extension on the session bus. The shell
+// keeps the X server's layout group in line with its current source and puts it back at once
+// when another program changes it, so on GNOME sources are read, observed and selected
+// through the shell.
+//
+// While the extension does not answer (not installed, disabled, or enabled but not yet loaded
+// by the shell), `fallback` tells the sources and the current one, and nothing is selected:
+// the shell would undo any selection within milliseconds. When the extension appears (after a
+// restart of the shell) or goes, both notifications are sent.
+//
+// Keeps a session-bus connection of its own, watched on the runtime's main loop.
+class GnomeShellTextInputSources final : public TextInputSources {
+public:
+    // Fails with a readable reason only when there is no session bus. `timeout` bounds each
+    // call to the shell.
+    static std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string> open(
+        Runtime& runtime, std::unique_ptr<TextInputSources> fallback,
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
+        const std::string& busAddress = {});
+    ~GnomeShellTextInputSources() override;
+    GnomeShellTextInputSources(const GnomeShellTextInputSources&) = delete;
+    GnomeShellTextInputSources& operator=(const GnomeShellTextInputSources&) = delete;
+
+    // Whether the extension answers now.
+    bool extensionAnswers() const;
+
+    std::vector<TextInputSource> sources() override;
+    std::optional<TextInputSource> currentKeyboardSource() override;
+    std::optional<TextInputSource> sourceWithID(std::string_view id) override;
+    // Asks the shell to make the source current. `failed` while the extension does not answer.
+    SelectStatus select(std::string_view id) override;
+
+private:
+    struct Impl;
+    explicit GnomeShellTextInputSources(std::unique_ptr<Impl> impl);
+    void dispatch();
+    void dispatchLater();
+
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tesvano::platform

@@ -1,0 +1,114 @@
+/* Tesvano's window onto the shell's input sources.
+ *
+ * GNOME Shell owns the keyboard layout: it keeps the X server's layout group in line with its
+ * own current input source and puts it back whenever another program changes it. This
+ * extension lets Tesvano go through the shell instead, on the session bus:
+ *
+ *   name      com.quorvel.Tesvano.ShellInputSources
+ *   object    /com/quorvel/Tesvano/ShellInputSources
+ *   GetSources() -> a(ssss)   type ("xkb" or "ibus"), id, display name, short name; in the
+ *                             shell's order
+ *   GetCurrent() -> (ss)      type and id of the current source; empty strings when none
+ *   Activate(type, id) -> b   makes that source current; false when the shell has no such
+ *                             source
+ *   CurrentSourceChanged(ss)  the current source changed, by anyone
+ *   SourcesChanged()          the list of sources changed
+ */
+'use strict';
+
+const { Gio, GLib } = imports.gi;
+const Keyboard = imports.ui.status.keyboard;
+
+const BUS_NAME = 'com.quorvel.Tesvano.ShellInputSources';
+const OBJECT_PATH = '/com/quorvel/Tesvano/ShellInputSources';
+const INTERFACE_XML = `
+<node>
+  <interface name="com.quorvel.Tesvano.ShellInputSources">
+    <method name="GetSources">
+      <arg type="a(ssss)" direction="out" name="sources"/>
+    </method>
+    <method name="GetCurrent">
+      <arg type="(ss)" direction="out" name="current"/>
+    </method>
+    <method name="Activate">
+      <arg type="s" direction="in" name="type"/>
+      <arg type="s" direction="in" name="id"/>
+      <arg type="b" direction="out" name="found"/>
+    </method>
+    <signal name="CurrentSourceChanged">
+      <arg type="(ss)" name="current"/>
+    </signal>
+    <signal name="SourcesChanged"/>
+  </interface>
+</node>`;
+
+class ShellInputSources {
+    constructor(manager) {
+        this._manager = manager;
+    }
+
+    _sourcesInOrder() {
+        const all = this._manager.inputSources;
+        return Object.keys(all).sort((a, b) => a - b).map(index => all[index]);
+    }
+
+    GetSources() {
+        return this._sourcesInOrder().map(
+            source => [source.type, source.id, source.displayName || '', source.shortName || '']);
+    }
+
+    GetCurrent() {
+        const current = this._manager.currentSource;
+        return current ? [current.type, current.id] : ['', ''];
+    }
+
+    Activate(type, id) {
+        const source = this._sourcesInOrder().find(s => s.type === type && s.id === id);
+        if (!source)
+            return false;
+        // Not interactive: the shell does not store the choice as the user's latest one.
+        if (source !== this._manager.currentSource)
+            source.activate(false);
+        return true;
+    }
+}
+
+class Extension {
+    enable() {
+        const manager = Keyboard.getInputSourceManager();
+        this._impl = new ShellInputSources(manager);
+        this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this._impl);
+        this._object.export(Gio.DBus.session, OBJECT_PATH);
+        // The shell repeats the change for property updates of an input method; say it once.
+        this._lastCurrent = null;
+        this._currentChanged = manager.connect('current-source-changed', () => {
+            const current = this._impl.GetCurrent();
+            const key = current.join('\n');
+            if (key === this._lastCurrent)
+                return;
+            this._lastCurrent = key;
+            this._object.emit_signal('CurrentSourceChanged',
+                new GLib.Variant('((ss))', [current]));
+        });
+        this._sourcesChanged = manager.connect('sources-changed', () => {
+            this._object.emit_signal('SourcesChanged', null);
+        });
+        this._lastCurrent = this._impl.GetCurrent().join('\n');
+        this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
+            Gio.BusNameOwnerFlags.NONE, null, null);
+    }
+
+    disable() {
+        const manager = Keyboard.getInputSourceManager();
+        Gio.bus_unown_name(this._nameId);
+        manager.disconnect(this._currentChanged);
+        manager.disconnect(this._sourcesChanged);
+        this._object.unexport();
+        this._object = null;
+        this._impl = null;
+    }
+}
+
+function init() {
+    return new Extension();
+}

@@ -1,0 +1,174 @@
+// The lock under GNOME Shell 43 in X11 mode, through our shell extension: the engine tool with
+// a lock rule for each of three stand-in applications, five activations of each, and the
+// shell's own switch shortcut while a lock holds.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "TesvanoKit/Rules/LockConfiguration.h"
+#include "tests/desktop/gnome/GnomeShellSession.h"
+#include "tests/desktop/support/DesktopWindows.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace tesvano {
+namespace {
+
+using namespace std::chrono_literals;
+using JSON = test::JSONLineProcess::JSON;
+
+struct StandIn {
+    const char* appID;
+    const char* wmClass;
+    const char* source;
+};
+
+constexpr StandIn kApps[] = {
+    {"org.example.Alpha", "alpha", "xkb:de"},
+    {"org.example.Beta", "beta", "xkb:ru"},
+    {"org.example.Gamma", "gamma", "xkb:us"},
+};
+constexpr int kRounds = 5;
+
+std::string text(const JSON& value) {
+    return value.is_string() ? value.get<std::string>() : "-";
+}
+
+// "source reason application rule"
+std::string summary(const std::optional<JSON>& event) {
+    if (!event || !event->is_object()) {
+        return "(no event)";
+    }
+    return text(event->value("inputSource", JSON())) + " " + text(event->value("reason", JSON())) +
+           " " + text(event->value("triggeringBundleID", JSON())) + " " +
+           text(event->value("ruleSource", JSON()));
+}
+
+LockConfiguration lockRules() {
+    LockConfiguration configuration;
+    configuration.isEnabled = true;
+    configuration.defaultSourceID = InputSourceID("xkb:us");
+    configuration.defaultAction = RuleAction::lock;
+    for (const auto& app : kApps) {
+        configuration.appRules.push_back(
+            AppRule{app.appID, AppRuleMode::locked, InputSourceID(app.source)});
+    }
+    return configuration;
+}
+
+class GnomeShellLockTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto missing = test::GnomeShellSession::available(); !missing) {
+            GTEST_SKIP() << missing.error();
+        }
+        auto started = test::GnomeShellSession::start({"us", "de", "ru"});
+        ASSERT_TRUE(started.has_value()) << started.error();
+        gnome = std::move(*started);
+        auto& session = gnome->session();
+        auto windows = test::DesktopWindows::open(session.display());
+        ASSERT_TRUE(windows.has_value()) << windows.error();
+        desktop = std::move(*windows);
+        // The shell starts in its overview, and takes a while to show it.
+        for (int i = 0; i < 50 && gnome->overviewActive() != false; ++i) {
+            desktop->pressChord({"Escape"});
+            std::this_thread::sleep_for(200ms);
+        }
+        ASSERT_EQ(gnome->overviewActive(), false);
+        for (std::size_t i = 0; i < std::size(kApps); ++i) {
+            test::writeFile(
+                session.dataHome() / "applications" / (kApps[i].appID + std::string(".desktop")),
+                std::string("[Desktop Entry]\nType=Application\nName=") + kApps[i].wmClass +
+                    "\nExec=" + kApps[i].wmClass + "\nStartupWMClass=" + kApps[i].wmClass + "\n");
+            ASSERT_GT(processes[i].pid(), 0);
+            windowIDs[i] = desktop->addWindow(kApps[i].wmClass, processes[i].pid());
+        }
+        ASSERT_TRUE(desktop->waitForManaged({windowIDs[0], windowIDs[1], windowIDs[2]}, 20s));
+        desktop->requestActivation(windowIDs[2]);
+        ASSERT_TRUE(desktop->waitForActive(windowIDs[2], 5s));
+    }
+
+    // Starts the engine with German current (Alpha's, and Alpha is not in front), and waits
+    // until it has put the rule of the window in front in force.
+    void startEngine() {
+        ASSERT_TRUE(gnome->activate("xkb", "de"));
+        ASSERT_TRUE(gnome->waitForCurrent("xkb:de", 5s));
+        auto& session = gnome->session();
+        const auto path = session.home() / "rules.json";
+        test::writeFile(path, encodeConfiguration(lockRules()));
+        auto started = test::JSONLineProcess::start(
+            {TESVANO_ENGINE_PATH, "--display", session.display(), path.string()},
+            session.environment({"XDG_DATA_DIRS=" + (session.home() / "no-system-data").string(),
+                                 "TESVANO_LOG=stderr"}));
+        ASSERT_TRUE(started.has_value()) << started.error();
+        engine = std::move(*started);
+        const auto first = engine->nextLine(10s);
+        ASSERT_TRUE(first.has_value()) << "the engine did not put its rule in force";
+        ASSERT_EQ(text(first->value("reason", JSON())), "startupApplied") << summary(first);
+        ASSERT_TRUE(gnome->waitForCurrent(text(first->value("inputSource", JSON())), 5s))
+            << summary(first) << "; the shell has " << gnome->current().value_or("nothing")
+            << " after " << gnome->switches() << " switches";
+    }
+
+    std::unique_ptr<test::GnomeShellSession> gnome;
+    std::unique_ptr<test::DesktopWindows> desktop;
+    test::StandInProcess processes[std::size(kApps)];
+    unsigned long windowIDs[std::size(kApps)] = {};
+    std::unique_ptr<test::JSONLineProcess> engine;
+};
+
+TEST_F(GnomeShellLockTest, LockHoldsThroughTheShellAndRevertsItsOwnShortcut) {
+    startEngine();
+    if (HasFatalFailure()) {
+        return;
+    }
+    // Each activation: the engine's one switch, the rule's source current as the shell says,
+    // and exactly one change of the shell's source, nothing put back afterwards.
+    std::map<std::string, int> held;
+    for (int round = 1; round <= kRounds; ++round) {
+        for (std::size_t i = 0; i < std::size(kApps); ++i) {
+            SCOPED_TRACE(std::string(kApps[i].appID) + " round " + std::to_string(round));
+            const int before = gnome->switches();
+            desktop->requestActivation(windowIDs[i]);
+            EXPECT_TRUE(desktop->waitForActive(windowIDs[i], 5s));
+            const auto event = engine->nextLine(5s);
+            const std::string expected =
+                std::string(kApps[i].source) + " appActivated " + kApps[i].appID + " appRule";
+            EXPECT_EQ(summary(event), expected);
+            const bool current = gnome->waitForCurrent(kApps[i].source, 3s);
+            EXPECT_TRUE(current);
+            // Past the engine's verification of the switch, so a late revert would show.
+            const auto late = engine->linesWithin(500ms);
+            EXPECT_TRUE(late.empty()) << summary(late.front());
+            const int switches = gnome->switches() - before;
+            EXPECT_EQ(switches, 1);
+            EXPECT_EQ(gnome->current(), kApps[i].source);
+            held[kApps[i].appID] +=
+                summary(event) == expected && current && late.empty() && switches == 1;
+        }
+    }
+    for (const auto& app : kApps) {
+        std::cout << "[ GNOME    ] lock held " << held[app.appID] << " of " << kRounds << " for "
+                  << app.appID << "\n";
+        EXPECT_EQ(held[app.appID], kRounds) << app.appID;
+    }
+
+    // The shell's own shortcut while Gamma's English is locked: the shell switches, the lock
+    // puts English back through the shell.
+    const int before = gnome->switches();
+    desktop->pressChord({"Super_L", "space"});
+    const auto reverted = engine->nextLine(5s);
+    EXPECT_EQ(summary(reverted), "xkb:us revertedSwitch org.example.Gamma appRule");
+    EXPECT_TRUE(gnome->waitForCurrent("xkb:us", 3s));
+    EXPECT_TRUE(engine->linesWithin(500ms).empty());
+    EXPECT_EQ(gnome->switches() - before, 2) << "the shell's switch and the revert";
+
+    EXPECT_EQ(engine->stop(), 0);
+}
+
+}  // namespace
+}  // namespace tesvano

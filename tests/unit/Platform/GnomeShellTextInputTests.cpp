@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "Platform/TextInput/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShellTextInputSources.h"
+
+namespace tesvano::platform {
+namespace {
+
+namespace shell = gnome_shell;
+
+// The shell's ExtensionState numbers.
+constexpr int enabled = 1;
+constexpr int disabled = 2;
+constexpr int error = 3;
+constexpr int outOfDate = 4;
+
+TEST(GnomeShellSourceIDs, MapBothWaysLikeTheOtherBackends) {
+    struct Case {
+        shell::ShellSource source;
+        const char* id;
+    };
+    const Case cases[] = {
+        {{"xkb", "us"}, "xkb:us"},
+        {{"xkb", "de+nodeadkeys"}, "xkb:de(nodeadkeys)"},
+        {{"xkb", "us+altgr-intl"}, "xkb:us(altgr-intl)"},
+        {{"ibus", "anthy"}, "ibus:anthy"},
+        // An engine's own name keeps its punctuation: only XKB ids carry a variant.
+        {{"ibus", "xkb:us::eng"}, "ibus:xkb:us::eng"},
+        {{"ibus", "m17n:hi:inscript+x"}, "ibus:m17n:hi:inscript+x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(shell::sourceID(c.source), c.id);
+        EXPECT_EQ(shell::shellSource(c.id), c.source);
+    }
+}
+
+TEST(GnomeShellSourceIDs, IdsNoShellSourceCanHaveAreRefused) {
+    for (const char* id :
+         {"", "us", ":us", "xkb:", "xkb:(intl)", "xkb:us(", "xkb:us()", "xkb:us(intl"}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(shell::shellSource(id), std::nullopt);
+    }
+}
+
+TEST(GnomeShellSourceIDs, GnomeIsOneEntryOfTheDesktopList) {
+    const std::pair<const char*, bool> cases[] = {
+        {"GNOME", true},
+        {"ubuntu:GNOME", true},
+        {"GNOME-Classic:GNOME", true},
+        {"GNOME-Flashback", false},
+        {"KDE", false},
+        {"", false},
+        {"XFCE:gnome", false},
+    };
+    for (const auto& [desktop, gnome] : cases) {
+        SCOPED_TRACE(desktop);
+        EXPECT_EQ(shell::isGnomeDesktop(desktop), gnome);
+    }
+}
+
+TEST(GnomeShellExtensionState, FollowsWhatTheSessionSays) {
+    using State = GnomeShellExtensionState;
+    struct Case {
+        const char* name;
+        GnomeShellExtensionFacts facts;
+        State state;
+    };
+    const auto gnome = [](auto change) {
+        GnomeShellExtensionFacts facts;
+        facts.gnome = true;
+        change(facts);
+        return facts;
+    };
+    const Case cases[] = {
+        {"another desktop", GnomeShellExtensionFacts{}, State::notGnome},
+        {"nothing installed", gnome([](auto&) {}), State::notInstalled},
+        {"files, not listed", gnome([](auto& f) { f.filesInstalled = true; }), State::disabled},
+        {"listed, the shell has not read it yet", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.listedAsEnabled = true;
+         }),
+         State::needsShellRestart},
+        {"listed, the shell knows it disabled", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.listedAsEnabled = true;
+             f.shellState = disabled;
+         }),
+         State::disabled},
+        {"system-wide copy the shell knows", gnome([](auto& f) { f.shellState = disabled; }),
+         State::disabled},
+        {"user extensions off", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.listedAsEnabled = true;
+             f.userExtensionsDisabled = true;
+         }),
+         State::userExtensionsOff},
+        {"error", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.listedAsEnabled = true;
+             f.shellState = error;
+         }),
+         State::failed},
+        {"unsupported shell", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.shellState = outOfDate;
+         }),
+         State::failed},
+        {"enabled but silent", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.listedAsEnabled = true;
+             f.shellState = enabled;
+         }),
+         State::failed},
+        {"answers", gnome([](auto& f) {
+             f.filesInstalled = true;
+             f.listedAsEnabled = true;
+             f.shellState = enabled;
+             f.answers = true;
+         }),
+         State::active},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(classify(c.facts), c.state);
+    }
+}
+
+TEST(GnomeShellExtensionFiles, DeclareTheUuidAndTheBusNameTheProgramUses) {
+    const auto& files = gnomeShellExtensionFiles();
+    ASSERT_EQ(files.size(), 2U);
+    const auto& metadata = files[0].second;
+    EXPECT_NE(metadata.find(std::string("\"uuid\": \"") + shell::extensionUUID + "\""),
+              std::string::npos);
+    EXPECT_NE(metadata.find("\"43\""), std::string::npos);
+    const auto& script = files[1].second;
+    for (const char* name : {shell::busName, shell::objectPath, shell::interfaceName}) {
+        EXPECT_NE(script.find(name), std::string::npos) << name;
+    }
+}
+
+}  // namespace
+}  // namespace tesvano::platform

@@ -28,17 +28,10 @@ std::expected<void, std::string> GnomeShellSession::available() {
     return programsInstalled({"gnome-shell", "gsettings", "gdbus", "dbus-daemon", "Xvfb"});
 }
 
-std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession::start(
-    const std::vector<std::string>& layouts, std::chrono::milliseconds timeout) {
-    auto desktop = DesktopSession::start(
-        {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"});
-    if (!desktop) {
-        return std::unexpected(desktop.error());
-    }
-    std::unique_ptr<GnomeShellSession> out(new GnomeShellSession());
-    out->session_ = std::move(*desktop);
-    DesktopSession& session = *out->session_;
-
+std::expected<void, std::string> startGnomeShell(DesktopSession& session,
+                                                 const std::vector<std::string>& layouts,
+                                                 bool perWindow,
+                                                 std::chrono::milliseconds timeout) {
     // The extension exactly as the program installs it.
     const auto folder = session.dataHome() / "gnome-shell/extensions" / shell::extensionUUID;
     for (const auto& [name, content] : platform::gnomeShellExtensionFiles()) {
@@ -51,6 +44,8 @@ std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession
     sources += "]";
     const std::vector<std::vector<std::string>> settings = {
         {"gsettings", "set", "org.gnome.desktop.input-sources", "sources", sources},
+        {"gsettings", "set", "org.gnome.desktop.input-sources", "per-window",
+         perWindow ? "true" : "false"},
         {"gsettings", "set", "org.gnome.shell", "enabled-extensions",
          std::string("['") + shell::extensionUUID + "']"},
         // No welcome tour, no animations to wait for.
@@ -67,7 +62,7 @@ std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession
         return std::unexpected(shellProcess.error());
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!out->current()) {
+    while (!gnomeShellCurrent(session)) {
         if (std::chrono::steady_clock::now() >= deadline) {
             const auto info = session.output(
                 {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
@@ -78,6 +73,53 @@ std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession
                                    " ms; the shell says: " + info.value_or("(nothing)"));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return {};
+}
+
+std::optional<std::string> gnomeShellCurrent(const DesktopSession& session) {
+    const auto text = session.output(gdbusCall("GetCurrent"), std::chrono::seconds(2));
+    static const std::regex pair(R"(\('([^']*)', '([^']*)'\))");
+    std::smatch match;
+    if (!text || !std::regex_search(*text, match, pair) || match[1].str().empty()) {
+        return std::nullopt;
+    }
+    return shell::sourceID({match[1].str(), match[2].str()});
+}
+
+bool gnomeShellActivate(const DesktopSession& session, const std::string& type,
+                        const std::string& id) {
+    auto argv = gdbusCall("Activate");
+    argv.push_back(type);
+    argv.push_back(id);
+    const auto text = session.output(argv, std::chrono::seconds(2));
+    return text && text->find("true") != std::string::npos;
+}
+
+std::optional<bool> gnomeShellOverviewActive(const DesktopSession& session) {
+    const auto text =
+        session.output({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+                        "/org/gnome/Shell", "--method", "org.freedesktop.DBus.Properties.Get",
+                        "org.gnome.Shell", "OverviewActive"},
+                       std::chrono::seconds(2));
+    if (!text) {
+        return std::nullopt;
+    }
+    return text->find("true") != std::string::npos;
+}
+
+std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession::start(
+    const std::vector<std::string>& layouts, std::chrono::milliseconds timeout) {
+    auto desktop = DesktopSession::start(
+        {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"});
+    if (!desktop) {
+        return std::unexpected(desktop.error());
+    }
+    std::unique_ptr<GnomeShellSession> out(new GnomeShellSession());
+    out->session_ = std::move(*desktop);
+    DesktopSession& session = *out->session_;
+    if (auto started = startGnomeShell(session, layouts, false, timeout); !started) {
+        return std::unexpected(started.error());
     }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -104,13 +146,7 @@ GnomeShellSession::~GnomeShellSession() {
 }
 
 std::optional<std::string> GnomeShellSession::current() {
-    const auto text = session_->output(gdbusCall("GetCurrent"), std::chrono::seconds(2));
-    static const std::regex pair(R"(\('([^']*)', '([^']*)'\))");
-    std::smatch match;
-    if (!text || !std::regex_search(*text, match, pair) || match[1].str().empty()) {
-        return std::nullopt;
-    }
-    return shell::sourceID({match[1].str(), match[2].str()});
+    return gnomeShellCurrent(*session_);
 }
 
 bool GnomeShellSession::waitForCurrent(const std::string& id, std::chrono::milliseconds timeout) {
@@ -125,23 +161,11 @@ bool GnomeShellSession::waitForCurrent(const std::string& id, std::chrono::milli
 }
 
 bool GnomeShellSession::activate(const std::string& type, const std::string& id) {
-    auto argv = gdbusCall("Activate");
-    argv.push_back(type);
-    argv.push_back(id);
-    const auto text = session_->output(argv, std::chrono::seconds(2));
-    return text && text->find("true") != std::string::npos;
+    return gnomeShellActivate(*session_, type, id);
 }
 
 std::optional<bool> GnomeShellSession::overviewActive() {
-    const auto text = session_->output(
-        {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-         "/org/gnome/Shell", "--method", "org.freedesktop.DBus.Properties.Get", "org.gnome.Shell",
-         "OverviewActive"},
-        std::chrono::seconds(2));
-    if (!text) {
-        return std::nullopt;
-    }
-    return text->find("true") != std::string::npos;
+    return gnomeShellOverviewActive(*session_);
 }
 
 void GnomeShellSession::readMonitor() {

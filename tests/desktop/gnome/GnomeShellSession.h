@@ -11,9 +11,24 @@
 
 namespace tesvano::test {
 
-// GNOME Shell 43 in X11 mode on a desktop session of its own, with our extension installed
-// and enabled in the session's home before the shell starts, and the shell's own view of its
-// input sources asked with gdbus (not through the code under test).
+// Starts GNOME Shell 43 in X11 mode in `session`, with our extension installed and enabled in
+// the session's home before the shell starts, and `layouts` as its sources, as ('xkb',
+// layout); with `perWindow` the shell keeps a source per window. Returns once the extension
+// answers.
+std::expected<void, std::string> startGnomeShell(
+    DesktopSession& session, const std::vector<std::string>& layouts, bool perWindow,
+    std::chrono::milliseconds timeout = std::chrono::seconds(60));
+// The shell's own view of its input sources, asked with gdbus (not through the code under
+// test): its current source in our ids ("xkb:de"), none when it cannot be asked.
+std::optional<std::string> gnomeShellCurrent(const DesktopSession& session);
+// Makes a source current through the extension, as another program would.
+bool gnomeShellActivate(const DesktopSession& session, const std::string& type,
+                        const std::string& id);
+// Whether the shell shows its overview (it starts in it); none when it cannot be asked.
+std::optional<bool> gnomeShellOverviewActive(const DesktopSession& session);
+
+// GNOME Shell on a desktop session of its own (see startGnomeShell), sources global, counting
+// the shell's source changes.
 class GnomeShellSession {
 public:
     // What a test needs installed; the first missing program otherwise.

@@ -94,6 +94,10 @@ void LayoutMemoryLockTest::SetUp() {
         windowIDs_[i] = windows->addWindow(kApps[i].wmClass, processes_[i].pid());
     }
     ASSERT_TRUE(windows->waitForManaged({windowIDs_[0], windowIDs_[1], windowIDs_[2]}, 20s));
+    windowsReady();
+    if (HasFatalFailure()) {
+        return;
+    }
     primeLayouts();
     if (HasFatalFailure()) {
         return;
@@ -116,10 +120,10 @@ bool LayoutMemoryLockTest::waitForGroup(unsigned group, std::chrono::millisecond
 // desktop's memory, then gets the first layout back: the desktop restores per window. The
 // desktop's programs may still be starting, so this is tried for a while.
 void LayoutMemoryLockTest::primeLayouts() {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    const auto deadline = std::chrono::steady_clock::now() + 6 * patience;
     auto activate = [this](std::size_t i) {
         windows->requestActivation(windowIDs_[i]);
-        const bool active = windows->waitForActive(windowIDs_[i], 5s);
+        const bool active = windows->waitForActive(windowIDs_[i], patience);
         // The desktop hears of the activation after the window manager; let it restore first.
         std::this_thread::sleep_for(500ms);
         return active;
@@ -127,8 +131,9 @@ void LayoutMemoryLockTest::primeLayouts() {
     for (;;) {
         bool ok = activate(kGamma);
         selectAsDesktop(kRU);
-        ok = ok && waitForGroup(kRU, 2s) && activate(kAlpha) && waitForGroup(kUS, 2s) &&
-             activate(kGamma) && waitForGroup(kRU, 2s) && activate(kAlpha) && waitForGroup(kUS, 2s);
+        ok = ok && waitForGroup(kRU, patience) && activate(kAlpha) && waitForGroup(kUS, patience) &&
+             activate(kGamma) && waitForGroup(kRU, patience) && activate(kAlpha) &&
+             waitForGroup(kUS, patience);
         if (ok) {
             return;
         }
@@ -147,10 +152,10 @@ void LayoutMemoryLockTest::startEngine() {
         session->environment({"XDG_DATA_DIRS=" + (session->home() / "no-system-data").string()}));
     ASSERT_TRUE(started.has_value()) << started.error();
     engine = std::move(*started);
-    const auto first = engine->nextLine(10s);
+    const auto first = engine->nextLine(2 * patience);
     ASSERT_TRUE(first.has_value()) << "the engine did not put Alpha's rule in force";
     ASSERT_EQ(summary(*first), "xkb:de startupApplied org.example.Alpha appRule");
-    ASSERT_TRUE(waitForGroup(kDE, 3s));
+    ASSERT_TRUE(waitForGroup(kDE, patience));
     // Let the desktop record it for Alpha's window before anything else happens.
     engine->linesWithin(kSettle);
 }
@@ -169,8 +174,8 @@ void LayoutMemoryLockTest::runActivations() {
             groups->pump();
             const int before = switches_;
             windows->requestActivation(windowIDs_[i]);
-            EXPECT_TRUE(windows->waitForActive(windowIDs_[i], 5s));
-            const bool current = waitForGroup(app.group, 3s);
+            EXPECT_TRUE(windows->waitForActive(windowIDs_[i], patience));
+            const bool current = waitForGroup(app.group, patience);
             const auto events = engine->linesWithin(kSettle);
             groups->pump();
             const int switches = switches_ - before;
@@ -206,10 +211,10 @@ void LayoutMemoryLockTest::runActivations() {
     groups->pump();
     const int before = switches_;
     windows->pressChord(switchShortcut());
-    const auto reverted = engine->nextLine(5s);
+    const auto reverted = engine->nextLine(patience);
     ASSERT_TRUE(reverted.has_value()) << "the shortcut was not reverted";
     EXPECT_EQ(summary(*reverted), "xkb:de revertedSwitch org.example.Alpha appRule");
-    EXPECT_TRUE(waitForGroup(kDE, 3s));
+    EXPECT_TRUE(waitForGroup(kDE, patience));
     EXPECT_TRUE(engine->linesWithin(kSettle).empty());
     groups->pump();
     EXPECT_EQ(switches_ - before, 2) << "the desktop's switch and the revert";

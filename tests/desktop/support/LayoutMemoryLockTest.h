@@ -16,10 +16,11 @@
 namespace tesvano::test {
 
 // The lock under a desktop that remembers a keyboard layout per window (KDE's keyboard
-// daemon, Xfce's layout plugin): three stand-in applications, Alpha locked to German, Beta
-// locked to English and Gamma ignored, whose window the desktop remembers with Russian. Each
-// desktop's test starts its programs; this fixture makes the windows, runs the engine tool and
-// checks five activations of each window and the desktop's own switch shortcut.
+// daemon, Xfce's layout plugin, GNOME Shell with sources per window): three stand-in
+// applications, Alpha locked to German, Beta locked to English and Gamma ignored, whose window
+// the desktop remembers with Russian. Each desktop's test starts its programs; this fixture
+// makes the windows, runs the engine tool and checks five activations of each window and the
+// desktop's own switch shortcut.
 class LayoutMemoryLockTest : public ::testing::Test {
 protected:
     static constexpr unsigned kUS = 0;
@@ -39,6 +40,8 @@ protected:
     // The desktop's own shortcut to the next layout, as key symbols.
     virtual std::vector<std::string> switchShortcut() const = 0;
     virtual const char* desktopName() const = 0;
+    // Called once the windows are managed, before anything is activated.
+    virtual void windowsReady() {}
 
     void SetUp() override;
     void TearDown() override;
@@ -50,6 +53,8 @@ protected:
     // Follows the locked group (and locks one, as a plain switcher would).
     std::unique_ptr<TestDesktop> groups;
     std::unique_ptr<JSONLineProcess> engine;
+    // How long the desktop may take to activate a window or change the layout.
+    std::chrono::milliseconds patience{std::chrono::seconds(5)};
 
 private:
     void primeLayouts();

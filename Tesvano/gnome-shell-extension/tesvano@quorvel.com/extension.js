@@ -80,15 +80,19 @@ class Extension {
         this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this._impl);
         this._object.export(Gio.DBus.session, OBJECT_PATH);
         // The shell repeats the change for property updates of an input method; say it once.
+        // Said once the shell is idle: a source restored for a newly focused window changes
+        // before the window manager announces that window as active, and listeners that ask
+        // which window is active should hear of the change only after it has been announced.
         this._lastCurrent = null;
+        this._pendingCurrent = 0;
         this._currentChanged = manager.connect('current-source-changed', () => {
-            const current = this._impl.GetCurrent();
-            const key = current.join('\n');
-            if (key === this._lastCurrent)
+            if (this._pendingCurrent)
                 return;
-            this._lastCurrent = key;
-            this._object.emit_signal('CurrentSourceChanged',
-                new GLib.Variant('((ss))', [current]));
+            this._pendingCurrent = GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => {
+                this._pendingCurrent = 0;
+                this._announceCurrent();
+                return GLib.SOURCE_REMOVE;
+            });
         });
         this._sourcesChanged = manager.connect('sources-changed', () => {
             this._object.emit_signal('SourcesChanged', null);
@@ -98,8 +102,21 @@ class Extension {
             Gio.BusNameOwnerFlags.NONE, null, null);
     }
 
+    _announceCurrent() {
+        const current = this._impl.GetCurrent();
+        const key = current.join('\n');
+        if (key === this._lastCurrent)
+            return;
+        this._lastCurrent = key;
+        this._object.emit_signal('CurrentSourceChanged', new GLib.Variant('((ss))', [current]));
+    }
+
     disable() {
         const manager = Keyboard.getInputSourceManager();
+        if (this._pendingCurrent) {
+            GLib.source_remove(this._pendingCurrent);
+            this._pendingCurrent = 0;
+        }
         Gio.bus_unown_name(this._nameId);
         manager.disconnect(this._currentChanged);
         manager.disconnect(this._sourcesChanged);

@@ -77,11 +77,8 @@ protected:
         ASSERT_TRUE(windows.has_value()) << windows.error();
         desktop = std::move(*windows);
         // The shell starts in its overview, and takes a while to show it.
-        for (int i = 0; i < 50 && gnome->overviewActive() != false; ++i) {
-            desktop->pressChord({"Escape"});
-            std::this_thread::sleep_for(200ms);
-        }
-        ASSERT_EQ(gnome->overviewActive(), false);
+        ASSERT_TRUE(test::leaveGnomeShellOverview(
+            session, [this] { desktop->pressChord({"Escape"}); }, 4 * kPatience));
         for (std::size_t i = 0; i < std::size(kApps); ++i) {
             test::writeFile(
                 session.dataHome() / "applications" / (kApps[i].appID + std::string(".desktop")),

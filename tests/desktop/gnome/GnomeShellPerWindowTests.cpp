@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "tests/desktop/gnome/GnomeShellSession.h"
 #include "tests/desktop/support/LayoutMemoryLockTest.h"
@@ -33,11 +32,8 @@ protected:
     }
     // The shell starts in its overview, where no window is in front.
     void windowsReady() override {
-        for (int i = 0; i < 75 && test::gnomeShellOverviewActive(*session) != false; ++i) {
-            windows->pressChord({"Escape"});
-            std::this_thread::sleep_for(200ms);
-        }
-        ASSERT_EQ(test::gnomeShellOverviewActive(*session), false);
+        ASSERT_TRUE(test::leaveGnomeShellOverview(
+            *session, [this] { windows->pressChord({"Escape"}); }, 4 * patience));
     }
     // Through the shell, as its input-source menu does.
     void selectAsDesktop(unsigned group) override {

@@ -108,6 +108,27 @@ std::optional<bool> gnomeShellOverviewActive(const DesktopSession& session) {
     return text->find("true") != std::string::npos;
 }
 
+bool leaveGnomeShellOverview(const DesktopSession& session,
+                             const std::function<void()>& pressEscape,
+                             std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // Hidden at ten checks in a row, two seconds.
+    int hidden = 0;
+    while (hidden < 10) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        if (gnomeShellOverviewActive(session) == false) {
+            ++hidden;
+        } else {
+            hidden = 0;
+            pressEscape();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return true;
+}
+
 std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession::start(
     const std::vector<std::string>& layouts, std::chrono::milliseconds timeout) {
     auto desktop = DesktopSession::start(
@@ -162,10 +183,6 @@ bool GnomeShellSession::waitForCurrent(const std::string& id, std::chrono::milli
 
 bool GnomeShellSession::activate(const std::string& type, const std::string& id) {
     return gnomeShellActivate(*session_, type, id);
-}
-
-std::optional<bool> GnomeShellSession::overviewActive() {
-    return gnomeShellOverviewActive(*session_);
 }
 
 void GnomeShellSession::readMonitor() {

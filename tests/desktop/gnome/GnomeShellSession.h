@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,11 @@ bool gnomeShellActivate(const DesktopSession& session, const std::string& type,
                         const std::string& id);
 // Whether the shell shows its overview (it starts in it); none when it cannot be asked.
 std::optional<bool> gnomeShellOverviewActive(const DesktopSession& session);
+// Presses Escape (through `pressEscape`) until the shell has left its overview for good: the
+// shell may show it a while after it answers. False when it is still shown after `timeout`.
+bool leaveGnomeShellOverview(const DesktopSession& session,
+                             const std::function<void()>& pressEscape,
+                             std::chrono::milliseconds timeout);
 
 // GNOME Shell on a desktop session of its own (see startGnomeShell), sources global, counting
 // the shell's source changes.
@@ -47,8 +53,6 @@ public:
     bool waitForCurrent(const std::string& id, std::chrono::milliseconds timeout);
     // Makes a source current through the extension, as another program would.
     bool activate(const std::string& type, const std::string& id);
-    // Whether the shell shows its overview (it starts in it); none when it cannot be asked.
-    std::optional<bool> overviewActive();
     // How many times the shell's current source changed since the session started.
     int switches();
 

@@ -95,6 +95,11 @@ struct FcitxTextInputSources::Impl {
         if (r >= 0 && argument != nullptr) {
             r = sd_bus_message_append(request.message, "s", argument);
         }
+        // A call must never be what starts Fcitx: the bus would start it for a name nobody
+        // holds (a session without Fcitx, or one whose Fcitx just quit).
+        if (r >= 0) {
+            r = sd_bus_message_set_auto_start(request.message, 0);
+        }
         if (r >= 0) {
             r = sd_bus_call(bus, request.message, kCallTimeoutMicroseconds, &error.error,
                             &reply.message);
@@ -308,8 +313,13 @@ struct FcitxTextInputSources::Impl {
             pollTimer.cancel();
             dispatch();
             if (pendingPoll == nullptr && available) {
-                sd_bus_call_method_async(bus, &pendingPoll, kService, kPath, kInterface,
-                                         "CurrentInputMethod", &Impl::onPolled, this, "");
+                Reply request;
+                if (sd_bus_message_new_method_call(bus, &request.message, kService, kPath,
+                                                   kInterface, "CurrentInputMethod") >= 0 &&
+                    sd_bus_message_set_auto_start(request.message, 0) >= 0) {
+                    sd_bus_call_async(bus, &pendingPoll, request.message, &Impl::onPolled, this,
+                                      kCallTimeoutMicroseconds);
+                }
             }
             schedulePoll();
         });

@@ -137,7 +137,12 @@ TEST_P(InputMethodFrameworkTest, ListsTheFrameworksEntriesInsteadOfTheLayoutGrou
     auto giveUp = loop.after(platform::Seconds(10.5), [&] { loop.quit(); });
     loop.run();
 
-    ASSERT_EQ(listed.size(), 2u) << "the framework's two entries, and no raw layout group";
+    std::string ids;
+    for (const auto& source : listed) {
+        ids += " " + source.id.rawValue;
+    }
+    ASSERT_EQ(listed.size(), 2u) << "the framework's two entries, and no raw layout group; listed:"
+                                 << ids;
     EXPECT_EQ(listed[0].id, InputSourceID(framework().layout));
     EXPECT_EQ(listed[0].localizedName, framework().layoutName);
     EXPECT_FALSE(listed[0].isCJKV);

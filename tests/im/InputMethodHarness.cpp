@@ -185,7 +185,13 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
         argv = {"fcitx5", "--disable",
                 "ibusfrontend,fcitx4frontend,notificationitem,kimpanel,wayland,waylandim,"
                 "clipboard,emoji,quickphrase,spell,unicode,imselector,notifications,xim"};
-        ready = {"fcitx5-remote"};
+        // Asked only once Fcitx holds its name: a call before would make the bus start a
+        // second Fcitx of its own, which may win the name with another configuration.
+        ready = {"sh", "-c",
+                 "gdbus call --session --dest org.freedesktop.DBus "
+                 "--object-path /org/freedesktop/DBus "
+                 "--method org.freedesktop.DBus.NameHasOwner org.fcitx.Fcitx5 | "
+                 "grep -q true && fcitx5-remote"};
     }
     auto started = ProcessGroup::start(argv, environment_);
     if (!started) {

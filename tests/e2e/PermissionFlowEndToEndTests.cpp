@@ -5,7 +5,6 @@
 // technologies on from the panel must end the guide and bring back the application that was in
 // front.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,9 +16,6 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XvfbServer.h"
-
-// Last: Xlib's macros would break the test framework's headers.
-#include <X11/Xlib.h>
 
 namespace tesvano::test {
 namespace {
@@ -41,36 +37,6 @@ std::string onPath(const std::string& program) {
         rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
     }
     return {};
-}
-
-// Whether a window manager has announced itself on the display, waiting at most `timeout`.
-bool windowManagerRuns(const std::string& displayName, std::chrono::milliseconds timeout) {
-    Display* display = XOpenDisplay(displayName.c_str());
-    if (!display) {
-        return false;
-    }
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool found = false;
-    while (!found && std::chrono::steady_clock::now() < deadline) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long remaining = 0;
-        unsigned char* data = nullptr;
-        found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
-                                   AnyPropertyType, &type, &format, &count, &remaining,
-                                   &data) == Success &&
-                count > 0;
-        if (data) {
-            XFree(data);
-        }
-        if (!found) {
-            ::poll(nullptr, 0, 50);
-        }
-    }
-    XCloseDisplay(display);
-    return found;
 }
 
 // How the stand-in settings program is installed: under the name of a desktop's program,

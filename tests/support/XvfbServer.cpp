@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xlib.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -135,6 +137,35 @@ bool waitUntil(const std::function<void()>& pump, const std::function<bool()>& d
         pump();
     }
     return true;
+}
+
+bool windowManagerRuns(const std::string& displayName, std::chrono::milliseconds timeout) {
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (!display) {
+        return false;
+    }
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool found = false;
+    while (!found && std::chrono::steady_clock::now() < deadline) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                   AnyPropertyType, &type, &format, &count, &remaining,
+                                   &data) == Success &&
+                count > 0;
+        if (data) {
+            XFree(data);
+        }
+        if (!found) {
+            ::poll(nullptr, 0, 50);
+        }
+    }
+    XCloseDisplay(display);
+    return found;
 }
 
 }  // namespace tesvano::test

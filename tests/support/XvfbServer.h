@@ -39,4 +39,8 @@ private:
 bool waitUntil(const std::function<void()>& pump, const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
+// Whether a window manager has announced itself on `display` (_NET_SUPPORTING_WM_CHECK),
+// waiting at most `timeout`.
+bool windowManagerRuns(const std::string& display, std::chrono::milliseconds timeout);
+
 }  // namespace tesvano::test

@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "tests/desktop/support/LayoutMemoryLockTest.h"
 #include "tests/support/TempDir.h"
-
-// Last: Xlib's macros (None, Bool) would break the test framework's headers.
-#include <X11/Xlib.h>
+#include "tests/support/XvfbServer.h"
 
 namespace tesvano {
 namespace {
@@ -38,30 +35,6 @@ constexpr const char* kPanelChannel = R"(<?xml version="1.0" encoding="UTF-8"?>
 </channel>
 )";
 
-// Whether a window manager has announced itself on the display.
-bool windowManagerRunning(const std::string& display) {
-    Display* connection = XOpenDisplay(display.c_str());
-    if (connection == nullptr) {
-        return false;
-    }
-    const Atom check = XInternAtom(connection, "_NET_SUPPORTING_WM_CHECK", True);
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    const bool found =
-        check != 0 &&
-        XGetWindowProperty(connection, DefaultRootWindow(connection), check, 0, 1, False,
-                           AnyPropertyType, &type, &format, &count, &remaining, &data) == Success &&
-        count > 0;
-    if (data != nullptr) {
-        XFree(data);
-    }
-    XCloseDisplay(connection);
-    return found;
-}
-
 class XfceLayoutPluginTest : public test::LayoutMemoryLockTest {
 protected:
     std::vector<std::string> requiredPrograms() const override {
@@ -76,12 +49,8 @@ protected:
         if (auto wm = s.launch({"xfwm4", "--compositor=off"}); !wm) {
             return std::unexpected(wm.error());
         }
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!windowManagerRunning(s.display())) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return std::unexpected("xfwm4 did not start");
-            }
-            std::this_thread::sleep_for(50ms);
+        if (!test::windowManagerRuns(s.display(), 20s)) {
+            return std::unexpected("xfwm4 did not start");
         }
         // After the window manager: its connection keeps the server from resetting the map.
         if (!s.run({"setxkbmap", "-layout", "us,de,ru", "-option", "grp:alt_shift_toggle"})) {

@@ -378,7 +378,8 @@ SelectStatus XkbTextInputSources::select(std::string_view id) {
         } else {
             status = XkbLockGroup(impl_->display, XkbUseCoreKbd, *group) ? SelectStatus::ok
                                                                          : SelectStatus::failed;
-            XFlush(impl_->display);
+            // A round trip, so that once this returns every other client reads the new group.
+            XSync(impl_->display, False);
         }
         impl_->cachedGroup.reset();
     }

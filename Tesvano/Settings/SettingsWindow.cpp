@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -374,8 +375,16 @@ void SettingsWindow::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) {
         // Nothing of the panes stays in memory while the window is closed.
         releasePanes();
-        // Once the event loop has deleted them.
-        QTimer::singleShot(500, this, [] { releaseFreedMemory(); });
+        // Once the event loop has deleted them, unless Settings were opened again meanwhile.
+        QTimer::singleShot(500, this, [this] {
+            if (isVisible()) {
+                return;
+            }
+            QPixmapCache::clear();
+            // The native window and its drawing buffer; showing again makes new ones.
+            destroy();
+            releaseFreedMemory();
+        });
     }
 }
 

@@ -105,6 +105,18 @@ TEST_F(SettingsWindowTest, APaneIsBuiltWhenFirstShownAndAllAreLetGoOnClose) {
     EXPECT_EQ(builtTabs(), "00200010") << "reopened: the shown pane again, no other";
     EXPECT_TRUE(window.isPaneBuilt(SettingsTab::urlRules));
     EXPECT_FALSE(window.isPaneBuilt(SettingsTab::log));
+
+    // Closed a while, the native window goes too; opened again at once, it stays.
+    window.close();
+    window.present();
+    QTest::qWait(800);
+    EXPECT_NE(window.windowHandle(), nullptr);
+    EXPECT_TRUE(window.isVisible());
+    window.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.windowHandle() == nullptr; }, 3000));
+    window.present();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window)) << "a new native window is shown";
+    EXPECT_TRUE(window.isPaneBuilt(SettingsTab::urlRules));
     window.close();
 }
 

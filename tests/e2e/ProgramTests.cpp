@@ -301,6 +301,10 @@ TEST_F(ProgramTest, ACopyThatCannotReachTheRunningOneLeavesItsSettingsAlone) {
     const pid_t first = launch();
     ASSERT_TRUE(waitUntilReady()) << log(first);
     const fs::path file = home_ / "config" / "tesvano" / "settings.json";
+    // The first writes the configuration it started with a moment after it is ready.
+    ASSERT_TRUE(
+        waitFor([&] { return readFile(file).find("lockConfiguration") != std::string::npos; }, 10s))
+        << log(first);
     const std::string before = readFile(file);
 
     // Another runtime folder: the socket of the first is out of sight.

@@ -13,29 +13,11 @@ if [ -z "${TESVANO_BENCH_SESSION:-}" ]; then
     exec dbus-run-session -- env TESVANO_BENCH_SESSION=1 "$0" "$@"
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
-    sleep 1
-    for pid in "${pids[@]}"; do kill -9 -- "-$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-spawn() { setsid "$@" >/dev/null 2>&1 & pids+=($!); }
-
-setsid Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x900x24 3>"$work/display" \
-    >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
-export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
-    XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/autostart" && chmod 700 "$XDG_RUNTIME_DIR"
+. bench/private-session.sh
+mkdir -p "$XDG_CONFIG_HOME/autostart"
 # Started as at login, so that Settings stay closed until a reopen.
 printf '[Desktop Entry]\nType=Application\nName=Tesvano\nExec=tesvano\n' \
     >"$XDG_CONFIG_HOME/autostart/tesvano.desktop"
-spawn openbox
 sleep 1
 spawn "$program"
 pid=${pids[-1]}

@@ -15,29 +15,7 @@ if [ -z "${TESVANO_BENCH_SESSION:-}" ]; then
     exec dbus-run-session -- env TESVANO_BENCH_SESSION=1 "$0" "$@"
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill -CONT -- "-$pid" 2>/dev/null || true
-        kill -- "-$pid" 2>/dev/null || true
-    done
-    sleep 1
-    for pid in "${pids[@]}"; do kill -9 -- "-$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-# Each in a process group of its own, so that helpers go with it.
-spawn() { setsid "$@" >/dev/null 2>&1 & pids+=($!); }
-
-setsid Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x900x24 3>"$work/display" \
-    >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
-export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME/tesvano" && chmod 700 "$XDG_RUNTIME_DIR"
-spawn openbox
+. bench/private-session.sh
 "$build/tests/tesvano-load-keymap" --display "$DISPLAY" us de
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
     org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled \

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -375,9 +376,12 @@ void SettingsWindow::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) {
         // Nothing of the panes stays in memory while the window is closed.
         releasePanes();
-        // Once the event loop has deleted them, unless Settings were opened again meanwhile.
+        // Once the event loop has deleted them, unless Settings, or a dialog of theirs, show.
         QTimer::singleShot(500, this, [this] {
-            if (isVisible()) {
+            const auto children = findChildren<QWidget*>();
+            if (isVisible() || std::ranges::any_of(children, [](const QWidget* child) {
+                    return child->isWindow() && child->isVisible();
+                })) {
                 return;
             }
             QPixmapCache::clear();

@@ -106,12 +106,21 @@ TEST_F(SettingsWindowTest, APaneIsBuiltWhenFirstShownAndAllAreLetGoOnClose) {
     EXPECT_TRUE(window.isPaneBuilt(SettingsTab::urlRules));
     EXPECT_FALSE(window.isPaneBuilt(SettingsTab::log));
 
-    // Closed a while, the native window goes too; opened again at once, it stays.
+    // Closed a while, the native window goes too; opened again at once, or with a dialog of
+    // it still showing, it stays.
     window.close();
     window.present();
     QTest::qWait(800);
     EXPECT_NE(window.windowHandle(), nullptr);
     EXPECT_TRUE(window.isVisible());
+    auto* dialog = new QMessageBox(QMessageBox::Information, QString(), QString(),
+                                   QMessageBox::Close, &window);
+    dialog->show();
+    window.close();
+    QTest::qWait(800);
+    EXPECT_NE(window.windowHandle(), nullptr);
+    delete dialog;
+    window.present();
     window.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.windowHandle() == nullptr; }, 3000));
     window.present();

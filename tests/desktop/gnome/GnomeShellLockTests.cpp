@@ -124,6 +124,10 @@ protected:
         ASSERT_TRUE(gnome->waitForCurrent(text(first->value("inputSource", JSON())), kPatience))
             << summary(first) << "; the shell has " << gnome->current().value_or("nothing")
             << " after " << gnome->switches() << " switches";
+        // Past the engine's verification, and the shell's signal of that switch counted before
+        // the first activation's.
+        const auto late = engine->linesWithin(500ms);
+        ASSERT_TRUE(late.empty()) << summary(late.front());
     }
 
     std::unique_ptr<test::GnomeShellSession> gnome;

@@ -198,19 +198,28 @@ std::optional<int> JSONLineProcess::stop(std::chrono::milliseconds timeout) {
     return stopProcess(pid_, timeout);
 }
 
-ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                         const std::vector<std::string>& environment, ReadStream read) {
     ProgramResult result;
     int fds[2];
     if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0) {
         return result;
     }
+    const bool readsOutput = read == ReadStream::standardOutput;
+    std::string& text = readsOutput ? result.standardOutput : result.standardError;
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions, fds[1],
+                                       readsOutput ? STDOUT_FILENO : STDERR_FILENO);
+    if (readsOutput) {
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
     auto args = argv;
     auto argp = pointers(args);
+    auto env = mergedEnvironment(environment);
+    auto envp = pointers(env);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), environ);
+    const int spawned = ::posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (spawned != 0) {
@@ -228,7 +237,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::mill
         if (n <= 0) {
             break;
         }
-        result.standardError.append(chunk, static_cast<std::size_t>(n));
+        text.append(chunk, static_cast<std::size_t>(n));
     }
     ::close(fds[0]);
     if (auto status = reap(pid, std::chrono::milliseconds(remainingMs(deadline)))) {

@@ -82,13 +82,19 @@ private:
     std::vector<JSON> lines_;
 };
 
-// Runs a program to its end (at most `timeout`); its exit code (none when it did not end or
-// was killed) and what it wrote to standard error.
+// Runs a program to its end (at most `timeout`), with `environment` entries ("NAME=value")
+// added to ours; its exit code (none when it did not end or was killed) and what it wrote to
+// the stream read: standard error (its standard output goes where ours goes), or standard
+// output (its standard error is dropped, as for a query that may fail while it is retried).
+enum class ReadStream { standardError, standardOutput };
 struct ProgramResult {
     std::optional<int> exitCode;
     std::string standardError;
+    std::string standardOutput;
 };
 ProgramResult runProgram(const std::vector<std::string>& argv,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                         const std::vector<std::string>& environment = {},
+                         ReadStream read = ReadStream::standardError);
 
 }  // namespace tesvano::test

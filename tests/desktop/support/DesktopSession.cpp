@@ -1,12 +1,11 @@
 #include "tests/desktop/support/DesktopSession.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string_view>
+
+#include "tests/support/ChildProcess.h"
 
 namespace tesvano::test {
 
@@ -71,47 +70,11 @@ bool DesktopSession::run(const std::vector<std::string>& argv,
 
 std::optional<std::string> DesktopSession::output(const std::vector<std::string>& argv,
                                                   std::chrono::milliseconds timeout) const {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
+    auto result = runProgram(argv, timeout, environment_, ReadStream::standardOutput);
+    if (result.exitCode != 0) {
         return std::nullopt;
     }
-    auto child = ProcessGroup::start(argv, environment_, fds[1]);
-    ::close(fds[1]);
-    if (!child) {
-        ::close(fds[0]);
-        return std::nullopt;
-    }
-    std::string text;
-    bool ended = false;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fds[0], POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            break;
-        }
-        char buffer[4096];
-        const auto n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            ended = true;
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    bool exited = false;
-    while (ended && !exited && std::chrono::steady_clock::now() < deadline) {
-        exited = ::waitpid((*child)->pid(), &status, WNOHANG) == (*child)->pid();
-        if (!exited) {
-            ::poll(nullptr, 0, 5);
-        }
-    }
-    if (!exited || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return text;
+    return std::move(result.standardOutput);
 }
 
 std::expected<ProcessGroup*, std::string> DesktopSession::launch(

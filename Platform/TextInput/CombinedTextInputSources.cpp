@@ -86,6 +86,11 @@ SelectStatus CombinedTextInputSources::select(std::string_view id) {
     return owner != nullptr ? owner->select(id) : SelectStatus::unknownSource;
 }
 
+bool CombinedTextInputSources::canSelect(std::string_view id) {
+    TextInputSources* owner = ownerOf(id);
+    return owner == nullptr || owner->canSelect(id);
+}
+
 void CombinedTextInputSources::nudgeKeyWindow() {
     for (auto& backend : backends_) {
         backend.system->nudgeKeyWindow();

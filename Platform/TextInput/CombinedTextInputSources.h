@@ -37,6 +37,7 @@ public:
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
     SelectStatus select(std::string_view id) override;
+    bool canSelect(std::string_view id) override;
     void nudgeKeyWindow() override;
     bool isAvailable() override;
     bool managesKeyboardLayouts() override;

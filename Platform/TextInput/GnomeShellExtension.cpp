@@ -169,14 +169,7 @@ GnomeShellExtensionFacts SessionGnomeShellExtension::facts() {
     }
     sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(timeout_.count()) * 1000U);
     sd_bus_message* reply = nullptr;
-    int has = 0;
-    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-                           gnome_shell::busName) >= 0) {
-        sd_bus_message_read(reply, "b", &has);
-    }
-    facts.answers = has != 0;
-    reply = sd_bus_message_unref(reply);
+    facts.answers = gnome_shell::extensionOwner(bus).has_value();
     // An extension the shell does not know comes back as an empty dictionary.
     if (sd_bus_call_method(bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
                            "GetExtensionInfo", nullptr, &reply, "s",
@@ -206,6 +199,36 @@ GnomeShellExtensionFacts SessionGnomeShellExtension::facts() {
     sd_bus_flush_close_unref(bus);
 #endif
     return facts;
+}
+
+std::shared_ptr<void> SessionGnomeShellExtension::watch(std::function<void()> changed) {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) {
+        return nullptr;
+    }
+    auto shared = std::make_shared<std::function<void()>>(std::move(changed));
+    const auto callback =
+        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+            gpointer data) { (**static_cast<std::shared_ptr<std::function<void()>>*>(data))(); };
+    const auto release =
+        +[](gpointer data) { delete static_cast<std::shared_ptr<std::function<void()>>*>(data); };
+    std::vector<guint> ids;
+    ids.push_back(g_dbus_connection_signal_subscribe(
+        bus, "org.gnome.Shell", "org.gnome.Shell.Extensions", "ExtensionStateChanged",
+        "/org/gnome/Shell", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, callback,
+        new std::shared_ptr<std::function<void()>>(shared), release));
+    for (const char* name : {gnome_shell::busName, "org.gnome.Shell"}) {
+        ids.push_back(g_dbus_connection_signal_subscribe(
+            bus, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+            "/org/freedesktop/DBus", name, G_DBUS_SIGNAL_FLAGS_NONE, callback,
+            new std::shared_ptr<std::function<void()>>(shared), release));
+    }
+    return std::shared_ptr<void>(nullptr, [bus, ids](void*) {
+        for (const guint id : ids) {
+            g_dbus_connection_signal_unsubscribe(bus, id);
+        }
+        g_object_unref(bus);
+    });
 }
 
 std::expected<void, std::string> SessionGnomeShellExtension::installAndEnable() {

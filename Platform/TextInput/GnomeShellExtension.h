@@ -3,6 +3,8 @@
 #include <chrono>
 #include <expected>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,6 +53,9 @@ public:
     // already knows the extension loads it at once; a newly installed one is loaded by the
     // next start of the shell.
     virtual std::expected<void, std::string> installAndEnable() = 0;
+    // Calls `changed` on the main loop whenever the shell says an extension's state changed,
+    // the shell restarts, or our extension's bus name changes hands; until the handle goes.
+    virtual std::shared_ptr<void> watch(std::function<void()> changed) = 0;
 };
 
 // The files of the extension that this build carries: relative path and content.
@@ -64,6 +69,7 @@ public:
         std::chrono::milliseconds timeout = std::chrono::milliseconds(250));
     GnomeShellExtensionFacts facts() override;
     std::expected<void, std::string> installAndEnable() override;
+    std::shared_ptr<void> watch(std::function<void()> changed) override;
 
     // $XDG_DATA_HOME/gnome-shell/extensions/<uuid> (default ~/.local/share/...).
     static std::filesystem::path userFolder();
@@ -78,7 +84,12 @@ public:
     GnomeShellExtensionFacts value;
     std::optional<std::string> installFailure;
     int installCalls = 0;
+    std::function<void()> changed;
     GnomeShellExtensionFacts facts() override { return value; }
+    std::shared_ptr<void> watch(std::function<void()> callback) override {
+        changed = std::move(callback);
+        return std::make_shared<int>(0);
+    }
     std::expected<void, std::string> installAndEnable() override {
         ++installCalls;
         if (installFailure) {

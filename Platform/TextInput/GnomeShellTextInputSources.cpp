@@ -1,5 +1,7 @@
 #include "Platform/TextInput/GnomeShellTextInputSources.h"
 
+#include <gio/gio.h>
+
 #include <algorithm>
 #include <cstring>
 #include <ranges>
@@ -69,25 +71,68 @@ const Logger& logger() {
     return log;
 }
 
+constexpr const char* kInputSourcesSchema = "org.gnome.desktop.input-sources";
+constexpr const char* kSourcesKey = "sources";
+
 }  // namespace
 
 #if TESVANO_HAVE_SYSTEMD
 
+namespace gnome_shell {
+
+namespace {
+
+std::optional<std::string> nameOwner(sd_bus* bus, const char* name) {
+    sd_bus_message* reply = nullptr;
+    std::optional<std::string> owner;
+    const char* unique = nullptr;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
+                           name) >= 0 &&
+        sd_bus_message_read(reply, "s", &unique) > 0 && unique) {
+        owner = unique;
+    }
+    sd_bus_message_unref(reply);
+    return owner;
+}
+
+}  // namespace
+
+std::optional<std::string> extensionOwner(sd_bus* bus) {
+    auto owner = nameOwner(bus, busName);
+    if (!owner) {
+        return std::nullopt;
+    }
+    // Any program of the user could take the name before the shell does.
+    if (nameOwner(bus, "org.gnome.Shell") != owner) {
+        logger().error("%{public}s is held by %{public}s, which is not GNOME Shell; not using it",
+                       std::string(busName), *owner);
+        return std::nullopt;
+    }
+    return owner;
+}
+
+}  // namespace gnome_shell
+
 struct GnomeShellTextInputSources::Impl {
     Runtime& runtime;
     sd_bus* bus = nullptr;
-    std::unique_ptr<TextInputSources> fallback;
+    // What the shell sets while the extension does not answer: the layout groups and its IBus.
+    std::unique_ptr<TextInputSources> layouts;
+    std::unique_ptr<TextInputSources> ibus;
+    GSettings* shellSettings = nullptr;
     std::uint64_t timeoutUsec;
     sd_bus_slot* sourceSignals = nullptr;
     sd_bus_slot* ownerSignals = nullptr;
     Registration fdWatch;
     Registration laterDispatch;
-    Registration fallbackSelection;
-    Registration fallbackSources;
+    std::vector<Registration> fallbackChanges;
     bool dispatchPending = false;
     // A call since the last dispatch: signals may wait in the connection's queue.
     bool called = false;
     bool answers = false;
+    // The extension's unique name on the bus, once it is known to be the shell's.
+    std::string owner;
     std::optional<std::vector<TextInputSource>> cachedSources;
     std::optional<std::optional<std::string>> cachedCurrent;
     std::optional<std::string> lastNotifiedCurrent;
@@ -98,9 +143,23 @@ struct GnomeShellTextInputSources::Impl {
     std::optional<XkbLayoutRegistry> registry;
     std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
 
-    Impl(Runtime& rt, sd_bus* b, std::unique_ptr<TextInputSources> f, std::uint64_t timeout)
-        : runtime(rt), bus(b), fallback(std::move(f)), timeoutUsec(timeout) {}
+    Impl(Runtime& rt, sd_bus* b, std::unique_ptr<TextInputSources> l,
+         std::unique_ptr<TextInputSources> i, std::uint64_t timeout)
+        : runtime(rt), bus(b), layouts(std::move(l)), ibus(std::move(i)), timeoutUsec(timeout) {
+        if (GSettingsSchemaSource* schemas = g_settings_schema_source_get_default()) {
+            if (GSettingsSchema* schema =
+                    g_settings_schema_source_lookup(schemas, kInputSourcesSchema, TRUE)) {
+                shellSettings = g_settings_new(kInputSourcesSchema);
+                g_settings_schema_unref(schema);
+            }
+        }
+    }
     ~Impl() {
+        if (shellSettings) {
+            g_signal_handlers_disconnect_matched(shellSettings, G_SIGNAL_MATCH_DATA, 0, 0, nullptr,
+                                                 nullptr, this);
+            g_object_unref(shellSettings);
+        }
         fdWatch.cancel();
         laterDispatch.cancel();
         sd_bus_slot_unref(sourceSignals);
@@ -115,9 +174,9 @@ struct GnomeShellTextInputSources::Impl {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* message = nullptr;
         called = true;
-        int r = sd_bus_message_new_method_call(bus, &message, gnome_shell::busName,
-                                               gnome_shell::objectPath, gnome_shell::interfaceName,
-                                               member);
+        int r =
+            sd_bus_message_new_method_call(bus, &message, owner.c_str(), gnome_shell::objectPath,
+                                           gnome_shell::interfaceName, member);
         if (r >= 0 && types) {
             r = sd_bus_message_append(message, types, first, second);
         }
@@ -134,9 +193,9 @@ struct GnomeShellTextInputSources::Impl {
         return reply;
     }
 
-    std::vector<std::string> languagesOf(const gnome_shell::ShellSource& source) {
+    const XkbLayoutRegistry::Entry* registryEntry(const gnome_shell::ShellSource& source) {
         if (source.type != "xkb") {
-            return {};
+            return nullptr;
         }
         if (!registry) {
             registry.emplace("evdev");
@@ -145,8 +204,74 @@ struct GnomeShellTextInputSources::Impl {
         const std::string layout = source.id.substr(0, plus);
         const std::string variant =
             plus == std::string::npos ? std::string() : source.id.substr(plus + 1);
-        const auto* entry = registry->find(layout, variant);
+        return registry->find(layout, variant);
+    }
+
+    std::vector<std::string> languagesOf(const gnome_shell::ShellSource& source) {
+        const auto* entry = registryEntry(source);
         return entry ? entry->languages : std::vector<std::string>{};
+    }
+
+    // A source of GNOME's settings, named as the layout registry or IBus names it.
+    TextInputSource describe(const gnome_shell::ShellSource& shell) {
+        TextInputSource source;
+        source.id = gnome_shell::sourceID(shell);
+        source.category = std::string(keyboardInputSourceCategory);
+        source.isSelectCapable = true;
+        source.isEnabled = true;
+        if (const auto* entry = registryEntry(shell)) {
+            source.localizedName = entry->description;
+            source.languages = entry->languages;
+        } else if (ibus) {
+            if (auto engine = ibus->sourceWithID(*source.id)) {
+                source.localizedName = engine->localizedName;
+                source.languages = engine->languages;
+            }
+        }
+        return source;
+    }
+
+    // The shell's sources as GNOME's settings keep them; the layout groups when none are set
+    // (the shell then uses the system's default layout).
+    std::vector<TextInputSource> configuredSources() {
+        std::vector<TextInputSource> out;
+        if (shellSettings) {
+            GVariant* value = g_settings_get_value(shellSettings, kSourcesKey);
+            if (g_variant_is_of_type(value, G_VARIANT_TYPE("a(ss)"))) {
+                GVariantIter iter;
+                g_variant_iter_init(&iter, value);
+                const gchar* type = nullptr;
+                const gchar* id = nullptr;
+                while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
+                    out.push_back(describe({type, id}));
+                }
+            }
+            g_variant_unref(value);
+        }
+        if (out.empty() && layouts) {
+            return layouts->sources();
+        }
+        return out;
+    }
+
+    // Without the extension: the shell's IBus engine when it is one of the shell's sources
+    // (for a layout source the shell runs IBus's plain "xkb:us::eng"), else the layout group
+    // the shell has locked.
+    std::optional<std::string> configuredCurrent() {
+        const auto listed = configuredSources();
+        const auto isListed = [&listed](const std::optional<TextInputSource>& source) {
+            return source && source->id &&
+                   std::ranges::find(listed, source->id, &TextInputSource::id) != listed.end();
+        };
+        for (TextInputSources* backend : {ibus.get(), layouts.get()}) {
+            if (!backend) {
+                continue;
+            }
+            if (auto current = backend->currentKeyboardSource(); isListed(current)) {
+                return current->id;
+            }
+        }
+        return std::nullopt;
     }
 
     std::optional<std::vector<TextInputSource>> readSources() {
@@ -199,7 +324,7 @@ struct GnomeShellTextInputSources::Impl {
 
     std::vector<TextInputSource> sources() {
         if (!answers) {
-            return fallback ? fallback->sources() : std::vector<TextInputSource>{};
+            return configuredSources();
         }
         if (!cachedSources) {
             cachedSources = readSources();
@@ -212,10 +337,7 @@ struct GnomeShellTextInputSources::Impl {
 
     std::optional<std::string> currentID() {
         if (!answers) {
-            if (auto current = fallback ? fallback->currentKeyboardSource() : std::nullopt) {
-                return current->id;
-            }
-            return std::nullopt;
+            return configuredCurrent();
         }
         if (!cachedCurrent) {
             sd_bus_message* reply = call("GetCurrent");
@@ -228,23 +350,17 @@ struct GnomeShellTextInputSources::Impl {
         return *cachedCurrent;
     }
 
-    bool readOwner() {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        const int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                         "org.freedesktop.DBus", "NameHasOwner", &error, &reply,
-                                         "s", gnome_shell::busName);
-        int has = 0;
-        if (r >= 0) {
-            sd_bus_message_read(reply, "b", &has);
-        }
-        sd_bus_error_free(&error);
-        sd_bus_message_unref(reply);
-        return has != 0;
+    void readOwner() {
+        owner = gnome_shell::extensionOwner(bus).value_or("");
+        answers = !owner.empty();
     }
 
     static int onSourceSignal(sd_bus_message* message, void* data, sd_bus_error*) {
         auto* self = static_cast<Impl*>(data);
+        const char* sender = sd_bus_message_get_sender(message);
+        if (self->owner.empty() || !sender || self->owner != sender) {
+            return 0;
+        }
         if (sd_bus_message_is_signal(message, gnome_shell::interfaceName, "SourcesChanged")) {
             self->sourcesChanged = true;
         } else if (sd_bus_message_is_signal(message, gnome_shell::interfaceName,
@@ -258,11 +374,9 @@ struct GnomeShellTextInputSources::Impl {
     static int onOwnerSignal(sd_bus_message* message, void* data, sd_bus_error*) {
         auto* self = static_cast<Impl*>(data);
         const char* name = nullptr;
-        const char* oldOwner = nullptr;
-        const char* newOwner = nullptr;
-        if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) > 0 &&
+        if (sd_bus_message_read(message, "s", &name) > 0 &&
             std::strcmp(name, gnome_shell::busName) == 0) {
-            self->answers = *newOwner != '\0';
+            // Checked once the bus is done with this dispatch.
             self->ownerChanged = true;
         }
         return 0;
@@ -270,7 +384,8 @@ struct GnomeShellTextInputSources::Impl {
 };
 
 std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string>
-GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSources> fallback,
+GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSources> layouts,
+                                 std::unique_ptr<TextInputSources> ibus,
                                  std::chrono::milliseconds timeout, const std::string& busAddress) {
     sd_bus* bus = nullptr;
     int r = 0;
@@ -288,7 +403,7 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
         sd_bus_unref(bus);
         return std::unexpected(std::string("no session bus: ") + std::strerror(-r));
     }
-    auto impl = std::make_unique<Impl>(runtime, bus, std::move(fallback),
+    auto impl = std::make_unique<Impl>(runtime, bus, std::move(layouts), std::move(ibus),
                                        static_cast<std::uint64_t>(timeout.count()) * 1000U);
     const std::string sourceRule = std::string("type='signal',path='") + gnome_shell::objectPath +
                                    "',interface='" + gnome_shell::interfaceName + "'";
@@ -307,7 +422,7 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
         return std::unexpected(std::string("cannot follow the shell's input sources: ") +
                                std::strerror(-r));
     }
-    impl->answers = impl->readOwner();
+    impl->readOwner();
     logger().info("the shell's input sources %{public}s",
                   std::string(impl->answers ? "answer" : "do not answer; not selecting"));
     std::unique_ptr<GnomeShellTextInputSources> sources(
@@ -315,18 +430,25 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
     GnomeShellTextInputSources* self = sources.get();
     self->impl_->lastNotifiedCurrent = self->impl_->currentID();
     self->impl_->fdWatch = runtime.watchReadable(sd_bus_get_fd(bus), [self] { self->dispatch(); });
-    if (auto* f = self->impl_->fallback.get()) {
-        self->impl_->fallbackSelection = f->onSelectionChanged([self] {
+    for (TextInputSources* f : {self->impl_->layouts.get(), self->impl_->ibus.get()}) {
+        if (!f) {
+            continue;
+        }
+        self->impl_->fallbackChanges.push_back(f->onSelectionChanged([self] {
             if (!self->impl_->answers) {
                 self->impl_->lastNotifiedCurrent = self->impl_->currentID();
                 self->notifySelectionChanged();
             }
-        });
-        self->impl_->fallbackSources = f->onEnabledSourcesChanged([self] {
-            if (!self->impl_->answers) {
-                self->notifyEnabledSourcesChanged();
-            }
-        });
+        }));
+        self->impl_->fallbackChanges.push_back(
+            f->onEnabledSourcesChanged([self] { self->configuredSourcesChanged(); }));
+    }
+    if (GSettings* settings = self->impl_->shellSettings) {
+        g_signal_connect_swapped(settings, "changed::sources",
+                                 G_CALLBACK(+[](GnomeShellTextInputSources* owner) {
+                                     owner->configuredSourcesChanged();
+                                 }),
+                                 self);
     }
     // Whatever arrived while we asked for the first state.
     self->impl_->called = true;
@@ -396,6 +518,16 @@ SelectStatus GnomeShellTextInputSources::select(std::string_view id) {
     return SelectStatus::ok;
 }
 
+void GnomeShellTextInputSources::configuredSourcesChanged() {
+    if (!impl_->answers) {
+        notifyEnabledSourcesChanged();
+    }
+}
+
+bool GnomeShellTextInputSources::canSelect(std::string_view) {
+    return impl_->answers;
+}
+
 void GnomeShellTextInputSources::dispatch() {
     impl_->dispatchPending = false;
     impl_->called = false;
@@ -407,6 +539,9 @@ void GnomeShellTextInputSources::dispatch() {
         impl_->fdWatch.cancel();
         impl_->ownerChanged = impl_->answers;
         impl_->answers = false;
+        impl_->owner.clear();
+    } else if (impl_->ownerChanged) {
+        impl_->readOwner();
     }
     bool sourcesChanged = std::exchange(impl_->sourcesChanged, false);
     const bool ownerChanged = std::exchange(impl_->ownerChanged, false);
@@ -453,7 +588,8 @@ struct GnomeShellTextInputSources::Impl {};
 
 std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string>
 GnomeShellTextInputSources::open(Runtime&, std::unique_ptr<TextInputSources>,
-                                 std::chrono::milliseconds, const std::string&) {
+                                 std::unique_ptr<TextInputSources>, std::chrono::milliseconds,
+                                 const std::string&) {
     return std::unexpected("built without D-Bus support");
 }
 GnomeShellTextInputSources::GnomeShellTextInputSources(std::unique_ptr<Impl> impl)
@@ -474,8 +610,12 @@ std::optional<TextInputSource> GnomeShellTextInputSources::sourceWithID(std::str
 SelectStatus GnomeShellTextInputSources::select(std::string_view) {
     return SelectStatus::failed;
 }
+bool GnomeShellTextInputSources::canSelect(std::string_view) {
+    return false;
+}
 void GnomeShellTextInputSources::dispatch() {}
 void GnomeShellTextInputSources::dispatchLater() {}
+void GnomeShellTextInputSources::configuredSourcesChanged() {}
 
 #endif
 

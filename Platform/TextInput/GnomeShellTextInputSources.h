@@ -10,6 +10,8 @@
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/TextInput/TextInputSources.h"
 
+struct sd_bus;
+
 namespace tesvano::platform {
 
 // The names under which our GNOME Shell extension answers on the session bus.
@@ -37,6 +39,10 @@ std::optional<ShellSource> shellSource(std::string_view sourceID);
 // Whether XDG_CURRENT_DESKTOP (a colon-separated list) names GNOME.
 bool isGnomeDesktop(std::string_view currentDesktop);
 
+// The unique bus name that holds our extension's name, when GNOME Shell holds it (the shell
+// also owns org.gnome.Shell); none when nobody or another program holds it.
+std::optional<std::string> extensionOwner(sd_bus* bus);
+
 }  // namespace gnome_shell
 
 // GNOME Shell's own input sources, through our shell extension on the session bus. The shell
@@ -45,9 +51,12 @@ bool isGnomeDesktop(std::string_view currentDesktop);
 // through the shell.
 //
 // While the extension does not answer (not installed, disabled, or enabled but not yet loaded
-// by the shell), `fallback` tells the sources and the current one, and nothing is selected:
-// the shell would undo any selection within milliseconds. When the extension appears (after a
-// restart of the shell) or goes, both notifications are sent.
+// by the shell), the sources are GNOME's settings' (org.gnome.desktop.input-sources sources),
+// the current one is the shell's IBus engine when that is one of them, else the layout group
+// the shell locked (`layouts`), and nothing can be selected: the shell would undo any
+// selection within milliseconds. When the extension appears (after a restart of the shell)
+// or goes, both notifications are sent. Only the shell is listened to under the extension's
+// name: a name held by another program counts as no extension.
 //
 // Keeps a session-bus connection of its own, watched on the runtime's main loop.
 class GnomeShellTextInputSources final : public TextInputSources {
@@ -55,7 +64,8 @@ public:
     // Fails with a readable reason only when there is no session bus. `timeout` bounds each
     // call to the shell.
     static std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string> open(
-        Runtime& runtime, std::unique_ptr<TextInputSources> fallback,
+        Runtime& runtime, std::unique_ptr<TextInputSources> layouts,
+        std::unique_ptr<TextInputSources> ibus,
         std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
         const std::string& busAddress = {});
     ~GnomeShellTextInputSources() override;
@@ -70,12 +80,15 @@ public:
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
     // Asks the shell to make the source current. `failed` while the extension does not answer.
     SelectStatus select(std::string_view id) override;
+    // Only while the extension answers.
+    bool canSelect(std::string_view id) override;
 
 private:
     struct Impl;
     explicit GnomeShellTextInputSources(std::unique_ptr<Impl> impl);
     void dispatch();
     void dispatchLater();
+    void configuredSourcesChanged();
 
     std::unique_ptr<Impl> impl_;
 };

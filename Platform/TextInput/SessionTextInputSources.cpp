@@ -58,11 +58,8 @@ std::expected<std::unique_ptr<TextInputSources>, std::string> openSessionTextInp
         // The shell owns the layout groups and IBus: it sets both to its current source and
         // puts them back when anyone else changes them, so its sources are selected through
         // it. While our extension does not answer, the groups and IBus are only read.
-        std::vector<Backend> readOnly;
-        readOnly.push_back(Backend{std::move(*layouts), Role::layouts});
-        readOnly.push_back(Backend{IBusTextInputSources::open(), Role::framework});
-        auto shell = GnomeShellTextInputSources::open(
-            runtime, std::make_unique<CombinedTextInputSources>(std::move(readOnly)));
+        auto shell = GnomeShellTextInputSources::open(runtime, std::move(*layouts),
+                                                      IBusTextInputSources::open());
         if (shell) {
             backends.push_back(Backend{std::move(*shell), Role::layouts});
         } else {

@@ -91,6 +91,10 @@ public:
     // The first installed and enabled source with this id.
     virtual std::optional<TextInputSource> sourceWithID(std::string_view id) = 0;
     virtual SelectStatus select(std::string_view id) = 0;
+    // Whether this program may select the source now. A desktop that owns the selection (GNOME
+    // Shell without our extension) lists and reports its sources but undoes any selection made
+    // by others: nothing is to be selected or put back there.
+    virtual bool canSelect(std::string_view /*id*/) { return true; }
 
     // Makes a window of our own key for an instant so that a fresh selection reaches the text
     // input of the active window. Only systems whose input methods follow the key window

@@ -98,6 +98,11 @@ void LockController::reconcile(ActivationReason reason) {
         reconcileRetries_ = 0;
         return;
     }
+    // The desktop keeps the selection to itself for now: a switch is not foreign, and trying
+    // would only count as a fight.
+    if (!provider_.canSelect(*target_)) {
+        return;
+    }
     if (settleUntil_ > uptime_()) {
         return;
     }
@@ -283,7 +288,7 @@ void LockController::switchOnce(const InputSourceID& source, ActivationReason re
         return;
     }
     const auto current = provider_.currentSourceID();
-    if (!current || *current == source) {
+    if (!current || *current == source || !provider_.canSelect(source)) {
         return;
     }
     const bool ok = performSwitch(source, reason, current);

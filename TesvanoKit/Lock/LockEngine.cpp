@@ -167,6 +167,12 @@ void LockEngine::handleEnabledSourcesChanged() {
     if (onSelectableSourcesChange) {
         onSelectableSourcesChange(provider_->selectableSources());
     }
+    // Sources that come back (a restarted desktop shell, a framework started again) start on
+    // a source of their own choosing: the rule in force applies afresh, with no fight counted
+    // from before they went.
+    if (config_.isEnabled) {
+        controller_.setEnabled(true, ActivationReason::revertedSwitch);
+    }
 }
 
 void LockEngine::handleActivationNoticed(const std::optional<std::string>& identity) {

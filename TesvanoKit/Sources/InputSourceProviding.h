@@ -21,6 +21,9 @@ public:
     virtual std::optional<InputSource> source(const InputSourceID& id) = 0;
     // Selects the source; answers whether it was selected.
     virtual bool select(const InputSourceID& id) = 0;
+    // Whether the system lets this program select the source at all now. Where it does not,
+    // the source is neither selected nor put back after a switch, and nobody is fought.
+    virtual bool canSelect(const InputSourceID& /*id*/) { return true; }
 };
 
 }  // namespace tesvano

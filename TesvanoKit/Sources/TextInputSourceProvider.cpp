@@ -76,6 +76,10 @@ std::optional<InputSource> TextInputSourceProvider::source(const InputSourceID& 
     return convert(*found);
 }
 
+bool TextInputSourceProvider::canSelect(const InputSourceID& id) {
+    return system_.canSelect(id.rawValue);
+}
+
 bool TextInputSourceProvider::select(const InputSourceID& id) {
     const auto found = system_.sourceWithID(id.rawValue);
     if (!found || !found->isSelectCapable.value_or(false) || !found->isEnabled.value_or(false)) {

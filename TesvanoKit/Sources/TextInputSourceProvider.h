@@ -26,6 +26,7 @@ public:
     std::vector<InputSource> selectableSources() override;
     std::optional<InputSource> source(const InputSourceID& id) override;
     bool select(const InputSourceID& id) override;
+    bool canSelect(const InputSourceID& id) override;
 
     const DirectSelectionConfirmation& directSelection() const { return directSelection_; }
 

@@ -1,7 +1,9 @@
 // Runs the lock engine on the X display with a configuration file, and prints each activation
 // as one line of JSON on standard output:
-//   tesvano-engine [--display :N] [--accessibility] configuration.json
-// The configuration is the stored JSON form of the rules. With --accessibility the engine
+//   tesvano-engine [--display :N] [--accessibility] [--sources] configuration.json
+// The configuration is the stored JSON form of the rules. With --sources it also prints the
+// sources and the current one ({"sources": [ids], "current": id or null}) at start and each
+// time either changes. With --accessibility the engine
 // reads browsers over AT-SPI on the session's accessibility bus (URL rules, the address bar,
 // password fields); without it, those features stay off. A developer and test tool: the
 // end-to-end tests and the latency probe drive it; it stops on SIGTERM or SIGINT.
@@ -16,6 +18,8 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
@@ -43,7 +47,8 @@ void onSignal(int) {
 }
 
 int usage() {
-    std::cerr << "usage: tesvano-engine [--display :N] [--accessibility] configuration.json\n";
+    std::cerr << "usage: tesvano-engine [--display :N] [--accessibility] [--sources] "
+                 "configuration.json\n";
     return kUsageError;
 }
 
@@ -73,12 +78,15 @@ int main(int argc, char** argv) {
     std::string display;
     std::string path;
     bool useAccessibility = false;
+    bool printSources = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--display" && i + 1 < argc) {
             display = argv[++i];
         } else if (arg == "--accessibility") {
             useAccessibility = true;
+        } else if (arg == "--sources") {
+            printSources = true;
         } else if (arg.starts_with("-") || !path.empty()) {
             return usage();
         } else {
@@ -165,6 +173,27 @@ int main(int argc, char** argv) {
             loop.quit();
         }
     };
+    std::string lastSources;
+    const auto sourcesLine = [&] {
+        OrderedJSON line;
+        line["sources"] = OrderedJSON::array();
+        for (const auto& source : (*textInput)->sources()) {
+            line["sources"].push_back(source.id.value_or(""));
+        }
+        const auto current = (*textInput)->currentKeyboardSource();
+        line["current"] = current && current->id ? OrderedJSON(*current->id) : OrderedJSON(nullptr);
+        const std::string out = dumpCompact(line) + "\n";
+        if (out != std::exchange(lastSources, out)) {
+            std::fputs(out.c_str(), stdout);
+            std::fflush(stdout);
+        }
+    };
+    std::vector<platform::Registration> sourceWatches;
+    if (printSources) {
+        sourceWatches.push_back((*textInput)->onSelectionChanged(sourcesLine));
+        sourceWatches.push_back((*textInput)->onEnabledSourcesChanged(sourcesLine));
+        loop.post(platform::Seconds(0), sourcesLine);
+    }
     // From within the loop: accessibility reads are made only there.
     loop.post(platform::Seconds(0), [&] {
         engine.start();

@@ -35,6 +35,8 @@ GnomeShellExtensionSection::GnomeShellExtensionSection(AppState& state,
     rows_ = new QVBoxLayout(this);
     rows_->setSpacing(10);
     refresh();
+    // A shell restart loads a newly enabled extension while Settings stays open.
+    watch_ = extension_.watch([this] { refresh(); });
 }
 
 void GnomeShellExtensionSection::refresh() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <memory>
 
 class QVBoxLayout;
 
@@ -27,6 +28,7 @@ private:
     platform::GnomeShellExtension& extension_;
     QVBoxLayout* rows_;
     int shownState_ = -1;
+    std::shared_ptr<void> watch_;
 };
 
 }  // namespace tesvano

@@ -9,10 +9,14 @@
  *   GetSources() -> a(ssss)   type ("xkb" or "ibus"), id, display name, short name; in the
  *                             shell's order
  *   GetCurrent() -> (ss)      type and id of the current source; empty strings when none
- *   Activate(type, id) -> b   makes that source current; false when the shell has no such
- *                             source
+ *   Activate(type, id) -> b   makes that source current, as the user's latest choice (the
+ *                             shell's recently used list starts with it); false when the
+ *                             shell has no such source
  *   CurrentSourceChanged(ss)  the current source changed, by anyone
  *   SourcesChanged()          the list of sources changed
+ *
+ * The name is claimed without queueing or replacement: a program that holds it already keeps
+ * it, and Tesvano, which talks only to the owner of org.gnome.Shell, then finds no extension.
  */
 'use strict';
 
@@ -66,9 +70,10 @@ class ShellInputSources {
         const source = this._sourcesInOrder().find(s => s.type === type && s.id === id);
         if (!source)
             return false;
-        // Not interactive: the shell does not store the choice as the user's latest one.
+        // As the user's choice: the shell keeps it first in its recently used list and starts
+        // on it after a restart.
         if (source !== this._manager.currentSource)
-            source.activate(false);
+            source.activate(true);
         return true;
     }
 }
@@ -80,15 +85,17 @@ class Extension {
         this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this._impl);
         this._object.export(Gio.DBus.session, OBJECT_PATH);
         // The shell repeats the change for property updates of an input method; say it once.
-        // Said once the shell is idle: a source restored for a newly focused window changes
-        // before the window manager announces that window as active, and listeners that ask
-        // which window is active should hear of the change only after it has been announced.
+        // Said once the shell's current work is done: a source restored for a newly focused
+        // window changes before the window manager announces that window as active, and
+        // listeners that ask which window is active should hear of the change only after it
+        // has been announced. Before the next frame is drawn, though: drawing in software
+        // takes tens of milliseconds.
         this._lastCurrent = null;
         this._pendingCurrent = 0;
         this._currentChanged = manager.connect('current-source-changed', () => {
             if (this._pendingCurrent)
                 return;
-            this._pendingCurrent = GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => {
+            this._pendingCurrent = GLib.idle_add(GLib.PRIORITY_HIGH_IDLE, () => {
                 this._pendingCurrent = 0;
                 this._announceCurrent();
                 return GLib.SOURCE_REMOVE;
@@ -99,7 +106,9 @@ class Extension {
         });
         this._lastCurrent = this._impl.GetCurrent().join('\n');
         this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
-            Gio.BusNameOwnerFlags.NONE, null, null);
+            Gio.BusNameOwnerFlags.DO_NOT_QUEUE, null, () => {
+                log(`Tesvano: ${BUS_NAME} is held by another program; Tesvano will not use it`);
+            });
     }
 
     _announceCurrent() {

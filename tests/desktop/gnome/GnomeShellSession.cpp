@@ -28,15 +28,63 @@ std::expected<void, std::string> GnomeShellSession::available() {
     return programsInstalled({"gnome-shell", "gsettings", "gdbus", "dbus-daemon", "Xvfb"});
 }
 
+namespace {
+
+std::optional<std::string> shellOwner(const DesktopSession& session) {
+    return session.output({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
+                           "--object-path", "/org/freedesktop/DBus", "--method",
+                           "org.freedesktop.DBus.GetNameOwner", "org.gnome.Shell"},
+                          std::chrono::seconds(2));
+}
+
+std::expected<void, std::string> waitForShell(DesktopSession& session, bool ourExtension,
+                                              std::chrono::milliseconds timeout,
+                                              const std::optional<std::string>& previousOwner) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto ready = [&] {
+        if (previousOwner && shellOwner(session) == previousOwner) {
+            return false;
+        }
+        if (ourExtension) {
+            return gnomeShellCurrent(session).has_value();
+        }
+        const auto engine = session.output({"ibus", "engine"}, std::chrono::seconds(2));
+        return engine && engine->starts_with("xkb:");
+    };
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            const auto info = session.output(
+                {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Extensions.GetExtensionInfo",
+                 shell::extensionUUID});
+            return std::unexpected("the shell was not ready within " +
+                                   std::to_string(timeout.count()) +
+                                   " ms; it says of our extension: " + info.value_or("(nothing)"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return {};
+}
+
+}  // namespace
+
 std::expected<void, std::string> startGnomeShell(DesktopSession& session,
                                                  const std::vector<std::string>& layouts,
-                                                 bool perWindow,
+                                                 const GnomeShellOptions& options,
                                                  std::chrono::milliseconds timeout) {
-    // The extension exactly as the program installs it.
-    const auto folder = session.dataHome() / "gnome-shell/extensions" / shell::extensionUUID;
-    for (const auto& [name, content] : platform::gnomeShellExtensionFiles()) {
-        writeFile(folder / name, content);
+    std::string enabled = "[";
+    if (options.ourExtension) {
+        // The extension exactly as the program installs it.
+        const auto folder = session.dataHome() / "gnome-shell/extensions" / shell::extensionUUID;
+        for (const auto& [name, content] : platform::gnomeShellExtensionFiles()) {
+            writeFile(folder / name, content);
+        }
+        enabled += std::string("'") + shell::extensionUUID + "'";
     }
+    for (const auto& uuid : options.otherExtensions) {
+        enabled += (enabled.size() > 1 ? ", '" : "'") + uuid + "'";
+    }
+    enabled += "]";
     std::string sources = "[";
     for (const auto& layout : layouts) {
         sources += (sources.size() > 1 ? ", ('xkb', '" : "('xkb', '") + layout + "')";
@@ -45,9 +93,8 @@ std::expected<void, std::string> startGnomeShell(DesktopSession& session,
     const std::vector<std::vector<std::string>> settings = {
         {"gsettings", "set", "org.gnome.desktop.input-sources", "sources", sources},
         {"gsettings", "set", "org.gnome.desktop.input-sources", "per-window",
-         perWindow ? "true" : "false"},
-        {"gsettings", "set", "org.gnome.shell", "enabled-extensions",
-         std::string("['") + shell::extensionUUID + "']"},
+         options.perWindow ? "true" : "false"},
+        {"gsettings", "set", "org.gnome.shell", "enabled-extensions", enabled},
         // No welcome tour, no animations to wait for.
         {"gsettings", "set", "org.gnome.shell", "welcome-dialog-last-shown-version", "'999'"},
         {"gsettings", "set", "org.gnome.desktop.interface", "enable-animations", "false"},
@@ -61,20 +108,17 @@ std::expected<void, std::string> startGnomeShell(DesktopSession& session,
     if (!shellProcess) {
         return std::unexpected(shellProcess.error());
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!gnomeShellCurrent(session)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            const auto info = session.output(
-                {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Extensions.GetExtensionInfo",
-                 shell::extensionUUID});
-            return std::unexpected("the shell's extension did not answer within " +
-                                   std::to_string(timeout.count()) +
-                                   " ms; the shell says: " + info.value_or("(nothing)"));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return waitForShell(session, options.ourExtension, timeout, std::nullopt);
+}
+
+std::expected<void, std::string> restartGnomeShell(DesktopSession& session,
+                                                   std::chrono::milliseconds timeout) {
+    const auto before = shellOwner(session);
+    auto shellProcess = session.launch({"gnome-shell", "--x11", "--replace", "--sm-disable"});
+    if (!shellProcess) {
+        return std::unexpected(shellProcess.error());
     }
-    return {};
+    return waitForShell(session, true, timeout, before);
 }
 
 std::optional<std::string> gnomeShellCurrent(const DesktopSession& session) {
@@ -130,7 +174,8 @@ bool leaveGnomeShellOverview(const DesktopSession& session,
 }
 
 std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession::start(
-    const std::vector<std::string>& layouts, std::chrono::milliseconds timeout) {
+    const std::vector<std::string>& layouts, const GnomeShellOptions& options,
+    std::chrono::milliseconds timeout) {
     auto desktop = DesktopSession::start(
         {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"});
     if (!desktop) {
@@ -139,7 +184,7 @@ std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession
     std::unique_ptr<GnomeShellSession> out(new GnomeShellSession());
     out->session_ = std::move(*desktop);
     DesktopSession& session = *out->session_;
-    if (auto started = startGnomeShell(session, layouts, false, timeout); !started) {
+    if (auto started = startGnomeShell(session, layouts, options, timeout); !started) {
         return std::unexpected(started.error());
     }
     int fds[2];

@@ -70,7 +70,7 @@ protected:
         if (auto missing = test::GnomeShellSession::available(); !missing) {
             GTEST_SKIP() << missing.error();
         }
-        auto started = test::GnomeShellSession::start({"us", "de", "ru"}, options);
+        auto started = test::GnomeShellSession::start({"us", "de", "ru"}, ourExtension);
         ASSERT_TRUE(started.has_value()) << started.error();
         gnome = std::move(*started);
         auto& session = gnome->session();
@@ -105,12 +105,16 @@ protected:
         ASSERT_EQ(desktop->activeWindow(), windowIDs[2]);
     }
 
-    void launchEngine(const LockConfiguration& rules, std::vector<std::string> flags = {}) {
+    // Starts the engine with German current (Alpha's, and Alpha is not in front), and waits
+    // until it has put the rule of the window in front in force.
+    void startEngine(const LockConfiguration& rules = lockRules()) {
+        ASSERT_TRUE(!ourExtension || gnome->activate("xkb", "de"));
+        ASSERT_TRUE(!ourExtension || gnome->waitForCurrent("xkb:de", kPatience));
         auto& session = gnome->session();
         const auto path = session.home() / "rules.json";
         test::writeFile(path, encodeConfiguration(rules));
         std::vector<std::string> argv{TESVANO_ENGINE_PATH, "--display", session.display()};
-        argv.insert(argv.end(), flags.begin(), flags.end());
+        argv.insert(argv.end(), engineFlags.begin(), engineFlags.end());
         argv.push_back(path.string());
         auto started = test::JSONLineProcess::start(
             argv,
@@ -118,15 +122,7 @@ protected:
                                  "TESVANO_LOG=stderr"}));
         ASSERT_TRUE(started.has_value()) << started.error();
         engine = std::move(*started);
-    }
-
-    // Starts the engine with German current (Alpha's, and Alpha is not in front), and waits
-    // until it has put the rule of the window in front in force.
-    void startEngine() {
-        ASSERT_TRUE(gnome->activate("xkb", "de"));
-        ASSERT_TRUE(gnome->waitForCurrent("xkb:de", kPatience));
-        launchEngine(lockRules());
-        if (HasFatalFailure()) {
+        if (!ourExtension) {
             return;
         }
         const auto first = engine->nextLine(kPatience);
@@ -141,7 +137,8 @@ protected:
         ASSERT_TRUE(late.empty()) << summary(late.front());
     }
 
-    test::GnomeShellOptions options;
+    bool ourExtension = true;
+    std::vector<std::string> engineFlags;
     std::unique_ptr<test::GnomeShellSession> gnome;
     std::unique_ptr<test::DesktopWindows> desktop;
     test::StandInProcess processes[std::size(kApps)];
@@ -198,28 +195,16 @@ TEST_F(GnomeShellLockTest, LockHoldsThroughTheShellAndRevertsItsOwnShortcut) {
     EXPECT_EQ(engine->stop(), 0);
 }
 
-// A restarted shell starts on the first of its recently used sources, where the engine's
-// switches are recorded; whatever it starts on, the rule of the window in front applies again.
+// The shell starts again on a stale source of its own; the rule of the window in front
+// applies again once the extension answers.
 TEST_F(GnomeShellLockTest, RuleOfTheWindowInFrontHoldsAfterAShellRestart) {
     startEngine();
-    if (HasFatalFailure()) {
-        return;
-    }
     desktop->requestActivation(windowIDs[0]);
-    ASSERT_TRUE(desktop->waitForActive(windowIDs[0], kPatience));
-    EXPECT_EQ(summary(engine->nextLine(kPatience)),
-              "xkb:de appActivated org.example.Alpha appRule");
     ASSERT_TRUE(gnome->waitForCurrent("xkb:de", kPatience));
     auto& session = gnome->session();
-    const std::vector<std::string> mru = {"gsettings", "get", "org.gnome.desktop.input-sources",
-                                          "mru-sources"};
-    const auto recorded = session.output(mru);
-    EXPECT_TRUE(recorded && recorded->starts_with("[('xkb', 'de')")) << recorded.value_or("-");
-
-    // A list gone stale, as a switch the shell did not record leaves it.
     ASSERT_TRUE(session.run({"gsettings", "set", "org.gnome.desktop.input-sources", "mru-sources",
                              "[('xkb', 'ru'), ('xkb', 'us'), ('xkb', 'de')]"}));
-    auto restarted = test::restartGnomeShell(session);
+    auto restarted = test::startGnomeShell(session, {"us", "de", "ru"}, false);
     ASSERT_TRUE(restarted.has_value()) << restarted.error();
     ASSERT_TRUE(test::leaveGnomeShellOverview(
         session, [this] { desktop->pressChord({"Escape"}); }, 4 * kPatience));
@@ -227,39 +212,28 @@ TEST_F(GnomeShellLockTest, RuleOfTheWindowInFrontHoldsAfterAShellRestart) {
     EXPECT_TRUE(gnome->waitForCurrent("xkb:de", kPatience)) << gnome->current().value_or("-");
     engine->linesWithin(1s);
     EXPECT_EQ(gnome->current(), "xkb:de");
-    EXPECT_EQ(engine->stop(), 0);
 }
 
 class GnomeShellWithoutExtensionTest : public GnomeShellLockTest {
 protected:
-    GnomeShellWithoutExtensionTest() { options.ourExtension = false; }
+    GnomeShellWithoutExtensionTest() { ourExtension = false, engineFlags = {"--sources"}; }
 };
 
 // Before the extension is on, with the IBus the shell runs ("xkb:us::eng" for every layout):
-// the shell's sources and its current one are read, and nothing is selected, put back or
-// logged as a fight, whatever the shell switches to.
+// the shell's sources and current one are read; nothing is selected, put back or logged as a
+// fight, whatever the shell's own switcher selects.
 TEST_F(GnomeShellWithoutExtensionTest, ListsTheShellsSourcesAndSelectsNothing) {
     auto rules = lockRules();
     rules.appRules[2].lockedSourceID = InputSourceID("xkb:ru");
-    launchEngine(rules, {"--sources"});
-    if (HasFatalFailure()) {
-        return;
-    }
-    const auto first = engine->nextLine(kPatience);
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(first->value("sources", JSON()), JSON({"xkb:us", "xkb:de", "xkb:ru"}));
-    EXPECT_EQ(first->value("current", JSON()), "xkb:us");
-    // The shell's switcher goes back and forth between its two latest sources.
-    for (const char* expected : {"xkb:de", "xkb:us", "xkb:de", "xkb:us"}) {
+    startEngine(rules);
+    auto line = engine->nextLine(kPatience).value_or(JSON::object());
+    EXPECT_EQ(line.value("sources", JSON()), JSON({"xkb:us", "xkb:de", "xkb:ru"}));
+    for (const char* current : {"xkb:us", "xkb:de", "xkb:us", "xkb:de"}) {
+        EXPECT_EQ(line.value("current", JSON()), current) << line.dump();
         desktop->pressChord({"Super_L", "space"});
-        const auto line = engine->nextLine(kPatience);
-        ASSERT_TRUE(line.has_value()) << expected;
-        EXPECT_EQ(line->value("current", JSON()), expected) << line->dump();
+        line = engine->nextLine(kPatience).value_or(JSON::object());
     }
-    for (const auto& line : engine->linesWithin(1s)) {
-        EXPECT_FALSE(line.contains("reason")) << line.dump();
-    }
-    EXPECT_EQ(engine->stop(), 0);
+    EXPECT_EQ(engine->linesWithin(1s).size(), 0u);
 }
 
 }  // namespace

@@ -28,9 +28,7 @@ protected:
         return {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"};
     }
     std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
-        return test::startGnomeShell(
-            s, {std::begin(kLayouts), std::end(kLayouts)},
-            {.perWindow = true, .ourExtension = true, .otherExtensions = {}});
+        return test::startGnomeShell(s, {std::begin(kLayouts), std::end(kLayouts)}, true);
     }
     // The shell starts in its overview, where no window is in front.
     void windowsReady() override {

@@ -28,63 +28,17 @@ std::expected<void, std::string> GnomeShellSession::available() {
     return programsInstalled({"gnome-shell", "gsettings", "gdbus", "dbus-daemon", "Xvfb"});
 }
 
-namespace {
-
-std::optional<std::string> shellOwner(const DesktopSession& session) {
-    return session.output({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
-                           "--object-path", "/org/freedesktop/DBus", "--method",
-                           "org.freedesktop.DBus.GetNameOwner", "org.gnome.Shell"},
-                          std::chrono::seconds(2));
-}
-
-std::expected<void, std::string> waitForShell(DesktopSession& session, bool ourExtension,
-                                              std::chrono::milliseconds timeout,
-                                              const std::optional<std::string>& previousOwner) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    const auto ready = [&] {
-        if (previousOwner && shellOwner(session) == previousOwner) {
-            return false;
-        }
-        if (ourExtension) {
-            return gnomeShellCurrent(session).has_value();
-        }
-        const auto engine = session.output({"ibus", "engine"}, std::chrono::seconds(2));
-        return engine && engine->starts_with("xkb:");
-    };
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            const auto info = session.output(
-                {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Extensions.GetExtensionInfo",
-                 shell::extensionUUID});
-            return std::unexpected("the shell was not ready within " +
-                                   std::to_string(timeout.count()) +
-                                   " ms; it says of our extension: " + info.value_or("(nothing)"));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return {};
-}
-
-}  // namespace
-
 std::expected<void, std::string> startGnomeShell(DesktopSession& session,
                                                  const std::vector<std::string>& layouts,
-                                                 const GnomeShellOptions& options,
-                                                 std::chrono::milliseconds timeout) {
-    std::string enabled = "[";
-    if (options.ourExtension) {
-        // The extension exactly as the program installs it.
-        const auto folder = session.dataHome() / "gnome-shell/extensions" / shell::extensionUUID;
-        for (const auto& [name, content] : platform::gnomeShellExtensionFiles()) {
+                                                 bool perWindow, std::chrono::milliseconds timeout,
+                                                 bool ourExtension) {
+    // The extension exactly as the program installs it.
+    const auto folder = session.dataHome() / "gnome-shell/extensions" / shell::extensionUUID;
+    for (const auto& [name, content] : platform::gnomeShellExtensionFiles()) {
+        if (ourExtension) {
             writeFile(folder / name, content);
         }
-        enabled += std::string("'") + shell::extensionUUID + "'";
     }
-    for (const auto& uuid : options.otherExtensions) {
-        enabled += (enabled.size() > 1 ? ", '" : "'") + uuid + "'";
-    }
-    enabled += "]";
     std::string sources = "[";
     for (const auto& layout : layouts) {
         sources += (sources.size() > 1 ? ", ('xkb', '" : "('xkb', '") + layout + "')";
@@ -93,8 +47,9 @@ std::expected<void, std::string> startGnomeShell(DesktopSession& session,
     const std::vector<std::vector<std::string>> settings = {
         {"gsettings", "set", "org.gnome.desktop.input-sources", "sources", sources},
         {"gsettings", "set", "org.gnome.desktop.input-sources", "per-window",
-         options.perWindow ? "true" : "false"},
-        {"gsettings", "set", "org.gnome.shell", "enabled-extensions", enabled},
+         perWindow ? "true" : "false"},
+        {"gsettings", "set", "org.gnome.shell", "enabled-extensions",
+         ourExtension ? std::string("['") + shell::extensionUUID + "']" : "[]"},
         // No welcome tour, no animations to wait for.
         {"gsettings", "set", "org.gnome.shell", "welcome-dialog-last-shown-version", "'999'"},
         {"gsettings", "set", "org.gnome.desktop.interface", "enable-animations", "false"},
@@ -104,21 +59,40 @@ std::expected<void, std::string> startGnomeShell(DesktopSession& session,
             return std::unexpected("gsettings failed: " + argv[3] + " " + argv[4]);
         }
     }
+    // A shell that replaces a running one is ready once it holds the shell's bus name.
+    const std::vector<std::string> shellOwner = {
+        "sh", "-c",
+        "dbus-send --session --print-reply --dest=org.freedesktop.DBus / "
+        "org.freedesktop.DBus.GetNameOwner string:org.gnome.Shell"};
+    const auto before = session.output(shellOwner);
+    const auto ready = [&] {
+        if (before && session.output(shellOwner) == before) {
+            return false;
+        }
+        if (ourExtension) {
+            return gnomeShellCurrent(session).has_value();
+        }
+        const auto engine = session.output({"ibus", "engine"});
+        return engine && engine->starts_with("xkb:");
+    };
     auto shellProcess = session.launch({"gnome-shell", "--x11", "--replace", "--sm-disable"});
     if (!shellProcess) {
         return std::unexpected(shellProcess.error());
     }
-    return waitForShell(session, options.ourExtension, timeout, std::nullopt);
-}
-
-std::expected<void, std::string> restartGnomeShell(DesktopSession& session,
-                                                   std::chrono::milliseconds timeout) {
-    const auto before = shellOwner(session);
-    auto shellProcess = session.launch({"gnome-shell", "--x11", "--replace", "--sm-disable"});
-    if (!shellProcess) {
-        return std::unexpected(shellProcess.error());
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            const auto info = session.output(
+                {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
+                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Extensions.GetExtensionInfo",
+                 shell::extensionUUID});
+            return std::unexpected("the shell's extension did not answer within " +
+                                   std::to_string(timeout.count()) +
+                                   " ms; the shell says: " + info.value_or("(nothing)"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    return waitForShell(session, true, timeout, before);
+    return {};
 }
 
 std::optional<std::string> gnomeShellCurrent(const DesktopSession& session) {
@@ -174,8 +148,7 @@ bool leaveGnomeShellOverview(const DesktopSession& session,
 }
 
 std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession::start(
-    const std::vector<std::string>& layouts, const GnomeShellOptions& options,
-    std::chrono::milliseconds timeout) {
+    const std::vector<std::string>& layouts, bool ourExtension, std::chrono::milliseconds timeout) {
     auto desktop = DesktopSession::start(
         {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"});
     if (!desktop) {
@@ -184,7 +157,7 @@ std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession
     std::unique_ptr<GnomeShellSession> out(new GnomeShellSession());
     out->session_ = std::move(*desktop);
     DesktopSession& session = *out->session_;
-    if (auto started = startGnomeShell(session, layouts, options, timeout); !started) {
+    if (auto started = startGnomeShell(session, layouts, false, timeout, ourExtension); !started) {
         return std::unexpected(started.error());
     }
     int fds[2];

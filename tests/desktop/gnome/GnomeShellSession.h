@@ -12,24 +12,14 @@
 
 namespace tesvano::test {
 
-// How the shell starts: with our extension installed and enabled in the session's home
-// before the shell starts (or not), and other installed extensions enabled too.
-struct GnomeShellOptions {
-    bool perWindow = false;
-    bool ourExtension = true;
-    std::vector<std::string> otherExtensions;
-};
-
-// Starts GNOME Shell 43 in X11 mode in `session` with `layouts` as its sources, as ('xkb',
-// layout); with `perWindow` the shell keeps a source per window. Returns once our extension
-// answers, or without it once the IBus the shell starts has the shell's engine.
+// Starts GNOME Shell 43 in X11 mode in `session`, with our extension installed and enabled in
+// the session's home before the shell starts (unless not `ourExtension`), and `layouts` as its
+// sources, as ('xkb', layout); with `perWindow` the shell keeps a source per window. Returns
+// once the extension answers, or without it once the shell's own IBus runs the shell's engine.
+// Called again, it replaces the running shell, as a restart of the shell does.
 std::expected<void, std::string> startGnomeShell(
-    DesktopSession& session, const std::vector<std::string>& layouts,
-    const GnomeShellOptions& options, std::chrono::milliseconds timeout = std::chrono::seconds(60));
-// Starts a shell that replaces the running one, as a restart of the shell does; returns once
-// our extension answers from the new shell.
-std::expected<void, std::string> restartGnomeShell(
-    DesktopSession& session, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    DesktopSession& session, const std::vector<std::string>& layouts, bool perWindow,
+    std::chrono::milliseconds timeout = std::chrono::seconds(60), bool ourExtension = true);
 // The shell's own view of its input sources, asked with gdbus (not through the code under
 // test): its current source in our ids ("xkb:de"), none when it cannot be asked.
 std::optional<std::string> gnomeShellCurrent(const DesktopSession& session);
@@ -52,7 +42,7 @@ public:
     static std::expected<void, std::string> available();
     // `layouts` become org.gnome.desktop.input-sources sources, as ('xkb', layout).
     static std::expected<std::unique_ptr<GnomeShellSession>, std::string> start(
-        const std::vector<std::string>& layouts, const GnomeShellOptions& options = {},
+        const std::vector<std::string>& layouts, bool ourExtension = true,
         std::chrono::milliseconds timeout = std::chrono::seconds(60));
     ~GnomeShellSession();
 

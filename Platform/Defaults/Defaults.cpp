@@ -17,12 +17,16 @@
 #include <nlohmann/json.hpp>
 
 #include "Platform/Defaults/Base64.h"
+#include "Platform/Defaults/JsonDepth.h"
 #include "Platform/Log/Log.h"
 
 namespace tesvano::platform {
 
 namespace fs = std::filesystem;
-using json = nlohmann::ordered_json;
+// Objects are read into sorted maps: an ordered one finds a key by walking its members, which
+// made a file of many keys cost the square of their number. Written files come out sorted
+// either way, as the values are kept sorted.
+using json = nlohmann::json;
 using ValueMap = std::map<std::string, DefaultsValue, std::less<>>;
 
 namespace {
@@ -206,21 +210,46 @@ void removeStaleTemporaries(const fs::path& path) {
     }
 }
 
-// Where writes go: the file a symbolic link at `path` leads to, so that the link stays.
-fs::path writeTarget(const fs::path& path) {
-    fs::path current = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(current, ec))) {
-            return current;
-        }
-        const fs::path next = fs::read_symlink(current, ec);
-        if (ec) {
-            return current;
-        }
-        current = next.is_absolute() ? next : current.parent_path() / next;
+// Whether `inner` is `folder` or lies below it; both resolved.
+bool isWithin(const fs::path& inner, const fs::path& folder) {
+    return std::mismatch(folder.begin(), folder.end(), inner.begin(), inner.end()).first ==
+           folder.end();
+}
+
+// Where a write goes. A link is followed while it stays in the settings folder (a file kept
+// beside the settings under another name, say), so that the link stays a link. One that
+// leads out of the folder is not followed: a write never replaces what lies elsewhere (a
+// device, a pipe, another program's file). `refusal` says why the link itself must go.
+struct WriteTarget {
+    fs::path path;
+    std::string refusal;
+};
+
+WriteTarget writeTarget(const fs::path& path) {
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(path.parent_path(), ec);
+    if (ec) {
+        folder = path.parent_path();
     }
-    return current;
+    fs::path current = path;
+    for (int hops = 0;; ++hops) {
+        if (!fs::is_symlink(fs::symlink_status(current, ec))) {
+            return {current, {}};
+        }
+        fs::path next = fs::read_symlink(current, ec);
+        if (ec || hops == 40) {
+            return {path, "a link that cannot be followed"};
+        }
+        if (!next.is_absolute()) {
+            next = current.parent_path() / next;
+        }
+        const fs::path name = next.filename();
+        const fs::path parent = fs::weakly_canonical(next.parent_path(), ec);
+        if (ec || name.empty() || name == "." || name == ".." || !isWithin(parent, folder)) {
+            return {path, "a link to " + next.string() + ", outside " + folder.string()};
+        }
+        current = parent / name;
+    }
 }
 
 enum class ReadStatus { read, missing, failed };
@@ -242,6 +271,17 @@ ReadStatus readRegularFile(const fs::path& path, std::string& text, std::string&
         ::close(fd);
         return ReadStatus::failed;
     }
+    const auto tooLarge = [&reason](std::uint64_t size) {
+        reason = "it holds " + std::to_string(size) + " bytes, more than settings ever take: " +
+                 std::to_string(FileDefaults::maximumFileSize) + " at most";
+    };
+    // Refused before reading: parsing a file of hundreds of megabytes takes a minute and
+    // several times its size in memory.
+    if (static_cast<std::uint64_t>(st.st_size) > FileDefaults::maximumFileSize) {
+        tooLarge(static_cast<std::uint64_t>(st.st_size));
+        ::close(fd);
+        return ReadStatus::failed;
+    }
     text.clear();
     char buffer[65536];
     for (;;) {
@@ -258,6 +298,11 @@ ReadStatus readRegularFile(const fs::path& path, std::string& text, std::string&
             break;
         }
         text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > FileDefaults::maximumFileSize) {  // it grew while being read
+            tooLarge(text.size());
+            ::close(fd);
+            return ReadStatus::failed;
+        }
     }
     ::close(fd);
     return ReadStatus::read;
@@ -348,6 +393,9 @@ std::string encodeDefaultsFile(const ValueMap& values) {
 }
 
 std::optional<DecodedDefaultsFile> decodeDefaultsFileLeniently(std::string_view text) {
+    if (jsonNestsDeeperThan(text, FileDefaults::maximumNesting)) {
+        return std::nullopt;
+    }
     json root = json::parse(text.begin(), text.end(), nullptr, false);
     if (root.is_discarded()) {
         // JSON allows numbers no double holds; the parser refuses them, and with them the file.
@@ -370,6 +418,9 @@ std::optional<DecodedDefaultsFile> decodeDefaultsFileLeniently(std::string_view 
 }
 
 std::optional<ValueMap> decodeDefaultsFile(std::string_view text) {
+    if (jsonNestsDeeperThan(text, FileDefaults::maximumNesting)) {
+        return std::nullopt;
+    }
     json root = json::parse(text.begin(), text.end(), nullptr, false);
     if (root.is_discarded() || !root.is_object()) {
         return std::nullopt;
@@ -550,7 +601,7 @@ void FileDefaults::load() {
     values_.clear();
     writable_ = !memoryOnly_;
     dirty_ = false;
-    removeStaleTemporaries(writeTarget(path_));
+    removeStaleTemporaries(writeTarget(path_).path);
 
     std::string text;
     std::string reason;
@@ -583,10 +634,14 @@ void FileDefaults::load() {
     if (decoded) {
         // One value of a kind this program does not know must not cost every other setting.
         std::string keys;
-        for (const auto& key : decoded->unreadableKeys) {
-            keys += (keys.empty() ? "" : ", ") + key;
+        constexpr std::size_t named = 10;
+        for (std::size_t i = 0; i < std::min(named, decoded->unreadableKeys.size()); ++i) {
+            keys += (keys.empty() ? "" : ", ") + decoded->unreadableKeys[i];
         }
-        setAside_ = copyAside(writeTarget(path_), text, "corrupt");
+        if (decoded->unreadableKeys.size() > named) {
+            keys += " and " + std::to_string(decoded->unreadableKeys.size() - named) + " more";
+        }
+        setAside_ = copyAside(writeTarget(path_).path, text, "corrupt");
         if (!setAside_) {
             writable_ = false;
         }
@@ -597,12 +652,16 @@ void FileDefaults::load() {
             path_.string(), keys, setAside_ ? setAside_->string() : std::string("(not kept)"));
         return;
     }
+    const std::string why =
+        jsonNestsDeeperThan(text, maximumNesting)
+            ? "its values nest deeper than " + std::to_string(maximumNesting) + " levels"
+            : std::string("it is no JSON object");
     setAside_ = setAside(path_, "corrupt");
     if (setAside_) {
         log().warning(
-            "Settings file %{public}s is damaged; kept it as %{public}s and started "
-            "with defaults",
-            path_.string(), setAside_->string());
+            "Settings file %{public}s is damaged (%{public}s); kept it as %{public}s and "
+            "started with defaults",
+            path_.string(), why, setAside_->string());
     } else {
         writable_ = false;
         log().error(
@@ -619,17 +678,25 @@ bool FileDefaults::persist(bool durableRename) {
     writeTask_.cancel();
     ++writeCount_;
     std::string failure;
-    // A link stays a link: the file it leads to is the one replaced.
-    const fs::path target = writeTarget(path_);
+    const fs::path target = replaceableTarget();
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     fs::path temporary = target;
     temporary += ".tmp-" + std::to_string(::getpid());
-    if (ec) {
+    // Made new, never through whatever a link in its place leads to.
+    const auto openTemporary = [&temporary] {
+        constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::open(temporary.c_str(), flags, 0600);
+        if (fd < 0 && errno == EEXIST && ::unlink(temporary.c_str()) == 0) {
+            fd = ::open(temporary.c_str(), flags, 0600);
+        }
+        return fd;
+    };
+    if (target.empty()) {
+        failure = "Could not set aside " + path_.string();
+    } else if (ec) {
         failure = "Could not create " + target.parent_path().string() + ": " + ec.message();
-    } else if (const int fd =
-                   ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-               fd < 0) {
+    } else if (const int fd = openTemporary(); fd < 0) {
         failure = "Could not write " + temporary.string() + ": " + std::strerror(errno);
     } else {
         const std::string text = encodeDefaultsFile(values_);
@@ -669,6 +736,32 @@ bool FileDefaults::persist(bool durableRename) {
         }
     }
     return true;
+}
+
+fs::path FileDefaults::replaceableTarget() {
+    const WriteTarget where = writeTarget(path_);
+    std::string refusal = where.refusal;
+    struct stat st {};
+    // What start-up reads, a write replaces: a regular file (or none yet) and nothing else.
+    // The file may have been swapped for a pipe, a device or a link to one while running.
+    if (refusal.empty() && ::lstat(where.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        refusal = where.path == path_
+                      ? "not a regular file"
+                      : "a link to " + where.path.string() + ", which is not a regular file";
+    }
+    if (refusal.empty()) {
+        return where.path;
+    }
+    // What stands there goes aside as at start-up, the link itself and never what it leads to.
+    const auto kept = setAside(path_, where.refusal.empty() ? "unreadable" : "link");
+    if (!kept) {
+        return {};
+    }
+    log().warning(
+        "Settings file %{public}s is %{public}s; kept it as %{public}s and saved the settings "
+        "in a new file in its place",
+        path_.string(), refusal, kept->string());
+    return path_;
 }
 
 std::optional<DefaultsValue> FileDefaults::value(std::string_view key) const {

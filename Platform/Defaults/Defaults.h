@@ -48,9 +48,11 @@ private:
 
 // Preferences kept in a JSON file, rewritten atomically (temporary file, fsync, rename), so a
 // crash leaves either the old or the new file, never half of one. A file that cannot be
-// parsed is moved aside (never silently overwritten) and reported; values of a kind this
-// program does not know are left out, with a copy of the file kept. Only a regular file is
-// read; a symbolic link is written through to its target.
+// parsed, nests too deep or is absurdly large is moved aside (never silently overwritten) and
+// reported; values of a kind this program does not know are left out, with a copy of the file
+// kept. Only a regular file is read and replaced. A symbolic link is written through to its
+// target only while that stays in the settings folder; a link out of it, or to anything but a
+// regular file, is set aside and the settings are written in its place.
 class FileDefaults final : public Defaults {
 public:
     // Opens (or starts) the file at `path`. Problems are logged, never thrown.
@@ -70,6 +72,10 @@ public:
     bool hasUnsavedChanges() const { return dirty_; }
     // From now on changes stay in memory only, for the reason given (logged once).
     void keepChangesInMemory(std::string_view reason);
+
+    // Files beyond these are set aside unread: far more than the program ever writes.
+    static constexpr std::size_t maximumFileSize = 16 * 1024 * 1024;
+    static constexpr int maximumNesting = 64;
 
     static constexpr double initialRetryDelay = 1.0;
     static constexpr double maximumRetryDelay = 60.0;
@@ -98,6 +104,8 @@ public:
 private:
     void load();
     bool persist(bool durableRename = true);
+    // The file a write replaces; none when what stands at the path could not be set aside.
+    std::filesystem::path replaceableTarget();
     void changed();
     void scheduleWrite(Seconds delay);
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "Platform/Defaults/JsonDepth.h"
 #include "TesvanoKit/Languages/Localization.h"
 
 namespace tesvano {
@@ -19,36 +20,6 @@ namespace {
 // made a file of many keys cost the square of their number.
 using Sorted = nlohmann::json;
 using Input = nlohmann::json;
-
-// Whether brackets open deeper than `limit` anywhere outside strings. Cheap, and it spares the
-// parser and everything after it documents that no writer of backups makes.
-bool nestsDeeperThan(std::string_view bytes, int limit) {
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : bytes) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) {
-                return true;
-            }
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return false;
-}
 
 // A member that is missing or null reads as absent, as an optional member of a decoder does.
 const Input* member(const Input& object, std::string_view key) {
@@ -379,7 +350,7 @@ std::expected<std::string, std::string> ConfigBackup::encodedData() const {
 }
 
 std::expected<ConfigBackup, BackupReadError> ConfigBackup::read(std::string_view bytes) {
-    if (bytes.size() > maximumFileSize || nestsDeeperThan(bytes, maximumNesting)) {
+    if (bytes.size() > maximumFileSize || platform::jsonNestsDeeperThan(bytes, maximumNesting)) {
         return std::unexpected(BackupReadError::notABackup());
     }
     const Input json = Input::parse(bytes.begin(), bytes.end(), nullptr, false);

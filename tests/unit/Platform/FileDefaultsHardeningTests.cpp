@@ -56,6 +56,62 @@ TEST(FileDefaults, ALinkedSettingsFileStaysALinkAndItsTargetIsWritten) {
     EXPECT_EQ(FileDefaults(target).boolean("apiEnabled"), true);
 }
 
+TEST(FileDefaults, AWriteNeverReplacesWhatALinkLeadsOutOfTheFolderToOrAnythingButAFile) {
+    test::TempDir elsewhere;
+    const auto fifo = elsewhere / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    test::writeFile(elsewhere / "other.json", "{}");
+    for (const std::string& target :
+         {fifo.string(), (elsewhere / "other.json").string(), std::string("inside-fifo")}) {
+        test::TempDir dir;
+        ASSERT_EQ(::mkfifo((dir / "inside-fifo").c_str(), 0600), 0);
+        const auto path = dir / "settings.json";
+        test::writeFile(path, R"({"apiEnabled": false})");
+        FileDefaults defaults(path);
+        // Swapped while running, as another program might.
+        fs::remove(path);
+        fs::create_symlink(target, path);
+        test::LogCapture logs;
+        defaults.set("apiEnabled", true);
+
+        const fs::path reached = fs::path(target).is_absolute() ? fs::path(target) : dir / target;
+        EXPECT_EQ(fs::is_fifo(reached), target != elsewhere / "other.json") << target;
+        if (!fs::is_fifo(reached)) {
+            EXPECT_EQ(test::readFile(reached), "{}") << target;
+        }
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << target;
+        EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), true) << target;
+        EXPECT_TRUE(logs.contains("kept it as")) << target;
+        const auto kept = std::ranges::count_if(fs::directory_iterator(dir.path()), [](auto& e) {
+            return fs::is_symlink(e.symlink_status());
+        });
+        EXPECT_EQ(kept, 1) << "the link is set aside, not lost: " << target;
+    }
+}
+
+TEST(FileDefaults, AFileNestedTooDeepOrTooLargeIsSetAsideAndDefaultsAreUsed) {
+    const std::string deep = R"({"apiEnabled": true, "odd": )" + std::string(20'000, '[') +
+                             std::string(20'000, ']') + "}";
+    for (const auto& [text, reason] : {std::pair<std::string, std::string>{deep, "deeper than"},
+                                       {std::string(), "more than settings ever take"}}) {
+        test::TempDir dir;
+        const auto path = dir / "settings.json";
+        test::writeFile(path, text);
+        if (text.empty()) {
+            fs::resize_file(path, FileDefaults::maximumFileSize + 1);
+        }
+        test::LogCapture logs;
+        FileDefaults defaults(path);
+        EXPECT_TRUE(defaults.keys().empty()) << reason;
+        EXPECT_TRUE(logs.contains(reason)) << reason;
+        ASSERT_TRUE(defaults.setAsidePath()) << reason;
+        EXPECT_EQ(fs::file_size(*defaults.setAsidePath()),
+                  text.empty() ? FileDefaults::maximumFileSize + 1 : text.size());
+        defaults.set("apiEnabled", false);
+        EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), false) << reason;
+    }
+}
+
 TEST(FileDefaults, AValueOfAnUnknownKindIsSetAsideAloneWithAWarning) {
     // Numbers JSON can write but no double can hold are unreadable values too.
     for (const std::string& unknown :

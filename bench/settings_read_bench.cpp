@@ -1,0 +1,60 @@
+// Opening a settings file as the program does at start: one of many keys (10,000 to 100,000,
+// which once cost the square of their number), one nested 20,000 levels (which once exhausted
+// the stack) and one of 200 MB (which once took a minute and 849 MB; now refused unread).
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Platform/Defaults/Defaults.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace tesvano;
+namespace fs = std::filesystem;
+
+void open(benchmark::State& state, const std::string& text, std::uintmax_t size = 0) {
+    test::TempDir folder;
+    const fs::path path = folder / "settings.json";
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(folder.path());
+        fs::create_directories(folder.path());
+        std::ofstream(path) << text;
+        if (size > 0) {
+            fs::resize_file(path, size);
+        }
+        state.ResumeTiming();
+        platform::FileDefaults defaults(path);
+        state.counters["keys"] = static_cast<double>(defaults.keys().size());
+    }
+}
+
+void BM_OpenWithKeys(benchmark::State& state) {
+    std::string text = "{";
+    for (std::int64_t i = 0; i < state.range(0); ++i) {
+        text += (i == 0 ? "\"key" : ", \"key") + std::to_string(i) + "\": " + std::to_string(i);
+    }
+    open(state, text + "}");
+}
+BENCHMARK(BM_OpenWithKeys)
+    ->Arg(10'000)
+    ->Arg(20'000)
+    ->Arg(40'000)
+    ->Arg(100'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+void BM_OpenNested20000Levels(benchmark::State& state) {
+    open(state, R"({"a": )" + std::string(20'000, '[') + std::string(20'000, ']') + "}");
+}
+BENCHMARK(BM_OpenNested20000Levels)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_Open200MB(benchmark::State& state) {
+    open(state, "{}", 200u * 1024 * 1024);
+}
+BENCHMARK(BM_Open200MB)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

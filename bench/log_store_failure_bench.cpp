@@ -1,11 +1,14 @@
 // The activation log when its disk is full (writes beyond a file-size limit fail) and when
 // another process holds SQLite's write lock: the main thread's cost per recorded activation.
+// And on a small disk (files of at most 2 MiB): how large the journal grows and whether every
+// entry is saved.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -33,14 +36,14 @@ ActivationEvent event(std::int64_t i) {
     return e;
 }
 
-// Writes past this many bytes fail as on a full disk.
+// Writes past this many bytes of a file fail as on a full disk.
 class FullDisk {
 public:
-    FullDisk() {
+    explicit FullDisk(rlim_t room = 1) {
         ::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &saved_);
         rlimit full = saved_;
-        full.rlim_cur = 1;
+        full.rlim_cur = room;
         ::setrlimit(RLIMIT_FSIZE, &full);
     }
     ~FullDisk() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
@@ -72,6 +75,31 @@ void BM_ThousandActivationsOnAFullDisk(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ThousandActivationsOnAFullDisk)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ThreeThousandActivationsOnASmallDisk(benchmark::State& state) {
+    for (auto _ : state) {
+        tesvano::test::TempDir folder;
+        tesvano::platform::ManualRunLoop loop;
+        std::uintmax_t journal = 0;
+        {
+            FullDisk small(2 * 1024 * 1024);
+            LogStore store(false, folder.path(), &loop);
+            for (int i = 0; i < 3000; ++i) {
+                store.record(event(i), "Text Editor");
+                loop.advance(Seconds(0.3));
+                std::error_code ec;
+                const auto size = fs::file_size(folder / "ActivationLog.store-wal", ec);
+                journal = std::max(journal, ec ? 0 : size);
+            }
+        }
+        state.counters["largest_journal_KiB"] = static_cast<double>(journal) / 1024.0;
+        state.counters["saved"] = static_cast<double>(
+            LogStore(false, folder.path())
+                .recentEntries(WallTime(Seconds(1'800'010'000.0)), std::nullopt, Seconds(1e6))
+                .size());
+    }
+}
+BENCHMARK(BM_ThreeThousandActivationsOnASmallDisk)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_ActivationWhileAnotherHoldsTheWriteLock(benchmark::State& state) {
     tesvano::test::TempDir folder;

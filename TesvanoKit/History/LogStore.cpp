@@ -201,6 +201,12 @@ public:
     Database& operator=(const Database&) = delete;
 
     std::string lastError() const { return sqlite3_errmsg(db_); }
+    // Whether the last failed save failed for want of room (a full disk or quota).
+    bool failedForSpace() const { return failedForSpace_; }
+    // Moves the journal into the database and cuts it to nothing.
+    bool checkpoint(std::string& error) {
+        return execute("PRAGMA wal_checkpoint(TRUNCATE)", error);
+    }
 
     // Saves the entries in one transaction and gives them their ids; all or none.
     bool insert(std::vector<ActivationLogEntry*>& entries, std::string& error);
@@ -218,6 +224,7 @@ private:
     bool step(sqlite3_stmt* statement, std::string& error);
 
     sqlite3* db_;
+    bool failedForSpace_ = false;
     struct Statements {
         Statement begin, commit, rollback, insert, purge, count, recent;
     } statements_;
@@ -263,8 +270,12 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
     }
     // WAL keeps readers and the writer apart; NORMAL syncs at checkpoints only, which may
     // lose the last entries on power loss but never corrupts the file.
+    // The journal is moved into the database every ~100 pages and cut back to 256 KiB after,
+    // so that it never holds megabytes of a small disk.
     if (!database->execute("PRAGMA journal_mode = WAL", error) ||
         !database->execute("PRAGMA synchronous = NORMAL", error) ||
+        !database->execute("PRAGMA wal_autocheckpoint = 100", error) ||
+        !database->execute("PRAGMA journal_size_limit = 262144", error) ||
         !database->migrate(*current, error)) {
         return failed();
     }
@@ -348,7 +359,13 @@ bool LogStore::Database::migrate(std::int64_t current, std::string& error) {
 }
 
 bool LogStore::Database::insert(std::vector<ActivationLogEntry*>& entries, std::string& error) {
+    const auto failed = [this] {
+        const int code = sqlite3_errcode(db_);
+        failedForSpace_ = code == SQLITE_FULL || code == SQLITE_IOERR;
+    };
+    failedForSpace_ = false;
     if (!step(statements_.begin.get(), error)) {
+        failed();
         return false;
     }
     std::vector<std::int64_t> ids;
@@ -380,6 +397,7 @@ bool LogStore::Database::insert(std::vector<ActivationLogEntry*>& entries, std::
         }
         return true;
     }
+    failed();
     // A failed COMMIT leaves the transaction open.
     std::string ignored;
     if (sqlite3_get_autocommit(db_) == 0) {
@@ -493,7 +511,7 @@ std::optional<fs::path> LogStore::moveAside(const fs::path& file) {
 }
 
 LogStore::~LogStore() {
-    retryTask_.cancel();
+    saveTask_.cancel();
     // A last try, so that a store that came back keeps what waited.
     if (!backlog_.empty() && database_) {
         saveBacklog();
@@ -525,8 +543,13 @@ void LogStore::record(const ActivationEvent& event, std::optional<std::string> a
         backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(excess));
         dropped_ += excess;
     }
-    // While a retry is pending the store is known to fail: the entry waits for it.
-    if (database_ && !retryTask_.active()) {
+    // While a save is pending (a batch, or a retry of a store known to fail) the entry waits
+    // for it.
+    if (database_ && runtime_ != nullptr) {
+        if (!saveTask_.active()) {
+            scheduleSave(batchDelay);
+        }
+    } else if (database_) {
         LogStoreChange change;
         change.added.push_back(backlog_.back());
         if (saveBacklog()) {
@@ -545,7 +568,14 @@ bool LogStore::saveBacklog() {
         batch.push_back(&entry);
     }
     std::string error;
-    if (database_->insert(batch, error)) {
+    bool saved = database_->insert(batch, error);
+    if (!saved && database_->failedForSpace()) {
+        // The journal of earlier saves may be what fills the disk: moved into the database
+        // and cut short, it leaves the room this save needs.
+        std::string ignored;
+        saved = database_->checkpoint(ignored) && database_->insert(batch, error);
+    }
+    if (saved) {
         if (failing_) {
             log().notice("The activation log is saved again (%{public}s entries had waited)",
                          std::to_string(backlog_.size()));
@@ -569,13 +599,19 @@ bool LogStore::saveBacklog() {
     }
     failing_ = true;
     if (runtime_ != nullptr) {
-        retryTask_ = runtime_->after(platform::Seconds(retryDelay_), [this] {
-            retryTask_.detach();
-            saveBacklog();
-        });
+        scheduleSave(retryDelay_);
         retryDelay_ = std::min(retryDelay_ * 2, maximumRetryDelay);
     }
     return false;
+}
+
+void LogStore::scheduleSave(double delay) {
+    saveTask_ = runtime_->after(platform::Seconds(delay), [this] {
+        saveTask_.detach();
+        if (!backlog_.empty() && database_) {
+            saveBacklog();
+        }
+    });
 }
 
 void LogStore::purgeExpired(WallTime now, Seconds maximumAge) {

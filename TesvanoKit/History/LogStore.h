@@ -35,14 +35,18 @@ public:
 
     // Entries kept while the store cannot be written; older ones beyond it are dropped.
     static constexpr std::size_t maximumBacklog = 1000;
+    // With a runtime, the entries recorded within this many seconds of the first unsaved one
+    // are saved together: one transaction, a fraction of the journal each would take alone.
+    static constexpr double batchDelay = 1.0;
     // Seconds between tries to save the backlog, doubling up to the maximum.
     static constexpr double initialRetryDelay = 1.0;
     static constexpr double maximumRetryDelay = 60.0;
 
     // With `inMemory` nothing touches the disk. Otherwise the store is `fileName` inside
     // `folder` (created when missing), by default inside defaultFolder(); a file there that is
-    // no database is moved aside and a new one made. With a runtime, a store that fails is
-    // tried again on a timer; without one, with the next record.
+    // no database is moved aside and a new one made. With a runtime, entries are saved in
+    // batches and a store that fails is tried again on a timer; without one, each entry is
+    // saved at once and a failed save is tried again with the next record.
     explicit LogStore(bool inMemory = false,
                       std::optional<std::filesystem::path> folder = std::nullopt,
                       platform::Runtime* runtime = nullptr);
@@ -55,8 +59,8 @@ public:
     static std::filesystem::path defaultFolder(
         std::optional<std::string_view> appId = std::nullopt);
 
-    // Adds the event. When saving fails the entry waits in a bounded backlog, is still
-    // returned by recentEntries and is saved with the next successful try.
+    // Adds the event. Until it is saved (a batch later, or after a failure, with the next
+    // successful try) it waits in a bounded backlog and is still returned by recentEntries.
     void record(const ActivationEvent& event, std::optional<std::string> applicationName);
 
     // Deletes every entry older than now - maximumAge; one exactly that old is kept.
@@ -79,6 +83,7 @@ private:
 
     void notify(const LogStoreChange& change);
     bool saveBacklog();
+    void scheduleSave(double delay);
     static std::optional<std::filesystem::path> moveAside(const std::filesystem::path& file);
 
     std::unique_ptr<Database> database_;
@@ -89,7 +94,7 @@ private:
     std::size_t dropped_ = 0;
     bool failing_ = false;
     double retryDelay_ = initialRetryDelay;
-    platform::Registration retryTask_;
+    platform::Registration saveTask_;
     ActivationLogEntry lastSaved_;
     std::vector<std::pair<std::shared_ptr<platform::Registration::State>, ChangeHandler>>
         observers_;

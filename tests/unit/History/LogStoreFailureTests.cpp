@@ -36,14 +36,14 @@ std::size_t entriesOnDisk(const fs::path& folder) {
     return LogStore(false, folder).recentEntries(kStart + kForever, std::nullopt, kForever).size();
 }
 
-// Writes past one byte fail, as on a full disk, until it goes out of scope.
+// Writes past `room` bytes of a file fail, as on a full disk, until it goes out of scope.
 class FullDisk {
 public:
-    FullDisk() {
+    explicit FullDisk(rlim_t room = 1) {
         ::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &saved_);
         rlimit full = saved_;
-        full.rlim_cur = 1;
+        full.rlim_cur = room;
         ::setrlimit(RLIMIT_FSIZE, &full);
     }
     ~FullDisk() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
@@ -90,6 +90,7 @@ TEST(LogStoreFailure, WhileTheStoreFailsEntriesWaitInABoundedBacklogForATimedRet
             for (int i = 1; i <= c.records; ++i) {
                 store.record(eventNumber(i), std::nullopt);
             }
+            loop.advance(Seconds(LogStore::batchDelay));
         }
         const auto failures = std::ranges::count_if(logs.sink().records, [](const auto& r) {
             return r.message.starts_with("Failed to save activation log entry");
@@ -104,6 +105,24 @@ TEST(LogStoreFailure, WhileTheStoreFailsEntriesWaitInABoundedBacklogForATimedRet
         EXPECT_EQ(entriesOnDisk(dir.path()), LogStore::maximumBacklog);
         EXPECT_TRUE(logs.contains("500 activation log entries were dropped"));
     }
+}
+
+TEST(LogStoreFailure, AJournalThatFillsTheDiskIsCheckpointedAndSavingGoesOn) {
+    test::TempDir dir;
+    platform::ManualRunLoop loop;
+    test::LogCapture logs;
+    LogStore store(false, dir.path(), &loop);
+    {
+        // Room for a few dozen saves' journal, far less than the journal grows to between
+        // checkpoints of its own.
+        FullDisk full(160 * 1024);
+        for (int i = 1; i <= 300; ++i) {
+            store.record(eventNumber(i), "Text Editor");
+            loop.advance(Seconds(LogStore::batchDelay));
+        }
+    }
+    EXPECT_FALSE(logs.contains("Failed to save")) << "the journal made room for every save";
+    EXPECT_EQ(entriesOnDisk(dir.path()), 300u);
 }
 
 TEST(LogStoreFailure, AFileThatIsNoDatabaseOrADamagedOneIsSetAsideAndAFreshStoreMade) {

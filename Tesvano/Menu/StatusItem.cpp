@@ -52,7 +52,7 @@ QIcon StatusItem::trayImage(bool locked, const QColor& ink) {
 
 bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ApplicationPaletteChange && tray_) {
-        tray_->setIcon(trayImage(state_.config().isEnabled, panelInk()));
+        showIcon(state_.config().isEnabled);
     }
     return QObject::eventFilter(watched, event);
 }
@@ -64,6 +64,7 @@ bool StatusItem::isInserted() const {
 void StatusItem::update() {
     if (state_.trayIconHidden()) {
         tray_.reset();
+        shown_.reset();
         return;
     }
     if (!tray_) {
@@ -78,8 +79,27 @@ void StatusItem::update() {
                     }
                 });
     }
-    tray_->setIcon(trayImage(state_.config().isEnabled, panelInk()));
+    showIcon(state_.config().isEnabled);
     tray_->show();
+}
+
+void StatusItem::showIcon(bool locked) {
+    const QColor ink = panelInk();
+    if (ink != ink_) {
+        ink_ = ink;
+        icons_[0].reset();
+        icons_[1].reset();
+        shown_.reset();
+    }
+    if (shown_ == locked) {
+        return;
+    }
+    auto& icon = icons_[locked ? 1 : 0];
+    if (!icon) {
+        icon = trayImage(locked, ink);
+    }
+    tray_->setIcon(*icon);
+    shown_ = locked;
 }
 
 }  // namespace tesvano

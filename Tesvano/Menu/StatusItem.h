@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QObject>
 #include <memory>
+#include <optional>
 
 class QSystemTrayIcon;
 
@@ -34,10 +35,17 @@ protected:
 
 private:
     void update();
+    // Shows the symbol for the lock state in the panel's ink, unless it shows already.
+    void showIcon(bool locked);
 
     AppState& state_;
     StatusMenu& menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
+    // Both symbols in the current ink, each drawn once: a symbol drawn anew for every change
+    // of the configuration left the icon engine's cache entries behind each time.
+    QColor ink_;
+    std::optional<QIcon> icons_[2];
+    std::optional<bool> shown_;
 };
 
 }  // namespace tesvano

@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QMenu>
+#include <QSystemTrayIcon>
 
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/Recorder/MenuItemShortcut.h"
 #include "Tesvano/App/ShortcutNames.h"
+#include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "tests/gui/AppFixture.h"
 
@@ -104,6 +106,25 @@ TEST_F(StatusMenuTest, KeySequencesOfShortcuts) {
     }
     EXPECT_EQ(keySequence(Shortcut(Key::l, Modifiers::control)).toString(),
               QStringLiteral("Ctrl+L"));
+}
+
+// Drawing the symbol anew for every change of the configuration (each command of the URL
+// interface) left the icon engine's cache entries behind every time.
+TEST_F(StatusMenuTest, TheTrayIconIsDrawnOncePerLockStateHoweverOftenTheRulesChange) {
+    auto& s = makeState();
+    s.start();
+    StatusMenu menu(s, [] {});
+    StatusItem item(s, menu);
+    s.lockToSource(InputSourceID("xkb:de"));
+    const auto locked = item.trayIcon()->icon().cacheKey();
+    for (const char* source : {"xkb:us", "xkb:de", "xkb:us"}) {
+        s.setDefaultSource(InputSourceID(source), RuleAction::lock);
+    }
+    EXPECT_EQ(item.trayIcon()->icon().cacheKey(), locked);
+    s.toggleLock();
+    EXPECT_NE(item.trayIcon()->icon().cacheKey(), locked);
+    s.toggleLock();
+    EXPECT_EQ(item.trayIcon()->icon().cacheKey(), locked) << "drawn once, shown again";
 }
 
 TEST_F(StatusMenuTest, TheStatusItemFollowsTheToggleShortcut) {

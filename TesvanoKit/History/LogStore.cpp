@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <ranges>
 
 #include "Platform/Log/Log.h"
 
@@ -646,7 +647,9 @@ std::vector<ActivationLogEntry> LogStore::recentEntries(WallTime now,
         }
     }
     const auto before = entries.size();
-    for (const auto& entry : backlog_) {
+    // Newest first, so that among unsaved entries of the same time the sort keeps the one
+    // recorded last first.
+    for (const auto& entry : std::views::reverse(backlog_)) {
         if (entry.timestamp > cutoff) {
             entries.push_back(entry);
         }

@@ -692,14 +692,20 @@ bool FileDefaults::persist(bool durableRename) {
         }
         return fd;
     };
+    const std::string text = encodeDefaultsFile(values_);
     if (target.empty()) {
         failure = "Could not set aside " + path_.string();
+    } else if (text.size() > maximumFileSize) {
+        // Written, it would be set aside unread at the next start, and every setting with it.
+        failure = "Could not save " + target.string() + ": the settings have grown to " +
+                  std::to_string(text.size()) + " bytes, more than the " +
+                  std::to_string(maximumFileSize) + " read at start; the file keeps the last " +
+                  "that fit";
     } else if (ec) {
         failure = "Could not create " + target.parent_path().string() + ": " + ec.message();
     } else if (const int fd = openTemporary(); fd < 0) {
         failure = "Could not write " + temporary.string() + ": " + std::strerror(errno);
     } else {
-        const std::string text = encodeDefaultsFile(values_);
         const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
         const int savedErrno = errno;
         ::close(fd);

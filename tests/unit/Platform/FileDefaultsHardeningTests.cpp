@@ -109,6 +109,10 @@ TEST(FileDefaults, AFileNestedTooDeepOrTooLargeIsSetAsideAndDefaultsAreUsed) {
                   text.empty() ? FileDefaults::maximumFileSize + 1 : text.size());
         defaults.set("apiEnabled", false);
         EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), false) << reason;
+        // Nor is such a file ever written: the last one that fits stays.
+        defaults.set("odd", std::string(FileDefaults::maximumFileSize, 'x'));
+        EXPECT_TRUE(defaults.hasUnsavedChanges()) << reason;
+        EXPECT_EQ(FileDefaults(path).keys(), std::vector<std::string>{"apiEnabled"}) << reason;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/TempDir.h"
@@ -95,7 +96,8 @@ fs::path unpackRelease(const fs::path& home, const std::string& folder) {
     fs::create_directories(release / "bin");
     fs::create_directories(release / "share" / "applications");
     fs::create_directories(release / "share" / "tesvano");
-    std::ofstream(release / "bin" / "tesvano") << "#!/bin/sh\n";
+    // Notes what it was started with, where the test says.
+    std::ofstream(release / "bin" / "tesvano") << "#!/bin/sh\necho \"$@\" >> \"$OPENED\"\n";
     fs::permissions(release / "bin" / "tesvano", fs::perms::owner_all);
     std::string entry = readAll(TESVANO_DESKTOP_TEMPLATE);
     entry.replace(entry.find("@TESVANO_DESKTOP_EXEC@"), 22, "tesvano");
@@ -109,26 +111,60 @@ std::vector<std::string> homeEnvironment(const fs::path& home) {
             "XDG_CONFIG_HOME=" + (home / ".config").string()};
 }
 
-TEST(InstallUser, InstallsIntoHomeFoldersWithAnyName) {
+TEST(InstallUser, InstallsIntoHomeFoldersWithAnyNameAndEveryOpenerStartsIt) {
     TempDir dir;
+    int homes = 0;
     for (const char* name :
-         {"plain", "with space & and | bar", "quote \" dollar $x back\\slash %u"}) {
+         {"plain", "with space & and | bar", "quote \" dollar $x back\\slash %u", "tab\there"}) {
         SCOPED_TRACE(name);
         const fs::path home = dir.path() / name;
         const fs::path release = unpackRelease(home, "tesvano-1.2.0");
-        const auto [status, output] = runProgram(
-            {"/bin/sh", (release / "share/tesvano/install-user").string()}, homeEnvironment(home));
+        auto environment = homeEnvironment(home);
+        // xdg-open's own search splits its data folders at blanks: the entry goes to a plain
+        // one, the program stays in the odd home. ~/.local/bin is on PATH as a login puts it
+        // there (Debian's ~/.profile). No desktop is named, so xdg-open reads the entry itself;
+        // a browser must not stand in when it finds none.
+        const fs::path data = dir.path() / ("data-" + std::to_string(homes++));
+        environment.insert(environment.end(),
+                           {"XDG_DATA_HOME=" + data.string(),
+                            "PATH=" + (home / ".local/bin").string() + ":/usr/bin:/bin",
+                            "OPENED=" + (dir.path() / "opened").string(), "XDG_CURRENT_DESKTOP=",
+                            "DE=", "DESKTOP_SESSION=", "KDE_FULL_SESSION=", "BROWSER=false",
+                            "QT_QPA_PLATFORM=offscreen"});
+        const auto [status, output] =
+            runProgram({"/bin/sh", (release / "share/tesvano/install-user").string()}, environment);
         ASSERT_EQ(status, 0) << output;
         const fs::path root = home / ".local" / "opt" / "tesvano";
         EXPECT_EQ(fs::read_symlink(root / "current"), "1.2.0");
         EXPECT_EQ(readAll(root / ".tesvano-installation"), "1.2.0\n");
-        const std::string entry = readAll(home / ".local/share/applications/tesvano.desktop");
-        EXPECT_EQ(execProgram(entry), (root / "current" / "bin" / "tesvano").string()) << entry;
-        if (::access("/usr/bin/desktop-file-validate", X_OK) == 0) {
-            const auto [valid, complaint] =
-                runProgram({"/usr/bin/desktop-file-validate",
-                            (home / ".local/share/applications/tesvano.desktop").string()});
-            EXPECT_EQ(valid, 0) << complaint;
+        const fs::path entryFile = data / "applications/tesvano.desktop";
+        const std::string program = execProgram(readAll(entryFile));
+        EXPECT_EQ(fs::canonical(program.starts_with('/') ? fs::path(program)
+                                                         : home / ".local/bin" / program),
+                  fs::canonical(root / "current" / "bin" / "tesvano"));
+        EXPECT_EQ(program.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                            "0123456789/._+-"),
+                  std::string::npos)
+            << "a plain path, which no opener can misread";
+        const auto [valid, complaint] =
+            runProgram({"/usr/bin/desktop-file-validate", entryFile.string()});
+        EXPECT_EQ(valid, 0) << complaint;
+        std::vector<std::vector<std::string>> openers = {
+            {"/usr/bin/xdg-open", "tesvano://status"},
+            {"/usr/bin/gio", "open", "tesvano://status"}};
+        if (::access("/usr/bin/kioclient5", X_OK) == 0) {
+            openers.push_back({"/usr/bin/kioclient5", "exec", "tesvano://status"});
+        }
+        for (const auto& opener : openers) {
+            SCOPED_TRACE(opener[0]);
+            fs::remove(dir.path() / "opened");
+            const auto [opened, said] = runProgram(opener, environment);
+            EXPECT_EQ(opened, 0) << said;
+            // gio and kioclient5 start it and return; it says when it ran.
+            for (int i = 0; i < 2000 && readAll(dir.path() / "opened").empty(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_EQ(readAll(dir.path() / "opened"), "tesvano://status\n");
         }
     }
 }

@@ -316,10 +316,12 @@ void AppcastUpdater::feedArrived() {
                  ", this is " + options_.architecture);
         return;
     }
-    // A version that did not start before is not offered again.
-    const auto failed = options_.installation->failedVersions();
-    std::erase_if(appcast->items,
-                  [&](const AppcastItem& item) { return failed.contains(item.version); });
+    // A build that did not start before is offered again only when the user asks.
+    if (!userInitiated_) {
+        std::erase_if(appcast->items, [&](const AppcastItem& item) {
+            return options_.installation->failedBefore(item.version, item.enclosure.edSignature);
+        });
+    }
     if (appcast->rejectedItems > 0) {
         log().warning("The feed has %{public}d items that were left out", appcast->rejectedItems);
     }
@@ -597,7 +599,9 @@ void AppcastUpdater::install() {
     driver_.showInstallingUpdate(false, [] {});
     Installation& installation = *options_.installation;
     const std::string previous = installation.currentVersion().value_or(options_.currentVersion);
-    if (auto switched = installation.switchTo(item_->version, previous); !switched) {
+    if (auto switched =
+            installation.switchTo(item_->version, previous, item_->enclosure.edSignature);
+        !switched) {
         fail(UpdaterError::linkSwitchFailed, switched.error());
         return;
     }

@@ -1,7 +1,11 @@
 #include "Platform/Updater/Installation.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,10 +25,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The pending switch: the previous version, the new one, how many starts of the new one have
+// not confirmed, and which build of it this is.
 struct Marker {
     std::string previous;
     std::string next;
     int attempts = 0;
+    std::string build;
 };
 
 std::optional<Marker> readMarker(const fs::path& path) {
@@ -33,7 +40,47 @@ std::optional<Marker> readMarker(const fs::path& path) {
     if (!in || !std::getline(in, m.previous) || !std::getline(in, m.next) || !(in >> m.attempts)) {
         return std::nullopt;
     }
+    in >> m.build;
     return m;
+}
+
+// An exclusive lock on a file, held while the object lives: the pending switch is read and
+// changed by the new version, the relaunch step and the updater, one at a time.
+class FileLock {
+public:
+    explicit FileLock(const fs::path& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_;
+};
+
+// Whether any process we may look at runs a program from inside `folder`.
+bool runsFrom(const fs::path& folder) {
+    std::error_code ec;
+    const std::string inside = fs::weakly_canonical(folder, ec).string() + "/";
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::error_code ignored;
+        const std::string exe = fs::read_symlink(entry.path() / "exe", ignored).string();
+        if (exe.starts_with(inside)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Replaces a small file in one rename: a reader sees the old content or the new.
@@ -51,8 +98,8 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
 }
 
 bool writeMarker(const fs::path& path, const Marker& m) {
-    return writeAtomically(path,
-                           m.previous + '\n' + m.next + '\n' + std::to_string(m.attempts) + '\n');
+    return writeAtomically(path, m.previous + '\n' + m.next + '\n' + std::to_string(m.attempts) +
+                                     '\n' + m.build + '\n');
 }
 
 std::expected<void, std::string> pointLink(const fs::path& link, const std::string& target) {
@@ -81,6 +128,30 @@ std::set<std::string> readLines(const fs::path& path) {
         }
     }
     return lines;
+}
+
+// The record of failed versions: a version on each line, with the build that failed when known.
+std::vector<std::pair<std::string, std::string>> readFailures(const fs::path& path) {
+    std::vector<std::pair<std::string, std::string>> failures;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const auto space = line.find(' ');
+        std::string version = line.substr(0, space);
+        if (Installation::isPlainVersion(version)) {
+            failures.emplace_back(std::move(version),
+                                  space == std::string::npos ? "" : line.substr(space + 1));
+        }
+    }
+    return failures;
+}
+
+bool writeFailures(const fs::path& path,
+                   const std::vector<std::pair<std::string, std::string>>& failures) {
+    std::string text;
+    for (const auto& [version, build] : failures) {
+        text += build.empty() ? version + '\n' : version + ' ' + build + '\n';
+    }
+    return writeAtomically(path, text);
 }
 
 bool writeLines(const fs::path& path, const std::set<std::string>& lines) {
@@ -158,7 +229,17 @@ std::set<std::string> Installation::recordedVersions() const {
 }
 
 std::set<std::string> Installation::failedVersions() const {
-    return readLines(failedPath());
+    std::set<std::string> versions;
+    for (const auto& failure : readFailures(failedPath())) {
+        versions.insert(failure.first);
+    }
+    return versions;
+}
+
+bool Installation::failedBefore(const std::string& version, const std::string& build) const {
+    return std::ranges::any_of(readFailures(failedPath()), [&](const auto& failure) {
+        return failure.first == version && (failure.second.empty() || failure.second == build);
+    });
 }
 
 std::expected<void, std::string> Installation::adopt(const fs::path& unpacked,
@@ -197,6 +278,9 @@ void Installation::discard(const std::string& version) {
     if (!isPlainVersion(version) || !versions.contains(version) || currentVersion() == version) {
         return;
     }
+    if (runsFrom(versionFolder(version))) {
+        return;  // kept, and recorded, until nothing runs from it
+    }
     std::error_code ec;
     fs::remove_all(versionFolder(version), ec);
     if (!ec) {
@@ -206,11 +290,15 @@ void Installation::discard(const std::string& version) {
 }
 
 std::expected<void, std::string> Installation::switchTo(const std::string& version,
-                                                        const std::string& previous) {
+                                                        const std::string& previous,
+                                                        const std::string& build) {
     if (!isPlainVersion(version)) {
         return std::unexpected("the version \"" + version + "\" cannot name a folder");
     }
-    if (!writeMarker(markerPath(), Marker{previous, version, 0})) {
+    FileLock lock(lockPath());
+    // A signature is base64: one word.
+    const bool plainBuild = build.find_first_of(" \t\r\n") == std::string::npos;
+    if (!writeMarker(markerPath(), Marker{previous, version, 0, plainBuild ? build : ""})) {
         return std::unexpected("cannot note the switch in " + markerPath().string());
     }
     if (auto switched = pointLink(currentLink(), version); !switched) {
@@ -222,6 +310,7 @@ std::expected<void, std::string> Installation::switchTo(const std::string& versi
 }
 
 Installation::StartupVerdict Installation::checkStartup(const std::string& runningVersion) {
+    FileLock lock(lockPath());
     auto marker = readMarker(markerPath());
     std::error_code ec;
     if (!marker) {
@@ -234,19 +323,41 @@ Installation::StartupVerdict Installation::checkStartup(const std::string& runni
         }
         return StartupVerdict::nothingPending;
     }
-    // The relaunch step counts the starts and switches back; the new version only confirms.
+    // Only one copy runs at a time: an earlier start that was counted has ended without
+    // confirming (it crashed, failed or was killed), whoever started it.
+    if (marker->attempts > 0) {
+        return StartupVerdict::rollBack;
+    }
+    ++marker->attempts;
+    if (!writeMarker(markerPath(), *marker)) {
+        return StartupVerdict::rollBack;  // a start that cannot be counted cannot be judged
+    }
     return StartupVerdict::probation;
 }
 
 void Installation::confirmStart(const std::string& runningVersion) {
+    FileLock lock(lockPath());
     const auto marker = readMarker(markerPath());
     if (!marker || marker->next != runningVersion) {
         return;
     }
     std::error_code ec;
     fs::remove(markerPath(), ec);
+    auto failures = readFailures(failedPath());
+    if (std::erase_if(failures, [&](const auto& f) { return f.first == runningVersion; }) > 0) {
+        writeFailures(failedPath(), failures);
+    }
     if (marker->previous != runningVersion && currentVersion() == runningVersion) {
         discard(marker->previous);
+    }
+}
+
+void Installation::forgetStart(const std::string& runningVersion) {
+    FileLock lock(lockPath());
+    auto marker = readMarker(markerPath());
+    if (marker && marker->next == runningVersion && marker->attempts > 0) {
+        --marker->attempts;
+        writeMarker(markerPath(), *marker);
     }
 }
 
@@ -255,17 +366,25 @@ std::optional<std::string> Installation::pendingVersion() const {
     return marker ? std::optional<std::string>(marker->next) : std::nullopt;
 }
 
-int Installation::countAttempt() {
-    auto marker = readMarker(markerPath());
-    if (!marker) {
-        return 0;
+int Installation::unconfirmedStarts() const {
+    const auto marker = readMarker(markerPath());
+    return marker ? marker->attempts : 0;
+}
+
+int Installation::holdRelaunchLock() const {
+    const fs::path path = root_ / ".relaunch-lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    while (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(fd);
+            return -1;
+        }
     }
-    ++marker->attempts;
-    writeMarker(markerPath(), *marker);
-    return marker->attempts;
+    return fd;
 }
 
 std::expected<std::string, std::string> Installation::rollBack(const std::string& why) {
+    FileLock lock(lockPath());
     const auto marker = readMarker(markerPath());
     if (!marker) {
         return std::unexpected(std::string("no switch is pending"));
@@ -278,10 +397,11 @@ std::expected<std::string, std::string> Installation::rollBack(const std::string
     if (auto switched = pointLink(currentLink(), marker->previous); !switched) {
         return std::unexpected(switched.error());
     }
-    auto failed = failedVersions();
     if (isPlainVersion(marker->next)) {
-        failed.insert(marker->next);
-        writeLines(failedPath(), failed);
+        auto failures = readFailures(failedPath());
+        std::erase_if(failures, [&](const auto& f) { return f.first == marker->next; });
+        failures.emplace_back(marker->next, marker->build);
+        writeFailures(failedPath(), failures);
         std::ofstream(root_ / "failed-versions.log", std::ios::app)
             << marker->next << ": " << why << '\n';
     }
@@ -401,6 +521,63 @@ ArchiveUnpacker::~ArchiveUnpacker() {
     if (out_ >= 0) {
         ::close(out_);
     }
+}
+
+bool displayReachable() {
+    const char* display = std::getenv("DISPLAY");
+    const std::string name = display != nullptr ? display : "";
+    const auto colon = name.rfind(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    const std::string host = name.substr(0, colon);
+    const int number = std::atoi(name.c_str() + colon + 1);
+    auto connects = [](int fd, const sockaddr* address, socklen_t length) {
+        const bool connected = fd >= 0 && ::connect(fd, address, length) == 0;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return connected;
+    };
+    if (host.empty() || host == "unix" || host.ends_with("/unix")) {
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        // The abstract name the server also listens on, then the file.
+        for (const std::size_t offset : {std::size_t{1}, std::size_t{0}}) {
+            std::memset(address.sun_path, 0, sizeof address.sun_path);
+            std::memcpy(address.sun_path + offset, path.c_str(), path.size());
+            const auto length =
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+            if (connects(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0),
+                         reinterpret_cast<const sockaddr*>(&address), length)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) {
+        return false;
+    }
+    bool reachable = false;
+    for (addrinfo* a = found; a != nullptr && !reachable; a = a->ai_next) {
+        reachable = connects(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol),
+                             a->ai_addr, a->ai_addrlen);
+    }
+    ::freeaddrinfo(found);
+    return reachable;
+}
+
+void execInstead(const fs::path& executable, std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (auto& word : arguments) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    ::execve(executable.c_str(), argv.data(), environ);
 }
 
 std::expected<void, std::string> spawnRelaunch(const RelaunchRequest& request) {

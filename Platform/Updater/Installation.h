@@ -47,36 +47,53 @@ public:
 
     // The versions this installation put in place itself.
     std::set<std::string> recordedVersions() const;
-    // Versions that did not start: they are not offered again.
+    // Versions that did not start. A background check does not offer them again unless the
+    // feed carries another build of that version (another archive signature); a check the
+    // user asked for does.
     std::set<std::string> failedVersions() const;
+    bool failedBefore(const std::string& version, const std::string& build) const;
 
     // Moves an unpacked folder (holding bin/tesvano) in as `version` and records it.
     std::expected<void, std::string> adopt(const std::filesystem::path& unpacked,
                                            const std::string& version);
-    // Deletes a version's folder, when it is recorded and is not the current one.
+    // Deletes a version's folder, when it is recorded, is not the current one and no process
+    // runs a program from it.
     void discard(const std::string& version);
     // Points `current` at `version` atomically and notes that `previous` is kept until the
-    // new version confirms its start.
+    // new version confirms its start. `build` tells this build of the version from others.
     std::expected<void, std::string> switchTo(const std::string& version,
-                                              const std::string& previous);
+                                              const std::string& previous,
+                                              const std::string& build = {});
 
-    // At every start of an installed version: answers what to do about a pending switch.
+    // At every start of an installed version, once it knows it is the only copy running:
+    // answers what to do about a pending switch. The new version counts its own starts, so
+    // that one which never confirms is rolled back however it is started, even when the
+    // relaunch step is gone.
     enum class StartupVerdict {
         nothingPending,  // no switch waits for confirmation
-        probation,       // this is the new version's first start; call confirmStart once up
+        probation,       // this start is counted; call confirmStart once up
+        rollBack,        // an earlier start ended unconfirmed: call rollBack and start the
+                         // previous version with the same arguments instead
     };
     StartupVerdict checkStartup(const std::string& runningVersion);
     // The new version runs: the previous one and the note go.
     void confirmStart(const std::string& runningVersion);
+    // This start of the pending version says nothing about it (it was ended from outside, or
+    // its display went away): it is not counted against it.
+    void forgetStart(const std::string& runningVersion);
 
-    // For the relaunch step, which starts the new version and watches it.
     // The version that waits for confirmation, if a switch is pending.
     std::optional<std::string> pendingVersion() const;
-    // Counts one start of the pending version; the new count (0: nothing pending).
-    int countAttempt();
+    // Unconfirmed starts of the pending version so far (0: none, or nothing pending).
+    int unconfirmedStarts() const;
     // The pending version failed: `current` goes back to the previous version, the failed one
-    // is noted and its folder deleted. The version now current, or why not.
+    // is noted and its folder deleted (unless it still runs). The version now current, or why
+    // not.
     std::expected<std::string, std::string> rollBack(const std::string& why);
+
+    // Held by the relaunch step while it acts, so that only one acts at a time; released on
+    // exec or exit. Waits for another step to finish. -1 when the lock cannot be made.
+    int holdRelaunchLock() const;
 
     // Leftovers of an update that was interrupted (a kill while unpacking): staging folders.
     void sweep();
@@ -86,6 +103,7 @@ public:
 private:
     std::filesystem::path markerPath() const { return root_ / "update-pending"; }
     std::filesystem::path failedPath() const { return root_ / "failed-versions"; }
+    std::filesystem::path lockPath() const { return root_ / ".update-lock"; }
     std::filesystem::path root_;
 };
 
@@ -113,6 +131,14 @@ private:
     Registration watch_;
     Done done_;
 };
+
+// Whether the X display named by DISPLAY still takes connections: a program that ends while it
+// does not says nothing about itself.
+bool displayReachable();
+
+// Ends this process by starting `executable` with `arguments` (argv[0] included) and our
+// environment; returns only when that cannot be done.
+void execInstead(const std::filesystem::path& executable, std::vector<std::string> arguments);
 
 // The relaunch step: a small program of the running version (tesvano-relaunch) that waits
 // for this process to end, starts the new version, counts its start and switches back when

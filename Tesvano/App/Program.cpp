@@ -195,6 +195,9 @@ int main(int argc, char** argv) {
                     (*instance)->socketPath().string() +
                     " (was it started with another XDG_RUNTIME_DIR?). Nothing was changed.");
     }
+    // A new version's start is counted; one whose earlier start never confirmed is rolled back
+    // and the previous version takes over this launch.
+    const bool onProbation = ProgramUpdater::checkStartup(argc, argv);
     // Started for commands (by the desktop's URL opener, which waits for us): Tesvano goes on
     // in the background and this launch returns once the commands are taken. Before any
     // thread is started.
@@ -220,8 +223,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtRuntime runtime;
-    // A new version's first start is watched; one that failed it is rolled back.
-    ProgramUpdater::checkInstallation(runtime);
+    if (onProbation) {
+        ProgramUpdater::confirmAfter(runtime);
+    }
     platform::FileDefaults defaults(settingsPath);
     if (settingsInMemory) {
         defaults.keepChangesInMemory(*settingsInMemory);

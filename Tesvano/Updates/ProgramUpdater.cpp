@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "Platform/Log/Log.h"
 #include "Platform/Updater/AppcastUpdater.h"
@@ -58,22 +60,53 @@ fs::path ownExecutable() {
     return ec ? fs::path() : path;
 }
 
-void checkInstallation(platform::Runtime& runtime, platform::Seconds probation) {
+bool checkStartup(int argc, char** argv) {
+    auto installation = platform::Installation::containing(ownExecutable());
+    if (!installation) {
+        return false;
+    }
+    static std::optional<fs::path> probationRoot;
+    switch (installation->checkStartup(BundleInfo::shortVersion())) {
+        case platform::Installation::StartupVerdict::nothingPending:
+            return false;
+        case platform::Installation::StartupVerdict::probation:
+            // An end because the display went away (a log-out) says nothing about this version.
+            probationRoot = installation->root();
+            std::atexit([] {
+                if (!platform::displayReachable()) {
+                    platform::Installation(*probationRoot).forgetStart(BundleInfo::shortVersion());
+                }
+            });
+            return true;
+        case platform::Installation::StartupVerdict::rollBack:
+            break;
+    }
+    const auto previous = installation->rollBack("an earlier start ended before it confirmed");
+    if (!previous) {
+        log().error(
+            "Version %{public}s did not confirm an earlier start and cannot go back: "
+            "%{public}s",
+            BundleInfo::shortVersion(), previous.error());
+        return false;
+    }
+    log().error("Version %{public}s did not confirm an earlier start; starting %{public}s again",
+                BundleInfo::shortVersion(), *previous);
+    std::vector<std::string> words(argv, argv + argc);
+    words.at(0) = installation->currentExecutable().string();
+    platform::execInstead(installation->currentExecutable(), std::move(words));
+    log().error("Cannot start %{public}s: %{public}s", *previous, std::strerror(errno));
+    return false;
+}
+
+void confirmAfter(platform::Runtime& runtime, platform::Seconds probation) {
     auto installation = platform::Installation::containing(ownExecutable());
     if (!installation) {
         return;
     }
-    const std::string version = BundleInfo::shortVersion();
-    switch (installation->checkStartup(version)) {
-        case platform::Installation::StartupVerdict::nothingPending:
-            return;
-        case platform::Installation::StartupVerdict::probation:
-            runtime.post(probation, [root = installation->root(), version] {
-                platform::Installation(root).confirmStart(version);
-                log().info("Version %{public}s started; the previous version is removed", version);
-            });
-            return;
-    }
+    runtime.post(probation, [root = installation->root(), version = BundleInfo::shortVersion()] {
+        platform::Installation(root).confirmStart(version);
+        log().info("Version %{public}s started; the previous version is removed", version);
+    });
 }
 
 void confirmStart() {

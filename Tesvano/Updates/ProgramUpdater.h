@@ -19,10 +19,13 @@ std::string publicKey();
 // The running executable, as the kernel knows it.
 std::filesystem::path ownExecutable();
 
-// At start: a new version's first start is confirmed once the program has been up for
-// `probation` (the relaunch step that started it switches back when that does not happen).
-void checkInstallation(platform::Runtime& runtime,
-                       platform::Seconds probation = platform::Seconds(10));
+// At start, once this copy knows it is the only one running: a new version counts its start
+// (true: it is on probation). When an earlier start of it ended without confirming, it is
+// rolled back here and the previous version started in its place with the same arguments.
+bool checkStartup(int argc, char** argv);
+// On probation: the start is confirmed once the program has been up for `probation` (the
+// relaunch step that started it, or the next start, switches back when that does not happen).
+void confirmAfter(platform::Runtime& runtime, platform::Seconds probation = platform::Seconds(10));
 
 // The program ran and ends normally: a new version's first start counts as confirmed even
 // when it ends before its probation is over.

@@ -1,10 +1,17 @@
 // The relaunch step of an update, started detached by the version that installed it:
 //   tesvano-relaunch ROOT PID PROBATION-SECONDS -- ARGUMENTS...
 // Waits for process PID (the old version) to end, then starts ROOT/current/bin/tesvano with
-// ARGUMENTS and counts that start. A new version that cannot be executed, ends before it
-// confirms its start, or does not confirm within PROBATION-SECONDS is rolled back: `current`
-// points at the previous version again, the failed one is noted (and not offered again) and
-// the previous version is started with the same arguments.
+// ARGUMENTS and watches that start. Only one step acts at a time; another waits its turn.
+//
+// The new version failed, and is rolled back (`current` points at the previous version again,
+// the failed build is noted and the previous version is started with the same arguments),
+// when it cannot be executed, when it ends before it confirmed its start with a non-zero
+// status or by a signal of its own fault (a crash or an abort) while its display is still
+// there, or when it does not confirm within PROBATION-SECONDS. It did not fail when it ends
+// with status 0 (it handed its arguments to a copy that already runs, or was quit), when it is
+// ended from outside (SIGTERM, SIGKILL, SIGHUP, SIGINT…), or when its X display went away (a
+// log-out): then its start is not counted against it and the pending switch waits for the
+// version's next start, which confirms or rolls back by itself.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +21,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -110,11 +118,20 @@ pid_t start(const std::string& executable, const std::vector<std::string>& argum
 
 [[noreturn]] void startInstead(const std::string& executable,
                                const std::vector<std::string>& arguments) {
-    Command command(executable, arguments);
-    ::execve(command.argv[0], command.argv.data(), environ);
+    std::vector<std::string> words{executable};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    tesvano::platform::execInstead(executable, std::move(words));
     log().error("Cannot start %{public}s: %{public}s", executable, std::strerror(errno));
     std::_Exit(1);
 }
+
+// Signals a program gets for its own faults; others come from outside.
+bool isFault(int signal) {
+    return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE ||
+           signal == SIGABRT || signal == SIGSYS || signal == SIGTRAP;
+}
+
+volatile std::sig_atomic_t asked_to_end = 0;
 
 [[noreturn]] void rollBack(Installation& installation, const std::string& version,
                            const std::string& why, const std::vector<std::string>& arguments) {
@@ -138,17 +155,23 @@ int main(int argc, char** argv) {
     const pid_t waitFor = static_cast<pid_t>(std::atol(argv[2]));
     const auto probation = std::chrono::seconds(std::max(1L, std::atol(argv[3])));
     const std::vector<std::string> arguments(argv + 5, argv + argc);
+    // The session ends: no verdict; the new version's next start decides.
+    struct sigaction ending {};
+    ending.sa_handler = [](int) { asked_to_end = 1; };
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        ::sigaction(signal, &ending, nullptr);
+    }
 
     if (waitFor > 0 && !waitForEnd(waitFor, std::chrono::minutes(10))) {
         log().error("The running version did not end; the new one is started at its next launch");
         return 1;
     }
+    if (installation.holdRelaunchLock() < 0) {
+        log().error("Cannot take the relaunch lock in %{public}s", installation.root().string());
+    }
     const auto version = installation.pendingVersion();
     if (!version) {
         startInstead(installation.currentExecutable().string(), arguments);
-    }
-    if (installation.countAttempt() > 1) {
-        rollBack(installation, *version, "did not confirm its first start", arguments);
     }
     std::string failure;
     const pid_t child = start(installation.currentExecutable().string(), arguments, failure);
@@ -157,12 +180,23 @@ int main(int argc, char** argv) {
     }
     const auto until = Clock::now() + probation;
     for (;;) {
-        if (installation.pendingVersion() != version) {
-            return 0;  // confirmed
+        if (installation.pendingVersion() != version || asked_to_end) {
+            return 0;  // confirmed, or decided elsewhere, or the session ends
         }
         int status = 0;
         if (::waitpid(child, &status, WNOHANG) == child) {
             if (installation.pendingVersion() != version) {
+                return 0;
+            }
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                log().info("Version %{public}s ended before confirming, without a fault", *version);
+                return 0;
+            }
+            const bool fault = WIFEXITED(status) || isFault(WTERMSIG(status));
+            if (!fault || !tesvano::platform::displayReachable()) {
+                log().info("Version %{public}s was ended from outside; its start is not counted",
+                           *version);
+                installation.forgetStart(*version);
                 return 0;
             }
             const std::string why =

@@ -422,7 +422,7 @@ TEST_F(AppcastUpdaterTest, ADownloadTricklingInFailsAtItsDeadline) {
               "error " + std::to_string(UpdaterError::downloadStalled));
 }
 
-TEST_F(AppcastUpdaterTest, StartsCleanAndPassesOverVersionsThatFailedToStart) {
+TEST_F(AppcastUpdaterTest, StartsCleanAndOffersABuildThatFailedOnlyWhenAskedOrRebuilt) {
     fs::create_directories(root / ".staging-abc123" / "tesvano-1.2.0");
     fs::create_directories(dir / "downloads");
     {
@@ -430,13 +430,25 @@ TEST_F(AppcastUpdaterTest, StartsCleanAndPassesOverVersionsThatFailedToStart) {
         ASSERT_TRUE(updater->startUpdater());
         EXPECT_FALSE(fs::exists(root / ".staging-abc123")) << "left by an interrupted update";
     }
-    std::ofstream(root / "failed-versions") << "1.2.0\n";
-    driver.calls.clear();
+    std::ofstream(root / "failed-versions") << "1.2.0 " << goodSignature << "\n";
     auto updater = make();
     ASSERT_TRUE(updater->startUpdater());
+    driver.calls.clear();
+    loop.advance(Seconds(60));
+    transport.last()->serve(feedWith(goodSignature, archive.size()));
+    EXPECT_TRUE(driver.calls.empty()) << "a background check passes over the failed build";
+    loop.advance(Seconds(86400));
+    std::string rebuilt = goodSignature;
+    rebuilt[0] = rebuilt[0] == 'A' ? 'B' : 'A';
+    transport.last()->serve(feedWith(rebuilt, archive.size()));
+    ASSERT_EQ(driver.calls.size(), 1u);
+    EXPECT_TRUE(driver.calls[0].starts_with("found 1.2.0")) << driver.calls[0];
+    driver.reply(UserUpdateChoice::dismiss);
+    driver.calls.clear();
     updater->checkForUpdates();
     transport.last()->serve(feedWith(goodSignature, archive.size()));
-    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "not-found"}));
+    ASSERT_EQ(driver.calls.size(), 2u);
+    EXPECT_TRUE(driver.calls[1].starts_with("found-by-user 1.2.0")) << driver.calls[1];
 
     AppcastUpdater::Options options;
     options.currentVersion = "1.0";

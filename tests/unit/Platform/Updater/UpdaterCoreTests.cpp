@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "Platform/Updater/Appcast.h"
 #include "Platform/Updater/Installation.h"
@@ -310,7 +314,7 @@ TEST(Installation, SwitchesTheLinkAndKeepsThePreviousVersionUntilConfirmed) {
     EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::nothingPending);
 }
 
-TEST(Installation, TheRelaunchStepCountsStartsAndGoesBack) {
+TEST(Installation, ANewVersionCountsItsStartsAndGoesBackAfterOneThatNeverConfirmed) {
     test::TempDir dir;
     const fs::path root = dir.path();
     makeVersion(root, "1.0");
@@ -318,22 +322,52 @@ TEST(Installation, TheRelaunchStepCountsStartsAndGoesBack) {
     Installation installation(root);
     makeVersion(dir.path() / "staging", "unpacked");
     ASSERT_TRUE(installation.adopt(dir.path() / "staging" / "unpacked", "1.1"));
-    ASSERT_TRUE(installation.switchTo("1.1", "1.0"));
+    ASSERT_TRUE(installation.switchTo("1.1", "1.0", "build-a"));
     EXPECT_EQ(installation.pendingVersion(), "1.1");
-    EXPECT_EQ(installation.countAttempt(), 1);
-    EXPECT_EQ(installation.countAttempt(), 2);
-    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation)
-        << "the new version only confirms; it never counts or goes back itself";
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    installation.forgetStart("1.1");  // ended from outside: not counted
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    EXPECT_EQ(installation.unconfirmedStarts(), 1);
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::rollBack);
     const auto back = installation.rollBack("ended before it confirmed its start");
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, "1.0");
     EXPECT_EQ(installation.currentVersion(), "1.0");
     EXPECT_FALSE(installation.pendingVersion());
     EXPECT_EQ(installation.failedVersions(), std::set<std::string>{"1.1"});
+    EXPECT_TRUE(installation.failedBefore("1.1", "build-a"));
+    EXPECT_FALSE(installation.failedBefore("1.1", "build-b")) << "another build is offered";
     EXPECT_FALSE(fs::exists(root / "1.1")) << "the failed version was recorded, so it goes";
     EXPECT_TRUE(fs::exists(root / "1.0" / "bin" / "tesvano")) << "never recorded: never deleted";
     EXPECT_EQ(installation.checkStartup("1.0"), Installation::StartupVerdict::nothingPending);
     EXPECT_FALSE(installation.rollBack("again")) << "nothing is pending any more";
+
+    // The same version installed again and confirmed is no longer noted as failed; the folder of
+    // a version that still runs is kept.
+    fs::create_directories(dir.path() / "again" / "bin");
+    fs::copy_file("/bin/sleep", dir.path() / "again" / "bin" / "tesvano");
+    ASSERT_TRUE(installation.adopt(dir.path() / "again", "1.1"));
+    ASSERT_TRUE(installation.switchTo("1.1", "1.0", "build-b"));
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    installation.confirmStart("1.1");
+    EXPECT_TRUE(installation.failedVersions().empty());
+    const pid_t running = ::fork();
+    if (running == 0) {
+        ::execl((root / "1.1/bin/tesvano").c_str(), "tesvano", "60", nullptr);
+        ::_exit(127);
+    }
+    std::error_code ec;
+    while (fs::read_symlink("/proc/" + std::to_string(running) + "/exe", ec).filename() !=
+           "tesvano") {
+        std::this_thread::yield();  // until it runs the program
+    }
+    ASSERT_TRUE(installation.switchTo("1.0", "1.1"));
+    installation.confirmStart("1.0");
+    EXPECT_TRUE(fs::exists(root / "1.1" / "bin" / "tesvano")) << "it runs";
+    ::kill(running, SIGKILL);
+    ::waitpid(running, nullptr, 0);
+    installation.discard("1.1");
+    EXPECT_FALSE(fs::exists(root / "1.1"));
 }
 
 TEST(Installation, ARelaunchStepThatCannotBeStartedIsReported) {

@@ -71,7 +71,9 @@ bool runsFrom(const fs::path& folder) {
     const std::string inside = fs::weakly_canonical(folder, ec).string() + "/";
     for (const auto& entry : fs::directory_iterator("/proc", ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
+        // This process is about to start another version, or is the one deciding.
+        if (name.find_first_not_of("0123456789") != std::string::npos ||
+            name == std::to_string(::getpid())) {
             continue;
         }
         std::error_code ignored;
@@ -411,6 +413,13 @@ std::expected<std::string, std::string> Installation::rollBack(const std::string
 }
 
 void Installation::sweep() {
+    // Failed versions whose folder was kept while they still ran.
+    const auto pending = pendingVersion();
+    for (const auto& version : failedVersions()) {
+        if (version != currentVersion() && version != pending) {
+            discard(version);
+        }
+    }
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root_, ec)) {
         const std::string name = entry.path().filename().string();

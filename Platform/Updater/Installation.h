@@ -95,7 +95,8 @@ public:
     // exec or exit. Waits for another step to finish. -1 when the lock cannot be made.
     int holdRelaunchLock() const;
 
-    // Leftovers of an update that was interrupted (a kill while unpacking): staging folders.
+    // Leftovers of an update that was interrupted (a kill while unpacking): staging folders;
+    // and the folders of failed versions that were kept while they ran.
     void sweep();
     // A fresh staging folder for unpacking, only the user can enter.
     std::expected<std::filesystem::path, std::string> makeStaging() const;

@@ -4,6 +4,9 @@
 // installs and relaunches and that report their version.
 #include "tests/e2e-updates/UpdateFixture.h"
 
+#include <algorithm>
+#include <sstream>
+
 #include "Tesvano/App/Resources.h"
 #include "tests/support/XvfbServer.h"
 
@@ -163,6 +166,79 @@ TEST_F(SelfUpdateTest, LaterOffersAgainAndSkipOffersThatVersionNoMore) {
     state->updateController().model().dismiss();
     waitFor([] { return false; }, std::chrono::seconds(3));
     EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(SelfUpdateTest, AVersionThatNeverConfirmsIsRolledBackByALaterStartWithoutTheRelaunchStep) {
+    switchToNew("1.3.0-beta.1", TESVANO_PROBE_BETA);
+    const pid_t step = startRelaunch(standIn);
+    ::kill(step, SIGKILL);
+    EXPECT_EQ(ending(step), 128 + SIGKILL);
+    // Started from `current` as the desktop entry does: counted, and it ends unconfirmed.
+    const std::string program = (root / "current" / "bin" / "tesvano").string();
+    EXPECT_EQ(ending(spawn({program}, {"TESVANO_PROBE_EXIT=1"})), 1);
+    EXPECT_EQ(platform::Installation(root).currentVersion(), "1.3.0-beta.1");
+    // The next start goes back and hands its launch to the previous version.
+    EXPECT_EQ(ending(spawn({program}, {"TESVANO_PROBE_EXIT=1"})), 0);
+    EXPECT_EQ(reported(),
+              "{\"version\":\"1.3.0-beta.1\",\"verdict\":\"unconfirmed\"}\n"
+              "{\"version\":\"1.2.0\",\"verdict\":\"nothing pending\"}\n");
+    EXPECT_EQ(platform::Installation(root).currentVersion(), "1.0");
+    EXPECT_EQ(platform::Installation(root).failedVersions(), std::set<std::string>{"1.3.0-beta.1"});
+    EXPECT_FALSE(fs::exists(root / "1.3.0-beta.1"));
+}
+
+TEST_F(SelfUpdateTest, TwoRelaunchStepsAtOnceKeepAGoodVersion) {
+    switchToNew("1.3.0-beta.1", TESVANO_PROBE_BETA);
+    const pid_t first = startRelaunch(standIn);
+    const pid_t second = startRelaunch(standIn);
+    endStandIn();
+    EXPECT_EQ(ending(first), 0);
+    EXPECT_EQ(ending(second), 0);
+    std::vector<std::string> lines;
+    std::istringstream in(reported());
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    std::ranges::sort(lines);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "{\"version\":\"1.3.0-beta.1\",\"verdict\":\"confirmed\"}",
+                         "{\"version\":\"1.3.0-beta.1\",\"verdict\":\"nothing pending\"}"}));
+    EXPECT_EQ(platform::Installation(root).currentVersion(), "1.3.0-beta.1");
+    EXPECT_TRUE(platform::Installation(root).failedVersions().empty());
+}
+
+TEST_F(SelfUpdateTest, TheProgramHandingOverToARunningCopyIsNoFailure) {
+    // The new version is the program itself, and a copy of it already runs from `current`.
+    const std::string version = run(std::string(TESVANO_PROGRAM) + " --version").substr(8);
+    switchToNew(version, TESVANO_PROGRAM);
+    const fs::path home = dir / "home";
+    for (const char* sub : {"config", "data", "cache", "run"}) {
+        fs::create_directories(home / sub);
+    }
+    fs::permissions(home / "run", fs::perms::owner_all);
+    const std::vector<std::string> session = {"HOME=" + home.string(),
+                                              "XDG_CONFIG_HOME=" + (home / "config").string(),
+                                              "XDG_DATA_HOME=" + (home / "data").string(),
+                                              "XDG_CACHE_HOME=" + (home / "cache").string(),
+                                              "XDG_RUNTIME_DIR=" + (home / "run").string(),
+                                              "QT_QPA_PLATFORM=xcb"};
+    const pid_t running = spawn({(root / "current" / "bin" / "tesvano").string()}, session);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(home / "run" / "tesvano" / "instance"); },
+                        std::chrono::seconds(60)));
+    EXPECT_EQ(platform::Installation(root).unconfirmedStarts(), 1) << "it counted its start";
+
+    // The relaunch step's start hands over and ends with status 0 before confirming.
+    EXPECT_EQ(ending(startRelaunch(0, session)), 0);
+    EXPECT_EQ(platform::Installation(root).currentVersion(), version);
+    EXPECT_TRUE(platform::Installation(root).failedVersions().empty());
+    EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
+    EXPECT_EQ(::kill(running, 0), 0) << "the running copy runs on";
+
+    // It quits normally, which confirms it.
+    ::kill(running, SIGTERM);
+    EXPECT_EQ(ending(running), 0);
+    EXPECT_FALSE(platform::Installation(root).pendingVersion());
+    EXPECT_EQ(platform::Installation(root).currentVersion(), version);
 }
 
 }  // namespace

@@ -239,6 +239,51 @@ protected:
         }
     }
 
+    // `binary` put in as `version` and `current` switched to it, as an update leaves things
+    // before it relaunches.
+    void switchToNew(const std::string& version, const fs::path& binary) {
+        const fs::path unpacked = dir / "unpacked" / version;
+        fs::create_directories(unpacked / "bin");
+        std::error_code ec;
+        fs::create_hard_link(binary, unpacked / "bin" / "tesvano", ec);
+        if (ec) {
+            fs::copy_file(binary, unpacked / "bin" / "tesvano");
+        }
+        platform::Installation installation(root);
+        ASSERT_TRUE(installation.adopt(unpacked, version));
+        ASSERT_TRUE(installation.switchTo(version, "1.0"));
+    }
+    // Starts `words` with `environment` ("NAME=value") added to ours.
+    static pid_t spawn(const std::vector<std::string>& words,
+                       const std::vector<std::string>& environment = {}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (const auto& setting : environment) {
+                const auto equals = setting.find('=');
+                ::setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+            }
+            std::vector<char*> argv;
+            for (const auto& word : words) {
+                argv.push_back(const_cast<char*>(word.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // The relaunch step as an update starts it, once `waitFor` has ended.
+    pid_t startRelaunch(pid_t waitFor, const std::vector<std::string>& environment = {}) {
+        return spawn({TESVANO_RELAUNCH_HELPER, root.string(), std::to_string(waitFor), "20", "--"},
+                     environment);
+    }
+    // How `pid` ended: its status, or 128 and the signal.
+    static int ending(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
     // A release of `binary` (a file to copy, or the program's content itself when `isPath`
     // is false) packed and added to `feedFile` as scripts/release does; `options` are more
     // words for the signing tool.

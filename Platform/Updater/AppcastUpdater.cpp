@@ -541,17 +541,18 @@ void AppcastUpdater::beginExtraction() {
     stagingPath_ = *staging;
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
-    unpacker_ =
-        ArchiveUnpacker::start(runtime_, archiveFd_, stagingPath_,
-                               [this, alive, generation](std::expected<void, std::string> result) {
-                                   if (alive.expired() || generation != generation_) {
-                                       return;
-                                   }
-                                   dropAfterReturn(unpacker_);
-                                   extractionFinished(result);
-                               });
+    unpacker_ = ArchiveUnpacker::start(
+        runtime_, archiveFd_, stagingPath_,
+        [this, alive, generation](std::expected<void, std::string> result) {
+            if (alive.expired() || generation != generation_) {
+                return;
+            }
+            dropAfterReturn(unpacker_);
+            extractionFinished(result);
+        },
+        options_.unpackLimits);
     if (!unpacker_) {
-        fail(UpdaterError::unpackFailed, "cannot run tar");
+        fail(UpdaterError::unpackFailed, "cannot start unpacking");
     }
 }
 

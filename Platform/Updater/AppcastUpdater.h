@@ -44,6 +44,8 @@ public:
         std::size_t maxFeedBytes = 4 * 1024 * 1024;
         // Archives announced larger than this are not downloaded.
         std::uint64_t maxDownloadBytes = 256ull * 1024 * 1024;
+        // What the archive may unpack to.
+        ArchiveLimits unpackLimits;
         // The architecture feeds must be made for.
         std::string architecture = std::string(thisArchitecture());
         // Starts the relaunch step of `installation` (which starts the new version once this

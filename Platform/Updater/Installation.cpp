@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -436,100 +435,6 @@ std::expected<fs::path, std::string> Installation::makeStaging() const {
                                std::strerror(errno));
     }
     return fs::path(pattern);
-}
-
-std::unique_ptr<ArchiveUnpacker> ArchiveUnpacker::start(Runtime& runtime, int archiveFd,
-                                                        const fs::path& destination, Done done) {
-    std::error_code ec;
-    const char* tar = fs::exists("/usr/bin/tar", ec) ? "/usr/bin/tar" : "/bin/tar";
-    if (::lseek(archiveFd, 0, SEEK_SET) != 0) {
-        return nullptr;
-    }
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return nullptr;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, archiveFd, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    const std::string destinationText = destination.string();
-    std::vector<char*> argv = {const_cast<char*>("tar"),
-                               const_cast<char*>("-xzf"),
-                               const_cast<char*>("-"),
-                               const_cast<char*>("-C"),
-                               const_cast<char*>(destinationText.c_str()),
-                               const_cast<char*>("--no-same-owner"),
-                               const_cast<char*>("--no-same-permissions"),
-                               nullptr};
-    // tar finds gzip on this PATH; nothing else of our environment reaches it.
-    std::vector<char*> envp = {const_cast<char*>("PATH=/usr/bin:/bin"),
-                               const_cast<char*>("LC_ALL=C"), nullptr};
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, tar, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return nullptr;
-    }
-    std::unique_ptr<ArchiveUnpacker> unpacker(new ArchiveUnpacker());
-    unpacker->pid_ = pid;
-    unpacker->out_ = pipeFds[0];
-    unpacker->done_ = std::move(done);
-    ArchiveUnpacker* self = unpacker.get();
-    unpacker->watch_ = runtime.watchReadable(pipeFds[0], [self] {
-        char buffer[4096];
-        const ssize_t n = ::read(self->out_, buffer, sizeof buffer);
-        if (n > 0) {
-            if (self->output_.size() < 4096) {
-                self->output_.append(buffer, static_cast<std::size_t>(n));
-            }
-            return;
-        }
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            return;
-        }
-        self->finish();
-    });
-    return unpacker;
-}
-
-void ArchiveUnpacker::finish() {
-    watch_.cancel();
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    ::close(out_);
-    out_ = -1;
-    Done done = std::move(done_);
-    done_ = nullptr;
-    if (!done) {
-        return;
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-        done({});
-    } else {
-        std::string why = output_.empty() ? std::string("tar failed") : output_;
-        while (!why.empty() && why.back() == '\n') {
-            why.pop_back();
-        }
-        done(std::unexpected(why));
-    }
-}
-
-ArchiveUnpacker::~ArchiveUnpacker() {
-    watch_.cancel();
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (out_ >= 0) {
-        ::close(out_);
-    }
 }
 
 bool displayReachable() {

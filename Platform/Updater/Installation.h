@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/Archive.h"
 
 namespace tesvano::platform {
 
@@ -106,31 +107,6 @@ private:
     std::filesystem::path failedPath() const { return root_ / "failed-versions"; }
     std::filesystem::path lockPath() const { return root_ / ".update-lock"; }
     std::filesystem::path root_;
-};
-
-// Unpacks a .tar.gz archive, read from an open file, into `destination` with tar(1) as a
-// child process (an absolute path and a clean environment), reporting its end on the
-// runtime's loop (never blocking it). Leading "/" and ".." in member names are refused by
-// tar itself.
-class ArchiveUnpacker {
-public:
-    using Done = std::function<void(std::expected<void, std::string>)>;
-    static std::unique_ptr<ArchiveUnpacker> start(Runtime& runtime, int archiveFd,
-                                                  const std::filesystem::path& destination,
-                                                  Done done);
-    ~ArchiveUnpacker();
-    ArchiveUnpacker(const ArchiveUnpacker&) = delete;
-    ArchiveUnpacker& operator=(const ArchiveUnpacker&) = delete;
-
-private:
-    ArchiveUnpacker() = default;
-    void finish();
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string output_;
-    Registration watch_;
-    Done done_;
 };
 
 // Whether the X display named by DISPLAY still takes connections: a program that ends while it

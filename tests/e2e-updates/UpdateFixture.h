@@ -286,9 +286,11 @@ protected:
 
     // A release of `binary` (a file to copy, or the program's content itself when `isPath`
     // is false) packed and added to `feedFile` as scripts/release does; `options` are more
-    // words for the signing tool.
+    // words for the signing tool; `extra` may add members to the tar file before it is
+    // compressed.
     void addRelease(const fs::path& feedFile, const std::string& version, const std::string& binary,
-                    bool isPath, const std::string& options = "") {
+                    bool isPath, const std::string& options = "",
+                    const std::function<void(const fs::path& tar)>& extra = {}) {
         const fs::path stage = dir / "stage" / version / ("tesvano-" + version);
         fs::remove_all(stage);
         fs::create_directories(stage / "bin");
@@ -299,9 +301,16 @@ protected:
             fs::permissions(stage / "bin" / "tesvano",
                             fs::perms::owner_all | fs::perms::group_read);
         }
-        const fs::path archive = dir / ("tesvano-" + version + ".tar.gz");
-        run("tar -czf " + quoted(archive) + " -C " + quoted(stage.parent_path()) + " tesvano-" +
+        // A link inside the version, as releases with shared libraries have.
+        fs::create_symlink("tesvano", stage / "bin" / "tesvano-link");
+        const fs::path tar = dir / ("tesvano-" + version + ".tar");
+        const fs::path archive = tar.string() + ".gz";
+        run("tar -cf " + quoted(tar) + " -C " + quoted(stage.parent_path()) + " tesvano-" +
             version);
+        if (extra) {
+            extra(tar);
+        }
+        run("gzip -nf " + quoted(tar));
         std::ifstream in(archive, std::ios::binary);
         archives[version].assign(std::istreambuf_iterator<char>(in), {});
         run(std::string(TESVANO_SIGN_TOOL) + " add-to-feed " + quoted(feedFile) + " " +
@@ -349,6 +358,7 @@ protected:
             options.installation = platform::Installation::containing(executable);
             options.downloadFolder = dir / "downloads";
             options.stallTimeout = platform::Seconds(2);
+            options.unpackLimits = unpackLimits;
             options.relaunch = [this](const platform::Installation& installation) {
                 platform::RelaunchRequest request;
                 request.helper = TESVANO_RELAUNCH_HELPER;
@@ -419,6 +429,7 @@ protected:
     std::string feed;
     pid_t standIn = -1;
     int terminations = 0;
+    platform::ArchiveLimits unpackLimits;
     std::vector<AppState::Alert> alerts;
 
     QtRuntime runtime;

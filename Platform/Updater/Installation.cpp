@@ -330,9 +330,7 @@ Installation::StartupVerdict Installation::checkStartup(const std::string& runni
         return StartupVerdict::rollBack;
     }
     ++marker->attempts;
-    if (!writeMarker(markerPath(), *marker)) {
-        return StartupVerdict::rollBack;  // a start that cannot be counted cannot be judged
-    }
+    writeMarker(markerPath(), *marker);  // a full disk leaves this start uncounted
     return StartupVerdict::probation;
 }
 

@@ -142,20 +142,13 @@ TEST(InstallUser, InstallsIntoHomeFoldersWithAnyNameAndEveryOpenerStartsIt) {
         EXPECT_EQ(fs::canonical(program.starts_with('/') ? fs::path(program)
                                                          : home / ".local/bin" / program),
                   fs::canonical(root / "current" / "bin" / "tesvano"));
-        EXPECT_EQ(program.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                            "0123456789/._+-"),
-                  std::string::npos)
-            << "a plain path, which no opener can misread";
         const auto [valid, complaint] =
             runProgram({"/usr/bin/desktop-file-validate", entryFile.string()});
         EXPECT_EQ(valid, 0) << complaint;
-        std::vector<std::vector<std::string>> openers = {
-            {"/usr/bin/xdg-open", "tesvano://status"},
-            {"/usr/bin/gio", "open", "tesvano://status"}};
-        if (::access("/usr/bin/kioclient5", X_OK) == 0) {
-            openers.push_back({"/usr/bin/kioclient5", "exec", "tesvano://status"});
-        }
-        for (const auto& opener : openers) {
+        for (const std::vector<std::string>& opener :
+             {std::vector<std::string>{"/usr/bin/xdg-open", "tesvano://status"},
+              {"/usr/bin/gio", "open", "tesvano://status"},
+              {"/usr/bin/kioclient5", "exec", "tesvano://status"}}) {
             SCOPED_TRACE(opener[0]);
             fs::remove(dir.path() / "opened");
             const auto [opened, said] = runProgram(opener, environment);

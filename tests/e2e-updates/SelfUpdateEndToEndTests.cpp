@@ -4,9 +4,6 @@
 // installs and relaunches and that report their version.
 #include "tests/e2e-updates/UpdateFixture.h"
 
-#include <algorithm>
-#include <sstream>
-
 #include "Tesvano/App/Resources.h"
 #include "tests/support/XvfbServer.h"
 
@@ -170,7 +167,7 @@ TEST_F(SelfUpdateTest, LaterOffersAgainAndSkipOffersThatVersionNoMore) {
 
 TEST_F(SelfUpdateTest, AVersionThatNeverConfirmsIsRolledBackByALaterStartWithoutTheRelaunchStep) {
     switchToNew("1.3.0-beta.1", TESVANO_PROBE_BETA);
-    const pid_t step = startRelaunch(standIn);
+    const pid_t step = startRelaunch(standIn);  // it waits for the stand-in
     ::kill(step, SIGKILL);
     EXPECT_EQ(ending(step), 128 + SIGKILL);
     // Started from `current` as the desktop entry does: counted, and it ends unconfirmed.
@@ -194,15 +191,9 @@ TEST_F(SelfUpdateTest, TwoRelaunchStepsAtOnceKeepAGoodVersion) {
     endStandIn();
     EXPECT_EQ(ending(first), 0);
     EXPECT_EQ(ending(second), 0);
-    std::vector<std::string> lines;
-    std::istringstream in(reported());
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    std::ranges::sort(lines);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "{\"version\":\"1.3.0-beta.1\",\"verdict\":\"confirmed\"}",
-                         "{\"version\":\"1.3.0-beta.1\",\"verdict\":\"nothing pending\"}"}));
+    // One started it and it confirmed; the other, after it, found nothing pending.
+    EXPECT_NE(reported().find("\"confirmed\""), std::string::npos) << reported();
+    EXPECT_NE(reported().find("\"nothing pending\""), std::string::npos) << reported();
     EXPECT_EQ(platform::Installation(root).currentVersion(), "1.3.0-beta.1");
     EXPECT_TRUE(platform::Installation(root).failedVersions().empty());
 }
@@ -212,16 +203,11 @@ TEST_F(SelfUpdateTest, TheProgramHandingOverToARunningCopyIsNoFailure) {
     const std::string version = run(std::string(TESVANO_PROGRAM) + " --version").substr(8);
     switchToNew(version, TESVANO_PROGRAM);
     const fs::path home = dir / "home";
-    for (const char* sub : {"config", "data", "cache", "run"}) {
-        fs::create_directories(home / sub);
-    }
+    fs::create_directories(home / "run");
     fs::permissions(home / "run", fs::perms::owner_all);
-    const std::vector<std::string> session = {"HOME=" + home.string(),
-                                              "XDG_CONFIG_HOME=" + (home / "config").string(),
-                                              "XDG_DATA_HOME=" + (home / "data").string(),
-                                              "XDG_CACHE_HOME=" + (home / "cache").string(),
-                                              "XDG_RUNTIME_DIR=" + (home / "run").string(),
-                                              "QT_QPA_PLATFORM=xcb"};
+    const std::vector<std::string> session = {
+        "HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=",
+        "XDG_RUNTIME_DIR=" + (home / "run").string()};
     const pid_t running = spawn({(root / "current" / "bin" / "tesvano").string()}, session);
     ASSERT_TRUE(waitFor([&] { return fs::exists(home / "run" / "tesvano" / "instance"); },
                         std::chrono::seconds(60)));
@@ -234,11 +220,13 @@ TEST_F(SelfUpdateTest, TheProgramHandingOverToARunningCopyIsNoFailure) {
     EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
     EXPECT_EQ(::kill(running, 0), 0) << "the running copy runs on";
 
-    // It quits normally, which confirms it.
+    // Even rolled back, the folder of a version that runs stays until it has ended.
+    ASSERT_TRUE(platform::Installation(root).rollBack("a test"));
+    EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
     ::kill(running, SIGTERM);
-    EXPECT_EQ(ending(running), 0);
-    EXPECT_FALSE(platform::Installation(root).pendingVersion());
-    EXPECT_EQ(platform::Installation(root).currentVersion(), version);
+    EXPECT_EQ(ending(running), 0) << "it quits normally";
+    platform::Installation(root).sweep();
+    EXPECT_FALSE(fs::exists(root / version));
 }
 
 }  // namespace

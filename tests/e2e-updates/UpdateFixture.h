@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +31,7 @@
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/Updates/QtHttpTransport.h"
 #include "Tesvano/Updates/UpdateWindowView.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakeAppServices.h"
 #include "tests/support/TempDir.h"
 
@@ -244,36 +246,21 @@ protected:
     void switchToNew(const std::string& version, const fs::path& binary) {
         const fs::path unpacked = dir / "unpacked" / version;
         fs::create_directories(unpacked / "bin");
-        std::error_code ec;
-        fs::create_hard_link(binary, unpacked / "bin" / "tesvano", ec);
-        if (ec) {
-            fs::copy_file(binary, unpacked / "bin" / "tesvano");
-        }
-        platform::Installation installation(root);
-        ASSERT_TRUE(installation.adopt(unpacked, version));
-        ASSERT_TRUE(installation.switchTo(version, "1.0"));
+        fs::copy_file(binary, unpacked / "bin" / "tesvano");
+        ASSERT_TRUE(platform::Installation(root).adopt(unpacked, version));
+        ASSERT_TRUE(platform::Installation(root).switchTo(version, "1.0"));
     }
     // Starts `words` with `environment` ("NAME=value") added to ours.
-    static pid_t spawn(const std::vector<std::string>& words,
-                       const std::vector<std::string>& environment = {}) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            for (const auto& setting : environment) {
-                const auto equals = setting.find('=');
-                ::setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
-            }
-            std::vector<char*> argv;
-            for (const auto& word : words) {
-                argv.push_back(const_cast<char*>(word.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+    static pid_t spawn(std::vector<std::string> words,
+                       const std::vector<std::string>& environment) {
+        auto variables = mergedEnvironment(environment);
+        pid_t pid = -1;
+        ::posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, pointers(words).data(),
+                      pointers(variables).data());
         return pid;
     }
     // The relaunch step as an update starts it, once `waitFor` has ended.
-    pid_t startRelaunch(pid_t waitFor, const std::vector<std::string>& environment = {}) {
+    pid_t startRelaunch(pid_t waitFor, const std::vector<std::string>& environment = {}) const {
         return spawn({TESVANO_RELAUNCH_HELPER, root.string(), std::to_string(waitFor), "20", "--"},
                      environment);
     }

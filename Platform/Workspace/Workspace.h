@@ -17,7 +17,7 @@ struct RunningApplication {
     // -1 when the window's process is unknown.
     std::int32_t processIdentifier = -1;
     // The desktop-entry id that stands for the application (see ApplicationIdentity.h);
-    // none when no desktop entry could be matched.
+    // none when no desktop entry could be matched and the window names none.
     std::optional<std::string> appId;
     // Absolute path of the process's executable; none when it cannot be read.
     std::optional<std::string> executablePath;
@@ -40,6 +40,10 @@ public:
     virtual ~Workspace() = default;
 
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
+    // The application whose window has the keyboard focus. A window manager may move the
+    // focus a moment before it announces the new active window, and a desktop that keeps a
+    // layout per window acts on the focus. None when the backend cannot tell.
+    virtual std::optional<RunningApplication> focusedApplication() { return std::nullopt; }
     // One entry per process, in a stable order.
     virtual std::vector<RunningApplication> runningApplications() = 0;
     // The observer is called for each notification of this kind until the handle goes.

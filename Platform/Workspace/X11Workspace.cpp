@@ -52,6 +52,7 @@ struct X11Workspace::Impl {
     Atom clientListAtom = 0;
     Atom wmPidAtom = 0;
     Atom gtkApplicationIDAtom = 0;
+    Atom kdeDesktopFileAtom = 0;
     Atom utf8StringAtom = 0;
     Atom windowAtom = 0;
 
@@ -128,6 +129,7 @@ struct X11Workspace::Impl {
         }
         WindowIdentityHints hints;
         hints.gtkApplicationID = utf8Property(window, gtkApplicationIDAtom);
+        hints.kdeDesktopFile = utf8Property(window, kdeDesktopFileAtom);
         XClassHint classHint{nullptr, nullptr};
         if (XGetClassHint(display, window, &classHint) != 0) {
             if (classHint.res_name) {
@@ -189,6 +191,35 @@ struct X11Workspace::Impl {
             return *knownActiveWindow;
         }
         return readActiveWindow();
+    }
+
+    // The managed window that holds the keyboard focus or contains the window that does;
+    // none when the focus is on no such window (the root, a panel, a menu of the desktop).
+    std::optional<Window> focusedClient() {
+        Window focus = None;
+        int revertTo = 0;
+        XGetInputFocus(display, &focus, &revertTo);
+        if (focus == None || focus == PointerRoot) {
+            return std::nullopt;
+        }
+        const auto clients = clientList();
+        for (Window window = focus; window != None && window != root;) {
+            if (std::ranges::find(clients, window) != clients.end()) {
+                return window;
+            }
+            Window rootReturn = None;
+            Window parent = None;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(display, window, &rootReturn, &parent, &children, &count) == 0) {
+                return std::nullopt;  // gone meanwhile
+            }
+            if (children) {
+                XFree(children);
+            }
+            window = parent;
+        }
+        return std::nullopt;
     }
 
     std::vector<Window> clientList() {
@@ -308,6 +339,7 @@ std::expected<std::unique_ptr<X11Workspace>, std::string> X11Workspace::open(
     impl->clientListAtom = XInternAtom(display, "_NET_CLIENT_LIST", False);
     impl->wmPidAtom = XInternAtom(display, "_NET_WM_PID", False);
     impl->gtkApplicationIDAtom = XInternAtom(display, "_GTK_APPLICATION_ID", False);
+    impl->kdeDesktopFileAtom = XInternAtom(display, "_KDE_NET_WM_DESKTOP_FILE", False);
     impl->utf8StringAtom = XInternAtom(display, "UTF8_STRING", False);
     impl->windowAtom = XInternAtom(display, "WINDOW", False);
     int eventBase = 0;
@@ -335,6 +367,12 @@ X11Workspace::~X11Workspace() = default;
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
     auto app = impl_->applicationOf(impl_->activeWindow());
+    impl_->drainQueuedSoon();
+    return app;
+}
+
+std::optional<RunningApplication> X11Workspace::focusedApplication() {
+    auto app = impl_->applicationOf(impl_->focusedClient());
     impl_->drainQueuedSoon();
     return app;
 }

@@ -26,6 +26,8 @@ public:
     X11Workspace& operator=(const X11Workspace&) = delete;
 
     std::optional<RunningApplication> frontmostApplication() override;
+    // Asks the server where the focus is: a round trip or two.
+    std::optional<RunningApplication> focusedApplication() override;
     std::vector<RunningApplication> runningApplications() override;
     using Workspace::runningApplications;
     Registration addObserver(WorkspaceNotification notification, Observer observer) override;

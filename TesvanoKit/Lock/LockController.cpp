@@ -333,12 +333,24 @@ void LockController::selectManually(const InputSourceID& source) {
     }
 }
 
-void LockController::holdForActivation(const std::optional<std::string>& appId) {
+void LockController::holdForActivation(const std::optional<std::string>& appId,
+                                       std::optional<double> expiresAfter) {
     // Another window of the application the lock is for: still its lock.
     if (appId && appId == targetAppId_) {
         return;
     }
     heldForActivation_ = true;
+    const int generation = ++holdGeneration_;
+    if (!expiresAfter) {
+        return;
+    }
+    later(*expiresAfter, [generation](LockController& self) {
+        if (self.holdGeneration_ != generation || !self.heldForActivation_) {
+            return;
+        }
+        self.heldForActivation_ = false;
+        self.reconcile(ActivationReason::revertedSwitch);
+    });
 }
 
 void LockController::scheduleOneShotCheck(InputSourceID target,

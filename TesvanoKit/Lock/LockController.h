@@ -32,6 +32,8 @@ public:
     static constexpr double conflictBackoffCap = 120.0;
     static constexpr double verificationDelay = 0.32;
     static constexpr double expiryMargin = 0.02;
+    // How long a hold for an activation not announced yet lasts without the announcement.
+    static constexpr double unannouncedHoldLimit = 0.5;
 
     // Clocks and scheduler come from the runtime; the secure-input probe defaults to "off".
     LockController(InputSourceProviding& provider, platform::Runtime& runtime,
@@ -60,8 +62,10 @@ public:
     // Another application came to the front and its rule is not applied yet. A switch seen
     // until then is no longer the current lock's (or one-shot's) to undo: a desktop that
     // remembers a layout per window restores the new window's own. Ends with the next
-    // setTarget, releaseTarget, switchOnce or setEnabled.
-    void holdForActivation(const std::optional<std::string>& appId);
+    // setTarget, releaseTarget, switchOnce or setEnabled; with `expiresAfter`, also when that
+    // time passes without another hold (the announcement's), and the lock is enforced again.
+    void holdForActivation(const std::optional<std::string>& appId,
+                           std::optional<double> expiresAfter = std::nullopt);
     bool isHeldForActivation() const { return heldForActivation_; }
 
     bool revertsInSecureInput = false;
@@ -111,6 +115,7 @@ private:
     std::optional<RuleSource> targetRuleSource_;
     std::optional<std::string> targetMatchedHost_;
     bool heldForActivation_ = false;
+    int holdGeneration_ = 0;
     // Scheduled actions hold this weakly; it dies with the controller.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

@@ -153,10 +153,15 @@ std::optional<std::string> LockEngine::effectiveAppId() const {
 void LockEngine::handleSelectionChanged() {
     // A desktop that restores a window's layout may act on an activation before its
     // notification reaches us: with another application already in front, the switch is not
-    // the current lock's to revert.
+    // the current lock's to revert. Some act on the focus, before the window manager even
+    // announces the new window (Cinnamon's keyboard daemon): the announcement usually follows
+    // within a few tens of milliseconds, but need not, so that hold ends by itself.
     if (controller_.target() && !controller_.isHeldForActivation()) {
         if (auto front = appMonitor_->frontmostAppId(); front != frontmostAppId_) {
             controller_.holdForActivation(front);
+        } else if (auto focused = appMonitor_->focusedAppId();
+                   focused && focused != frontmostAppId_) {
+            controller_.holdForActivation(focused, LockController::unannouncedHoldLimit);
         }
     }
     controller_.sourceDidChange();

@@ -14,12 +14,23 @@ AppActivationMonitor::~AppActivationMonitor() {
     stop();
 }
 
-std::optional<std::string> AppActivationMonitor::frontmostAppId() {
-    auto app = workspace_.frontmostApplication();
+namespace {
+
+std::optional<std::string> identityOf(const std::optional<platform::RunningApplication>& app) {
     if (!app) {
         return std::nullopt;
     }
     return ProcessIdentity::identifier({app->appId, app->executablePath});
+}
+
+}  // namespace
+
+std::optional<std::string> AppActivationMonitor::frontmostAppId() {
+    return identityOf(workspace_.frontmostApplication());
+}
+
+std::optional<std::string> AppActivationMonitor::focusedAppId() {
+    return identityOf(workspace_.focusedApplication());
 }
 
 void AppActivationMonitor::start(Handler handler) {

@@ -21,6 +21,7 @@ public:
     AppActivationMonitor& operator=(const AppActivationMonitor&) = delete;
 
     std::optional<std::string> frontmostAppId() override;
+    std::optional<std::string> focusedAppId() override;
     void start(Handler handler) override;
     void stop() override;
     void onActivationNoticed(NoticeHandler handler) override { noticed_ = std::move(handler); }

@@ -15,6 +15,9 @@ public:
     virtual ~FrontmostAppMonitoring() = default;
 
     virtual std::optional<std::string> frontmostAppId() = 0;
+    // The application whose window has the keyboard focus, which may differ from the
+    // frontmost one for a moment before an activation is announced; none when unknown.
+    virtual std::optional<std::string> focusedAppId() { return std::nullopt; }
     // Begins delivering changes; a second start keeps the first handler.
     virtual void start(Handler handler) = 0;
     // Ends delivery; the handler is not called.

@@ -128,6 +128,11 @@ void LayoutMemoryLockTest::primeLayouts() {
         std::this_thread::sleep_for(500ms);
         return active;
     };
+    // Each window has had the focus once: a desktop may file a layout under a window it has
+    // not seen focused yet (Cinnamon's keyboard daemon does).
+    for (std::size_t i = 0; i < std::size(kApps); ++i) {
+        activate(i);
+    }
     for (;;) {
         bool ok = activate(kGamma);
         selectAsDesktop(kRU);

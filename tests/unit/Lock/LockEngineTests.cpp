@@ -25,6 +25,8 @@ public:
             noticed(id);
     }
     std::optional<std::string> frontmostAppId() override { return current; }
+    std::optional<std::string> focused;
+    std::optional<std::string> focusedAppId() override { return focused; }
     void start(Handler h) override {
         if (!handler)
             handler = std::move(h);
@@ -392,8 +394,11 @@ struct PerWindowCase {
     const char* expectedCurrent;
     int expectedSelections;  // by the engine, during this activation
     int expectedReverts;
-    // The desktop acts before the activation notification reaches the engine.
-    bool restoredBeforeNotice = false;
+    enum When {
+        afterNotice,
+        beforeNotice,        // the window manager has announced it, the notice is on its way
+        beforeAnnouncement,  // the focus has moved; the announcement follows
+    } restoredAt = afterNotice;
 };
 
 class LockEnginePerWindowTest : public LockEngineTest,
@@ -412,16 +417,18 @@ TEST_P(LockEnginePerWindowTest, TheDesktopsRestorationIsNotThePreviousLocksToRev
     events.clear();
     const auto selectionsBefore = system.selectCalls.size();
 
-    if (c.restoredBeforeNotice) {
+    app->focused = c.to;
+    if (c.restoredAt == PerWindowCase::beforeNotice) {
         app->current = c.to;  // in front already, not yet announced
-    } else {
+    } else if (c.restoredAt == PerWindowCase::afterNotice) {
         app->notice(c.to);
     }
     loop.advance(Seconds(0.01));
     if (c.restored) {
         userSwitches(*c.restored);
     }
-    if (c.restoredBeforeNotice) {
+    loop.advance(Seconds(0.03));
+    if (c.restoredAt != PerWindowCase::afterNotice) {
         app->notice(c.to);
     }
     loop.advance(Seconds(0.03));
@@ -450,14 +457,38 @@ INSTANTIATE_TEST_SUITE_P(
         PerWindowCase{"IgnoredKeepsTheLayoutItFound", "ru-app", "ignored", std::nullopt, "xkb:ru",
                       0, 0},
         PerWindowCase{"RestoredBeforeTheNoticeIsNotReverted", "de-app", "ru-app", "xkb:us",
-                      "xkb:ru", 1, 0, true},
+                      "xkb:ru", 1, 0, PerWindowCase::beforeNotice},
         PerWindowCase{"IgnoredRestoredBeforeTheNotice", "de-app", "ignored", "xkb:ru", "xkb:ru", 0,
-                      0, true},
+                      0, PerWindowCase::beforeNotice},
+        PerWindowCase{"RestoredBeforeTheAnnouncementIsNotReverted", "de-app", "ru-app", "xkb:us",
+                      "xkb:ru", 1, 0, PerWindowCase::beforeAnnouncement},
+        PerWindowCase{"IgnoredRestoredBeforeTheAnnouncement", "de-app", "ignored", "xkb:ru",
+                      "xkb:ru", 0, 0, PerWindowCase::beforeAnnouncement},
         PerWindowCase{"FromIgnoredTheRuleApplies", "ignored", "de-app", "xkb:us", "xkb:de", 1, 0},
         // Another window of the locked application: still its lock, so the switch is undone.
         PerWindowCase{"SameApplicationsWindowStaysLocked", "de-app", "de-app", "xkb:us", "xkb:de",
                       1, 1}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
+
+// The focus moved to another application's window and no activation followed: the lock
+// holds again once the wait for it is over.
+TEST_F(LockEngineTest, AFocusWithoutAnnouncementHoldsTheLockOnlyForAMoment) {
+    config.isEnabled = true;
+    config.appRules = {AppRule{"de-app", AppRuleMode::locked, InputSourceID("xkb:de")}};
+    commit();
+    app->report("de-app");
+    loop.advance(Seconds(1));
+    events.clear();
+
+    app->focused = "panel";
+    userSwitches("xkb:ru");
+    loop.advance(Seconds(LockController::unannouncedHoldLimit - 0.01));
+    EXPECT_EQ(system.currentID, "xkb:ru");
+    loop.advance(Seconds(0.02));
+    EXPECT_EQ(system.currentID, "xkb:de");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].reason, R::revertedSwitch);
+}
 
 TEST_F(LockEngineTest, AStoppedEngineHearsNoActivationNotice) {
     engine->stop();

@@ -155,6 +155,8 @@ struct AtspiAccessibility::State {
     std::set<std::string> registeredTypes;
     atspi::EventRouter router;
     AtspiAccessible* focused = nullptr;  // one reference, owned
+    // Whether `focused` is a password field, as its application answered; false until then.
+    bool focusedIsPassword = false;
 
     std::map<std::string, std::int32_t> pidByBus;
     std::map<std::string, double> hungUntil;
@@ -390,6 +392,65 @@ struct AtspiAccessibility::State {
         return found;
     }
 
+    // Asks the focused element's application for its role without waiting: the lock reads
+    // the answer on its way to every switch, and an application on the bus that never
+    // answers (KRunner without an accessible tree) would hold each one up for a timeout.
+    void askFocusedRole() {
+        focusedIsPassword = false;
+        DBusConnection* bus = atspi_get_a11y_bus();
+        const auto name = busName(focused);
+        const char* path = focused->parent.path;
+        if (!bus || name.empty() || !path || isHung(focused)) {
+            return;
+        }
+        DBusMessage* message = dbus_message_new_method_call(name.c_str(), path,
+                                                            "org.a11y.atspi.Accessible", "GetRole");
+        DBusPendingCall* pending = nullptr;
+        const bool sent =
+            message && dbus_connection_send_with_reply(bus, message, &pending, timeoutMs);
+        if (message) {
+            dbus_message_unref(message);
+        }
+        if (!sent || !pending) {
+            return;
+        }
+        struct Asked {
+            std::weak_ptr<State> state;
+            AtspiAccessible* element;  // one reference, owned
+            Clock::time_point started;
+        };
+        dbus_pending_call_set_notify(
+            pending,
+            [](DBusPendingCall* call, void* data) {
+                const auto* asked = static_cast<Asked*>(data);
+                DBusMessage* reply = dbus_pending_call_steal_reply(call);
+                dbus_uint32_t role = ATSPI_ROLE_INVALID;
+                const bool answered =
+                    reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN &&
+                    dbus_message_get_args(reply, nullptr, DBUS_TYPE_UINT32, &role,
+                                          DBUS_TYPE_INVALID);
+                if (reply) {
+                    dbus_message_unref(reply);
+                }
+                auto state = asked->state.lock();
+                if (!state) {
+                    return;
+                }
+                if (!answered) {
+                    state->noteDuration(asked->element, asked->started);
+                } else if (state->focused == asked->element) {
+                    state->focusedIsPassword = role == ATSPI_ROLE_PASSWORD_TEXT;
+                }
+            },
+            new Asked{self, static_cast<AtspiAccessible*>(g_object_ref(focused)), Clock::now()},
+            [](void* data) {
+                auto* asked = static_cast<Asked*>(data);
+                g_object_unref(asked->element);
+                delete asked;
+            });
+        dbus_pending_call_unref(pending);
+    }
+
     void onEvent(const AtspiEvent& event) {
         if (!event.source || !event.type) {
             return;
@@ -401,9 +462,11 @@ struct AtspiAccessibility::State {
                     g_object_unref(focused);
                 }
                 focused = static_cast<AtspiAccessible*>(g_object_ref(event.source));
+                askFocusedRole();
             } else if (focused == event.source) {
                 g_object_unref(focused);
                 focused = nullptr;
+                focusedIsPassword = false;
             }
         }
         // Observers act on the next turn of the loop, outside libatspi's dispatch.
@@ -701,13 +764,7 @@ AtspiAccessibility::createObserver(std::int32_t pid, AccessibilityObserverCallba
 }
 
 bool AtspiAccessibility::focusedElementIsPasswordField() {
-    auto& s = *state_;
-    if (!s.focused || s.isHung(s.focused)) {
-        return false;
-    }
-    return s.guarded(s.focused, [&](GError** error) {
-        return atspi_accessible_get_role(s.focused, error);
-    }) == ATSPI_ROLE_PASSWORD_TEXT;
+    return state_->focused && state_->focusedIsPassword;
 }
 
 }  // namespace tesvano::platform

@@ -59,8 +59,9 @@ public:
     std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError> createObserver(
         std::int32_t pid, AccessibilityObserverCallback callback) override;
 
-    // Whether the focused element is a password field: the secure-input probe. Reads the
-    // role of the element already known from the focus events, nothing more.
+    // Whether the focused element is a password field: the secure-input probe. Answers at
+    // once from the role its application gave when the focus reached it (asked then, without
+    // waiting); false until it has answered.
     bool focusedElementIsPasswordField();
 
     struct State;

@@ -23,13 +23,34 @@ bool present(const std::optional<std::string>& s) {
     return s && !s->empty();
 }
 
+// The id of the desktop file a window names: "org.kde.krunner", also when written as a file
+// name or a path; none for something that cannot be an id.
+std::optional<std::string> desktopFileId(const std::optional<std::string>& named) {
+    if (!present(named)) {
+        return std::nullopt;
+    }
+    std::string_view id = *named;
+    if (const auto slash = id.find_last_of('/'); slash != std::string_view::npos) {
+        id.remove_prefix(slash + 1);
+    }
+    if (id.ends_with(".desktop")) {
+        id.remove_suffix(std::string_view(".desktop").size());
+    }
+    const bool plain = !id.empty() && std::ranges::all_of(
+                                          id, [](unsigned char c) { return c > ' ' && c != 0x7f; });
+    return plain ? std::optional<std::string>(id) : std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> desktopEntryIdentifier(const WindowIdentityHints& hints,
                                                   const DesktopEntryIndex& index) {
-    if (present(hints.gtkApplicationID)) {
-        if (const auto* entry = index.entry(*hints.gtkApplicationID)) {
-            return entry->id;
+    const auto declared = desktopFileId(hints.kdeDesktopFile);
+    for (const auto* named : {&hints.gtkApplicationID, &declared}) {
+        if (present(*named)) {
+            if (const auto* entry = index.entry(**named)) {
+                return entry->id;
+            }
         }
     }
     // The class names the application; the instance is often only the program's name.
@@ -62,7 +83,7 @@ std::optional<std::string> desktopEntryIdentifier(const WindowIdentityHints& hin
             }
         }
     }
-    return std::nullopt;
+    return declared;
 }
 
 }  // namespace tesvano::platform

@@ -25,6 +25,11 @@ public:
     int observerCount(WorkspaceNotification notification) { return observers_.count(notification); }
 
     std::optional<RunningApplication> frontmostApplication() override;
+    // The running application of `focusedPID`; none when that is unset.
+    std::optional<RunningApplication> focusedApplication() override {
+        return focusedPID ? runningApplication(*focusedPID) : std::nullopt;
+    }
+    std::optional<std::int32_t> focusedPID;
     std::vector<RunningApplication> runningApplications() override { return running_; }
     using Workspace::runningApplications;
     std::optional<Seconds> activationArrivedAt() const override { return arrivedAt; }

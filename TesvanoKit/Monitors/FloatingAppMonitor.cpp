@@ -137,7 +137,13 @@ std::optional<std::string> FloatingAppMonitor::focusedLauncher() {
         return std::nullopt;
     }
     auto app = workspace_.runningApplication(*pid);
-    if (!app) {
+    if (!app || !isLauncher(*app)) {
+        return std::nullopt;
+    }
+    // The accessibility bus tells of focus late: once the window manager has given the
+    // keyboard to another application's window, what the hidden launcher says is past.
+    if (auto holder = workspace_.focusedApplication();
+        holder && holder->processIdentifier != *pid) {
         return std::nullopt;
     }
     return app->appId;
@@ -145,9 +151,6 @@ std::optional<std::string> FloatingAppMonitor::focusedLauncher() {
 
 void FloatingAppMonitor::evaluate() {
     auto launcher = focusedLauncher();
-    if (launcher && !LauncherOverlayCatalog::contains(*launcher)) {
-        launcher.reset();
-    }
     if (launcher == current_) {
         return;
     }

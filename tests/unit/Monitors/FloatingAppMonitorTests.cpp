@@ -97,6 +97,22 @@ TEST_F(FloatingAppMonitorTest, FocusLeavingTheLaunchersReportsNoneExactlyOnce) {
     EXPECT_EQ(reports, (Reports{"ulauncher", std::nullopt}));
 }
 
+// A focus report the hidden launcher sends after another window got the keyboard is past.
+TEST_F(FloatingAppMonitorTest, ALauncherFocusReportedAfterAnotherWindowTookTheKeyboardIsPast) {
+    auto field = launchLauncher(true);
+    startRecording();
+    workspace.focusedPID = editorPID;
+    ax.setFocusedElement(field);
+    ax.post(launcherPID, focusChanged, field);
+    EXPECT_TRUE(reports.empty());
+
+    workspace.focusedPID = launcherPID;
+    ax.post(launcherPID, focusChanged, field);
+    workspace.focusedPID = editorPID;
+    ax.post(launcherPID, "window:deactivate", ax.applicationElement(launcherPID));
+    EXPECT_EQ(reports, (Reports{"ulauncher", std::nullopt}));
+}
+
 TEST_F(FloatingAppMonitorTest, TerminatingTheFocusedLauncherReportsNone) {
     startRecording();
     auto field = launchLauncher(true);  // attached on launch, without evaluation

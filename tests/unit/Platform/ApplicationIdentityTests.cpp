@@ -115,6 +115,15 @@ TEST(ApplicationIdentityTest, GtkIdThenStartupClassThenEntryIdThenExecutable) {
     EXPECT_EQ(id({{}, "x", "y", "/usr/lib/chromium/chromium"}), "chromium");
     EXPECT_EQ(id({{}, "x", "y", "/usr/bin/unknown"}), std::nullopt);
     EXPECT_EQ(id({}), std::nullopt);
+    // The desktop file a KDE window names: an entry first, whatever the class says; one that
+    // is no installed application still names it, after every other hint.
+    EXPECT_EQ(id({{}, "chromium", "Chromium", {}, "firefox-esr"}), "firefox-esr");
+    EXPECT_EQ(id({{}, "krunner", "krunner", "/usr/bin/krunner", "org.kde.krunner"}),
+              "org.kde.krunner");
+    EXPECT_EQ(id({{}, {}, {}, {}, "/usr/share/kglobalaccel/org.kde.krunner.desktop"}),
+              "org.kde.krunner");
+    EXPECT_EQ(id({{}, "chromium", {}, {}, "org.example.Unknown"}), "chromium");
+    EXPECT_EQ(id({{}, {}, {}, {}, "bad id"}), std::nullopt);
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ constexpr const char* kKeyboardConfig =
 class KdeKeyboardDaemonTest : public test::LayoutMemoryLockTest {
 protected:
     std::vector<std::string> requiredPrograms() const override {
-        return {"kwin_x11", "kglobalaccel5", "kded5", "dbus-send", "dbus-daemon", "Xvfb"};
+        return {"kwin_x11", "kglobalaccel5", "kded5",       "krunner",
+                "gdbus",    "dbus-send",     "dbus-daemon", "Xvfb"};
     }
     std::vector<std::string> sessionEnvironment() const override {
         return {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5", "QT_QPA_PLATFORM=xcb"};
@@ -84,6 +85,59 @@ protected:
 
 TEST_F(KdeKeyboardDaemonTest, LockHoldsAndTheDaemonAgrees) {
     runActivations();
+}
+
+// KRunner, on the accessibility bus, with a rule of its own: Russian while it shows.
+class KRunnerTest : public KdeKeyboardDaemonTest {
+protected:
+    std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
+        // Assistive technologies on before KRunner starts, so that it joins the bus.
+        if (!s.run({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
+                    "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Set",
+                    "org.a11y.Status", "IsEnabled", "<true>"})) {
+            return std::unexpected("cannot turn assistive technologies on");
+        }
+        auto started = KdeKeyboardDaemonTest::startDesktop(s);
+        if (started && !s.launch({"krunner", "--daemon"})) {
+            return std::unexpected("krunner did not start");
+        }
+        return started;
+    }
+    // Its desktop file is no installed application: only its window names it.
+    std::vector<AppRule> extraRules() const override {
+        return {AppRule{"org.kde.krunner", AppRuleMode::locked, InputSourceID("xkb:ru")}};
+    }
+    bool readsAccessibility() const override { return true; }
+
+    // "source application" of each activation until the engine's verification is past.
+    std::vector<std::string> activations() {
+        std::vector<std::string> out;
+        for (const auto& e : engine->linesWithin(600ms)) {
+            out.push_back(e.value("inputSource", "") + " " + e.value("triggeringBundleID", ""));
+        }
+        return out;
+    }
+};
+
+TEST_F(KRunnerTest, ItsRuleAppliesWhileItShowsAndTheWindowsRuleAfter) {
+    for (int opening = 1; opening <= 3; ++opening) {
+        ASSERT_TRUE(
+            session->run({"gdbus", "call", "--session", "--dest", "org.kde.krunner",
+                          "--object-path", "/App", "--method", "org.kde.krunner.App.display"}));
+        EXPECT_TRUE(groups->waitForLockedGroup(kRU, patience)) << "KRunner's rule, " << opening;
+        for (const auto& a : activations()) {
+            EXPECT_EQ(a, "xkb:ru org.kde.krunner");
+        }
+        windows->pressChord({"Escape"});
+        EXPECT_TRUE(groups->waitForLockedGroup(kDE, patience)) << "Alpha's rule, " << opening;
+        // The daemon may restore Alpha's layout itself; nothing the hidden KRunner still says
+        // counts.
+        for (const auto& a : activations()) {
+            EXPECT_EQ(a, "xkb:de org.example.Alpha");
+        }
+        groups->pump();
+        EXPECT_EQ(groups->lockedGroup(), kDE);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "tests/desktop/support/LayoutMemoryLockTest.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -151,9 +153,16 @@ void LayoutMemoryLockTest::primeLayouts() {
 // The engine starts with Alpha in front and English current: its first line is German.
 void LayoutMemoryLockTest::startEngine() {
     const auto path = session->home() / "rules.json";
-    writeFile(path, encodeConfiguration(rules()));
+    auto configuration = rules();
+    std::ranges::copy(extraRules(), std::back_inserter(configuration.appRules));
+    writeFile(path, encodeConfiguration(configuration));
+    std::vector<std::string> argv = {TESVANO_ENGINE_PATH, "--display", session->display(),
+                                     path.string()};
+    if (readsAccessibility()) {
+        argv.insert(argv.end() - 1, "--accessibility");
+    }
     auto started = JSONLineProcess::start(
-        {TESVANO_ENGINE_PATH, "--display", session->display(), path.string()},
+        argv,
         session->environment({"XDG_DATA_DIRS=" + (session->home() / "no-system-data").string()}));
     ASSERT_TRUE(started.has_value()) << started.error();
     engine = std::move(*started);

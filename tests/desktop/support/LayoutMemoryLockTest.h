@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TesvanoKit/Rules/LockConfiguration.h"
 #include "tests/desktop/support/DesktopSession.h"
 #include "tests/desktop/support/DesktopWindows.h"
 #include "tests/support/ChildProcess.h"
@@ -42,6 +43,9 @@ protected:
     virtual const char* desktopName() const = 0;
     // Called once the windows are managed, before anything is activated.
     virtual void windowsReady() {}
+    // Rules beside the stand-ins' own, and whether the engine reads the accessibility bus.
+    virtual std::vector<AppRule> extraRules() const { return {}; }
+    virtual bool readsAccessibility() const { return false; }
 
     void SetUp() override;
     void TearDown() override;

@@ -155,9 +155,13 @@ std::string timestampSuffix() {
 std::optional<fs::path> setAside(const fs::path& path, std::string_view why) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path target = path;
-        target += "." + std::string(why) + "-" + timestampSuffix();
+        target += ".";
+        target += why;
+        target += "-";
+        target += timestampSuffix();
         if (attempt > 0) {
-            target += "-" + std::to_string(attempt);
+            target += "-";
+            target += std::to_string(attempt);
         }
         std::error_code ec;
         if (fs::exists(target, ec)) {
@@ -313,9 +317,13 @@ std::optional<fs::path> copyAside(const fs::path& path, const std::string& text,
                                   std::string_view why) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path target = path;
-        target += "." + std::string(why) + "-" + timestampSuffix();
+        target += ".";
+        target += why;
+        target += "-";
+        target += timestampSuffix();
         if (attempt > 0) {
-            target += "-" + std::to_string(attempt);
+            target += "-";
+            target += std::to_string(attempt);
         }
         const int fd =
             ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);

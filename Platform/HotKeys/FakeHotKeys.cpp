@@ -111,8 +111,8 @@ std::map<std::uint32_t, std::string> FakeHotKeys::usLayout() {
             keycode = (r == 0 && c == rows[r]) ? 10 : keycode + 1;
         }
     }
-    map[51] = "\\";
-    map[65] = " ";
+    map[51] = std::string(1, '\\');
+    map[65] = std::string(1, ' ');
     return map;
 }
 

@@ -105,7 +105,8 @@ std::string formatNumber(const LogArg& arg, std::string_view spec) {
     }
     const char conv = spec.empty() ? 'd' : spec.back();
     if (conv == 'f' || conv == 'g' || conv == 'e') {
-        std::string fmt = "%" + std::string(spec.substr(0, spec.size() - 1)) + "L" + conv;
+        std::string fmt = "%";
+        fmt.append(spec.substr(0, spec.size() - 1)).append(1, 'L').append(1, conv);
         char buf[64];
         std::snprintf(buf, sizeof buf, fmt.c_str(), arg.number);
         return buf;

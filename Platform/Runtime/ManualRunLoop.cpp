@@ -1,7 +1,5 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 
-#include <sys/prctl.h>
-
 #include <poll.h>
 
 #include <algorithm>
@@ -92,10 +90,6 @@ int ManualRunLoop::pumpFds(std::chrono::milliseconds timeout) {
 
 PollRunLoop::PollRunLoop() : origin_(std::chrono::steady_clock::now()) {
     reduceTimerSlack();
-}
-
-void reduceTimerSlack() {
-    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 Seconds PollRunLoop::uptime() const {

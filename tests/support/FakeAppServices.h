@@ -7,7 +7,7 @@
 #include "Platform/Accessibility/FakeAccessibility.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/HotKeys/FakeHotKeys.h"
-#include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/LoginItems/FakeLoginItemService.h"
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"

@@ -24,7 +24,7 @@
 #include "Platform/Accessibility/FakeAccessibility.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/HotKeys/FakeHotKeys.h"
-#include "Platform/LoginItems/LoginItemService.h"
+#include "Platform/LoginItems/FakeLoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/FakeTextInputSources.h"
 #include "Platform/Workspace/FakeWorkspace.h"

@@ -13,6 +13,7 @@
 #include "PermissionFlow/PermissionStatus.h"
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 #include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/Workspace/FakeWindowList.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 #include "tests/gui/GuiApplication.h"
 #include "tests/support/TempDir.h"

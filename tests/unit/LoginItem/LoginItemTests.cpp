@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "Platform/LoginItems/FakeLoginItemService.h"
 #include "TesvanoKit/LoginItem/LoginItemController.h"
 #include "tests/support/TempDir.h"
 

@@ -3,6 +3,7 @@
 #include "PermissionFlow/PermissionFlowController.h"
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 #include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/Workspace/FakeWindowList.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 
 namespace PermissionFlow {

@@ -2,6 +2,7 @@
 
 #include "PermissionFlow/SettingsWindowTracker.h"
 #include "Platform/Runtime/ManualRunLoop.h"
+#include "Platform/Workspace/FakeWindowList.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 
 namespace PermissionFlow {

@@ -82,7 +82,7 @@ std::expected<void, std::string> XdgAutostartLoginItem::registerItem() {
     entry << "[Desktop Entry]\n"
           << "Type=Application\n"
           << "Name=Tesvano\n"
-          << "Comment=Keeps the keyboard input source where you want it\n"
+          << "Comment=Keep the keyboard input source where you want it\n"
           << "Exec=" << quoteExec(executable_.string()) << "\n"
           << "Icon=tesvano\n"
           << "Terminal=false\n"

@@ -53,6 +53,13 @@ TEST(LoginItem, AutostartEntryIsWrittenOnceAndRemoved) {
     EXPECT_EQ(controller.state(), LoginItemState::enabled);
     const std::string entry = test::readFile(service.entryPath());
     EXPECT_NE(entry.find("Exec=\"/opt/tes vano/tesvano\"\n"), std::string::npos) << entry;
+    // It describes the program as its launcher entry does.
+    const std::string launcher = test::readFile(TESVANO_DESKTOP_TEMPLATE);
+    const auto comment = launcher.find("\nComment=");
+    ASSERT_NE(comment, std::string::npos);
+    EXPECT_NE(entry.find(launcher.substr(comment, launcher.find('\n', comment + 1) - comment)),
+              std::string::npos)
+        << entry;
     const auto written = std::filesystem::last_write_time(service.entryPath());
     ASSERT_TRUE(controller.setEnabled(true).has_value());
     EXPECT_EQ(std::filesystem::last_write_time(service.entryPath()), written);

@@ -4,6 +4,15 @@
 #include <array>
 #include <string_view>
 
+// The command reference in the sources the program was built from, and its place relative to
+// the installed program (both set by the build).
+#ifndef TESVANO_DOCS_DIR
+#define TESVANO_DOCS_DIR ""
+#endif
+#ifndef TESVANO_INSTALLED_DOCS_RELATIVE
+#define TESVANO_INSTALLED_DOCS_RELATIVE "../share/doc/tesvano/url-scheme"
+#endif
+
 namespace tesvano {
 
 namespace {
@@ -58,7 +67,9 @@ std::expected<LaunchArguments, std::string> LaunchArguments::parse(
                 out.showHelp = true;
                 continue;
             }
-            if (word == "-v" || word == "--version") {
+            // -v as well: earlier versions documented it, and with no verbose mode to mean
+            // instead, scripts that call it keep working.
+            if (word == "-V" || word == "--version" || word == "-v") {
                 out.showVersion = true;
                 continue;
             }
@@ -89,21 +100,37 @@ std::expected<LaunchArguments, std::string> LaunchArguments::parse(
     return out;
 }
 
-std::string LaunchArguments::usage() {
+std::string LaunchArguments::usage(const std::filesystem::path& documentation) {
     return "Usage: tesvano [OPTION...] [tesvano://COMMAND...]\n"
            "Keeps the keyboard input source where you want it, per application and per web page.\n"
            "\n"
            "Without arguments, starts Tesvano, or opens the Settings of the one that runs.\n"
            "With tesvano:// URLs, hands them to the running Tesvano (starting it when none\n"
-           "runs) and returns once it has taken them; see share/doc/tesvano/url-scheme/.\n"
+           "runs) and returns once it has taken them; the commands are described in\n" +
+           documentation.string() +
+           "/\n"
            "\n"
            "  -h, --help     show this help and exit\n"
-           "  -v, --version  show the version and exit\n"
+           "  -V, --version  show the version and exit\n"
            "  --             what follows is a URL, even when it begins with -\n"
            "\n"
            "Qt's options (-platform, -display, -style, ...) are passed to Qt.\n"
            "Exit status: 0 when done, 1 when Tesvano could not start or be reached,\n"
            "2 for a bad argument.\n";
+}
+
+std::filesystem::path LaunchArguments::documentationFolder(
+    const std::filesystem::path& programFolder) {
+    // Beside the installed program first; a program run from its build finds the copy in the
+    // sources it was built from.
+    const auto installed = (programFolder / TESVANO_INSTALLED_DOCS_RELATIVE).lexically_normal();
+    std::error_code ec;
+    if (std::filesystem::is_directory(installed, ec) ||
+        std::string_view(TESVANO_DOCS_DIR).empty() ||
+        !std::filesystem::is_directory(TESVANO_DOCS_DIR, ec)) {
+        return installed;
+    }
+    return TESVANO_DOCS_DIR;
 }
 
 std::expected<LaunchArguments, std::string> LaunchArguments::parse(int argc, char** argv) {

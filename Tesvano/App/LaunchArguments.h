@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -13,12 +14,15 @@ namespace tesvano {
 struct LaunchArguments {
     std::vector<std::string> urls;
     bool showHelp = false;     // -h, --help
-    bool showVersion = false;  // -v, --version
+    bool showVersion = false;  // -V, --version (and -v)
 
     bool isDefaultLaunch() const { return urls.empty(); }
 
-    // What --help prints.
-    static std::string usage();
+    // What --help prints; `documentation` is the folder of the tesvano:// command reference.
+    static std::string usage(const std::filesystem::path& documentation);
+    // That folder for the program in `programFolder`: the installed copy beside it, else the
+    // copy in the sources of a program run from its build.
+    static std::filesystem::path documentationFolder(const std::filesystem::path& programFolder);
 
     // Without the program name. A word that is no absolute URL ("scheme:…") is an error.
     static std::expected<LaunchArguments, std::string> parse(std::span<const std::string> words);

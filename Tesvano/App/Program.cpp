@@ -161,7 +161,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (arguments->showHelp) {
-        std::fputs(LaunchArguments::usage().c_str(), stdout);
+        std::error_code ec;
+        const auto program = std::filesystem::read_symlink("/proc/self/exe", ec);
+        const auto documentation = LaunchArguments::documentationFolder(program.parent_path());
+        std::fputs(LaunchArguments::usage(documentation).c_str(), stdout);
         return 0;
     }
     if (arguments->showVersion) {

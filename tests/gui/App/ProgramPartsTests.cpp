@@ -77,6 +77,7 @@ TEST(LaunchArguments, HelpAndVersionAreAskedForAndOtherOptionsRefused) {
         {{"--help"}, true, false},
         {{"-h"}, true, false},
         {{"--version"}, false, true},
+        {{"-V"}, false, true},
         {{"-v", "-platform", "xcb"}, false, true},
         {{"-name", "x", "--display=:1", "-sync"}, false, false},
         {{"--", "--help"}, false, false},
@@ -99,7 +100,16 @@ TEST(LaunchArguments, HelpAndVersionAreAskedForAndOtherOptionsRefused) {
                   std::string::npos)
             << refused.error();
     }
-    EXPECT_NE(LaunchArguments::usage().find("--version"), std::string::npos);
+    // The help names the command reference of the installation that holds the program.
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "share/doc/tesvano/url-scheme");
+    std::filesystem::create_directories(dir / "bin");
+    const auto folder = LaunchArguments::documentationFolder(dir / "bin");
+    EXPECT_EQ(folder, dir / "share/doc/tesvano/url-scheme");
+    const auto usage = LaunchArguments::usage(folder);
+    EXPECT_NE(usage.find((dir / "share/doc/tesvano/url-scheme/\n").string()), std::string::npos)
+        << usage;
+    EXPECT_NE(usage.find("-V, --version"), std::string::npos);
 }
 
 TEST(InstanceMessage, RoundTripsAndTellsPartsFromGarbage) {

@@ -70,7 +70,7 @@ const std::map<std::int64_t, std::string>& keySymbols() {
                                     Key::f11, Key::f12, Key::f13, Key::f14, Key::f15,
                                     Key::f16, Key::f17, Key::f18, Key::f19, Key::f20};
         for (int i = 0; i < 20; ++i) {
-            t[functionKeys[i].rawValue] = "F" + std::to_string(i + 1);
+            t[functionKeys[i].rawValue] = std::string("F").append(std::to_string(i + 1));
         }
         const Key keypad[] = {Key::keypad0, Key::keypad1, Key::keypad2, Key::keypad3, Key::keypad4,
                               Key::keypad5, Key::keypad6, Key::keypad7, Key::keypad8, Key::keypad9};

@@ -234,7 +234,8 @@ std::shared_ptr<void> SessionGnomeShellExtension::watch(std::function<void()> ch
 std::expected<void, std::string> SessionGnomeShellExtension::installAndEnable() {
     // Written beside the final folder and renamed over it, so the shell never reads half a copy.
     const auto folder = userFolder();
-    const auto staging = folder.parent_path() / ("." + folder.filename().string() + ".new");
+    const auto staging =
+        folder.parent_path() / std::string(".").append(folder.filename().string()).append(".new");
     std::error_code error;
     std::filesystem::remove_all(staging, error);
     std::filesystem::create_directories(staging, error);

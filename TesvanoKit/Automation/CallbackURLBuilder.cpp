@@ -39,12 +39,13 @@ std::string appendQueryItems(std::string_view url, std::span<const QueryItem> it
     std::string result = components->text;
     const auto fragment = result.find('#');
     const auto insertAt = fragment == std::string::npos ? result.size() : fragment;
+    std::string separator;
     if (!components->query) {
-        added.insert(0, "?");
+        separator = "?";
     } else if (!components->query->empty()) {
-        added.insert(0, "&");
+        separator = "&";
     }
-    result.insert(insertAt, added);
+    result.insert(insertAt, separator + added);
     return result;
 }
 

@@ -296,7 +296,7 @@ LockConfiguration ImportPlan::apply() const {
         const URLRule& rule = baseConfig.urlRules[i];
         std::string key = urlMatchKey(rule.hostPattern);
         if (!localKeys.insert(key).second) {
-            key = std::string(1, '\0') + std::to_string(i);
+            key = std::string(1, '\0').append(std::to_string(i));
         }
         if (mode == ImportMode::merge) {
             urls.try_emplace(key, rule);

@@ -5,7 +5,7 @@ namespace tesvano::KeyFocusInputSourceSelector {
 std::string Failure::description() const {
     std::string text(rawValue(kind));
     if (kind == Kind::transport || kind == Kind::rejected) {
-        text += "(" + std::to_string(code) + ")";
+        text.append("(").append(std::to_string(code)).append(")");
     }
     return text;
 }

@@ -287,7 +287,7 @@ std::optional<std::string> compactLinkLabel(std::string_view url) {
     }
     const std::string host = lowercase(authority);
     if (host.empty() ||
-        (host != codeHostingHost && !host.ends_with("." + std::string(codeHostingHost)))) {
+        (host != codeHostingHost && !host.ends_with(std::string(".").append(codeHostingHost)))) {
         return std::nullopt;
     }
     if (pathStart == std::string_view::npos || rest[pathStart] != '/') {
@@ -311,7 +311,7 @@ std::optional<std::string> compactLinkLabel(std::string_view url) {
         return std::nullopt;
     }
     if (pieces[2] == "pull" || pieces[2] == "issues") {
-        return "#" + std::string(pieces[3]);
+        return std::string("#").append(pieces[3]);
     }
     if (pieces[2] == "compare") {
         return std::string(pieces[3]);

@@ -11,7 +11,7 @@
 #include "PermissionFlow/Panels/FloatingDropPanel.h"
 #include "PermissionFlow/Panels/PermissionFlowButton.h"
 #include "PermissionFlow/PermissionStatus.h"
-#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+#include "Platform/Accessibility/FakeAssistiveTechnologyStatus.h"
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Workspace/FakeWindowList.h"
 #include "Platform/Workspace/FakeWorkspace.h"

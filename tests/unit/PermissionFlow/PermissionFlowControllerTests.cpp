@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PermissionFlow/PermissionFlowController.h"
-#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+#include "Platform/Accessibility/FakeAssistiveTechnologyStatus.h"
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Workspace/FakeWindowList.h"
 #include "Platform/Workspace/FakeWorkspace.h"

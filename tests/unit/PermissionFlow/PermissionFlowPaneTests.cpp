@@ -4,7 +4,7 @@
 #include "PermissionFlow/PermissionFlowPane.h"
 #include "PermissionFlow/PermissionFlowResources.h"
 #include "PermissionFlow/PermissionStatus.h"
-#include "Platform/Accessibility/AssistiveTechnologyStatus.h"
+#include "Platform/Accessibility/FakeAssistiveTechnologyStatus.h"
 
 namespace PermissionFlow {
 namespace {

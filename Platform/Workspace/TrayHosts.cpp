@@ -35,6 +35,27 @@ bool anyHostName(sd_bus* bus) {
     std::free(names);
     return found;
 }
+
+std::string nameOwner(sd_bus* bus, const char* name) {
+    sd_bus_message* reply = nullptr;
+    const char* owner = nullptr;
+    std::string out;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
+                           name) >= 0 &&
+        sd_bus_message_read(reply, "s", &owner) > 0 && owner) {
+        out = owner;
+    }
+    sd_bus_message_unref(reply);
+    return out;
+}
+
+// GNOME's AppIndicator extension is watcher and host at once, in the shell's own process, and
+// takes no host name.
+bool watcherInShell(sd_bus* bus) {
+    const std::string watcher = nameOwner(bus, "org.kde.StatusNotifierWatcher");
+    return !watcher.empty() && watcher == nameOwner(bus, "org.gnome.Shell");
+}
 #endif
 
 std::optional<bool> readStatusNotifierHost() {
@@ -51,7 +72,7 @@ std::optional<bool> readStatusNotifierHost() {
                                     "org.kde.StatusNotifierWatcher",
                                     "IsStatusNotifierHostRegistered", &error, 'b', &registered);
     sd_bus_error_free(&error);
-    const bool host = r >= 0 && registered != 0 && anyHostName(bus);
+    const bool host = r >= 0 && registered != 0 && (anyHostName(bus) || watcherInShell(bus));
     sd_bus_flush_close_unref(bus);
     if (r < 0) {
         return std::nullopt;
@@ -75,6 +96,20 @@ bool readXEmbedTray() {
 }
 
 }  // namespace
+
+bool statusNotifierWatcherRuns() {
+#if TESVANO_HAVE_SYSTEMD
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_user(&bus) < 0) {
+        return false;
+    }
+    const bool runs = !nameOwner(bus, "org.kde.StatusNotifierWatcher").empty();
+    sd_bus_flush_close_unref(bus);
+    return runs;
+#else
+    return false;
+#endif
+}
 
 TrayHosts probeTrayHosts() {
     return TrayHosts{readStatusNotifierHost(), readXEmbedTray()};

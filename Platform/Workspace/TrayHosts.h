@@ -16,4 +16,8 @@ struct TrayHosts {
 // Reads the session bus and $DISPLAY; each question has a short timeout.
 TrayHosts probeTrayHosts();
 
+// Whether a StatusNotifierWatcher holds its name on the session bus (asked of the bus itself,
+// so a busy watcher still counts).
+bool statusNotifierWatcherRuns();
+
 }  // namespace tesvano::platform

@@ -4,22 +4,62 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
+#include "Platform/Log/Log.h"
+#include "Platform/Workspace/StatusNotifierItem.h"
+#include "Platform/Workspace/TrayHosts.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/Menu/StatusMenu.h"
 
 namespace tesvano {
+
+namespace {
+
+// The icon's sizes for a StatusNotifierItem: ARGB32 in network byte order.
+std::vector<platform::TrayIconPixmap> pixmapsOf(const QIcon& icon) {
+    std::vector<platform::TrayIconPixmap> pixmaps;
+    for (int side : {16, 22, 24, 32, 48}) {
+        const QImage image =
+            icon.pixmap(side, side).toImage().convertToFormat(QImage::Format_ARGB32);
+        platform::TrayIconPixmap pixmap{image.width(), image.height(), {}};
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                for (int part : {qAlpha(p), qRed(p), qGreen(p), qBlue(p)}) {
+                    pixmap.argb.push_back(static_cast<std::uint8_t>(part));
+                }
+            }
+        }
+        pixmaps.push_back(std::move(pixmap));
+    }
+    return pixmaps;
+}
+
+}  // namespace
 
 StatusItem::StatusItem(AppState& state, StatusMenu& menu, QObject* parent)
     : QObject(parent), state_(state), menu_(menu) {
     update();
     connect(&state_, &AppState::trayIconHiddenChanged, this, [this] { update(); });
     connect(&state_, &AppState::configChanged, this, [this] { update(); });
+    // The menu's rows follow what the status menu rebuilds on.
+    for (auto signal : {&AppState::availableSourcesChanged, &AppState::languagePreferenceChanged,
+                        &AppState::updateStateChanged}) {
+        connect(&state_, signal, this, [this] { refreshMenu(); });
+    }
+    // The icon's description is in the interface language.
+    connect(&state_, &AppState::languagePreferenceChanged, this, [this] {
+        shown_.reset();
+        if (item_) {
+            showIcon(state_.config().isEnabled);
+        }
+    });
     // A switch between light and dark repaints the icon.
     QCoreApplication::instance()->installEventFilter(this);
 }
@@ -51,36 +91,14 @@ QIcon StatusItem::trayImage(bool locked, const QColor& ink) {
 }
 
 bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ApplicationPaletteChange && tray_) {
+    if (event->type() == QEvent::ApplicationPaletteChange && (tray_ || item_)) {
         showIcon(state_.config().isEnabled);
     }
     return QObject::eventFilter(watched, event);
 }
 
 bool StatusItem::isInserted() const {
-    return tray_ != nullptr && tray_->isVisible();
-}
-
-void StatusItem::update() {
-    if (state_.trayIconHidden()) {
-        tray_.reset();
-        shown_.reset();
-        return;
-    }
-    if (!tray_) {
-        tray_ = std::make_unique<QSystemTrayIcon>();
-        tray_->setToolTip(QStringLiteral("Tesvano"));
-        tray_->setContextMenu(menu_.menu());
-        // A click opens the menu too, as a menu-bar item does.
-        connect(tray_.get(), &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger) {
-                        menu_.menu()->popup(QCursor::pos());
-                    }
-                });
-    }
-    showIcon(state_.config().isEnabled);
-    tray_->show();
+    return item_ != nullptr || (tray_ != nullptr && tray_->isVisible());
 }
 
 void StatusItem::showIcon(bool locked) {
@@ -98,8 +116,86 @@ void StatusItem::showIcon(bool locked) {
     if (!icon) {
         icon = trayImage(locked, ink);
     }
-    tray_->setIcon(*icon);
+    if (tray_) {
+        tray_->setIcon(*icon);
+    }
+    if (item_) {
+        const QString description =
+            QStringLiteral("Tesvano: %1").arg(state_.text(locked ? "Enabled" : "Disabled"));
+        item_->setIcon(pixmapsOf(*icon), description.toStdString());
+    }
     shown_ = locked;
+}
+
+void StatusItem::refreshMenu() {
+    if (!item_) {
+        return;
+    }
+    std::vector<platform::TrayMenuRow> rows;
+    rowActions_.clear();
+    for (QAction* action : menu_.menu()->actions()) {
+        if (!action->isVisible()) {
+            continue;
+        }
+        // Without Qt's mnemonic marks: "&&" is a plain "&".
+        QString label = action->text();
+        label.replace(QStringLiteral("&&"), QChar(1)).remove(QLatin1Char('&'));
+        label.replace(QChar(1), QLatin1Char('&'));
+        rows.push_back(platform::TrayMenuRow{
+            .label = label.toStdString(),
+            .enabled = action->isEnabled(),
+            .separator = action->isSeparator(),
+            .checkable = action->objectName().startsWith(QStringLiteral("source:")),
+            .checked = StatusMenu::showsCheck(action),
+        });
+        rowActions_.emplace_back(action);
+    }
+    item_->setMenu(std::move(rows));
+}
+
+void StatusItem::update() {
+    if (state_.trayIconHidden()) {
+        tray_.reset();
+        item_.reset();
+        shown_.reset();
+        return;
+    }
+    if (!tray_ && !item_ && platform::statusNotifierWatcherRuns()) {
+        platform::StatusNotifierItem::Handlers handlers;
+        handlers.chosen = [this](std::size_t row) {
+            if (row < rowActions_.size() && rowActions_[row]) {
+                rowActions_[row]->trigger();
+            }
+        };
+        handlers.menuOpening = [this] { refreshMenu(); };
+        handlers.activated = [this] { menu_.menu()->popup(QCursor::pos()); };
+        if (auto item = platform::StatusNotifierItem::open(state_.runtime(), "Tesvano",
+                                                           std::move(handlers))) {
+            item_ = std::move(*item);
+        } else {
+            static const platform::Logger log("StatusItem");
+            log.notice("%{public}s; using Qt's tray icon", item.error());
+        }
+    }
+    if (item_) {
+        showIcon(state_.config().isEnabled);
+        refreshMenu();
+        return;
+    }
+    if (!tray_) {
+        tray_ = std::make_unique<QSystemTrayIcon>();
+        tray_->setToolTip(QStringLiteral("Tesvano"));
+        tray_->setContextMenu(menu_.menu());
+        // A click opens the menu too, as a menu-bar item does.
+        connect(tray_.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger) {
+                        menu_.menu()->popup(QCursor::pos());
+                    }
+                });
+    }
+    showIcon(state_.config().isEnabled);
+    tray_->show();
 }
 
 }  // namespace tesvano

@@ -3,19 +3,28 @@
 #include <QColor>
 #include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <memory>
 #include <optional>
+#include <vector>
 
+class QAction;
 class QSystemTrayIcon;
 
 namespace tesvano {
+
+namespace platform {
+class StatusNotifierItem;
+}
 
 class AppState;
 class StatusMenu;
 
 // The tray icon: present unless the user hid it ("menuBarIconHidden"), showing the locked or
-// unlocked symbol, opening the status menu on a click. Where the desktop has no tray the
-// program acts as if the icon were hidden (see AppDelegate::isStatusItemHidden).
+// unlocked symbol, opening the status menu on a click. Where a StatusNotifierWatcher runs it is
+// our own StatusNotifierItem with the status menu's rows; elsewhere Qt's tray icon (XEmbed). Where
+// the desktop has no tray the program acts as if the icon were hidden (see
+// AppDelegate::isStatusItemHidden).
 class StatusItem final : public QObject {
 public:
     StatusItem(AppState& state, StatusMenu& menu, QObject* parent = nullptr);
@@ -37,6 +46,7 @@ private:
     void update();
     // Shows the symbol for the lock state in the panel's ink, unless it shows already.
     void showIcon(bool locked);
+    void refreshMenu();
 
     AppState& state_;
     StatusMenu& menu_;
@@ -46,6 +56,8 @@ private:
     QColor ink_;
     std::optional<QIcon> icons_[2];
     std::optional<bool> shown_;
+    std::unique_ptr<platform::StatusNotifierItem> item_;
+    std::vector<QPointer<QAction>> rowActions_;
 };
 
 }  // namespace tesvano

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 #include <thread>
 
@@ -31,7 +32,12 @@ std::expected<void, std::string> GnomeShellSession::available() {
 std::expected<void, std::string> startGnomeShell(DesktopSession& session,
                                                  const std::vector<std::string>& layouts,
                                                  bool perWindow, std::chrono::milliseconds timeout,
-                                                 bool ourExtension) {
+                                                 const std::vector<std::string>& extensions) {
+    const bool ourExtension = std::ranges::count(extensions, shell::extensionUUID) > 0;
+    std::string enabled;
+    for (const auto& uuid : extensions) {
+        enabled += (enabled.empty() ? "['" : ", '") + uuid + "'";
+    }
     // The extension exactly as the program installs it.
     const auto folder = session.dataHome() / "gnome-shell/extensions" / shell::extensionUUID;
     for (const auto& [name, content] : platform::gnomeShellExtensionFiles()) {
@@ -49,7 +55,7 @@ std::expected<void, std::string> startGnomeShell(DesktopSession& session,
         {"gsettings", "set", "org.gnome.desktop.input-sources", "per-window",
          perWindow ? "true" : "false"},
         {"gsettings", "set", "org.gnome.shell", "enabled-extensions",
-         ourExtension ? std::string("['") + shell::extensionUUID + "']" : "[]"},
+         enabled.empty() ? "[]" : enabled + "]"},
         // No welcome tour, no animations to wait for.
         {"gsettings", "set", "org.gnome.shell", "welcome-dialog-last-shown-version", "'999'"},
         {"gsettings", "set", "org.gnome.desktop.interface", "enable-animations", "false"},
@@ -157,7 +163,9 @@ std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession
     std::unique_ptr<GnomeShellSession> out(new GnomeShellSession());
     out->session_ = std::move(*desktop);
     DesktopSession& session = *out->session_;
-    if (auto started = startGnomeShell(session, layouts, false, timeout, ourExtension); !started) {
+    const auto extensions =
+        ourExtension ? std::vector<std::string>{shell::extensionUUID} : std::vector<std::string>{};
+    if (auto started = startGnomeShell(session, layouts, false, timeout, extensions); !started) {
         return std::unexpected(started.error());
     }
     int fds[2];

@@ -13,13 +13,14 @@
 namespace tesvano::test {
 
 // Starts GNOME Shell 43 in X11 mode in `session`, with our extension installed and enabled in
-// the session's home before the shell starts (unless not `ourExtension`), and `layouts` as its
-// sources, as ('xkb', layout); with `perWindow` the shell keeps a source per window. Returns
+// the session's home before the shell starts (when `extensions` to enable lists it), `layouts` as
+// its sources, as ('xkb', layout); with `perWindow` the shell keeps a source per window. Returns
 // once the extension answers, or without it once the shell's own IBus runs the shell's engine.
 // Called again, it replaces the running shell, as a restart of the shell does.
 std::expected<void, std::string> startGnomeShell(
     DesktopSession& session, const std::vector<std::string>& layouts, bool perWindow,
-    std::chrono::milliseconds timeout = std::chrono::seconds(60), bool ourExtension = true);
+    std::chrono::milliseconds timeout = std::chrono::seconds(60),
+    const std::vector<std::string>& extensions = {"tesvano@quorvel.com"});
 // The shell's own view of its input sources, asked with gdbus (not through the code under
 // test): its current source in our ids ("xkb:de"), none when it cannot be asked.
 std::optional<std::string> gnomeShellCurrent(const DesktopSession& session);

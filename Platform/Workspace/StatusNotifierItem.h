@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/Runtime/Runtime.h"
+
+namespace tesvano::platform {
+
+// One row of the tray item's menu.
+struct TrayMenuRow {
+    std::string label;
+    bool enabled = true;
+    bool separator = false;
+    // Drawn with a check mark box, ticked when `checked`.
+    bool checkable = false;
+    bool checked = false;
+    bool operator==(const TrayMenuRow&) const = default;
+};
+
+// One size of the icon: width × height pixels, ARGB32 in network byte order.
+struct TrayIconPixmap {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> argb;
+    bool operator==(const TrayIconPixmap&) const = default;
+};
+
+// The tray icon as a StatusNotifierItem on the session bus (org.kde.StatusNotifierItem at
+// /StatusNotifierItem, its menu as com.canonical.dbusmenu at /MenuBar), registered with the
+// StatusNotifierWatcher and again whenever a watcher appears. It answers every property the
+// hosts read, the accessible descriptions and the Ayatana label included: GNOME's AppIndicator
+// extension reads them on each icon change and stops at a missing one.
+class StatusNotifierItem {
+public:
+    struct Handlers {
+        // A menu row was chosen (its index in the last setMenu).
+        std::function<void(std::size_t row)> chosen;
+        // The host is about to show the menu.
+        std::function<void()> menuOpening;
+        // A click on the icon, for hosts that do not open the menu themselves.
+        std::function<void()> activated;
+    };
+
+    // Fails with a readable reason when there is no session bus.
+    static std::expected<std::unique_ptr<StatusNotifierItem>, std::string> open(
+        Runtime& runtime, const std::string& title, Handlers handlers);
+    ~StatusNotifierItem();
+    StatusNotifierItem(const StatusNotifierItem&) = delete;
+    StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
+
+    void setIcon(std::vector<TrayIconPixmap> pixmaps, const std::string& description);
+    void setMenu(std::vector<TrayMenuRow> rows);
+    // The bus name the item answers under.
+    const std::string& busName() const;
+
+private:
+    struct Impl;
+    explicit StatusNotifierItem(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tesvano::platform

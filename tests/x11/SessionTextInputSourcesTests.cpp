@@ -45,8 +45,10 @@ protected:
         const auto loaded = test::loadKeymap(other, {{"us", ""}, {"de", ""}, {"ru", ""}});
         ASSERT_TRUE(loaded.has_value()) << loaded.error();
         ::setenv("XDG_CURRENT_DESKTOP", GetParam().currentDesktop, 1);
-        // No framework the session could be running for the real user.
+        // No framework the session could be running for the real user, and none of the user's
+        // GNOME settings: without the shell's sources the layout groups are listed.
         ::setenv("IBUS_ADDRESS", "unix:path=/nonexistent/ibus", 1);
+        ::setenv("GSETTINGS_BACKEND", "memory", 1);
     }
 
     std::optional<unsigned> lockedGroup() {

@@ -21,7 +21,10 @@ public:
     std::optional<InputSourceID> current = InputSourceID("A");
     std::map<std::string, std::deque<bool>> scriptedResults;
     bool alwaysFail = false;
+    bool selectable = true;
     std::vector<std::string> selections;
+
+    bool canSelect(const InputSourceID&) override { return selectable; }
 
     std::optional<InputSourceID> currentSourceID() override { return current; }
     std::vector<InputSource> selectableSources() override {
@@ -102,6 +105,22 @@ TEST_F(LockControllerTest, SwitchCarriesContextNamesAndDuration) {
     controller.setEnabled(true, R::lockEngaged);
     EXPECT_EQ(provider.current, InputSourceID("B"));
     EXPECT_EQ(events.back().reason, R::lockEngaged);
+}
+
+// A desktop that keeps the selection to itself (GNOME Shell before our extension runs): its
+// switches are neither put back nor counted as a fight; the lock acts once it can select.
+TEST_F(LockControllerTest, NothingIsSelectedOrFoughtWhileTheSystemKeepsTheSelection) {
+    provider.selectable = false;
+    lockOn("B");
+    for (const char* to : {"C", "A", "C", "A", "C", "A"}) {
+        foreignSwitch(to);
+        loop.advance(Seconds(0.5));
+    }
+    EXPECT_TRUE(provider.selections.empty());
+    EXPECT_TRUE(events.empty());
+    provider.selectable = true;
+    controller.setEnabled(true, R::revertedSwitch);
+    EXPECT_EQ(provider.current, InputSourceID("B"));
 }
 
 TEST_F(LockControllerTest, ConflictBacksOffAndTheSeriesDoublesThenResets) {

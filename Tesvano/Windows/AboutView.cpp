@@ -94,6 +94,7 @@ const std::vector<AcknowledgementsView::Library>& AcknowledgementsView::librarie
         entry("libsodium", "ISC License", "https://libsodium.org", {"libsodium."}),
         entry("MD4C", "MIT License", "https://github.com/mity/md4c", {"libmd4c."}),
         entry("Expat", "MIT License", "https://libexpat.github.io", {"libexpat."}),
+        entry("zlib", "zlib License", "https://zlib.net", {"libz."}),
         entry("GNU C Library", "LGPL-2.1-or-later", "https://www.gnu.org/software/libc",
               {"libc.", "libm.", "ld-linux"}),
         entry("GCC runtime libraries (libstdc++, libgcc)",

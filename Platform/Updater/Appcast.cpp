@@ -87,8 +87,16 @@ void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** attribut
         }
         s.sawRoot = true;
         for (int i = 0; attributes[i] != nullptr; i += 2) {
-            if (std::string_view(attributes[i]) == "architecture") {
+            const std::string_view attribute = attributes[i];
+            if (attribute == "architecture") {
                 s.appcast.architecture = attributes[i + 1];
+            } else if (attribute == "published") {
+                s.appcast.published = parseRFC3339(trimmed(attributes[i + 1]));
+                // Within the years the writer can spell (0000 to 9999 in UTC).
+                if (!s.appcast.published || !parseRFC3339(formatRFC3339(*s.appcast.published))) {
+                    stop(s, "the feed's publication time is no RFC 3339 date");
+                    return;
+                }
             }
         }
     } else if (s.path.size() == 1 && element == "item") {
@@ -175,22 +183,28 @@ bool digits(std::string_view text, std::size_t at, std::size_t count, int& out) 
 
 }  // namespace
 
-bool isSecureAddress(std::string_view url) {
-    auto startsWithNoCase = [&](std::string_view prefix) {
-        if (url.size() < prefix.size()) {
+namespace {
+
+bool startsWithNoCase(std::string_view url, std::string_view prefix) {
+    if (url.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) {
             return false;
         }
-        for (std::size_t i = 0; i < prefix.size(); ++i) {
-            if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) {
-                return false;
-            }
-        }
-        return true;
-    };
-    if (startsWithNoCase("https://")) {
-        return url.size() > 8 && url[8] != '/';
     }
-    if (!startsWithNoCase("http://")) {
+    return true;
+}
+
+}  // namespace
+
+bool isHttpsAddress(std::string_view url) {
+    return startsWithNoCase(url, "https://") && url.size() > 8 && url[8] != '/';
+}
+
+bool isLoopbackHttpAddress(std::string_view url) {
+    if (!startsWithNoCase(url, "http://")) {
         return false;
     }
     // The host ends the authority; user information before it would let "127.0.0.1@" lead.
@@ -206,6 +220,19 @@ bool isSecureAddress(std::string_view url) {
         }
     }
     return false;
+}
+
+bool isSecureAddress(std::string_view url) {
+    return isHttpsAddress(url) || isLoopbackHttpAddress(url);
+}
+
+bool mayFetch(std::string_view url, const HttpRules& rules, std::string_view from) {
+    if (isHttpsAddress(url)) {
+        return true;
+    }
+    // Plain http only where the feed itself is, and never as a step down from https.
+    return rules.plainLoopback && isLoopbackHttpAddress(url) &&
+           (from.empty() || isLoopbackHttpAddress(from));
 }
 
 std::string_view thisArchitecture() {
@@ -360,6 +387,9 @@ std::string writeAppcast(const Appcast& appcast) {
     std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<appcast";
     if (!appcast.architecture.empty()) {
         out += " architecture=\"" + escaped(appcast.architecture) + "\"";
+    }
+    if (appcast.published) {
+        out += " published=\"" + formatRFC3339(*appcast.published) + "\"";
     }
     out += ">\n";
     for (const auto& item : appcast.items) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/HttpTransport.h"
 
 namespace tesvano::platform {
 
@@ -33,6 +34,9 @@ struct AppcastItem {
 
 struct Appcast {
     std::string architecture;
+    // When the feed was signed; later feeds are later. None in feeds made before feeds carried
+    // it.
+    std::optional<WallTime> published;
     std::vector<AppcastItem> items;
     // Items left out because a required part was missing or malformed.
     int rejectedItems = 0;
@@ -40,7 +44,7 @@ struct Appcast {
 
 // The feed is a small XML document of our own:
 //
-//   <appcast architecture="x86_64">
+//   <appcast architecture="x86_64" published="2026-12-01T10:00:00Z">
 //     <item>
 //       <version>1.2.0</version>
 //       <displayVersion>1.2</displayVersion>                 (optional)
@@ -52,7 +56,8 @@ struct Appcast {
 //     </item>
 //   </appcast>
 //
-// Document type declarations (and with them entities) are refused. An item without a
+// A publication time that is not RFC 3339 is refused; so are document type declarations (and
+// with them entities). An item without a
 // version, or without an enclosure with a secure address (isSecureAddress), a positive length
 // and a signature of the right size, is left out and counted. The feed as published is
 // signed (see verifiedFeedBody); this reads the signed part.
@@ -62,8 +67,15 @@ std::expected<Appcast, std::string> parseAppcast(std::string_view xml);
 std::string writeAppcast(const Appcast& appcast);
 
 // An address the updater may fetch: https, or plain http to this machine's loopback
-// interface, where nothing crosses a network.
+// interface, where nothing crosses a network (the latter only for a feed that is itself
+// there: see mayFetch).
 bool isSecureAddress(std::string_view url);
+bool isHttpsAddress(std::string_view url);
+// Plain http to 127.0.0.1 or [::1].
+bool isLoopbackHttpAddress(std::string_view url);
+// Whether a request may go to `url` under `rules`; `from` is the address that redirected there,
+// if any.
+bool mayFetch(std::string_view url, const HttpRules& rules, std::string_view from = {});
 
 // The processor architecture this build is for, as feeds name it ("x86_64", "aarch64").
 std::string_view thisArchitecture();

@@ -98,6 +98,7 @@ AppcastUpdater::AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTranspo
 
 AppcastUpdater::~AppcastUpdater() {
     request_.reset();
+    writer_.reset();
     verification_.reset();
     unpacker_.reset();
     cleanUp();
@@ -112,6 +113,12 @@ void AppcastUpdater::dropAfterReturn(std::unique_ptr<T>& holder) {
             holder.reset();
         }
     });
+}
+
+HttpRules AppcastUpdater::rules() const {
+    // Plain http to this machine only for a feed that is itself there (a local test server):
+    // a remote feed cannot send the updater to a server on this machine.
+    return HttpRules{isLoopbackHttpAddress(delegate_.feedURLString())};
 }
 
 UpdaterError AppcastUpdater::error(int code, std::string description) const {
@@ -289,7 +296,7 @@ void AppcastUpdater::beginCheck(bool userInitiated) {
         }
         feedArrived();
     };
-    request_ = transport_.get(url, std::move(handlers));
+    request_ = transport_.get(url, rules(), std::move(handlers));
 }
 
 void AppcastUpdater::feedArrived() {
@@ -316,6 +323,14 @@ void AppcastUpdater::feedArrived() {
                  ", this is " + options_.architecture);
         return;
     }
+    if (!freshFeed(*appcast)) {
+        return;
+    }
+    // Archives only where this feed's requests may go.
+    const auto refused = std::erase_if(appcast->items, [&](const AppcastItem& item) {
+        return !mayFetch(item.enclosure.url, rules());
+    });
+    appcast->rejectedItems += static_cast<int>(refused);
     // A build that did not start before is offered again only when the user asks.
     if (!userInitiated_) {
         std::erase_if(appcast->items, [&](const AppcastItem& item) {
@@ -345,6 +360,35 @@ void AppcastUpdater::feedArrived() {
         return;
     }
     offer(*item);
+}
+
+bool AppcastUpdater::freshFeed(const Appcast& appcast) {
+    // A signed feed stays signed: replayed once a newer one is out, it would offer again what
+    // that one withdrew. So no feed older than one already read is believed. A feed without a
+    // time (made before feeds carried one) counts as older than every feed that has one: it is
+    // read only until the first such feed has been.
+    const auto newest = defaults_.real(newestFeedKey);
+    if (!appcast.published) {
+        if (newest) {
+            fail(UpdaterError::feedOlderThanSeen,
+                 "the feed carries no publication time, but a feed published at " +
+                     formatRFC3339(WallTime(Seconds(*newest))) + " was read before");
+            return false;
+        }
+        return true;
+    }
+    const double published = appcast.published->time_since_epoch().count();
+    if (newest && published < *newest) {
+        fail(UpdaterError::feedOlderThanSeen,
+             "the feed was published at " + formatRFC3339(*appcast.published) +
+                 ", before the newest one read here (" + formatRFC3339(WallTime(Seconds(*newest))) +
+                 "): an old feed sent again");
+        return false;
+    }
+    if (!newest || published > *newest) {
+        defaults_.set(newestFeedKey, published);
+    }
+    return true;
 }
 
 void AppcastUpdater::offer(const AppcastItem& item) {
@@ -391,7 +435,6 @@ void AppcastUpdater::beginDownload() {
     stage_ = Stage::downloading;
     received_ = 0;
     announced_.reset();
-    writeFailed_ = false;
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
     auto current = [this, alive, generation] {
@@ -427,6 +470,24 @@ void AppcastUpdater::beginDownload() {
         return;
     }
     ::unlink(pattern.c_str());
+    writer_ = std::make_unique<DownloadWriter>(
+        runtime_, archiveFd_,
+        DownloadWriter::Handlers{[this, current] {
+                                     if (current() && request_) {
+                                         request_->resume();
+                                     }
+                                 },
+                                 [this, current](std::optional<std::string> failure) {
+                                     if (current()) {
+                                         dropAfterReturn(writer_);
+                                         downloadStored(failure);
+                                     }
+                                 }});
+    if (!writer_->started()) {
+        writer_.reset();
+        fail(UpdaterError::downloadNotStored, "cannot start writing the download");
+        return;
+    }
     driver_.showDownloadDidReceiveExpectedContentLength(expected);
     armStallTimer();
     armDeadline(std::max(Seconds(120), Seconds(static_cast<double>(expected) /
@@ -452,19 +513,9 @@ void AppcastUpdater::beginDownload() {
             fail(UpdaterError::lengthMismatch, "the download is longer than the feed says");
             return;
         }
-        std::size_t written = 0;
-        while (written < chunk.size()) {
-            const ssize_t n = ::write(archiveFd_, chunk.data() + written, chunk.size() - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                request_.reset();
-                fail(UpdaterError::downloadNotStored,
-                     std::string("cannot store the download: ") + std::strerror(errno));
-                return;
-            }
-            written += static_cast<std::size_t>(n);
+        // The disk is the writer's; while it lags, the server waits.
+        if (!writer_->write(chunk) && request_) {
+            request_->pause();
         }
         received_ += chunk.size();
         driver_.showDownloadDidReceiveDataOfLength(chunk.size());
@@ -475,7 +526,7 @@ void AppcastUpdater::beginDownload() {
         }
     };
     log().info("Downloading %{public}s", item_->enclosure.url);
-    request_ = transport_.get(item_->enclosure.url, std::move(handlers));
+    request_ = transport_.get(item_->enclosure.url, rules(), std::move(handlers));
 }
 
 void AppcastUpdater::downloadFinished(const std::optional<std::string>& failure) {
@@ -500,9 +551,13 @@ void AppcastUpdater::downloadFinished(const std::optional<std::string>& failure)
                                                std::to_string(item_->enclosure.length));
         return;
     }
-    if (::fdatasync(archiveFd_) != 0 && errno != EINVAL) {
-        fail(UpdaterError::downloadNotStored,
-             std::string("cannot store the download: ") + std::strerror(errno));
+    // The rest goes to the disk on the writer's thread; the check starts once it is there.
+    writer_->finish();
+}
+
+void AppcastUpdater::downloadStored(const std::optional<std::string>& failure) {
+    if (failure) {
+        fail(UpdaterError::downloadNotStored, *failure);
         return;
     }
     std::weak_ptr<int> alive = lifetime_;
@@ -672,6 +727,7 @@ void AppcastUpdater::endSession() {
 
 void AppcastUpdater::cleanUp() {
     std::error_code ec;
+    writer_.reset();  // its thread writes the file
     if (verification_ && archiveFd_ >= 0) {
         verification_.reset();  // its thread reads the file
     }

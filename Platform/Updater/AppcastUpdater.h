@@ -8,6 +8,7 @@
 
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/DownloadWriter.h"
 #include "Platform/Updater/HttpTransport.h"
 #include "Platform/Updater/Installation.h"
 #include "Platform/Updater/Signature.h"
@@ -20,7 +21,8 @@ class BackgroundVerification;
 // Our updater: reads the signed appcast feed on a schedule or when asked (its signature and
 // architecture checked before anything in it is believed), offers the best item of the
 // allowed channels through the user driver, downloads it with progress into a file only it
-// holds, checks its length and Ed25519 signature on a worker thread, unpacks that same file
+// holds (written on a thread of its own), checks its length and Ed25519 signature on a worker
+// thread, unpacks that same file
 // beside the running version of a per-user installation, switches the `current` link and
 // hands over to the relaunch step. The rest runs on the main thread's loop; the network goes
 // through an HttpTransport.
@@ -59,6 +61,9 @@ public:
     static constexpr const char* automaticChecksKey = "automaticallyChecksForUpdates";
     static constexpr const char* lastCheckKey = "lastUpdateCheckDate";
     static constexpr const char* skippedVersionKey = "skippedUpdateVersion";
+    // The publication time of the newest feed read (seconds since 1970): an older one is
+    // refused.
+    static constexpr const char* newestFeedKey = "newestUpdateFeedPublished";
 
     AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTransport& transport,
                    UserDriver& driver, UpdaterDelegate& delegate, Options options);
@@ -80,9 +85,12 @@ private:
     void scheduleNextCheck();
     void beginCheck(bool userInitiated);
     void feedArrived();
+    bool freshFeed(const Appcast& appcast);
+    HttpRules rules() const;
     void offer(const AppcastItem& item);
     void beginDownload();
     void downloadFinished(const std::optional<std::string>& error);
+    void downloadStored(const std::optional<std::string>& error);
     void verified(bool good);
     void beginExtraction();
     void extractionFinished(const std::expected<void, std::string>& result);
@@ -117,7 +125,7 @@ private:
     std::optional<AppcastItem> item_;
     // The download: a file without a name, so that what was checked is what gets unpacked.
     int archiveFd_ = -1;
-    bool writeFailed_ = false;
+    std::unique_ptr<DownloadWriter> writer_;
     std::unique_ptr<BackgroundVerification> verification_;
     std::filesystem::path stagingPath_;
     bool adopted_ = false;

@@ -13,6 +13,7 @@ class FakeHttpTransport final : public HttpTransport {
 public:
     struct Pending {
         std::string url;
+        HttpRules rules;
         HttpHandlers handlers;
         bool cancelled = false;
 
@@ -32,8 +33,9 @@ public:
         }
     };
 
-    std::unique_ptr<HttpRequest> get(const std::string& url, HttpHandlers handlers) override {
-        auto pending = std::make_shared<Pending>(Pending{url, std::move(handlers), false});
+    std::unique_ptr<HttpRequest> get(const std::string& url, const HttpRules& rules,
+                                     HttpHandlers handlers) override {
+        auto pending = std::make_shared<Pending>(Pending{url, rules, std::move(handlers), false});
         requests.push_back(pending);
         return std::make_unique<Request>(pending);
     }

@@ -33,6 +33,7 @@ struct UpdaterError {
         noPublicKey = 3003,
         feedSignatureInvalid = 3004,
         feedForOtherArchitecture = 3005,
+        feedOlderThanSeen = 3006,
         unpackFailed = 4001,
         archiveMalformed = 4002,
         linkSwitchFailed = 4003,

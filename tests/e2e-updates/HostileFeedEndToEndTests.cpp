@@ -87,6 +87,85 @@ TEST_F(HostileFeedTest, AFeedChangedWithoutTheReleaseKeyIsRefusedBeforeAnythingI
     }
 }
 
+TEST_F(HostileFeedTest, ARemoteFeedCannotSendTheUpdaterToPlainHttpOnThisMachine) {
+    RemoteSite site;
+    std::string remoteFeed = feedBody();
+    remoteFeed.replace(remoteFeed.find(server.url("/1.2.0")), server.url("/1.2.0").size(),
+                       site.url("/redirect/1.2.0"));
+    site.answer("/feed", resigned(remoteFeed, "release.key"));
+    site.answer("/1.2.0", archives["1.2.0"]);
+    struct Case {
+        const char* name;
+        std::string feedGoesTo;
+        std::string archiveGoesTo;
+        bool arrives;
+    };
+    const Case cases[] = {
+        {"https on the remote site", site.url("/feed"), site.url("/1.2.0"), true},
+        {"feed to loopback http", server.url("/Tesvano/appcast-x86_64.xml"), "", false},
+        {"archive to loopback http", site.url("/feed"), server.url("/1.2.0"), false},
+    };
+    feedAddress = site.url("/redirect/feed");
+    makeState();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        site.redirect("/redirect/feed", c.feedGoesTo);
+        site.redirect("/redirect/1.2.0", c.archiveGoesTo);
+        alerts.clear();
+        state->updateController().checkForUpdates();
+        ASSERT_TRUE(waitFor([&] { return !alerts.empty() || phase() == Kind::found; },
+                            std::chrono::seconds(10)));
+        bool arrived = false;
+        if (phase() == Kind::found) {
+            button("install")->click();
+            ASSERT_TRUE(
+                waitFor([&] { return phase() == Kind::readyToInstall || phase() == Kind::error; },
+                        std::chrono::seconds(20)));
+            arrived = phase() == Kind::readyToInstall;
+            button(arrived ? "later" : "close")->click();
+        }
+        EXPECT_EQ(arrived, c.arrives);
+        EXPECT_EQ(server.hits("/Tesvano/appcast-x86_64.xml") + server.hits("/1.2.0"), 0);
+    }
+}
+
+TEST_F(HostileFeedTest, AFeedOlderThanOneAlreadyReadIsRefused) {
+    const std::string body = feedBody();
+    const auto at = body.find(" published=\"");
+    ASSERT_NE(at, std::string::npos);
+    std::string older = body;
+    older.replace(at + 12, 20, "2026-01-01T00:00:00Z");
+    std::string undated = body;
+    undated.erase(at, 33);
+    struct Case {
+        const char* name;
+        std::string feed;
+        bool read;
+    };
+    const Case cases[] = {
+        {"without a time, none read yet", resigned(undated, "release.key"), true},
+        {"as published", feed, true},
+        {"as published, again", feed, true},
+        {"published before", resigned(older, "release.key"), false},
+        {"without a time, one with a time read", resigned(undated, "release.key"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.answer("/Tesvano/appcast-x86_64.xml", {c.feed});
+        makeState();  // what was read outlives the program
+        alerts.clear();
+        state->updateController().checkForUpdates();
+        ASSERT_TRUE(waitFor([&] { return !alerts.empty() || phase() == Kind::found; },
+                            std::chrono::seconds(10)));
+        EXPECT_EQ(phase() == Kind::found, c.read);
+        if (!c.read) {
+            EXPECT_EQ(alerts[0].informativeText,
+                      QStringLiteral("The update couldn't be verified. Please try again later."));
+        }
+        state.reset();
+    }
+}
+
 TEST_F(HostileFeedTest, AHugeAnnouncedLengthIsRefusedWithoutDownloadingOrGrowing) {
     // A signed item whose archive is said to be a gigabyte (the server would send it all).
     std::string body = feedBody();

@@ -141,6 +141,48 @@ TEST_F(SelfUpdateTest, BadDownloadsAreRefusedAndTheRunningVersionStays) {
     EXPECT_TRUE(alerts.empty()) << "failures after the offer show in the window only";
 }
 
+TEST_F(SelfUpdateTest, RedirectsAreFollowedUpToTenAndOnlyTheLastAnswerCounts) {
+    const std::string feedPath = "/Tesvano/appcast-x86_64.xml";
+    struct Case {
+        std::string path;
+        int hops;
+        bool arrives;
+    };
+    const Case cases[] = {{"/1.2.0", 1, true},
+                          {"/1.2.0", 5, true},
+                          {"/1.2.0", 11, false},
+                          {feedPath, 4, true},
+                          {feedPath, 16, false}};
+    makeState();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " behind " + std::to_string(c.hops) + " redirects");
+        server.answer(feedPath, {feed});
+        server.answer("/1.2.0", {archives["1.2.0"]});
+        server.redirect(c.path, c.hops);
+        alerts.clear();
+        if (c.path == feedPath && !c.arrives) {
+            const int reached = server.hits("/moved" + feedPath);
+            state->updateController().checkForUpdates();
+            ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }, std::chrono::seconds(10)));
+            EXPECT_EQ(alerts[0].informativeText,
+                      QStringLiteral("Couldn't check for updates. Please check your internet "
+                                     "connection and try again later."));
+            EXPECT_EQ(server.hits("/moved" + feedPath), reached);
+            continue;
+        }
+        checkFinds("1.2.0");
+        button("install")->click();
+        ASSERT_TRUE(
+            waitFor([&] { return phase() == Kind::readyToInstall || phase() == Kind::error; },
+                    std::chrono::seconds(20)));
+        EXPECT_EQ(phase() == Kind::readyToInstall, c.arrives)
+            << windowText("failureMessage").toStdString();
+        EXPECT_EQ(fs::exists(root / "1.2.0"), c.arrives);
+        button(c.arrives ? "later" : "close")->click();
+        EXPECT_FALSE(fs::exists(root / "1.2.0"));
+    }
+}
+
 TEST_F(SelfUpdateTest, LaterOffersAgainAndSkipOffersThatVersionNoMore) {
     makeState();
     checkFinds("1.2.0");

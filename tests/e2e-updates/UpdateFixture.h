@@ -14,9 +14,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -44,9 +48,9 @@ using Clock = std::chrono::steady_clock;
 // HTTP/1.1 on 127.0.0.1, one thread per connection, each path answered as the test says.
 class LoopbackServer {
 public:
-    enum class Mode { whole, truncate, longer, stall, generated };
+    enum class Mode { whole, truncate, longer, stall, generated, redirect };
     struct Answer {
-        std::string body;
+        std::string body;  // Mode::redirect: where to
         Mode mode = Mode::whole;
         std::uint64_t generatedBytes = 0;  // Mode::generated: this many zeros, never held
     };
@@ -81,6 +85,17 @@ public:
     void answer(const std::string& path, Answer a) {
         std::lock_guard lock(mutex_);
         answers_[path] = std::move(a);
+    }
+    // `path` answers with `hops` redirects in a row, the last to where its answer now is.
+    void redirect(const std::string& path, int hops) {
+        std::lock_guard lock(mutex_);
+        std::string next = "/moved" + path;
+        answers_[next] = answers_[path];
+        for (int hop = hops - 1; hop >= 0; --hop) {
+            const std::string from = hop == 0 ? path : "/hop" + std::to_string(hop) + path;
+            answers_[from] = {url(next), Mode::redirect};
+            next = from;
+        }
     }
     // How many requests asked for `path`.
     int hits(const std::string& path) {
@@ -129,6 +144,12 @@ private:
         if (!found) {
             send(client,
                  "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            ::close(client);
+            return;
+        }
+        if (a.mode == Mode::redirect) {
+            send(client, "HTTP/1.1 302 Found\r\nLocation: " + a.body +
+                             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
             ::close(client);
             return;
         }
@@ -188,6 +209,66 @@ private:
     std::map<std::string, int> hits_;
 };
 
+// An https site on 127.0.0.2, standing for a remote one: its certificate is trusted by this
+// process. It answers on the main thread's loop, which the tests run while they wait.
+class RemoteSite {
+public:
+    RemoteSite() {
+        QFile file(QStringLiteral(TESVANO_REMOTE_SITE_PEM));
+        file.open(QIODevice::ReadOnly);
+        const QByteArray pem = file.readAll();
+        const auto certificates = QSslCertificate::fromData(pem);
+        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+        trusted.addCaCertificates(certificates);
+        QSslConfiguration::setDefaultConfiguration(trusted);
+        QSslConfiguration own = QSslConfiguration::defaultConfiguration();
+        own.setLocalCertificate(certificates.value(0));
+        own.setPrivateKey(QSslKey(pem.mid(pem.indexOf("-----BEGIN EC")), QSsl::Ec));
+        server_.setSslConfiguration(own);
+        server_.listen(QHostAddress(QStringLiteral("127.0.0.2")), 0);
+        QObject::connect(&server_, &QTcpServer::pendingConnectionAvailable, [this] {
+            while (auto* socket = server_.nextPendingConnection()) {
+                auto request = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, request] {
+                    *request += socket->readAll();
+                    if (request->contains("\r\n\r\n")) {
+                        socket->write(response(request->split(' ').value(1).toStdString()));
+                        socket->disconnectFromHost();
+                    }
+                });
+                QObject::connect(socket, &QAbstractSocket::disconnected, socket,
+                                 &QObject::deleteLater);
+            }
+        });
+    }
+    std::string url(const std::string& path) const {
+        return "https://127.0.0.2:" + std::to_string(server_.serverPort()) + path;
+    }
+    // `path` answers with `body`, or with a redirect to `location`.
+    void answer(const std::string& path, const std::string& body) { bodies_[path] = body; }
+    void redirect(const std::string& path, const std::string& location) {
+        locations_[path] = location;
+    }
+
+private:
+    QByteArray response(const std::string& path) const {
+        std::string head = "HTTP/1.1 404 Not Found\r\n";
+        std::string body;
+        if (locations_.contains(path)) {
+            head = "HTTP/1.1 302 Found\r\nLocation: " + locations_.at(path) + "\r\n";
+        } else if (bodies_.contains(path)) {
+            head = "HTTP/1.1 200 OK\r\n";
+            body = bodies_.at(path);
+        }
+        return QByteArray::fromStdString(head + "Content-Length: " + std::to_string(body.size()) +
+                                         "\r\nConnection: close\r\n\r\n" + body);
+    }
+
+    QSslServer server_;
+    std::map<std::string, std::string> bodies_;
+    std::map<std::string, std::string> locations_;
+};
+
 inline std::string run(const std::string& command) {
     std::string out;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -222,6 +303,7 @@ protected:
         addRelease(dir / "feed.xml", "1.3.0-beta.1", TESVANO_PROBE_BETA, true, "--channel beta");
         feed = readAll(dir / "feed.xml");
         server.answer("/Tesvano/appcast-x86_64.xml", {feed});
+        feedAddress = server.url("/Tesvano/appcast-x86_64.xml");
         startStandIn();
     }
 
@@ -335,7 +417,7 @@ protected:
 
     AppState& makeState() {
         AppServices s = appServices(runtime);
-        s.updateFeedURL = server.url("/Tesvano/appcast-x86_64.xml");
+        s.updateFeedURL = feedAddress;
         s.makeUpdater =
             [this](platform::UserDriver& driver,
                    platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::Updater> {
@@ -411,6 +493,7 @@ protected:
     fs::path executable = root / "current" / "bin" / "tesvano";
     fs::path report = dir.path() / "report.jsonl";
     LoopbackServer server;
+    std::string feedAddress;  // the feed this build checks
     std::string publicKey;
     std::map<std::string, std::string> archives;
     std::string feed;

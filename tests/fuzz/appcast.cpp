@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the appcast parser and the choice of an item. Besides crashes,
 // hangs and sanitizer reports, it stops on a broken promise: an accepted item without a
 // version, a secure enclosure address, a positive length or a decodable signature, a feed that
-// does not read back the same once written, or a chosen item that is not newer than the
-// running version or not on an allowed channel.
+// does not read back the same once written (its publication time included), or a chosen item that
+// is not newer than the running version or not on an allowed channel.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto again = parseAppcast(writeAppcast(*appcast));
     require(again.has_value(), "a written feed does not parse");
     require(again->items == appcast->items, "a written feed reads back different items");
+    require(again->published.has_value() == appcast->published.has_value(),
+            "a written feed loses its publication time");
     for (const char* current : {"0", "1.0", "1.3.0-beta.1"}) {
         for (bool beta : {false, true}) {
             const std::set<std::string> channels =

@@ -9,12 +9,16 @@
 //       --architecture NAME (default: this machine's)
 //     signs the archive and puts its item into the feed file (made when missing, else its
 //     signature must be this key's; an item of the same version is replaced), newest first,
-//     then signs the feed; the file is replaced atomically. URL must be https.
+//     then signs the feed, stamped with its publication time (never earlier than the
+//     previous feed's); the file is replaced atomically. URL must be https.
+// As ssh does, a secret key is used only when it is this user's, readable by nobody else, and
+// in folders that nobody else can change.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -111,15 +115,89 @@ std::expected<void, std::string> writeAtomically(const fs::path& path, const std
     return {};
 }
 
-std::optional<Ed25519SecretKey> readSecret(const fs::path& path) {
-    auto text = readText(path);
-    if (!text) {
-        return std::nullopt;
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Why the folders holding `file` (its real path) would let someone else swap it, if they do:
+// one that belongs to another user (root aside), its own folder writable by others, or a
+// folder further up writable by others without the sticky bit (as /tmp has).
+std::optional<std::string> unsafeFolder(const fs::path& file) {
+    const uid_t me = ::geteuid();
+    bool own = true;
+    for (fs::path folder = file.parent_path();; folder = folder.parent_path()) {
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0) {
+            return "cannot examine " + folder.string() + ": " + std::strerror(errno);
+        }
+        if (info.st_uid != me && info.st_uid != 0) {
+            return file.string() + " is in " + folder.string() +
+                   ", which belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+        }
+        const bool othersWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        if (othersWrite && (own || (info.st_mode & S_ISVTX) == 0)) {
+            return file.string() + " is in " + folder.string() + " (mode " + octal(info.st_mode) +
+                   "), which others can write to; keep keys in a folder only you can change "
+                   "(chmod go-w " +
+                   folder.string() + ")";
+        }
+        own = false;
+        if (folder == folder.parent_path()) {
+            return std::nullopt;
+        }
     }
-    while (!text->empty() && (text->back() == '\n' || text->back() == ' ')) {
-        text->pop_back();
+}
+
+// The key in `path`, or why it is not used.
+std::expected<Ed25519SecretKey, std::string> readSecret(const fs::path& path) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(path, ec);
+    if (ec) {
+        return std::unexpected("cannot read " + path.string() + ": " + ec.message());
     }
-    return decodeSecretKey(*text);
+    const int fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return std::unexpected("cannot read " + path.string() + ": " + std::strerror(errno));
+    }
+    struct stat info {};
+    std::string text;
+    std::optional<std::string> refusal;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        refusal = path.string() + " is no regular file";
+    } else if (info.st_uid != ::geteuid()) {
+        refusal = path.string() + " belongs to another user (uid " + std::to_string(info.st_uid) +
+                  "); use a key of your own";
+    } else if ((info.st_mode & 077) != 0) {
+        refusal = path.string() + " can be read or changed by others (mode " + octal(info.st_mode) +
+                  "); a secret key must be yours alone: chmod 600 " + path.string();
+    } else if (auto folder = unsafeFolder(real)) {
+        refusal = *folder;
+    } else {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 || text.size() > 1024) {
+                refusal = "cannot read " + path.string();
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (refusal) {
+        return std::unexpected("refusing the secret key: " + *refusal);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    if (auto key = decodeSecretKey(text)) {
+        return *key;
+    }
+    return std::unexpected(path.string() + " holds no secret key");
 }
 
 std::string publicOf(const Ed25519SecretKey& secret) {
@@ -140,6 +218,12 @@ int main(int argc, char** argv) {
         if (fs::exists(fs::symlink_status(args[1], ec))) {
             return fail(args[1] + " exists; a key is never overwritten");
         }
+        // It could not be used there.
+        const fs::path target = fs::absolute(args[1], ec);
+        const fs::path folder = fs::canonical(target.parent_path(), ec);
+        if (auto unsafe = ec ? std::nullopt : unsafeFolder(folder / target.filename())) {
+            return fail("refusing to make the secret key: " + *unsafe);
+        }
         const auto pair = generateKeyPair();
         if (auto written = writeSecretFile(args[1], toBase64(pair.secretKey) + "\n"); !written) {
             return fail(written.error());
@@ -150,7 +234,7 @@ int main(int argc, char** argv) {
     if (command == "public-key" && args.size() == 2) {
         const auto secret = readSecret(args[1]);
         if (!secret) {
-            return fail(args[1] + " holds no secret key");
+            return fail(secret.error());
         }
         std::printf("%s\n", publicOf(*secret).c_str());
         return 0;
@@ -158,7 +242,7 @@ int main(int argc, char** argv) {
     if (command == "sign" && args.size() == 3) {
         const auto secret = readSecret(args[1]);
         if (!secret) {
-            return fail(args[1] + " holds no secret key");
+            return fail(secret.error());
         }
         const auto signature = signFile(args[2], *secret);
         if (!signature) {
@@ -189,7 +273,7 @@ int main(int argc, char** argv) {
         const fs::path feedPath = args[1];
         const auto secret = readSecret(args[2]);
         if (!secret) {
-            return fail(args[2] + " holds no secret key");
+            return fail(secret.error());
         }
         const fs::path archive = args[3];
         AppcastItem item;
@@ -248,6 +332,15 @@ int main(int argc, char** argv) {
         } else if (appcast.architecture.empty()) {
             appcast.architecture = std::string(thisArchitecture());
         }
+        // Readers refuse a feed older than one they have read: each is later than the last, even
+        // with this clock set back.
+        WallTime published(
+            std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
+        if (appcast.published && *appcast.published >= published) {
+            published = std::chrono::floor<std::chrono::seconds>(*appcast.published) +
+                        std::chrono::seconds(1);
+        }
+        appcast.published = published;
         std::erase_if(appcast.items, [&](const AppcastItem& existing) {
             return compareVersions(existing.version, item.version) == 0;
         });

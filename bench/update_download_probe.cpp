@@ -1,0 +1,255 @@
+// Memory and interface-thread stalls while the updater fetches a 255 MiB archive over
+// loopback with the real Qt transport: from the click on Install until it is unpacked and ready
+// (download, signature check, unpacking). Prints the added peak memory and the longest time the
+// thread's event loop did not turn.
+//   update_download_probe [MiB]   (default 255; the archive is random, so it does not shrink)
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/Updater/AppcastUpdater.h"
+#include "Tesvano/App/QtRuntime.h"
+#include "Tesvano/Updates/QtHttpTransport.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace tesvano;
+using namespace tesvano::platform;
+namespace fs = std::filesystem;
+
+long statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field, 0) == 0) {
+            return std::stol(line.substr(std::string(field).size() + 1));
+        }
+    }
+    return -1;
+}
+
+// Serves one file to every GET on 127.0.0.1, as fast as the connection takes it.
+class FileServer {
+public:
+    explicit FileServer(const fs::path& file) : file_(file) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listen_, 4);
+        socklen_t length = sizeof address;
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~FileServer() {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/archive"; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) {
+                return;
+            }
+            char request[4096];
+            [[maybe_unused]] const auto n = ::read(client, request, sizeof request);
+            const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat info {};
+            ::fstat(fd, &info);
+            const std::string head =
+                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(info.st_size) +
+                "\r\nConnection: close\r\n\r\n";
+            [[maybe_unused]] const auto sent =
+                ::send(client, head.data(), head.size(), MSG_NOSIGNAL);
+            off_t offset = 0;
+            while (offset<info.st_size&& ::sendfile(
+                       client, fd, &offset, static_cast<std::size_t>(info.st_size - offset))> 0) {
+            }
+            ::close(fd);
+            ::close(client);
+        }
+    }
+
+    fs::path file_;
+    int listen_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Accepts the update and stops once it is ready to install (or has failed).
+class Driver final : public UserDriver {
+public:
+    void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> r) override {
+        r(UpdatePermissionResponse{false, false});
+    }
+    void showUserInitiatedUpdateCheck(std::function<void()>) override {}
+    void showUpdateFound(const AppcastItem&, UserUpdateState,
+                         std::function<void(UserUpdateChoice)> reply) override {
+        install = [reply] { reply(UserUpdateChoice::install); };
+        QCoreApplication::exit(0);
+    }
+    void showUpdateReleaseNotes(const std::string&) override {}
+    void showUpdateReleaseNotesFailedToDownload(const UpdaterError&) override {}
+    void showUpdateNotFound(const UpdaterError&, std::function<void()> ack) override {
+        std::fprintf(stderr, "no update found\n");
+        ack();
+        QCoreApplication::exit(1);
+    }
+    void showUpdaterError(const UpdaterError& error, std::function<void()> ack) override {
+        std::fprintf(stderr, "update failed: %s\n", error.description.c_str());
+        ack();
+        QCoreApplication::exit(1);
+    }
+    void showDownloadInitiated(std::function<void()>) override {}
+    void showDownloadDidReceiveExpectedContentLength(std::uint64_t) override {}
+    void showDownloadDidReceiveDataOfLength(std::uint64_t length) override { received += length; }
+    void showDownloadDidStartExtractingUpdate() override { downloaded = timer.elapsed(); }
+    void showExtractionReceivedProgress(double) override {}
+    void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)>) override {
+        QCoreApplication::exit(0);
+    }
+    void showInstallingUpdate(bool, std::function<void()>) override {}
+    void showUpdateInstalledAndRelaunched(bool, std::function<void()> ack) override { ack(); }
+    void dismissUpdateInstallation() override {}
+    void showUpdateInFocus() override {}
+
+    std::function<void()> install;
+    std::uint64_t received = 0;
+    QElapsedTimer timer;
+    qint64 downloaded = 0;
+};
+
+class Feed final : public UpdaterDelegate {
+public:
+    std::set<std::string> allowedChannels() const override { return {}; }
+    std::string feedURLString() const override { return url; }
+    std::string url;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const long mebibytes = argc > 1 ? std::atol(argv[1]) : 255;
+    QCoreApplication application(argc, argv);
+    test::TempDir dir;
+    // A release whose archive is mostly random bytes.
+    const fs::path stage = dir / "stage" / "tesvano-1.2.0";
+    fs::create_directories(stage / "bin");
+    std::ofstream(stage / "bin" / "tesvano") << "#!/bin/sh\n";
+    fs::permissions(stage / "bin" / "tesvano", fs::perms::owner_all);
+    const fs::path archive = dir / "archive.tar.gz";
+    const std::string pack = "head -c " + std::to_string(mebibytes * 1024 * 1024 - 64 * 1024) +
+                             " /dev/urandom > '" + (stage / "payload").string() + "' && tar -C '" +
+                             (dir / "stage").string() + "' -cf - tesvano-1.2.0 | gzip -1 > '" +
+                             archive.string() + "'";
+    if (std::system(pack.c_str()) != 0) {
+        std::fprintf(stderr, "cannot pack the archive\n");
+        return 1;
+    }
+    fs::remove_all(dir / "stage");
+    const auto keys = generateKeyPair();
+    Appcast appcast;
+    appcast.architecture = std::string(thisArchitecture());
+    AppcastItem item;
+    item.version = item.displayVersion = "1.2.0";
+    FileServer server(archive);
+    item.enclosure = {server.url(), fs::file_size(archive),
+                      signFile(archive, keys.secretKey).value()};
+    appcast.items.push_back(item);
+    const std::string feed = signFeed(writeAppcast(appcast), keys.secretKey);
+    const fs::path root = dir / "opt";
+    fs::create_directories(root / "1.0" / "bin");
+    fs::create_directory_symlink("1.0", root / "current");
+
+    QtRuntime runtime;
+    MemoryDefaults defaults;
+    QtHttpTransport transport;
+    Driver driver;
+    Feed delegate;
+    // The feed itself comes from a data address the transport never sees: a stand-in that
+    // answers the feed request directly.
+    class FeedFirst final : public HttpTransport {
+    public:
+        FeedFirst(HttpTransport& real, std::string feed) : real_(real), feed_(std::move(feed)) {}
+        std::unique_ptr<HttpRequest> get(const std::string& url, const HttpRules& rules,
+                                         HttpHandlers handlers) override {
+            if (url.ends_with("/appcast")) {
+                QTimer::singleShot(0, [this, handlers] {
+                    handlers.onResponse(feed_.size());
+                    handlers.onData(std::span(reinterpret_cast<const std::uint8_t*>(feed_.data()),
+                                              feed_.size()));
+                    handlers.onFinished(std::nullopt);
+                });
+                return std::make_unique<HttpRequest>();
+            }
+            return real_.get(url, rules, std::move(handlers));
+        }
+
+    private:
+        HttpTransport& real_;
+        std::string feed_;
+    } feedFirst(transport, feed);
+    delegate.url = "http://127.0.0.1:1/appcast";
+    AppcastUpdater::Options options;
+    options.currentVersion = "1.0";
+    options.publicKey = keys.publicKey;
+    options.installation = Installation(root);
+    options.downloadFolder = dir / "downloads";
+    AppcastUpdater updater(runtime, defaults, feedFirst, driver, delegate, options);
+    if (!updater.startUpdater()) {
+        std::fprintf(stderr, "the updater did not start\n");
+        return 1;
+    }
+    updater.checkForUpdates();
+    if (QCoreApplication::exec() != 0 || !driver.install) {
+        return 1;
+    }
+
+    // From here on: how long the loop goes without turning, and the peak memory.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKiB("VmHWM");
+    qint64 longest = 0;
+    QElapsedTimer sinceTick;
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { longest = std::max(longest, sinceTick.restart() - 5); });
+    tick.start();
+    sinceTick.start();
+    driver.timer.start();
+    driver.install();
+    const int status = QCoreApplication::exec();
+    std::printf("archive: %.1f MiB; received %.1f MiB in %.2f s, ready after %.2f s\n",
+                static_cast<double>(fs::file_size(archive)) / (1 << 20),
+                static_cast<double>(driver.received) / (1 << 20), driver.downloaded / 1000.0,
+                driver.timer.elapsed() / 1000.0);
+    std::printf("added peak memory: %.1f MiB (VmHWM %ld -> %ld KiB)\n",
+                static_cast<double>(statusKiB("VmHWM") - before) / 1024, before,
+                statusKiB("VmHWM"));
+    std::printf("longest interface-thread stall: %lld ms\n", static_cast<long long>(longest));
+    return status;
+}

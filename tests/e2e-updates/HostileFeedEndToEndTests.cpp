@@ -109,8 +109,8 @@ TEST_F(HostileFeedTest, ARemoteFeedCannotSendTheUpdaterToPlainHttpOnThisMachine)
     makeState();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        site.redirect("/redirect/feed", c.feedGoesTo);
-        site.redirect("/redirect/1.2.0", c.archiveGoesTo);
+        site.answer("/redirect/feed", c.feedGoesTo);
+        site.answer("/redirect/1.2.0", c.archiveGoesTo);
         alerts.clear();
         state->updateController().checkForUpdates();
         ASSERT_TRUE(waitFor([&] { return !alerts.empty() || phase() == Kind::found; },

@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QSslKey>
 #include <QSslServer>
-#include <QSslSocket>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -244,29 +243,23 @@ public:
     std::string url(const std::string& path) const {
         return "https://127.0.0.2:" + std::to_string(server_.serverPort()) + path;
     }
-    // `path` answers with `body`, or with a redirect to `location`.
-    void answer(const std::string& path, const std::string& body) { bodies_[path] = body; }
-    void redirect(const std::string& path, const std::string& location) {
-        locations_[path] = location;
-    }
+    // `path` answers with `body`, or with a redirect when that is an address.
+    void answer(const std::string& path, const std::string& body) { answers_[path] = body; }
 
 private:
     QByteArray response(const std::string& path) const {
-        std::string head = "HTTP/1.1 404 Not Found\r\n";
-        std::string body;
-        if (locations_.contains(path)) {
-            head = "HTTP/1.1 302 Found\r\nLocation: " + locations_.at(path) + "\r\n";
-        } else if (bodies_.contains(path)) {
-            head = "HTTP/1.1 200 OK\r\n";
-            body = bodies_.at(path);
-        }
-        return QByteArray::fromStdString(head + "Content-Length: " + std::to_string(body.size()) +
+        const std::string body = answers_.contains(path) ? answers_.at(path) : "";
+        const std::string head = !answers_.contains(path) ? "404 Not Found\r\n"
+                                 : body.starts_with("http")
+                                     ? "302 Found\r\nLocation: " + body + "\r\n"
+                                     : "200 OK\r\n";
+        return QByteArray::fromStdString("HTTP/1.1 " + head +
+                                         "Content-Length: " + std::to_string(body.size()) +
                                          "\r\nConnection: close\r\n\r\n" + body);
     }
 
     QSslServer server_;
-    std::map<std::string, std::string> bodies_;
-    std::map<std::string, std::string> locations_;
+    std::map<std::string, std::string> answers_;
 };
 
 inline std::string run(const std::string& command) {

@@ -176,6 +176,15 @@ void ActivationLogPane::configureTable() {
     }
     // The delegate's inset on both sides, and some air.
     reasonWidth += 8 + 16;
+    // A switch between the two widest names of the sources there are, as the interface
+    // language names them.
+    int widestName = metrics.horizontalAdvance(QStringLiteral("\u2014"));
+    for (const InputSource& source : state_.availableSources()) {
+        widestName = std::max(
+            widestName, metrics.horizontalAdvance(QString::fromStdString(source.localizedName)));
+    }
+    const int sourceWidth =
+        2 * widestName + metrics.horizontalAdvance(QStringLiteral(" \u2192 ")) + 24;
     // No column narrower than its title.
     const QFontMetrics headerMetrics(columns->font());
     const auto fitTitle = [&](int column, int width) {
@@ -183,10 +192,16 @@ void ActivationLogPane::configureTable() {
         return std::max(width, headerMetrics.horizontalAdvance(title) + 24);
     };
     columns->setSectionResizeMode(QHeaderView::Interactive);
+    // The application column stretches: never narrower than its title, however narrow the
+    // window (the table scrolls sideways instead).
+    columns->setMinimumSectionSize(fitTitle(ActivationLogModel::app, 60));
     columns->resizeSection(ActivationLogModel::time,
                            fitTitle(ActivationLogModel::time, std::max(timeWidth, 80)));
-    columns->setSectionResizeMode(ActivationLogModel::source, QHeaderView::Stretch);
-    columns->resizeSection(ActivationLogModel::app, fitTitle(ActivationLogModel::app, 140));
+    columns->resizeSection(ActivationLogModel::source,
+                           fitTitle(ActivationLogModel::source, std::max(sourceWidth, 160)));
+    // Application names are short: that column gives up room first.
+    columns->setSectionResizeMode(ActivationLogModel::app, QHeaderView::Stretch);
+
     columns->resizeSection(ActivationLogModel::reason,
                            fitTitle(ActivationLogModel::reason, reasonWidth));
     columns->resizeSection(ActivationLogModel::duration,

@@ -96,16 +96,21 @@ TEST_F(ActivationLogPaneTest, EveryColumnFitsItsTextsInEveryLanguage) {
         ActivationLogPane pane(s);
         pane.resize(640, 400);
         pane.show();
+        // The layouts as the language names them ("Английская (США) → Немецкая"), in full.
+        s.handleActivation(event(R::appActivated, Seconds(1)));
         const auto* table = pane.findChild<QTableView*>(QStringLiteral("activationLogTable"));
         ASSERT_NE(table, nullptr);
         const QFontMetrics body(table->font());
         const QFontMetrics header(table->horizontalHeader()->font());
+        EXPECT_GE(table->horizontalHeader()->sectionSize(C::source),
+                  body.horizontalAdvance(cell(pane, 0, C::source)) + 8)
+            << rawValue(language) << ": " << cell(pane, 0, C::source).toStdString();
         const int reason = table->horizontalHeader()->sectionSize(C::reason);
         for (auto key : ActivationLogText::reasonKeys()) {
             EXPECT_GE(reason, body.horizontalAdvance(s.text(key)) + 8)
                 << rawValue(language) << ": " << key;
         }
-        for (int column : {C::time, C::app, C::reason, C::duration}) {
+        for (int column : {C::time, C::source, C::app, C::reason, C::duration}) {
             const QString title = pane.model()->headerData(column, Qt::Horizontal).toString();
             EXPECT_GE(table->horizontalHeader()->sectionSize(column),
                       header.horizontalAdvance(title) + 8)

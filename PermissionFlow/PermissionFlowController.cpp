@@ -303,6 +303,19 @@ void PermissionFlowController::setDraggingApp(bool dragging) {
     publish(isDraggingApp_, dragging);
 }
 
+SystemSettings::AccessGrant PermissionFlowController::settingsGrant() const {
+    if (!currentPane_) {
+        return SystemSettings::AccessGrant::none;
+    }
+    const auto destination = env_.catalogue.privacySecurity(privacyAnchor(*currentPane_));
+    return destination ? destination->grant : SystemSettings::AccessGrant::none;
+}
+
+bool PermissionFlowController::offersAppDrag() const {
+    return hasSettingsWindow_ && currentPane_ && supportsAppDrag(*currentPane_) &&
+           settingsGrant() == SystemSettings::AccessGrant::applicationList;
+}
+
 bool PermissionFlowController::offersAssistiveTechnologySwitch() const {
     return env_.assistiveTechnologies && currentPane_ == PermissionFlowPane::accessibility;
 }

@@ -82,6 +82,11 @@ public:
     void setDraggingApp(bool dragging);
     // Whether the panel offers to turn assistive technologies on, and doing it.
     bool offersAssistiveTechnologySwitch() const;
+    // What the open place of the desktop's settings offers for the permission; the drag card
+    // is offered only where a list there takes it.
+    SystemSettings::AccessGrant settingsGrant() const;
+    bool offersAppDrag() const;
+    SystemSettings::Desktop desktop() const { return env_.catalogue.desktop(); }
     std::expected<void, std::string> turnOnAssistiveTechnologies();
 
     // Published fields.

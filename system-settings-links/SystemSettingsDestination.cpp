@@ -75,6 +75,7 @@ struct Row {
     Place place;
     SettingsApplication application;
     std::vector<std::string> arguments;
+    AccessGrant grant = AccessGrant::none;
 };
 
 const SettingsApplication gnomeSettings{"org.gnome.Settings", "gnome-control-center"};
@@ -88,7 +89,7 @@ const std::vector<Row>& rows() {
         std::vector<Row> t;
         auto add = [&t](Desktop d, Place p, const SettingsApplication& a,
                         std::vector<std::string> args) {
-            t.push_back({d, p, a, std::move(args)});
+            t.push_back({d, p, a, std::move(args), AccessGrant::none});
         };
         using D = Desktop;
         using P = Place;
@@ -138,6 +139,16 @@ const std::vector<Row>& rows() {
         const SettingsApplication mateAccessibility{"mate-at-properties", "mate-at-properties"};
         add(D::mate, P::privacyAccessibility, mateAccessibility, {});
         add(D::mate, P::accessibility, mateAccessibility, {});
+        // No desktop keeps a list of applications allowed to read others: GNOME's, KDE's and
+        // Cinnamon's accessibility panels have features (a screen reader, zoom) but no switch
+        // for assistive technologies as such; Xfce's and MATE's have one, read at login.
+        for (auto& row : t) {
+            const bool accessibility =
+                row.place == P::privacyAccessibility || row.place == P::accessibility;
+            if (accessibility && (row.desktop == D::xfce || row.desktop == D::mate)) {
+                row.grant = AccessGrant::assistiveTechnologies;
+            }
+        }
         add(D::mate, P::displays, {"mate-display-properties", "mate-display-properties"}, {});
         add(D::mate, P::wallpaper, {"mate-appearance-properties", "mate-appearance-properties"},
             {"--show-page=background"});
@@ -156,7 +167,7 @@ std::optional<SystemSettingsDestination> lookup(Desktop desktop, Place place,
                 pane = row.arguments.front();
             }
             return SystemSettingsDestination{row.application, row.arguments, pane,
-                                             std::move(anchor)};
+                                             std::move(anchor), row.grant};
         }
     }
     return std::nullopt;

@@ -24,6 +24,13 @@ struct SettingsApplication {
     friend bool operator==(const SettingsApplication&, const SettingsApplication&) = default;
 };
 
+// What a place offers for letting a program read the windows of others.
+enum class AccessGrant {
+    none,                   // nothing: assistive technologies are turned on some other way
+    assistiveTechnologies,  // a switch for assistive technologies, from the next login on
+    applicationList,        // a list of allowed applications that takes a dropped entry
+};
+
 // A place in the desktop's settings program: the command line that opens it, and the panel
 // and anchor it was built from (kept as given).
 struct SystemSettingsDestination {
@@ -31,6 +38,7 @@ struct SystemSettingsDestination {
     std::vector<std::string> arguments;
     std::optional<std::string> paneIdentifier;
     std::optional<std::string> anchor;
+    AccessGrant grant = AccessGrant::none;
 
     // Program first, then its arguments.
     std::vector<std::string> commandLine() const;

@@ -137,12 +137,8 @@ PermissionFlowPanelView::PermissionFlowPanelView(PermissionFlowController& contr
     confirmTurnOn = [this](QWidget* parentWidget) {
         return QMessageBox::question(
                    parentWidget,
-                   text("permission_flow.switch.confirm_title", "Turn on assistive technologies?"),
-                   text("permission_flow.switch.confirm",
-                        "Programs that support assistive technologies will then let "
-                        "Tesvano read their windows, such as the address of the page a "
-                        "browser shows. You can turn this off again in your desktop's "
-                        "accessibility settings.")) == QMessageBox::Yes;
+                   text("permission_flow.switch.confirm_title", "Turn On Assistive Technologies?"),
+                   confirmationText()) == QMessageBox::Yes;
     };
     observer_ = controller_.addObserver([this] { refresh(); });
     refresh();
@@ -162,10 +158,54 @@ QString PermissionFlowPanelView::instructionText() const {
     const std::string permission =
         pane ? localizedName(*pane, controller_.localeIdentifier())
              : text("permission_flow.pane.permission", "Permission").toStdString();
-    const auto templ =
-        text("permission_flow.panel.title", "Allow **%@** to use **%@** in the settings above.")
-            .toStdString();
-    return QString::fromStdString(instructionHTML(templ, app, permission));
+    if (controller_.offersAppDrag()) {
+        const auto templ =
+            text("permission_flow.panel.title", "Allow **%@** to use **%@** in the settings above.")
+                .toStdString();
+        return QString::fromStdString(instructionHTML(templ, app, permission));
+    }
+    // Said as the desktop's settings really offer it.
+    const std::string desktop(SystemSettings::desktopName(controller_.desktop()));
+    std::string html;
+    if (controller_.settingsGrant() == SystemSettings::AccessGrant::assistiveTechnologies) {
+        html = instructionHTML(text("permission_flow.panel.settings_switch",
+                                    "Turn on **Enable assistive technologies** in the settings "
+                                    "above; %@ applies it at your next login.")
+                                   .toStdString(),
+                               desktop, {});
+    } else {
+        html = instructionHTML(text("permission_flow.panel.no_grant",
+                                    "The accessibility settings of %@ have no switch that lets "
+                                    "**%@** read the windows of other programs.")
+                                   .toStdString(),
+                               desktop, app);
+    }
+    if (controller_.offersAssistiveTechnologySwitch()) {
+        html += " " + escapeHTML(text("permission_flow.panel.use_switch",
+                                      "The button below turns assistive technologies on now, "
+                                      "which is all Tesvano needs.")
+                                     .toStdString());
+    }
+    return QString::fromStdString(html);
+}
+
+QString PermissionFlowPanelView::confirmationText() const {
+    const QString what = text("permission_flow.switch.confirm_what",
+                              "Programs that support assistive technologies will then let Tesvano "
+                              "read their windows, such as the address of the page a browser "
+                              "shows.");
+    // Only a settings program with a switch of its own can turn them off again.
+    const bool settingsSwitch =
+        controller_.hasSettingsWindow() &&
+        controller_.settingsGrant() == SystemSettings::AccessGrant::assistiveTechnologies;
+    const QString off =
+        settingsSwitch
+            ? text("permission_flow.switch.confirm_off_settings",
+                   "You can turn them off again in the settings above.")
+            : text("permission_flow.switch.confirm_off_command",
+                   "They stay on, also after you log in again. To turn them off, run: gsettings "
+                   "set org.gnome.desktop.interface toolkit-accessibility false");
+    return what + QLatin1Char(' ') + off;
 }
 
 void PermissionFlowPanelView::refresh() {
@@ -186,7 +226,7 @@ void PermissionFlowPanelView::refresh() {
     gear_->setVisible(controller_.hasSettingsWindow() && !controller_.isSettingsFrontmost());
 
     const auto url = controller_.primaryAppURL();
-    if (url && controller_.hasSettingsWindow()) {
+    if (url && controller_.offersAppDrag()) {
         if (!card_) {
             card_ = new AppDragSourceView(*url, controller_.localeIdentifier(), symbols_, content_);
             card_->onDragStateChange = [this](bool dragging) {

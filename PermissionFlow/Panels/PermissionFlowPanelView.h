@@ -50,6 +50,8 @@ public:
 
     void refresh();
     QString instructionText() const;
+    // What turning assistive technologies on does, and how to turn them off again here.
+    QString confirmationText() const;
     AppDragSourceView* card() const { return card_; }
 
 protected:

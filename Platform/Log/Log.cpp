@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -42,9 +43,17 @@ std::string_view levelName(LogLevel level) {
     return "info";
 }
 
+std::atomic<LogLevel>& standardErrorThreshold() {
+    static std::atomic<LogLevel> level{LogLevel::debug};
+    return level;
+}
+
 class StderrSink final : public LogSink {
 public:
     void write(const LogRecord& r) override {
+        if (r.level < standardErrorThreshold().load(std::memory_order_relaxed)) {
+            return;
+        }
         std::fprintf(stderr, "tesvano[%s:%s] %s: %s\n", r.subsystem.c_str(), r.category.c_str(),
                      std::string(levelName(r.level)).c_str(), r.message.c_str());
     }
@@ -194,6 +203,10 @@ std::string formatLogMessage(std::string_view format, const std::vector<LogArg>&
 std::string_view logSubsystem() {
     // The program's own reverse-DNS name, also its app id.
     return "com.quorvel.Tesvano";
+}
+
+void setStandardErrorThreshold(LogLevel level) {
+    standardErrorThreshold().store(level, std::memory_order_relaxed);
 }
 
 std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink) {

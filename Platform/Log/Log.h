@@ -61,6 +61,10 @@ std::string_view logSubsystem();
 // Tests swap in a capture sink. Returns the previous sink.
 std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink);
 
+// Records below `level` no longer reach standard error when that is where they go (no
+// journal): a copy running on in the background keeps its caller's terminal for warnings.
+void setStandardErrorThreshold(LogLevel level);
+
 class Logger {
 public:
     explicit Logger(std::string category) : category_(std::move(category)) {}

@@ -80,6 +80,8 @@ struct AppServices {
         platform::XkbNameTranslations::standardLocaleRoot();
     // Our GNOME Shell extension, for the Permissions pane (none: the pane has no GNOME step).
     std::shared_ptr<platform::GnomeShellExtension> gnomeShellExtension;
+    // Whether the desktop shows a system tray now (none: it does).
+    std::function<bool()> isTrayAvailable;
 };
 
 // The one object the running program shares: the observable state every view reads, the
@@ -120,6 +122,8 @@ public:
     }
     bool apiEnabled() const { return apiEnabled_; }
     bool trayIconHidden() const { return trayIconHidden_; }
+    // Read now: a tray may come and go with the desktop's panel.
+    bool trayAvailable() const { return !services_.isTrayAvailable || services_.isTrayAvailable(); }
     AppRuleMode newAppRuleMode() const { return newAppRuleMode_; }
     const std::optional<KeyboardShortcuts::Shortcut>& toggleLockShortcut() const {
         return toggleLockShortcut_;

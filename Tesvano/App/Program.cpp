@@ -43,6 +43,7 @@
 #include "Tesvano/Automation/URLCommandHandler.h"
 #include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Menu/TrayAvailability.h"
 #include "Tesvano/Permissions/GuidedPermissionFlow.h"
 #include "Tesvano/Settings/Shortcuts/ShortcutsSettingsPane.h"
 #include "Tesvano/Updates/ProgramUpdater.h"
@@ -207,6 +208,11 @@ int main(int argc, char** argv) {
     std::optional<BackgroundLaunch> background;
     if (!arguments->isDefaultLaunch()) {
         background.emplace(BackgroundLaunch::detach());
+        // The caller's terminal hears of trouble only, not of the start-up's progress.
+        if (const char* sink = std::getenv("TESVANO_LOG");
+            !sink || std::string_view(sink) != "stderr") {
+            platform::setStandardErrorThreshold(platform::LogLevel::warning);
+        }
     }
 
     // Every backend below talks to an X server; the session may offer Wayland to Qt too.
@@ -277,6 +283,7 @@ int main(int argc, char** argv) {
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
     services.gnomeShellExtension = std::make_shared<platform::SessionGnomeShellExtension>();
+    services.isTrayAvailable = [] { return isTrayAvailable(); };
     services.makePermissionFlow = [&]() -> std::unique_ptr<PermissionFlowController> {
         PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windowList,
                                                               SystemSettings::Catalogue::current()};

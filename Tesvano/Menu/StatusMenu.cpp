@@ -56,7 +56,8 @@ void StatusMenu::rebuild() {
     QAction* status =
         add(QStringLiteral("status"), state_.text(config.isEnabled ? "Enabled" : N_("Disabled")),
             Symbols::icon(config.isEnabled ? "lock.fill" : "lock.open.fill"));
-    status->setEnabled(false);
+    // Choosing it does what the shortcut shown beside it does: locking off or on.
+    connect(status, &QAction::triggered, this, [this] { state_.toggleLock(); });
     KeyboardShortcuts::setShortcut(
         *status, std::optional<KeyboardShortcuts::Name>(ShortcutNames::toggleLock()));
     menu_->addSeparator();

@@ -149,6 +149,24 @@ Decoded<BackupPayload> payloadOf(const Input& json) {
     payload.defaultAction = *defaultAction;
     payload.appRules = std::move(*appRules);
     payload.urlRules = std::move(*urlRules);
+    // The rules were read tolerantly; what they said that was not understood is kept for the
+    // review.
+    if (const Input* rules = member(json, "urlRules")) {
+        for (std::size_t i = 0; i < rules->size(); ++i) {
+            UnknownURLRuleValues unknown;
+            if (auto written = optionalString((*rules)[i], "action");
+                *written && !enumFromRawValue<RuleAction>(**written)) {
+                unknown.action = std::move(**written);
+            }
+            if (auto written = optionalString((*rules)[i], "matchType");
+                *written && !enumFromRawValue<URLMatchType>(**written)) {
+                unknown.matchType = std::move(**written);
+            }
+            if (unknown.action || unknown.matchType) {
+                payload.unknownURLRuleValues[i] = std::move(unknown);
+            }
+        }
+    }
     if (const Input* names = member(json, "sourceNames")) {
         if (!names->is_object()) {
             return std::nullopt;

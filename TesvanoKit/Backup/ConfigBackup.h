@@ -25,6 +25,15 @@ struct BackupURLRule {
     bool operator==(const BackupURLRule&) const = default;
 };
 
+// What a URL rule of a file said that this reader does not know, as written: the rule reads
+// it as lock and domain suffix, which the review says.
+struct UnknownURLRuleValues {
+    std::optional<std::string> action;
+    std::optional<std::string> matchType;
+
+    bool operator==(const UnknownURLRuleValues&) const = default;
+};
+
 struct BackupPayload {
     std::optional<InputSourceID> defaultSourceID;
     RuleAction defaultAction = RuleAction::lock;
@@ -32,6 +41,8 @@ struct BackupPayload {
     std::vector<BackupURLRule> urlRules;
     // Source id → display name, for the sources the rules above name.
     std::map<std::string, std::string> sourceNames;
+    // By the index of the rule in urlRules; never written back.
+    std::map<std::size_t, UnknownURLRuleValues> unknownURLRuleValues;
 
     bool operator==(const BackupPayload&) const = default;
 };
@@ -64,7 +75,8 @@ struct BackupReadError {
 
 // The backup document: the rules a user moves to another machine (the global default with
 // its action, the app rules, the URL rules) and the names of the sources they name. The
-// master lock, enhanced mode, the address-bar rule and the secure-input setting stay behind.
+// "Enable Tesvano" switch, enhanced mode, the address-bar rule and the secure-input setting stay
+// behind.
 struct ConfigBackup {
     static constexpr std::string_view typeIdentifier = "com.quorvel.Tesvano.backup";
     static constexpr std::string_view fileExtension = "tesvano";

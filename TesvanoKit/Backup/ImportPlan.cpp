@@ -141,7 +141,8 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
     }
     std::unordered_set<std::string> fileKeys;
     std::vector<std::string> fileOrder;
-    for (const BackupURLRule& rule : file.urlRules) {
+    for (std::size_t index = 0; index < file.urlRules.size(); ++index) {
+        const BackupURLRule& rule = file.urlRules[index];
         std::string pattern = RuleValidity::normalizedPattern(rule.hostPattern);
         if (RuleValidity::patternProblem(pattern, rule.matchType) !=
             RuleValidity::PatternProblem::none) {
@@ -159,6 +160,11 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
         item.fileSource = rule.lockedSourceID;
         item.fileAction = rule.action;
         item.fileMatchType = rule.matchType;
+        if (auto unknown = file.unknownURLRuleValues.find(index);
+            unknown != file.unknownURLRuleValues.end()) {
+            item.unknownFileAction = unknown->second.action;
+            item.unknownFileMatchType = unknown->second.matchType;
+        }
         if (auto it = localURLs.find(key); it != localURLs.end()) {
             const URLRule& local = *it->second;
             item.localSource = local.lockedSourceID;
@@ -175,7 +181,16 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
     }
 
     for (const AppRule& rule : configuration.appRules) {
-        plan.localOnlyAppRuleCount += fileAppIds.contains(rule.appId) ? 0 : 1;
+        if (fileAppIds.contains(rule.appId)) {
+            continue;
+        }
+        ++plan.localOnlyAppRuleCount;
+        ImportItem item;
+        item.id = appKey(rule.appId);
+        item.subject = ImportItem::App{rule.appId};
+        item.localMode = rule.mode;
+        item.localSource = effectiveSource(rule);
+        plan.localOnlyItems.push_back(std::move(item));
     }
     std::vector<std::string> localShared;
     for (const URLRule& rule : configuration.urlRules) {
@@ -183,6 +198,13 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
             localShared.push_back(std::move(key));
         } else {
             ++plan.localOnlyURLRuleCount;
+            ImportItem item;
+            item.id = urlKey(rule.hostPattern);
+            item.subject = ImportItem::URL{rule.hostPattern};
+            item.localSource = rule.lockedSourceID;
+            item.localAction = rule.action;
+            item.localMatchType = rule.matchType;
+            plan.localOnlyItems.push_back(std::move(item));
         }
     }
     std::vector<std::string> fileShared;

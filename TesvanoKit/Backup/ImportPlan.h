@@ -70,6 +70,10 @@ struct ImportItem {
     std::optional<InputSourceID> localSource;
     std::optional<RuleAction> localAction;
     std::optional<URLMatchType> localMatchType;
+    // What the file wrote where this reader did not understand it (a URL rule's behaviour or
+    // match type); the file's side above holds what was read instead.
+    std::optional<std::string> unknownFileAction;
+    std::optional<std::string> unknownFileMatchType;
     // The user's choices; each matters only for items of the matching kind.
     bool include = true;
     ConflictResolution resolution = ConflictResolution::keepLocal;
@@ -110,6 +114,9 @@ struct ImportPlan {
     RuleAction fileDefaultAction = RuleAction::lock;
     std::int64_t localOnlyAppRuleCount = 0;
     std::int64_t localOnlyURLRuleCount = 0;
+    // Those rules (app rules, then URL rules, in their order here) with their local side:
+    // what Replace removes.
+    std::vector<ImportItem> localOnlyItems;
     std::unordered_set<InputSourceID> installedSourceIDs;
     std::map<InputSourceID, std::string> sourceNames;
     bool urlOrderDiffers = false;

@@ -26,6 +26,19 @@ std::string withText(std::string_view key, std::string_view value, SupportedLang
     return replacing(Localization::text(key, language), "%@", value);
 }
 
+std::vector<std::string> assumptions(const ImportItem& item, SupportedLanguage language) {
+    std::vector<std::string> out;
+    if (item.unknownFileAction) {
+        out.push_back(withText("Unknown behaviour “%@”: imported as Lock", *item.unknownFileAction,
+                               language));
+    }
+    if (item.unknownFileMatchType) {
+        out.push_back(withText("Unknown match type “%@”: imported as Domain suffix",
+                               *item.unknownFileMatchType, language));
+    }
+    return out;
+}
+
 std::string ruleText(const ImportItem& item, Side side, const ImportPlan& plan,
                      SupportedLanguage language) {
     const bool file = side == Side::file;

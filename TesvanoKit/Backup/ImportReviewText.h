@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TesvanoKit/Backup/ImportPlan.h"
 #include "TesvanoKit/Languages/SupportedLanguage.h"
@@ -18,6 +19,10 @@ enum class Side { file, local };
 // "Use default" or "Default", in the given language.
 std::string ruleText(const ImportItem& item, Side side, const ImportPlan& plan,
                      SupportedLanguage language);
+
+// What the reader assumed for values of the file it did not know, one line each: "Unknown
+// behaviour “switch”: imported as Lock".
+std::vector<std::string> assumptions(const ImportItem& item, SupportedLanguage language);
 
 // A text key with one number in it ("Conflicts (%d)"), in the given language.
 std::string withCount(std::string_view key, std::int64_t count, SupportedLanguage language);

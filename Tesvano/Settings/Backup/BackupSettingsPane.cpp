@@ -125,8 +125,8 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
     form->addWidget(exportBox);
     form->addWidget(new SectionFooter(
         state_,
-        N_("Saves your global default source, app rules, and URL rules to a .tesvano file. The "
-           "master lock, enhanced mode, language, and launch at login aren't included."),
+        N_("Saves your global default source, app rules, and URL rules to a .tesvano file. "
+           "“Enable Tesvano”, enhanced mode, language, and launch at login aren't included."),
         this));
     form->addSpacing(12);
 

@@ -116,6 +116,16 @@ QLabel* defaultMarker(const AppState& state, const std::string& id, bool shown, 
     return marker;
 }
 
+// A section's picker: the second choice when every row has it, the first when none has, and
+// neither while the rows differ.
+int sectionChoice(const std::vector<ImportItem>& items, bool (*second)(const ImportItem&)) {
+    const auto chosen = std::ranges::count_if(items, second);
+    if (chosen == 0) {
+        return 0;
+    }
+    return chosen == std::ssize(items) ? 1 : SegmentedPicker::none;
+}
+
 }  // namespace
 
 ImportReviewSheet::ImportReviewSheet(AppState& state, std::shared_ptr<ImportReviewModel> model,
@@ -332,7 +342,9 @@ QWidget* ImportReviewSheet::buildForm() {
     if (merge && !conflicts.empty()) {
         auto* picker = new SegmentedPicker({text("Keep Local"), text("Use File")});
         picker->setObjectName(QStringLiteral("conflictsPicker"));
-        picker->setCurrent(model_->allConflictsUseFile() ? 1 : 0);
+        picker->setCurrent(sectionChoice(conflicts, [](const ImportItem& item) {
+            return item.resolution == ConflictResolution::useFile;
+        }));
         picker->onChoose = [this](int index) {
             model_->setAllResolutions(index == 1 ? ConflictResolution::useFile
                                                  : ConflictResolution::keepLocal);
@@ -367,11 +379,26 @@ QWidget* ImportReviewSheet::buildForm() {
         sections->addWidget(section.widget);
     }
 
+    // What Replace removes, by name.
+    if (!merge && !plan.localOnlyItems.empty()) {
+        auto section =
+            makeSection(QStringLiteral("section.removed"),
+                        styledLabel(countText("Removed, not in the file (%d)",
+                                              std::int64_t(plan.localOnlyItems.size())),
+                                    SettingsStyle::footnote(form), Level::secondary, form),
+                        form);
+        addRows(section.rows, plan.localOnlyItems, QStringLiteral("removed"),
+                &ImportReviewSheet::removedRow, section.widget);
+        sections->addWidget(section.widget);
+    }
+
     const auto missing = plan.missingSourceItems();
     if (!missing.empty()) {
         auto* picker = new SegmentedPicker({text("Keep"), text("Remove All")});
         picker->setObjectName(QStringLiteral("missingPicker"));
-        picker->setCurrent(model_->allMissingRemoved() ? 1 : 0);
+        picker->setCurrent(sectionChoice(missing, [](const ImportItem& item) {
+            return item.missingDisposition == MissingSourceDisposition::remove;
+        }));
         picker->onChoose = [this](int index) {
             model_->setAllMissingDispositions(index == 1 ? MissingSourceDisposition::remove
                                                          : MissingSourceDisposition::keep);
@@ -485,6 +512,31 @@ QWidget* ImportReviewSheet::subjectLabel(const ImportItem& item, QWidget* parent
     return label;
 }
 
+QWidget* ImportReviewSheet::subjectWithAssumptions(const ImportItem& item, QWidget* parent) const {
+    const auto lines = ImportReviewText::assumptions(item, state_.effectiveLanguage());
+    QWidget* subject = subjectLabel(item, parent);
+    if (lines.empty()) {
+        return subject;
+    }
+    // What the file said that this version reads otherwise, right under the rule.
+    auto* block = new QWidget(parent);
+    block->setObjectName(objectID("assumed:", item.id));
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(2);
+    subject->setParent(block);
+    column->addWidget(subject);
+    for (const auto& line : lines) {
+        auto* label = styledLabel(qs(line), SettingsStyle::caption2(block), Level::primary, block);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, warningOrange);
+        label->setPalette(palette);
+        label->setWordWrap(true);
+        column->addWidget(label);
+    }
+    return block;
+}
+
 QWidget* ImportReviewSheet::newItemsHeader(std::string_view key,
                                            const std::vector<ImportItem>& items,
                                            const QString& name, QWidget* parent) {
@@ -521,7 +573,7 @@ QWidget* ImportReviewSheet::newItemRow(const ImportItem& item, QWidget* parent) 
     const std::string id = item.id;
     connect(toggle, &QCheckBox::toggled, this, [this, id](bool on) { model_->setInclude(id, on); });
     layout->addWidget(toggle);
-    layout->addWidget(subjectLabel(item, row), 1);
+    layout->addWidget(subjectWithAssumptions(item, row), 1);
     layout->addSpacing(8);
     layout->addWidget(
         symbolLabel("arrow.right", 11, SettingsStyle::color(row, Level::tertiary), row));
@@ -537,7 +589,7 @@ QWidget* ImportReviewSheet::conflictRow(const ImportItem& item, QWidget* parent)
     auto* layout = rowLayout(row, 12, 2);
     auto* details = new QVBoxLayout;
     details->setSpacing(2);
-    details->addWidget(subjectLabel(item, row));
+    details->addWidget(subjectWithAssumptions(item, row));
     auto* sides = new QHBoxLayout;
     sides->setSpacing(4);
     const QFont small = SettingsStyle::caption2(row);
@@ -586,7 +638,7 @@ QWidget* ImportReviewSheet::replacedRow(const ImportItem& item, QWidget* parent)
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("row:", item.id));
     auto* layout = rowLayout(row, 8, 2);
-    layout->addWidget(subjectLabel(item, row), 1);
+    layout->addWidget(subjectWithAssumptions(item, row), 1);
     const QFont small = SettingsStyle::caption2(row);
     layout->addWidget(styledLabel(ruleText(item, false), small, Level::tertiary, row));
     layout->addWidget(
@@ -597,6 +649,17 @@ QWidget* ImportReviewSheet::replacedRow(const ImportItem& item, QWidget* parent)
     return row;
 }
 
+QWidget* ImportReviewSheet::removedRow(const ImportItem& item, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(objectID("removed:", item.id));
+    auto* layout = rowLayout(row, 8, 2);
+    layout->addWidget(symbolLabel("trash", 13, warningOrange, row));
+    layout->addWidget(subjectLabel(item, row), 1);
+    layout->addWidget(
+        styledLabel(ruleText(item, false), SettingsStyle::caption2(row), Level::tertiary, row));
+    return row;
+}
+
 QWidget* ImportReviewSheet::missingRow(const ImportItem& item, QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("row:", item.id));
@@ -604,7 +667,7 @@ QWidget* ImportReviewSheet::missingRow(const ImportItem& item, QWidget* parent) 
     layout->addWidget(symbolLabel("exclamationmark.triangle", 16, warningOrange, row));
     auto* details = new QVBoxLayout;
     details->setSpacing(2);
-    QWidget* subject = subjectLabel(item, row);
+    QWidget* subject = subjectWithAssumptions(item, row);
     SettingsStyle::setTextLevel(subject, Level::secondary);
     details->addWidget(subject);
     auto* line = new QHBoxLayout;

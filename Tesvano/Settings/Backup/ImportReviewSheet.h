@@ -56,6 +56,8 @@ private:
     QWidget* buildForm();
     QWidget* modeSection(QWidget* parent);
     QWidget* subjectLabel(const ImportItem& item, QWidget* parent) const;
+    QWidget* subjectWithAssumptions(const ImportItem& item, QWidget* parent) const;
+    QWidget* removedRow(const ImportItem& item, QWidget* parent);
     QWidget* newItemsHeader(std::string_view key, const std::vector<ImportItem>& items,
                             const QString& name, QWidget* parent);
     QWidget* newItemRow(const ImportItem& item, QWidget* parent);

@@ -44,7 +44,14 @@ int SegmentedPicker::current() const {
 void SegmentedPicker::setCurrent(int index) {
     if (QAbstractButton* button = group_->button(index)) {
         button->setChecked(true);
+        return;
     }
+    // An exclusive group keeps one button checked: let go of it for a moment.
+    group_->setExclusive(false);
+    for (QAbstractButton* button : group_->buttons()) {
+        button->setChecked(false);
+    }
+    group_->setExclusive(true);
 }
 
 QPushButton* SegmentedPicker::segment(int index) const {

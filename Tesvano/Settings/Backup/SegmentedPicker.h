@@ -15,7 +15,11 @@ class SegmentedPicker final : public QWidget {
 public:
     SegmentedPicker(const QStringList& options, QWidget* parent = nullptr);
 
+    // No segment chosen: a mixed state, or nothing chosen yet.
+    static constexpr int none = -1;
+
     int current() const;
+    // `none` leaves every segment unchosen.
     void setCurrent(int index);
     QPushButton* segment(int index) const;
     // Chooses as a click does (tests and the keyboard).

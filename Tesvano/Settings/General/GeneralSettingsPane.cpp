@@ -167,10 +167,17 @@ void GeneralSettingsPane::buildTray() {
     auto* group = addSection(this, state_, N_("System Tray"), "traySection");
     new QVBoxLayout(group);
     hideTrayIcon_ = addToggle(group, state_, N_("Hide tray icon"), "hideTrayIcon");
+    // Without a tray there is no icon to hide (GNOME shows none without an extension); a
+    // hidden one can still be shown again for a tray that comes later.
+    const bool tray = state_.trayAvailable();
+    hideTrayIcon_->setEnabled(tray || state_.trayIconHidden());
     layout()->addWidget(new SectionFooter(
         state_,
-        N_("Tesvano keeps running in the background with its icon hidden. To show this window "
-           "again, open Tesvano from the application menu or launcher."),
+        tray ? N_("Tesvano keeps running in the background with its icon hidden. To show this "
+                  "window again, open Tesvano from the application menu or launcher.")
+             : N_("Your desktop shows no system tray, so Tesvano has no icon to hide: it runs in "
+                  "the background. To show this window again, open Tesvano from the "
+                  "application menu or launcher."),
         this));
     connect(hideTrayIcon_, &QCheckBox::clicked, this,
             [this](bool on) { state_.setTrayIconHidden(on); });

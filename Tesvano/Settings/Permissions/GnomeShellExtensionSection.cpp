@@ -128,7 +128,8 @@ void GnomeShellExtensionSection::install() {
         state_.text("Tesvano will copy its extension into "
                     "~/.local/share/gnome-shell/extensions and enable it for you. The extension "
                     "lets Tesvano list, read and select GNOME's input sources, and does nothing "
-                    "else."));
+                    "else. GNOME Shell loads it only when it starts: afterwards, restart the "
+                    "shell (Alt+F2, type r, Enter) or log out and back in."));
     if (answer != QMessageBox::Yes) {
         return;
     }

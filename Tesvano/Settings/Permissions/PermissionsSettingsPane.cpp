@@ -13,6 +13,7 @@
 #include "Tesvano/Settings/Permissions/GnomeShellExtensionSection.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "TesvanoKit/Languages/TextKey.h"
+#include "system-settings-links/SystemSettingsDestination.h"
 
 namespace tesvano {
 
@@ -91,9 +92,18 @@ PermissionsSettingsPane::PermissionsSettingsPane(AppState& state, QWidget* paren
     sectionRows_ = new QVBoxLayout(section);
     sectionRows_->setSpacing(10);
     form->addWidget(section);
-    form->addWidget(new SectionFooter(state, N_("The core lock needs no permissions."), this));
     if (auto* extension = state.gnomeShellExtension()) {
         gnomeSection_ = new GnomeShellExtensionSection(state, *extension, this);
+    }
+    // On GNOME the lock does need something: the shell extension of the section below.
+    const bool gnome = gnomeSection_ != nullptr && !gnomeSection_->isHidden();
+    form->addWidget(new SectionFooter(
+        state,
+        gnome ? N_("The core lock needs no permission, but on GNOME it needs Tesvano's GNOME "
+                   "Shell extension (below).")
+              : N_("The core lock needs no permissions."),
+        this));
+    if (gnomeSection_ != nullptr) {
         form->addWidget(gnomeSection_);
     }
     form->addStretch(1);
@@ -166,8 +176,14 @@ void PermissionsSettingsPane::rebuildSection() {
     auto* bullets = new QVBoxLayout;
     bullets->setSpacing(4);
     bullets->addWidget(featureBullet(state_, N_("Per-URL rules in your browser"), explanation));
-    bullets->addWidget(
-        featureBullet(state_, N_("Targeting launchers like KRunner in app rules"), explanation));
+    // KRunner is KDE's; elsewhere no launcher overlay comes with the desktop.
+    const bool kde = SystemSettings::desktopFromEnvironment(
+                         qEnvironmentVariable("XDG_CURRENT_DESKTOP").toStdString()) ==
+                     SystemSettings::Desktop::kde;
+    bullets->addWidget(featureBullet(state_,
+                                     kde ? N_("Targeting launchers like KRunner in app rules")
+                                         : N_("Targeting launcher overlays in app rules"),
+                                     explanation));
     column->addLayout(bullets);
     sectionRows_->addWidget(explanation);
     // Without an accessibility bus there is nothing to grant.

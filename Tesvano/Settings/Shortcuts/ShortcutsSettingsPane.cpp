@@ -57,6 +57,8 @@ QLabel* makeFooter(QWidget* parent) {
 ShortcutsSettingsPane::ShortcutsSettingsPane(AppState& appState, QWidget* parent)
     : QWidget(parent), appState_(appState) {
     auto* layout = new QVBoxLayout(this);
+    // The window's margins are the inset, as in every other pane.
+    layout->setContentsMargins(0, 0, 0, 0);
     for (const Section& section : sections()) {
         auto* group = new QGroupBox(this);
         texts_.push_back({group, section.header});

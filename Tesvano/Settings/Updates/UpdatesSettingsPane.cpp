@@ -28,12 +28,10 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
     auto* form = new QVBoxLayout(this);
     form->setContentsMargins(0, 0, 0, 0);
 
-    // Why updates are unavailable, when they are: above everything it greys.
+    // Why updates are unavailable, when they are: above everything it greys, read first.
     unavailable_ = new QLabel(this);
     unavailable_->setObjectName(QStringLiteral("updatesUnavailable"));
     unavailable_->setWordWrap(true);
-    unavailable_->setFont(SettingsStyle::footnote(unavailable_));
-    SettingsStyle::setTextLevel(unavailable_, SettingsStyle::Level::secondary);
     form->addWidget(unavailable_);
 
     auto* channelBox = new QGroupBox(state.text("Channel"), this);
@@ -60,11 +58,12 @@ UpdatesSettingsPane::UpdatesSettingsPane(AppState& state, QWidget* parent)
         }
     });
     form->addWidget(channelBox);
-    form->addWidget(new SectionFooter(
+    channelFooter_ = new SectionFooter(
         state,
         N_("Stable ships from tagged releases. Beta tracks the nightly build (built "
            "automatically around 01:00 UTC) — newer features, but less tested."),
-        this));
+        this);
+    form->addWidget(channelFooter_);
 
     pendingRow_ = new QGroupBox(this);
     pendingRow_->setObjectName(QStringLiteral("pendingUpdateRow"));
@@ -172,6 +171,8 @@ void UpdatesSettingsPane::refresh() {
     check_->setEnabled(controller.canCheckForUpdates());
     const std::string_view reason = unavailableReasonKey(state_);
     unavailable_->setVisible(!reason.empty());
+    // What the channels would bring means nothing while nothing is checked.
+    channelFooter_->setVisible(reason.empty());
     unavailable_->setText(reason.empty() ? QString() : state_.text(reason));
     // A channel means nothing to a build that checks nothing: greyed, with the reason.
     for (QAbstractButton* segment : channel_->buttons()) {

@@ -42,6 +42,7 @@ private:
     QLabel* lastChecked_;
     QPushButton* check_;
     QLabel* unavailable_;
+    QWidget* channelFooter_;
 };
 
 }  // namespace tesvano

@@ -123,8 +123,8 @@ TEST_F(PermissionFlowPanelTest, AHostileApplicationNameShowsAsWritten) {
         << html.toStdString();
     EXPECT_FALSE(html.contains(QStringLiteral("<a"))) << html.toStdString();
     // The drag card shows the name as it is written, markup and all.
-    auto* card = panel->findChild<AppDragSourceView*>();
-    ASSERT_NE(card, nullptr);
+    AppDragSourceView standalone(entry, std::nullopt, {});
+    auto* card = &standalone;
     int shown = 0;
     for (auto* label : card->findChildren<QLabel*>()) {
         if (label->text().contains(QStringLiteral("<i>x</i>"))) {
@@ -134,6 +134,54 @@ TEST_F(PermissionFlowPanelTest, AHostileApplicationNameShowsAsWritten) {
     }
     EXPECT_EQ(shown, 1);
     flow->stop(false);
+}
+
+// What each desktop's accessibility settings offer: no desktop has a list to drop Tesvano onto.
+TEST_F(PermissionFlowPanelTest, TheGuideSaysWhatEachDesktopsSettingsOffer) {
+    using D = SystemSettings::Desktop;
+    const struct {
+        D desktop;
+        const char* instruction;
+        const char* turnOff;
+    } cases[] = {
+        {D::gnome, "The accessibility settings of GNOME have no switch", "gsettings set"},
+        {D::kde, "The accessibility settings of KDE have no switch", "gsettings set"},
+        {D::cinnamon, "The accessibility settings of Cinnamon have no switch", "gsettings set"},
+        {D::xfce, "Turn on <b>Enable assistive technologies</b> in the settings above; Xfce",
+         "in the settings above"},
+        {D::mate, "Turn on <b>Enable assistive technologies</b> in the settings above; MATE",
+         "in the settings above"},
+    };
+    for (const auto& c : cases) {
+        const SystemSettings::Catalogue catalogue(c.desktop);
+        const auto program = catalogue.settingsApplication().value();
+        FakeWorkspace desktopWorkspace;
+        desktopWorkspace.addRunning({50, program.appId, "/usr/bin/" + program.executable});
+        PermissionFlowEnvironment env{loop, desktopWorkspace, windows, catalogue};
+        env.launcher =
+            [](const std::vector<std::string>&) -> std::expected<std::int32_t, std::string> {
+            return 90;
+        };
+        env.assistiveTechnologies = bus;
+        env.mainApplicationEntry = entry;
+        PermissionFlowController flow(env, PermissionFlowConfiguration{},
+                                      [](PermissionFlowController& controller) {
+                                          return makeFloatingDropPanel(controller, {});
+                                      });
+        flow.open(PermissionFlowPane::accessibility, {});
+        loop.advance(Seconds(0.1));
+        auto* panel = shownPanel();
+        ASSERT_NE(panel, nullptr) << SystemSettings::desktopName(c.desktop);
+        ASSERT_TRUE(flow.hasSettingsWindow());
+        const QString html = panel->view()->instructionText();
+        EXPECT_TRUE(html.startsWith(QString::fromUtf8(c.instruction))) << html.toStdString();
+        EXPECT_TRUE(html.contains(QStringLiteral("button below"))) << html.toStdString();
+        EXPECT_EQ(panel->findChild<AppDragSourceView*>(), nullptr)
+            << "nothing to drop onto: " << html.toStdString();
+        EXPECT_TRUE(panel->view()->confirmationText().contains(QString::fromUtf8(c.turnOff)))
+            << panel->view()->confirmationText().toStdString();
+        flow.stop(false);
+    }
 }
 
 TEST_F(PermissionFlowPanelTest, SitsBelowTheSettingsWindowAndNeverTakesFocus) {

@@ -134,7 +134,48 @@ TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
                     .last()
                     ->text()
                     .contains(q("removes 1 of your rules")));
+    // ...and names it.
+    EXPECT_NE(find(q("removed:app:only.local")), nullptr);
     EXPECT_TRUE(sheet->applyButton()->isEnabled());
+}
+
+TEST_F(ImportReviewSheetTest, ABehaviourOrMatchTypeThisVersionDoesNotKnowIsSaidOnItsRow) {
+    const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
+        "schemaVersion": 1, "minReader": 1, "appVersion": "9", "payload": {"urlRules": [
+        {"hostPattern": "d.com", "lockedSourceID": "xkb:de", "action": "switch",
+         "matchType": "glob"},
+        {"hostPattern": "a.com", "lockedSourceID": "xkb:de", "action": "sometimes"}]}})");
+    ASSERT_TRUE(backup.has_value());
+    open(*backup);
+    const auto lines = [&](const char* id) {
+        QStringList out;
+        if (auto* block = find(q("assumed:") + q(id))) {
+            for (auto* label : block->findChildren<QLabel*>()) {
+                out << label->text();
+            }
+        }
+        return out.join(QLatin1Char('|'));
+    };
+    // A new rule and a conflict with a local one.
+    EXPECT_TRUE(lines("url:d.com").contains(q("Unknown behaviour “switch”: imported as Lock")));
+    EXPECT_TRUE(
+        lines("url:d.com").contains(q("Unknown match type “glob”: imported as Domain suffix")));
+    EXPECT_TRUE(lines("url:a.com").contains(q("Unknown behaviour “sometimes”")));
+    EXPECT_EQ(find(q("assumed:url:b.com")), nullptr) << "not in the file";
+}
+
+TEST_F(ImportReviewSheetTest, TheSectionChoiceShowsNeitherWhileItsRowsDiffer) {
+    open(file);
+    auto* section = find<SegmentedPicker>(q("conflictsPicker"));
+    EXPECT_EQ(section->current(), 0);
+    find<SegmentedPicker>(q("resolution:app:far.app"))->choose(1);
+    processEvents();
+    EXPECT_EQ(find<SegmentedPicker>(q("conflictsPicker"))->current(), SegmentedPicker::none);
+    for (const auto& item : model->plan().conflictItems()) {
+        model->overrideResolution(item.id, ConflictResolution::useFile);
+    }
+    processEvents();
+    EXPECT_EQ(find<SegmentedPicker>(q("conflictsPicker"))->current(), 1);
 }
 
 TEST_F(ImportReviewSheetTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {

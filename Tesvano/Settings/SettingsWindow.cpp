@@ -166,8 +166,10 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
                     tabButtons_[i]->setText(state_.text(settingsTabs[i].title));
                 }
                 refreshTitle();
-                // Longer words may need more room.
+                // Longer words may need more room: measured now, and again once the new
+                // texts have been laid out (the tabs' own labels grow with some scripts).
                 fitToPanes(true);
+                QTimer::singleShot(0, this, [this] { fitToPanes(true); });
             });
         }
     });
@@ -385,6 +387,7 @@ void SettingsWindow::closeEvent(QCloseEvent* event) {
                 return;
             }
             QPixmapCache::clear();
+            Symbols::releaseIcons();
             // The native window and its drawing buffer; showing again makes new ones.
             destroy();
             releaseFreedMemory();

@@ -412,5 +412,29 @@ TEST_F(SettingsWindowTest, TallEnoughForEveryPaneInEveryLanguageAndAPaneScrollsW
     }
 }
 
+// A language chosen while the window shows: it grows to the new General pane as far as the
+// screen allows (the tabs' labels are laid out anew too), and scrolls beyond.
+TEST_F(SettingsWindowTest, AfterALanguageSwitchTheWindowFitsTheNewPane) {
+    auto& s = makeState();
+    s.start();
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+    SettingsWindow window(s);
+    window.show();
+    QCoreApplication::processEvents();
+    const int available = QApplication::primaryScreen()->availableGeometry().height();
+    for (auto language : {SupportedLanguage::japanese, SupportedLanguage::russian}) {
+        s.setLanguagePreference(LanguagePreference::specific(language));
+        for (int turn = 0; turn < 3; ++turn) {
+            QCoreApplication::processEvents();
+        }
+        EXPECT_GE(window.height(), std::min(window.heightForTallestPane(), available))
+            << rawValue(language);
+        QWidget* pane = window.pane(SettingsTab::general);
+        auto* scroller = qobject_cast<QScrollArea*>(pane->parentWidget()->parentWidget());
+        const int shown = scroller->viewport()->height() + scroller->verticalScrollBar()->maximum();
+        EXPECT_GE(shown, pane->heightForWidth(scroller->viewport()->width())) << rawValue(language);
+    }
+}
+
 }  // namespace
 }  // namespace tesvano

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The whole program's resident memory around the Settings window, as a user would see it in a
-# process list: started as at login (Settings closed), with Settings open on General, and 5 s
-# after closing it, twice. Each figure is the resident set, its anonymous part (what the
-# program allocated) and its mapped files (libraries' code and fonts, shared and dropped by the
-# kernel under memory pressure). Runs on a private Xvfb, window manager and session bus.
+# The whole program's memory around the Settings window: started as at login (Settings
+# closed), with Settings open on General, after every tab was shown, and 5 s after closing it,
+# twice. Each figure is the resident set split as /proc/PID/smaps_rollup counts it: private
+# pages (Private_Clean + Private_Dirty: what only this program holds, what closing Settings
+# should give back) and shared ones (Shared_Clean + Shared_Dirty: libraries and fonts mapped
+# by other programs too). Runs on a private Xvfb, window manager and session bus.
 #   bench/settings-memory.sh [program, default build/run/Tesvano/tesvano]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,9 +25,21 @@ pid=${pids[-1]}
 sleep 6
 
 memory() {
-    awk '/^VmRSS/ {t=$2} /^RssAnon/ {a=$2} /^RssFile/ {f=$2}
-         END {printf "%-24s %6.1f MB (allocated %5.1f, mapped files %5.1f)\n", label, t/1024, a/1024, f/1024}' \
-        label="$1" "/proc/$pid/status"
+    awk '/^Rss:/ {r=$2} /^Private_(Clean|Dirty):/ {p+=$2} /^Shared_(Clean|Dirty):/ {s+=$2}
+         END {printf "%-26s %6.1f MB resident: private %5.1f, shared %5.1f\n", label, r/1024, p/1024, s/1024}' \
+        label="$1" "/proc/$pid/smaps_rollup"
+}
+# Clicks along the row of tabs: every tab is wider than the step, so each is shown in turn.
+showEveryTab() {
+    local window
+    window=$(xdotool search --pid "$pid" --onlyvisible --name 'Tesvano' 2>/dev/null | head -1)
+    [ -n "$window" ] || return 0
+    local WIDTH=0
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    for x in $(seq 16 24 $((WIDTH - 16))); do
+        xdotool mousemove --window "$window" "$x" 32 click 1
+        sleep 0.3
+    done
 }
 closeSettings() {
     for window in $(xdotool search --pid "$pid" --onlyvisible --name 'Tesvano' 2>/dev/null); do
@@ -39,6 +52,9 @@ for round in 1 2; do
     "$program" >/dev/null 2>&1  # a reopen: Settings come forward on General
     sleep 4
     memory "Settings open ($round)"
+    showEveryTab
+    sleep 1
+    memory "every tab shown ($round)"
     closeSettings
     sleep 5
     memory "closed 5 s ($round)"

@@ -16,6 +16,11 @@ QString resourcePath(std::string_view name) {
            QStringLiteral(".svg");
 }
 
+std::map<std::string, QIcon, std::less<>>& madeIcons() {
+    static std::map<std::string, QIcon, std::less<>> made;
+    return made;
+}
+
 QColor textColor() {
     return QApplication::palette().color(QPalette::Active, QPalette::WindowText);
 }
@@ -42,8 +47,12 @@ QPixmap pixmap(std::string_view name, int size, const QColor& color, qreal devic
     return out;
 }
 
+void releaseIcons() {
+    madeIcons().clear();
+}
+
 QIcon icon(std::string_view name) {
-    static std::map<std::string, QIcon, std::less<>> made;
+    auto& made = madeIcons();
     if (auto it = made.find(name); it != made.end()) {
         return it->second;
     }

@@ -9,10 +9,13 @@ namespace tesvano {
 
 // The program's small monochrome symbols ("lock.fill", "gearshape", …), drawn in the
 // interface's text colour like template images. Each icon is made once, on first use, and
-// kept for the rest of the process. An unknown name gives the blank symbol.
+// kept until releaseIcons(). An unknown name gives the blank symbol.
 namespace Symbols {
 
 QIcon icon(std::string_view name);
+// Lets go of the icons made so far (those still shown stay with whoever shows them): for when
+// the windows that used most of them have closed.
+void releaseIcons();
 // 16 × 16 and draws nothing: keeps rows without a symbol aligned with those that have one.
 QIcon blank();
 // One rendering in a colour of the caller's choice.

@@ -36,9 +36,12 @@ protected:
         tesvano::test::writeFile(
             entry, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=tesvano\n");
     }
-    std::unique_ptr<PermissionFlowController> make(bool withPanel = true) {
-        PermissionFlowEnvironment env{loop, workspace, windows,
-                                      SystemSettings::Catalogue(SystemSettings::Desktop::gnome)};
+    std::unique_ptr<PermissionFlowController> make(
+        bool withPanel = true, SystemSettings::Desktop desktop = SystemSettings::Desktop::gnome) {
+        const SystemSettings::Catalogue catalogue(desktop);
+        const auto program = catalogue.settingsApplication().value();
+        workspace.addRunning({50, program.appId, "/usr/bin/" + program.executable});
+        PermissionFlowEnvironment env{loop, workspace, windows, catalogue};
         env.launcher =
             [](const std::vector<std::string>&) -> std::expected<std::int32_t, std::string> {
             return 90;
@@ -153,26 +156,12 @@ TEST_F(PermissionFlowPanelTest, TheGuideSaysWhatEachDesktopsSettingsOffer) {
          "in the settings above"},
     };
     for (const auto& c : cases) {
-        const SystemSettings::Catalogue catalogue(c.desktop);
-        const auto program = catalogue.settingsApplication().value();
-        FakeWorkspace desktopWorkspace;
-        desktopWorkspace.addRunning({50, program.appId, "/usr/bin/" + program.executable});
-        PermissionFlowEnvironment env{loop, desktopWorkspace, windows, catalogue};
-        env.launcher =
-            [](const std::vector<std::string>&) -> std::expected<std::int32_t, std::string> {
-            return 90;
-        };
-        env.assistiveTechnologies = bus;
-        env.mainApplicationEntry = entry;
-        PermissionFlowController flow(env, PermissionFlowConfiguration{},
-                                      [](PermissionFlowController& controller) {
-                                          return makeFloatingDropPanel(controller, {});
-                                      });
-        flow.open(PermissionFlowPane::accessibility, {});
+        auto flow = make(true, c.desktop);
+        flow->open(PermissionFlowPane::accessibility, {});
         loop.advance(Seconds(0.1));
         auto* panel = shownPanel();
         ASSERT_NE(panel, nullptr) << SystemSettings::desktopName(c.desktop);
-        ASSERT_TRUE(flow.hasSettingsWindow());
+        ASSERT_TRUE(flow->hasSettingsWindow());
         const QString html = panel->view()->instructionText();
         EXPECT_TRUE(html.startsWith(QString::fromUtf8(c.instruction))) << html.toStdString();
         EXPECT_TRUE(html.contains(QStringLiteral("button below"))) << html.toStdString();
@@ -180,7 +169,7 @@ TEST_F(PermissionFlowPanelTest, TheGuideSaysWhatEachDesktopsSettingsOffer) {
             << "nothing to drop onto: " << html.toStdString();
         EXPECT_TRUE(panel->view()->confirmationText().contains(QString::fromUtf8(c.turnOff)))
             << panel->view()->confirmationText().toStdString();
-        flow.stop(false);
+        flow->stop(false);
     }
 }
 

@@ -4,7 +4,10 @@
 # twice. Each figure is the resident set split as /proc/PID/smaps_rollup counts it: private
 # pages (Private_Clean + Private_Dirty: what only this program holds, what closing Settings
 # should give back) and shared ones (Shared_Clean + Shared_Dirty: libraries and fonts mapped
-# by other programs too). Runs on a private Xvfb, window manager and session bus.
+# by other programs too). A library or font page counts as private while no other program
+# maps it, so on a machine running other Qt programs the private figure moves with them; the
+# allocated part (Anonymous: the program's own heap) does not. Runs on a private Xvfb,
+# window manager and session bus.
 #   bench/settings-memory.sh [program, default build/run/Tesvano/tesvano]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +29,9 @@ sleep 6
 
 memory() {
     awk '/^Rss:/ {r=$2} /^Private_(Clean|Dirty):/ {p+=$2} /^Shared_(Clean|Dirty):/ {s+=$2}
-         END {printf "%-26s %6.1f MB resident: private %5.1f, shared %5.1f\n", label, r/1024, p/1024, s/1024}' \
+         /^Anonymous:/ {a=$2}
+         END {printf "%-26s %6.1f MB resident: private %5.1f (allocated %5.1f), shared %5.1f\n",
+              label, r/1024, p/1024, a/1024, s/1024}' \
         label="$1" "/proc/$pid/smaps_rollup"
 }
 # Clicks along the row of tabs: every tab is wider than the step, so each is shown in turn.

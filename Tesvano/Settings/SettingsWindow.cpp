@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFont>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -388,6 +389,10 @@ void SettingsWindow::closeEvent(QCloseEvent* event) {
             }
             QPixmapCache::clear();
             Symbols::releaseIcons();
+            // The fonts the panes opened (the language list's Chinese and Japanese names pull
+            // in a CJK font of several megabytes) and their glyphs; a font in use is kept, the
+            // others are opened again when next drawn.
+            QFont::cleanup();
             // The native window and its drawing buffer; showing again makes new ones.
             destroy();
             releaseFreedMemory();

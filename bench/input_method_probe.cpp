@@ -8,14 +8,14 @@
 //    rule in force, with the framework running and with it stopped.
 //   input_method_probe [--switches N] [--idle-seconds S] [--framework ibus|fcitx]
 #include <glib.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,20 +35,17 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::InputMethodFramework;
 
-// Summed over the process's threads: GLib's D-Bus connections have a thread of their own.
-long voluntarySwitches(pid_t pid) {
-    long total = 0;
-    std::error_code error;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with("voluntary_ctxt_switches:")) {
-                total += std::stol(line.substr(line.find(':') + 1));
-            }
+// The engine's voluntary context switches (its wake-ups) so far, for the whole process: every
+// thread's, those that have ended included, as the engine reads them itself on SIGUSR1.
+// Summing /proc's per-thread counters would lose the threads that end between two readings.
+std::optional<long> reportedSwitches(test::JSONLineProcess& engine) {
+    ::kill(engine.pid(), SIGUSR1);
+    for (auto line = engine.nextLine(5s); line; line = engine.nextLine(5s)) {
+        if (line->is_object() && line->contains("voluntarySwitches")) {
+            return line->at("voluntarySwitches").get<long>();
         }
     }
-    return total;
+    return std::nullopt;
 }
 
 double median(std::vector<double> values) {
@@ -137,9 +134,15 @@ long idleWakeUps(const test::InputMethodSession& session, const std::string& dis
         return -1;
     }
     (*engine)->linesWithin(3s);
-    const long before = voluntarySwitches((*engine)->pid());
+    // Two readings in a row give the cost of a reading itself (the signal's wake-up).
+    const auto first = reportedSwitches(**engine);
+    const auto before = reportedSwitches(**engine);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    return voluntarySwitches((*engine)->pid()) - before;
+    const auto after = reportedSwitches(**engine);
+    if (!first || !before || !after) {
+        return -1;
+    }
+    return (*after - *before) - (*before - *first);
 }
 
 }  // namespace

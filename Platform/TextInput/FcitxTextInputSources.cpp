@@ -8,9 +8,16 @@
 #include <map>
 #include <utility>
 
+#include "Platform/Log/Log.h"
+
 namespace tesvano::platform {
 
 namespace {
+
+const Logger& logger() {
+    static const Logger instance("Fcitx");
+    return instance;
+}
 
 constexpr const char* kService = "org.fcitx.Fcitx5";
 constexpr const char* kPath = "/controller";
@@ -65,6 +72,7 @@ struct FcitxTextInputSources::Impl {
     Registration laterDispatch;
     Registration pollTimer;
     bool available = false;
+    bool applicationsUseIBus = false;
     // Set by the bus callbacks during a dispatch; the notifications go out after it.
     bool enabledChanged = false;
     bool selectionChanged = false;
@@ -220,6 +228,8 @@ struct FcitxTextInputSources::Impl {
             return;
         }
         available = now;
+        logger().info(now ? "Fcitx 5 is running; its input methods are followed"
+                          : "Fcitx 5 has stopped");
         cachedSources.reset();
         entries.reset();
         polledCurrent.reset();
@@ -299,10 +309,11 @@ struct FcitxTextInputSources::Impl {
         }
     }
 
-    // Without the monitor, the current input method is read now and then while Fcitx runs,
-    // without waiting for the answer.
+    // Without the monitor, or with applications on Fcitx's IBus emulation (whose changes the
+    // monitor does not see), the current input method is read now and then while Fcitx
+    // runs, without waiting for the answer.
     void schedulePoll() {
-        if (!available || monitor != nullptr) {
+        if (!available || (monitor != nullptr && !applicationsUseIBus)) {
             pollTimer.cancel();
             return;
         }
@@ -392,7 +403,7 @@ struct FcitxTextInputSources::Impl {
 };
 
 std::expected<std::unique_ptr<FcitxTextInputSources>, std::string> FcitxTextInputSources::open(
-    Runtime& runtime) {
+    Runtime& runtime, bool applicationsUseIBus) {
     sd_bus* bus = nullptr;
     if (const int r = sd_bus_open_user(&bus); r < 0) {
         return std::unexpected(std::string("no session bus: ") + std::strerror(-r));
@@ -420,6 +431,7 @@ std::expected<std::unique_ptr<FcitxTextInputSources>, std::string> FcitxTextInpu
     std::unique_ptr<FcitxTextInputSources> sources(new FcitxTextInputSources(std::move(impl)));
     Impl* state = sources->impl_.get();
     state->owner = sources.get();
+    state->applicationsUseIBus = applicationsUseIBus;
     state->fdWatch = runtime.watchReadable(sd_bus_get_fd(bus), [state] { state->dispatch(); });
     state->openMonitor();
     state->setAvailable(state->askAvailable());

@@ -17,8 +17,9 @@ namespace tesvano::platform {
 // Fcitx may start, stop and restart while we run: the sources follow its name on the bus.
 // It announces changes of its groups to everyone, but a change of the current input method,
 // which belongs to the focused input context, only to that context's application; those
-// announcements are watched as a monitor of the session bus. Where the bus refuses that, the
-// current input method is read on a slow timer while Fcitx runs.
+// announcements are watched as a monitor of the session bus. Where the bus refuses that, or
+// where applications reach Fcitx through its emulation of IBus (which tells them nothing on
+// the session bus), the current input method is read on a slow timer while Fcitx runs.
 class FcitxTextInputSources final : public TextInputSources {
 public:
     static constexpr std::string_view idPrefix = "fcitx:";
@@ -26,9 +27,10 @@ public:
     static constexpr Seconds currentPollInterval{1.0};
 
     // Connects to the session bus (DBUS_SESSION_BUS_ADDRESS); fails with a readable reason
-    // when there is none. Fcitx itself need not run yet.
+    // when there is none. Fcitx itself need not run yet. `applicationsUseIBus`: the session
+    // tells applications to use IBus, which Fcitx may serve in its place.
     static std::expected<std::unique_ptr<FcitxTextInputSources>, std::string> open(
-        Runtime& runtime);
+        Runtime& runtime, bool applicationsUseIBus = false);
     ~FcitxTextInputSources() override;
     FcitxTextInputSources(const FcitxTextInputSources&) = delete;
     FcitxTextInputSources& operator=(const FcitxTextInputSources&) = delete;

@@ -5,9 +5,27 @@
 
 #include <algorithm>
 
+#include "Platform/Log/Log.h"
+
 namespace tesvano::platform {
 
 namespace {
+
+const Logger& logger() {
+    static const Logger instance("IBus");
+    return instance;
+}
+
+// libibus warns on standard error about what are ordinary states here: no address while IBus
+// does not run, a connection that ends when it stops. Such lines go to our debug log; the
+// program says itself when IBus comes or goes.
+void routeLibraryMessages(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
+    if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) != 0) {
+        logger().warning("libibus: %{public}s", message != nullptr ? message : "");
+    } else {
+        logger().debug("libibus: %{public}s", message != nullptr ? message : "");
+    }
+}
 
 constexpr const char* kSettingsSchema = "org.freedesktop.ibus.general";
 constexpr const char* kPreloadEnginesKey = "preload-engines";
@@ -61,6 +79,11 @@ struct IBusTextInputSources::Impl {
     // The global engine as IBus last announced it.
     std::optional<std::string> globalEngine;
     bool globalEngineKnown = false;
+    // Whether the bus behind the address answers IBus's own calls; unknown until asked on
+    // each connection. Another framework (Fcitx) may take over IBus's address with an
+    // emulation for applications that has none of them.
+    std::optional<bool> serves;
+    bool announcedServing = false;
 
     ~Impl() {
         if (settings != nullptr) {
@@ -74,6 +97,53 @@ struct IBusTextInputSources::Impl {
     }
 
     bool connected() const { return ibus_bus_is_connected(bus) != FALSE; }
+
+    bool serving() {
+        if (!connected()) {
+            return false;
+        }
+        if (!serves) {
+            serves = answersCoreCalls();
+            announce();
+        }
+        return *serves;
+    }
+
+    bool answersCoreCalls() const {
+        GDBusConnection* connection = ibus_bus_get_connection(bus);
+        if (connection == nullptr) {
+            return false;
+        }
+        const gchar* none[] = {nullptr};
+        GError* error = nullptr;
+        GVariant* result = g_dbus_connection_call_sync(
+            connection, IBUS_SERVICE_IBUS, IBUS_PATH_IBUS, IBUS_INTERFACE_IBUS, "GetEnginesByNames",
+            g_variant_new("(^as)", none), nullptr, G_DBUS_CALL_FLAGS_NONE, kReadTimeout, nullptr,
+            &error);
+        if (result != nullptr) {
+            g_variant_unref(result);
+            return true;
+        }
+        // A daemon too busy to answer in time is still IBus.
+        const bool busy = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+                          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+                          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY);
+        if (!busy) {
+            logger().info("IBus's address leads to a program that is not IBus (%{public}s)",
+                          error != nullptr ? error->message : "no answer");
+        }
+        g_clear_error(&error);
+        return busy;
+    }
+
+    // One line when IBus comes to serve the session, and one when it goes.
+    void announce() {
+        const bool now = connected() && serves.value_or(false);
+        if (now != announcedServing) {
+            announcedServing = now;
+            logger().info(now ? "IBus is running; its engines are followed" : "IBus has stopped");
+        }
+    }
 
     // A call on IBus's own interface or its properties, without libibus's warnings for the
     // errors IBus answers in ordinary states (no focused context, no global engine yet).
@@ -132,7 +202,7 @@ struct IBusTextInputSources::Impl {
     }
 
     std::vector<TextInputSource> sources() {
-        if (!connected()) {
+        if (!serving()) {
             return {};
         }
         if (!cachedSources) {
@@ -144,7 +214,7 @@ struct IBusTextInputSources::Impl {
     std::optional<TextInputSource> find(std::string_view id) { return findSource(sources(), id); }
 
     std::optional<std::string> currentEngine() {
-        if (!connected()) {
+        if (!serving()) {
             return std::nullopt;
         }
         if (!globalEngineKnown) {
@@ -176,12 +246,14 @@ struct IBusTextInputSources::Impl {
         cachedSources.reset();
         globalEngine.reset();
         globalEngineKnown = false;
+        serves.reset();
     }
 
     static void onConnected(IBusBus* bus, gpointer data) {
         auto* self = static_cast<Impl*>(data);
         ibus_bus_set_watch_ibus_signal(bus, TRUE);
         self->forget();
+        self->serving();
         self->owner->notifyEnabledSourcesChanged();
         self->owner->notifySelectionChanged();
     }
@@ -189,6 +261,7 @@ struct IBusTextInputSources::Impl {
     static void onDisconnected(IBusBus*, gpointer data) {
         auto* self = static_cast<Impl*>(data);
         self->forget();
+        self->announce();
         self->owner->notifyEnabledSourcesChanged();
         self->owner->notifySelectionChanged();
     }
@@ -230,6 +303,9 @@ struct IBusTextInputSources::Impl {
 
 std::unique_ptr<IBusTextInputSources> IBusTextInputSources::open() {
     static const bool initialised = [] {
+        g_log_set_handler("IBUS",
+                          static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK & ~G_LOG_LEVEL_ERROR),
+                          &routeLibraryMessages, nullptr);
         ibus_init();
         return true;
     }();
@@ -288,7 +364,7 @@ SelectStatus IBusTextInputSources::select(std::string_view id) {
 }
 
 bool IBusTextInputSources::isAvailable() {
-    return impl_->connected();
+    return impl_->serving();
 }
 
 bool IBusTextInputSources::managesKeyboardLayouts() {
@@ -301,7 +377,7 @@ bool IBusTextInputSources::managesKeyboardLayouts() {
 FocusedSelection IBusTextInputSources::selectInFocusedContext(std::string_view id) {
     using Kind = FocusedSelectionFailure::Kind;
     const auto engine = engineOf(id);
-    if (!impl_->connected() || !engine) {
+    if (!impl_->serving() || !engine) {
         return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
     }
     // IBus answers with an error while no input context has the focus.

@@ -78,7 +78,7 @@ std::expected<std::unique_ptr<TextInputSources>, std::string> openSessionTextInp
         backends.push_back(Backend{IBusTextInputSources::open(), Role::framework});
     }
 #if TESVANO_HAVE_SYSTEMD
-    if (auto fcitx = FcitxTextInputSources::open(runtime)) {
+    if (auto fcitx = FcitxTextInputSources::open(runtime, sessionPrefersIBus())) {
         // Before IBus unless the session's applications are told to use IBus.
         auto at = sessionPrefersIBus() ? backends.end() : backends.begin() + 1;
         backends.insert(at, Backend{std::move(*fcitx), Role::framework});

@@ -26,7 +26,7 @@ struct TextInputSource {
     std::optional<std::string> localizedName;
     std::optional<bool> isSelectCapable;
     std::optional<bool> isEnabled;
-    std::optional<std::vector<std::string>> languages;  // BCP 47 tags
+    std::optional<std::vector<std::string>> languages;  // BCP 47 tags or POSIX locales
 
     bool operator==(const TextInputSource&) const = default;
 };

@@ -90,12 +90,14 @@ void LockController::reconcile(ActivationReason reason) {
     if (conflictBackoffUntil_ > uptime_()) {
         return;
     }
+    // A framework that has just started may have nothing current (IBus before anyone picked
+    // an engine): that is never the target, and nobody switched away from it.
     const auto current = provider_.currentSourceID();
-    if (!current) {
+    if (current == target_) {
+        reconcileRetries_ = 0;
         return;
     }
-    if (*current == *target_) {
-        reconcileRetries_ = 0;
+    if (!targetAvailable()) {
         return;
     }
     // The desktop keeps the selection to itself for now: a switch is not foreign, and trying
@@ -106,18 +108,34 @@ void LockController::reconcile(ActivationReason reason) {
     if (settleUntil_ > uptime_()) {
         return;
     }
-    if (reason == ActivationReason::revertedSwitch && detectConflict()) {
+    if (current && reason == ActivationReason::revertedSwitch && detectConflict()) {
         pauseForConflict();
         return;
     }
     ++oneShotGeneration_;
     const InputSourceID target = *target_;
-    if (reason == ActivationReason::revertedSwitch) {
+    if (current && reason == ActivationReason::revertedSwitch) {
         logger().debug("Reverting a switch to %{public}s; the lock for %{public}s holds %{public}s",
                        current->rawValue, targetAppId_.value_or("any application"),
                        target.rawValue);
     }
     performSwitch(target, reason, current);
+}
+
+bool LockController::targetAvailable() {
+    const auto source = provider_.source(*target_);
+    if (source && source->isSelectCapable && source->isEnabled) {
+        waitingFor_.reset();
+        return true;
+    }
+    // Its framework has stopped, or it is not installed: switching could only fail, and what
+    // is current now was not switched to against the lock. The framework's return (a change
+    // of the sources and of the selection) brings the next reconcile.
+    if (waitingFor_ != target_) {
+        waitingFor_ = target_;
+        logger().info("%{public}s is not available now; the rule waits for it", target_->rawValue);
+    }
+    return false;
 }
 
 bool LockController::performSwitch(const InputSourceID& target, ActivationReason reason,
@@ -288,7 +306,7 @@ void LockController::switchOnce(const InputSourceID& source, ActivationReason re
         return;
     }
     const auto current = provider_.currentSourceID();
-    if (!current || *current == source || !provider_.canSelect(source)) {
+    if (current == source || !provider_.canSelect(source)) {
         return;
     }
     const bool ok = performSwitch(source, reason, current);
@@ -312,7 +330,7 @@ void LockController::selectManually(const InputSourceID& source) {
     const int generation = ++oneShotGeneration_;
     oneShotIsRuleBound_ = false;
     const auto current = provider_.currentSourceID();
-    if (!current || *current == source) {
+    if (current == source) {
         return;
     }
     const double start = uptime_();

@@ -76,6 +76,8 @@ public:
     bool isEnabled() const { return isEnabled_; }
 
 private:
+    // Whether the target is listed and selectable now; logs once when it is not.
+    bool targetAvailable();
     bool performSwitch(const InputSourceID& target, ActivationReason reason,
                        const std::optional<InputSourceID>& current);
     void scheduleRecheck();
@@ -116,6 +118,8 @@ private:
     std::optional<std::string> targetMatchedHost_;
     bool heldForActivation_ = false;
     int holdGeneration_ = 0;
+    // The target last found unavailable, until it is available again.
+    std::optional<InputSourceID> waitingFor_;
     // Scheduled actions hold this weakly; it dies with the controller.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

@@ -123,8 +123,10 @@ InputMethodSession::~InputMethodSession() {
 }
 
 std::expected<std::unique_ptr<InputMethodSession>, std::string> InputMethodSession::start(
-    const InputMethodFramework& framework, const std::string& display) {
+    const InputMethodFramework& framework, const std::string& display, InputMethodSetup setup) {
     std::unique_ptr<InputMethodSession> session(new InputMethodSession(framework, display));
+    session->setup_ = setup;
+    const std::string module = setup.ibusToo ? "ibus" : framework.imModule;
     auto bus = SessionBus::start();
     if (!bus) {
         return std::unexpected(bus.error());
@@ -144,23 +146,26 @@ std::expected<std::unique_ptr<InputMethodSession>, std::string> InputMethodSessi
         "XDG_RUNTIME_DIR=" + (root / "run").string(),
         // IBus's settings in a file of this session's own, not in the user's dconf.
         "GSETTINGS_BACKEND=keyfile",
-        "QT_IM_MODULE=" + std::string(framework.imModule),
-        "XMODIFIERS=@im=" + std::string(framework.imModule),
+        "QT_IM_MODULE=" + module,
+        "XMODIFIERS=@im=" + module,
         // The engines run on the system's Python, not on a developer's own interpreter.
         "PATH=/usr/bin:/bin:" + std::string(path != nullptr ? path : ""),
     };
     const auto config = root / "config";
-    if (std::string_view(framework.name) == "ibus") {
+    if (std::string_view(framework.name) == "ibus" || setup.ibusToo) {
         writeFile(config / "glib-2.0/settings/keyfile",
                   "[desktop/ibus/general]\npreload-engines=['xkb:us::eng', 'anthy']\n");
-    } else {
+    }
+    if (std::string_view(framework.name) == "fcitx") {
         writeFile(config / "fcitx5/profile",
                   "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=anthy\n\n"
                   "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n\n"
                   "[Groups/0/Items/1]\nName=anthy\nLayout=\n\n"
                   "[GroupOrder]\n0=Default\n");
     }
-    if (auto started = session->startFramework(); !started) {
+    if (auto started =
+            setup.startedLater ? std::expected<void, std::string>() : session->startFramework();
+        !started) {
         return std::unexpected(started.error());
     }
     return session;
@@ -183,8 +188,9 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
         // Only what is used here: the X11 connection, the controller, Qt's frontend and
         // the engines.
         argv = {"fcitx5", "--disable",
-                "ibusfrontend,fcitx4frontend,notificationitem,kimpanel,wayland,waylandim,"
-                "clipboard,emoji,quickphrase,spell,unicode,imselector,notifications,xim"};
+                std::string(setup_.ibusToo ? "" : "ibusfrontend,") +
+                    "fcitx4frontend,notificationitem,kimpanel,wayland,waylandim,"
+                    "clipboard,emoji,quickphrase,spell,unicode,imselector,notifications,xim"};
         // Asked only once Fcitx holds its name: a call before would make the bus start a
         // second Fcitx of its own, which may win the name with another configuration.
         ready = {"sh", "-c",
@@ -192,6 +198,18 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
                  "--object-path /org/freedesktop/DBus "
                  "--method org.freedesktop.DBus.NameHasOwner org.fcitx.Fcitx5 | "
                  "grep -q true && fcitx5-remote"};
+    }
+    // IBus beside Fcitx leaves by itself: Fcitx replaces it, or it finds Fcitx's emulation.
+    const std::vector<std::string> ibus = {"sh", "-c",
+                                           "ibus-daemon --panel=disable --config=disable "
+                                           "--emoji-extension=disable >/dev/null 2>&1 &"};
+    const std::vector<std::string> ibusAnswers = {"ibus", "list-engine", "--name-only"};
+    if (setup_.ibusToo == 1) {
+        outputOf(ibus, environment_);
+        if (!eventually([&] { return !outputOf(ibusAnswers, environment_).empty(); },
+                        kFrameworkReady)) {
+            return std::unexpected("IBus did not start");
+        }
     }
     auto started = ProcessGroup::start(argv, environment_);
     if (!started) {
@@ -201,8 +219,15 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
     if (!eventually([&] { return !outputOf(ready, environment_).empty(); }, kFrameworkReady)) {
         return std::unexpected(std::string(framework_.name) + " did not start");
     }
+    if (setup_.ibusToo == 2) {
+        outputOf(ibus, environment_);
+    }
+    if (setup_.ibusToo &&
+        !eventually([&] { return outputOf(ibusAnswers, environment_).empty(); }, kFrameworkReady)) {
+        return std::unexpected("IBus stayed beside Fcitx");
+    }
     // IBus's panel, which these tests do without, puts the first engine in use at its start.
-    if (std::string_view(framework_.name) == "ibus" &&
+    if (std::string_view(framework_.name) == "ibus" && setup_.firstEngineSet &&
         !eventually(
             [&] {
                 return outputOf(

@@ -32,13 +32,22 @@ struct InputMethodFramework {
     static const InputMethodFramework& fcitx();
 };
 
+// How the session comes up, where it differs from a desktop with IBus's panel.
+struct InputMethodSetup {
+    bool firstEngineSet = true;  // IBus's panel sets one; Debian's leaves IBus with none
+    bool startedLater = false;   // by the test (startFramework), after the engine program
+    // Fcitx with IBus started before (1) or after (2) it, the session set to IBus.
+    int ibusToo = 0;
+};
+
 // One framework on a private session bus, with home, configuration, cache and runtime
 // folders of its own, for an X display given by the caller (which must run a window
 // manager for the test window to get the focus).
 class InputMethodSession {
 public:
     static std::expected<std::unique_ptr<InputMethodSession>, std::string> start(
-        const InputMethodFramework& framework, const std::string& display);
+        const InputMethodFramework& framework, const std::string& display,
+        InputMethodSetup setup = {});
     ~InputMethodSession();
 
     // DISPLAY, the bus, the folders and the input-method variables, as NAME=value entries.
@@ -47,6 +56,8 @@ public:
     void adoptEnvironment() const;
     const TempDir& home() const { return home_; }
 
+    // Starts the framework, with IBus beside Fcitx where set up; waits until it answers.
+    std::expected<void, std::string> startFramework();
     // Stops the framework and starts it again; waits until it answers.
     std::expected<void, std::string> restartFramework();
     void stopFramework();
@@ -57,9 +68,9 @@ public:
 
 private:
     InputMethodSession(const InputMethodFramework& framework, std::string display);
-    std::expected<void, std::string> startFramework();
 
     const InputMethodFramework& framework_;
+    InputMethodSetup setup_;
     std::string display_;
     TempDir home_;
     std::unique_ptr<SessionBus> bus_;

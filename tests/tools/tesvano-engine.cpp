@@ -1,14 +1,18 @@
 // Runs the lock engine on the X display with a configuration file, and prints each activation
 // as one line of JSON on standard output:
-//   tesvano-engine [--display :N] [--accessibility] [--sources] configuration.json
+//   tesvano-engine [--display :N] [--accessibility] [--sources] [--log] configuration.json
 // The configuration is the stored JSON form of the rules. With --sources it also prints the
 // sources and the current one ({"sources": [ids], "current": id or null}) at start and each
 // time either changes. With --accessibility the engine
 // reads browsers over AT-SPI on the session's accessibility bus (URL rules, the address bar,
-// password fields); without it, those features stay off. A developer and test tool: the
-// end-to-end tests and the latency probe drive it; it stops on SIGTERM or SIGINT.
+// password fields); without it, those features stay off. With --log the program's log records
+// (debug ones aside) are printed there too, as {"log": message}. On SIGUSR1 it prints
+// {"voluntarySwitches": n}: its wake-ups so far, every thread's (ended ones included). A
+// developer and test tool: the end-to-end tests and the probes drive it; it stops on SIGTERM
+// or SIGINT.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +27,7 @@
 
 #include "Platform/Accessibility/AtspiAccessibility.h"
 #include "Platform/Accessibility/NoAccessibility.h"
+#include "Platform/Log/Log.h"
 #include "Platform/Runtime/GLibRunLoop.h"
 #include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/X11Workspace.h"
@@ -39,18 +44,33 @@ constexpr int kRuntimeError = 1;
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
+// 'q' to quit, 'u' to report the resource usage.
+void onSignal(int number) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = number == SIGUSR1 ? 'u' : 'q';
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
     errno = saved;
 }
 
 int usage() {
-    std::cerr << "usage: tesvano-engine [--display :N] [--accessibility] [--sources] "
+    std::cerr << "usage: tesvano-engine [--display :N] [--accessibility] [--sources] [--log] "
                  "configuration.json\n";
     return kUsageError;
 }
+
+bool printLine(const OrderedJSON& line) {
+    const std::string text = dumpCompact(line) + "\n";
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+}
+
+class LineLogSink final : public platform::LogSink {
+public:
+    void write(const platform::LogRecord& record) override {
+        if (record.level != platform::LogLevel::debug) {
+            printLine(OrderedJSON{{"log", record.message}});
+        }
+    }
+};
 
 template <typename T>
 OrderedJSON optionalJSON(const std::optional<T>& value) {
@@ -87,6 +107,8 @@ int main(int argc, char** argv) {
             useAccessibility = true;
         } else if (arg == "--sources") {
             printSources = true;
+        } else if (arg == "--log") {
+            platform::setLogSink(std::make_shared<LineLogSink>());
         } else if (arg.starts_with("-") || !path.empty()) {
             return usage();
         } else {
@@ -148,13 +170,26 @@ int main(int argc, char** argv) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGUSR1, &action, nullptr);
     // A reader that went away ends the run through a failed write, not a signal.
     ::signal(SIGPIPE, SIG_IGN);
     auto signalWatch = loop.watchReadable(signalPipe[0], [&loop] {
         char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        bool quit = false;
+        for (ssize_t n; (n = ::read(signalPipe[0], buffer, sizeof buffer)) > 0;) {
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == 'u') {
+                    rusage usage{};
+                    ::getrusage(RUSAGE_SELF, &usage);
+                    quit |= !printLine(OrderedJSON{{"voluntarySwitches", usage.ru_nvcsw}});
+                } else {
+                    quit = true;
+                }
+            }
         }
-        loop.quit();
+        if (quit) {
+            loop.quit();
+        }
     });
 
     LockEngine::Parts parts;

@@ -16,14 +16,15 @@ using Failure = KeyFocusInputSourceSelector::Failure;
 
 TEST(InputSourceClassifier, PrimarySubtagDecides) {
     using InputSourceClassifier::isCJKV;
-    for (const char* tag : {"zh-Hans", "ja", "yue-Hant", "VI", "ko", "zh"}) {
+    // BCP 47 tags and the POSIX locale names that IBus and Fcitx report.
+    for (const char* tag : {"zh-Hans", "ja", "yue-Hant", "VI", "ko", "zh", "zh_CN", "zh_TW",
+                            "zh_HK", "zh_CN.UTF-8", "ja_JP.eucJP", "ko_KR@euro", "vi_VN"}) {
         EXPECT_TRUE(isCJKV({tag})) << tag;
     }
-    EXPECT_FALSE(isCJKV({"en"}));
+    for (const char* tag : {"en", "zhx", "en-JA", "", "sr@latin", "en_US.UTF-8", "_zh", "C"}) {
+        EXPECT_FALSE(isCJKV({tag})) << tag;
+    }
     EXPECT_FALSE(isCJKV({}));
-    EXPECT_FALSE(isCJKV({"zhx"}));
-    EXPECT_FALSE(isCJKV({"en-JA"}));
-    EXPECT_FALSE(isCJKV({""}));
     EXPECT_TRUE(isCJKV({"en", "ko"}));
 }
 

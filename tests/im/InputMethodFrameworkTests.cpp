@@ -44,6 +44,10 @@ const Scenario kScenarios[] = {
     {"fcitx_then_ibus", InputMethodFramework::fcitx(), {.ibusToo = 2}},
 };
 
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
 class InputMethodFrameworkTest : public test::X11Test,
                                  public ::testing::WithParamInterface<Scenario> {
 protected:

@@ -200,12 +200,15 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
                  "grep -q true && fcitx5-remote"};
     }
     // IBus beside Fcitx leaves by itself: Fcitx replaces it, or it finds Fcitx's emulation.
-    const std::vector<std::string> ibus = {"sh", "-c",
-                                           "ibus-daemon --panel=disable --config=disable "
-                                           "--emoji-extension=disable >/dev/null 2>&1 &"};
+    const auto startIBus = [&] {
+        ibus_ = ProcessGroup::start({"ibus-daemon", "--panel=disable", "--config=disable",
+                                     "--emoji-extension=disable"},
+                                    environment_)
+                    .value_or(nullptr);
+    };
     const std::vector<std::string> ibusAnswers = {"ibus", "list-engine", "--name-only"};
     if (setup_.ibusToo == 1) {
-        outputOf(ibus, environment_);
+        startIBus();
         if (!eventually([&] { return !outputOf(ibusAnswers, environment_).empty(); },
                         kFrameworkReady)) {
             return std::unexpected("IBus did not start");
@@ -220,10 +223,18 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
         return std::unexpected(std::string(framework_.name) + " did not start");
     }
     if (setup_.ibusToo == 2) {
-        outputOf(ibus, environment_);
+        startIBus();
     }
-    if (setup_.ibusToo &&
-        !eventually([&] { return outputOf(ibusAnswers, environment_).empty(); }, kFrameworkReady)) {
+    // Applications that start now find Fcitx's emulation at IBus's address.
+    const std::vector<std::string> fcitxAddress = {
+        "sh", "-c", "grep -ls \"^IBUS_DAEMON_PID=$0$\" \"$XDG_CONFIG_HOME\"/ibus/bus/*",
+        std::to_string(daemon_->pid())};
+    if (setup_.ibusToo && !eventually(
+                              [&] {
+                                  return outputOf(ibusAnswers, environment_).empty() &&
+                                         !outputOf(fcitxAddress, environment_).empty();
+                              },
+                              kFrameworkReady)) {
         return std::unexpected("IBus stayed beside Fcitx");
     }
     // IBus's panel, which these tests do without, puts the first engine in use at its start.

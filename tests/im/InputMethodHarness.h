@@ -76,6 +76,7 @@ private:
     std::unique_ptr<SessionBus> bus_;
     std::vector<std::string> environment_;
     std::unique_ptr<ProcessGroup> daemon_;
+    std::unique_ptr<ProcessGroup> ibus_;
 };
 
 // Standard output of a short command run with `environment` added, without the last line

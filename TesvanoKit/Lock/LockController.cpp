@@ -108,6 +108,11 @@ void LockController::reconcile(ActivationReason reason) {
     if (settleUntil_ > uptime_()) {
         return;
     }
+    // Still nothing current after our switch (no input context has the focus yet): the
+    // framework's next change says more than selecting again would.
+    if (!current && reconcileRetries_ > 0) {
+        return;
+    }
     if (current && reason == ActivationReason::revertedSwitch && detectConflict()) {
         pauseForConflict();
         return;

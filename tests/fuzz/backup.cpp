@@ -78,7 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto written = backup->encodedData();
     require(written.has_value(), "a backup that was read does not encode");
     const auto again = ConfigBackup::read(*written);
-    require(again.has_value() && *again == *backup, "a backup does not read back equal");
+    // What the reader noted of values it did not know is never written back.
+    ConfigBackup expected = *backup;
+    expected.payload.unknownURLRuleValues.clear();
+    require(again.has_value() && *again == expected, "a backup does not read back equal");
 
     static const LockConfiguration local = localConfiguration();
     static const std::vector<InputSource> sources = {

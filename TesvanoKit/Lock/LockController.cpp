@@ -135,7 +135,9 @@ bool LockController::targetAvailable() {
     }
     // Its framework has stopped, or it is not installed: switching could only fail, and what
     // is current now was not switched to against the lock. The framework's return (a change
-    // of the sources and of the selection) brings the next reconcile.
+    // of the sources and of the selection) brings the next reconcile. Retries counted before
+    // it went are spent: it may come back with nothing current, and must then be selected.
+    reconcileRetries_ = 0;
     if (waitingFor_ != target_) {
         waitingFor_ = target_;
         logger().info("%{public}s is not available now; the rule waits for it", target_->rawValue);

@@ -22,6 +22,7 @@ public:
     std::map<std::string, std::deque<bool>> scriptedResults;
     bool alwaysFail = false;
     bool selectable = true;
+    bool frameworkGone = false;  // no source is listed
     std::vector<std::string> selections;
 
     bool canSelect(const InputSourceID&) override { return selectable; }
@@ -33,7 +34,7 @@ public:
                 {"C", "Gamma", true, true, false}};
     }
     std::optional<InputSource> source(const InputSourceID& id) override {
-        for (auto& s : selectableSources()) {
+        for (auto& s : frameworkGone ? std::vector<InputSource>{} : selectableSources()) {
             if (s.id == id)
                 return s;
         }
@@ -407,6 +408,27 @@ TEST_F(LockControllerTest, HoldForAnotherApplicationEndsWithItsTarget) {
         EXPECT_EQ(provider.current, InputSourceID("C"));
         controller.releaseTarget();
     }
+}
+
+// A framework that stops right after a switch is waited for, without a fight and with one log
+// line; back with nothing current, its source is selected again.
+TEST_F(LockControllerTest, AStoppedFrameworkIsWaitedForAndSelectedOnItsReturn) {
+    test::LogCapture log;
+    lockOn("B");
+    provider.frameworkGone = true;
+    for (int i = 0; i < 6; ++i) {
+        foreignSwitch("A");
+        loop.advance(Seconds(0.2));
+    }
+    EXPECT_EQ(provider.selections, std::vector<std::string>{"B"});
+    EXPECT_EQ(count(R::conflictPaused), 0);
+    EXPECT_EQ(std::ranges::count_if(log.sink().records,
+                                    [](const auto& r) { return r.category == "LockController"; }),
+              1);
+    provider.frameworkGone = false;
+    provider.current.reset();
+    controller.setEnabled(true, R::revertedSwitch);
+    EXPECT_EQ(provider.current, InputSourceID("B"));
 }
 
 }  // namespace

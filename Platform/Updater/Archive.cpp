@@ -124,7 +124,8 @@ void readPax(const std::string& data, std::string& path, std::string& linkPath) 
             return;
         }
         const auto length = std::strtoull(data.c_str() + at, nullptr, 10);
-        if (length <= space - at || at + length > data.size()) {
+        // The length counts itself, the space and the closing newline; a huge one must not wrap.
+        if (length < space - at + 2 || length > data.size() - at || data[at + length - 1] != '\n') {
             return;
         }
         const std::string record = data.substr(space + 1, at + length - space - 2);
@@ -210,7 +211,8 @@ public:
                 continue;
             }
             std::string name = text(&header[0], 100);
-            if (std::memcmp(&header[257], "ustar", 5) == 0 && header[345] != '\0') {
+            // POSIX "ustar\0" only: GNU headers ("ustar  ") keep times where the prefix goes.
+            if (std::memcmp(&header[257], "ustar", 6) == 0 && header[345] != '\0') {
                 name = text(&header[345], 155) + "/" + name;
             }
             name = !paxPath.empty() ? paxPath : !longName.empty() ? longName : name;

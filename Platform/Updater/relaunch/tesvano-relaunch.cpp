@@ -137,6 +137,11 @@ volatile std::sig_atomic_t asked_to_end = 0;
                            const std::string& why, const std::vector<std::string>& arguments) {
     log().error("Version %{public}s %{public}s; going back to the previous version", version, why);
     const auto previous = installation.rollBack(why);
+    if (!previous && installation.pendingVersion() != version) {
+        // Its normal end (our SIGTERM after the probation) confirmed it: it runs on.
+        log().info("Version %{public}s confirmed its start as it ended", version);
+        startInstead(installation.currentExecutable().string(), arguments);
+    }
     if (!previous) {
         log().error("Cannot go back: %{public}s", previous.error());
         std::_Exit(1);

@@ -388,11 +388,20 @@ std::expected<void, std::string> linksStayInside(const fs::path& folder) {
         if (!it->is_symlink(ec)) {
             continue;
         }
+        auto within = [&](const fs::path& path) {
+            return std::mismatch(inside.begin(), inside.end(), path.begin(), path.end()).first ==
+                   inside.end();
+        };
         std::error_code unresolved;
-        const fs::path target = fs::canonical(it->path(), unresolved);
-        const auto [end, _] =
-            std::mismatch(inside.begin(), inside.end(), target.begin(), target.end());
-        if (unresolved || end != inside.end()) {
+        bool stays = within(fs::canonical(it->path(), unresolved)) && !unresolved;
+        // Each step too: one through the folder above could lead back in by this folder's name,
+        // which changes when the folder is moved to its place.
+        fs::path at = it->path().parent_path();
+        for (const auto& step : fs::read_symlink(it->path(), unresolved)) {
+            at = fs::canonical(at / step, unresolved);
+            stays = stays && !unresolved && within(at);
+        }
+        if (!stays) {
             return Failure("the archive holds a link that leads out of it: " +
                            it->path().lexically_relative(folder).string() + " -> " +
                            fs::read_symlink(it->path(), unresolved).string());

@@ -251,6 +251,10 @@ TEST_F(HostileFeedTest, ASignedArchiveThatReachesOutOrFloodsTheDiskIsRefusedLeav
          adding([](const fs::path& top) { fs::create_symlink("/etc/hostname", top / "x"); })},
         {"link out",
          adding([](const fs::path& top) { fs::create_symlink("../../1.0", top / "x"); })},
+        {"link out and back in by the folder's name", adding([](const fs::path& top) {
+             fs::create_symlink(".", top / "here");
+             fs::create_symlink("here/../tesvano-1.2.0/bin", top / "x");
+         })},
         {"file through a link",
          [&](const fs::path& tar) {
              adding([](const fs::path& top) { fs::create_symlink("../..", top / "up"); })(tar);

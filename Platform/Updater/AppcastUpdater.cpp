@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-#include <thread>
 
 #include "Platform/Log/Log.h"
 
@@ -33,59 +32,6 @@ std::uint64_t freeBytes(const fs::path& folder) {
 }
 
 }  // namespace
-
-// Checks an archive's signature on a thread of its own, streaming the file, and reports on
-// the loop's thread. Going away cancels the check (and waits for the thread, which stops
-// within one piece).
-class BackgroundVerification {
-public:
-    BackgroundVerification(Runtime& runtime, int fd, std::string signature, Ed25519PublicKey key,
-                           std::function<void(bool)> done)
-        : done_(std::move(done)) {
-        if (::pipe2(pipe_, O_CLOEXEC) != 0) {
-            pipe_[0] = pipe_[1] = -1;
-            return;
-        }
-        watch_ = runtime.watchReadable(pipe_[0], [this] { finish(); });
-        thread_ = std::thread([this, fd, signature = std::move(signature), key] {
-            good_ = verifyStreamSignature(fd, signature, key, &cancelled_);
-            const char byte = 1;
-            [[maybe_unused]] const auto written = ::write(pipe_[1], &byte, 1);
-        });
-    }
-    ~BackgroundVerification() {
-        watch_.cancel();
-        cancelled_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        for (int fd : pipe_) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-    BackgroundVerification(const BackgroundVerification&) = delete;
-    BackgroundVerification& operator=(const BackgroundVerification&) = delete;
-
-    bool started() const { return thread_.joinable(); }
-
-private:
-    void finish() {
-        watch_.cancel();
-        thread_.join();
-        if (auto done = std::move(done_)) {
-            done(good_);  // may destroy this
-        }
-    }
-
-    std::function<void(bool)> done_;
-    int pipe_[2] = {-1, -1};
-    Registration watch_;
-    std::atomic<bool> cancelled_{false};
-    bool good_ = false;
-    std::thread thread_;
-};
 
 AppcastUpdater::AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTransport& transport,
                                UserDriver& driver, UpdaterDelegate& delegate, Options options)
@@ -562,8 +508,14 @@ void AppcastUpdater::downloadStored(const std::optional<std::string>& failure) {
     }
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
-    verification_ = std::make_unique<BackgroundVerification>(
-        runtime_, archiveFd_, item_->enclosure.edSignature, *options_.publicKey,
+    // The signature is checked streaming the file on a thread of its own; going away cancels
+    // the check, which stops within one piece.
+    verification_ = std::make_unique<BackgroundTask<bool>>(
+        runtime_,
+        [fd = archiveFd_, signature = item_->enclosure.edSignature,
+         key = *options_.publicKey](const std::atomic<bool>* cancelled) {
+            return verifyStreamSignature(fd, signature, key, cancelled);
+        },
         [this, alive, generation](bool good) {
             if (alive.expired() || generation != generation_) {
                 return;

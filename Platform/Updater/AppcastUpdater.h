@@ -8,6 +8,7 @@
 
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/BackgroundTask.h"
 #include "Platform/Updater/DownloadWriter.h"
 #include "Platform/Updater/HttpTransport.h"
 #include "Platform/Updater/Installation.h"
@@ -15,8 +16,6 @@
 #include "Platform/Updater/Updater.h"
 
 namespace tesvano::platform {
-
-class BackgroundVerification;
 
 // Our updater: reads the signed appcast feed on a schedule or when asked (its signature and
 // architecture checked before anything in it is believed), offers the best item of the
@@ -126,7 +125,7 @@ private:
     // The download: a file without a name, so that what was checked is what gets unpacked.
     int archiveFd_ = -1;
     std::unique_ptr<DownloadWriter> writer_;
-    std::unique_ptr<BackgroundVerification> verification_;
+    std::unique_ptr<BackgroundTask<bool>> verification_;
     std::filesystem::path stagingPath_;
     bool adopted_ = false;
     std::uint64_t received_ = 0;

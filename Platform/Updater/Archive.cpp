@@ -457,40 +457,16 @@ std::expected<void, std::string> unpackArchive(int fd, const fs::path& destinati
 std::unique_ptr<ArchiveUnpacker> ArchiveUnpacker::start(Runtime& runtime, int archiveFd,
                                                         const fs::path& destination, Done done,
                                                         ArchiveLimits limits) {
-    std::unique_ptr<ArchiveUnpacker> unpacker(new ArchiveUnpacker());
-    if (::pipe2(unpacker->pipe_, O_CLOEXEC) != 0) {
+    std::unique_ptr<ArchiveUnpacker> unpacker(new ArchiveUnpacker(
+        runtime,
+        [archiveFd, destination, limits](const std::atomic<bool>* cancelled) {
+            return unpackArchive(archiveFd, destination, limits, cancelled);
+        },
+        std::move(done)));
+    if (!unpacker->task_.started()) {
         return nullptr;
     }
-    unpacker->done_ = std::move(done);
-    ArchiveUnpacker* self = unpacker.get();
-    unpacker->watch_ = runtime.watchReadable(self->pipe_[0], [self] { self->finish(); });
-    self->thread_ = std::thread([self, archiveFd, destination, limits] {
-        self->result_ = unpackArchive(archiveFd, destination, limits, &self->cancelled_);
-        const char byte = 1;
-        [[maybe_unused]] const auto written = ::write(self->pipe_[1], &byte, 1);
-    });
     return unpacker;
-}
-
-void ArchiveUnpacker::finish() {
-    watch_.cancel();
-    thread_.join();
-    if (Done done = std::exchange(done_, nullptr)) {
-        done(std::move(result_));  // may destroy this
-    }
-}
-
-ArchiveUnpacker::~ArchiveUnpacker() {
-    watch_.cancel();
-    cancelled_ = true;
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-    for (int fd : pipe_) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
 }
 
 }  // namespace tesvano::platform

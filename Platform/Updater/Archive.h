@@ -9,9 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/BackgroundTask.h"
 
 namespace tesvano::platform {
 
@@ -40,24 +40,17 @@ std::filesystem::path unpackedVersionFolder(const std::filesystem::path& destina
 // it). Destroying it cancels the unpacking and waits for the thread.
 class ArchiveUnpacker {
 public:
-    using Done = std::function<void(std::expected<void, std::string>)>;
+    using Result = std::expected<void, std::string>;
+    using Done = std::function<void(Result)>;
     static std::unique_ptr<ArchiveUnpacker> start(Runtime& runtime, int archiveFd,
                                                   const std::filesystem::path& destination,
                                                   Done done, ArchiveLimits limits = {});
-    ~ArchiveUnpacker();
-    ArchiveUnpacker(const ArchiveUnpacker&) = delete;
-    ArchiveUnpacker& operator=(const ArchiveUnpacker&) = delete;
 
 private:
-    ArchiveUnpacker() = default;
-    void finish();
+    ArchiveUnpacker(Runtime& runtime, BackgroundTask<Result>::Work work, Done done)
+        : task_(runtime, std::move(work), std::move(done)) {}
 
-    int pipe_[2] = {-1, -1};
-    Registration watch_;
-    std::atomic<bool> cancelled_{false};
-    std::expected<void, std::string> result_;
-    std::thread thread_;
-    Done done_;
+    BackgroundTask<Result> task_;
 };
 
 }  // namespace tesvano::platform

@@ -5,11 +5,11 @@
 
 #include "Platform/Log/Log.h"
 #include "Platform/TextInput/CombinedTextInputSources.h"
-#include "Platform/TextInput/FcitxTextInputSources.h"
-#include "Platform/TextInput/GnomeShellTextInputSources.h"
-#include "Platform/TextInput/IBusTextInputSources.h"
-#include "Platform/TextInput/KdeKeyboardLayouts.h"
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/Fcitx/FcitxTextInputSources.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
+#include "Platform/TextInput/IBus/IBusTextInputSources.h"
+#include "Platform/TextInput/Kde/KdeKeyboardLayouts.h"
+#include "Platform/TextInput/Xkb/XkbTextInputSources.h"
 
 namespace tesvano::platform {
 

@@ -12,7 +12,7 @@
 
 #include "KeyboardShortcuts/Shortcut.h"
 #include "Platform/Runtime/Runtime.h"
-#include "Platform/TextInput/XkbNameTranslations.h"
+#include "Platform/TextInput/Xkb/XkbNameTranslations.h"
 #include "Tesvano/App/AppDisplay.h"
 #include "Tesvano/Permissions/PermissionFlowController.h"
 #include "Tesvano/Settings/SettingsTab.h"

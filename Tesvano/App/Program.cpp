@@ -24,7 +24,7 @@
 #include "Platform/HotKeys/X11HotKeys.h"
 #include "Platform/Log/Log.h"
 #include "Platform/LoginItems/LoginItemService.h"
-#include "Platform/TextInput/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 #include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
 #include "Platform/Workspace/X11WindowList.h"

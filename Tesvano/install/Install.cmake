@@ -88,7 +88,8 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/docs/url-scheme/"
 # The screenshots the README shows, where its links (docs/NAME.png) find them.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tesvano/docs
     FILES_MATCHING PATTERN "*.png" PATTERN "url-scheme" EXCLUDE)
-# The GNOME Shell extension through which the lock works on GNOME: available to every user of
-# a system-wide installation; each user still enables it (the Permissions pane does both).
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/Tesvano/gnome-shell-extension/tesvano@quorvel.com
+# The GNOME Shell extension through which the lock works on GNOME, as Platform/TextInput/
+# GnomeShell/ built it: available to every user of a system-wide installation; each user still
+# enables it (the Permissions pane does both).
+install(DIRECTORY ${PROJECT_BINARY_DIR}/Platform/TextInput/GnomeShell/extension/tesvano@quorvel.com
     DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)

@@ -9,7 +9,7 @@
 #include "Platform/HotKeys/FakeHotKeys.h"
 #include "Platform/LoginItems/FakeLoginItemService.h"
 #include "Platform/Runtime/Runtime.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"

@@ -26,7 +26,7 @@
 #include "Platform/HotKeys/FakeHotKeys.h"
 #include "Platform/LoginItems/FakeLoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Resources.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/Xkb/XkbTextInputSources.h"
 #include "TesvanoKit/Sources/InputSourceChangeObserver.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/support/X11Test.h"

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Platform/TextInput/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
 #include "Tesvano/Settings/Components/WarningLabel.h"

@@ -7,8 +7,8 @@
 #include <regex>
 #include <thread>
 
-#include "Platform/TextInput/GnomeShellExtension.h"
-#include "Platform/TextInput/GnomeShellTextInputSources.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
 #include "tests/support/TempDir.h"
 
 namespace tesvano::test {

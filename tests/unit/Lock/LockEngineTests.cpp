@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "TesvanoKit/Lock/LockEngine.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Platform/TextInput/CombinedTextInputSources.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/support/LogCapture.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "Platform/TextInput/GnomeShellExtension.h"
-#include "Platform/TextInput/GnomeShellTextInputSources.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
 
 namespace tesvano::platform {
 namespace {
@@ -128,15 +128,17 @@ TEST(GnomeShellExtensionState, FollowsWhatTheSessionSays) {
 
 TEST(GnomeShellExtensionFiles, DeclareTheUuidAndTheBusNameTheProgramUses) {
     const auto& files = gnomeShellExtensionFiles();
-    ASSERT_EQ(files.size(), 2U);
+    ASSERT_EQ(files.size(), 3U);
     const auto& metadata = files[0].second;
     EXPECT_NE(metadata.find(std::string("\"uuid\": \"") + shell::extensionUUID + "\""),
               std::string::npos);
     EXPECT_NE(metadata.find("\"43\""), std::string::npos);
     const auto& script = files[1].second;
-    for (const char* name : {shell::busName, shell::objectPath, shell::interfaceName}) {
+    for (const char* name : {shell::busName, shell::objectPath, files[2].first.c_str()}) {
         EXPECT_NE(script.find(name), std::string::npos) << name;
     }
+    EXPECT_NE(files[2].second.find(std::string("<interface name=\"") + shell::interfaceName),
+              std::string::npos);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Platform/TextInput/XkbLayoutRegistry.h"
+#include "Platform/TextInput/Xkb/XkbLayoutRegistry.h"
 
 namespace tesvano::platform {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/TextInput/XkbNameTranslations.h"
+#include "Platform/TextInput/Xkb/XkbNameTranslations.h"
 #include "tests/support/TempDir.h"
 
 namespace tesvano::platform {

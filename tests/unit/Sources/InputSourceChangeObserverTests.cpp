@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "TesvanoKit/Sources/InputSourceChangeObserver.h"
 
 namespace tesvano {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "TesvanoKit/Sources/InputSourceClassifier.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/support/LogCapture.h"

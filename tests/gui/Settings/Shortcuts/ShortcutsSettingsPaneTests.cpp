@@ -11,7 +11,7 @@
 #include "Platform/HotKeys/FakeHotKeys.h"
 #include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/Runtime/ManualRunLoop.h"
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "Platform/Workspace/FakeWorkspace.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/Settings/Shortcuts/ShortcutsSettingsPane.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "Platform/TextInput/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 
 namespace tesvano::platform {
 

@@ -1,4 +1,4 @@
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/Xkb/XkbTextInputSources.h"
 
 // clang-format off
 #include <X11/Xlib.h>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/TextInput/XkbLayoutRegistry.h"
+#include "Platform/TextInput/Xkb/XkbLayoutRegistry.h"
 
 namespace tesvano::platform {
 

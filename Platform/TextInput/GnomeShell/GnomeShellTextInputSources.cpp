@@ -1,4 +1,4 @@
-#include "Platform/TextInput/GnomeShellTextInputSources.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
 
 #include <gio/gio.h>
 
@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "Platform/Log/Log.h"
-#include "Platform/TextInput/XkbLayoutRegistry.h"
+#include "Platform/TextInput/Xkb/XkbLayoutRegistry.h"
 
 #if TESVANO_HAVE_SYSTEMD
 #include <systemd/sd-bus.h>

@@ -21,30 +21,15 @@
 'use strict';
 
 const { Gio, GLib } = imports.gi;
+const ExtensionUtils = imports.misc.extensionUtils;
 const Keyboard = imports.ui.status.keyboard;
 
 const BUS_NAME = 'com.quorvel.Tesvano.ShellInputSources';
 const OBJECT_PATH = '/com/quorvel/Tesvano/ShellInputSources';
-const INTERFACE_XML = `
-<node>
-  <interface name="com.quorvel.Tesvano.ShellInputSources">
-    <method name="GetSources">
-      <arg type="a(ssss)" direction="out" name="sources"/>
-    </method>
-    <method name="GetCurrent">
-      <arg type="(ss)" direction="out" name="current"/>
-    </method>
-    <method name="Activate">
-      <arg type="s" direction="in" name="type"/>
-      <arg type="s" direction="in" name="id"/>
-      <arg type="b" direction="out" name="found"/>
-    </method>
-    <signal name="CurrentSourceChanged">
-      <arg type="(ss)" name="current"/>
-    </signal>
-    <signal name="SourcesChanged"/>
-  </interface>
-</node>`;
+// The interface, as com.quorvel.Tesvano.ShellInputSources.xml beside this file describes it:
+// that file is the one Tesvano's own tests read to check the calls it makes.
+const INTERFACE_XML = new TextDecoder().decode(ExtensionUtils.getCurrentExtension().dir
+    .get_child('com.quorvel.Tesvano.ShellInputSources.xml').load_contents(null)[1]);
 
 class ShellInputSources {
     constructor(manager) {

@@ -1,4 +1,4 @@
-#include "Platform/TextInput/KdeKeyboardLayouts.h"
+#include "Platform/TextInput/Kde/KdeKeyboardLayouts.h"
 
 #if TESVANO_HAVE_SYSTEMD
 #include <systemd/sd-bus.h>
@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "Platform/TextInput/XkbTextInputSources.h"
+#include "Platform/TextInput/Xkb/XkbTextInputSources.h"
 
 namespace tesvano::platform {
 

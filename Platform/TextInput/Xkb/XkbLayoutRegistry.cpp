@@ -1,4 +1,4 @@
-#include "Platform/TextInput/XkbLayoutRegistry.h"
+#include "Platform/TextInput/Xkb/XkbLayoutRegistry.h"
 
 #include <xkbcommon/xkbregistry.h>
 

@@ -1,4 +1,4 @@
-#include "Platform/TextInput/GnomeShellExtension.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 
 #include <gio/gio.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "Platform/TextInput/GnomeShellExtensionFiles.h"
-#include "Platform/TextInput/GnomeShellTextInputSources.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellExtensionFiles.h"
+#include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
 
 #if TESVANO_HAVE_SYSTEMD
 #include <systemd/sd-bus.h>
@@ -134,6 +134,7 @@ const std::vector<std::pair<std::string, std::string>>& gnomeShellExtensionFiles
     static const std::vector<std::pair<std::string, std::string>> files{
         {"metadata.json", gnome_shell_extension_files::metadata},
         {"extension.js", gnome_shell_extension_files::extension},
+        {"com.quorvel.Tesvano.ShellInputSources.xml", gnome_shell_extension_files::interface},
     };
     return files;
 }

@@ -1,4 +1,4 @@
-#include "Platform/TextInput/IBusTextInputSources.h"
+#include "Platform/TextInput/IBus/IBusTextInputSources.h"
 
 #include <ibus.h>
 #include <libintl.h>

@@ -1,4 +1,4 @@
-#include "Platform/TextInput/XkbNameTranslations.h"
+#include "Platform/TextInput/Xkb/XkbNameTranslations.h"
 
 #include <cstdint>
 #include <fstream>

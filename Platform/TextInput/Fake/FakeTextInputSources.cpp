@@ -1,4 +1,4 @@
-#include "Platform/TextInput/FakeTextInputSources.h"
+#include "Platform/TextInput/Fake/FakeTextInputSources.h"
 
 namespace tesvano::platform {
 

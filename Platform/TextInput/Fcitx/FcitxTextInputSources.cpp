@@ -1,4 +1,4 @@
-#include "Platform/TextInput/FcitxTextInputSources.h"
+#include "Platform/TextInput/Fcitx/FcitxTextInputSources.h"
 
 #include <systemd/sd-bus.h>
 

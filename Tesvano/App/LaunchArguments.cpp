@@ -119,18 +119,27 @@ std::string LaunchArguments::usage(const std::filesystem::path& documentation) {
            "2 for a bad argument.\n";
 }
 
+std::filesystem::path LaunchArguments::installedDocumentationFolder(
+    const std::filesystem::path& programFolder) {
+    return (programFolder / TESVANO_INSTALLED_DOCS_RELATIVE).lexically_normal();
+}
+
+std::filesystem::path LaunchArguments::sourceDocumentationFolder() {
+    return TESVANO_DOCS_DIR;
+}
+
 std::filesystem::path LaunchArguments::documentationFolder(
     const std::filesystem::path& programFolder) {
     // Beside the installed program first; a program run from its build finds the copy in the
     // sources it was built from.
-    const auto installed = (programFolder / TESVANO_INSTALLED_DOCS_RELATIVE).lexically_normal();
+    const auto installed = installedDocumentationFolder(programFolder);
+    const auto sources = sourceDocumentationFolder();
     std::error_code ec;
-    if (std::filesystem::is_directory(installed, ec) ||
-        std::string_view(TESVANO_DOCS_DIR).empty() ||
-        !std::filesystem::is_directory(TESVANO_DOCS_DIR, ec)) {
+    if (std::filesystem::is_directory(installed, ec) || sources.empty() ||
+        !std::filesystem::is_directory(sources, ec)) {
         return installed;
     }
-    return TESVANO_DOCS_DIR;
+    return sources;
 }
 
 std::expected<LaunchArguments, std::string> LaunchArguments::parse(int argc, char** argv) {

@@ -23,6 +23,11 @@ struct LaunchArguments {
     // That folder for the program in `programFolder`: the installed copy beside it, else the
     // copy in the sources of a program run from its build.
     static std::filesystem::path documentationFolder(const std::filesystem::path& programFolder);
+    // The two places of the command reference: beside the program in `programFolder` once
+    // installed, and in the sources the program was built from (empty when unknown).
+    static std::filesystem::path installedDocumentationFolder(
+        const std::filesystem::path& programFolder);
+    static std::filesystem::path sourceDocumentationFolder();
 
     // Without the program name. A word that is no absolute URL ("scheme:…") is an error.
     static std::expected<LaunchArguments, std::string> parse(std::span<const std::string> words);

@@ -6,8 +6,8 @@
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/Recorder/MenuItemShortcut.h"
 #include "Tesvano/App/ShortcutNames.h"
-#include "Tesvano/Menu/StatusItem.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Menu/TrayIcon.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {

@@ -3,7 +3,7 @@
 #include <QImage>
 #include <cstdlib>
 
-#include "Tesvano/Menu/StatusItem.h"
+#include "Tesvano/Menu/TrayIcon.h"
 
 namespace tesvano {
 namespace {

@@ -1,4 +1,4 @@
-#include "Tesvano/Menu/StatusItem.h"
+#include "Tesvano/Menu/TrayIcon.h"
 
 #include <QCoreApplication>
 #include <QCursor>

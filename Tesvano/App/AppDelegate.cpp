@@ -42,7 +42,7 @@ void AppDelegate::didFinishLaunching(bool isDefaultLaunch) {
 }
 
 void AppDelegate::openSettingsIfIconHidden() {
-    if (!isStatusItemHidden() && !appState_->trayIconHidden()) {
+    if (!isTrayMissing() && !appState_->trayIconHidden()) {
         return;
     }
     // Without an icon the user has no other way in.
@@ -51,9 +51,9 @@ void AppDelegate::openSettingsIfIconHidden() {
     }
 }
 
-bool AppDelegate::isStatusItemHidden() const {
-    if (hooks_.isStatusItemHidden) {
-        return hooks_.isStatusItemHidden();
+bool AppDelegate::isTrayMissing() const {
+    if (hooks_.isTrayMissing) {
+        return hooks_.isTrayMissing();
     }
     return !isTrayAvailable();
 }
@@ -91,7 +91,7 @@ bool AppDelegate::approveTermination(TerminationSource source) {
     if (terminating_) {
         return true;
     }
-    const bool hidden = isStatusItemHidden() || appState_->trayIconHidden();
+    const bool hidden = isTrayMissing() || appState_->trayIconHidden();
     if (!shouldTerminateNow(appState_->terminationRequested(),
                             appState_->updateController().phase(),
                             source == TerminationSource::systemQuit, hidden)) {

@@ -29,7 +29,7 @@ public:
     struct Hooks {
         // True while the desktop shows no icon of ours for reasons of its own (no tray).
         // Default: no system tray available.
-        std::function<bool()> isStatusItemHidden;
+        std::function<bool()> isTrayMissing;
         // Ends the event loop once the gate has let a request through. Default:
         // QCoreApplication::quit.
         std::function<void()> quitApplication;
@@ -59,7 +59,7 @@ public:
     static bool shouldTerminateNow(bool terminationRequested, UpdateController::Phase phase,
                                    bool isSystemQuit, bool trayIconHidden);
 
-    bool isStatusItemHidden() const;
+    bool isTrayMissing() const;
     URLCommandHandling& urlHandler();
 
     // Catches the quit event the session manager sends at log-out, so that it passes the

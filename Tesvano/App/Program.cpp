@@ -335,7 +335,7 @@ int main(int argc, char** argv) {
 
     StatusMenu menu(state,
                     [&delegate] { delegate.requestTermination(TerminationSource::request); });
-    StatusItem statusItem(state, menu);
+    TrayIcon trayIcon(state, menu);
     // The recorder refuses combinations the menu already uses.
     KeyboardShortcuts::setMainMenuProvider([m = QPointer<QMenu>(menu.menu())] {
         return m ? KeyboardShortcuts::menuItems(*m) : std::vector<KeyboardShortcuts::MenuItem>{};

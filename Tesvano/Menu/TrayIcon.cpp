@@ -43,7 +43,7 @@ std::vector<platform::TrayIconPixmap> pixmapsOf(const QIcon& icon) {
 
 }  // namespace
 
-StatusItem::StatusItem(AppState& state, StatusMenu& menu, QObject* parent)
+TrayIcon::TrayIcon(AppState& state, StatusMenu& menu, QObject* parent)
     : QObject(parent), state_(state), menu_(menu) {
     update();
     connect(&state_, &AppState::trayIconHiddenChanged, this, [this] { update(); });
@@ -64,14 +64,14 @@ StatusItem::StatusItem(AppState& state, StatusMenu& menu, QObject* parent)
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-StatusItem::~StatusItem() = default;
+TrayIcon::~TrayIcon() = default;
 
-QColor StatusItem::panelInk() {
+QColor TrayIcon::panelInk() {
     // The panel follows the desktop's colour scheme, as the application palette does.
     return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
 }
 
-QIcon StatusItem::trayImage(bool locked, const QColor& ink) {
+QIcon TrayIcon::trayImage(bool locked, const QColor& ink) {
     const QIcon shape(locked ? QStringLiteral(":/icons/TrayLocked.svg")
                              : QStringLiteral(":/icons/TrayUnlocked.svg"));
     QIcon out;
@@ -90,18 +90,18 @@ QIcon StatusItem::trayImage(bool locked, const QColor& ink) {
     return out;
 }
 
-bool StatusItem::eventFilter(QObject* watched, QEvent* event) {
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ApplicationPaletteChange && (tray_ || item_)) {
         showIcon(state_.config().isEnabled);
     }
     return QObject::eventFilter(watched, event);
 }
 
-bool StatusItem::isInserted() const {
+bool TrayIcon::isInserted() const {
     return item_ != nullptr || (tray_ != nullptr && tray_->isVisible());
 }
 
-void StatusItem::showIcon(bool locked) {
+void TrayIcon::showIcon(bool locked) {
     const QColor ink = panelInk();
     if (ink != ink_) {
         ink_ = ink;
@@ -127,7 +127,7 @@ void StatusItem::showIcon(bool locked) {
     shown_ = locked;
 }
 
-void StatusItem::refreshMenu() {
+void TrayIcon::refreshMenu() {
     if (!item_) {
         return;
     }
@@ -153,7 +153,7 @@ void StatusItem::refreshMenu() {
     item_->setMenu(std::move(rows));
 }
 
-void StatusItem::update() {
+void TrayIcon::update() {
     if (state_.trayIconHidden()) {
         tray_.reset();
         item_.reset();
@@ -173,7 +173,7 @@ void StatusItem::update() {
                                                            std::move(handlers))) {
             item_ = std::move(*item);
         } else {
-            static const platform::Logger log("StatusItem");
+            static const platform::Logger log("TrayIcon");
             log.notice("%{public}s; using Qt's tray icon", item.error());
         }
     }

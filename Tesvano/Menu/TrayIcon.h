@@ -24,15 +24,15 @@ class StatusMenu;
 // unlocked symbol, opening the status menu on a click. Where a StatusNotifierWatcher runs it is
 // our own StatusNotifierItem with the status menu's rows; elsewhere Qt's tray icon (XEmbed). Where
 // the desktop has no tray the program acts as if the icon were hidden (see
-// AppDelegate::isStatusItemHidden).
-class StatusItem final : public QObject {
+// AppDelegate::isTrayMissing).
+class TrayIcon final : public QObject {
 public:
-    StatusItem(AppState& state, StatusMenu& menu, QObject* parent = nullptr);
-    ~StatusItem() override;
+    TrayIcon(AppState& state, StatusMenu& menu, QObject* parent = nullptr);
+    ~TrayIcon() override;
 
     // Whether the program wants the icon shown (the tray may still be missing).
     bool isInserted() const;
-    QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+    QSystemTrayIcon* qtTrayIcon() const { return tray_.get(); }
 
     // The locked (solid) or unlocked (hollow, shackle open) symbol in `ink`.
     static QIcon trayImage(bool locked, const QColor& ink);

@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
                 const QColor ink =
                     panel.lightness() < 128 ? QColor(0xF2, 0xF2, 0xF2) : QColor(0x20, 0x20, 0x20);
                 painter.drawPixmap(QRect(x + 4, 4, 44, 44),
-                                   StatusItem::trayImage(locked, ink).pixmap(QSize(44, 44)));
+                                   TrayIcon::trayImage(locked, ink).pixmap(QSize(44, 44)));
                 x += 52;
             }
         }

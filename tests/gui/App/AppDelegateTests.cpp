@@ -22,7 +22,7 @@ class AppDelegateTest : public test::AppFixture {
 protected:
     AppDelegate& makeDelegate() {
         AppDelegate::Hooks hooks;
-        hooks.isStatusItemHidden = [this] { return trayMissing; };
+        hooks.isTrayMissing = [this] { return trayMissing; };
         hooks.quitApplication = [this] { ++quits; };
         hooks.makeURLHandler = [this](AppState& s) -> std::unique_ptr<URLCommandHandling> {
             ++handlersMade;

@@ -114,20 +114,20 @@ TEST_F(StatusMenuTest, TheTrayIconIsDrawnOncePerLockStateHoweverOftenTheRulesCha
     auto& s = makeState();
     s.start();
     StatusMenu menu(s, [] {});
-    StatusItem item(s, menu);
+    TrayIcon item(s, menu);
     s.lockToSource(InputSourceID("xkb:de"));
-    const auto locked = item.trayIcon()->icon().cacheKey();
+    const auto locked = item.qtTrayIcon()->icon().cacheKey();
     for (const char* source : {"xkb:us", "xkb:de", "xkb:us"}) {
         s.setDefaultSource(InputSourceID(source), RuleAction::lock);
     }
-    EXPECT_EQ(item.trayIcon()->icon().cacheKey(), locked);
+    EXPECT_EQ(item.qtTrayIcon()->icon().cacheKey(), locked);
     s.toggleLock();
-    EXPECT_NE(item.trayIcon()->icon().cacheKey(), locked);
+    EXPECT_NE(item.qtTrayIcon()->icon().cacheKey(), locked);
     s.toggleLock();
-    EXPECT_EQ(item.trayIcon()->icon().cacheKey(), locked) << "drawn once, shown again";
+    EXPECT_EQ(item.qtTrayIcon()->icon().cacheKey(), locked) << "drawn once, shown again";
 }
 
-TEST_F(StatusMenuTest, TheStatusItemFollowsTheToggleShortcut) {
+TEST_F(StatusMenuTest, TheTrayIconFollowsTheToggleShortcut) {
     auto& s = makeState();
     s.start();
     StatusMenu menu(s, [] {});

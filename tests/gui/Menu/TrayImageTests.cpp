@@ -14,7 +14,7 @@ struct Ink {
 };
 
 Ink inkOf(bool locked, const QColor& ink, int side) {
-    const QImage image = StatusItem::trayImage(locked, ink)
+    const QImage image = TrayIcon::trayImage(locked, ink)
                              .pixmap(side, side)
                              .toImage()
                              .convertToFormat(QImage::Format_ARGB32);

@@ -11,7 +11,7 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Tesvano/App/AppState.h"
-#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "TesvanoKit/Backup/ConfigBackup.h"
 #include "TesvanoKit/Backup/ImportPlan.h"
 #include "tests/support/FakeAppServices.h"

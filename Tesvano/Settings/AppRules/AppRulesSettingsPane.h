@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "Tesvano/Settings/AppRules/AppPickerSheet.h"
+#include "Tesvano/Settings/AppRules/AppPickerDialog.h"
 #include "Tesvano/Settings/AppRules/AppRuleDelegate.h"
 
 class QAction;

@@ -19,7 +19,7 @@
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
 #include "Tesvano/Settings/Backup/BackupFileDialog.h"
-#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "TesvanoKit/Languages/TextKey.h"

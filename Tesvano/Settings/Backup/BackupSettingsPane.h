@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "TesvanoKit/Backup/ConfigBackup.h"
 #include "TesvanoKit/Backup/ImportReviewModel.h"
 

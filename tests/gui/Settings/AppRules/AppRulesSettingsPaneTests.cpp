@@ -9,7 +9,7 @@
 #include <QToolButton>
 #include <thread>
 
-#include "Tesvano/Settings/AppRules/AppPickerSheet.h"
+#include "Tesvano/Settings/AppRules/AppPickerDialog.h"
 #include "Tesvano/Settings/AppRules/AppRulesModel.h"
 #include "Tesvano/Settings/AppRules/AppRulesSettingsPane.h"
 #include "Tesvano/Settings/AppRules/InstalledAppsModel.h"

@@ -8,7 +8,7 @@
 
 #include "Tesvano/Settings/Backup/BackupFileDialog.h"
 #include "Tesvano/Settings/Backup/BackupSettingsPane.h"
-#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "tests/gui/AppFixture.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"

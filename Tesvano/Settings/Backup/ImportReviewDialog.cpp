@@ -1,4 +1,4 @@
-#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 
 #include <algorithm>
 #include <iterator>

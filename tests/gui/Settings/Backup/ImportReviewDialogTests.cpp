@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "Tesvano/Settings/Backup/ImportReviewSheet.h"
+#include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "Tesvano/Settings/Backup/SegmentedPicker.h"
 #include "tests/gui/AppFixture.h"
 

@@ -1,4 +1,4 @@
-#include "Tesvano/Settings/AppRules/AppPickerSheet.h"
+#include "Tesvano/Settings/AppRules/AppPickerDialog.h"
 
 #include <QApplication>
 #include <QFrame>

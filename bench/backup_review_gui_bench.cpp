@@ -1,5 +1,5 @@
 // An import of a backup at the rule cap, as the user meets it: the file read, planned against
-// the current rules, and the review sheet built and shown with its first frame drawn; then one
+// the current rules, and the review dialog built and shown with its first frame drawn; then one
 // choice in the review and its redraw. Runs offscreen.
 #include <benchmark/benchmark.h>
 
@@ -54,16 +54,16 @@ struct Fixture : test::FakeAppServicesWithShortcuts {
                      remote.appRules.size() + remote.urlRules.size(), file.size());
     }
 
-    std::unique_ptr<ImportReviewSheet> open() {
+    std::unique_ptr<ImportReviewDialog> open() {
         auto backup = ConfigBackup::read(file);
         auto plan = ImportPlan::make(state->config(), *backup, state->availableSources(),
                                      ImportMode::merge);
         auto model = std::make_shared<ImportReviewModel>(
             std::move(plan), [](const ImportPlan& reviewed) { return reviewed.outcome(); });
-        auto sheet = std::make_unique<ImportReviewSheet>(*state, model, nullptr);
-        sheet->show();
+        auto dialog = std::make_unique<ImportReviewDialog>(*state, model, nullptr);
+        dialog->show();
         QApplication::processEvents();
-        return sheet;
+        return dialog;
     }
 
     platform::ManualRunLoop loop;
@@ -79,9 +79,9 @@ Fixture& fixture() {
 void BM_ReadPlanAndShowABackupAtTheCap(benchmark::State& run) {
     Fixture& f = fixture();
     for (auto _ : run) {
-        auto sheet = f.open();
+        auto dialog = f.open();
         // What the first frame draws.
-        benchmark::DoNotOptimize(sheet->grab());
+        benchmark::DoNotOptimize(dialog->grab());
     }
 }
 BENCHMARK(BM_ReadPlanAndShowABackupAtTheCap)->Unit(benchmark::kMillisecond);
@@ -97,14 +97,14 @@ void BM_ReadAndPlanOnly(benchmark::State& run) {
 BENCHMARK(BM_ReadAndPlanOnly)->Unit(benchmark::kMillisecond);
 
 void BM_OneChoiceAndItsRedraw(benchmark::State& run) {
-    auto sheet = fixture().open();
+    auto dialog = fixture().open();
     bool useFile = false;
     for (auto _ : run) {
         useFile = !useFile;
-        sheet->model().setAllResolutions(useFile ? ConflictResolution::useFile
-                                                 : ConflictResolution::keepLocal);
-        sheet->rebuild();
-        benchmark::DoNotOptimize(sheet->grab());
+        dialog->model().setAllResolutions(useFile ? ConflictResolution::useFile
+                                                  : ConflictResolution::keepLocal);
+        dialog->rebuild();
+        benchmark::DoNotOptimize(dialog->grab());
     }
 }
 BENCHMARK(BM_OneChoiceAndItsRedraw)->Unit(benchmark::kMillisecond);

@@ -122,7 +122,7 @@ AcknowledgementsView::AcknowledgementsView(const AppState& state,
     header->addWidget(title, 1);
     auto* done = new QPushButton(state.text("Close"), this);
     done->setObjectName(QStringLiteral("close"));
-    done->setDefault(true);  // Return closes the sheet
+    done->setDefault(true);  // Return closes the dialog
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     header->addWidget(done);
     column->addLayout(header);
@@ -279,15 +279,15 @@ void AboutView::refreshIcon() {
 }
 
 void AboutView::showAcknowledgements() {
-    if (sheet_ == nullptr) {
-        sheet_ = new AcknowledgementsView(state_, openURL, this);
-        // Made afresh each time, like the sheet state it stands for.
-        connect(sheet_, &QDialog::finished, this, [this] {
-            sheet_->deleteLater();
-            sheet_ = nullptr;
+    if (acknowledgements_ == nullptr) {
+        acknowledgements_ = new AcknowledgementsView(state_, openURL, this);
+        // Made afresh each time it opens.
+        connect(acknowledgements_, &QDialog::finished, this, [this] {
+            acknowledgements_->deleteLater();
+            acknowledgements_ = nullptr;
         });
     }
-    sheet_->open();
+    acknowledgements_->open();
 }
 
 }  // namespace tesvano

@@ -12,7 +12,7 @@ namespace tesvano {
 
 class AppState;
 
-// The sheet of the open-source libraries the program is built with.
+// The dialog of the open-source libraries the program is built with.
 class AcknowledgementsView final : public QDialog {
 public:
     // A library the program links, its licence, its home, and the file names (their
@@ -41,9 +41,9 @@ public:
     std::function<void(const QUrl&)> openURL;
 
     bool showsUnlockedIcon() const { return showsUnlocked_; }
-    // Opens the acknowledgements sheet (the button's action).
+    // Opens the acknowledgements dialog (the button's action).
     void showAcknowledgements();
-    AcknowledgementsView* acknowledgements() const { return sheet_; }
+    AcknowledgementsView* acknowledgements() const { return acknowledgements_; }
 
 private:
     void refreshIcon();
@@ -51,7 +51,7 @@ private:
     AppState& state_;
     QLabel* icon_;
     bool showsUnlocked_ = false;
-    AcknowledgementsView* sheet_ = nullptr;
+    AcknowledgementsView* acknowledgements_ = nullptr;
 };
 
 }  // namespace tesvano

@@ -328,14 +328,14 @@ int main(int argc, char** argv) {
             QThread::yieldCurrentThread();
         }
         std::filesystem::remove(backupFile);
-        if (backupPane->sheet() == nullptr) {
+        if (backupPane->reviewDialog() == nullptr) {
             std::printf("FAILED: the sample backup was not read\n");
             return 1;
         }
-        backupPane->sheet()->model().overrideResolution("app:firefox-esr",
-                                                        ConflictResolution::useFile);
-        ok = save(backupPane->sheet(), out / "import-review.png") && ok;
-        backupPane->sheet()->applyButton()->click();
+        backupPane->reviewDialog()->model().overrideResolution("app:firefox-esr",
+                                                               ConflictResolution::useFile);
+        ok = save(backupPane->reviewDialog(), out / "import-review.png") && ok;
+        backupPane->reviewDialog()->applyButton()->click();
         ok = save(&settings, out / "backup.png") && ok;
     }
     // The App Rules pane with a few rules, then its application picker.

@@ -127,7 +127,7 @@ QWidget* unavailableView(const QString& symbol, QLabel* title, QLabel* descripti
 
 }  // namespace
 
-AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* parent, Scan scan)
+AppPickerDialog::AppPickerDialog(AppState& state, OnSelect onSelect, QWidget* parent, Scan scan)
     : QDialog(parent), state_(state), onSelect_(std::move(onSelect)), scan_(std::move(scan)) {
     setObjectName(QStringLiteral("appPicker"));
     setWindowTitle(state_.text("Choose an App"));
@@ -213,8 +213,8 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
     connect(manual_, &QLineEdit::textChanged, this, [this](const QString& text) {
         add_->setEnabled(!AppPickerQuery::normalizedManualAppId(text.toStdString()).empty());
     });
-    connect(manual_, &QLineEdit::returnPressed, this, &AppPickerSheet::submitManualEntry);
-    connect(add_, &QPushButton::clicked, this, &AppPickerSheet::submitManualEntry);
+    connect(manual_, &QLineEdit::returnPressed, this, &AppPickerDialog::submitManualEntry);
+    connect(add_, &QPushButton::clicked, this, &AppPickerDialog::submitManualEntry);
     connect(list_, &QListView::clicked, this,
             [this](const QModelIndex& index) { select(index.row()); });
     connect(list_, &QListView::activated, this,
@@ -226,17 +226,17 @@ AppPickerSheet::AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* pare
     refreshContent();
 }
 
-AppPickerSheet::~AppPickerSheet() {
+AppPickerDialog::~AppPickerDialog() {
     // The worker keeps running to its end; its result then goes nowhere.
     watcher_.disconnect();
 }
 
-void AppPickerSheet::showEvent(QShowEvent* event) {
+void AppPickerDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     startScan();
 }
 
-void AppPickerSheet::startScan() {
+void AppPickerDialog::startScan() {
     if (scanStarted_) {
         return;
     }
@@ -249,7 +249,7 @@ void AppPickerSheet::startScan() {
         [scan = scan_, environment = std::move(environment)] { return scan(environment); }));
 }
 
-void AppPickerSheet::waitForScan() {
+void AppPickerDialog::waitForScan() {
     startScan();
     // Not the future's own wait: that may run a task not yet started on this thread.
     QThreadPool::globalInstance()->waitForDone();
@@ -259,20 +259,20 @@ void AppPickerSheet::waitForScan() {
     }
 }
 
-void AppPickerSheet::showApps(std::vector<InstalledApp> apps) {
+void AppPickerDialog::showApps(std::vector<InstalledApp> apps) {
     delivered_ = true;
     model_->setApps(std::move(apps));
     refreshContent();
 }
 
-AppPickerSheet::Content AppPickerSheet::content() const {
+AppPickerDialog::Content AppPickerDialog::content() const {
     if (model_->rowCount() == 0) {
         return Content::loading;
     }
     return filter_->rowCount() > 0 ? Content::list : Content::noResults;
 }
 
-void AppPickerSheet::refreshContent() {
+void AppPickerDialog::refreshContent() {
     const Content shown = content();
     if (shown == Content::noResults) {
         noResults_->setText(
@@ -281,7 +281,7 @@ void AppPickerSheet::refreshContent() {
     stack_->setCurrentIndex(static_cast<int>(shown));
 }
 
-void AppPickerSheet::select(int row) {
+void AppPickerDialog::select(int row) {
     const QModelIndex index = filter_->index(row, 0);
     if (!index.isValid()) {
         return;
@@ -289,7 +289,7 @@ void AppPickerSheet::select(int row) {
     choose(model_->app(filter_->mapToSource(index).row()));
 }
 
-void AppPickerSheet::submitManualEntry() {
+void AppPickerDialog::submitManualEntry() {
     const auto identity = AppPickerQuery::normalizedManualAppId(manual_->text().toStdString());
     if (identity.empty()) {
         return;
@@ -297,7 +297,7 @@ void AppPickerSheet::submitManualEntry() {
     choose({identity, identity, ""});
 }
 
-void AppPickerSheet::choose(const InstalledApp& app) {
+void AppPickerDialog::choose(const InstalledApp& app) {
     // A double click is a click and an activation: one choice.
     if (chosen_) {
         return;

@@ -20,11 +20,11 @@ class AppState;
 class InstalledAppsFilter;
 class InstalledAppsModel;
 
-// The sheet in which the user chooses the application of a new rule: the installed and
+// The dialog in which the user chooses the application of a new rule: the installed and
 // running applications with a search, or an identity typed by hand. A choice is handed to
-// onSelect once and closes the sheet. The applications are scanned on a worker thread each
-// time the sheet is shown; "Loading apps…" stands meanwhile.
-class AppPickerSheet final : public QDialog {
+// onSelect once and closes the dialog. The applications are scanned on a worker thread each
+// time the dialog is shown; "Loading apps…" stands meanwhile.
+class AppPickerDialog final : public QDialog {
 public:
     using OnSelect = std::function<void(const InstalledApp& app)>;
     // Runs on the worker thread: it gets plain values and returns plain values.
@@ -34,9 +34,9 @@ public:
     static constexpr int width = 440;
     static constexpr int height = 500;
 
-    AppPickerSheet(AppState& state, OnSelect onSelect, QWidget* parent = nullptr,
-                   Scan scan = &InstalledAppsScanner::scan);
-    ~AppPickerSheet() override;
+    AppPickerDialog(AppState& state, OnSelect onSelect, QWidget* parent = nullptr,
+                    Scan scan = &InstalledAppsScanner::scan);
+    ~AppPickerDialog() override;
 
     enum class Content { loading, list, noResults };
     Content content() const;

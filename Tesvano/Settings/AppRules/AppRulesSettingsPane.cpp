@@ -53,7 +53,7 @@ QWidget* emptyStateLine(const AppState& state, QWidget* parent) {
 }  // namespace
 
 AppRulesSettingsPane::AppRulesSettingsPane(AppState& state, QWidget* parent,
-                                           AppPickerSheet::Scan scan)
+                                           AppPickerDialog::Scan scan)
     : QWidget(parent), state_(state), scan_(std::move(scan)) {
     setObjectName(QStringLiteral("appRulesPane"));
     setWindowTitle(QString::fromStdString(
@@ -347,7 +347,7 @@ void AppRulesSettingsPane::pickApp() {
         picker_->raise();
         return;
     }
-    picker_ = new AppPickerSheet(
+    picker_ = new AppPickerDialog(
         state_, [this](const InstalledApp& app) { addRule(app); }, this, scan_);
     picker_->setAttribute(Qt::WA_DeleteOnClose);
     picker_->open();

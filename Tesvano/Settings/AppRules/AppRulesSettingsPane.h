@@ -27,7 +27,7 @@ class AppState;
 class AppRulesSettingsPane final : public QWidget {
 public:
     explicit AppRulesSettingsPane(AppState& state, QWidget* parent = nullptr,
-                                  AppPickerSheet::Scan scan = &InstalledAppsScanner::scan);
+                                  AppPickerDialog::Scan scan = &InstalledAppsScanner::scan);
 
     // Opens the picker ("Add App…").
     void pickApp();
@@ -37,7 +37,7 @@ public:
     // Whether a rule names a launcher overlay.
     bool hasLauncherRule() const;
 
-    AppPickerSheet* picker() const { return picker_; }
+    AppPickerDialog* picker() const { return picker_; }
     QComboBox* defaultSourceMenu() const { return defaultSource_; }
     QComboBox* defaultBehaviorMenu() const { return defaultBehavior_; }
     QComboBox* newRuleModeMenu() const { return newRuleMode_; }
@@ -69,7 +69,7 @@ private:
     void showRowMenu(const QPoint& position);
 
     AppState& state_;
-    AppPickerSheet::Scan scan_;
+    AppPickerDialog::Scan scan_;
     QComboBox* defaultSource_;
     QComboBox* defaultBehavior_;
     QFormLayout* defaultForm_;
@@ -81,7 +81,7 @@ private:
     QPointer<QMenu> openMenu_;
     QPushButton* addApp_;
     AccessibilityRequiredNote* launcherNote_;
-    QPointer<AppPickerSheet> picker_;
+    QPointer<AppPickerDialog> picker_;
 };
 
 }  // namespace tesvano

@@ -329,11 +329,11 @@ void BackupSettingsPane::startReview(ImportPlan plan, ConfigBackup backup) {
         std::move(plan), [this, backup = std::move(backup)](const ImportPlan& reviewed) {
             return applyImport(reviewed, backup);
         });
-    sheet_ = new ImportReviewSheet(
+    reviewDialog_ = new ImportReviewDialog(
         state_, reviewModel_, [this](const ImportOutcome& outcome) { finishImport(outcome); },
         this);
-    connect(sheet_, &QDialog::rejected, this, [this] { endReview(); });
-    sheet_->open();
+    connect(reviewDialog_, &QDialog::rejected, this, [this] { endReview(); });
+    reviewDialog_->open();
 }
 
 ImportOutcome BackupSettingsPane::applyImport(const ImportPlan& plan, const ConfigBackup& backup) {
@@ -356,10 +356,10 @@ void BackupSettingsPane::finishImport(const ImportOutcome& outcome) {
 
 void BackupSettingsPane::endReview() {
     reviewModel_.reset();
-    if (sheet_) {
-        sheet_->hide();
-        sheet_->deleteLater();
-        sheet_ = nullptr;
+    if (reviewDialog_) {
+        reviewDialog_->hide();
+        reviewDialog_->deleteLater();
+        reviewDialog_ = nullptr;
     }
 }
 

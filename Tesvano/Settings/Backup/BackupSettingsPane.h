@@ -40,7 +40,7 @@ public:
     const std::optional<BackupReadError>& importError() const { return importError_; }
     const std::optional<ImportOutcome>& receipt() const { return receipt_; }
     ImportReviewModel* reviewModel() const { return reviewModel_.get(); }
-    ImportReviewSheet* sheet() const { return sheet_; }
+    ImportReviewDialog* reviewDialog() const { return reviewDialog_; }
 
 private:
     struct Reading;
@@ -56,7 +56,7 @@ private:
     std::optional<BackupReadError> importError_;
     bool exportFailed_ = false;
     std::optional<ImportOutcome> receipt_;
-    QPointer<ImportReviewSheet> sheet_;
+    QPointer<ImportReviewDialog> reviewDialog_;
     std::shared_ptr<Reading> reading_;
 
     QWidget* exportNotice_;

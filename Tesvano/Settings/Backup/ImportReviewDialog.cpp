@@ -128,14 +128,14 @@ int sectionChoice(const std::vector<ImportItem>& items, bool (*second)(const Imp
 
 }  // namespace
 
-ImportReviewSheet::ImportReviewSheet(AppState& state, std::shared_ptr<ImportReviewModel> model,
-                                     std::function<void(const ImportOutcome&)> onApplied,
-                                     QWidget* parent)
+ImportReviewDialog::ImportReviewDialog(AppState& state, std::shared_ptr<ImportReviewModel> model,
+                                       std::function<void(const ImportOutcome&)> onApplied,
+                                       QWidget* parent)
     : QDialog(parent), state_(state), model_(std::move(model)), onApplied_(std::move(onApplied)) {
-    setObjectName(QStringLiteral("importReviewSheet"));
+    setObjectName(QStringLiteral("importReviewDialog"));
     setWindowTitle(text("Review Import"));
     setWindowModality(Qt::WindowModal);
-    setFixedSize(sheetWidth, sheetHeight);
+    setFixedSize(dialogWidth, dialogHeight);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -212,27 +212,27 @@ ImportReviewSheet::ImportReviewSheet(AppState& state, std::shared_ptr<ImportRevi
     rebuild();
 }
 
-ImportReviewSheet::~ImportReviewSheet() {
-    // The model may outlive the sheet.
+ImportReviewDialog::~ImportReviewDialog() {
+    // The model may outlive the dialog.
     model_->onPlanChange = nullptr;
     model_->onOverridesChange = nullptr;
 }
 
-QString ImportReviewSheet::text(std::string_view key) const {
+QString ImportReviewDialog::text(std::string_view key) const {
     return state_.text(key);
 }
 
-QString ImportReviewSheet::countText(std::string_view key, std::int64_t count) const {
+QString ImportReviewDialog::countText(std::string_view key, std::int64_t count) const {
     return qs(ImportReviewText::withCount(key, count, state_.effectiveLanguage()));
 }
 
-QString ImportReviewSheet::ruleText(const ImportItem& item, bool fileSide) const {
+QString ImportReviewDialog::ruleText(const ImportItem& item, bool fileSide) const {
     return qs(ImportReviewText::ruleText(
         item, fileSide ? ImportReviewText::Side::file : ImportReviewText::Side::local,
         model_->plan(), state_.effectiveLanguage()));
 }
 
-void ImportReviewSheet::scheduleRebuild() {
+void ImportReviewDialog::scheduleRebuild() {
     if (rebuildPending_) {
         return;
     }
@@ -245,7 +245,7 @@ void ImportReviewSheet::scheduleRebuild() {
     });
 }
 
-void ImportReviewSheet::rebuild() {
+void ImportReviewDialog::rebuild() {
     rebuildPending_ = false;
     const int scrolled = scroller_->verticalScrollBar()->value();
     QWidget* old = scroller_->takeWidget();
@@ -266,7 +266,7 @@ void ImportReviewSheet::rebuild() {
     apply_->setToolTip(changes ? QString() : applyReason_->text());
 }
 
-void ImportReviewSheet::refreshCounters(const ImportSummary& summary) {
+void ImportReviewDialog::refreshCounters(const ImportSummary& summary) {
     const QLocale locale(QString::fromStdString(state_.effectiveLanguageCode()));
     const std::array<std::int64_t, 4> values = {summary.added, summary.updated, summary.kept,
                                                 summary.removed};
@@ -277,7 +277,7 @@ void ImportReviewSheet::refreshCounters(const ImportSummary& summary) {
     }
 }
 
-void ImportReviewSheet::applyReview() {
+void ImportReviewDialog::applyReview() {
     if (!apply_->isEnabled()) {
         return;
     }
@@ -291,7 +291,7 @@ void ImportReviewSheet::applyReview() {
     accept();
 }
 
-QWidget* ImportReviewSheet::buildForm() {
+QWidget* ImportReviewDialog::buildForm() {
     const ImportPlan& plan = model_->plan();
     const bool merge = plan.mode == ImportMode::merge;
     auto* form = new QWidget;
@@ -334,7 +334,7 @@ QWidget* ImportReviewSheet::buildForm() {
         const QString name = QString::fromLatin1(entry.name);
         auto section = makeSection(QStringLiteral("section.new.") + name,
                                    newItemsHeader(entry.key, entry.items, name, form), form);
-        addRows(section.rows, entry.items, name, &ImportReviewSheet::newItemRow, section.widget);
+        addRows(section.rows, entry.items, name, &ImportReviewDialog::newItemRow, section.widget);
         sections->addWidget(section.widget);
     }
 
@@ -355,7 +355,7 @@ QWidget* ImportReviewSheet::buildForm() {
                              form),
             form);
         addRows(section.rows, conflicts, QStringLiteral("conflicts"),
-                &ImportReviewSheet::conflictRow, section.widget);
+                &ImportReviewDialog::conflictRow, section.widget);
         addFooter(section, state_, N_("Your rules are kept unless you choose the file's."));
         sections->addWidget(section.widget);
     }
@@ -374,8 +374,8 @@ QWidget* ImportReviewSheet::buildForm() {
             styledLabel(countText("Changed by the file (%d)", std::int64_t(replaced.size())),
                         SettingsStyle::footnote(form), Level::secondary, form),
             form);
-        addRows(section.rows, replaced, QStringLiteral("replaced"), &ImportReviewSheet::replacedRow,
-                section.widget);
+        addRows(section.rows, replaced, QStringLiteral("replaced"),
+                &ImportReviewDialog::replacedRow, section.widget);
         sections->addWidget(section.widget);
     }
 
@@ -388,7 +388,7 @@ QWidget* ImportReviewSheet::buildForm() {
                                     SettingsStyle::footnote(form), Level::secondary, form),
                         form);
         addRows(section.rows, plan.localOnlyItems, QStringLiteral("removed"),
-                &ImportReviewSheet::removedRow, section.widget);
+                &ImportReviewDialog::removedRow, section.widget);
         sections->addWidget(section.widget);
     }
 
@@ -408,7 +408,7 @@ QWidget* ImportReviewSheet::buildForm() {
                                                               std::int64_t(missing.size())),
                                                     picker, form),
                                    form);
-        addRows(section.rows, missing, QStringLiteral("missing"), &ImportReviewSheet::missingRow,
+        addRows(section.rows, missing, QStringLiteral("missing"), &ImportReviewDialog::missingRow,
                 section.widget);
         addFooter(section, state_,
                   N_("Rules aren't lost — they resume automatically once you install the matching "
@@ -419,10 +419,10 @@ QWidget* ImportReviewSheet::buildForm() {
     return form;
 }
 
-void ImportReviewSheet::addRows(QVBoxLayout* rows, const std::vector<ImportItem>& items,
-                                const QString& section,
-                                QWidget* (ImportReviewSheet::*row)(const ImportItem&, QWidget*),
-                                QWidget* parent) {
+void ImportReviewDialog::addRows(QVBoxLayout* rows, const std::vector<ImportItem>& items,
+                                 const QString& section,
+                                 QWidget* (ImportReviewDialog::*row)(const ImportItem&, QWidget*),
+                                 QWidget* parent) {
     const auto shown = shownRows_.try_emplace(section, rowsPerPage).first->second;
     const std::size_t count = std::min(items.size(), shown);
     for (std::size_t i = 0; i < count; ++i) {
@@ -443,7 +443,7 @@ void ImportReviewSheet::addRows(QVBoxLayout* rows, const std::vector<ImportItem>
     rows->addWidget(more, 0, Qt::AlignLeft);
 }
 
-QWidget* ImportReviewSheet::modeSection(QWidget* parent) {
+QWidget* ImportReviewDialog::modeSection(QWidget* parent) {
     const ImportPlan& plan = model_->plan();
     const bool replace = plan.mode == ImportMode::replace;
     auto* header = styledLabel(text("How to import"), SettingsStyle::footnote(parent),
@@ -493,7 +493,7 @@ QWidget* ImportReviewSheet::modeSection(QWidget* parent) {
     return section.widget;
 }
 
-QWidget* ImportReviewSheet::subjectLabel(const ImportItem& item, QWidget* parent) const {
+QWidget* ImportReviewDialog::subjectLabel(const ImportItem& item, QWidget* parent) const {
     if (const auto* app = std::get_if<ImportItem::App>(&item.subject)) {
         // An application not installed here shows a placeholder icon and its id as the name.
         return new AppRowLabel(state_, app->appId, std::nullopt, std::nullopt, 22, parent);
@@ -512,7 +512,7 @@ QWidget* ImportReviewSheet::subjectLabel(const ImportItem& item, QWidget* parent
     return label;
 }
 
-QWidget* ImportReviewSheet::subjectWithAssumptions(const ImportItem& item, QWidget* parent) const {
+QWidget* ImportReviewDialog::subjectWithAssumptions(const ImportItem& item, QWidget* parent) const {
     const auto lines = ImportReviewText::assumptions(item, state_.effectiveLanguage());
     QWidget* subject = subjectLabel(item, parent);
     if (lines.empty()) {
@@ -537,9 +537,9 @@ QWidget* ImportReviewSheet::subjectWithAssumptions(const ImportItem& item, QWidg
     return block;
 }
 
-QWidget* ImportReviewSheet::newItemsHeader(std::string_view key,
-                                           const std::vector<ImportItem>& items,
-                                           const QString& name, QWidget* parent) {
+QWidget* ImportReviewDialog::newItemsHeader(std::string_view key,
+                                            const std::vector<ImportItem>& items,
+                                            const QString& name, QWidget* parent) {
     auto* header = new QWidget(parent);
     auto* row = rowLayout(header, 6);
     row->addWidget(styledLabel(countText(key, std::int64_t(items.size())),
@@ -563,7 +563,7 @@ QWidget* ImportReviewSheet::newItemsHeader(std::string_view key,
     return header;
 }
 
-QWidget* ImportReviewSheet::newItemRow(const ImportItem& item, QWidget* parent) {
+QWidget* ImportReviewDialog::newItemRow(const ImportItem& item, QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("row:", item.id));
     auto* layout = rowLayout(row, 12, 2);
@@ -583,7 +583,7 @@ QWidget* ImportReviewSheet::newItemRow(const ImportItem& item, QWidget* parent) 
     return row;
 }
 
-QWidget* ImportReviewSheet::conflictRow(const ImportItem& item, QWidget* parent) {
+QWidget* ImportReviewDialog::conflictRow(const ImportItem& item, QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("row:", item.id));
     auto* layout = rowLayout(row, 12, 2);
@@ -634,7 +634,7 @@ QWidget* ImportReviewSheet::conflictRow(const ImportItem& item, QWidget* parent)
     return row;
 }
 
-QWidget* ImportReviewSheet::replacedRow(const ImportItem& item, QWidget* parent) {
+QWidget* ImportReviewDialog::replacedRow(const ImportItem& item, QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("row:", item.id));
     auto* layout = rowLayout(row, 8, 2);
@@ -649,7 +649,7 @@ QWidget* ImportReviewSheet::replacedRow(const ImportItem& item, QWidget* parent)
     return row;
 }
 
-QWidget* ImportReviewSheet::removedRow(const ImportItem& item, QWidget* parent) {
+QWidget* ImportReviewDialog::removedRow(const ImportItem& item, QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("removed:", item.id));
     auto* layout = rowLayout(row, 8, 2);
@@ -660,7 +660,7 @@ QWidget* ImportReviewSheet::removedRow(const ImportItem& item, QWidget* parent) 
     return row;
 }
 
-QWidget* ImportReviewSheet::missingRow(const ImportItem& item, QWidget* parent) {
+QWidget* ImportReviewDialog::missingRow(const ImportItem& item, QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(objectID("row:", item.id));
     auto* layout = rowLayout(row, 12, 2);

@@ -19,24 +19,24 @@ namespace tesvano {
 
 class AppState;
 
-// The sheet in which the user reviews an import before anything changes: merge or replace,
+// The dialog in which the user reviews an import before anything changes: merge or replace,
 // each new rule with a switch, each conflict with Keep Local / Use File, each rule whose input
 // source is not installed here with Keep / Remove, the URL order when it differs, and what the
 // import would add, update, keep and remove. All state lives in the model; every edit redraws
 // the form (once, on the next turn of the event loop). Cancel changes nothing; Apply hands the
 // plan to the model's apply, reports the outcome to `onApplied` and closes.
-class ImportReviewSheet final : public QDialog {
+class ImportReviewDialog final : public QDialog {
 public:
-    static constexpr int sheetWidth = 600;
-    static constexpr int sheetHeight = 620;
+    static constexpr int dialogWidth = 600;
+    static constexpr int dialogHeight = 620;
     // Rows a section shows at first and adds at each "Show More": the form's cost follows
     // what is shown, not the size of the backup.
     static constexpr std::size_t rowsPerPage = 100;
 
-    ImportReviewSheet(AppState& state, std::shared_ptr<ImportReviewModel> model,
-                      std::function<void(const ImportOutcome&)> onApplied,
-                      QWidget* parent = nullptr);
-    ~ImportReviewSheet() override;
+    ImportReviewDialog(AppState& state, std::shared_ptr<ImportReviewModel> model,
+                       std::function<void(const ImportOutcome&)> onApplied,
+                       QWidget* parent = nullptr);
+    ~ImportReviewDialog() override;
 
     ImportReviewModel& model() const { return *model_; }
     // Redraws the form from the model now.
@@ -63,7 +63,7 @@ private:
     QWidget* newItemRow(const ImportItem& item, QWidget* parent);
     // The first rows of a section as far as shown, then a button that shows more.
     void addRows(QVBoxLayout* rows, const std::vector<ImportItem>& items, const QString& section,
-                 QWidget* (ImportReviewSheet::*row)(const ImportItem&, QWidget*), QWidget* parent);
+                 QWidget* (ImportReviewDialog::*row)(const ImportItem&, QWidget*), QWidget* parent);
     QWidget* conflictRow(const ImportItem& item, QWidget* parent);
     QWidget* missingRow(const ImportItem& item, QWidget* parent);
     QWidget* replacedRow(const ImportItem& item, QWidget* parent);

@@ -206,7 +206,7 @@ RuleEditorDialog::RuleEditorDialog(AppState& state, std::optional<URLRule> editi
         }
         recheck();
     });
-    // Other rules or the default may change while the sheet is open.
+    // Other rules or the default may change while the dialog is open.
     connect(&state_, &AppState::configChanged, this, [this] { recheck(); });
     recheck();
 }

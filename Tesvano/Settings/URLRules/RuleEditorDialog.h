@@ -17,9 +17,9 @@ namespace tesvano {
 class AppState;
 class WarningLabel;
 
-// The sheet in which a URL rule is added, edited or removed. It checks the pattern at every
+// The dialog in which a URL rule is added, edited or removed. It checks the pattern at every
 // keystroke (one warning at most, the save button enabled only for a rule that can be
-// stored) and hands the finished rule to its owner, which stores it and closes the sheet.
+// stored) and hands the finished rule to its owner, which stores it and closes the dialog.
 class RuleEditorDialog final : public QDialog {
 public:
     // `editing` none: a new rule.

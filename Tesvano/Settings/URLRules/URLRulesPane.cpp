@@ -288,7 +288,7 @@ void URLRulesPane::refresh() {
 }
 
 void URLRulesPane::openEditor(const std::optional<URLRule>& rule) {
-    // The sheet and a drag never overlap.
+    // The dialog and a drag never overlap.
     model_->endDrag();
     closeEditor();
     auto* editor = new RuleEditorDialog(state_, rule, this);

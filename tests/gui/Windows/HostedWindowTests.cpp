@@ -91,26 +91,26 @@ TEST_F(HostedWindowTest, TheAboutIconFollowsTheLockAndReturnClosesTheAcknowledge
 
     about.show();
     about.showAcknowledgements();
-    QDialog* sheet = about.acknowledgements();
-    ASSERT_NE(sheet, nullptr);
-    ASSERT_TRUE(sheet->isVisible());
-    const auto rows = sheet->findChildren<QPushButton*>(QStringLiteral("library"));
+    QDialog* dialog = about.acknowledgements();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(dialog->isVisible());
+    const auto rows = dialog->findChildren<QPushButton*>(QStringLiteral("library"));
     ASSERT_EQ(rows.size(), static_cast<qsizetype>(AcknowledgementsView::libraries().size()));
     rows.front()->click();
     EXPECT_EQ(opened.back(), AcknowledgementsView::libraries().front().url);
-    EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(sheet->findChild<QScrollArea*>()))
+    EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(dialog->findChild<QScrollArea*>()))
         << "the list scrolls with overlay bars";
 
     // Every row shows without scrolling: overlay bars appear only while scrolling, so a
     // cut-off last row would look like the end of the list.
     processEvents();
-    auto* scroller = sheet->findChild<QScrollArea*>();
+    auto* scroller = dialog->findChild<QScrollArea*>();
     const QRect last(rows.back()->mapTo(scroller->widget(), QPoint(0, 0)), rows.back()->size());
     EXPECT_LE(last.bottom(), scroller->viewport()->height());
 
     QKeyEvent returnKey(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QCoreApplication::sendEvent(sheet, &returnKey);
-    EXPECT_FALSE(sheet->isVisible());
+    QCoreApplication::sendEvent(dialog, &returnKey);
+    EXPECT_FALSE(dialog->isVisible());
     processEvents();
     EXPECT_EQ(about.acknowledgements(), nullptr) << "made afresh next time";
 }

@@ -77,7 +77,7 @@ protected:
         QObject::connect(&s, &AppState::configChanged, [this] { ++edits; });
         return s;
     }
-    AppPickerSheet::Scan scanGiving(std::vector<InstalledApp> apps) {
+    AppPickerDialog::Scan scanGiving(std::vector<InstalledApp> apps) {
         return [apps](const InstalledAppsScanner::Environment&) { return apps; };
     }
     bool visible(QWidget* widget) { return widget->isVisibleTo(widget->window()); }
@@ -212,7 +212,7 @@ TEST_F(AppRulesPaneTest, AddedAppsStartInTheNewRuleModeWithTheDefaultSource) {
         s.config().appRules,
         (std::vector<AppRule>{{"firefox-esr", AppRuleMode::ignored, InputSourceID("xkb:de")}}));
     processEvents();
-    EXPECT_FALSE(pane.picker()) << "the sheet closes itself";
+    EXPECT_FALSE(pane.picker()) << "the dialog closes itself";
 
     // Choosing it again replaces the edited rule with the starting values.
     s.upsertAppRule({"firefox-esr", AppRuleMode::locked, InputSourceID("xkb:us")});
@@ -275,24 +275,24 @@ TEST_F(AppRulesPaneTest, WithoutSourcesTheMenusOfferOnlyNoSource) {
 
 class AppPickerTest : public AppRulesPaneTest {
 protected:
-    AppPickerSheet& picker(std::vector<InstalledApp> apps) {
-        sheet = std::make_unique<AppPickerSheet>(
+    AppPickerDialog& picker(std::vector<InstalledApp> apps) {
+        dialog = std::make_unique<AppPickerDialog>(
             started(), [this](const InstalledApp& app) { chosen.push_back(app); }, nullptr,
             scanGiving(std::move(apps)));
-        sheet->show();
-        sheet->waitForScan();
-        return *sheet;
+        dialog->show();
+        dialog->waitForScan();
+        return *dialog;
     }
     QStringList shownNames() {
         QStringList out;
-        auto* model = sheet->list()->model();
+        auto* model = dialog->list()->model();
         for (int i = 0; i < model->rowCount(); ++i) {
             out << model->index(i, 0).data().toString();
         }
         return out;
     }
 
-    std::unique_ptr<AppPickerSheet> sheet;
+    std::unique_ptr<AppPickerDialog> dialog;
     std::vector<InstalledApp> chosen;
 };
 
@@ -316,20 +316,20 @@ TEST_F(AppPickerTest, SearchFiltersByNameOrIdentityAndSaysWhenNothingMatches) {
     for (const auto& c : cases) {
         p.searchField()->setText(QString::fromUtf8(c.query));
         EXPECT_EQ(shownNames(), test::texts(c.shown)) << '"' << c.query << '"';
-        EXPECT_EQ(p.content(), AppPickerSheet::Content::list);
+        EXPECT_EQ(p.content(), AppPickerDialog::Content::list);
     }
     p.searchField()->setText(QStringLiteral("nothing like it"));
-    EXPECT_EQ(p.content(), AppPickerSheet::Content::noResults);
+    EXPECT_EQ(p.content(), AppPickerDialog::Content::noResults);
     p.searchField()->clear();
-    EXPECT_EQ(p.content(), AppPickerSheet::Content::list);
+    EXPECT_EQ(p.content(), AppPickerDialog::Content::list);
     EXPECT_TRUE(chosen.empty());
 }
 
 TEST_F(AppPickerTest, AnEmptyScanKeepsTheLoadingView) {
     auto& p = picker({});
-    EXPECT_EQ(p.content(), AppPickerSheet::Content::loading);
+    EXPECT_EQ(p.content(), AppPickerDialog::Content::loading);
     p.searchField()->setText(QStringLiteral("x"));
-    EXPECT_EQ(p.content(), AppPickerSheet::Content::loading);
+    EXPECT_EQ(p.content(), AppPickerDialog::Content::loading);
 }
 
 TEST_F(AppPickerTest, TypedIdentitiesAreAcceptedOrRefusedAndChosenOnce) {
@@ -387,14 +387,14 @@ TEST_F(AppPickerTest, TheScanRunsOffTheMainThreadOnWhatTheMainThreadRead) {
     InstalledAppsScanner::Environment seen;
     auto& s = started();
     s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::german));
-    AppPickerSheet p(
+    AppPickerDialog p(
         s, [](const InstalledApp&) {}, nullptr,
         [&](const InstalledAppsScanner::Environment& environment) {
             scannedOn = std::this_thread::get_id();
             seen = environment;
             return someApps;
         });
-    EXPECT_EQ(p.content(), AppPickerSheet::Content::loading);
+    EXPECT_EQ(p.content(), AppPickerDialog::Content::loading);
     p.show();
     p.waitForScan();
     EXPECT_NE(scannedOn, mainThread);

@@ -136,7 +136,7 @@ TEST_F(BackupSettingsPaneTest, BadFilesShowTheirReasonAndChangeNothing) {
                       .last()
                       ->text(),
                   QString::fromUtf8(c.notice));
-        EXPECT_EQ(pane.sheet(), nullptr);
+        EXPECT_EQ(pane.reviewDialog(), nullptr);
         EXPECT_EQ(s.config(), before);
     }
     // Starting another import clears the notice, even when it is cancelled.
@@ -153,21 +153,21 @@ TEST_F(BackupSettingsPaneTest, ApplyingCommitsTheReviewAndLeavesAReceiptCancelCh
 
     BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
     importAndWait(pane);
-    ASSERT_NE(pane.sheet(), nullptr);
+    ASSERT_NE(pane.reviewDialog(), nullptr);
     EXPECT_EQ(pane.reviewModel()->plan().mode, ImportMode::merge);
-    pane.sheet()->cancelButton()->click();
+    pane.reviewDialog()->cancelButton()->click();
     processEvents();
-    EXPECT_EQ(pane.sheet(), nullptr);
+    EXPECT_EQ(pane.reviewDialog(), nullptr);
     EXPECT_EQ(pane.reviewModel(), nullptr);
     EXPECT_EQ(s.config(), before);
     EXPECT_FALSE(pane.receipt().has_value());
 
     BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
     importAndWait(pane);
-    ASSERT_NE(pane.sheet(), nullptr);
-    pane.sheet()->applyButton()->click();
+    ASSERT_NE(pane.reviewDialog(), nullptr);
+    pane.reviewDialog()->applyButton()->click();
     processEvents();
-    EXPECT_EQ(pane.sheet(), nullptr);
+    EXPECT_EQ(pane.reviewDialog(), nullptr);
     EXPECT_EQ(pane.receipt(), (ImportOutcome{2, 1}));
     EXPECT_EQ(textOf(pane, "receipt.imported"), QStringLiteral("Rules imported: 2"));
     EXPECT_TRUE(shows(pane, "receipt.inactive"));
@@ -182,17 +182,17 @@ TEST_F(BackupSettingsPaneTest, ChangesMadeWhileTheReviewIsOpenSurviveApply) {
     BackupSettingsPane pane(s);
     BackupFileDialog::setNextAnswer(path(dir / "b.tesvano"));
     importAndWait(pane);
-    ASSERT_NE(pane.sheet(), nullptr);
+    ASSERT_NE(pane.reviewDialog(), nullptr);
     pane.reviewModel()->setInclude("app:code", false);
 
-    // A shortcut, the tray menu and a command act while the sheet is open.
+    // A shortcut, the tray menu and a command act while the dialog is open.
     s.toggleLock();
     s.upsertURLRule(URLRule{Uuid::random(), "example.org", InputSourceID("xkb:us"),
                             RuleAction::lock, URLMatchType::domain});
     s.upsertAppRule(AppRule{"org.other.App", AppRuleMode::ignored, std::nullopt});
     const bool enabled = s.config().isEnabled;
 
-    pane.sheet()->applyButton()->click();
+    pane.reviewDialog()->applyButton()->click();
     processEvents();
     EXPECT_EQ(s.config().isEnabled, enabled);
     ASSERT_EQ(s.config().urlRules.size(), 1u);
@@ -239,23 +239,23 @@ TEST_F(BackupSettingsPaneTest, ABackupAtTheCapIsReadOffTheInterfaceThreadAndShow
     EXPECT_FALSE(pane.findChild<QPushButton*>(QStringLiteral("importButton"))->isEnabled());
     importAndWait(pane);
     EXPECT_FALSE(shows(pane, "importProgress"));
-    ASSERT_NE(pane.sheet(), nullptr);
+    ASSERT_NE(pane.reviewDialog(), nullptr);
 
     // Each section shows a page of rows; more come when asked for.
     const auto rows = [&] {
-        return pane.sheet()
+        return pane.reviewDialog()
             ->findChildren<QWidget*>(QRegularExpression(QStringLiteral("^row:")))
             .size();
     };
-    EXPECT_EQ(rows(), qsizetype(2 * ImportReviewSheet::rowsPerPage));
-    auto* more = pane.sheet()->findChild<QPushButton*>(QStringLiteral("showMore.apps"));
+    EXPECT_EQ(rows(), qsizetype(2 * ImportReviewDialog::rowsPerPage));
+    auto* more = pane.reviewDialog()->findChild<QPushButton*>(QStringLiteral("showMore.apps"));
     ASSERT_NE(more, nullptr);
     more->click();
     processEvents();
-    EXPECT_EQ(rows(), qsizetype(3 * ImportReviewSheet::rowsPerPage));
+    EXPECT_EQ(rows(), qsizetype(3 * ImportReviewDialog::rowsPerPage));
     // Choices still reach every rule, shown or not.
-    pane.sheet()->findChild<QPushButton*>(QStringLiteral("selectNone.urls"))->click();
-    pane.sheet()->applyButton()->click();
+    pane.reviewDialog()->findChild<QPushButton*>(QStringLiteral("selectNone.urls"))->click();
+    pane.reviewDialog()->applyButton()->click();
     processEvents();
     EXPECT_EQ(s.config().appRules.size(), ConfigBackup::maximumRules / 2 + 1);
     EXPECT_TRUE(s.config().urlRules.empty());

@@ -13,9 +13,9 @@ namespace {
 // The local rules: a default, two app rules, URL rules a and b. The file: the default with
 // another action, one app rule in conflict, one whose layout is missing here (in conflict with
 // a local one), two new app rules, and the URL rules in the other order plus a new one.
-class ImportReviewSheetTest : public test::AppFixture {
+class ImportReviewDialogTest : public test::AppFixture {
 protected:
-    ImportReviewSheetTest() {
+    ImportReviewDialogTest() {
         local.defaultSourceID = InputSourceID("xkb:us");
         local.appRules = {AppRule{"far.app", AppRuleMode::locked, InputSourceID("xkb:us")},
                           AppRule{"near.app", AppRuleMode::locked, InputSourceID("xkb:us")},
@@ -35,7 +35,7 @@ protected:
                                                URLMatchType::urlRegex}};
     }
 
-    ImportReviewSheet& open(const ConfigBackup& backup) {
+    ImportReviewDialog& open(const ConfigBackup& backup) {
         auto& s = makeState();
         s.start();
         auto plan = ImportPlan::make(local, backup, s.availableSources(), ImportMode::merge);
@@ -43,14 +43,14 @@ protected:
             ++applies;
             return p.outcome();
         });
-        sheet = std::make_unique<ImportReviewSheet>(
+        dialog = std::make_unique<ImportReviewDialog>(
             s, model, [this](const ImportOutcome& o) { outcome = o; });
-        return *sheet;
+        return *dialog;
     }
 
     template <typename T = QWidget>
     T* find(const QString& name) const {
-        return sheet->findChild<T*>(name);
+        return dialog->findChild<T*>(name);
     }
     bool shows(const QString& name) const {
         auto* widget = find(name);
@@ -64,12 +64,12 @@ protected:
     LockConfiguration local;
     ConfigBackup file;
     std::shared_ptr<ImportReviewModel> model;
-    std::unique_ptr<ImportReviewSheet> sheet;
+    std::unique_ptr<ImportReviewDialog> dialog;
     std::optional<ImportOutcome> outcome;
     int applies = 0;
 };
 
-TEST_F(ImportReviewSheetTest, AFileLikeTheRulesShowsOnlyTheModeAndCannotBeApplied) {
+TEST_F(ImportReviewDialogTest, AFileLikeTheRulesShowsOnlyTheModeAndCannotBeApplied) {
     local.appRules.pop_back();
     open(ConfigBackup::fromConfiguration(local, "1", {}));
     for (const char* section : {"section.urlOrder", "section.new.apps", "section.new.urls",
@@ -81,15 +81,15 @@ TEST_F(ImportReviewSheetTest, AFileLikeTheRulesShowsOnlyTheModeAndCannotBeApplie
          {"counter.added", "counter.updated", "counter.kept", "counter.removed"}) {
         EXPECT_EQ(counter(name), q("0"));
     }
-    EXPECT_FALSE(sheet->applyButton()->isEnabled());
+    EXPECT_FALSE(dialog->applyButton()->isEnabled());
     EXPECT_TRUE(shows(q("applyReason"))) << "a greyed Apply says why";
-    EXPECT_EQ(sheet->applyButton()->toolTip(), find<QLabel>(q("applyReason"))->text());
+    EXPECT_EQ(dialog->applyButton()->toolTip(), find<QLabel>(q("applyReason"))->text());
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QCoreApplication::sendEvent(sheet.get(), &enter);
+    QCoreApplication::sendEvent(dialog.get(), &enter);
     EXPECT_EQ(applies, 0);
 }
 
-TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
+TEST_F(ImportReviewDialogTest, SectionsAndCountersFollowTheMode) {
     open(file);
     struct Expectation {
         bool urlOrder, conflicts, warning;
@@ -136,10 +136,10 @@ TEST_F(ImportReviewSheetTest, SectionsAndCountersFollowTheMode) {
                     .contains(q("removes 1 of your rules")));
     // ...and names it.
     EXPECT_NE(find(q("removed:app:only.local")), nullptr);
-    EXPECT_TRUE(sheet->applyButton()->isEnabled());
+    EXPECT_TRUE(dialog->applyButton()->isEnabled());
 }
 
-TEST_F(ImportReviewSheetTest, ABehaviourOrMatchTypeThisVersionDoesNotKnowIsSaidOnItsRow) {
+TEST_F(ImportReviewDialogTest, ABehaviourOrMatchTypeThisVersionDoesNotKnowIsSaidOnItsRow) {
     const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
         "schemaVersion": 1, "minReader": 1, "appVersion": "9", "payload": {"urlRules": [
         {"hostPattern": "d.com", "lockedSourceID": "xkb:de", "action": "switch",
@@ -164,16 +164,16 @@ TEST_F(ImportReviewSheetTest, ABehaviourOrMatchTypeThisVersionDoesNotKnowIsSaidO
     EXPECT_EQ(find(q("assumed:url:b.com")), nullptr) << "not in the file";
 }
 
-TEST_F(ImportReviewSheetTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {
+TEST_F(ImportReviewDialogTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {
     open(file);
-    sheet->show();
+    dialog->show();
     processEvents();
     const QString far = q("app:far.app");
     EXPECT_TRUE(shows(q("default:") + far));
     EXPECT_EQ(find(q("notInstalled:") + far), nullptr);
     const auto segmentAt = [&](int index) {
         auto* segment = find<SegmentedPicker>(q("resolution:") + far)->segment(index);
-        return segment->mapTo(sheet.get(), QPoint(0, 0));
+        return segment->mapTo(dialog.get(), QPoint(0, 0));
     };
     const QPoint before = segmentAt(1);
 
@@ -195,7 +195,7 @@ TEST_F(ImportReviewSheetTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThe
     EXPECT_EQ(model->item("app:far.app")->resolution, ConflictResolution::keepLocal);
 }
 
-TEST_F(ImportReviewSheetTest, SelectNoneExcludesExactlyItsSectionAndApplyReportsTheOutcome) {
+TEST_F(ImportReviewDialogTest, SelectNoneExcludesExactlyItsSectionAndApplyReportsTheOutcome) {
     open(file);
     EXPECT_EQ(find<QLabel>(q("file:app:new.two"))->text(), q("Use default"));
     EXPECT_EQ(find<QLabel>(q("file:url:c.com"))->text(), q("Lock to German \u00B7 URL regex"));
@@ -211,21 +211,21 @@ TEST_F(ImportReviewSheetTest, SelectNoneExcludesExactlyItsSectionAndApplyReports
     processEvents();
     EXPECT_EQ(counter("counter.added"), q("2"));
 
-    sheet->applyButton()->click();
+    dialog->applyButton()->click();
     EXPECT_EQ(applies, 1);
     EXPECT_EQ(outcome, (ImportOutcome{2, 0}));
-    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
 }
 
-TEST_F(ImportReviewSheetTest, CancelAndEscapeApplyNothing) {
+TEST_F(ImportReviewDialogTest, CancelAndEscapeApplyNothing) {
     open(file);
-    sheet->show();
+    dialog->show();
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QCoreApplication::sendEvent(sheet.get(), &escape);
-    EXPECT_EQ(sheet->result(), QDialog::Rejected);
-    EXPECT_FALSE(sheet->isVisible());
-    sheet->show();
-    sheet->cancelButton()->click();
+    QCoreApplication::sendEvent(dialog.get(), &escape);
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_FALSE(dialog->isVisible());
+    dialog->show();
+    dialog->cancelButton()->click();
     EXPECT_EQ(applies, 0);
     EXPECT_FALSE(outcome.has_value());
 }

@@ -190,7 +190,7 @@ TEST_F(URLRulesPaneTest, TheEditorChecksEachKeystroke) {
     type(editor, QStringLiteral("\texample.org "));
     editor->switchButton()->click();
     editor->saveButton()->click();
-    EXPECT_EQ(pane.editor(), nullptr) << "the pane closes the sheet";
+    EXPECT_EQ(pane.editor(), nullptr) << "the pane closes the dialog";
     ASSERT_EQ(state->config().urlRules.size(), 2u);
     const URLRule& added = state->config().urlRules.back();
     EXPECT_EQ(added.hostPattern, "example.org");

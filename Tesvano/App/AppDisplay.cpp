@@ -88,16 +88,16 @@ std::string AppDisplay::localizedString(std::string_view key, SupportedLanguage 
     return Localization::text(key, language);
 }
 
-namespace BundleInfo {
-std::string shortVersion() {
+namespace ProgramInfo {
+std::string version() {
     return TESVANO_VERSION;
 }
-std::string buildVersion() {
+std::string build() {
     return TESVANO_BUILD;
 }
 std::string copyright() {
     return "\u00A9 2026 Quorvel";
 }
-}  // namespace BundleInfo
+}  // namespace ProgramInfo
 
 }  // namespace tesvano

@@ -40,10 +40,10 @@ private:
 };
 
 // The program's own version information.
-namespace BundleInfo {
-std::string shortVersion();
-std::string buildVersion();
+namespace ProgramInfo {
+std::string version();
+std::string build();
 std::string copyright();
-}  // namespace BundleInfo
+}  // namespace ProgramInfo
 
 }  // namespace tesvano

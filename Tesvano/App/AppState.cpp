@@ -525,7 +525,7 @@ void AppState::presentUpdateCheckResult(const UpdateCheckOutcome& outcome) {
         alert.message = text("You're up to date.");
         alert.informativeText =
             text("Tesvano %@ is currently the newest version available.")
-                .replace(QStringLiteral("%@"), QString::fromStdString(BundleInfo::shortVersion()));
+                .replace(QStringLiteral("%@"), QString::fromStdString(ProgramInfo::version()));
     } else {
         alert.warning = true;
         alert.message = text("Update failed");

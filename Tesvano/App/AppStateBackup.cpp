@@ -8,7 +8,7 @@ ConfigBackup AppState::makeBackupDocument() const {
         // A later entry of the same id wins.
         names.insert_or_assign(source.id, source.localizedName);
     }
-    return ConfigBackup::fromConfiguration(config_, BundleInfo::shortVersion(), names);
+    return ConfigBackup::fromConfiguration(config_, ProgramInfo::version(), names);
 }
 
 }  // namespace tesvano

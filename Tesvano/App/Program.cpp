@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (arguments->showVersion) {
-        std::printf("Tesvano %s\n", BundleInfo::shortVersion().c_str());
+        std::printf("Tesvano %s\n", ProgramInfo::version().c_str());
         return 0;
     }
 
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     initResources();
     QApplication::setApplicationName(QStringLiteral("Tesvano"));
-    QApplication::setApplicationVersion(QString::fromStdString(BundleInfo::shortVersion()));
+    QApplication::setApplicationVersion(QString::fromStdString(ProgramInfo::version()));
     QGuiApplication::setDesktopFileName(QStringLiteral("tesvano"));
     QApplication::setWindowIcon(AppDisplay::ownAppIcon());
     // The program lives in the tray; closing its last window does not end it.
@@ -401,7 +401,7 @@ int main(int argc, char** argv) {
         if (!arguments->isDefaultLaunch()) {
             delegate.openURLs(toQt(arguments->urls));
         }
-        log().info("Tesvano %{public}s is running", BundleInfo::shortVersion());
+        log().info("Tesvano %{public}s is running", ProgramInfo::version());
         if (background) {
             background->taken();
         }

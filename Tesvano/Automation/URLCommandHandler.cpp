@@ -431,7 +431,7 @@ nlohmann::json URLCommandHandler::statusPayload() {
 }
 
 nlohmann::json URLCommandHandler::versionPayload() {
-    return {{"version", BundleInfo::shortVersion()}, {"build", BundleInfo::buildVersion()}};
+    return {{"version", ProgramInfo::version()}, {"build", ProgramInfo::build()}};
 }
 
 nlohmann::json URLCommandHandler::logEntryPayload(const ActivationLogEntry& entry) {

@@ -66,7 +66,7 @@ bool checkStartup(int argc, char** argv) {
         return false;
     }
     static std::optional<fs::path> probationRoot;
-    switch (installation->checkStartup(BundleInfo::shortVersion())) {
+    switch (installation->checkStartup(ProgramInfo::version())) {
         case platform::Installation::StartupVerdict::nothingPending:
             return false;
         case platform::Installation::StartupVerdict::probation:
@@ -74,7 +74,7 @@ bool checkStartup(int argc, char** argv) {
             probationRoot = installation->root();
             std::atexit([] {
                 if (!platform::displayReachable()) {
-                    platform::Installation(*probationRoot).forgetStart(BundleInfo::shortVersion());
+                    platform::Installation(*probationRoot).forgetStart(ProgramInfo::version());
                 }
             });
             return true;
@@ -86,11 +86,11 @@ bool checkStartup(int argc, char** argv) {
         log().error(
             "Version %{public}s did not confirm an earlier start and cannot go back: "
             "%{public}s",
-            BundleInfo::shortVersion(), previous.error());
+            ProgramInfo::version(), previous.error());
         return false;
     }
     log().error("Version %{public}s did not confirm an earlier start; starting %{public}s again",
-                BundleInfo::shortVersion(), *previous);
+                ProgramInfo::version(), *previous);
     std::vector<std::string> words(argv, argv + argc);
     words.at(0) = installation->currentExecutable().string();
     platform::execInstead(installation->currentExecutable(), std::move(words));
@@ -103,7 +103,7 @@ void confirmAfter(platform::Runtime& runtime, platform::Seconds probation) {
     if (!installation) {
         return;
     }
-    runtime.post(probation, [root = installation->root(), version = BundleInfo::shortVersion()] {
+    runtime.post(probation, [root = installation->root(), version = ProgramInfo::version()] {
         platform::Installation(root).confirmStart(version);
         log().info("Version %{public}s started; the previous version is removed", version);
     });
@@ -111,7 +111,7 @@ void confirmAfter(platform::Runtime& runtime, platform::Seconds probation) {
 
 void confirmStart() {
     if (auto installation = platform::Installation::containing(ownExecutable())) {
-        installation->confirmStart(BundleInfo::shortVersion());
+        installation->confirmStart(ProgramInfo::version());
     }
 }
 
@@ -125,7 +125,7 @@ UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Default
             return nullptr;
         }
         platform::AppcastUpdater::Options options;
-        options.currentVersion = BundleInfo::shortVersion();
+        options.currentVersion = ProgramInfo::version();
         options.publicKey = platform::decodePublicKey(publicKey());
         options.installation = platform::Installation::containing(ownExecutable());
         options.downloadFolder = downloadFolder();

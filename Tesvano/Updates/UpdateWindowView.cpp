@@ -118,8 +118,8 @@ UpdateWindowView::UpdateWindowView(AppState& state, std::function<void()> closeW
     titles->addWidget(subtitle_);
     currentVersion_ =
         new QLabel(state.text("Current version: ") +
-                       QString::fromStdString(BundleInfo::shortVersion()) + QStringLiteral(" (") +
-                       QString::fromStdString(BundleInfo::buildVersion()) + QStringLiteral(")"),
+                       QString::fromStdString(ProgramInfo::version()) + QStringLiteral(" (") +
+                       QString::fromStdString(ProgramInfo::build()) + QStringLiteral(")"),
                    this);
     currentVersion_->setObjectName(QStringLiteral("currentVersion"));
     SettingsStyle::setTextLevel(currentVersion_, SettingsStyle::Level::tertiary);

@@ -214,8 +214,8 @@ AboutView::AboutView(AppState& state, QWidget* parent) : QWidget(parent), state_
                             SettingsStyle::Level::primary, this));
     column->addSpacing(2);
 
-    const QString versionLine = fillPlaceholders(
-        state.text("Version %@"), {QString::fromStdString(BundleInfo::shortVersion())});
+    const QString versionLine = fillPlaceholders(state.text("Version %@"),
+                                                 {QString::fromStdString(ProgramInfo::version())});
     auto* versionLabel =
         label(versionLine, SettingsStyle::callout(this), SettingsStyle::Level::secondary, this);
     versionLabel->setObjectName(QStringLiteral("version"));
@@ -250,7 +250,7 @@ AboutView::AboutView(AppState& state, QWidget* parent) : QWidget(parent), state_
     column->addLayout(links);
     column->addSpacing(16);
 
-    auto* copyright = label(QString::fromStdString(BundleInfo::copyright()),
+    auto* copyright = label(QString::fromStdString(ProgramInfo::copyright()),
                             SettingsStyle::caption(this), SettingsStyle::Level::tertiary, this);
     copyright->setWordWrap(true);
     copyright->setContentsMargins(24, 0, 24, 0);

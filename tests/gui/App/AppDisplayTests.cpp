@@ -37,8 +37,8 @@ TEST(AppDisplay, NamesFallBackFromTheEntryToTheProcessToTheIdentity) {
 TEST(AppDisplay, TextsComeFromTheLanguageTableOrShowTheKey) {
     EXPECT_EQ(AppDisplay::localizedString("Some key nobody translated", SupportedLanguage::russian),
               "Some key nobody translated");
-    EXPECT_FALSE(BundleInfo::shortVersion().empty());
-    EXPECT_FALSE(BundleInfo::buildVersion().empty());
+    EXPECT_FALSE(ProgramInfo::version().empty());
+    EXPECT_FALSE(ProgramInfo::build().empty());
 }
 
 }  // namespace

@@ -39,9 +39,9 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 // The program's version and build number, which change with every release, as placeholders.
 std::string withoutVersion(std::string text) {
-    for (const auto& [key, value] : {std::pair{"version", BundleInfo::shortVersion()},
-                                     std::pair{"appVersion", BundleInfo::shortVersion()},
-                                     std::pair{"build", BundleInfo::buildVersion()}}) {
+    for (const auto& [key, value] : {std::pair{"version", ProgramInfo::version()},
+                                     std::pair{"appVersion", ProgramInfo::version()},
+                                     std::pair{"build", ProgramInfo::build()}}) {
         const std::string placeholder = std::string("<") + key + ">";
         replaceAll(text, std::string("%22") + key + "%22%3A%22" + value + "%22",
                    std::string("%22") + key + "%22%3A%22" + placeholder + "%22");

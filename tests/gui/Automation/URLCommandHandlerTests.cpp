@@ -251,9 +251,9 @@ TEST_F(URLCommandHandlerTest, QueriesLeaveOutWhatIsMissing) {
     EXPECT_EQ(result("tesvano://current-source"), (json{{"id", "xkb:fr"}}));
 
     EXPECT_EQ(result("tesvano://ping"), (json{{"app", "Tesvano"},
-                                              {"build", BundleInfo::buildVersion()},
+                                              {"build", ProgramInfo::build()},
                                               {"ok", true},
-                                              {"version", BundleInfo::shortVersion()}}));
+                                              {"version", ProgramInfo::version()}}));
     const auto config = item(send("tesvano://config"), "result");
     ASSERT_TRUE(config);
     EXPECT_EQ(json::parse(*config), json::parse(encodeConfiguration(state->config())));

@@ -2,7 +2,7 @@
 
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/Workspace/Workspace.h"
-#include "TesvanoKit/Monitors/FrontmostAppMonitoring.h"
+#include "TesvanoKit/Monitors/ActiveAppMonitoring.h"
 
 namespace tesvano {
 

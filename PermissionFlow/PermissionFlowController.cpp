@@ -27,7 +27,7 @@ PermissionFlowController::PermissionFlowController(PermissionFlowEnvironment env
     droppedApps_ = applicationEntries(configuration_.requiredAppURLs);
     localeIdentifier_ = configuration_.localeIdentifier;
     settingsApplication_ = env_.catalogue.settingsApplication();
-    updateSettingsFrontmost();
+    updateSettingsActive();
     std::weak_ptr<int> alive = alive_;
     tracker_.onFrameChange = [this, alive](const Rect& frame) {
         env_.runtime.post(Seconds(0), [this, alive, frame] {
@@ -51,9 +51,9 @@ PermissionFlowController::PermissionFlowController(PermissionFlowEnvironment env
             }
         });
     };
-    activationObserver_ = env_.workspace.addObserver(
-        WorkspaceNotification::didActivateApplication,
-        [this](const RunningApplication&) { updateSettingsFrontmost(); });
+    activationObserver_ =
+        env_.workspace.addObserver(WorkspaceNotification::applicationActivated,
+                                   [this](const RunningApplication&) { updateSettingsActive(); });
 }
 
 PermissionFlowController::~PermissionFlowController() {
@@ -120,8 +120,8 @@ bool PermissionFlowController::isSettings(const RunningApplication& running) con
            tracker_.isSettingsProcess(running.processIdentifier);
 }
 
-void PermissionFlowController::rememberFrontmostApplication() {
-    const auto front = env_.workspace.frontmostApplication();
+void PermissionFlowController::rememberActiveApplication() {
+    const auto front = env_.workspace.activeApplication();
     if (front && isSettings(*front)) {
         return;
     }
@@ -153,9 +153,9 @@ void PermissionFlowController::restorePreviousApplication() {
     previousPID_.reset();
 }
 
-void PermissionFlowController::updateSettingsFrontmost() {
-    const auto front = env_.workspace.frontmostApplication();
-    publish(isSettingsFrontmost_, front && isSettings(*front));
+void PermissionFlowController::updateSettingsActive() {
+    const auto front = env_.workspace.activeApplication();
+    publish(isSettingsActive_, front && isSettings(*front));
 }
 
 SystemSettings::SettingsNavigator PermissionFlowController::navigator() {
@@ -186,7 +186,7 @@ void PermissionFlowController::open(PermissionFlowPane pane,
     if (currentController && currentController != this) {
         currentController->stop(false);
     }
-    rememberFrontmostApplication();
+    rememberActiveApplication();
     publish(currentPane_, std::optional<PermissionFlowPane>(pane));
     pendingLaunchSourceFrame_ = launchSource;
     registerApps(suggested);

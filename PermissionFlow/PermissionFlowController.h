@@ -92,7 +92,7 @@ public:
     // Published fields.
     const std::vector<std::filesystem::path>& droppedApps() const { return droppedApps_; }
     const std::optional<PermissionFlowPane>& currentPane() const { return currentPane_; }
-    bool isSettingsFrontmost() const { return isSettingsFrontmost_; }
+    bool isSettingsActive() const { return isSettingsActive_; }
     bool isDraggingApp() const { return isDraggingApp_; }
     bool isAwaitingSettingsWindow() const { return isAwaitingSettingsWindow_; }
     const std::optional<std::string>& localeIdentifier() const { return localeIdentifier_; }
@@ -105,9 +105,7 @@ public:
 
     SettingsWindowTracker& tracker() { return tracker_; }
     FloatingPanel* panel() { return panel_.get(); }
-    const std::optional<std::int32_t>& previousFrontmostApplicationPID() const {
-        return previousPID_;
-    }
+    const std::optional<std::int32_t>& previousActiveApplicationPID() const { return previousPID_; }
     const std::optional<SystemSettings::SettingsApplication>& settingsApplication() const {
         return settingsApplication_;
     }
@@ -118,9 +116,9 @@ private:
     void registerApps(const std::vector<std::filesystem::path>& suggested);
     // The settings program by its entry or executable, or a process whose window is followed.
     bool isSettings(const tesvano::platform::RunningApplication& running) const;
-    void rememberFrontmostApplication();
+    void rememberActiveApplication();
     void restorePreviousApplication();
-    void updateSettingsFrontmost();
+    void updateSettingsActive();
     void showPanel();
     void showPanelAlone();
     void settingsFrameChanged(const Rect& frame);
@@ -139,7 +137,7 @@ private:
     std::unique_ptr<FloatingPanel> panel_;
     std::vector<std::filesystem::path> droppedApps_;
     std::optional<PermissionFlowPane> currentPane_;
-    bool isSettingsFrontmost_ = false;
+    bool isSettingsActive_ = false;
     bool isDraggingApp_ = false;
     bool isAwaitingSettingsWindow_ = false;
     bool hasSettingsWindow_ = true;

@@ -1,7 +1,7 @@
 // Measures the engine program on a private Xvfb, as another X client sees it:
 //  - the time from a change of _NET_ACTIVE_WINDOW to the keyboard group being locked, over
 //    many activations that alternate between two applications with different locks (the
-//    design waits 0.04 s after each activation before it reads the frontmost application;
+//    design waits 0.04 s after each activation before it reads the active application;
 //    the figures are shown with and without that wait);
 //  - the engine's CPU time, wake-ups and memory while it sits idle with an application in
 //    front that needs no polling.

@@ -1,8 +1,8 @@
-// Measures one URL read of the frontmost browser over AT-SPI, as the engine's poll makes it,
+// Measures one URL read of the active browser over AT-SPI, as the engine's poll makes it,
 // on the display and session bus of the environment (bench/url-poll.sh sets them up):
 //   url_poll_probe [--samples N] [--interval-ms M]
 // Prints one JSON line per read: wall time on the calling thread, elements visited (reads of
-// the page-address attribute), the frontmost application and the address found; then a
+// the page-address attribute), the active application and the address found; then a
 // summary line with the median and worst time.
 #include <algorithm>
 #include <chrono>
@@ -87,14 +87,14 @@ int main(int argc, char** argv) {
     std::vector<double> times;
     int taken = 0;
     std::function<void()> sample = [&] {
-        const auto frontmost = (*workspace)->frontmostApplication();
-        const auto appId = frontmost ? frontmost->appId : std::nullopt;
+        const auto active = (*workspace)->activeApplication();
+        const auto appId = active ? active->appId : std::nullopt;
         counting.visited = 0;
         const auto started = Clock::now();
         const auto url = reader.readURL(appId);
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
         times.push_back(ms);
-        std::printf("{\"ms\":%.3f,\"visited\":%d,\"frontmost\":\"%s\",\"url\":\"%s\"}\n", ms,
+        std::printf("{\"ms\":%.3f,\"visited\":%d,\"active\":\"%s\",\"url\":\"%s\"}\n", ms,
                     counting.visited, appId.value_or("").c_str(), url.value_or("").c_str());
         std::fflush(stdout);
         if (++taken >= samples) {

@@ -223,7 +223,7 @@ void PermissionFlowPanelView::refresh() {
                  "on here.")
                 .toStdString())));
     }
-    gear_->setVisible(controller_.hasSettingsWindow() && !controller_.isSettingsFrontmost());
+    gear_->setVisible(controller_.hasSettingsWindow() && !controller_.isSettingsActive());
 
     const auto url = controller_.primaryAppURL();
     if (url && controller_.offersAppDrag()) {

@@ -13,7 +13,7 @@ void FakeWorkspace::addRunning(RunningApplication application) {
 
 void FakeWorkspace::launch(RunningApplication application) {
     addRunning(application);
-    observers_.post(WorkspaceNotification::didLaunchApplication, application);
+    observers_.post(WorkspaceNotification::applicationLaunched, application);
 }
 
 void FakeWorkspace::activate(std::int32_t pid) {
@@ -21,8 +21,8 @@ void FakeWorkspace::activate(std::int32_t pid) {
     if (!app) {
         return;
     }
-    frontmost_ = pid;
-    observers_.post(WorkspaceNotification::didActivateApplication, *app);
+    active_ = pid;
+    observers_.post(WorkspaceNotification::applicationActivated, *app);
 }
 
 void FakeWorkspace::terminate(std::int32_t pid) {
@@ -32,17 +32,17 @@ void FakeWorkspace::terminate(std::int32_t pid) {
     }
     std::erase_if(running_,
                   [pid](const RunningApplication& a) { return a.processIdentifier == pid; });
-    if (frontmost_ == pid) {
-        frontmost_.reset();
+    if (active_ == pid) {
+        active_.reset();
     }
-    observers_.post(WorkspaceNotification::didTerminateApplication, *app);
+    observers_.post(WorkspaceNotification::applicationExited, *app);
 }
 
-std::optional<RunningApplication> FakeWorkspace::frontmostApplication() {
-    if (!frontmost_) {
+std::optional<RunningApplication> FakeWorkspace::activeApplication() {
+    if (!active_) {
         return std::nullopt;
     }
-    return runningApplication(*frontmost_);
+    return runningApplication(*active_);
 }
 
 }  // namespace tesvano::platform

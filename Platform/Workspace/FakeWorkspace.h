@@ -13,18 +13,18 @@ class FakeWorkspace final : public Workspace {
 public:
     // Already running at the start: no notification.
     void addRunning(RunningApplication application);
-    // Starts it and posts didLaunchApplication.
+    // Starts it and posts applicationLaunched.
     void launch(RunningApplication application);
-    // Makes it frontmost and posts didActivateApplication (for an unknown pid: nothing).
+    // Makes it active and posts applicationActivated (for an unknown pid: nothing).
     void activate(std::int32_t pid);
-    // Changes what frontmostApplication answers, without any notification.
-    void setFrontmost(std::optional<std::int32_t> pid) { frontmost_ = pid; }
-    // Removes it and posts didTerminateApplication; the frontmost one leaves none frontmost.
+    // Changes what activeApplication answers, without any notification.
+    void setActive(std::optional<std::int32_t> pid) { active_ = pid; }
+    // Removes it and posts applicationExited; the active one leaves none active.
     void terminate(std::int32_t pid);
 
     int observerCount(WorkspaceNotification notification) { return observers_.count(notification); }
 
-    std::optional<RunningApplication> frontmostApplication() override;
+    std::optional<RunningApplication> activeApplication() override;
     // The running application of `focusedPID`; none when that is unset.
     std::optional<RunningApplication> focusedApplication() override {
         return focusedPID ? runningApplication(*focusedPID) : std::nullopt;
@@ -41,7 +41,7 @@ public:
 
 private:
     std::vector<RunningApplication> running_;
-    std::optional<std::int32_t> frontmost_;
+    std::optional<std::int32_t> active_;
     WorkspaceObserverList observers_;
 };
 

@@ -62,7 +62,7 @@ public:
 // Whether the window's WM_CLASS instance or class name is one of `classes`, ignoring case.
 bool windowHasClass(const ListedWindow& window, std::span<const std::string> classes);
 
-// Brings the frontmost on-screen window of a process forward; false when it has none.
+// Brings the topmost on-screen window of a process forward; false when it has none.
 bool activateProcess(WindowList& list, std::int32_t pid);
 
 }  // namespace tesvano::platform

@@ -26,12 +26,12 @@ struct RunningApplication {
 };
 
 enum class WorkspaceNotification {
-    didActivateApplication,
-    didLaunchApplication,
-    didTerminateApplication,
+    applicationActivated,
+    applicationLaunched,
+    applicationExited,
 };
 
-// Running applications, the frontmost one and the notifications about them.
+// Running applications, the active one and the notifications about them.
 // Main thread only; observers are called there.
 class Workspace {
 public:
@@ -39,7 +39,7 @@ public:
 
     virtual ~Workspace() = default;
 
-    virtual std::optional<RunningApplication> frontmostApplication() = 0;
+    virtual std::optional<RunningApplication> activeApplication() = 0;
     // The application whose window has the keyboard focus. A window manager may move the
     // focus a moment before it announces the new active window, and a desktop that keeps a
     // layout per window acts on the focus. None when the backend cannot tell.

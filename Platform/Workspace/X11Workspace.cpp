@@ -64,7 +64,7 @@ struct X11Workspace::Impl {
     std::optional<RunningApplication> lastActive;
     // The active window as of the last read. Every change of it is announced to us, so it is
     // read again only when such an announcement has arrived since: the lock asks for the
-    // frontmost application on every activation, and a round trip costs more than the rest.
+    // active application on every activation, and a round trip costs more than the rest.
     std::optional<std::optional<Window>> knownActiveWindow;
     std::vector<RunningApplication> lastRunning;
 
@@ -274,7 +274,7 @@ struct X11Workspace::Impl {
         }
         lastActive = app;
         activationArrival = wokeAt;
-        observers.post(WorkspaceNotification::didActivateApplication, *app);
+        observers.post(WorkspaceNotification::applicationActivated, *app);
     }
 
     void clientListChanged() {
@@ -286,12 +286,12 @@ struct X11Workspace::Impl {
         auto previous = std::exchange(lastRunning, running);
         for (const auto& app : previous) {
             if (!contains(running, app.processIdentifier)) {
-                observers.post(WorkspaceNotification::didTerminateApplication, app);
+                observers.post(WorkspaceNotification::applicationExited, app);
             }
         }
         for (const auto& app : running) {
             if (!contains(previous, app.processIdentifier)) {
-                observers.post(WorkspaceNotification::didLaunchApplication, app);
+                observers.post(WorkspaceNotification::applicationLaunched, app);
             }
         }
     }
@@ -365,7 +365,7 @@ X11Workspace::X11Workspace(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) 
 
 X11Workspace::~X11Workspace() = default;
 
-std::optional<RunningApplication> X11Workspace::frontmostApplication() {
+std::optional<RunningApplication> X11Workspace::activeApplication() {
     auto app = impl_->applicationOf(impl_->activeWindow());
     impl_->drainQueuedSoon();
     return app;

@@ -10,7 +10,7 @@
 
 namespace tesvano::platform {
 
-// The workspace of an X11 desktop with an EWMH window manager: the frontmost application owns
+// The workspace of an X11 desktop with an EWMH window manager: the active application owns
 // _NET_ACTIVE_WINDOW, the running ones own the windows of _NET_CLIENT_LIST. A window's process
 // comes from _NET_WM_PID (or the X-Resource extension), its identity from the desktop entries.
 // Changes of the two root-window properties become the activation, launch and termination
@@ -25,7 +25,7 @@ public:
     X11Workspace(const X11Workspace&) = delete;
     X11Workspace& operator=(const X11Workspace&) = delete;
 
-    std::optional<RunningApplication> frontmostApplication() override;
+    std::optional<RunningApplication> activeApplication() override;
     // Asks the server where the focus is: a round trip or two.
     std::optional<RunningApplication> focusedApplication() override;
     std::vector<RunningApplication> runningApplications() override;

@@ -119,9 +119,9 @@ void AppState::start() {
         if (!alive.expired())
             handleCurrentSourceChange(name);
     };
-    engine_->onFrontmostChange = [this, alive](const std::optional<std::string>& id) {
+    engine_->onActiveAppChange = [this, alive](const std::optional<std::string>& id) {
         if (!alive.expired())
-            handleFrontmostAppChange(id);
+            handleActiveAppChange(id);
     };
     engine_->onSelectableSourcesChange = [this, alive](const std::vector<InputSource>& sources) {
         if (!alive.expired())
@@ -167,9 +167,9 @@ void AppState::start() {
          [this] { cycleDefaultSource(CycleDirection::previous); });
     bind(ShortcutNames::globalNextSource(), [this] { cycleDefaultSource(CycleDirection::next); });
     bind(ShortcutNames::appPreviousSource(),
-         [this] { cycleFrontmostAppSource(CycleDirection::previous); });
-    bind(ShortcutNames::appNextSource(), [this] { cycleFrontmostAppSource(CycleDirection::next); });
-    bind(ShortcutNames::removeFrontmostAppRule(), [this] { removeFrontmostAppRule(); });
+         [this] { cycleActiveAppSource(CycleDirection::previous); });
+    bind(ShortcutNames::appNextSource(), [this] { cycleActiveAppSource(CycleDirection::next); });
+    bind(ShortcutNames::removeActiveAppRule(), [this] { removeActiveAppRule(); });
     assign(toggleLockShortcut_, KeyboardShortcuts::getShortcut(ShortcutNames::toggleLock()),
            &AppState::toggleLockShortcutChanged);
     shortcutObserver_ =
@@ -328,22 +328,22 @@ bool AppState::cycleAppSource(const std::string& appId, CycleDirection direction
     return true;
 }
 
-std::optional<std::string> AppState::frontmostIdentity() const {
-    auto app = services_.workspace.frontmostApplication();
+std::optional<std::string> AppState::activeIdentity() const {
+    auto app = services_.workspace.activeApplication();
     if (!app) {
         return std::nullopt;
     }
     return ProcessIdentity::identifier({app->appId, app->executablePath});
 }
 
-void AppState::cycleFrontmostAppSource(CycleDirection direction) {
-    if (auto identity = frontmostIdentity()) {
+void AppState::cycleActiveAppSource(CycleDirection direction) {
+    if (auto identity = activeIdentity()) {
         cycleAppSource(*identity, direction);
     }
 }
 
-void AppState::removeFrontmostAppRule() {
-    auto identity = frontmostIdentity();
+void AppState::removeActiveAppRule() {
+    auto identity = activeIdentity();
     if (identity && config_.appRule(*identity) != nullptr) {
         removeAppRule(*identity);
     }
@@ -591,12 +591,12 @@ void AppState::handleCurrentSourceChange(const std::string& name) {
     assign(currentSourceName_, displaySourceName(name), &AppState::currentSourceNameChanged);
 }
 
-void AppState::handleFrontmostAppChange(const std::optional<std::string>& appId) {
-    if (identityEquals(frontmostAppId_, appId)) {
+void AppState::handleActiveAppChange(const std::optional<std::string>& appId) {
+    if (identityEquals(activeAppId_, appId)) {
         return;
     }
-    frontmostAppId_ = appId;
-    emit frontmostAppIdChanged();
+    activeAppId_ = appId;
+    emit activeAppIdChanged();
 }
 
 void AppState::handleSelectableSourcesChange(const std::vector<InputSource>& sources) {

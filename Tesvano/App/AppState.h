@@ -109,7 +109,7 @@ public:
     const LockConfiguration& config() const { return config_; }
     std::int64_t activationCount() const { return activationCount_; }
     const std::string& currentSourceName() const { return currentSourceName_; }
-    const std::optional<std::string>& frontmostAppId() const { return frontmostAppId_; }
+    const std::optional<std::string>& activeAppId() const { return activeAppId_; }
     const std::vector<InputSource>& availableSources() const { return availableSources_; }
     LoginItemState loginItemState() const { return loginItemState_; }
     bool accessibilityGranted() const { return accessibilityGranted_; }
@@ -153,8 +153,8 @@ public:
     void removeAppRule(const std::string& appId);
     void removeAllAppRules();
     bool cycleAppSource(const std::string& appId, CycleDirection direction);
-    void cycleFrontmostAppSource(CycleDirection direction);
-    void removeFrontmostAppRule();
+    void cycleActiveAppSource(CycleDirection direction);
+    void removeActiveAppRule();
     void upsertURLRule(const URLRule& rule);
     void removeURLRule(const Uuid& id);
     void removeAllURLRules();
@@ -168,8 +168,8 @@ public:
     // A source's name as the system gives it (a layout's in English), in the interface
     // language; a name no catalogue knows stays as it is.
     std::string displaySourceName(std::string_view name) const;
-    // The frontmost application's identity (desktop-entry id or "process:" key), if any.
-    std::optional<std::string> frontmostIdentity() const;
+    // The active application's identity (desktop-entry id or "process:" key), if any.
+    std::optional<std::string> activeIdentity() const;
     QUrl apiDocumentationURL() const;
     // Whether the URL rule is passed over because matching its pattern took too long; such a
     // rule stays skipped until its pattern is edited.
@@ -197,7 +197,7 @@ public:
     // Engine callbacks and accessibility.
     void handleActivation(const ActivationEvent& event);
     void handleCurrentSourceChange(const std::string& name);
-    void handleFrontmostAppChange(const std::optional<std::string>& appId);
+    void handleActiveAppChange(const std::optional<std::string>& appId);
     void handleSelectableSourcesChange(const std::vector<InputSource>& sources);
     void shortcutDidChange();
     void refreshAccessibilityStatus();
@@ -237,7 +237,7 @@ signals:
     void configChanged();
     void activationCountChanged();
     void currentSourceNameChanged();
-    void frontmostAppIdChanged();
+    void activeAppIdChanged();
     void availableSourcesChanged();
     void loginItemStateChanged();
     void accessibilityGrantedChanged();
@@ -278,7 +278,7 @@ private:
     LockConfiguration config_ = LockConfiguration::defaultConfiguration();
     std::int64_t activationCount_ = 0;
     std::string currentSourceName_ = "\u2014";
-    std::optional<std::string> frontmostAppId_;
+    std::optional<std::string> activeAppId_;
     std::vector<InputSource> availableSources_;
     // As the engine has them, and the layouts' names in the interface language.
     std::vector<InputSource> engineSources_;

@@ -13,7 +13,8 @@ TESVANO_SHORTCUT_NAME(globalPreviousSource, "globalPreviousSource")
 TESVANO_SHORTCUT_NAME(globalNextSource, "globalNextSource")
 TESVANO_SHORTCUT_NAME(appPreviousSource, "appPreviousSource")
 TESVANO_SHORTCUT_NAME(appNextSource, "appNextSource")
-TESVANO_SHORTCUT_NAME(removeFrontmostAppRule, "removeFrontmostAppRule")
+// Stored settings name the shortcut by its first name.
+TESVANO_SHORTCUT_NAME(removeActiveAppRule, "removeFrontmostAppRule")
 
 #undef TESVANO_SHORTCUT_NAME
 

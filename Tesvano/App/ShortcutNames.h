@@ -11,7 +11,7 @@ const KeyboardShortcuts::Name& globalPreviousSource();
 const KeyboardShortcuts::Name& globalNextSource();
 const KeyboardShortcuts::Name& appPreviousSource();
 const KeyboardShortcuts::Name& appNextSource();
-const KeyboardShortcuts::Name& removeFrontmostAppRule();
+const KeyboardShortcuts::Name& removeActiveAppRule();
 }  // namespace ShortcutNames
 
 }  // namespace tesvano

@@ -171,7 +171,7 @@ Outcome URLCommandHandler::run(const URLCommand::RemoveAppRule& command) {
 }
 
 Outcome URLCommandHandler::run(const URLCommand::CycleAppSource& command) {
-    const auto identity = command.appId ? command.appId : state_.frontmostIdentity();
+    const auto identity = command.appId ? command.appId : state_.activeIdentity();
     if (!identity) {
         return std::unexpected(URLCommandError::ruleNotFound("frontmost"));
     }
@@ -284,8 +284,8 @@ Outcome URLCommandHandler::run(const URLCommand::ToggleLock&) {
     return noResult();
 }
 
-Outcome URLCommandHandler::run(const URLCommand::RemoveFrontmostAppRule&) {
-    const auto identity = state_.frontmostIdentity();
+Outcome URLCommandHandler::run(const URLCommand::RemoveActiveAppRule&) {
+    const auto identity = state_.activeIdentity();
     if (!identity || state_.config().appRule(*identity) == nullptr) {
         return std::unexpected(URLCommandError::ruleNotFound("frontmost"));
     }
@@ -424,8 +424,8 @@ nlohmann::json URLCommandHandler::statusPayload() {
         payload["defaultSource"] = sourcePayload(*configuration.defaultSourceID);
         payload["defaultAction"] = raw(configuration.defaultAction);
     }
-    if (auto frontmost = state_.frontmostIdentity()) {
-        payload["frontmostApp"] = *frontmost;
+    if (auto active = state_.activeIdentity()) {
+        payload["frontmostApp"] = *active;
     }
     return payload;
 }

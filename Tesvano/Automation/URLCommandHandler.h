@@ -69,7 +69,7 @@ private:
     Outcome run(const URLCommand::Lock&);
     Outcome run(const URLCommand::Unlock&);
     Outcome run(const URLCommand::ToggleLock&);
-    Outcome run(const URLCommand::RemoveFrontmostAppRule&);
+    Outcome run(const URLCommand::RemoveActiveAppRule&);
     Outcome run(const URLCommand::ClearAppRules&);
     Outcome run(const URLCommand::ClearURLRules&);
     Outcome run(const URLCommand::Quit&);

@@ -77,7 +77,7 @@ struct URLCommand {
         bool operator==(const RemoveAppRule&) const = default;
     };
     struct CycleAppSource {
-        std::optional<std::string> appId;  // none: the frontmost application
+        std::optional<std::string> appId;  // none: the active application
         CycleDirection direction = CycleDirection::next;
         bool operator==(const CycleAppSource&) const = default;
     };
@@ -114,7 +114,7 @@ struct URLCommand {
     using Lock = Bare<12>;
     using Unlock = Bare<13>;
     using ToggleLock = Bare<14>;
-    using RemoveFrontmostAppRule = Bare<15>;
+    using RemoveActiveAppRule = Bare<15>;
     using ClearAppRules = Bare<16>;
     using ClearURLRules = Bare<17>;
     using Quit = Bare<18>;
@@ -131,7 +131,7 @@ struct URLCommand {
     using Value =
         std::variant<LockToSource, SetDefaultSource, CycleSource, SwitchSource, SetAppRule,
                      RemoveAppRule, CycleAppSource, SetLaunchAtLogin, SetEnhancedMode, SetURLRule,
-                     RemoveURLRule, SetLanguage, Lock, Unlock, ToggleLock, RemoveFrontmostAppRule,
+                     RemoveURLRule, SetLanguage, Lock, Unlock, ToggleLock, RemoveActiveAppRule,
                      ClearAppRules, ClearURLRules, Quit, Status, CurrentSource, ListSources,
                      ListAppRules, ListURLRules, ListLog, GetConfig, Version, Ping>;
 

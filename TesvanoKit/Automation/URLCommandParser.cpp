@@ -435,7 +435,7 @@ constexpr std::pair<std::string_view, Reader> commandTable[] = {
     {"set-app-rule", parseSetAppRule},
     {"remove-app-rule", parseRemoveAppRule},
     {"cycle-app-source", parseCycleAppSource},
-    {"remove-frontmost-app-rule", bare<URLCommand::RemoveFrontmostAppRule>},
+    {"remove-frontmost-app-rule", bare<URLCommand::RemoveActiveAppRule>},
     {"clear-app-rules", bare<URLCommand::ClearAppRules>},
     {"set-launch-at-login", [](const Parameters& p) { return parseFlagCommand(p, true); }},
     {"launch-at-login", [](const Parameters& p) { return parseFlagCommand(p, true); }},

@@ -86,12 +86,12 @@ std::function<void(A...)> LockEngine::weakly(void (LockEngine::*method)(A...)) {
 }
 
 void LockEngine::start() {
-    frontmostAppId_ = appMonitor_->frontmostAppId();
+    activeAppId_ = appMonitor_->activeAppId();
     observer_.start(weakly(&LockEngine::handleSelectionChanged));
     enabledSourcesObserver_.start(weakly(&LockEngine::handleEnabledSourcesChanged));
     appMonitor_->onActivationNoticed(
         weakly<const std::optional<std::string>&>(&LockEngine::handleActivationNoticed));
-    appMonitor_->start(weakly<const std::optional<std::string>&>(&LockEngine::handleFrontmost));
+    appMonitor_->start(weakly<const std::optional<std::string>&>(&LockEngine::handleActiveApp));
     floatingAppMonitor_->start(
         weakly<const std::optional<std::string>&>(&LockEngine::handleLauncher));
     addressBarMonitor_->start(weakly<bool>(&LockEngine::handleAddressBar));
@@ -147,7 +147,7 @@ void LockEngine::reportCurrentSource() {
 }
 
 std::optional<std::string> LockEngine::effectiveAppId() const {
-    return launcherAppId_ ? launcherAppId_ : frontmostAppId_;
+    return launcherAppId_ ? launcherAppId_ : activeAppId_;
 }
 
 void LockEngine::handleSelectionChanged() {
@@ -157,10 +157,9 @@ void LockEngine::handleSelectionChanged() {
     // announces the new window (Cinnamon's keyboard daemon): the announcement usually follows
     // within a few tens of milliseconds, but need not, so that hold ends by itself.
     if (controller_.target() && !controller_.isHeldForActivation()) {
-        if (auto front = appMonitor_->frontmostAppId(); front != frontmostAppId_) {
+        if (auto front = appMonitor_->activeAppId(); front != activeAppId_) {
             controller_.holdForActivation(front);
-        } else if (auto focused = appMonitor_->focusedAppId();
-                   focused && focused != frontmostAppId_) {
+        } else if (auto focused = appMonitor_->focusedAppId(); focused && focused != activeAppId_) {
             controller_.holdForActivation(focused, LockController::unannouncedHoldLimit);
         }
     }
@@ -186,9 +185,9 @@ void LockEngine::handleActivationNoticed(const std::optional<std::string>& ident
     controller_.holdForActivation(identity);
 }
 
-void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {
+void LockEngine::handleActiveApp(const std::optional<std::string>& identity) {
     const bool barWasFocused = addressBarFocused_;
-    frontmostAppId_ = identity;
+    activeAppId_ = identity;
     launcherAppId_.reset();
     addressBarFocused_ = false;
     if (barWasFocused) {
@@ -196,8 +195,8 @@ void LockEngine::handleFrontmost(const std::optional<std::string>& identity) {
         // browser it would never report the focus again. Start it afresh.
         addressBarMonitor_->observe(std::nullopt);
     }
-    if (onFrontmostChange) {
-        onFrontmostChange(effectiveAppId());
+    if (onActiveAppChange) {
+        onActiveAppChange(effectiveAppId());
     }
     evaluate(ActivationReason::appActivated);
     restartURLPolling();
@@ -215,8 +214,8 @@ void LockEngine::handleLauncher(const std::optional<std::string>& launcher) {
     if (barWasFocused) {
         addressBarMonitor_->observe(std::nullopt);
     }
-    if (onFrontmostChange) {
-        onFrontmostChange(effectiveAppId());
+    if (onActiveAppChange) {
+        onActiveAppChange(effectiveAppId());
     }
     evaluate(launcher ? ActivationReason::launcherFocused : ActivationReason::launcherDismissed);
     restartURLPolling();

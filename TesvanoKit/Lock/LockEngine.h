@@ -26,7 +26,7 @@ class Workspace;
 
 namespace tesvano {
 
-// Joins the event sources to the rules and the lock: on every change of the frontmost
+// Joins the event sources to the rules and the lock: on every change of the active
 // application, launcher overlay, address-bar focus or browser URL it resolves the rules and
 // turns the answer into a locked target, a one-shot switch fired once per context, or a
 // release. Main thread only.
@@ -35,7 +35,7 @@ public:
     // What the engine runs on; the default collaborators are made from the platform objects.
     struct Parts {
         std::unique_ptr<InputSourceProviding> provider;
-        std::unique_ptr<FrontmostAppMonitoring> appMonitor;
+        std::unique_ptr<ActiveAppMonitoring> appMonitor;
         std::unique_ptr<FloatingAppMonitoring> floatingAppMonitor;
         std::unique_ptr<AddressBarFocusMonitoring> addressBarMonitor;
         std::unique_ptr<BrowserURLProviding> urlProvider;  // none: URL rules never apply
@@ -72,7 +72,7 @@ public:
 
     std::function<void(const ActivationEvent&)> onActivation;
     std::function<void(const std::string&)> onCurrentSourceChange;
-    std::function<void(const std::optional<std::string>&)> onFrontmostChange;
+    std::function<void(const std::optional<std::string>&)> onActiveAppChange;
     std::function<void(const std::vector<InputSource>&)> onSelectableSourcesChange;
 
     const LockConfiguration& configuration() const { return config_; }
@@ -100,7 +100,7 @@ private:
     void handleSelectionChanged();
     void handleEnabledSourcesChanged();
     void handleActivationNoticed(const std::optional<std::string>& identity);
-    void handleFrontmost(const std::optional<std::string>& identity);
+    void handleActiveApp(const std::optional<std::string>& identity);
     void handleLauncher(const std::optional<std::string>& launcher);
     void handleAddressBar(bool focused);
 
@@ -113,14 +113,14 @@ private:
     LockController controller_;
     InputSourceChangeObserver observer_;
     InputSourceChangeObserver enabledSourcesObserver_;
-    std::unique_ptr<FrontmostAppMonitoring> appMonitor_;
+    std::unique_ptr<ActiveAppMonitoring> appMonitor_;
     std::unique_ptr<FloatingAppMonitoring> floatingAppMonitor_;
     std::unique_ptr<AddressBarFocusMonitoring> addressBarMonitor_;
     std::unique_ptr<BrowserURLProviding> urlProvider_;
     platform::Registration urlPollTask_;
 
     LockConfiguration config_ = LockConfiguration::defaultConfiguration();
-    std::optional<std::string> frontmostAppId_;
+    std::optional<std::string> activeAppId_;
     std::optional<std::string> launcherAppId_;
     bool addressBarFocused_ = false;
     // The last URL read, and of which browser: kept while that browser does not answer.

@@ -20,11 +20,11 @@ std::optional<std::string> AccessibilityBrowserURLReader::readURL(
     if (!appId || !BrowserAppIds::isBrowser(*appId) || !accessibility_.isProcessTrusted()) {
         return std::nullopt;
     }
-    auto frontmost = workspace_.frontmostApplication();
-    if (!frontmost || frontmost->appId != appId) {
+    auto active = workspace_.activeApplication();
+    if (!active || active->appId != appId) {
         return std::nullopt;
     }
-    const auto application = accessibility_.applicationElement(frontmost->processIdentifier);
+    const auto application = accessibility_.applicationElement(active->processIdentifier);
     const auto window = accessibility_.readAttribute(application, a11y::activeWindow);
     if (!window) {
         unanswered_ = window.error() == platform::AccessibilityError::cannotComplete;

@@ -6,7 +6,7 @@
 
 namespace tesvano {
 
-// Reads the frontmost browser's page URL from its active window: the first "document-url" of
+// Reads the active browser's page URL from its active window: the first "document-url" of
 // the window's element tree in pre-order, visiting at most `visitBudget` elements per read.
 class AccessibilityBrowserURLReader final : public BrowserURLProviding {
 public:

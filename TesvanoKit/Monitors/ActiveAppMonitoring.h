@@ -6,17 +6,17 @@
 
 namespace tesvano {
 
-// How the lock engine asks which application is frontmost and hears when that changes.
+// How the lock engine asks which application is active and hears when that changes.
 // Identities are ProcessIdentity keys. Main thread only.
-class FrontmostAppMonitoring {
+class ActiveAppMonitoring {
 public:
     using Handler = std::function<void(const std::optional<std::string>& identity)>;
 
-    virtual ~FrontmostAppMonitoring() = default;
+    virtual ~ActiveAppMonitoring() = default;
 
-    virtual std::optional<std::string> frontmostAppId() = 0;
+    virtual std::optional<std::string> activeAppId() = 0;
     // The application whose window has the keyboard focus, which may differ from the
-    // frontmost one for a moment before an activation is announced; none when unknown.
+    // active one for a moment before an activation is announced; none when unknown.
     virtual std::optional<std::string> focusedAppId() { return std::nullopt; }
     // Begins delivering changes; a second start keeps the first handler.
     virtual void start(Handler handler) = 0;

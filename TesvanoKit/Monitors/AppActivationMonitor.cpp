@@ -25,8 +25,8 @@ std::optional<std::string> identityOf(const std::optional<platform::RunningAppli
 
 }  // namespace
 
-std::optional<std::string> AppActivationMonitor::frontmostAppId() {
-    return identityOf(workspace_.frontmostApplication());
+std::optional<std::string> AppActivationMonitor::activeAppId() {
+    return identityOf(workspace_.activeApplication());
 }
 
 std::optional<std::string> AppActivationMonitor::focusedAppId() {
@@ -42,7 +42,7 @@ void AppActivationMonitor::start(Handler handler) {
     buffered_ = 0;
     handler_ = std::move(handler);
     subscription_ = workspace_.addObserver(
-        platform::WorkspaceNotification::didActivateApplication,
+        platform::WorkspaceNotification::applicationActivated,
         [this](const platform::RunningApplication& app) { notificationArrived(app); });
 }
 
@@ -90,8 +90,8 @@ void AppActivationMonitor::waited(int generation) {
     if (!running_ || generation != generation_) {
         return;
     }
-    // The application frontmost now, not the one the notification named.
-    auto identity = frontmostAppId();
+    // The application active now, not the one the notification named.
+    auto identity = activeAppId();
     auto handler = handler_;
     if (handler) {
         handler(identity);

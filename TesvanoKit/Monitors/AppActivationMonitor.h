@@ -8,9 +8,9 @@ namespace tesvano {
 
 // Follows the workspace's activation notifications. Each notification leads to exactly one
 // report, made `debounce` after the notification is taken (after its event reached us, where
-// the workspace knows when) and naming whichever application is frontmost at that moment;
+// the workspace knows when) and naming whichever application is active at that moment;
 // notifications that arrive during a wait are taken one after another, each with its own wait.
-class AppActivationMonitor final : public FrontmostAppMonitoring {
+class AppActivationMonitor final : public ActiveAppMonitoring {
 public:
     static constexpr platform::Seconds defaultDebounce{0.04};
 
@@ -20,7 +20,7 @@ public:
     AppActivationMonitor(const AppActivationMonitor&) = delete;
     AppActivationMonitor& operator=(const AppActivationMonitor&) = delete;
 
-    std::optional<std::string> frontmostAppId() override;
+    std::optional<std::string> activeAppId() override;
     std::optional<std::string> focusedAppId() override;
     void start(Handler handler) override;
     void stop() override;

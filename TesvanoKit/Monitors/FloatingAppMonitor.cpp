@@ -41,14 +41,14 @@ void FloatingAppMonitor::start(Handler handler) {
     onChange_ = std::move(handler);
     std::weak_ptr<int> alive = lifetime_;
     workspaceTokens_.push_back(
-        workspace_.addObserver(platform::WorkspaceNotification::didLaunchApplication,
+        workspace_.addObserver(platform::WorkspaceNotification::applicationLaunched,
                                [this, alive](const platform::RunningApplication& app) {
                                    if (!alive.expired()) {
                                        applicationLaunched(app);
                                    }
                                }));
     workspaceTokens_.push_back(
-        workspace_.addObserver(platform::WorkspaceNotification::didTerminateApplication,
+        workspace_.addObserver(platform::WorkspaceNotification::applicationExited,
                                [this, alive](const platform::RunningApplication& app) {
                                    if (!alive.expired()) {
                                        applicationTerminated(app);

@@ -9,7 +9,7 @@
 namespace tesvano::LauncherOverlayCatalog {
 
 // Launcher overlays: floating search panels that take keyboard focus without becoming the
-// frontmost application, by desktop-entry id. Their rules are filed under that id.
+// active application, by desktop-entry id. Their rules are filed under that id.
 const std::set<std::string, std::less<>>& launcherAppIds();
 
 // Exact, case-sensitive membership in `launcherAppIds`; a missing id gives false.

@@ -133,8 +133,8 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QApplication::focusWindowChanged,
                      [&](QWindow* w) { tookFocus = tookFocus || w != nullptr; });
 
-    auto frontmostPid = [&] {
-        auto app = (*workspace)->frontmostApplication();
+    auto activePid = [&] {
+        auto app = (*workspace)->activeApplication();
         return app ? app->processIdentifier : -1;
     };
     // Placed when the panel's top edge is on the window's bottom edge, right of the sidebar.
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     std::optional<Rect> frameBeforeMove;
 
     std::vector<Step> steps = {
-        {"editor in front", [] {}, [&] { return frontmostPid() == editorPid; }},
+        {"editor in front", [] {}, [&] { return activePid() == editorPid; }},
         {"assistive technologies off", [] {}, [&] { return status->isEnabled() == false; }, 15000},
         {"below", openFlow, [&] { return placedBelow() && settingsWindow() != 0; }},
         {"screenshot",
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
                  break;
              }
          },
-         [&] { return frontmostPid() == editorPid; }},
+         [&] { return activePid() == editorPid; }},
         {"below again", openFlow, [&] { return placedBelow(); }},
         {"turned on",
          [&] {
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
          },
          [&] { return status->isEnabled() == true; }},
         {"ended with the editor in front", [] {},
-         [&] { return flow.panel() == nullptr && frontmostPid() == editorPid; }},
+         [&] { return flow.panel() == nullptr && activePid() == editorPid; }},
         {"never took the focus", [] {}, [&] { return !tookFocus; }, 100},
     };
 
@@ -229,9 +229,9 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     QTimer ticker;
     auto report = [&](const Step& step, bool ok) {
-        std::printf("{\"step\":\"%s\",\"ok\":%s,\"panel\":%s,\"settings\":%s,\"frontmost\":%d}\n",
+        std::printf("{\"step\":\"%s\",\"ok\":%s,\"panel\":%s,\"settings\":%s,\"active\":%d}\n",
                     step.name.c_str(), ok ? "true" : "false", rectJSON(panelFrame()).c_str(),
-                    rectJSON(flow.tracker().currentFrame()).c_str(), frontmostPid());
+                    rectJSON(flow.tracker().currentFrame()).c_str(), activePid());
         std::fflush(stdout);
     };
     auto begin = [&] {

@@ -114,34 +114,34 @@ TEST_F(X11WorkspaceTest, ReportsActivatedApplicationsInOrder) {
 
     EXPECT_EQ(reports, (std::vector<std::optional<std::string>>{
                            "org.example.Alpha", "process:sleep", "org.example.Alpha"}));
-    EXPECT_EQ(monitor.frontmostAppId(), "org.example.Alpha");
+    EXPECT_EQ(monitor.activeAppId(), "org.example.Alpha");
 }
 
-TEST_F(X11WorkspaceTest, FrontmostApplicationFollowsAChangeNotYetDispatched) {
+TEST_F(X11WorkspaceTest, ActiveApplicationFollowsAChangeNotYetDispatched) {
     // The loop is not run: each answer must not come from what was read before the change.
-    auto frontmostPid = [this] {
-        auto app = workspace->frontmostApplication();
+    auto activePid = [this] {
+        auto app = workspace->activeApplication();
         return app ? app->processIdentifier : 0;
     };
     setRootWindows("_NET_ACTIVE_WINDOW", {alpha});
     XSync(other, False);
-    ASSERT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == getpid(); }));
+    ASSERT_TRUE(test::waitUntil([] {}, [&] { return activePid() == getpid(); }));
     setRootWindows("_NET_ACTIVE_WINDOW", {beta});
     XSync(other, False);
-    EXPECT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == child.pid(); }));
+    EXPECT_TRUE(test::waitUntil([] {}, [&] { return activePid() == child.pid(); }));
     setRootWindows("_NET_ACTIVE_WINDOW", {0});
     XSync(other, False);
-    EXPECT_TRUE(test::waitUntil([] {}, [&] { return frontmostPid() == 0; }));
+    EXPECT_TRUE(test::waitUntil([] {}, [&] { return activePid() == 0; }));
 }
 
 TEST_F(X11WorkspaceTest, ClientListChangesAreLaunchesAndTerminations) {
     std::vector<RunningApplication> launched;
     std::vector<RunningApplication> terminated;
     auto onLaunch =
-        workspace->addObserver(WorkspaceNotification::didLaunchApplication,
+        workspace->addObserver(WorkspaceNotification::applicationLaunched,
                                [&](const RunningApplication& app) { launched.push_back(app); });
     auto onTerminate =
-        workspace->addObserver(WorkspaceNotification::didTerminateApplication,
+        workspace->addObserver(WorkspaceNotification::applicationExited,
                                [&](const RunningApplication& app) { terminated.push_back(app); });
 
     auto running = workspace->runningApplications();

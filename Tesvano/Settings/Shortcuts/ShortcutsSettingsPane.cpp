@@ -35,7 +35,7 @@ std::vector<Section> sections() {
         {N_("Current app"),
          {{&ShortcutNames::appPreviousSource, N_("Lock to previous input source")},
           {&ShortcutNames::appNextSource, N_("Lock to next input source")},
-          {&ShortcutNames::removeFrontmostAppRule, N_("Remove this app's rule")}},
+          {&ShortcutNames::removeActiveAppRule, N_("Remove this app's rule")}},
          N_("Act on the app of the active window. Nothing happens if it has no rule.")},
     };
 }

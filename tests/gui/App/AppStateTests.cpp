@@ -29,7 +29,7 @@ protected:
     AppStateTest() {
         workspace.addRunning({100, std::nullopt, "/usr/bin/foo"});
         workspace.addRunning({200, "org.gnome.TextEditor", "/usr/bin/gnome-text-editor"});
-        workspace.setFrontmost(200);
+        workspace.setActive(200);
     }
 
     ActivationEvent event(ActivationReason reason, std::optional<std::string> appId) {
@@ -139,11 +139,11 @@ TEST_F(AppStateTest, RuleActionsKeepAppRulesSortedAndCycleAsSpecified) {
     EXPECT_EQ(s.config().appRule("b")->mode, AppRuleMode::switched);
     EXPECT_FALSE(s.cycleAppSource("nobody", CycleDirection::next));
 
-    // The frontmost application's rule is found by its identity.
+    // The active application's rule is found by its identity.
     s.upsertAppRule({"org.gnome.TextEditor", AppRuleMode::locked, InputSourceID("xkb:us")});
-    s.cycleFrontmostAppSource(CycleDirection::previous);
+    s.cycleActiveAppSource(CycleDirection::previous);
     EXPECT_EQ(s.config().appRule("org.gnome.TextEditor")->lockedSourceID, InputSourceID("xkb:de"));
-    s.removeFrontmostAppRule();
+    s.removeActiveAppRule();
     EXPECT_EQ(s.config().appRule("org.gnome.TextEditor"), nullptr);
 }
 

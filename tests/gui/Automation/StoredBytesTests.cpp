@@ -55,7 +55,7 @@ class StoredBytesTest : public test::AppFixture {
 protected:
     StoredBytesTest() {
         workspace.addRunning({200, "org.gnome.TextEditor", "/usr/bin/gnome-text-editor"});
-        workspace.setFrontmost(200);
+        workspace.setActive(200);
         makeState().start();
         state->setApiEnabled(true);
         handler = std::make_unique<URLCommandHandler>(*state, opener);

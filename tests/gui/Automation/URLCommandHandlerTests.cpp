@@ -49,7 +49,7 @@ class URLCommandHandlerTest : public test::AppFixture {
 protected:
     URLCommandHandlerTest() {
         workspace.addRunning({200, "org.gnome.TextEditor", "/usr/bin/gnome-text-editor"});
-        workspace.setFrontmost(200);
+        workspace.setActive(200);
         makeState().start();
         state->setApiEnabled(true);
         handler = std::make_unique<URLCommandHandler>(*state, opener);
@@ -182,7 +182,7 @@ TEST_F(URLCommandHandlerTest, AppRuleCommandsNameWhatTheyMiss) {
     EXPECT_EQ(state->config().appRule("org.gnome.TextEditor")->lockedSourceID,
               InputSourceID("xkb:us"));
 
-    workspace.setFrontmost(std::nullopt);
+    workspace.setActive(std::nullopt);
     for (const char* url :
          {"tesvano://cycle-app-source?direction=next", "tesvano://remove-frontmost-app-rule"}) {
         EXPECT_EQ(item(send(url), "errorMessage"), "No rule matches \"frontmost\".") << url;
@@ -239,7 +239,7 @@ TEST_F(URLCommandHandlerTest, QueriesLeaveOutWhatIsMissing) {
 
     EXPECT_EQ(code("tesvano://lock-to-source?id=xkb:de"), "");
     system.currentID.reset();
-    workspace.setFrontmost(std::nullopt);
+    workspace.setActive(std::nullopt);
     status = result("tesvano://status");
     EXPECT_EQ(status["defaultSource"], (json{{"id", "xkb:de"}, {"name", "German"}}));
     EXPECT_EQ(status["defaultAction"], "lock");

@@ -13,7 +13,7 @@ using platform::ManualRunLoop;
 using platform::Seconds;
 using R = ActivationReason;
 
-class StubFrontmost final : public FrontmostAppMonitoring {
+class StubActiveApp final : public ActiveAppMonitoring {
 public:
     std::optional<std::string> current;
     Handler handler;
@@ -24,7 +24,7 @@ public:
         if (noticed)
             noticed(id);
     }
-    std::optional<std::string> frontmostAppId() override { return current; }
+    std::optional<std::string> activeAppId() override { return current; }
     std::optional<std::string> focused;
     std::optional<std::string> focusedAppId() override { return focused; }
     void start(Handler h) override {
@@ -94,7 +94,7 @@ protected:
         system.currentID = "xkb:us";
         LockEngine::Parts parts;
         parts.provider = std::make_unique<TextInputSourceProvider>(system);
-        parts.appMonitor = std::unique_ptr<FrontmostAppMonitoring>(app);
+        parts.appMonitor = std::unique_ptr<ActiveAppMonitoring>(app);
         parts.floatingAppMonitor = std::unique_ptr<FloatingAppMonitoring>(launcher);
         parts.addressBarMonitor = std::unique_ptr<AddressBarFocusMonitoring>(bar);
         parts.urlProvider = std::unique_ptr<BrowserURLProviding>(urls);
@@ -117,7 +117,7 @@ protected:
 
     ManualRunLoop loop;
     FakeTextInputSources system;
-    StubFrontmost* app = new StubFrontmost;
+    StubActiveApp* app = new StubActiveApp;
     StubLauncher* launcher = new StubLauncher;
     StubAddressBar* bar = new StubAddressBar;
     StubURLs* urls = new StubURLs;
@@ -388,7 +388,7 @@ namespace {
 // activation notification and the engine's report of the new application.
 struct PerWindowCase {
     const char* name;
-    const char* from;                     // frontmost before
+    const char* from;                     // active before
     const char* to;                       // activated
     std::optional<const char*> restored;  // what the desktop restores for `to`
     const char* expectedCurrent;

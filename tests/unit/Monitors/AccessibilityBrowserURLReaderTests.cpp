@@ -23,7 +23,7 @@ public:
         workspace.addRunning({10, "firefox-esr", "/usr/lib/firefox-esr/firefox-esr"});
         workspace.addRunning({11, "org.example.Editor", "/usr/bin/editor"});
         workspace.addRunning({12, "chromium", "/usr/lib/chromium/chromium"});
-        workspace.setFrontmost(10);
+        workspace.setActive(10);
         app = ax.addApplication(10);
         window = ax.addElement(app, "frame");
         ax.setAttribute(app, a11y::activeWindow, window);
@@ -121,18 +121,18 @@ TEST_F(BrowserURLReaderTest, OneBudgetForTheWholeWalk) {
     EXPECT_EQ(single.readURL("firefox-esr"), "https://example.org/1");
 }
 
-TEST_F(BrowserURLReaderTest, OnlyTheFrontmostKnownBrowserIsRead) {
+TEST_F(BrowserURLReaderTest, OnlyTheActiveKnownBrowserIsRead) {
     ax.setAttribute(window, a11y::documentURL, URLValue{"https://example.org/"});
     EXPECT_EQ(reader.readURL("firefox-esr"), "https://example.org/");
 
-    EXPECT_EQ(reader.readURL("chromium"), std::nullopt) << "not frontmost";
+    EXPECT_EQ(reader.readURL("chromium"), std::nullopt) << "not active";
     EXPECT_EQ(reader.readURL("org.example.Editor"), std::nullopt) << "not a browser";
     EXPECT_EQ(reader.readURL(std::nullopt), std::nullopt);
-    workspace.setFrontmost(12);
-    EXPECT_EQ(reader.readURL("firefox-esr"), std::nullopt) << "no longer frontmost";
+    workspace.setActive(12);
+    EXPECT_EQ(reader.readURL("firefox-esr"), std::nullopt) << "no longer active";
     EXPECT_EQ(reader.readURL("chromium"), std::nullopt) << "no active window";
 
-    workspace.setFrontmost(10);
+    workspace.setActive(10);
     ax.setTrusted(false);
     EXPECT_EQ(reader.readURL("firefox-esr"), std::nullopt);
     ax.setTrusted(true);

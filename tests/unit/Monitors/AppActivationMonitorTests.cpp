@@ -36,7 +36,7 @@ protected:
     Reports reports;
 };
 
-TEST_F(AppActivationMonitorTest, EachNotificationGivesOneReportNamingWhoeverIsFrontmostThen) {
+TEST_F(AppActivationMonitorTest, EachNotificationGivesOneReportNamingWhoeverIsActiveThen) {
     startRecording();
     workspace.activate(101);
     loop.advance(Seconds(0.010));
@@ -98,10 +98,10 @@ TEST_F(AppActivationMonitorTest, IdentityFallsBackToTheExecutableName) {
     loop.runUntilIdle();
     EXPECT_EQ(reports, (Reports{"process:gamma", std::nullopt}));
 
-    workspace.setFrontmost(103);
-    EXPECT_EQ(monitor.frontmostAppId(), "process:gamma");
-    workspace.setFrontmost(std::nullopt);
-    EXPECT_EQ(monitor.frontmostAppId(), std::nullopt);
+    workspace.setActive(103);
+    EXPECT_EQ(monitor.activeAppId(), "process:gamma");
+    workspace.setActive(std::nullopt);
+    EXPECT_EQ(monitor.activeAppId(), std::nullopt);
 }
 
 TEST_F(AppActivationMonitorTest, StopDuringTheWaitGivesNoReport) {
@@ -114,7 +114,7 @@ TEST_F(AppActivationMonitorTest, StopDuringTheWaitGivesNoReport) {
     workspace.activate(101);
     loop.runUntilIdle();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(workspace.observerCount(platform::WorkspaceNotification::didActivateApplication), 0);
+    EXPECT_EQ(workspace.observerCount(platform::WorkspaceNotification::applicationActivated), 0);
 
     // A new start listens afresh; nothing buffered before the stop comes back.
     startRecording();
@@ -131,7 +131,7 @@ TEST_F(AppActivationMonitorTest, SecondStartKeepsTheFirstHandler) {
     loop.runUntilIdle();
     EXPECT_EQ(reports, (Reports{"org.example.Alpha"}));
     EXPECT_TRUE(second.empty());
-    EXPECT_EQ(workspace.observerCount(platform::WorkspaceNotification::didActivateApplication), 1);
+    EXPECT_EQ(workspace.observerCount(platform::WorkspaceNotification::applicationActivated), 1);
 }
 
 TEST_F(AppActivationMonitorTest, DestructionDuringTheWaitLeavesNothingBehind) {

@@ -132,8 +132,8 @@ TEST_F(FloatingAppMonitorTest, SecondStartKeepsTheHandlerAndAddsNoObservers) {
     startRecording();
     Reports second;
     monitor.start([&](const std::optional<std::string>& id) { second.push_back(id); });
-    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::didLaunchApplication), 1);
-    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::didTerminateApplication), 1);
+    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::applicationLaunched), 1);
+    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::applicationExited), 1);
     EXPECT_EQ(ax.observerCount(), 1);
 
     ax.setFocusedElement(field);
@@ -161,7 +161,7 @@ TEST_F(FloatingAppMonitorTest, StopAndDestructionLeaveNothingBehind) {
     startRecording();
     monitor.stop();
     EXPECT_EQ(ax.observerCount(), 0);
-    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::didLaunchApplication), 0);
+    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::applicationLaunched), 0);
     ax.post(launcherPID, focusChanged, field);
     monitor.refresh();  // no handler: nothing
     EXPECT_TRUE(reports.empty());
@@ -174,7 +174,7 @@ TEST_F(FloatingAppMonitorTest, StopAndDestructionLeaveNothingBehind) {
     }
     // Callbacks after destruction would reach a dead object.
     EXPECT_EQ(ax.observerCount(), 0);
-    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::didTerminateApplication), 0);
+    EXPECT_EQ(workspace.observerCount(WorkspaceNotification::applicationExited), 0);
     ax.post(launcherPID, focusChanged, field);
     workspace.terminate(launcherPID);
     EXPECT_EQ(calls, 0);

@@ -38,7 +38,7 @@ class PermissionFlowControllerTest : public ::testing::Test {
 protected:
     PermissionFlowControllerTest() {
         workspace.addRunning(editor);
-        workspace.setFrontmost(editor.processIdentifier);
+        workspace.setActive(editor.processIdentifier);
         windows.list = {{3, editor.processIdentifier, {0, 0, 500, 500}, true}};
     }
 
@@ -94,7 +94,7 @@ TEST_F(PermissionFlowControllerTest, APaneWithoutAListOpensSettingsOnly) {
     EXPECT_EQ(launched,
               (std::vector<std::vector<std::string>>{{"gnome-control-center", "camera"}}));
     EXPECT_EQ(flow->currentPane(), PermissionFlowPane::camera);
-    EXPECT_EQ(flow->previousFrontmostApplicationPID(), 40);
+    EXPECT_EQ(flow->previousActiveApplicationPID(), 40);
     EXPECT_FALSE(flow->tracker().isPolling());
     EXPECT_EQ(flow->panel(), nullptr);
     EXPECT_EQ(PermissionFlowController::current(), nullptr);
@@ -109,7 +109,7 @@ TEST_F(PermissionFlowControllerTest, LaunchesFromTheButtonOnceTheWindowIsFoundTh
     EXPECT_EQ(panelLog, (std::vector<std::string>{"refresh", "await from button"}));
     settingsAppears();
     EXPECT_FALSE(flow->isAwaitingSettingsWindow());
-    EXPECT_TRUE(flow->isSettingsFrontmost());
+    EXPECT_TRUE(flow->isSettingsActive());
     windows.list[0].frame.x = 400;
     windows.notify(8);
     loop.advance(Seconds(0.01));
@@ -136,11 +136,11 @@ TEST_F(PermissionFlowControllerTest, StopBringsBackTheApplicationFromBeforeTheFl
     settingsAppears();
     // Opening again while the settings program is in front keeps the first one remembered.
     flow->open(PermissionFlowPane::accessibility, {});
-    EXPECT_EQ(flow->previousFrontmostApplicationPID(), 40);
+    EXPECT_EQ(flow->previousActiveApplicationPID(), 40);
     EXPECT_EQ(windows.activated, (std::vector<unsigned long>{8})) << "the settings raised";
     flow->stop(true);
     EXPECT_EQ(windows.activated, (std::vector<unsigned long>{8, 3}));
-    EXPECT_FALSE(flow->previousFrontmostApplicationPID().has_value());
+    EXPECT_FALSE(flow->previousActiveApplicationPID().has_value());
 }
 
 TEST_F(PermissionFlowControllerTest, AnotherFlowClosesTheFirstWithoutRestoring) {
@@ -183,7 +183,7 @@ TEST_F(PermissionFlowControllerTest, FollowsASettingsProgramRunByAnInterpreterUn
     workspace.activate(71);
     loop.advance(Seconds(0.05));
     EXPECT_FALSE(flow->isAwaitingSettingsWindow());
-    EXPECT_TRUE(flow->isSettingsFrontmost());
+    EXPECT_TRUE(flow->isSettingsActive());
     EXPECT_EQ(panelLog,
               (std::vector<std::string>{"refresh", "await centred", "refresh", "place 100"}));
     EXPECT_TRUE(flow->activateSettings());

@@ -8,8 +8,8 @@
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/Updater/Updater.h"
-#include "TesvanoKit/Updates/TesvanoUserDriver.h"
 #include "TesvanoKit/Updates/UpdateChannel.h"
+#include "TesvanoKit/Updates/UpdateEventHandler.h"
 #include "TesvanoKit/Updates/UpdateViewModel.h"
 
 namespace tesvano {

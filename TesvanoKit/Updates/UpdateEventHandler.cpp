@@ -1,4 +1,4 @@
-#include "TesvanoKit/Updates/TesvanoUserDriver.h"
+#include "TesvanoKit/Updates/UpdateEventHandler.h"
 
 #include <algorithm>
 

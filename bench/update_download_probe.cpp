@@ -101,41 +101,34 @@ private:
 };
 
 // Accepts the update and stops once it is ready to install (or has failed).
-class Driver final : public UserDriver {
+class Events final : public UpdateEvents {
 public:
-    void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> r) override {
-        r(UpdatePermissionResponse{false, false});
-    }
-    void showUserInitiatedUpdateCheck(std::function<void()>) override {}
-    void showUpdateFound(const AppcastItem&, UserUpdateState,
-                         std::function<void(UserUpdateChoice)> reply) override {
-        install = [reply] { reply(UserUpdateChoice::install); };
+    void checkStarted(std::function<void()>) override {}
+    void updateFound(const AppcastItem&, bool, std::function<void(UpdateChoice)> reply) override {
+        install = [reply] { reply(UpdateChoice::install); };
         QCoreApplication::exit(0);
     }
-    void showUpdateReleaseNotes(const std::string&) override {}
-    void showUpdateReleaseNotesFailedToDownload(const UpdaterError&) override {}
-    void showUpdateNotFound(const UpdaterError&, std::function<void()> ack) override {
+    void noUpdateFound(std::function<void()> ack) override {
         std::fprintf(stderr, "no update found\n");
         ack();
         QCoreApplication::exit(1);
     }
-    void showUpdaterError(const UpdaterError& error, std::function<void()> ack) override {
+    void failed(const UpdaterError& error, std::function<void()> ack) override {
         std::fprintf(stderr, "update failed: %s\n", error.description.c_str());
         ack();
         QCoreApplication::exit(1);
     }
-    void showDownloadInitiated(std::function<void()>) override {}
-    void showDownloadDidReceiveExpectedContentLength(std::uint64_t) override {}
-    void showDownloadDidReceiveDataOfLength(std::uint64_t length) override { received += length; }
-    void showDownloadDidStartExtractingUpdate() override { downloaded = timer.elapsed(); }
-    void showExtractionReceivedProgress(double) override {}
-    void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)>) override {
-        QCoreApplication::exit(0);
+    void downloadStarted(std::function<void()>) override {}
+    void downloadSizeKnown(std::uint64_t) override {}
+    void downloadReceived(std::uint64_t length) override { received += length; }
+    void unpacking(double fraction) override {
+        if (fraction == 0.0) {
+            downloaded = timer.elapsed();
+        }
     }
-    void showInstallingUpdate(bool, std::function<void()>) override {}
-    void showUpdateInstalledAndRelaunched(bool, std::function<void()> ack) override { ack(); }
-    void dismissUpdateInstallation() override {}
-    void showUpdateInFocus() override {}
+    void readyToInstall(std::function<void(UpdateChoice)>) override { QCoreApplication::exit(0); }
+    void installing() override {}
+    void sessionEnded() override {}
 
     std::function<void()> install;
     std::uint64_t received = 0;
@@ -187,8 +180,10 @@ int main(int argc, char** argv) {
 
     QtRuntime runtime;
     MemoryDefaults defaults;
+    // One check, the probe's own: no daily ones.
+    defaults.set(AppcastUpdater::automaticChecksKey, false);
     QtHttpTransport transport;
-    Driver driver;
+    Events events;
     Feed delegate;
     // The feed itself comes from a data address the transport never sees: a stand-in that
     // answers the feed request directly.
@@ -219,13 +214,13 @@ int main(int argc, char** argv) {
     options.publicKey = keys.publicKey;
     options.installation = Installation(root);
     options.downloadFolder = dir / "downloads";
-    AppcastUpdater updater(runtime, defaults, feedFirst, driver, delegate, options);
+    AppcastUpdater updater(runtime, defaults, feedFirst, events, delegate, options);
     if (!updater.startUpdater()) {
         std::fprintf(stderr, "the updater did not start\n");
         return 1;
     }
     updater.checkForUpdates();
-    if (QCoreApplication::exec() != 0 || !driver.install) {
+    if (QCoreApplication::exec() != 0 || !events.install) {
         return 1;
     }
 
@@ -240,13 +235,13 @@ int main(int argc, char** argv) {
                      [&] { longest = std::max(longest, sinceTick.restart() - 5); });
     tick.start();
     sinceTick.start();
-    driver.timer.start();
-    driver.install();
+    events.timer.start();
+    events.install();
     const int status = QCoreApplication::exec();
     std::printf("archive: %.1f MiB; received %.1f MiB in %.2f s, ready after %.2f s\n",
                 static_cast<double>(fs::file_size(archive)) / (1 << 20),
-                static_cast<double>(driver.received) / (1 << 20), driver.downloaded / 1000.0,
-                driver.timer.elapsed() / 1000.0);
+                static_cast<double>(events.received) / (1 << 20), events.downloaded / 1000.0,
+                events.timer.elapsed() / 1000.0);
     std::printf("added peak memory: %.1f MiB (VmHWM %ld -> %ld KiB)\n",
                 static_cast<double>(statusKiB("VmHWM") - before) / 1024, before,
                 statusKiB("VmHWM"));

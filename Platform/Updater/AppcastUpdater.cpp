@@ -34,11 +34,11 @@ std::uint64_t freeBytes(const fs::path& folder) {
 }  // namespace
 
 AppcastUpdater::AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTransport& transport,
-                               UserDriver& driver, UpdaterDelegate& delegate, Options options)
+                               UpdateEvents& events, UpdaterDelegate& delegate, Options options)
     : runtime_(runtime),
       defaults_(defaults),
       transport_(transport),
-      driver_(driver),
+      events_(events),
       delegate_(delegate),
       options_(std::move(options)) {}
 
@@ -96,14 +96,9 @@ std::expected<void, UpdaterError> AppcastUpdater::startUpdater() {
     // What an interrupted update left behind.
     options_.installation->sweep();
     started_ = true;
+    // Daily checks are on until the user turns them off.
     if (!defaults_.boolean(automaticChecksKey)) {
-        std::weak_ptr<int> alive = lifetime_;
-        driver_.showUpdatePermissionRequest([this, alive](UpdatePermissionResponse response) {
-            if (alive.expired()) {
-                return;
-            }
-            setAutomaticallyChecksForUpdates(response.automaticUpdateChecks);
-        });
+        setAutomaticallyChecksForUpdates(true);
     }
     scheduleNextCheck();
     return {};
@@ -158,7 +153,6 @@ void AppcastUpdater::checkForUpdates() {
         return;
     }
     if (stage_ != Stage::none) {
-        driver_.showUpdateInFocus();
         return;
     }
     beginCheck(true);
@@ -203,9 +197,9 @@ void AppcastUpdater::beginCheck(bool userInitiated) {
         return !alive.expired() && generation == generation_;
     };
     if (userInitiated) {
-        // A cancellation that comes once the check is over (the driver answers an offer's
+        // A cancellation that comes once the check is over (the handler answers an offer's
         // predecessor this way) changes nothing.
-        driver_.showUserInitiatedUpdateCheck([this, current] {
+        events_.checkStarted([this, current] {
             if (current() && stage_ == Stage::checking) {
                 abortSession();
             }
@@ -297,12 +291,11 @@ void AppcastUpdater::feedArrived() {
         std::weak_ptr<int> alive = lifetime_;
         const unsigned generation = generation_;
         stage_ = Stage::checking;
-        driver_.showUpdateNotFound(error(1005, "no newer version on this channel"),
-                                   [this, alive, generation] {
-                                       if (!alive.expired() && generation == generation_) {
-                                           endSession();
-                                       }
-                                   });
+        events_.noUpdateFound([this, alive, generation] {
+            if (!alive.expired() && generation == generation_) {
+                endSession();
+            }
+        });
         return;
     }
     offer(*item);
@@ -343,24 +336,23 @@ void AppcastUpdater::offer(const AppcastItem& item) {
     log().info("Version %{public}s is available", item.version);
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
-    driver_.showUpdateFound(item, UserUpdateState{userInitiated_},
-                            [this, alive, generation](UserUpdateChoice choice) {
-                                if (alive.expired() || generation != generation_) {
-                                    return;
-                                }
-                                switch (choice) {
-                                    case UserUpdateChoice::install:
-                                        beginDownload();
-                                        break;
-                                    case UserUpdateChoice::skip:
-                                        defaults_.set(skippedVersionKey, item_->version);
-                                        abortSession();
-                                        break;
-                                    case UserUpdateChoice::dismiss:
-                                        abortSession();
-                                        break;
-                                }
-                            });
+    events_.updateFound(item, userInitiated_, [this, alive, generation](UpdateChoice choice) {
+        if (alive.expired() || generation != generation_) {
+            return;
+        }
+        switch (choice) {
+            case UpdateChoice::install:
+                beginDownload();
+                break;
+            case UpdateChoice::skip:
+                defaults_.set(skippedVersionKey, item_->version);
+                abortSession();
+                break;
+            case UpdateChoice::dismiss:
+                abortSession();
+                break;
+        }
+    });
 }
 
 bool AppcastUpdater::roomFor(std::uint64_t length, std::string& why) const {
@@ -386,7 +378,7 @@ void AppcastUpdater::beginDownload() {
     auto current = [this, alive, generation] {
         return !alive.expired() && generation == generation_;
     };
-    driver_.showDownloadInitiated([this, current] {
+    events_.downloadStarted([this, current] {
         if (current() && (stage_ == Stage::downloading || stage_ == Stage::extracting)) {
             abortSession();
         }
@@ -434,7 +426,7 @@ void AppcastUpdater::beginDownload() {
         fail(UpdaterError::downloadNotStored, "cannot start writing the download");
         return;
     }
-    driver_.showDownloadDidReceiveExpectedContentLength(expected);
+    events_.downloadSizeKnown(expected);
     armStallTimer();
     armDeadline(std::max(Seconds(120), Seconds(static_cast<double>(expected) /
                                                std::max(1.0, options_.minimumRate))));
@@ -464,7 +456,7 @@ void AppcastUpdater::beginDownload() {
             request_->pause();
         }
         received_ += chunk.size();
-        driver_.showDownloadDidReceiveDataOfLength(chunk.size());
+        events_.downloadReceived(chunk.size());
     };
     handlers.onFinished = [this, current](std::optional<std::string> failure) {
         if (current()) {
@@ -539,7 +531,7 @@ void AppcastUpdater::verified(bool good) {
 
 void AppcastUpdater::beginExtraction() {
     stage_ = Stage::extracting;
-    driver_.showDownloadDidStartExtractingUpdate();
+    events_.unpacking(0.0);
     auto staging = options_.installation->makeStaging();
     if (!staging) {
         fail(UpdaterError::unpackFailed, staging.error());
@@ -586,15 +578,15 @@ void AppcastUpdater::extractionFinished(const std::expected<void, std::string>& 
     adopted_ = true;
     fs::remove_all(stagingPath_, ec);
     stagingPath_.clear();
-    driver_.showExtractionReceivedProgress(1.0);
+    events_.unpacking(1.0);
     stage_ = Stage::ready;
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
-    driver_.showReadyToInstallAndRelaunch([this, alive, generation](UserUpdateChoice choice) {
+    events_.readyToInstall([this, alive, generation](UpdateChoice choice) {
         if (alive.expired() || generation != generation_) {
             return;
         }
-        if (choice == UserUpdateChoice::install) {
+        if (choice == UpdateChoice::install) {
             install();
         } else {
             abortSession();
@@ -604,7 +596,7 @@ void AppcastUpdater::extractionFinished(const std::expected<void, std::string>& 
 
 void AppcastUpdater::install() {
     stage_ = Stage::installing;
-    driver_.showInstallingUpdate(false, [] {});
+    events_.installing();
     Installation& installation = *options_.installation;
     const std::string previous = installation.currentVersion().value_or(options_.currentVersion);
     if (auto switched =
@@ -647,9 +639,9 @@ void AppcastUpdater::fail(int code, std::string description) {
     }
     std::weak_ptr<int> alive = lifetime_;
     const unsigned generation = generation_;
-    driver_.showUpdaterError(error(code, std::move(description)), [this, alive, generation] {
+    events_.failed(error(code, std::move(description)), [this, alive, generation] {
         if (!alive.expired() && generation == generation_) {
-            driver_.dismissUpdateInstallation();
+            events_.sessionEnded();
             endSession();
         }
     });
@@ -664,7 +656,7 @@ void AppcastUpdater::abortSession() {
         unpacker_.reset();
     }
     cleanUp();
-    driver_.dismissUpdateInstallation();
+    events_.sessionEnded();
     endSession();
 }
 

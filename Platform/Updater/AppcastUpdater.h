@@ -19,7 +19,7 @@ namespace tesvano::platform {
 
 // Our updater: reads the signed appcast feed on a schedule or when asked (its signature and
 // architecture checked before anything in it is believed), offers the best item of the
-// allowed channels through the user driver, downloads it with progress into a file only it
+// allowed channels through its events, downloads it with progress into a file only it
 // holds (written on a thread of its own), checks its length and Ed25519 signature on a worker
 // thread, unpacks that same file
 // beside the running version of a per-user installation, switches the `current` link and
@@ -65,7 +65,7 @@ public:
     static constexpr const char* newestFeedKey = "newestUpdateFeedPublished";
 
     AppcastUpdater(Runtime& runtime, Defaults& defaults, HttpTransport& transport,
-                   UserDriver& driver, UpdaterDelegate& delegate, Options options);
+                   UpdateEvents& events, UpdaterDelegate& delegate, Options options);
     ~AppcastUpdater() override;
 
     std::expected<void, UpdaterError> startUpdater() override;
@@ -108,7 +108,7 @@ private:
     Runtime& runtime_;
     Defaults& defaults_;
     HttpTransport& transport_;
-    UserDriver& driver_;
+    UpdateEvents& events_;
     UpdaterDelegate& delegate_;
     Options options_;
 

@@ -44,46 +44,37 @@ struct UpdaterError {
     std::string description;
 };
 
-// The answer to an offered update.
-enum class UserUpdateChoice { skip = 0, install = 1, dismiss = 2 };
+// The answer to an offered or unpacked update.
+enum class UpdateChoice { skip = 0, install = 1, dismiss = 2 };
 
-struct UserUpdateState {
-    bool userInitiated = false;
-};
-
-struct UpdatePermissionResponse {
-    bool automaticUpdateChecks = true;
-    bool sendSystemProfile = false;
-};
-
-// Everything the updater shows goes through this; it shows nothing by itself. Every reply
-// and acknowledgement is called at most once, and the updater waits for it.
-class UserDriver {
+// What happens in an update session, told as it happens; the updater shows nothing by itself.
+// Every reply, cancellation and acknowledgement is called at most once, and the updater
+// waits for a reply or an acknowledgement before it goes on.
+class UpdateEvents {
 public:
-    virtual ~UserDriver() = default;
-    virtual void showUpdatePermissionRequest(
-        std::function<void(UpdatePermissionResponse)> reply) = 0;
-    virtual void showUserInitiatedUpdateCheck(std::function<void()> cancellation) = 0;
-    virtual void showUpdateFound(const AppcastItem& item, UserUpdateState state,
-                                 std::function<void(UserUpdateChoice)> reply) = 0;
-    virtual void showUpdateReleaseNotes(const std::string& data) = 0;
-    virtual void showUpdateReleaseNotesFailedToDownload(const UpdaterError& error) = 0;
-    virtual void showUpdateNotFound(const UpdaterError& error,
-                                    std::function<void()> acknowledgement) = 0;
-    virtual void showUpdaterError(const UpdaterError& error,
-                                  std::function<void()> acknowledgement) = 0;
-    virtual void showDownloadInitiated(std::function<void()> cancellation) = 0;
-    virtual void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) = 0;
-    virtual void showDownloadDidReceiveDataOfLength(std::uint64_t length) = 0;
-    virtual void showDownloadDidStartExtractingUpdate() = 0;
-    virtual void showExtractionReceivedProgress(double progress) = 0;
-    virtual void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> reply) = 0;
-    virtual void showInstallingUpdate(bool applicationTerminated,
-                                      std::function<void()> retryTerminatingApplication) = 0;
-    virtual void showUpdateInstalledAndRelaunched(bool relaunched,
-                                                  std::function<void()> acknowledgement) = 0;
-    virtual void dismissUpdateInstallation() = 0;
-    virtual void showUpdateInFocus() = 0;
+    virtual ~UpdateEvents() = default;
+    // The user asked for a check; `cancel` ends it.
+    virtual void checkStarted(std::function<void()> cancel) = 0;
+    // A newer release on an allowed channel, found by the user's check or a background one.
+    virtual void updateFound(const AppcastItem& item, bool userInitiated,
+                             std::function<void(UpdateChoice)> reply) = 0;
+    // The user's check found nothing newer.
+    virtual void noUpdateFound(std::function<void()> acknowledge) = 0;
+    // The archive's download began; `cancel` ends the session.
+    virtual void downloadStarted(std::function<void()> cancel) = 0;
+    // The archive's length as the feed gives it.
+    virtual void downloadSizeKnown(std::uint64_t bytes) = 0;
+    // `bytes` more of the archive arrived.
+    virtual void downloadReceived(std::uint64_t bytes) = 0;
+    // Unpacking began (0) or ended (1).
+    virtual void unpacking(double fraction) = 0;
+    // The new version is unpacked beside the running one and waits for the user's word.
+    virtual void readyToInstall(std::function<void(UpdateChoice)> reply) = 0;
+    // The new version is being switched to and started.
+    virtual void installing() = 0;
+    virtual void failed(const UpdaterError& error, std::function<void()> acknowledge) = 0;
+    // The session is over, whatever ended it.
+    virtual void sessionEnded() = 0;
 };
 
 // What the updater asks its owner.

@@ -67,7 +67,7 @@ struct AppServices {
     // Collaborators the engine gets instead of its defaults (tests), and the URL reader.
     std::function<LockEngine::Parts()> engineParts;
     std::function<bool()> isSecureInputEnabled;
-    // The updater on the driver and delegate the update controller gives it (none: this
+    // The updater on the event handler and delegate the update controller gives it (none: this
     // build has none), and the feed address this build checks (empty: none).
     UpdateController::MakeUpdater makeUpdater;
     std::string updateFeedURL;

@@ -119,7 +119,7 @@ UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Default
                                    platform::HttpTransport& transport,
                                    std::function<void()> terminate) {
     return [&runtime, &defaults, &transport, terminate = std::move(terminate)](
-               platform::UserDriver& driver,
+               platform::UpdateEvents& events,
                platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::Updater> {
         if (feedURL().empty()) {
             return nullptr;
@@ -139,7 +139,7 @@ UpdateController::MakeUpdater make(platform::Runtime& runtime, platform::Default
             return platform::spawnRelaunch(request);
         };
         options.terminate = terminate;
-        return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, driver,
+        return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, events,
                                                           delegate, std::move(options));
     };
 }

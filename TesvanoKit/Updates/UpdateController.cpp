@@ -15,12 +15,12 @@ const platform::Logger& log() {
 
 UpdateController::UpdateController(platform::Runtime& runtime, const platform::Defaults& defaults,
                                    std::string feedURL, MakeUpdater makeUpdater)
-    : driver_(model_, runtime),
+    : events_(model_, runtime),
       delegate_(defaults, feedURL),
       feed_(std::move(feedURL)),
       makeUpdater_(std::move(makeUpdater)) {
     std::weak_ptr<int> alive = lifetime_;
-    driver_.onUpdateAvailable = [this, alive] {
+    events_.onUpdateAvailable = [this, alive] {
         if (alive.expired()) {
             return;
         }
@@ -29,17 +29,17 @@ UpdateController::UpdateController(platform::Runtime& runtime, const platform::D
             onPresentUpdateWindow();
         }
     };
-    driver_.onGentleUpdateAvailable = [this, alive](const std::string& version) {
+    events_.onGentleUpdateAvailable = [this, alive](const std::string& version) {
         if (!alive.expired()) {
             setPending(version);
         }
     };
-    driver_.onUserCheckFinished = [this, alive](const UpdateCheckOutcome& outcome) {
+    events_.onUserCheckFinished = [this, alive](const UpdateCheckOutcome& outcome) {
         if (!alive.expired() && onCheckOutcome) {
             onCheckOutcome(outcome);
         }
     };
-    driver_.onUpdateSessionEnded = [this, alive] {
+    events_.onUpdateSessionEnded = [this, alive] {
         if (!alive.expired()) {
             setPending(std::nullopt);
         }
@@ -52,7 +52,7 @@ void UpdateController::start() {
     }
     started_ = true;
     std::unique_ptr<platform::Updater> updater =
-        makeUpdater_ ? makeUpdater_(driver_, delegate_) : nullptr;
+        makeUpdater_ ? makeUpdater_(events_, delegate_) : nullptr;
     if (!updater) {
         startError_ = platform::UpdaterError{platform::UpdaterError::updaterDomain,
                                              platform::UpdaterError::noFeedAddress,

@@ -31,16 +31,16 @@ private:
     std::string feedURL_;
 };
 
-// The one owner of the self-update machinery: the updater, its user driver and delegate,
-// and the update model. Turns the driver's events into the pending version (the menu's
-// "Install Update…" and the tab badge) and requests to show the update window.
+// The one owner of the self-update machinery: the updater, the handler of its events, its
+// delegate and the update model. Turns what the handler reports into the pending version (the
+// menu's "Install Update…" and the tab badge) and requests to show the update window.
 class UpdateController {
 public:
     using Phase = UpdatePhase::Kind;
-    // Makes the updater on the driver and delegate it is given; none when this build has
-    // no updater at all.
+    // Makes the updater on the event handler and delegate it is given; none when this build
+    // has no updater at all.
     using MakeUpdater = std::function<std::unique_ptr<platform::Updater>(
-        platform::UserDriver&, platform::UpdaterDelegate&)>;
+        platform::UpdateEvents&, platform::UpdaterDelegate&)>;
 
     UpdateController(platform::Runtime& runtime, const platform::Defaults& defaults,
                      std::string feedURL, MakeUpdater makeUpdater);
@@ -63,7 +63,7 @@ public:
     // Called when the update window closes.
     void dismiss() { model_.dismiss(); }
     UpdateViewModel& model() { return model_; }
-    TesvanoUserDriver& driver() { return driver_; }
+    UpdateEventHandler& events() { return events_; }
     platform::Updater* updater() { return updater_.get(); }
     // This build's feed address; empty when it checks no feed.
     const std::string& feedURL() const { return feed_; }
@@ -81,7 +81,7 @@ private:
 
     UpdateViewModel model_;
     std::optional<std::string> pending_;
-    TesvanoUserDriver driver_;
+    UpdateEventHandler events_;
     UpdaterDelegate delegate_;
     std::string feed_;
     MakeUpdater makeUpdater_;

@@ -6,7 +6,7 @@
 
 namespace tesvano {
 
-using platform::UserUpdateChoice;
+using platform::UpdateChoice;
 
 namespace {
 
@@ -17,10 +17,10 @@ const platform::Logger& log() {
 
 }  // namespace
 
-TesvanoUserDriver::TesvanoUserDriver(UpdateViewModel& model, platform::Runtime& runtime)
+UpdateEventHandler::UpdateEventHandler(UpdateViewModel& model, platform::Runtime& runtime)
     : model_(model), runtime_(runtime) {}
 
-void TesvanoUserDriver::later(std::function<void()> work) {
+void UpdateEventHandler::later(std::function<void()> work) {
     std::weak_ptr<int> alive = lifetime_;
     runtime_.post(platform::Seconds(0), [alive, work = std::move(work)] {
         if (!alive.expired()) {
@@ -29,27 +29,21 @@ void TesvanoUserDriver::later(std::function<void()> work) {
     });
 }
 
-void TesvanoUserDriver::showUpdatePermissionRequest(
-    std::function<void(platform::UpdatePermissionResponse)> reply) {
-    reply(platform::UpdatePermissionResponse{true, false});
-}
-
-void TesvanoUserDriver::showUserInitiatedUpdateCheck(std::function<void()> cancellation) {
+void UpdateEventHandler::checkStarted(std::function<void()> cancel) {
     userInitiated_ = true;
     model_.setPhase(UpdatePhase::of(UpdatePhase::Kind::checking));
     // Cancelling ends the user's check: a later background result must not pop an alert.
     model_.dismissAction = [this, alive = std::weak_ptr<int>(lifetime_),
-                            cancel = std::move(cancellation)] {
+                            cancelCheck = std::move(cancel)] {
         if (!alive.expired()) {
             userInitiated_ = false;
         }
-        cancel();
+        cancelCheck();
     };
 }
 
-void TesvanoUserDriver::showUpdateFound(const platform::AppcastItem& item,
-                                        platform::UserUpdateState state,
-                                        std::function<void(UserUpdateChoice)> reply) {
+void UpdateEventHandler::updateFound(const platform::AppcastItem& item, bool userInitiated,
+                                     std::function<void(UpdateChoice)> reply) {
     model_.dismiss();
     userInitiated_ = false;
     model_.setAvailableVersion(item.displayVersion);
@@ -59,12 +53,12 @@ void TesvanoUserDriver::showUpdateFound(const platform::AppcastItem& item,
     model_.setReleaseNotesMarkdown(item.releaseNotes);
     // The replies go in before the phase announces the offer: the window draws "Skip This
     // Version" by whether a skip reply is there.
-    auto shared = std::make_shared<std::function<void(UserUpdateChoice)>>(std::move(reply));
-    model_.installAction = [shared] { (*shared)(UserUpdateChoice::install); };
-    model_.skipAction = [shared] { (*shared)(UserUpdateChoice::skip); };
-    model_.dismissAction = [shared] { (*shared)(UserUpdateChoice::dismiss); };
+    auto shared = std::make_shared<std::function<void(UpdateChoice)>>(std::move(reply));
+    model_.installAction = [shared] { (*shared)(UpdateChoice::install); };
+    model_.skipAction = [shared] { (*shared)(UpdateChoice::skip); };
+    model_.dismissAction = [shared] { (*shared)(UpdateChoice::dismiss); };
     model_.setPhase(UpdatePhase::found(item.displayVersion));
-    if (state.userInitiated) {
+    if (userInitiated) {
         if (onUpdateAvailable) {
             onUpdateAvailable();
         }
@@ -73,17 +67,8 @@ void TesvanoUserDriver::showUpdateFound(const platform::AppcastItem& item,
     }
 }
 
-void TesvanoUserDriver::showUpdateReleaseNotes(const std::string& data) {
-    if (!data.empty()) {
-        model_.setReleaseNotesMarkdown(data);
-    }
-}
-
-void TesvanoUserDriver::showUpdateReleaseNotesFailedToDownload(const platform::UpdaterError&) {}
-
-void TesvanoUserDriver::showUpdateNotFound(const platform::UpdaterError&,
-                                           std::function<void()> acknowledgement) {
-    later([this, ack = std::move(acknowledgement)] {
+void UpdateEventHandler::noUpdateFound(std::function<void()> acknowledge) {
+    later([this, ack = std::move(acknowledge)] {
         model_.setPhase(UpdatePhase::of(UpdatePhase::Kind::upToDate));
         if (userInitiated_ && onUserCheckFinished) {
             onUserCheckFinished(UpdateCheckOutcome::isUpToDate());
@@ -93,9 +78,9 @@ void TesvanoUserDriver::showUpdateNotFound(const platform::UpdaterError&,
     });
 }
 
-void TesvanoUserDriver::showUpdaterError(const platform::UpdaterError& error,
-                                         std::function<void()> acknowledgement) {
-    later([this, error, ack = std::move(acknowledgement)] {
+void UpdateEventHandler::failed(const platform::UpdaterError& error,
+                                std::function<void()> acknowledge) {
+    later([this, error, ack = std::move(acknowledge)] {
         log().error("Updater error: %{public}s (%{public}s %{public}d)", error.description,
                     error.domain, error.code);
         const UpdateFailure failure = updateFailure(error);
@@ -108,7 +93,7 @@ void TesvanoUserDriver::showUpdaterError(const platform::UpdaterError& error,
     });
 }
 
-void TesvanoUserDriver::showDownloadInitiated(std::function<void()> cancellation) {
+void UpdateEventHandler::downloadStarted(std::function<void()> cancel) {
     expectedLength_ = 0;
     receivedLength_ = 0;
     downloadStart_.reset();
@@ -117,20 +102,20 @@ void TesvanoUserDriver::showDownloadInitiated(std::function<void()> cancellation
     model_.setExpectedBytes(0);
     model_.setDownloadSpeed(0);
     model_.setPhase(UpdatePhase::downloading(0));
-    model_.dismissAction = std::move(cancellation);
+    model_.dismissAction = std::move(cancel);
 }
 
-void TesvanoUserDriver::showDownloadDidReceiveExpectedContentLength(std::uint64_t length) {
-    expectedLength_ = length;
-    model_.setExpectedBytes(length);
+void UpdateEventHandler::downloadSizeKnown(std::uint64_t bytes) {
+    expectedLength_ = bytes;
+    model_.setExpectedBytes(bytes);
 }
 
-void TesvanoUserDriver::showDownloadDidReceiveDataOfLength(std::uint64_t length) {
+void UpdateEventHandler::downloadReceived(std::uint64_t bytes) {
     const platform::Seconds now = runtime_.uptime();
     if (!downloadStart_) {
         downloadStart_ = now;
     }
-    receivedLength_ += length;
+    receivedLength_ += bytes;
     if (!lastReadoutAt_ || now - *lastReadoutAt_ >= platform::Seconds(1)) {
         lastReadoutAt_ = now;
         model_.setDownloadedBytes(receivedLength_);
@@ -145,37 +130,22 @@ void TesvanoUserDriver::showDownloadDidReceiveDataOfLength(std::uint64_t length)
     model_.setPhase(UpdatePhase::downloading(std::min(fraction, 1.0)));
 }
 
-void TesvanoUserDriver::showDownloadDidStartExtractingUpdate() {
-    model_.setPhase(UpdatePhase::extracting(0));
+void UpdateEventHandler::unpacking(double fraction) {
+    model_.setPhase(UpdatePhase::extracting(fraction));
 }
 
-void TesvanoUserDriver::showExtractionReceivedProgress(double progress) {
-    model_.setPhase(UpdatePhase::extracting(progress));
-}
-
-void TesvanoUserDriver::showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> reply) {
-    auto shared = std::make_shared<std::function<void(UserUpdateChoice)>>(std::move(reply));
-    model_.installAction = [shared] { (*shared)(UserUpdateChoice::install); };
-    model_.dismissAction = [shared] { (*shared)(UserUpdateChoice::dismiss); };
+void UpdateEventHandler::readyToInstall(std::function<void(UpdateChoice)> reply) {
+    auto shared = std::make_shared<std::function<void(UpdateChoice)>>(std::move(reply));
+    model_.installAction = [shared] { (*shared)(UpdateChoice::install); };
+    model_.dismissAction = [shared] { (*shared)(UpdateChoice::dismiss); };
     model_.setPhase(UpdatePhase::of(UpdatePhase::Kind::readyToInstall));
 }
 
-void TesvanoUserDriver::showInstallingUpdate(bool, std::function<void()>) {
+void UpdateEventHandler::installing() {
     model_.setPhase(UpdatePhase::of(UpdatePhase::Kind::installing));
 }
 
-void TesvanoUserDriver::showUpdateInstalledAndRelaunched(bool,
-                                                         std::function<void()> acknowledgement) {
-    later([this, ack = std::move(acknowledgement)] {
-        model_.reset();
-        if (onUpdateSessionEnded) {
-            onUpdateSessionEnded();
-        }
-        ack();
-    });
-}
-
-void TesvanoUserDriver::dismissUpdateInstallation() {
+void UpdateEventHandler::sessionEnded() {
     // Whatever ended the update also ended any check the user was waiting on.
     userInitiated_ = false;
     if (model_.phase().kind == UpdatePhase::Kind::error) {
@@ -189,7 +159,5 @@ void TesvanoUserDriver::dismissUpdateInstallation() {
         onUpdateSessionEnded();
     }
 }
-
-void TesvanoUserDriver::showUpdateInFocus() {}
 
 }  // namespace tesvano

@@ -11,12 +11,12 @@
 
 namespace tesvano {
 
-// The updater's user driver: turns each of its calls into changes of the update model,
-// keeps its replies in the model's one-shot replies, throttles the download readout to once
-// a second, and tells the update controller of four events. Shows nothing by itself.
-class TesvanoUserDriver final : public platform::UserDriver {
+// Takes the updater's events: turns each into changes of the update model, keeps its
+// replies in the model's one-shot replies, throttles the download readout to once a second,
+// and tells the update controller of four outcomes. Shows nothing by itself.
+class UpdateEventHandler final : public platform::UpdateEvents {
 public:
-    TesvanoUserDriver(UpdateViewModel& model, platform::Runtime& runtime);
+    UpdateEventHandler(UpdateViewModel& model, platform::Runtime& runtime);
 
     std::function<void()> onUpdateAvailable;
     std::function<void(const std::string& version)> onGentleUpdateAvailable;
@@ -25,30 +25,18 @@ public:
 
     bool userInitiated() const { return userInitiated_; }
 
-    void showUpdatePermissionRequest(
-        std::function<void(platform::UpdatePermissionResponse)> reply) override;
-    void showUserInitiatedUpdateCheck(std::function<void()> cancellation) override;
-    void showUpdateFound(const platform::AppcastItem& item, platform::UserUpdateState state,
-                         std::function<void(platform::UserUpdateChoice)> reply) override;
-    void showUpdateReleaseNotes(const std::string& data) override;
-    void showUpdateReleaseNotesFailedToDownload(const platform::UpdaterError& error) override;
-    void showUpdateNotFound(const platform::UpdaterError& error,
-                            std::function<void()> acknowledgement) override;
-    void showUpdaterError(const platform::UpdaterError& error,
-                          std::function<void()> acknowledgement) override;
-    void showDownloadInitiated(std::function<void()> cancellation) override;
-    void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) override;
-    void showDownloadDidReceiveDataOfLength(std::uint64_t length) override;
-    void showDownloadDidStartExtractingUpdate() override;
-    void showExtractionReceivedProgress(double progress) override;
-    void showReadyToInstallAndRelaunch(
-        std::function<void(platform::UserUpdateChoice)> reply) override;
-    void showInstallingUpdate(bool applicationTerminated,
-                              std::function<void()> retryTerminatingApplication) override;
-    void showUpdateInstalledAndRelaunched(bool relaunched,
-                                          std::function<void()> acknowledgement) override;
-    void dismissUpdateInstallation() override;
-    void showUpdateInFocus() override;
+    void checkStarted(std::function<void()> cancel) override;
+    void updateFound(const platform::AppcastItem& item, bool userInitiated,
+                     std::function<void(platform::UpdateChoice)> reply) override;
+    void noUpdateFound(std::function<void()> acknowledge) override;
+    void downloadStarted(std::function<void()> cancel) override;
+    void downloadSizeKnown(std::uint64_t bytes) override;
+    void downloadReceived(std::uint64_t bytes) override;
+    void unpacking(double fraction) override;
+    void readyToInstall(std::function<void(platform::UpdateChoice)> reply) override;
+    void installing() override;
+    void failed(const platform::UpdaterError& error, std::function<void()> acknowledge) override;
+    void sessionEnded() override;
 
 private:
     // Work of the acknowledged calls runs a turn of the loop later, then acknowledges.

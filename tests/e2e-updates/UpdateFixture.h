@@ -412,7 +412,7 @@ protected:
         AppServices s = appServices(runtime);
         s.updateFeedURL = feedAddress;
         s.makeUpdater =
-            [this](platform::UserDriver& driver,
+            [this](platform::UpdateEvents& events,
                    platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::Updater> {
             platform::AppcastUpdater::Options options;
             options.currentVersion = "1.0";
@@ -433,7 +433,7 @@ protected:
                 ++terminations;
                 endStandIn();
             };
-            return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, driver,
+            return std::make_unique<platform::AppcastUpdater>(runtime, defaults, transport, events,
                                                               delegate, options);
         };
         state = std::make_unique<AppState>(std::move(s));

@@ -61,7 +61,7 @@ protected:
     AppServices services() {
         AppServices s = appServices(loop);
         s.updateFeedURL = "http://127.0.0.1:9/Tesvano/appcast-x86_64.xml";
-        s.makeUpdater = [this](platform::UserDriver&,
+        s.makeUpdater = [this](platform::UpdateEvents&,
                                platform::UpdaterDelegate&) -> std::unique_ptr<platform::Updater> {
             auto made = std::make_unique<ScriptedUpdater>();
             made->startFails = updaterStartFails;
@@ -74,17 +74,16 @@ protected:
         state = std::make_unique<AppState>(services());
         return *state;
     }
-    // A scheduled check finds `version` (the driver's side of the updater); answers what
+    // A scheduled check finds `version` (the updater's event); answers what
     // the offer was answered with, once it is.
-    std::shared_ptr<std::optional<platform::UserUpdateChoice>> offerUpdate(
-        const std::string& version, bool userInitiated = false) {
-        auto answer = std::make_shared<std::optional<platform::UserUpdateChoice>>();
+    std::shared_ptr<std::optional<platform::UpdateChoice>> offerUpdate(const std::string& version,
+                                                                       bool userInitiated = false) {
+        auto answer = std::make_shared<std::optional<platform::UpdateChoice>>();
         platform::AppcastItem item;
         item.version = version;
         item.displayVersion = version;
-        state->updateController().driver().showUpdateFound(
-            item, platform::UserUpdateState{userInitiated},
-            [answer](platform::UserUpdateChoice choice) { *answer = choice; });
+        state->updateController().events().updateFound(
+            item, userInitiated, [answer](platform::UpdateChoice choice) { *answer = choice; });
         return answer;
     }
     static void processEvents() {

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     AppServices services(loop, defaults, system, workspace, accessibility, entries, loginItems);
     services.logInMemory = true;
     services.updateFeedURL = "https://example.org/Tesvano/appcast-x86_64.xml";
-    services.makeUpdater = [](platform::UserDriver&, platform::UpdaterDelegate&) {
+    services.makeUpdater = [](platform::UpdateEvents&, platform::UpdaterDelegate&) {
         return std::unique_ptr<platform::Updater>(std::make_unique<SampleUpdater>());
     };
     AppState state(services);
@@ -384,20 +384,19 @@ int main(int argc, char** argv) {
         "## Fixed\n"
         "* A cancelled check no longer reports later background results.\n\n"
         "[Full list of changes](https://github.com/quorvel/tesvano/compare/v0.1.0...v0.2.0-beta.1)";
-    state.updateController().driver().showUpdateFound(beta, platform::UserUpdateState{false},
-                                                      [](platform::UserUpdateChoice) {});
+    state.updateController().events().updateFound(beta, false, [](platform::UpdateChoice) {});
     state.setSettingsTab(SettingsTab::updates);
     settle();
     ok = save(&settings, out / "updates-pane.png") && ok;
     state.showUpdateWindow();
     ok = save(state.updateWindow().window(), out / "update-window.png") && ok;
     // The same update downloading.
-    auto& driver = state.updateController().driver();
-    driver.showDownloadInitiated([] {});
-    driver.showDownloadDidReceiveExpectedContentLength(6'400'000);
-    driver.showDownloadDidReceiveDataOfLength(1'000'000);
+    auto& events = state.updateController().events();
+    events.downloadStarted([] {});
+    events.downloadSizeKnown(6'400'000);
+    events.downloadReceived(1'000'000);
     loop.advance(platform::Seconds(1.5));
-    driver.showDownloadDidReceiveDataOfLength(1'700'000);
+    events.downloadReceived(1'700'000);
     ok = save(state.updateWindow().window(), out / "update-downloading.png") && ok;
     state.updateWindow().closeWindow();
     return ok ? 0 : 1;

@@ -131,12 +131,12 @@ TEST_F(UpdateWindowTest, FollowsTheModelAndAnswersThroughIt) {
     EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("dateChip")), nullptr);
     EXPECT_NE(window->findChild<QLabel*>(QStringLiteral("noReleaseNotes")), nullptr);
     window->findChild<QPushButton*>(QStringLiteral("install"))->click();
-    EXPECT_EQ(*answer, platform::UserUpdateChoice::install);
+    EXPECT_EQ(*answer, platform::UpdateChoice::install);
     EXPECT_EQ(closes, 0) << "the window stays for the download";
 
-    state->updateController().driver().showDownloadInitiated([] {});
-    state->updateController().driver().showDownloadDidReceiveExpectedContentLength(2'000'000);
-    state->updateController().driver().showDownloadDidReceiveDataOfLength(500'000);
+    state->updateController().events().downloadStarted([] {});
+    state->updateController().events().downloadSizeKnown(2'000'000);
+    state->updateController().events().downloadReceived(500'000);
     processEvents();
     auto* bar = window->findChild<QProgressBar*>(QStringLiteral("progress"));
     ASSERT_NE(bar, nullptr);
@@ -150,7 +150,7 @@ TEST_F(UpdateWindowTest, FollowsTheModelAndAnswersThroughIt) {
     auto skipped = offerUpdate("1.2.1");
     processEvents();
     window->findChild<QPushButton*>(QStringLiteral("skip"))->click();
-    EXPECT_EQ(*skipped, platform::UserUpdateChoice::skip);
+    EXPECT_EQ(*skipped, platform::UpdateChoice::skip);
     EXPECT_EQ(closes, 2);
 }
 

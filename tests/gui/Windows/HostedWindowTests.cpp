@@ -53,11 +53,11 @@ TEST_F(HostedWindowTest, ClosingTheUpdateWindowDismissesTheUpdateOncePerClose) {
     s.showUpdateWindow();
     ASSERT_TRUE(s.updateWindow().window()->isVisible());
     s.updateWindow().window()->close();  // the title bar's close button
-    EXPECT_EQ(*answer, platform::UserUpdateChoice::dismiss);
+    EXPECT_EQ(*answer, platform::UpdateChoice::dismiss);
     answer = offerUpdate("1.2.1");
     s.showUpdateWindow();
     closeFromContent();
-    EXPECT_EQ(*answer, platform::UserUpdateChoice::dismiss);
+    EXPECT_EQ(*answer, platform::UpdateChoice::dismiss);
     EXPECT_FALSE(s.updateWindow().window()->isVisible());
 }
 

@@ -11,7 +11,7 @@ namespace tesvano {
 namespace {
 
 using platform::Seconds;
-using platform::UserUpdateChoice;
+using platform::UpdateChoice;
 using Kind = UpdatePhase::Kind;
 
 platform::AppcastItem item(const std::string& version, std::string notes = "",
@@ -47,11 +47,11 @@ public:
     int resets = 0;
 };
 
-class UpdateDriverTest : public ::testing::Test {
+class UpdateEventsTest : public ::testing::Test {
 protected:
-    UpdateDriverTest()
+    UpdateEventsTest()
         : controller(loop, defaults, "http://127.0.0.1/feed.xml",
-                     [this](platform::UserDriver&,
+                     [this](platform::UpdateEvents&,
                             platform::UpdaterDelegate& d) -> std::unique_ptr<platform::Updater> {
                          delegate = &d;
                          auto made = std::make_unique<FakeUpdater>();
@@ -63,7 +63,7 @@ protected:
         controller.onCheckOutcome = [this](const UpdateCheckOutcome& o) { outcomes.push_back(o); };
         controller.onStateChange = [this] { ++stateChanges; };
     }
-    TesvanoUserDriver& driver() { return controller.driver(); }
+    UpdateEventHandler& events() { return controller.events(); }
     UpdateViewModel& model() { return controller.model(); }
 
     platform::ManualRunLoop loop;
@@ -77,7 +77,7 @@ protected:
     std::vector<UpdateCheckOutcome> outcomes;
 };
 
-TEST_F(UpdateDriverTest, ChannelsComeFromTheStoredFlagEachTime) {
+TEST_F(UpdateEventsTest, ChannelsComeFromTheStoredFlagEachTime) {
     controller.start();
     ASSERT_NE(delegate, nullptr);
     EXPECT_TRUE(delegate->allowedChannels().empty());
@@ -90,7 +90,7 @@ TEST_F(UpdateDriverTest, ChannelsComeFromTheStoredFlagEachTime) {
     EXPECT_EQ(updateChannel("beta"), UpdateChannel::beta);
 }
 
-TEST_F(UpdateDriverTest, AFailedStartIsLoggedKeptAndLeavesChecksOff) {
+TEST_F(UpdateEventsTest, AFailedStartIsLoggedKeptAndLeavesChecksOff) {
     auto sink = std::make_shared<platform::CaptureLogSink>();
     auto previous = platform::setLogSink(sink);
     startFails = true;
@@ -106,32 +106,32 @@ TEST_F(UpdateDriverTest, AFailedStartIsLoggedKeptAndLeavesChecksOff) {
     controller.resetUpdateCycle();  // no updater: nothing to tell, nothing breaks
 }
 
-TEST_F(UpdateDriverTest, PendingVersionCycle) {
+TEST_F(UpdateEventsTest, PendingVersionCycle) {
     controller.start();
     EXPECT_TRUE(controller.canCheckForUpdates());
     EXPECT_EQ(stateChanges, 1);
     // A background find waits for the user; asking for updates then shows it.
-    driver().showUpdateFound(item("1.2"), {false}, [](UserUpdateChoice) {});
+    events().updateFound(item("1.2"), false, [](UpdateChoice) {});
     EXPECT_EQ(controller.pendingUpdateVersion(), "1.2");
     EXPECT_EQ(windows, 0);
     controller.checkForUpdates();
     EXPECT_EQ(windows, 1);
     EXPECT_EQ(updater->checks, 0);
     // The end of that update clears it.
-    driver().dismissUpdateInstallation();
+    events().sessionEnded();
     EXPECT_FALSE(controller.pendingUpdateVersion());
     controller.checkForUpdates();
     EXPECT_EQ(updater->checks, 1);
     // A user's find opens the window at once and leaves nothing pending.
-    driver().showUpdateFound(item("1.3"), {true}, [](UserUpdateChoice) {});
+    events().updateFound(item("1.3"), true, [](UpdateChoice) {});
     EXPECT_EQ(windows, 2);
     EXPECT_FALSE(controller.pendingUpdateVersion());
     // A change of channel dismisses the offer and clears the pending version.
-    std::optional<UserUpdateChoice> answer;
-    driver().showUpdateFound(item("1.4"), {false}, [&](UserUpdateChoice c) { answer = c; });
+    std::optional<UpdateChoice> answer;
+    events().updateFound(item("1.4"), false, [&](UpdateChoice c) { answer = c; });
     const int before = stateChanges;
     controller.resetUpdateCycle();
-    EXPECT_EQ(answer, UserUpdateChoice::dismiss);
+    EXPECT_EQ(answer, UpdateChoice::dismiss);
     EXPECT_FALSE(controller.pendingUpdateVersion());
     EXPECT_EQ(updater->resets, 1);
     EXPECT_EQ(stateChanges, before + 1);
@@ -139,7 +139,7 @@ TEST_F(UpdateDriverTest, PendingVersionCycle) {
     EXPECT_EQ(stateChanges, before + 1) << "an unchanged value notifies nobody";
 }
 
-TEST_F(UpdateDriverTest, RepliesAnswerOnceAndResetCallsNone) {
+TEST_F(UpdateEventsTest, RepliesAnswerOnceAndResetCallsNone) {
     int calls = 0;
     model().installAction = [&] { calls += 1; };
     model().skipAction = [&] { calls += 10; };
@@ -165,7 +165,7 @@ TEST_F(UpdateDriverTest, RepliesAnswerOnceAndResetCallsNone) {
     EXPECT_EQ(notified, 3);
 }
 
-TEST_F(UpdateDriverTest, ErrorsAreClassifiedByCodeRange) {
+TEST_F(UpdateEventsTest, ErrorsAreClassifiedByCodeRange) {
     struct Case {
         int code;
         const char* domain;
@@ -185,43 +185,43 @@ TEST_F(UpdateDriverTest, ErrorsAreClassifiedByCodeRange) {
     }
 }
 
-TEST_F(UpdateDriverTest, OnlyTheUsersOwnCheckReportsItsOutcome) {
+TEST_F(UpdateEventsTest, OnlyTheUsersOwnCheckReportsItsOutcome) {
     struct Case {
         const char* name;
-        std::function<void(TesvanoUserDriver&, UpdateViewModel&)> before;
+        std::function<void(UpdateEventHandler&, UpdateViewModel&)> before;
         bool outcomeExpected;
     };
     const Case cases[] = {
-        {"the user's check", [](auto& d, auto&) { d.showUserInitiatedUpdateCheck([] {}); }, true},
+        {"the user's check", [](auto& d, auto&) { d.checkStarted([] {}); }, true},
         {"a background check", [](auto&, auto&) {}, false},
         {"the user's check, cancelled",
          [](auto& d, auto& m) {
-             d.showUserInitiatedUpdateCheck([] {});
+             d.checkStarted([] {});
              m.dismiss();
          },
          false},
         {"the user's check, ended by the updater",
          [](auto& d, auto&) {
-             d.showUserInitiatedUpdateCheck([] {});
-             d.dismissUpdateInstallation();
+             d.checkStarted([] {});
+             d.sessionEnded();
          },
          false},
         {"the user's check that found an update, then a download error",
          [](auto& d, auto&) {
-             d.showUserInitiatedUpdateCheck([] {});
-             d.showUpdateFound(item("2.0"), {true}, [](UserUpdateChoice) {});
+             d.checkStarted([] {});
+             d.updateFound(item("2.0"), true, [](UpdateChoice) {});
          },
          false},
     };
     for (const auto& c : cases) {
         for (bool asError : {false, true}) {
             outcomes.clear();
-            c.before(driver(), model());
+            c.before(events(), model());
             int acknowledged = 0;
             if (asError) {
-                driver().showUpdaterError(errorWith(2001), [&] { ++acknowledged; });
+                events().failed(errorWith(2001), [&] { ++acknowledged; });
             } else {
-                driver().showUpdateNotFound(errorWith(1005), [&] { ++acknowledged; });
+                events().noUpdateFound([&] { ++acknowledged; });
             }
             EXPECT_EQ(acknowledged, 0) << "acknowledged after the model changed";
             loop.runDue();
@@ -237,12 +237,12 @@ TEST_F(UpdateDriverTest, OnlyTheUsersOwnCheckReportsItsOutcome) {
     }
 }
 
-TEST_F(UpdateDriverTest, FoundUpdateFillsTheModelAndDismissesTheOneBefore) {
+TEST_F(UpdateEventsTest, FoundUpdateFillsTheModelAndDismissesTheOneBefore) {
     int cancelled = 0;
-    driver().showUserInitiatedUpdateCheck([&] { ++cancelled; });
+    events().checkStarted([&] { ++cancelled; });
     auto first = item("1.3.0-beta.1", "# Beta notes", "beta");
     first.date = platform::WallTime(Seconds(1'800'000'000.0));
-    driver().showUpdateFound(first, {true}, [](UserUpdateChoice) {});
+    events().updateFound(first, true, [](UpdateChoice) {});
     EXPECT_EQ(cancelled, 1);
     EXPECT_EQ(model().phase(), UpdatePhase::found("1.3.0-beta.1"));
     EXPECT_TRUE(model().isBetaChannel());
@@ -251,36 +251,36 @@ TEST_F(UpdateDriverTest, FoundUpdateFillsTheModelAndDismissesTheOneBefore) {
     ASSERT_TRUE(model().skipAction);
 
     // The next item has no notes: it shows none rather than the notes above.
-    std::optional<UserUpdateChoice> answer;
-    driver().showUpdateFound(item("1.3.0", "", "Beta"), {false},
-                             [&](UserUpdateChoice c) { answer = c; });
+    std::optional<UpdateChoice> answer;
+    events().updateFound(item("1.3.0", "", "Beta"), false, [&](UpdateChoice c) { answer = c; });
     EXPECT_EQ(model().releaseNotesMarkdown(), "");
     EXPECT_FALSE(model().isBetaChannel());
     EXPECT_FALSE(model().publishedDate());
     model().skip();
-    EXPECT_EQ(answer, UserUpdateChoice::skip);
+    EXPECT_EQ(answer, UpdateChoice::skip);
 
-    driver().showReadyToInstallAndRelaunch([&](UserUpdateChoice c) { answer = c; });
+    events().readyToInstall([&](UpdateChoice c) { answer = c; });
     EXPECT_FALSE(model().skipAction);
     model().install();
-    EXPECT_EQ(answer, UserUpdateChoice::install);
-    driver().showInstallingUpdate(false, [] {});
+    EXPECT_EQ(answer, UpdateChoice::install);
+    events().installing();
     EXPECT_EQ(controller.phase(), Kind::installing);
 
-    driver().showUpdaterError(errorWith(4001), [] {});
+    events().failed(errorWith(4001), [] {});
     loop.runDue();
     model().installAction = [] {};
-    driver().dismissUpdateInstallation();
+    events().sessionEnded();
     EXPECT_EQ(model().phase(), UpdatePhase::error(UpdateFailure::installationFailed));
     EXPECT_FALSE(model().installAction);
+    // A session that ends in any other phase leaves nothing of it.
     model().setAvailableVersion("9");
-    driver().showUpdateInstalledAndRelaunched(true, [] {});
-    loop.runDue();
+    events().installing();
+    events().sessionEnded();
     EXPECT_EQ(model().phase(), UpdatePhase::of(Kind::idle));
     EXPECT_EQ(model().availableVersion(), "");
 }
 
-TEST_F(UpdateDriverTest, DownloadReadoutIsThrottledToOnceASecond) {
+TEST_F(UpdateEventsTest, DownloadReadoutIsThrottledToOnceASecond) {
     struct Step {
         double at;
         std::uint64_t bytes;
@@ -289,8 +289,8 @@ TEST_F(UpdateDriverTest, DownloadReadoutIsThrottledToOnceASecond) {
         double fraction;
     };
     for (std::uint64_t expected : {std::uint64_t(1000), std::uint64_t(0)}) {
-        driver().showDownloadInitiated([] {});
-        driver().showDownloadDidReceiveExpectedContentLength(expected);
+        events().downloadStarted([] {});
+        events().downloadSizeKnown(expected);
         const double start = loop.uptime().count();
         const Step steps[] = {
             {0.0, 100, 100, 0, 0.1},         {0.3, 100, 100, 0, 0.2},
@@ -299,7 +299,7 @@ TEST_F(UpdateDriverTest, DownloadReadoutIsThrottledToOnceASecond) {
         };
         for (const auto& s : steps) {
             loop.advance(Seconds(start + s.at) - loop.uptime());
-            driver().showDownloadDidReceiveDataOfLength(s.bytes);
+            events().downloadReceived(s.bytes);
             EXPECT_EQ(model().downloadedBytes(), s.shownBytes) << s.at;
             EXPECT_DOUBLE_EQ(model().downloadSpeed(), s.shownSpeed) << s.at;
             EXPECT_EQ(model().phase(), UpdatePhase::downloading(expected ? s.fraction : 0.0))

@@ -27,7 +27,7 @@ TEST_F(UpdatesPaneTest, ChangingTheChannelStoresItAndRestartsTheCycle) {
     auto answer = offerUpdate("1.2.0");
     child<QToolButton>(pane, "beta")->click();
     EXPECT_EQ(defaults.boolean("usesBetaChannel"), true);
-    EXPECT_EQ(*answer, platform::UserUpdateChoice::dismiss);
+    EXPECT_EQ(*answer, platform::UpdateChoice::dismiss);
     EXPECT_FALSE(state->updateController().pendingUpdateVersion());
     offerUpdate("1.3.0-beta.1");
     child<QToolButton>(pane, "stable")->click();

@@ -15,56 +15,48 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Writes down every call as a word and keeps the replies for the test to answer.
-class RecordingDriver final : public UserDriver {
+// Writes down every event as a word and keeps the replies for the test to answer.
+class RecordingEvents final : public UpdateEvents {
 public:
-    void showUpdatePermissionRequest(std::function<void(UpdatePermissionResponse)> r) override {
-        calls.push_back("permission");
-        r(UpdatePermissionResponse{});
-    }
-    void showUserInitiatedUpdateCheck(std::function<void()> cancellation) override {
+    void checkStarted(std::function<void()> cancellation) override {
         calls.push_back("checking");
         cancel = std::move(cancellation);
     }
-    void showUpdateFound(const AppcastItem& item, UserUpdateState state,
-                         std::function<void(UserUpdateChoice)> r) override {
-        calls.push_back(std::string(state.userInitiated ? "found-by-user " : "found ") +
-                        item.version);
+    void updateFound(const AppcastItem& item, bool userInitiated,
+                     std::function<void(UpdateChoice)> r) override {
+        calls.push_back(std::string(userInitiated ? "found-by-user " : "found ") + item.version);
         reply = std::move(r);
     }
-    void showUpdateReleaseNotes(const std::string&) override {}
-    void showUpdateReleaseNotesFailedToDownload(const UpdaterError&) override {}
-    void showUpdateNotFound(const UpdaterError&, std::function<void()> ack) override {
+    void noUpdateFound(std::function<void()> ack) override {
         calls.push_back("not-found");
         ack();
     }
-    void showUpdaterError(const UpdaterError& error, std::function<void()> ack) override {
+    void failed(const UpdaterError& error, std::function<void()> ack) override {
         calls.push_back("error " + std::to_string(error.code));
         ack();
     }
-    void showDownloadInitiated(std::function<void()> cancellation) override {
+    void downloadStarted(std::function<void()> cancellation) override {
         calls.push_back("download");
         cancel = std::move(cancellation);
     }
-    void showDownloadDidReceiveExpectedContentLength(std::uint64_t length) override {
+    void downloadSizeKnown(std::uint64_t length) override {
         calls.push_back("length " + std::to_string(length));
     }
-    void showDownloadDidReceiveDataOfLength(std::uint64_t length) override { received += length; }
-    void showDownloadDidStartExtractingUpdate() override { calls.push_back("extracting"); }
-    void showExtractionReceivedProgress(double) override {}
-    void showReadyToInstallAndRelaunch(std::function<void(UserUpdateChoice)> r) override {
+    void downloadReceived(std::uint64_t length) override { received += length; }
+    void unpacking(double fraction) override {
+        if (fraction == 0.0) {
+            calls.push_back("extracting");
+        }
+    }
+    void readyToInstall(std::function<void(UpdateChoice)> r) override {
         calls.push_back("ready");
         reply = std::move(r);
     }
-    void showInstallingUpdate(bool, std::function<void()>) override {
-        calls.push_back("installing");
-    }
-    void showUpdateInstalledAndRelaunched(bool, std::function<void()> ack) override { ack(); }
-    void dismissUpdateInstallation() override { calls.push_back("dismissed"); }
-    void showUpdateInFocus() override { calls.push_back("focus"); }
+    void installing() override { calls.push_back("installing"); }
+    void sessionEnded() override { calls.push_back("dismissed"); }
 
     std::vector<std::string> calls;
-    std::function<void(UserUpdateChoice)> reply;
+    std::function<void(UpdateChoice)> reply;
     std::function<void()> cancel;
     std::uint64_t received = 0;
 };
@@ -108,7 +100,7 @@ protected:
             return {};
         };
         options.terminate = [this] { ++terminations; };
-        return std::make_unique<AppcastUpdater>(loop, defaults, transport, driver, delegate,
+        return std::make_unique<AppcastUpdater>(loop, defaults, transport, events, delegate,
                                                 options);
     }
 
@@ -136,19 +128,19 @@ protected:
                                                             std::uint64_t length) {
         updater.checkForUpdates();
         transport.last()->serve(feedWith(signature, length));
-        driver.reply(UserUpdateChoice::install);
+        events.reply(UpdateChoice::install);
         return transport.last();
     }
 
     // Until the signature check and the unpacking (real work on real files) are over.
     void unpack() {
-        for (int i = 0; i < 200 && !driver.reply; ++i) {
+        for (int i = 0; i < 200 && !events.reply; ++i) {
             loop.pumpFds(std::chrono::milliseconds(20));
             loop.runDue();
         }
     }
     void settle(std::size_t calls) {
-        for (int i = 0; i < 200 && driver.calls.size() < calls; ++i) {
+        for (int i = 0; i < 200 && events.calls.size() < calls; ++i) {
             loop.pumpFds(std::chrono::milliseconds(20));
             loop.runDue();
         }
@@ -159,7 +151,7 @@ protected:
     ManualRunLoop loop;
     MemoryDefaults defaults;
     FakeHttpTransport transport;
-    RecordingDriver driver;
+    RecordingEvents events;
     Channels delegate;
     Ed25519KeyPair keys = generateKeyPair();
     std::string archive;
@@ -177,7 +169,7 @@ TEST_F(AppcastUpdaterTest, RefusesToStartWithoutFeedKeyOrPerUserInstallation) {
 TEST_F(AppcastUpdaterTest, ChecksOnItsScheduleAndKeepsTheLastCheckDate) {
     auto updater = make();
     ASSERT_TRUE(updater->startUpdater());
-    EXPECT_EQ(driver.calls, std::vector<std::string>{"permission"});
+    EXPECT_TRUE(events.calls.empty()) << "nothing to ask at the first start";
     EXPECT_TRUE(updater->automaticallyChecksForUpdates());
     EXPECT_FALSE(updater->lastUpdateCheckDate());
     loop.advance(Seconds(59));
@@ -205,15 +197,15 @@ TEST_F(AppcastUpdaterTest, OffersTheItemOfTheChosenChannel) {
     };
     for (const Case& c :
          {Case{{}, "found-by-user 1.2.0"}, Case{{"beta"}, "found-by-user 1.3.0-beta.1"}}) {
-        driver.calls.clear();
+        events.calls.clear();
         delegate.channels = c.channels;
         auto updater = make();
         ASSERT_TRUE(updater->startUpdater());
         updater->checkForUpdates();
         transport.last()->serve(feedWith(goodSignature, archive.size()));
-        ASSERT_FALSE(driver.calls.empty());
-        EXPECT_EQ(driver.calls.back(), c.expected);
-        driver.reply(UserUpdateChoice::dismiss);
+        ASSERT_FALSE(events.calls.empty());
+        EXPECT_EQ(events.calls.back(), c.expected);
+        events.reply(UpdateChoice::dismiss);
         EXPECT_FALSE(updater->sessionActive());
     }
 }
@@ -223,11 +215,11 @@ TEST_F(AppcastUpdaterTest, SkippedVersionIsNotOfferedAgain) {
     ASSERT_TRUE(updater->startUpdater());
     updater->checkForUpdates();
     transport.last()->serve(feedWith(goodSignature, archive.size()));
-    driver.reply(UserUpdateChoice::skip);
-    driver.calls.clear();
+    events.reply(UpdateChoice::skip);
+    events.calls.clear();
     updater->checkForUpdates();
     transport.last()->serve(feedWith(goodSignature, archive.size()));
-    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "not-found"}));
+    EXPECT_EQ(events.calls, (std::vector<std::string>{"checking", "not-found"}));
 }
 
 TEST_F(AppcastUpdaterTest, InstallsAVerifiedDownloadAndRelaunches) {
@@ -240,13 +232,13 @@ TEST_F(AppcastUpdaterTest, InstallsAVerifiedDownloadAndRelaunches) {
     download->send(std::string_view(archive).substr(0, 10));
     download->send(std::string_view(archive).substr(10));
     download->finish();
-    driver.reply = nullptr;
+    events.reply = nullptr;
     unpack();
-    ASSERT_TRUE(driver.reply) << "never became ready";
-    EXPECT_EQ(driver.received, archive.size());
+    ASSERT_TRUE(events.reply) << "never became ready";
+    EXPECT_EQ(events.received, archive.size());
     EXPECT_TRUE(fs::exists(root / "1.2.0" / "bin" / "tesvano"));
     EXPECT_EQ(Installation(root).currentVersion(), "1.0") << "nothing switches before Install";
-    driver.reply(UserUpdateChoice::install);
+    events.reply(UpdateChoice::install);
     EXPECT_EQ(Installation(root).currentVersion(), "1.2.0");
     EXPECT_TRUE(fs::exists(root / "1.0")) << "the previous version stays until confirmed";
     EXPECT_EQ(relaunched, Installation(root).currentExecutable());
@@ -301,18 +293,18 @@ TEST_F(AppcastUpdaterTest, RefusesBadDownloadsAndKeepsTheRunningVersion) {
          body.size(), UpdaterError::downloadStalled},
     };
     for (const auto& c : cases) {
-        driver.calls.clear();
+        events.calls.clear();
         auto updater = make();
         ASSERT_TRUE(updater->startUpdater());
         auto download = acceptOffer(*updater, goodSignature, c.feedLength);
         ASSERT_TRUE(download) << c.name;
-        const std::size_t before = driver.calls.size();
+        const std::size_t before = events.calls.size();
         c.serve(*download, loop);
         settle(before + 2);
-        ASSERT_GE(driver.calls.size(), 2u) << c.name;
-        EXPECT_EQ(driver.calls[driver.calls.size() - 2], "error " + std::to_string(c.code))
+        ASSERT_GE(events.calls.size(), 2u) << c.name;
+        EXPECT_EQ(events.calls[events.calls.size() - 2], "error " + std::to_string(c.code))
             << c.name;
-        EXPECT_EQ(driver.calls.back(), "dismissed") << c.name;
+        EXPECT_EQ(events.calls.back(), "dismissed") << c.name;
         EXPECT_FALSE(updater->sessionActive()) << c.name;
         EXPECT_EQ(Installation(root).currentVersion(), "1.0") << c.name;
         EXPECT_FALSE(fs::exists(root / "1.2.0")) << c.name;
@@ -326,22 +318,22 @@ TEST_F(AppcastUpdaterTest, CancellingACheckOrDownloadEndsTheSession) {
     ASSERT_TRUE(updater->startUpdater());
     updater->checkForUpdates();
     auto feed = transport.last();
-    driver.cancel();
+    events.cancel();
     EXPECT_TRUE(feed->cancelled);
     EXPECT_FALSE(updater->sessionActive());
 
     // The check's cancellation, answered once the offer is there, leaves the offer standing.
     updater->checkForUpdates();
     transport.last()->serve(feedWith(goodSignature, archive.size()));
-    driver.cancel();
+    events.cancel();
     EXPECT_TRUE(updater->sessionActive());
-    driver.reply(UserUpdateChoice::install);
+    events.reply(UpdateChoice::install);
     auto download = transport.last();
     ASSERT_TRUE(download);
     download->respond(archive.size());
-    driver.cancel();
+    events.cancel();
     EXPECT_TRUE(download->cancelled);
-    EXPECT_EQ(driver.calls.back(), "dismissed");
+    EXPECT_EQ(events.calls.back(), "dismissed");
     EXPECT_FALSE(updater->sessionActive());
     EXPECT_TRUE(fs::is_empty(dir / "downloads"));
 }
@@ -349,15 +341,15 @@ TEST_F(AppcastUpdaterTest, CancellingACheckOrDownloadEndsTheSession) {
 TEST_F(AppcastUpdaterTest, UnreadableFeedFailsOnlyAUserCheckAloud) {
     auto updater = make();
     ASSERT_TRUE(updater->startUpdater());
-    driver.calls.clear();
+    events.calls.clear();
     updater->checkForUpdates();
     transport.last()->serve("<html>Not found</html>");
-    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "error 3004", "dismissed"}));
-    driver.calls.clear();
+    EXPECT_EQ(events.calls, (std::vector<std::string>{"checking", "error 3004", "dismissed"}));
+    events.calls.clear();
     loop.advance(Seconds(86400));
     ASSERT_TRUE(transport.last());
     transport.last()->finish("Connection refused");
-    EXPECT_TRUE(driver.calls.empty());
+    EXPECT_TRUE(events.calls.empty());
     EXPECT_FALSE(updater->sessionActive());
 }
 
@@ -387,18 +379,18 @@ TEST_F(AppcastUpdaterTest, RefusesFeedsAndDownloadsItCannotTrust) {
         {"a gigabyte announced", signedFeed(huge), true, UpdaterError::downloadTooLarge},
     };
     for (const auto& c : cases) {
-        driver.calls.clear();
+        events.calls.clear();
         transport.requests.clear();
         auto updater = make();
         ASSERT_TRUE(updater->startUpdater());
         updater->checkForUpdates();
         transport.last()->serve(c.feed);
         if (c.install) {
-            ASSERT_TRUE(driver.reply) << c.name;
-            driver.reply(UserUpdateChoice::install);
+            ASSERT_TRUE(events.reply) << c.name;
+            events.reply(UpdateChoice::install);
         }
-        ASSERT_GE(driver.calls.size(), 2u) << c.name;
-        EXPECT_EQ(driver.calls[driver.calls.size() - 2], "error " + std::to_string(c.code))
+        ASSERT_GE(events.calls.size(), 2u) << c.name;
+        EXPECT_EQ(events.calls[events.calls.size() - 2], "error " + std::to_string(c.code))
             << c.name;
         EXPECT_EQ(transport.requests.size(), 1u) << c.name << ": only the feed was fetched";
         EXPECT_FALSE(updater->sessionActive()) << c.name;
@@ -417,8 +409,8 @@ TEST_F(AppcastUpdaterTest, ADownloadTricklingInFailsAtItsDeadline) {
         loop.advance(Seconds(20));
     }
     EXPECT_TRUE(download->cancelled);
-    ASSERT_GE(driver.calls.size(), 2u);
-    EXPECT_EQ(driver.calls[driver.calls.size() - 2],
+    ASSERT_GE(events.calls.size(), 2u);
+    EXPECT_EQ(events.calls[events.calls.size() - 2],
               "error " + std::to_string(UpdaterError::downloadStalled));
 }
 
@@ -433,28 +425,28 @@ TEST_F(AppcastUpdaterTest, StartsCleanAndOffersABuildThatFailedOnlyWhenAskedOrRe
     std::ofstream(root / "failed-versions") << "1.2.0 " << goodSignature << "\n";
     auto updater = make();
     ASSERT_TRUE(updater->startUpdater());
-    driver.calls.clear();
+    events.calls.clear();
     loop.advance(Seconds(60));
     transport.last()->serve(feedWith(goodSignature, archive.size()));
-    EXPECT_TRUE(driver.calls.empty()) << "a background check passes over the failed build";
+    EXPECT_TRUE(events.calls.empty()) << "a background check passes over the failed build";
     loop.advance(Seconds(86400));
     std::string rebuilt = goodSignature;
     rebuilt[0] = rebuilt[0] == 'A' ? 'B' : 'A';
     transport.last()->serve(feedWith(rebuilt, archive.size()));
-    ASSERT_EQ(driver.calls.size(), 1u);
-    EXPECT_TRUE(driver.calls[0].starts_with("found 1.2.0")) << driver.calls[0];
-    driver.reply(UserUpdateChoice::dismiss);
-    driver.calls.clear();
+    ASSERT_EQ(events.calls.size(), 1u);
+    EXPECT_TRUE(events.calls[0].starts_with("found 1.2.0")) << events.calls[0];
+    events.reply(UpdateChoice::dismiss);
+    events.calls.clear();
     updater->checkForUpdates();
     transport.last()->serve(feedWith(goodSignature, archive.size()));
-    ASSERT_EQ(driver.calls.size(), 2u);
-    EXPECT_TRUE(driver.calls[1].starts_with("found-by-user 1.2.0")) << driver.calls[1];
+    ASSERT_EQ(events.calls.size(), 2u);
+    EXPECT_TRUE(events.calls[1].starts_with("found-by-user 1.2.0")) << events.calls[1];
 
     AppcastUpdater::Options options;
     options.currentVersion = "1.0";
     options.publicKey = keys.publicKey;
     options.installation = Installation(root);  // no download folder: HOME was unset
-    EXPECT_EQ(AppcastUpdater(loop, defaults, transport, driver, delegate, options)
+    EXPECT_EQ(AppcastUpdater(loop, defaults, transport, events, delegate, options)
                   .startUpdater()
                   .error()
                   .code,

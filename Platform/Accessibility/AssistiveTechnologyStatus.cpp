@@ -1,19 +1,15 @@
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 
-#if TESVANO_HAVE_SYSTEMD
-#include <systemd/sd-bus.h>
-#endif
-
 #include <cstring>
 #include <memory>
+
+#include "Platform/DBus/SessionBus.h"
 
 namespace tesvano::platform {
 
 namespace {
 
-constexpr const char* kService = "org.a11y.Bus";
-constexpr const char* kPath = "/org/a11y/bus";
-constexpr const char* kInterface = "org.a11y.Status";
+constexpr dbus::Object kStatus{"org.a11y.Bus", "/org/a11y/bus", "org.a11y.Status"};
 constexpr const char* kProperty = "IsEnabled";
 
 }  // namespace
@@ -22,57 +18,30 @@ SessionBusAssistiveTechnologyStatus::SessionBusAssistiveTechnologyStatus(
     std::chrono::milliseconds timeout)
     : timeout_(timeout) {}
 
-#if TESVANO_HAVE_SYSTEMD
-
-namespace {
-
-struct Bus {
-    sd_bus* bus = nullptr;
-    ~Bus() { sd_bus_flush_close_unref(bus); }
-};
-
-// Opens the session bus with the reply timeout; an error text when it cannot.
-std::optional<std::string> open(Bus& bus, std::chrono::milliseconds timeout) {
-    int r = sd_bus_open_user(&bus.bus);
-    if (r < 0)
-        return std::string("no session bus: ") + std::strerror(-r);
-    sd_bus_set_method_call_timeout(bus.bus, static_cast<std::uint64_t>(timeout.count()) * 1000U);
-    return std::nullopt;
-}
-
-}  // namespace
-
 std::optional<bool> SessionBusAssistiveTechnologyStatus::isEnabled() {
-    Bus bus;
-    if (auto failure = open(bus, timeout_)) {
-        lastError_ = *failure;
+    // The bus starts the launcher in a session that has not run it yet: its switch is asked for.
+    auto bus = dbus::Connection::open({}, dbus::CallOptions{timeout_, true});
+    if (!bus) {
+        lastError_ = bus.error();
         return std::nullopt;
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    int value = 0;
-    int r = sd_bus_get_property_trivial(bus.bus, kService, kPath, kInterface, kProperty, &error,
-                                        'b', &value);
-    if (r < 0) {
-        lastError_ = error.message ? error.message : std::strerror(-r);
-        sd_bus_error_free(&error);
+    const auto value = bus->readBool(kStatus, kProperty);
+    if (!value) {
+        lastError_ = value.error().message;
         return std::nullopt;
     }
     lastError_.clear();
-    return value != 0;
+    return *value;
 }
 
 bool SessionBusAssistiveTechnologyStatus::setEnabled(bool enabled) {
-    Bus bus;
-    if (auto failure = open(bus, timeout_)) {
-        lastError_ = *failure;
+    auto bus = dbus::Connection::open({}, dbus::CallOptions{timeout_, true});
+    if (!bus) {
+        lastError_ = bus.error();
         return false;
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    int r = sd_bus_set_property(bus.bus, kService, kPath, kInterface, kProperty, &error, "b",
-                                static_cast<int>(enabled));
-    if (r < 0) {
-        lastError_ = error.message ? error.message : std::strerror(-r);
-        sd_bus_error_free(&error);
+    if (const auto done = bus->writeBool(kStatus, kProperty, enabled); !done) {
+        lastError_ = done.error().message;
         return false;
     }
     lastError_.clear();
@@ -85,26 +54,13 @@ namespace {
 struct StatusWatch {
     Runtime& runtime;
     std::function<void(bool)> changed;
-    Bus bus;
-    sd_bus_slot* slot = nullptr;
-    Registration readable;
-    std::shared_ptr<int> alive = std::make_shared<int>(0);
+    dbus::Connection bus;
+    dbus::Slot slot;
+    std::optional<dbus::BusLoop> loop;
+    dbus::Lifetime lifetime;
 
-    StatusWatch(Runtime& r, std::function<void(bool)> c) : runtime(r), changed(std::move(c)) {}
-    ~StatusWatch() {
-        readable.cancel();
-        sd_bus_slot_unref(slot);
-    }
-
-    void drain() {
-        int r = 0;
-        while ((r = sd_bus_process(bus.bus, nullptr)) > 0) {
-        }
-        // The bus went away: its socket would stay readable for ever.
-        if (r < 0) {
-            readable.cancel();
-        }
-    }
+    StatusWatch(Runtime& r, std::function<void(bool)> c, dbus::Connection b)
+        : runtime(r), changed(std::move(c)), bus(std::move(b)) {}
 };
 
 // org.freedesktop.DBus.Properties.PropertiesChanged (s interface, a{sv} changed, as ...).
@@ -112,7 +68,7 @@ int propertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
     auto* watch = static_cast<StatusWatch*>(userdata);
     const char* interface = nullptr;
     if (sd_bus_message_read(message, "s", &interface) < 0 ||
-        std::strcmp(interface, kInterface) != 0 ||
+        std::strcmp(interface, kStatus.interface) != 0 ||
         sd_bus_message_enter_container(message, 'a', "{sv}") < 0) {
         return 0;
     }
@@ -125,12 +81,8 @@ int propertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
         if (std::strcmp(name, kProperty) == 0) {
             if (sd_bus_message_read(message, "v", "b", &value) >= 0) {
                 // Told from a turn of the loop of its own: the observer may end the watch.
-                watch->runtime.post(Seconds(0), [alive = std::weak_ptr<int>(watch->alive), watch,
-                                                 enabled = value != 0] {
-                    if (!alive.expired()) {
-                        watch->changed(enabled);
-                    }
-                });
+                watch->lifetime.later(watch->runtime,
+                                      [watch, enabled = value != 0] { watch->changed(enabled); });
             }
             return 0;
         }
@@ -145,47 +97,25 @@ int propertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
 
 std::expected<Registration, std::string> SessionBusAssistiveTechnologyStatus::observe(
     Runtime& runtime, std::function<void(bool)> changed) {
-    auto watch = std::make_shared<StatusWatch>(runtime, std::move(changed));
-    if (auto failure = open(watch->bus, timeout_)) {
-        return std::unexpected(*failure);
+    auto bus = dbus::Connection::open();
+    if (!bus) {
+        return std::unexpected(bus.error());
     }
+    auto watch = std::make_shared<StatusWatch>(runtime, std::move(changed), std::move(*bus));
     // Any sender: the launcher answers under its own unique name.
-    const int r = sd_bus_match_signal(watch->bus.bus, &watch->slot, nullptr, kPath,
+    const int r = sd_bus_match_signal(watch->bus.get(), watch->slot.out(), nullptr, kStatus.path,
                                       "org.freedesktop.DBus.Properties", "PropertiesChanged",
                                       propertiesChanged, watch.get());
     if (r < 0) {
         return std::unexpected(std::string("cannot follow the accessibility switch: ") +
                                std::strerror(-r));
     }
-    const int fd = sd_bus_get_fd(watch->bus.bus);
-    if (fd < 0) {
-        return std::unexpected(std::string("no session bus: ") + std::strerror(-fd));
-    }
-    watch->readable = runtime.watchReadable(fd, [raw = watch.get()] { raw->drain(); });
+    watch->loop.emplace(runtime, watch->bus);
     // What arrived with the match's reply is queued already.
-    watch->drain();
+    watch->loop->dispatch();
     auto state = std::make_shared<Registration::State>();
     state->onCancel = [watch]() mutable { watch.reset(); };
     return Registration(state);
 }
-
-#else
-
-std::expected<Registration, std::string> SessionBusAssistiveTechnologyStatus::observe(
-    Runtime&, std::function<void(bool)>) {
-    return std::unexpected("built without D-Bus support");
-}
-
-std::optional<bool> SessionBusAssistiveTechnologyStatus::isEnabled() {
-    lastError_ = "built without D-Bus support";
-    return std::nullopt;
-}
-
-bool SessionBusAssistiveTechnologyStatus::setEnabled(bool) {
-    lastError_ = "built without D-Bus support";
-    return false;
-}
-
-#endif
 
 }  // namespace tesvano::platform

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/DBus/Interface.h"
 #include "Platform/Runtime/Runtime.h"
 
 namespace tesvano::platform {
@@ -33,7 +34,7 @@ public:
 class SessionBusAssistiveTechnologyStatus final : public AssistiveTechnologyStatus {
 public:
     explicit SessionBusAssistiveTechnologyStatus(
-        std::chrono::milliseconds timeout = std::chrono::milliseconds(250));
+        std::chrono::milliseconds timeout = dbus::callTimeout);
     std::optional<bool> isEnabled() override;
     bool setEnabled(bool enabled) override;
     std::string lastError() const override { return lastError_; }

@@ -2,16 +2,13 @@
 
 #include <sys/stat.h>
 #include <syslog.h>
+#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-
-#if TESVANO_HAVE_SYSTEMD
-#include <systemd/sd-journal.h>
-#endif
 
 namespace tesvano::platform {
 
@@ -59,7 +56,6 @@ public:
     }
 };
 
-#if TESVANO_HAVE_SYSTEMD
 class JournalSink final : public LogSink {
 public:
     void write(const LogRecord& r) override {
@@ -86,15 +82,12 @@ public:
                         "TESVANO_CATEGORY=%s", r.category.c_str(), nullptr);
     }
 };
-#endif
 
 std::shared_ptr<LogSink> makeDefaultSink() {
-#if TESVANO_HAVE_SYSTEMD
     struct stat st {};
     if (::stat("/run/systemd/journal/socket", &st) == 0) {
         return std::make_shared<JournalSink>();
     }
-#endif
     return std::make_shared<StderrSink>();
 }
 

@@ -77,7 +77,6 @@ std::expected<std::unique_ptr<TextInputSources>, std::string> openSessionTextInp
         backends.push_back(Backend{std::move(*layouts), Role::layouts});
         backends.push_back(Backend{IBusTextInputSources::open(), Role::framework});
     }
-#if TESVANO_HAVE_SYSTEMD
     if (auto fcitx = FcitxTextInputSources::open(runtime, sessionPrefersIBus())) {
         // Before IBus unless the session's applications are told to use IBus.
         auto at = sessionPrefersIBus() ? backends.end() : backends.begin() + 1;
@@ -85,9 +84,6 @@ std::expected<std::unique_ptr<TextInputSources>, std::string> openSessionTextInp
     } else {
         logger().info("Fcitx 5 input methods are not followed: %{public}s", fcitx.error());
     }
-#else
-    logger().info("Fcitx 5 input methods are not followed: built without D-Bus support");
-#endif
     return std::make_unique<CombinedTextInputSources>(std::move(backends));
 }
 

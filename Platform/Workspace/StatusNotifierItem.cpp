@@ -5,11 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "Platform/DBus/SessionBus.h"
 #include "Platform/Log/Log.h"
-
-#if TESVANO_HAVE_SYSTEMD
-#include <systemd/sd-bus.h>
-#endif
 
 namespace tesvano::platform {
 
@@ -19,12 +16,6 @@ const Logger& logger() {
     static const Logger log("StatusNotifierItem");
     return log;
 }
-
-}  // namespace
-
-#if TESVANO_HAVE_SYSTEMD
-
-namespace {
 
 constexpr const char* kItemPath = "/StatusNotifierItem";
 constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
@@ -64,7 +55,8 @@ std::string menuLabel(const std::string& label) {
 
 struct StatusNotifierItem::Impl {
     Runtime& runtime;
-    sd_bus* bus = nullptr;
+    dbus::Connection connection;
+    sd_bus* bus = connection.get();
     std::string name;
     std::string title;
     Handlers handlers;
@@ -72,41 +64,21 @@ struct StatusNotifierItem::Impl {
     std::string description;
     std::vector<TrayMenuRow> rows;
     std::uint32_t revision = 1;
-    sd_bus_slot* itemSlot = nullptr;
-    sd_bus_slot* menuSlot = nullptr;
-    sd_bus_slot* watcherSlot = nullptr;
-    Registration fdWatch;
-    std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
+    dbus::Slot itemSlot;
+    dbus::Slot menuSlot;
+    // A watcher that starts (or starts again) after us learns of the item from us.
+    dbus::NameWatcher watcher{kWatcher, [this](const std::string& owner) {
+                                  if (!owner.empty()) {
+                                      registerWithWatcher();
+                                  }
+                              }};
+    std::optional<dbus::BusLoop> loop;
+    dbus::Lifetime lifetime;
 
-    Impl(Runtime& rt, sd_bus* b) : runtime(rt), bus(b) {}
-    ~Impl() {
-        fdWatch.cancel();
-        sd_bus_slot_unref(itemSlot);
-        sd_bus_slot_unref(menuSlot);
-        sd_bus_slot_unref(watcherSlot);
-        sd_bus_flush_close_unref(bus);
-    }
-
-    void process() {
-        int r = 0;
-        while ((r = sd_bus_process(bus, nullptr)) > 0) {
-        }
-        if (r < 0) {
-            logger().notice("the session bus went away: %{public}s",
-                            std::string(std::strerror(-r)));
-            fdWatch.cancel();
-        }
-    }
+    Impl(Runtime& rt, dbus::Connection c) : runtime(rt), connection(std::move(c)) {}
 
     // Handlers run from the loop: they may open windows, and the bus is busy with this call.
-    void later(std::function<void()> action) {
-        std::weak_ptr<int> alive = lifeToken;
-        runtime.post(Seconds(0), [alive, action = std::move(action)] {
-            if (!alive.expired() && action) {
-                action();
-            }
-        });
-    }
+    void later(std::function<void()> action) { lifetime.later(runtime, std::move(action)); }
 
     void registerWithWatcher() {
         const int r = sd_bus_call_method_async(
@@ -124,16 +96,6 @@ struct StatusNotifierItem::Impl {
             logger().notice("cannot register with the tray's watcher: %{public}s",
                             std::string(std::strerror(-r)));
         }
-    }
-
-    static int onWatcherOwner(sd_bus_message* m, void* data, sd_bus_error*) {
-        const char* watched = nullptr;
-        const char* oldOwner = nullptr;
-        const char* newOwner = nullptr;
-        if (sd_bus_message_read(m, "sss", &watched, &oldOwner, &newOwner) > 0 && *newOwner) {
-            static_cast<Impl*>(data)->registerWithWatcher();
-        }
-        return 0;
     }
 
     static int itemProperty(sd_bus*, const char*, const char*, const char* property,
@@ -424,27 +386,24 @@ const sd_bus_vtable StatusNotifierItem::Impl::menuVTable[] = {
 
 std::expected<std::unique_ptr<StatusNotifierItem>, std::string> StatusNotifierItem::open(
     Runtime& runtime, const std::string& title, Handlers handlers) {
-    sd_bus* bus = nullptr;
-    if (const int r = sd_bus_open_user(&bus); r < 0) {
-        return std::unexpected(std::string("no session bus: ") + std::strerror(-r));
+    auto connection = dbus::Connection::open();
+    if (!connection) {
+        return std::unexpected(connection.error());
     }
-    auto impl = std::make_unique<Impl>(runtime, bus);
+    auto impl = std::make_unique<Impl>(runtime, std::move(*connection));
+    Impl* state = impl.get();
+    sd_bus* bus = state->bus;
     impl->title = title;
     impl->handlers = std::move(handlers);
     impl->name = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-1";
-    int r = sd_bus_add_object_vtable(bus, &impl->itemSlot, kItemPath, kItemInterface,
-                                     Impl::itemVTable, impl.get());
+    int r = sd_bus_add_object_vtable(bus, impl->itemSlot.out(), kItemPath, kItemInterface,
+                                     Impl::itemVTable, state);
     if (r >= 0) {
-        r = sd_bus_add_object_vtable(bus, &impl->menuSlot, kMenuPath, kMenuInterface,
-                                     Impl::menuVTable, impl.get());
+        r = sd_bus_add_object_vtable(bus, impl->menuSlot.out(), kMenuPath, kMenuInterface,
+                                     Impl::menuVTable, state);
     }
     if (r >= 0) {
-        const std::string rule = std::string(
-                                     "type='signal',sender='org.freedesktop.DBus',interface='org."
-                                     "freedesktop.DBus',member='NameOwnerChanged',arg0='") +
-                                 kWatcher + "'";
-        r = sd_bus_add_match(bus, &impl->watcherSlot, rule.c_str(), &Impl::onWatcherOwner,
-                             impl.get());
+        r = impl->watcher.start(impl->connection);
     }
     if (r >= 0) {
         r = sd_bus_request_name(bus, impl->name.c_str(), 0);
@@ -452,10 +411,9 @@ std::expected<std::unique_ptr<StatusNotifierItem>, std::string> StatusNotifierIt
     if (r < 0) {
         return std::unexpected("cannot offer the tray item: " + std::string(std::strerror(-r)));
     }
-    Impl* state = impl.get();
-    impl->fdWatch = runtime.watchReadable(sd_bus_get_fd(bus), [state] { state->process(); });
+    impl->loop.emplace(runtime, impl->connection);
     impl->registerWithWatcher();
-    impl->later([state] { state->process(); });
+    impl->loop->dispatchLater();
     return std::unique_ptr<StatusNotifierItem>(new StatusNotifierItem(std::move(impl)));
 }
 
@@ -487,25 +445,5 @@ void StatusNotifierItem::setMenu(std::vector<TrayMenuRow> rows) {
     sd_bus_emit_signal(impl_->bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui",
                        impl_->revision, 0);
 }
-
-#else
-
-struct StatusNotifierItem::Impl {
-    std::string name;
-};
-
-std::expected<std::unique_ptr<StatusNotifierItem>, std::string> StatusNotifierItem::open(
-    Runtime&, const std::string&, Handlers) {
-    return std::unexpected("built without D-Bus support");
-}
-StatusNotifierItem::StatusNotifierItem(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-StatusNotifierItem::~StatusNotifierItem() = default;
-const std::string& StatusNotifierItem::busName() const {
-    return impl_->name;
-}
-void StatusNotifierItem::setIcon(std::vector<TrayIconPixmap>, const std::string&) {}
-void StatusNotifierItem::setMenu(std::vector<TrayMenuRow>) {}
-
-#endif
 
 }  // namespace tesvano::platform

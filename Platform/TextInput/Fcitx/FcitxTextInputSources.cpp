@@ -1,13 +1,12 @@
 #include "Platform/TextInput/Fcitx/FcitxTextInputSources.h"
 
-#include <systemd/sd-bus.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <utility>
 
+#include "Platform/DBus/SessionBus.h"
 #include "Platform/Log/Log.h"
 
 namespace tesvano::platform {
@@ -22,22 +21,13 @@ const Logger& logger() {
 constexpr const char* kService = "org.fcitx.Fcitx5";
 constexpr const char* kPath = "/controller";
 constexpr const char* kInterface = "org.fcitx.Fcitx.Controller1";
-// Fcitx answers from its own main loop; a daemon that hangs must not hold ours for long.
-constexpr std::uint64_t kCallTimeoutMicroseconds = 500'000;
+constexpr dbus::Object kController{kService, kPath, kInterface};
+// For the calls sd-bus makes on the monitor and the polls it sends without waiting.
+constexpr auto kCallTimeoutMicroseconds = dbus::microseconds(dbus::callTimeout);
 constexpr std::string_view kKeyboardPrefix = "keyboard-";
 // What Fcitx tells an application's input context when its input method changes.
 constexpr const char* kContextInterface = "org.fcitx.Fcitx.InputContext1";
 constexpr const char* kContextSignal = "CurrentIM";
-
-struct Reply {
-    sd_bus_message* message = nullptr;
-    ~Reply() { sd_bus_message_unref(message); }
-};
-
-struct CallError {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    ~CallError() { sd_bus_error_free(&error); }
-};
 
 struct Entry {
     std::string name;
@@ -59,17 +49,17 @@ std::optional<std::string_view> inputMethodOf(std::string_view id) {
 
 struct FcitxTextInputSources::Impl {
     Runtime& runtime;
-    sd_bus* bus = nullptr;
+    dbus::Connection bus;
     FcitxTextInputSources* owner = nullptr;
-    sd_bus_slot* ownerWatch = nullptr;
-    sd_bus_slot* groupsWatch = nullptr;
-    sd_bus_slot* pendingPoll = nullptr;
+    dbus::NameWatcher ownerWatch{kService,
+                                 [this](const std::string& now) { setAvailable(!now.empty()); }};
+    dbus::Slot groupsWatch;
+    dbus::Slot pendingPoll;
     // A second connection that watches the input contexts' announcements; none where the bus
     // refuses to let us watch, and then the current input method is polled.
     sd_bus* monitor = nullptr;
     Registration monitorWatch;
-    Registration fdWatch;
-    Registration laterDispatch;
+    std::optional<dbus::BusLoop> loop;
     Registration pollTimer;
     bool available = false;
     bool applicationsUseIBus = false;
@@ -80,60 +70,28 @@ struct FcitxTextInputSources::Impl {
     // Every input method Fcitx knows, by unique name: its addons load only at its start.
     std::optional<std::map<std::string, Entry, std::less<>>> entries;
     std::optional<std::string> polledCurrent;
-    std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
+    dbus::Lifetime lifetime;
 
-    Impl(Runtime& rt, sd_bus* b) : runtime(rt), bus(b) {}
+    Impl(Runtime& rt, dbus::Connection b) : runtime(rt), bus(std::move(b)) {}
     ~Impl() {
         closeMonitor();
-        fdWatch.cancel();
-        laterDispatch.cancel();
         pollTimer.cancel();
-        sd_bus_slot_unref(pendingPoll);
-        sd_bus_slot_unref(groupsWatch);
-        sd_bus_slot_unref(ownerWatch);
-        sd_bus_flush_close_unref(bus);
     }
 
     // A method of the controller with no argument or one string argument.
-    int call(const char* member, Reply& reply, const char* argument = nullptr) {
-        CallError error;
-        Reply request;
-        int r = sd_bus_message_new_method_call(bus, &request.message, kService, kPath, kInterface,
-                                               member);
-        if (r >= 0 && argument != nullptr) {
-            r = sd_bus_message_append(request.message, "s", argument);
-        }
-        // A call must never be what starts Fcitx: the bus would start it for a name nobody
-        // holds (a session without Fcitx, or one whose Fcitx just quit).
-        if (r >= 0) {
-            r = sd_bus_message_set_auto_start(request.message, 0);
-        }
-        if (r >= 0) {
-            r = sd_bus_call(bus, request.message, kCallTimeoutMicroseconds, &error.error,
-                            &reply.message);
-        }
-        dispatchLaterIfQueued();
-        return r;
+    template <typename... Argument>
+    auto call(const char* member, Argument... argument) {
+        return bus.call(kController, dbus::Method{member, sizeof...(argument) ? "s" : ""},
+                        argument...);
     }
 
     std::optional<std::string> callForString(const char* member) {
-        Reply reply;
+        const auto reply = call(member);
         const char* text = nullptr;
-        if (call(member, reply) < 0 || sd_bus_message_read(reply.message, "s", &text) < 0) {
+        if (!reply || sd_bus_message_read(reply->get(), "s", &text) < 0) {
             return std::nullopt;
         }
         return std::string(text);
-    }
-
-    bool askAvailable() {
-        CallError error;
-        Reply reply;
-        int hasOwner = 0;
-        const int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                         "org.freedesktop.DBus", "NameHasOwner", &error.error,
-                                         &reply.message, "s", kService);
-        dispatchLaterIfQueued();
-        return r >= 0 && sd_bus_message_read(reply.message, "b", &hasOwner) >= 0 && hasOwner != 0;
     }
 
     const std::map<std::string, Entry, std::less<>>& knownInputMethods() {
@@ -141,14 +99,13 @@ struct FcitxTextInputSources::Impl {
             return *entries;
         }
         entries.emplace();
-        Reply reply;
-        if (call("AvailableInputMethods", reply) < 0 ||
-            sd_bus_message_enter_container(reply.message, 'a', "(ssssssb)") <= 0) {
+        const auto reply = call("AvailableInputMethods");
+        if (!reply || sd_bus_message_enter_container(reply->get(), 'a', "(ssssssb)") <= 0) {
             entries.reset();
             static const std::map<std::string, Entry, std::less<>> none;
             return none;
         }
-        while (sd_bus_message_enter_container(reply.message, 'r', "ssssssb") > 0) {
+        while (sd_bus_message_enter_container(reply->get(), 'r', "ssssssb") > 0) {
             const char* unique = nullptr;
             const char* name = nullptr;
             const char* native = nullptr;
@@ -156,12 +113,12 @@ struct FcitxTextInputSources::Impl {
             const char* label = nullptr;
             const char* language = nullptr;
             int configurable = 0;
-            if (sd_bus_message_read(reply.message, "ssssssb", &unique, &name, &native, &icon,
-                                    &label, &language, &configurable) < 0) {
+            if (sd_bus_message_read(reply->get(), "ssssssb", &unique, &name, &native, &icon, &label,
+                                    &language, &configurable) < 0) {
                 break;
             }
             (*entries)[unique] = Entry{name, language};
-            sd_bus_message_exit_container(reply.message);
+            sd_bus_message_exit_container(reply->get());
         }
         return *entries;
     }
@@ -171,17 +128,19 @@ struct FcitxTextInputSources::Impl {
     std::optional<std::vector<TextInputSource>> readSources() {
         std::vector<TextInputSource> out;
         const auto group = callForString("CurrentInputMethodGroup");
-        Reply reply;
+        if (!group) {
+            return std::nullopt;
+        }
+        const auto reply = call("InputMethodGroupInfo", group->c_str());
         const char* layout = nullptr;
-        if (!group || call("InputMethodGroupInfo", reply, group->c_str()) < 0 ||
-            sd_bus_message_read(reply.message, "s", &layout) < 0 ||
-            sd_bus_message_enter_container(reply.message, 'a', "(ss)") < 0) {
+        if (!reply || sd_bus_message_read(reply->get(), "s", &layout) < 0 ||
+            sd_bus_message_enter_container(reply->get(), 'a', "(ss)") < 0) {
             return std::nullopt;
         }
         std::vector<std::string> names;
         const char* name = nullptr;
         const char* itemLayout = nullptr;
-        while (sd_bus_message_read(reply.message, "(ss)", &name, &itemLayout) > 0) {
+        while (sd_bus_message_read(reply->get(), "(ss)", &name, &itemLayout) > 0) {
             names.emplace_back(name);
         }
         const auto& known = knownInputMethods();
@@ -258,26 +217,20 @@ struct FcitxTextInputSources::Impl {
         const std::string rule = std::string("type='signal',interface='") + kContextInterface +
                                  "',member='" + kContextSignal + "'";
         char* rules[] = {const_cast<char*>(rule.c_str()), nullptr};
-        Reply request;
-        CallError error;
+        dbus::Reply request;
         if (sd_bus_set_monitor(monitor, 1) < 0 || sd_bus_set_bus_client(monitor, 1) < 0 ||
             sd_bus_set_address(monitor, address) < 0 || sd_bus_start(monitor) < 0 ||
             sd_bus_message_new_method_call(
-                monitor, &request.message, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                monitor, request.out(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                 "org.freedesktop.DBus.Monitoring", "BecomeMonitor") < 0 ||
-            sd_bus_message_append_strv(request.message, rules) < 0 ||
-            sd_bus_message_append(request.message, "u", 0U) < 0 ||
-            sd_bus_call(monitor, request.message, kCallTimeoutMicroseconds, &error.error, nullptr) <
-                0) {
+            sd_bus_message_append_strv(request.get(), rules) < 0 ||
+            sd_bus_message_append(request.get(), "u", 0U) < 0 ||
+            sd_bus_call(monitor, request.get(), kCallTimeoutMicroseconds, nullptr, nullptr) < 0) {
             monitor = sd_bus_flush_close_unref(monitor);
             return false;
         }
         monitorWatch = runtime.watchReadable(sd_bus_get_fd(monitor), [this] { drainMonitor(); });
-        runtime.post(Seconds(0), [alive = std::weak_ptr<int>(lifeToken), this] {
-            if (!alive.expired()) {
-                drainMonitor();
-            }
-        });
+        lifetime.later(runtime, [this] { drainMonitor(); });
         return true;
     }
 
@@ -322,14 +275,14 @@ struct FcitxTextInputSources::Impl {
         }
         pollTimer = runtime.after(FcitxTextInputSources::currentPollInterval, [this] {
             pollTimer.cancel();
-            dispatch();
-            if (pendingPoll == nullptr && available) {
-                Reply request;
-                if (sd_bus_message_new_method_call(bus, &request.message, kService, kPath,
+            loop->dispatch();
+            if (!pendingPoll.get() && available) {
+                dbus::Reply request;
+                if (sd_bus_message_new_method_call(bus.get(), request.out(), kService, kPath,
                                                    kInterface, "CurrentInputMethod") >= 0 &&
-                    sd_bus_message_set_auto_start(request.message, 0) >= 0) {
-                    sd_bus_call_async(bus, &pendingPoll, request.message, &Impl::onPolled, this,
-                                      kCallTimeoutMicroseconds);
+                    sd_bus_message_set_auto_start(request.get(), 0) >= 0) {
+                    sd_bus_call_async(bus.get(), pendingPoll.out(), request.get(), &Impl::onPolled,
+                                      this, kCallTimeoutMicroseconds);
                 }
             }
             schedulePoll();
@@ -338,7 +291,7 @@ struct FcitxTextInputSources::Impl {
 
     static int onPolled(sd_bus_message* reply, void* data, sd_bus_error*) {
         auto* self = static_cast<Impl*>(data);
-        self->pendingPoll = sd_bus_slot_unref(self->pendingPoll);
+        self->pendingPoll.reset();
         const char* name = nullptr;
         if (sd_bus_message_is_method_error(reply, nullptr) ||
             sd_bus_message_read(reply, "s", &name) < 0) {
@@ -351,23 +304,6 @@ struct FcitxTextInputSources::Impl {
         return 0;
     }
 
-    static int onOwnerChanged(sd_bus_message* message, void* data, sd_bus_error*) {
-        auto* self = static_cast<Impl*>(data);
-        const char* name = nullptr;
-        const char* before = nullptr;
-        const char* after = nullptr;
-        if (sd_bus_message_read(message, "sss", &name, &before, &after) < 0 ||
-            std::strcmp(name, kService) != 0) {
-            return 0;
-        }
-        // A restart may come as one change from the old owner to the new one.
-        if (*before != '\0' && *after != '\0') {
-            self->setAvailable(false);
-        }
-        self->setAvailable(*after != '\0');
-        return 0;
-    }
-
     static int onGroupsChanged(sd_bus_message*, void* data, sd_bus_error*) {
         auto* self = static_cast<Impl*>(data);
         self->cachedSources.reset();
@@ -376,68 +312,44 @@ struct FcitxTextInputSources::Impl {
         return 0;
     }
 
-    void dispatch() {
-        laterDispatch.cancel();
-        while (sd_bus_process(bus, nullptr) > 0) {
-        }
-        const bool enabled = std::exchange(enabledChanged, false);
-        const bool selection = std::exchange(selectionChanged, false);
-        const std::weak_ptr<int> alive = lifeToken;
-        if (enabled) {
-            owner->notifyEnabledSourcesChanged();
-        }
-        if (selection && !alive.expired()) {
-            owner->notifySelectionChanged();
-        }
-    }
-
-    // A call reads whatever else has arrived into sd-bus's queue, and then the socket no
-    // longer wakes us for it; such messages are dispatched from the loop instead.
-    void dispatchLaterIfQueued() {
-        std::uint64_t timeout = 0;
-        if (laterDispatch.active() || sd_bus_get_timeout(bus, &timeout) < 0 || timeout != 0) {
-            return;
-        }
-        laterDispatch = runtime.after(Seconds(0), [this] { dispatch(); });
+    void settled() {
+        lifetime.tell({
+            {std::exchange(enabledChanged, false),
+             [this] { owner->notifyEnabledSourcesChanged(); }},
+            {std::exchange(selectionChanged, false), [this] { owner->notifySelectionChanged(); }},
+        });
     }
 };
 
 std::expected<std::unique_ptr<FcitxTextInputSources>, std::string> FcitxTextInputSources::open(
     Runtime& runtime, bool applicationsUseIBus) {
-    sd_bus* bus = nullptr;
-    if (const int r = sd_bus_open_user(&bus); r < 0) {
-        return std::unexpected(std::string("no session bus: ") + std::strerror(-r));
+    auto bus = dbus::Connection::open();
+    if (!bus) {
+        return std::unexpected(bus.error());
     }
-    auto impl = std::make_unique<Impl>(runtime, bus);
-    const std::string ownerRule =
-        "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-        "member='NameOwnerChanged',arg0='" +
-        std::string(kService) + "'";
-    const std::string groupsRule = "type='signal',sender='" + std::string(kService) + "',path='" +
-                                   kPath + "',interface='" + kInterface +
-                                   "',member='InputMethodGroupsChanged'";
-    if (const int r = sd_bus_add_match(bus, &impl->ownerWatch, ownerRule.c_str(),
-                                       &Impl::onOwnerChanged, impl.get());
-        r < 0) {
-        return std::unexpected(std::string("cannot watch Fcitx on the session bus: ") +
-                               std::strerror(-r));
+    auto impl = std::make_unique<Impl>(runtime, std::move(*bus));
+    Impl* state = impl.get();
+    int r = state->ownerWatch.start(state->bus);
+    if (r >= 0) {
+        r = sd_bus_match_signal(state->bus.get(), state->groupsWatch.out(), kService, kPath,
+                                kInterface, "InputMethodGroupsChanged", &Impl::onGroupsChanged,
+                                state);
     }
-    if (const int r = sd_bus_add_match(bus, &impl->groupsWatch, groupsRule.c_str(),
-                                       &Impl::onGroupsChanged, impl.get());
-        r < 0) {
+    if (r < 0) {
         return std::unexpected(std::string("cannot watch Fcitx on the session bus: ") +
                                std::strerror(-r));
     }
     std::unique_ptr<FcitxTextInputSources> sources(new FcitxTextInputSources(std::move(impl)));
-    Impl* state = sources->impl_.get();
     state->owner = sources.get();
     state->applicationsUseIBus = applicationsUseIBus;
-    state->fdWatch = runtime.watchReadable(sd_bus_get_fd(bus), [state] { state->dispatch(); });
+    state->loop.emplace(runtime, state->bus, [state](int) { state->settled(); });
     state->openMonitor();
-    state->setAvailable(state->askAvailable());
+    state->setAvailable(!state->ownerWatch.owner().empty());
     // Nobody listens yet: the first availability is no change.
     state->enabledChanged = false;
     state->selectionChanged = false;
+    // Whatever arrived while we asked for the first state.
+    state->loop->dispatchLater();
     return sources;
 }
 
@@ -470,10 +382,8 @@ SelectStatus FcitxTextInputSources::select(std::string_view id) {
     if (!inputMethod || !impl_->find(id)) {
         return SelectStatus::unknownSource;
     }
-    Reply reply;
     const std::string name(*inputMethod);
-    return impl_->call("SetCurrentIM", reply, name.c_str()) >= 0 ? SelectStatus::ok
-                                                                 : SelectStatus::failed;
+    return impl_->call("SetCurrentIM", name.c_str()) ? SelectStatus::ok : SelectStatus::failed;
 }
 
 bool FcitxTextInputSources::isAvailable() {
@@ -492,22 +402,21 @@ FocusedSelection FcitxTextInputSources::selectInFocusedContext(std::string_view 
     if (!impl_->available || !inputMethod) {
         return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
     }
-    Reply state;
-    if (const int r = impl_->call("State", state); r < 0) {
-        return std::unexpected(FocusedSelectionFailure{Kind::transport, r});
+    const auto state = impl_->call("State");
+    if (!state) {
+        return std::unexpected(FocusedSelectionFailure{Kind::transport, state.error().code});
     }
     std::int32_t value = 0;
-    if (sd_bus_message_read(state.message, "i", &value) < 0) {
+    if (sd_bus_message_read(state->get(), "i", &value) < 0) {
         return std::unexpected(FocusedSelectionFailure{Kind::invalidReply, 0});
     }
     // 0: no input context has the focus.
     if (value == 0) {
         return std::unexpected(FocusedSelectionFailure{Kind::noFocus, 0});
     }
-    Reply reply;
     const std::string name(*inputMethod);
-    if (const int r = impl_->call("SetCurrentIM", reply, name.c_str()); r < 0) {
-        return std::unexpected(FocusedSelectionFailure{Kind::rejected, r});
+    if (const auto reply = impl_->call("SetCurrentIM", name.c_str()); !reply) {
+        return std::unexpected(FocusedSelectionFailure{Kind::rejected, reply.error().code});
     }
     return {};
 }

@@ -8,12 +8,9 @@
 #include <fstream>
 #include <system_error>
 
+#include "Platform/DBus/SessionBus.h"
 #include "Platform/TextInput/GnomeShell/GnomeShellExtensionFiles.h"
 #include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
-
-#if TESVANO_HAVE_SYSTEMD
-#include <systemd/sd-bus.h>
-#endif
 
 namespace tesvano::platform {
 
@@ -139,9 +136,6 @@ const std::vector<std::pair<std::string, std::string>>& gnomeShellExtensionFiles
     return files;
 }
 
-SessionGnomeShellExtension::SessionGnomeShellExtension(std::chrono::milliseconds timeout)
-    : timeout_(timeout) {}
-
 std::filesystem::path SessionGnomeShellExtension::userFolder() {
     return dataHome() / "gnome-shell/extensions" / gnome_shell::extensionUUID;
 }
@@ -163,19 +157,18 @@ GnomeShellExtensionFacts SessionGnomeShellExtension::facts() {
         facts.userExtensionsDisabled = g_settings_get_boolean(settings, kUserExtensionsOffKey);
         g_object_unref(settings);
     }
-#if TESVANO_HAVE_SYSTEMD
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_user(&bus) < 0) {
+    auto bus = dbus::Connection::open();
+    if (!bus) {
         return facts;
     }
-    sd_bus_set_method_call_timeout(bus, static_cast<std::uint64_t>(timeout_.count()) * 1000U);
-    sd_bus_message* reply = nullptr;
-    facts.answers = gnome_shell::extensionOwner(bus).has_value();
+    facts.answers = gnome_shell::extensionOwner(*bus).has_value();
+    const dbus::Object extensions{"org.gnome.Shell", "/org/gnome/Shell",
+                                  "org.gnome.Shell.Extensions"};
+    const auto info =
+        bus->call(extensions, dbus::Method{"GetExtensionInfo", "s"}, gnome_shell::extensionUUID);
+    sd_bus_message* reply = info ? info->get() : nullptr;
     // An extension the shell does not know comes back as an empty dictionary.
-    if (sd_bus_call_method(bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
-                           "GetExtensionInfo", nullptr, &reply, "s",
-                           gnome_shell::extensionUUID) >= 0 &&
-        sd_bus_message_enter_container(reply, 'a', "{sv}") > 0) {
+    if (reply && sd_bus_message_enter_container(reply, 'a', "{sv}") > 0) {
         while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
             const char* key = nullptr;
             sd_bus_message_read(reply, "s", &key);
@@ -196,9 +189,6 @@ GnomeShellExtensionFacts SessionGnomeShellExtension::facts() {
             sd_bus_message_exit_container(reply);
         }
     }
-    sd_bus_message_unref(reply);
-    sd_bus_flush_close_unref(bus);
-#endif
     return facts;
 }
 

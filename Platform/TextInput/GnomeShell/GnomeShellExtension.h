@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <functional>
@@ -65,17 +64,12 @@ const std::vector<std::pair<std::string, std::string>>& gnomeShellExtensionFiles
 // shell's org.gnome.Shell.Extensions interface and GNOME's settings.
 class SessionGnomeShellExtension final : public GnomeShellExtension {
 public:
-    explicit SessionGnomeShellExtension(
-        std::chrono::milliseconds timeout = std::chrono::milliseconds(250));
     GnomeShellExtensionFacts facts() override;
     std::expected<void, std::string> installAndEnable() override;
     std::shared_ptr<void> watch(std::function<void()> changed) override;
 
     // $XDG_DATA_HOME/gnome-shell/extensions/<uuid> (default ~/.local/share/...).
     static std::filesystem::path userFolder();
-
-private:
-    std::chrono::milliseconds timeout_;
 };
 
 }  // namespace tesvano::platform

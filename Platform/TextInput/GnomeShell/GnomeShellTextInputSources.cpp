@@ -7,12 +7,9 @@
 #include <ranges>
 #include <utility>
 
+#include "Platform/DBus/SessionBus.h"
 #include "Platform/Log/Log.h"
 #include "Platform/TextInput/Xkb/XkbLayoutRegistry.h"
-
-#if TESVANO_HAVE_SYSTEMD
-#include <systemd/sd-bus.h>
-#endif
 
 namespace tesvano::platform {
 
@@ -76,35 +73,15 @@ constexpr const char* kSourcesKey = "sources";
 
 }  // namespace
 
-#if TESVANO_HAVE_SYSTEMD
-
 namespace gnome_shell {
 
-namespace {
-
-std::optional<std::string> nameOwner(sd_bus* bus, const char* name) {
-    sd_bus_message* reply = nullptr;
-    std::optional<std::string> owner;
-    const char* unique = nullptr;
-    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
-                           name) >= 0 &&
-        sd_bus_message_read(reply, "s", &unique) > 0 && unique) {
-        owner = unique;
-    }
-    sd_bus_message_unref(reply);
-    return owner;
-}
-
-}  // namespace
-
-std::optional<std::string> extensionOwner(sd_bus* bus) {
-    auto owner = nameOwner(bus, busName);
+std::optional<std::string> extensionOwner(dbus::Connection& bus) {
+    auto owner = bus.nameOwner(busName);
     if (!owner) {
         return std::nullopt;
     }
     // Any program of the user could take the name before the shell does.
-    if (nameOwner(bus, "org.gnome.Shell") != owner) {
+    if (bus.nameOwner("org.gnome.Shell") != owner) {
         logger().error("%{public}s is held by %{public}s, which is not GNOME Shell; not using it",
                        std::string(busName), *owner);
         return std::nullopt;
@@ -116,20 +93,17 @@ std::optional<std::string> extensionOwner(sd_bus* bus) {
 
 struct GnomeShellTextInputSources::Impl {
     Runtime& runtime;
-    sd_bus* bus = nullptr;
+    dbus::Connection bus;
     // What the shell sets while the extension does not answer: the layout groups and its IBus.
     std::unique_ptr<TextInputSources> layouts;
     std::unique_ptr<TextInputSources> ibus;
     GSettings* shellSettings = nullptr;
-    std::uint64_t timeoutUsec;
-    sd_bus_slot* sourceSignals = nullptr;
-    sd_bus_slot* ownerSignals = nullptr;
-    Registration fdWatch;
-    Registration laterDispatch;
+    dbus::Slot sourceSignals;
+    // Who holds the name is checked once the bus is done with the dispatch that told it.
+    dbus::NameWatcher ownerWatch{gnome_shell::busName,
+                                 [this](const std::string&) { ownerChanged = true; }};
+    std::optional<dbus::BusLoop> loop;
     std::vector<Registration> fallbackChanges;
-    bool dispatchPending = false;
-    // A call since the last dispatch: signals may wait in the connection's queue.
-    bool called = false;
     bool answers = false;
     // The extension's unique name on the bus, once it is known to be the shell's.
     std::string owner;
@@ -141,11 +115,11 @@ struct GnomeShellTextInputSources::Impl {
     bool sourcesChanged = false;
     bool selectionChanged = false;
     std::optional<XkbLayoutRegistry> registry;
-    std::shared_ptr<int> lifeToken = std::make_shared<int>(0);
+    dbus::Lifetime lifetime;
 
-    Impl(Runtime& rt, sd_bus* b, std::unique_ptr<TextInputSources> l,
-         std::unique_ptr<TextInputSources> i, std::uint64_t timeout)
-        : runtime(rt), bus(b), layouts(std::move(l)), ibus(std::move(i)), timeoutUsec(timeout) {
+    Impl(Runtime& rt, dbus::Connection b, std::unique_ptr<TextInputSources> l,
+         std::unique_ptr<TextInputSources> i)
+        : runtime(rt), bus(std::move(b)), layouts(std::move(l)), ibus(std::move(i)) {
         if (GSettingsSchemaSource* schemas = g_settings_schema_source_get_default()) {
             if (GSettingsSchema* schema =
                     g_settings_schema_source_lookup(schemas, kInputSourcesSchema, TRUE)) {
@@ -160,37 +134,20 @@ struct GnomeShellTextInputSources::Impl {
                                                  nullptr, this);
             g_object_unref(shellSettings);
         }
-        fdWatch.cancel();
-        laterDispatch.cancel();
-        sd_bus_slot_unref(sourceSignals);
-        sd_bus_slot_unref(ownerSignals);
-        sd_bus_flush_close_unref(bus);
     }
 
     // Calls a method of the extension; the reply, or none with the reason logged.
-    sd_bus_message* call(const char* member, const char* types = nullptr,
-                         const char* first = nullptr, const char* second = nullptr) {
-        sd_bus_message* reply = nullptr;
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* message = nullptr;
-        called = true;
-        int r =
-            sd_bus_message_new_method_call(bus, &message, owner.c_str(), gnome_shell::objectPath,
-                                           gnome_shell::interfaceName, member);
-        if (r >= 0 && types) {
-            r = sd_bus_message_append(message, types, first, second);
+    template <typename... Arguments>
+    std::optional<dbus::Reply> call(const dbus::Method& method, Arguments... arguments) {
+        const dbus::Object extension{owner.c_str(), gnome_shell::objectPath,
+                                     gnome_shell::interfaceName};
+        auto reply = bus.call(extension, method, arguments...);
+        if (!reply) {
+            logger().info("the shell's %{public}s failed: %{public}s", std::string(method.name),
+                          reply.error().message);
+            return std::nullopt;
         }
-        if (r >= 0) {
-            r = sd_bus_call(bus, message, timeoutUsec, &error, &reply);
-        }
-        sd_bus_message_unref(message);
-        if (r < 0) {
-            logger().info("the shell's %{public}s failed: %{public}s", std::string(member),
-                          std::string(error.message ? error.message : std::strerror(-r)));
-            sd_bus_error_free(&error);
-            return nullptr;
-        }
-        return reply;
+        return std::move(*reply);
     }
 
     const XkbLayoutRegistry::Entry* registryEntry(const gnome_shell::ShellSource& source) {
@@ -275,10 +232,11 @@ struct GnomeShellTextInputSources::Impl {
     }
 
     std::optional<std::vector<TextInputSource>> readSources() {
-        sd_bus_message* reply = call("GetSources");
-        if (!reply) {
+        const auto message = call(gnome_shell::members::getSources);
+        if (!message) {
             return std::nullopt;
         }
+        sd_bus_message* reply = message->get();
         std::vector<TextInputSource> out;
         int r = sd_bus_message_enter_container(reply, 'a', "(ssss)");
         while (r > 0) {
@@ -304,7 +262,6 @@ struct GnomeShellTextInputSources::Impl {
             }
             out.push_back(std::move(source));
         }
-        sd_bus_message_unref(reply);
         if (r < 0) {
             logger().info("the shell's sources could not be read: %{public}s",
                           std::string(std::strerror(-r)));
@@ -340,12 +297,11 @@ struct GnomeShellTextInputSources::Impl {
             return configuredCurrent();
         }
         if (!cachedCurrent) {
-            sd_bus_message* reply = call("GetCurrent");
+            const auto reply = call(gnome_shell::members::getCurrent);
             if (!reply) {
                 return std::nullopt;
             }
-            cachedCurrent = readCurrent(reply);
-            sd_bus_message_unref(reply);
+            cachedCurrent = readCurrent(reply->get());
         }
         return *cachedCurrent;
     }
@@ -355,29 +311,22 @@ struct GnomeShellTextInputSources::Impl {
         answers = !owner.empty();
     }
 
+    static bool is(sd_bus_message* message, const dbus::Signal& signal) {
+        return sd_bus_message_is_signal(message, gnome_shell::interfaceName, signal.name) > 0 &&
+               sd_bus_message_has_signature(message, signal.signature) > 0;
+    }
+
     static int onSourceSignal(sd_bus_message* message, void* data, sd_bus_error*) {
         auto* self = static_cast<Impl*>(data);
         const char* sender = sd_bus_message_get_sender(message);
         if (self->owner.empty() || !sender || self->owner != sender) {
             return 0;
         }
-        if (sd_bus_message_is_signal(message, gnome_shell::interfaceName, "SourcesChanged")) {
+        if (is(message, gnome_shell::members::sourcesChanged)) {
             self->sourcesChanged = true;
-        } else if (sd_bus_message_is_signal(message, gnome_shell::interfaceName,
-                                            "CurrentSourceChanged")) {
+        } else if (is(message, gnome_shell::members::currentSourceChanged)) {
             self->cachedCurrent = readCurrent(message);
             self->selectionChanged = true;
-        }
-        return 0;
-    }
-
-    static int onOwnerSignal(sd_bus_message* message, void* data, sd_bus_error*) {
-        auto* self = static_cast<Impl*>(data);
-        const char* name = nullptr;
-        if (sd_bus_message_read(message, "s", &name) > 0 &&
-            std::strcmp(name, gnome_shell::busName) == 0) {
-            // Checked once the bus is done with this dispatch.
-            self->ownerChanged = true;
         }
         return 0;
     }
@@ -387,63 +336,45 @@ std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string>
 GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSources> layouts,
                                  std::unique_ptr<TextInputSources> ibus,
                                  std::chrono::milliseconds timeout, const std::string& busAddress) {
-    sd_bus* bus = nullptr;
-    int r = 0;
-    if (busAddress.empty()) {
-        r = sd_bus_open_user(&bus);
-    } else {
-        r = sd_bus_new(&bus);
-        if (r >= 0) {
-            sd_bus_set_address(bus, busAddress.c_str());
-            sd_bus_set_bus_client(bus, 1);
-            r = sd_bus_start(bus);
-        }
+    auto bus = dbus::Connection::open(busAddress, dbus::CallOptions{timeout});
+    if (!bus) {
+        return std::unexpected(bus.error());
     }
-    if (r < 0) {
-        sd_bus_unref(bus);
-        return std::unexpected(std::string("no session bus: ") + std::strerror(-r));
-    }
-    auto impl = std::make_unique<Impl>(runtime, bus, std::move(layouts), std::move(ibus),
-                                       static_cast<std::uint64_t>(timeout.count()) * 1000U);
-    const std::string sourceRule = std::string("type='signal',path='") + gnome_shell::objectPath +
-                                   "',interface='" + gnome_shell::interfaceName + "'";
-    const std::string ownerRule =
-        std::string(
-            "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
-            "member='NameOwnerChanged',arg0='") +
-        gnome_shell::busName + "'";
-    r = sd_bus_add_match(bus, &impl->sourceSignals, sourceRule.c_str(), &Impl::onSourceSignal,
-                         impl.get());
+    auto impl =
+        std::make_unique<Impl>(runtime, std::move(*bus), std::move(layouts), std::move(ibus));
+    Impl* state = impl.get();
+    int r = sd_bus_match_signal(state->bus.get(), state->sourceSignals.out(), nullptr,
+                                gnome_shell::objectPath, gnome_shell::interfaceName, nullptr,
+                                &Impl::onSourceSignal, state);
     if (r >= 0) {
-        r = sd_bus_add_match(bus, &impl->ownerSignals, ownerRule.c_str(), &Impl::onOwnerSignal,
-                             impl.get());
+        r = state->ownerWatch.start(state->bus);
     }
     if (r < 0) {
         return std::unexpected(std::string("cannot follow the shell's input sources: ") +
                                std::strerror(-r));
     }
-    impl->readOwner();
+    state->readOwner();
     logger().info("the shell's input sources %{public}s",
-                  std::string(impl->answers ? "answer" : "do not answer; not selecting"));
+                  std::string(state->answers ? "answer" : "do not answer; not selecting"));
     std::unique_ptr<GnomeShellTextInputSources> sources(
         new GnomeShellTextInputSources(std::move(impl)));
     GnomeShellTextInputSources* self = sources.get();
-    self->impl_->lastNotifiedCurrent = self->impl_->currentID();
-    self->impl_->fdWatch = runtime.watchReadable(sd_bus_get_fd(bus), [self] { self->dispatch(); });
-    for (TextInputSources* f : {self->impl_->layouts.get(), self->impl_->ibus.get()}) {
+    state->lastNotifiedCurrent = state->currentID();
+    state->loop.emplace(runtime, state->bus, [self](int result) { self->settled(result); });
+    for (TextInputSources* f : {state->layouts.get(), state->ibus.get()}) {
         if (!f) {
             continue;
         }
-        self->impl_->fallbackChanges.push_back(f->onSelectionChanged([self] {
+        state->fallbackChanges.push_back(f->onSelectionChanged([self] {
             if (!self->impl_->answers) {
                 self->impl_->lastNotifiedCurrent = self->impl_->currentID();
                 self->notifySelectionChanged();
             }
         }));
-        self->impl_->fallbackChanges.push_back(
+        state->fallbackChanges.push_back(
             f->onEnabledSourcesChanged([self] { self->configuredSourcesChanged(); }));
     }
-    if (GSettings* settings = self->impl_->shellSettings) {
+    if (GSettings* settings = state->shellSettings) {
         g_signal_connect_swapped(settings, "changed::sources",
                                  G_CALLBACK(+[](GnomeShellTextInputSources* owner) {
                                      owner->configuredSourcesChanged();
@@ -451,8 +382,7 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
                                  self);
     }
     // Whatever arrived while we asked for the first state.
-    self->impl_->called = true;
-    self->dispatchLater();
+    state->loop->dispatchLater();
     return sources;
 }
 
@@ -466,31 +396,21 @@ bool GnomeShellTextInputSources::extensionAnswers() const {
 }
 
 std::vector<TextInputSource> GnomeShellTextInputSources::sources() {
-    auto out = impl_->sources();
-    dispatchLater();
-    return out;
+    return impl_->sources();
 }
 
 std::optional<TextInputSource> GnomeShellTextInputSources::currentKeyboardSource() {
     const auto id = impl_->currentID();
-    std::optional<TextInputSource> found;
-    if (id) {
-        found = sourceWithID(*id);
-    }
-    dispatchLater();
-    return found;
+    return id ? sourceWithID(*id) : std::nullopt;
 }
 
 std::optional<TextInputSource> GnomeShellTextInputSources::sourceWithID(std::string_view id) {
-    std::optional<TextInputSource> found;
     for (auto& source : impl_->sources()) {
         if (source.id == id) {
-            found = std::move(source);
-            break;
+            return std::move(source);
         }
     }
-    dispatchLater();
-    return found;
+    return std::nullopt;
 }
 
 SelectStatus GnomeShellTextInputSources::select(std::string_view id) {
@@ -501,14 +421,13 @@ SelectStatus GnomeShellTextInputSources::select(std::string_view id) {
     if (!shell || !sourceWithID(id)) {
         return SelectStatus::unknownSource;
     }
-    sd_bus_message* reply = impl_->call("Activate", "ss", shell->type.c_str(), shell->id.c_str());
-    dispatchLater();
+    const auto reply =
+        impl_->call(gnome_shell::members::activate, shell->type.c_str(), shell->id.c_str());
     if (!reply) {
         return SelectStatus::failed;
     }
     int found = 0;
-    sd_bus_message_read(reply, "b", &found);
-    sd_bus_message_unref(reply);
+    sd_bus_message_read(reply->get(), "b", &found);
     if (!found) {
         impl_->cachedSources.reset();
         return SelectStatus::unknownSource;
@@ -528,15 +447,8 @@ bool GnomeShellTextInputSources::canSelect(std::string_view) {
     return impl_->answers;
 }
 
-void GnomeShellTextInputSources::dispatch() {
-    impl_->dispatchPending = false;
-    impl_->called = false;
-    int r = 0;
-    while ((r = sd_bus_process(impl_->bus, nullptr)) > 0) {
-    }
-    if (r < 0) {
-        logger().notice("the session bus went away: %{public}s", std::string(std::strerror(-r)));
-        impl_->fdWatch.cancel();
+void GnomeShellTextInputSources::settled(int result) {
+    if (result < 0) {
         impl_->ownerChanged = impl_->answers;
         impl_->answers = false;
         impl_->owner.clear();
@@ -560,63 +472,10 @@ void GnomeShellTextInputSources::dispatch() {
         selectionChanged = current != impl_->lastNotifiedCurrent;
         impl_->lastNotifiedCurrent = std::move(current);
     }
-    const std::weak_ptr<int> alive = impl_->lifeToken;
-    if (sourcesChanged) {
-        notifyEnabledSourcesChanged();
-    }
-    if (selectionChanged && !alive.expired()) {
-        notifySelectionChanged();
-    }
-    if (!alive.expired()) {
-        dispatchLater();
-    }
+    impl_->lifetime.tell({
+        {sourcesChanged, [this] { notifyEnabledSourcesChanged(); }},
+        {selectionChanged, [this] { notifySelectionChanged(); }},
+    });
 }
-
-// A call waits for its reply and keeps the signals that arrive meanwhile in the connection's
-// queue, where the socket no longer wakes us for them; they are dispatched from the loop.
-void GnomeShellTextInputSources::dispatchLater() {
-    if (impl_->dispatchPending || !impl_->called) {
-        return;
-    }
-    impl_->dispatchPending = true;
-    impl_->laterDispatch = impl_->runtime.after(Seconds(0), [this] { dispatch(); });
-}
-
-#else
-
-struct GnomeShellTextInputSources::Impl {};
-
-std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string>
-GnomeShellTextInputSources::open(Runtime&, std::unique_ptr<TextInputSources>,
-                                 std::unique_ptr<TextInputSources>, std::chrono::milliseconds,
-                                 const std::string&) {
-    return std::unexpected("built without D-Bus support");
-}
-GnomeShellTextInputSources::GnomeShellTextInputSources(std::unique_ptr<Impl> impl)
-    : impl_(std::move(impl)) {}
-GnomeShellTextInputSources::~GnomeShellTextInputSources() = default;
-bool GnomeShellTextInputSources::extensionAnswers() const {
-    return false;
-}
-std::vector<TextInputSource> GnomeShellTextInputSources::sources() {
-    return {};
-}
-std::optional<TextInputSource> GnomeShellTextInputSources::currentKeyboardSource() {
-    return std::nullopt;
-}
-std::optional<TextInputSource> GnomeShellTextInputSources::sourceWithID(std::string_view) {
-    return std::nullopt;
-}
-SelectStatus GnomeShellTextInputSources::select(std::string_view) {
-    return SelectStatus::failed;
-}
-bool GnomeShellTextInputSources::canSelect(std::string_view) {
-    return false;
-}
-void GnomeShellTextInputSources::dispatch() {}
-void GnomeShellTextInputSources::dispatchLater() {}
-void GnomeShellTextInputSources::configuredSourcesChanged() {}
-
-#endif
 
 }  // namespace tesvano::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <expected>
 #include <memory>
@@ -7,12 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/DBus/Interface.h"
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/TextInput/TextInputSources.h"
 
-struct sd_bus;
-
 namespace tesvano::platform {
+
+namespace dbus {
+class Connection;
+}  // namespace dbus
 
 // The names under which our GNOME Shell extension answers on the session bus.
 namespace gnome_shell {
@@ -21,6 +25,18 @@ inline constexpr const char* extensionUUID = "tesvano@quorvel.com";
 inline constexpr const char* busName = "com.quorvel.Tesvano.ShellInputSources";
 inline constexpr const char* objectPath = "/com/quorvel/Tesvano/ShellInputSources";
 inline constexpr const char* interfaceName = "com.quorvel.Tesvano.ShellInputSources";
+
+// The extension's methods and the signals the client follows, with their signatures as the
+// client's calls and reads use them.
+namespace members {
+inline constexpr dbus::Method getSources{"GetSources", "", "a(ssss)"};
+inline constexpr dbus::Method getCurrent{"GetCurrent", "", "(ss)"};
+inline constexpr dbus::Method activate{"Activate", "ss", "b"};
+inline constexpr dbus::Signal sourcesChanged{"SourcesChanged", ""};
+inline constexpr dbus::Signal currentSourceChanged{"CurrentSourceChanged", "(ss)"};
+inline constexpr std::array calls{getSources, getCurrent, activate};
+inline constexpr std::array followed{sourcesChanged, currentSourceChanged};
+}  // namespace members
 
 // A source as the shell names it: its type ("xkb" or "ibus") and its id within that type
 // ("us", "de+nodeadkeys", "anthy").
@@ -41,7 +57,7 @@ bool isGnomeDesktop(std::string_view currentDesktop);
 
 // The unique bus name that holds our extension's name, when GNOME Shell holds it (the shell
 // also owns org.gnome.Shell); none when nobody or another program holds it.
-std::optional<std::string> extensionOwner(sd_bus* bus);
+std::optional<std::string> extensionOwner(dbus::Connection& bus);
 
 }  // namespace gnome_shell
 
@@ -66,8 +82,7 @@ public:
     static std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string> open(
         Runtime& runtime, std::unique_ptr<TextInputSources> layouts,
         std::unique_ptr<TextInputSources> ibus,
-        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
-        const std::string& busAddress = {});
+        std::chrono::milliseconds timeout = dbus::callTimeout, const std::string& busAddress = {});
     ~GnomeShellTextInputSources() override;
     GnomeShellTextInputSources(const GnomeShellTextInputSources&) = delete;
     GnomeShellTextInputSources& operator=(const GnomeShellTextInputSources&) = delete;
@@ -86,8 +101,7 @@ public:
 private:
     struct Impl;
     explicit GnomeShellTextInputSources(std::unique_ptr<Impl> impl);
-    void dispatch();
-    void dispatchLater();
+    void settled(int result);
     void configuredSourcesChanged();
 
     std::unique_ptr<Impl> impl_;

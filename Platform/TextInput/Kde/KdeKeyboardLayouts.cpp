@@ -1,54 +1,40 @@
 #include "Platform/TextInput/Kde/KdeKeyboardLayouts.h"
 
-#if TESVANO_HAVE_SYSTEMD
-#include <systemd/sd-bus.h>
-#endif
-
 #include <cstdint>
 
+#include "Platform/DBus/SessionBus.h"
 #include "Platform/TextInput/Xkb/XkbTextInputSources.h"
 
 namespace tesvano::platform {
 
 namespace {
 
-[[maybe_unused]] constexpr const char* kService = "org.kde.keyboard";
-[[maybe_unused]] constexpr const char* kPath = "/Layouts";
-[[maybe_unused]] constexpr const char* kInterface = "org.kde.KeyboardLayouts";
+constexpr dbus::Object kLayouts{"org.kde.keyboard", "/Layouts", "org.kde.KeyboardLayouts"};
 
 }  // namespace
 
-#if TESVANO_HAVE_SYSTEMD
-
 struct KdeKeyboardLayouts::Impl {
-    sd_bus* bus = nullptr;
-    ~Impl() { sd_bus_flush_close_unref(bus); }
+    dbus::Connection bus;
 
     // Calls a method and reads its single reply value of the given type.
     template <typename T>
-    std::optional<T> call(const char* method, char replyType, const char* signature, auto... args) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        int r = sd_bus_call_method(bus, kService, kPath, kInterface, method, &error, &reply,
-                                   signature, args...);
-        sd_bus_error_free(&error);
-        std::optional<T> out;
+    std::optional<T> call(const dbus::Method& method, char replyType, auto... arguments) {
+        const auto reply = bus.call(kLayouts, method, arguments...);
         T value{};
-        if (r >= 0 && sd_bus_message_read_basic(reply, replyType, &value) > 0) {
-            out = value;
+        if (!reply || sd_bus_message_read_basic(reply->get(), replyType, &value) <= 0) {
+            return std::nullopt;
         }
-        sd_bus_message_unref(reply);
-        return out;
+        return value;
     }
 };
 
-std::unique_ptr<KdeKeyboardLayouts> KdeKeyboardLayouts::connect(std::chrono::milliseconds timeout) {
-    auto impl = std::make_unique<Impl>();
-    if (sd_bus_open_user(&impl->bus) < 0) {
+std::unique_ptr<KdeKeyboardLayouts> KdeKeyboardLayouts::connect() {
+    auto bus = dbus::Connection::open();
+    if (!bus) {
         return nullptr;
     }
-    sd_bus_set_method_call_timeout(impl->bus, static_cast<std::uint64_t>(timeout.count()) * 1000U);
-    std::unique_ptr<KdeKeyboardLayouts> layouts(new KdeKeyboardLayouts(std::move(impl)));
+    std::unique_ptr<KdeKeyboardLayouts> layouts(
+        new KdeKeyboardLayouts(std::make_unique<Impl>(std::move(*bus))));
     if (!layouts->layout()) {
         return nullptr;  // no daemon, or one that does not answer
     }
@@ -56,31 +42,14 @@ std::unique_ptr<KdeKeyboardLayouts> KdeKeyboardLayouts::connect(std::chrono::mil
 }
 
 std::optional<unsigned> KdeKeyboardLayouts::layout() {
-    return impl_->call<std::uint32_t>("getLayout", 'u', "");
+    return impl_->call<std::uint32_t>(dbus::Method{"getLayout"}, 'u');
 }
 
 bool KdeKeyboardLayouts::setLayout(unsigned index) {
-    const auto done = impl_->call<int>("setLayout", 'b', "u", static_cast<std::uint32_t>(index));
+    const auto done =
+        impl_->call<int>(dbus::Method{"setLayout", "u"}, 'b', static_cast<std::uint32_t>(index));
     return done.value_or(0) != 0;
 }
-
-#else
-
-struct KdeKeyboardLayouts::Impl {};
-
-std::unique_ptr<KdeKeyboardLayouts> KdeKeyboardLayouts::connect(std::chrono::milliseconds) {
-    return nullptr;
-}
-
-std::optional<unsigned> KdeKeyboardLayouts::layout() {
-    return std::nullopt;
-}
-
-bool KdeKeyboardLayouts::setLayout(unsigned) {
-    return false;
-}
-
-#endif
 
 KdeKeyboardLayouts::KdeKeyboardLayouts(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -15,8 +14,7 @@ class XkbTextInputSources;
 class KdeKeyboardLayouts {
 public:
     // Connects to the session bus; none when the daemon is not on it.
-    static std::unique_ptr<KdeKeyboardLayouts> connect(
-        std::chrono::milliseconds timeout = std::chrono::milliseconds(250));
+    static std::unique_ptr<KdeKeyboardLayouts> connect();
     ~KdeKeyboardLayouts();
     KdeKeyboardLayouts(const KdeKeyboardLayouts&) = delete;
     KdeKeyboardLayouts& operator=(const KdeKeyboardLayouts&) = delete;

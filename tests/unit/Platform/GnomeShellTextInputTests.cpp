@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
+
 #include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 #include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
 
@@ -139,6 +142,40 @@ TEST(GnomeShellExtensionFiles, DeclareTheUuidAndTheBusNameTheProgramUses) {
     }
     EXPECT_NE(files[2].second.find(std::string("<interface name=\"") + shell::interfaceName),
               std::string::npos);
+}
+
+// Each method's and signal's signatures as the extension's interface declares them, by
+// "method Name" or "signal Name": the arguments' (a signal's own) and a method's reply's.
+std::map<std::string, std::pair<std::string, std::string>> declaredMembers(const std::string& xml) {
+    const std::regex member(R"re(<(method|signal) name="(\w+)"\s*(/>|>([\s\S]*?)</\1>))re");
+    const std::regex arg(R"re(<arg\b[^>]*\btype="([^"]+)"[^>]*>)re");
+    std::map<std::string, std::pair<std::string, std::string>> out;
+    for (std::sregex_iterator m(xml.begin(), xml.end(), member), end; m != end; ++m) {
+        auto& [arguments, reply] = out[(*m)[1].str() + " " + (*m)[2].str()];
+        const std::string body = (*m)[4];
+        for (std::sregex_iterator a(body.begin(), body.end(), arg); a != end; ++a) {
+            const bool returned = a->str().find("direction=\"out\"") != std::string::npos;
+            ((*m)[1] == "method" && returned ? reply : arguments) += (*a)[1];
+        }
+    }
+    return out;
+}
+
+TEST(GnomeShellExtensionFiles, InterfaceDeclaresWhatTheClientCallsAndFollows) {
+    std::map<std::string, std::pair<std::string, std::string>> used;
+    for (const auto& call : shell::members::calls) {
+        used["method " + std::string(call.name)] = {call.arguments, call.reply};
+    }
+    for (const auto& signal : shell::members::followed) {
+        used["signal " + std::string(signal.name)] = {signal.signature, ""};
+    }
+    const auto declared = declaredMembers(gnomeShellExtensionFiles()[2].second);
+    for (const auto& [name, signatures] : used) {
+        SCOPED_TRACE(name);
+        const auto it = declared.find(name);
+        ASSERT_NE(it, declared.end());
+        EXPECT_EQ(it->second, signatures);
+    }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/desktop/support/DesktopSession.h"
+#include "tests/support/PrivateSession.h"
 
 namespace tesvano::test {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TesvanoKit/Rules/LockConfiguration.h"
-#include "tests/desktop/support/DesktopSession.h"
+#include "tests/support/PrivateSession.h"
 #include "tests/desktop/support/DesktopWindows.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestDesktop.h"

@@ -1,4 +1,4 @@
-#include "tests/desktop/support/DesktopSession.h"
+#include "tests/support/PrivateSession.h"
 
 #include <unistd.h>
 

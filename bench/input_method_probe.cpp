@@ -26,7 +26,6 @@
 #include "TesvanoKit/Rules/LockConfiguration.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/im/InputMethodHarness.h"
-#include "tests/support/XvfbServer.h"
 
 namespace {
 
@@ -122,10 +121,11 @@ long idleWakeUps(const test::InputMethodSession& session, const std::string& dis
     rules.isEnabled = true;
     rules.appRules = {
         AppRule{"process:tesvano-im-window", AppRuleMode::locked, InputSourceID(framework.engine)}};
-    const auto path = session.home().path() / "rules.json";
+    const auto path = session.session().home() / "rules.json";
     test::writeFile(path, encodeConfiguration(rules));
-    auto engine = test::JSONLineProcess::start(
-        {TESVANO_ENGINE_PATH, "--display", display, path.string()}, session.environment());
+    auto engine =
+        test::JSONLineProcess::start({TESVANO_ENGINE_PATH, "--display", display, path.string()},
+                                     session.session().environment());
     if (!engine) {
         return -1;
     }
@@ -166,21 +166,16 @@ int main(int argc, char** argv) {
         }
     }
     for (const auto* framework : frameworks) {
-        auto server = test::XvfbServer::start();
-        if (!server) {
-            return fail(server.error());
-        }
-        const std::string display = (*server)->display();
-        auto started = test::InputMethodSession::start(*framework, display);
+        auto started = test::InputMethodSession::start(*framework);
         if (!started) {
             return fail(started.error());
         }
         auto& session = *started;
-        session->adoptEnvironment();
-        auto wm = test::startWindowManager(*session);
+        const std::string display = session->session().display();
+        session->session().adoptEnvironment();
         auto window = session->startWindow();
-        if (!wm || !window) {
-            return fail("the window manager or the test window did not start");
+        if (!window) {
+            return fail("the test window did not start");
         }
         std::printf("%s:\n", framework->name);
         if (const int failed = measureSwitches(*session, display, *framework, switches)) {

@@ -5,7 +5,6 @@
 // read the engine's activations from its output.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <functional>
@@ -14,11 +13,11 @@
 
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 #include "TesvanoKit/Rules/LockConfiguration.h"
-#include "tests/browser/BrowserHarness.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/PrivateSession.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestDesktop.h"
-#include "tests/support/X11Test.h"
 #include "tests/support/XkbKeymapLoader.h"
 
 namespace tesvano {
@@ -97,75 +96,50 @@ LockConfiguration rules(bool revertsInSecureInput) {
     return c;
 }
 
-class BrowserURLRulesTest : public test::X11Test, public ::testing::WithParamInterface<Browser> {
+class BrowserURLRulesTest : public ::testing::TestWithParam<Browser> {
 protected:
     void SetUp() override {
-        X11Test::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
+        if (auto missing = test::programsInstalled(
+                {GetParam().name, "Xvfb", "openbox", "xdotool", "dbus-daemon"});
+            !missing) {
+            GTEST_SKIP() << missing.error();
         }
-        for (const char* program : {GetParam().name, "openbox", "xdotool", "dbus-daemon"}) {
-            if (!test::runQuietly({"sh", "-c", std::string("command -v ") + program})) {
-                GTEST_SKIP() << program << " is not installed";
-            }
-        }
+        // The accessibility bus launcher names its socket after the runtime folder and the
+        // display: both are this test's own, so tests side by side never meet.
+        auto started = test::PrivateSession::start({.environment = {}, .screen = "640x480x24"});
+        ASSERT_TRUE(started.has_value()) << started.error();
+        session = std::move(*started);
         auto opened = test::TestDesktop::open(display());
         ASSERT_TRUE(opened.has_value()) << opened.error();
         desktop = std::move(*opened);
         ASSERT_TRUE(test::loadKeymap(desktop->connection(), {{"us", ""}, {"de", ""}, {"ru", ""}}));
 
-        // The accessibility bus launcher names its socket after the runtime folder and the
-        // display: both are this test's own, so tests side by side never meet.
-        std::filesystem::create_directories(runtimeDir());
-        std::filesystem::permissions(runtimeDir(), std::filesystem::perms::owner_all);
-        auto bus = test::SessionBus::start(environment());
-        ASSERT_TRUE(bus.has_value()) << bus.error();
-        session = std::move(*bus);
         // This process talks to the bus too (the assistive-technology switch); each test runs
         // in a process of its own.
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", session->address().c_str(), 1);
-        ::setenv("DISPLAY", display().c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
+        session->adoptEnvironment();
         platform::SessionBusAssistiveTechnologyStatus status(2000ms);
         ASSERT_TRUE(status.setEnabled(true)) << status.lastError();
 
-        auto wm = test::ProcessGroup::start({"openbox"}, environment());
+        auto wm = session->startWindowManager();
         ASSERT_TRUE(wm.has_value()) << wm.error();
-        windowManager = std::move(*wm);
-        auto server = test::LoopbackHTTPServer::start(pages());
-        ASSERT_TRUE(server.has_value()) << server.error();
-        http = std::move(*server);
+        for (const auto& [path, page] : pages()) {
+            http.answer(path, {.body = page, .type = "text/html; charset=utf-8"});
+        }
     }
 
     void TearDown() override {
         engine.reset();
         browser.reset();
-        windowManager.reset();
-        http.reset();
-        session.reset();
         desktop.reset();
-        X11Test::TearDown();
+        session.reset();
     }
 
-    std::filesystem::path runtimeDir() const { return home.path() / "run"; }
-
-    // What every program of the test runs with; the bus address once the bus is up.
-    std::vector<std::string> environment() const {
-        std::vector<std::string> env = {"DISPLAY=" + display(),
-                                        "XDG_RUNTIME_DIR=" + runtimeDir().string(),
-                                        "HOME=" + home.path().string(),
-                                        "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
-                                        "XDG_CACHE_HOME=" + (home.path() / "cache").string(),
-                                        "XDG_DATA_HOME=" + (home.path() / "data").string()};
-        if (session) {
-            env.push_back("DBUS_SESSION_BUS_ADDRESS=" + session->address());
-        }
-        return env;
-    }
+    const std::string& display() const { return session->display(); }
+    const std::filesystem::path& home() const { return session->home(); }
 
     void startBrowser(const std::string& url) {
         const std::string name = GetParam().name;
-        const auto profile = home.path() / "profile";
+        const auto profile = home() / "profile";
         std::filesystem::create_directories(profile);
         std::vector<std::string> argv;
         if (name == "firefox-esr") {
@@ -186,9 +160,8 @@ protected:
                     "--window-size=900,700",
                     url};
         }
-        auto env = environment();
-        env.push_back("MOZ_CRASHREPORTER_DISABLE=1");
-        auto started = test::ProcessGroup::start(argv, env);
+        auto started =
+            test::ProcessGroup::start(argv, session->environment({"MOZ_CRASHREPORTER_DISABLE=1"}));
         ASSERT_TRUE(started.has_value()) << started.error();
         browser = std::move(*started);
     }
@@ -220,13 +193,12 @@ protected:
     }
 
     void startEngine(bool revertsInSecureInput) {
-        const auto path = home.path() / "rules.json";
+        const auto path = home() / "rules.json";
         test::writeFile(path, encodeConfiguration(rules(revertsInSecureInput)));
-        auto env = environment();
         // The browsers' desktop entries come from the system.
-        env.push_back("XDG_DATA_DIRS=/usr/local/share:/usr/share");
         auto started = test::JSONLineProcess::start(
-            {TESVANO_ENGINE_PATH, "--display", display(), "--accessibility", path.string()}, env);
+            {TESVANO_ENGINE_PATH, "--display", display(), "--accessibility", path.string()},
+            session->environment({"XDG_DATA_DIRS=/usr/local/share:/usr/share"}));
         ASSERT_TRUE(started.has_value()) << started.error();
         engine = std::move(*started);
     }
@@ -271,18 +243,16 @@ protected:
         xdotool({"getactivewindow", "mousemove", "--window", "%1", "450", "450", "click", "1"});
     }
 
-    test::TempDir home;
+    std::unique_ptr<test::PrivateSession> session;
     std::unique_ptr<test::TestDesktop> desktop;
-    std::unique_ptr<test::SessionBus> session;
-    std::unique_ptr<test::ProcessGroup> windowManager;
-    std::unique_ptr<test::LoopbackHTTPServer> http;
+    test::LoopbackServer http;
     std::unique_ptr<test::ProcessGroup> browser;
     std::unique_ptr<test::JSONLineProcess> engine;
     std::string transcript;
 };
 
 TEST_P(BrowserURLRulesTest, URLRulesTheAddressBarAndPasswordFields) {
-    const std::string origin = ":" + std::to_string(http->port());
+    const std::string origin = ":" + std::to_string(http.port());
     startBrowser("http://alpha.localhost" + origin + "/alpha");
     startEngine(false);
     ASSERT_FALSE(HasFatalFailure());
@@ -346,7 +316,7 @@ TEST_P(BrowserURLRulesTest, URLRulesTheAddressBarAndPasswordFields) {
 // A browser too busy to answer for a moment keeps its page's rule, and a move into the address
 // bar it made meanwhile is seen once it answers again, not only at the next focus change.
 TEST_P(BrowserURLRulesTest, ABrowserBusyForAMomentKeepsThePageRuleAndItsFocusIsReadLater) {
-    startBrowser("http://beta.localhost:" + std::to_string(http->port()) + "/beta");
+    startBrowser("http://beta.localhost:" + std::to_string(http.port()) + "/beta");
     startEngine(false);
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(awaitSource("xkb:ru", "urlRule", kBrowserReady, "Russian on beta"));

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano::test {
 namespace {
@@ -154,9 +154,9 @@ TEST(InstallUser, InstallsIntoHomeFoldersWithAnyNameAndEveryOpenerStartsIt) {
             const auto [opened, said] = runProgram(opener, environment);
             EXPECT_EQ(opened, 0) << said;
             // gio and kioclient5 start it and return; it says when it ran.
-            for (int i = 0; i < 2000 && readAll(dir.path() / "opened").empty(); ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            waitUntil(
+                every(std::chrono::milliseconds(10)),
+                [&] { return !readAll(dir.path() / "opened").empty(); }, std::chrono::seconds(20));
             EXPECT_EQ(readAll(dir.path() / "opened"), "tesvano://status\n");
         }
     }

@@ -3,13 +3,9 @@
 // temporary folder, and the program's state with its update window on a private Xvfb.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,8 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <mutex>
-#include <thread>
 
 #include "Platform/Updater/AppcastUpdater.h"
 #include "Tesvano/App/AppState.h"
@@ -36,177 +30,14 @@
 #include "Tesvano/Updates/UpdateWindowView.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeAppServices.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano::test {
 
 namespace fs = std::filesystem;
 using Kind = UpdatePhase::Kind;
-using Clock = std::chrono::steady_clock;
-
-// HTTP/1.1 on 127.0.0.1, one thread per connection, each path answered as the test says.
-class LoopbackServer {
-public:
-    enum class Mode { whole, truncate, longer, stall, generated, redirect };
-    struct Answer {
-        std::string body;  // Mode::redirect: where to
-        Mode mode = Mode::whole;
-        std::uint64_t generatedBytes = 0;  // Mode::generated: this many zeros, never held
-    };
-
-    LoopbackServer() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_, 16);
-        socklen_t length = sizeof address;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        ::pipe2(stop_, O_CLOEXEC);
-        acceptor_ = std::thread([this] { acceptLoop(); });
-    }
-    ~LoopbackServer() {
-        ::write(stop_[1], "x", 1);
-        acceptor_.join();
-        for (auto& t : connections_) {
-            t.join();
-        }
-        ::close(listen_);
-        ::close(stop_[0]);
-        ::close(stop_[1]);
-    }
-
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    void answer(const std::string& path, Answer a) {
-        std::lock_guard lock(mutex_);
-        answers_[path] = std::move(a);
-    }
-    // `path` answers with `hops` redirects in a row, the last to where its answer now is.
-    void redirect(const std::string& path, int hops) {
-        std::lock_guard lock(mutex_);
-        std::string next = "/moved" + path;
-        answers_[next] = answers_[path];
-        for (int hop = hops - 1; hop >= 0; --hop) {
-            const std::string from = hop == 0 ? path : "/hop" + std::to_string(hop) + path;
-            answers_[from] = {url(next), Mode::redirect};
-            next = from;
-        }
-    }
-    // How many requests asked for `path`.
-    int hits(const std::string& path) {
-        std::lock_guard lock(mutex_);
-        return hits_[path];
-    }
-
-private:
-    void acceptLoop() {
-        for (;;) {
-            pollfd fds[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            ::poll(fds, 2, -1);
-            if (fds[1].revents != 0) {
-                return;
-            }
-            const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0) {
-                connections_.emplace_back([this, client] { serve(client); });
-            }
-        }
-    }
-
-    void serve(int client) {
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = ::read(client, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(client);
-                return;
-            }
-            request.append(buffer, static_cast<std::size_t>(n));
-        }
-        const auto start = request.find(' ') + 1;
-        const std::string path = request.substr(start, request.find(' ', start) - start);
-        Answer a;
-        bool found = false;
-        {
-            std::lock_guard lock(mutex_);
-            ++hits_[path];
-            if (auto it = answers_.find(path); it != answers_.end()) {
-                a = it->second;
-                found = true;
-            }
-        }
-        if (!found) {
-            send(client,
-                 "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            ::close(client);
-            return;
-        }
-        if (a.mode == Mode::redirect) {
-            send(client, "HTTP/1.1 302 Found\r\nLocation: " + a.body +
-                             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            ::close(client);
-            return;
-        }
-        if (a.mode == Mode::generated) {
-            send(client,
-                 "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                 "Content-Length: " +
-                     std::to_string(a.generatedBytes) + "\r\nConnection: close\r\n\r\n");
-            const std::string zeros(1 << 20, '\0');
-            for (std::uint64_t sent = 0; sent < a.generatedBytes; sent += zeros.size()) {
-                if (!send(client, zeros.substr(0, std::min<std::uint64_t>(
-                                                      zeros.size(), a.generatedBytes - sent)))) {
-                    break;
-                }
-            }
-            ::close(client);
-            return;
-        }
-        std::string body = a.body;
-        if (a.mode == Mode::longer) {
-            body += std::string(64, 'x');
-        }
-        send(client,
-             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n");
-        if (a.mode == Mode::truncate) {
-            send(client, body.substr(0, body.size() / 2));
-        } else if (a.mode == Mode::stall) {
-            send(client, body.substr(0, 100));
-            pollfd fd{stop_[0], POLLIN, 0};
-            ::poll(&fd, 1, 60'000);  // until the test ends
-        } else {
-            send(client, body);
-        }
-        ::close(client);
-    }
-
-    static bool send(int fd, const std::string& data) {
-        std::size_t sent = 0;
-        while (sent < data.size()) {
-            const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) {
-                return false;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    int listen_ = -1;
-    int stop_[2] = {-1, -1};
-    int port_ = 0;
-    std::thread acceptor_;
-    std::vector<std::thread> connections_;
-    std::mutex mutex_;
-    std::map<std::string, Answer> answers_;
-    std::map<std::string, int> hits_;
-};
 
 // An https site on 127.0.0.2, standing for a remote one: its certificate is trusted by this
 // process. It answers on the main thread's loop, which the tests run while they wait.
@@ -447,15 +278,12 @@ protected:
     }
 
     bool waitFor(const std::function<bool()>& done, std::chrono::seconds timeout) {
-        const auto until = Clock::now() + timeout;
-        while (!done()) {
-            if (Clock::now() > until) {
-                return false;
-            }
+        const auto pause = every(std::chrono::milliseconds(5));
+        const auto pump = [&pause] {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+            pause();
+        };
+        return waitUntil(pump, done, timeout);
     }
     Kind phase() { return state->updateController().model().phase().kind; }
     QPushButton* button(const char* name) {

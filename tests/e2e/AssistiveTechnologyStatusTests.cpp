@@ -1,72 +1,38 @@
 // The session's accessibility switch (org.a11y.Status.IsEnabled, served by the AT-SPI bus
 // launcher) on a private session bus: a change made by anybody reaches the observer.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <string>
+#include <functional>
 #include <vector>
 
 #include "Platform/Accessibility/AssistiveTechnologyStatus.h"
 #include "Platform/Runtime/GLibRunLoop.h"
+#include "tests/support/PrivateSession.h"
 
 namespace tesvano::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A session bus of our own, ended with the object.
-class PrivateSessionBus {
-public:
-    PrivateSessionBus() {
-        FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-        if (out == nullptr) {
-            return;
-        }
-        char line[1024];
-        if (std::fgets(line, sizeof line, out) != nullptr) {
-            address_ = line;
-            address_.erase(address_.find_last_not_of('\n') + 1);
-        }
-        if (std::fgets(line, sizeof line, out) != nullptr) {
-            pid_ = std::atoi(line);
-        }
-        ::pclose(out);
-    }
-    ~PrivateSessionBus() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-        }
-    }
-    bool started() const { return !address_.empty() && pid_ > 0; }
-    const std::string& address() const { return address_; }
-
-private:
-    std::string address_;
-    pid_t pid_ = -1;
-};
-
 // Runs the loop until `done` holds or `timeout` passes.
 bool runUntil(platform::GLibRunLoop& loop, const std::function<bool()>& done,
               std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        auto tick = loop.after(platform::Seconds(0.02), [&loop] { loop.quit(); });
+    const auto tick = [&loop] {
+        auto quit = loop.after(platform::Seconds(0.02), [&loop] { loop.quit(); });
         loop.run();
-    }
-    return done();
+    };
+    return waitUntil(tick, done, timeout);
 }
 
 TEST(AssistiveTechnologyStatus, FollowsTheSwitchWhoeverFlipsIt) {
     if (!std::filesystem::exists("/usr/libexec/at-spi-bus-launcher")) {
         GTEST_SKIP() << "the accessibility bus launcher is not installed";
     }
-    PrivateSessionBus bus;
-    ASSERT_TRUE(bus.started()) << "cannot start dbus-daemon";
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
+    auto bus = SessionBus::start();
+    ASSERT_TRUE(bus.has_value()) << bus.error();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", (*bus)->address().c_str(), 1);
 
     platform::GLibRunLoop loop;
     platform::SessionBusAssistiveTechnologyStatus watched(5000ms);

@@ -5,7 +5,6 @@
 // technologies on from the panel must end the guide and bring back the application that was in
 // front.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,8 +13,8 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PrivateSession.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/XvfbServer.h"
 
 namespace tesvano::test {
 namespace {
@@ -24,20 +23,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 #if defined(TESVANO_FAKE_SETTINGS) && defined(TESVANO_PERMISSION_FLOW_CHECK)
-
-std::string onPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string rest = path ? path : "";
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        const fs::path candidate = fs::path(rest.substr(0, colon)) / program;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-    }
-    return {};
-}
 
 // How the stand-in settings program is installed: under the name of a desktop's program,
 // either as that program itself or as a script run by an interpreter, as cinnamon-settings is
@@ -50,60 +35,53 @@ struct SettingsProgram {
 };
 
 void guideThroughTheSettingsProgram(const SettingsProgram& settings) {
-    for (const char* program : {"openbox", "dbus-run-session"}) {
-        if (onPath(program).empty()) {
-            GTEST_SKIP() << program << " is not installed";
-        }
+    if (auto missing = programsInstalled({"Xvfb", "openbox", "dbus-daemon"}); !missing) {
+        GTEST_SKIP() << missing.error();
     }
     if (!fs::exists("/usr/libexec/at-spi-bus-launcher")) {
         GTEST_SKIP() << "the accessibility bus launcher is not installed";
     }
-    auto server = XvfbServer::start(10s, "1280x800x24");
-    ASSERT_TRUE(server) << server.error();
-
-    TempDir home;
-    for (const char* sub : {"bin", "lib", "config", "cache", "data/applications"}) {
-        fs::create_directories(home / sub);
+    // The stand-ins' files, in a folder of their own on PATH.
+    TempDir programs;
+    const char* path = std::getenv("PATH");
+    auto session = PrivateSession::start(
+        {.environment = {
+             std::string("XDG_CURRENT_DESKTOP=") + settings.desktop,
+             "PATH=" + (programs / "bin").string() + ":" + (path ? path : "/usr/bin:/bin"),
+             "QT_QPA_PLATFORM=xcb",
+         }});
+    ASSERT_TRUE(session) << session.error();
+    const auto data = session.value()->dataHome();
+    for (const auto& folder : {programs / "bin", programs / "lib", data / "applications"}) {
+        fs::create_directories(folder);
     }
     // The stand-ins: the settings program and another application that is in front.
-    const fs::path program = home / "bin" / settings.program;
+    const fs::path program = programs / "bin" / settings.program;
     if (settings.interpreted) {
         // The "interpreter" is the stand-in itself: it takes the script's path as its first
         // argument and the panel after it, and its process is named after the interpreter.
-        const fs::path interpreter = home / "lib/python3";
+        const fs::path interpreter = programs / "lib/python3";
         fs::copy_file(TESVANO_FAKE_SETTINGS, interpreter);
         writeFile(program, "#!" + interpreter.string() + "\n");
         fs::permissions(program, fs::perms::owner_all);
     } else {
         fs::copy_file(TESVANO_FAKE_SETTINGS, program);
     }
-    fs::copy_file(TESVANO_FAKE_SETTINGS, home / "bin/fake-editor");
-    writeFile(home / "data/applications" / (std::string(settings.entry) + ".desktop"),
+    fs::copy_file(TESVANO_FAKE_SETTINGS, programs / "bin/fake-editor");
+    writeFile(data / "applications" / (std::string(settings.entry) + ".desktop"),
               std::string("[Desktop Entry]\nType=Application\nName=Settings\nExec=") +
                   settings.program + "\n");
-    writeFile(home / "data/applications/tesvano.desktop",
+    writeFile(data / "applications/tesvano.desktop",
               "[Desktop Entry]\nType=Application\nName=Tesvano\nExec=tesvano\n");
-    const char* path = std::getenv("PATH");
-    const std::vector<std::string> environment = {
-        "DISPLAY=" + server.value()->display(),
-        "HOME=" + home.path().string(),
-        "XDG_CONFIG_HOME=" + (home / "config").string(),
-        "XDG_CACHE_HOME=" + (home / "cache").string(),
-        "XDG_DATA_HOME=" + (home / "data").string(),
-        std::string("XDG_CURRENT_DESKTOP=") + settings.desktop,
-        "PATH=" + (home / "bin").string() + ":" + (path ? path : "/usr/bin:/bin"),
-        "QT_QPA_PLATFORM=xcb",
-    };
 
-    auto windowManager = JSONLineProcess::start({onPath("openbox"), "--sm-disable"}, environment);
+    auto windowManager = session.value()->startWindowManager({"openbox", "--sm-disable"});
     ASSERT_TRUE(windowManager) << windowManager.error();
-    ASSERT_TRUE(windowManagerRuns(server.value()->display(), 10s));
-    auto editor = JSONLineProcess::start({(home / "bin/fake-editor").string(), "--title", "Editor"},
-                                         environment);
+    const auto environment = session.value()->environment();
+    auto editor = JSONLineProcess::start(
+        {(programs / "bin/fake-editor").string(), "--title", "Editor"}, environment);
     ASSERT_TRUE(editor) << editor.error();
 
-    std::vector<std::string> argv = {onPath("dbus-run-session"), "--",
-                                     TESVANO_PERMISSION_FLOW_CHECK, "--editor-pid",
+    std::vector<std::string> argv = {TESVANO_PERMISSION_FLOW_CHECK, "--editor-pid",
                                      std::to_string(editor.value()->pid())};
     if (const char* dir = std::getenv("TESVANO_SCREENSHOT_DIR"); dir && !settings.interpreted) {
         argv.insert(argv.end(), {"--screenshot", (fs::path(dir) / "permission-guide.png")});

@@ -2,7 +2,6 @@
 // second launch, the Settings window that opens when there is no icon, and the ways it ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -22,6 +21,7 @@
 #include "Platform/Defaults/Defaults.h"
 #include "TesvanoKit/Rules/RuleStore.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 #include "tests/support/X11Test.h"
 
 // Last: Xlib's macros (None, Bool) would break the test framework's headers.
@@ -37,14 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 // Checks `done` every 20 ms until it holds or `timeout` passes.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        ::poll(nullptr, 0, 20);
-    }
-    return true;
+    return waitUntil(every(20ms), done, timeout);
 }
 
 class ProgramTest : public X11Test {

@@ -14,7 +14,7 @@
 #include "TesvanoKit/Rules/LockConfiguration.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
 #include "tests/im/InputMethodHarness.h"
-#include "tests/support/X11Test.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano {
 namespace {
@@ -48,8 +48,7 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
     *out << scenario.name;
 }
 
-class InputMethodFrameworkTest : public test::X11Test,
-                                 public ::testing::WithParamInterface<Scenario> {
+class InputMethodFrameworkTest : public ::testing::TestWithParam<Scenario> {
 protected:
     const InputMethodFramework& framework() const { return GetParam().framework; }
 
@@ -61,38 +60,29 @@ protected:
     }
 
     void SetUp() override {
-        X11Test::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
         auto programs = framework().programs;
-        programs.insert(programs.end(), {"openbox", "dbus-daemon", "xdotool", "xprop"});
+        programs.insert(programs.end(), {"Xvfb", "openbox", "dbus-daemon", "xdotool"});
         if (GetParam().setup.ibusToo) {
             programs.push_back("ibus-daemon");
         }
-        for (const auto& program : programs) {
-            if (!test::runQuietly({"sh", "-c", "command -v " + program})) {
-                GTEST_SKIP() << program << " is not installed";
-            }
+        if (auto missing = test::programsInstalled(programs); !missing) {
+            GTEST_SKIP() << missing.error();
         }
-        auto started = test::InputMethodSession::start(framework(), display(), GetParam().setup);
+        auto started = test::InputMethodSession::start(framework(), GetParam().setup);
         ASSERT_TRUE(started.has_value()) << started.error();
         session = std::move(*started);
         // The listing test reads the framework from this process; each test runs in a
         // process of its own.
-        session->adoptEnvironment();
-        auto wm = test::startWindowManager(*session);
-        ASSERT_TRUE(wm.has_value()) << wm.error();
-        windowManager = std::move(*wm);
+        session->session().adoptEnvironment();
     }
 
     void TearDown() override {
         engine.reset();
         window.reset();
-        windowManager.reset();
         session.reset();
-        X11Test::TearDown();
     }
+
+    const std::string& display() const { return session->session().display(); }
 
     // The engine program with one rule: the test window's application locked to the engine.
     void startEngineAndWindow() {
@@ -103,11 +93,11 @@ protected:
         rule.mode = AppRuleMode::locked;
         rule.lockedSourceID = InputSourceID(framework().engine);
         rules.appRules = {rule};
-        const auto path = session->home().path() / "rules.json";
+        const auto path = session->session().home() / "rules.json";
         test::writeFile(path, encodeConfiguration(rules));
         auto started = test::JSONLineProcess::start(
             {TESVANO_ENGINE_PATH, "--display", display(), "--log", path.string()},
-            session->environment());
+            session->session().environment());
         ASSERT_TRUE(started.has_value()) << started.error();
         engine = std::move(*started);
         ASSERT_NO_FATAL_FAILURE(startFrameworkWhenLater());
@@ -142,12 +132,12 @@ protected:
     }
 
     bool engineBecomesCurrent(std::chrono::milliseconds timeout = kStep) {
-        return test::eventually(
-            [&] { return session->currentEngine() == framework().engineAnswer; }, timeout);
+        return test::waitUntil(
+            test::every(50ms), [&] { return session->currentEngine() == framework().engineAnswer; },
+            timeout);
     }
 
     std::unique_ptr<test::InputMethodSession> session;
-    std::unique_ptr<test::ProcessGroup> windowManager;
     std::unique_ptr<test::JSONLineProcess> window;
     std::unique_ptr<test::JSONLineProcess> engine;
     std::string transcript;

@@ -1,11 +1,9 @@
 #include "tests/im/InputMethodHarness.h"
 
-#include <stdlib.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <thread>
+#include <functional>
+
+#include "tests/support/Wait.h"
 
 namespace tesvano::test {
 
@@ -13,21 +11,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Whether a window manager runs on the display (it names its check window on the root).
-bool windowManagerRuns(const std::vector<std::string>& environment) {
-    return outputOf({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, environment)
-               .find("window id") != std::string::npos;
-}
-
 // Start-up includes IBus reading its engines' descriptions (Anthy's is a Python program).
 constexpr auto kFrameworkReady = 20s;
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
+bool withinStartUp(const std::function<bool()>& done) {
+    return waitUntil(every(50ms), done, kFrameworkReady);
 }
 
 }  // namespace
@@ -63,95 +51,31 @@ const InputMethodFramework& InputMethodFramework::fcitx() {
     return framework;
 }
 
-std::string outputOf(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& environment) {
-    std::string command = "env";
-    for (const auto& entry : environment) {
-        command += " " + quoted(entry);
-    }
-    for (const auto& arg : argv) {
-        command += " " + quoted(arg);
-    }
-    command += " 2>/dev/null";
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return out;
-    }
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        out += buffer;
-    }
-    if (::pclose(pipe) != 0) {
-        out.clear();
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) {
-        out.pop_back();
-    }
-    return out;
-}
-
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return done();
-}
-
-std::expected<std::unique_ptr<ProcessGroup>, std::string> startWindowManager(
-    const InputMethodSession& session) {
-    auto wm = ProcessGroup::start({"openbox"}, session.environment());
-    if (!wm) {
-        return std::unexpected(wm.error());
-    }
-    if (!eventually([&] { return windowManagerRuns(session.environment()); }, 10s)) {
-        return std::unexpected("the window manager did not start");
-    }
-    return wm;
-}
-
-InputMethodSession::InputMethodSession(const InputMethodFramework& framework, std::string display)
-    : framework_(framework), display_(std::move(display)) {}
-
-InputMethodSession::~InputMethodSession() {
-    daemon_.reset();
-    bus_.reset();
-}
+InputMethodSession::InputMethodSession(const InputMethodFramework& framework,
+                                       InputMethodSetup setup,
+                                       std::unique_ptr<PrivateSession> session)
+    : framework_(framework), setup_(setup), session_(std::move(session)) {}
 
 std::expected<std::unique_ptr<InputMethodSession>, std::string> InputMethodSession::start(
-    const InputMethodFramework& framework, const std::string& display, InputMethodSetup setup) {
-    std::unique_ptr<InputMethodSession> session(new InputMethodSession(framework, display));
-    session->setup_ = setup;
+    const InputMethodFramework& framework, InputMethodSetup setup) {
     const std::string module = setup.ibusToo ? "ibus" : framework.imModule;
-    auto bus = SessionBus::start();
-    if (!bus) {
-        return std::unexpected(bus.error());
-    }
-    session->bus_ = std::move(*bus);
-    const auto root = session->home_.path();
-    std::filesystem::create_directories(root / "run");
-    std::filesystem::permissions(root / "run", std::filesystem::perms::owner_all);
     const char* path = std::getenv("PATH");
-    session->environment_ = {
-        "DISPLAY=" + display,
-        "DBUS_SESSION_BUS_ADDRESS=" + session->bus_->address(),
-        "HOME=" + root.string(),
-        "XDG_CONFIG_HOME=" + (root / "config").string(),
-        "XDG_CACHE_HOME=" + (root / "cache").string(),
-        "XDG_DATA_HOME=" + (root / "data").string(),
-        "XDG_RUNTIME_DIR=" + (root / "run").string(),
-        // IBus's settings in a file of this session's own, not in the user's dconf.
-        "GSETTINGS_BACKEND=keyfile",
-        "QT_IM_MODULE=" + module,
-        "XMODIFIERS=@im=" + module,
-        // The engines run on the system's Python, not on a developer's own interpreter.
-        "PATH=/usr/bin:/bin:" + std::string(path != nullptr ? path : ""),
-    };
-    const auto config = root / "config";
+    auto session = PrivateSession::start({
+        .environment =
+            {
+                // IBus's settings in a file of this session's own, not in the user's dconf.
+                "GSETTINGS_BACKEND=keyfile",
+                "QT_IM_MODULE=" + module,
+                "XMODIFIERS=@im=" + module,
+                // The engines run on the system's Python, not on a developer's own interpreter.
+                "PATH=/usr/bin:/bin:" + std::string(path != nullptr ? path : ""),
+            },
+        .screen = "640x480x24",
+    });
+    if (!session) {
+        return std::unexpected(session.error());
+    }
+    const auto config = (*session)->configHome();
     if (std::string_view(framework.name) == "ibus" || setup.ibusToo) {
         writeFile(config / "glib-2.0/settings/keyfile",
                   "[desktop/ibus/general]\npreload-engines=['xkb:us::eng', 'anthy']\n");
@@ -163,19 +87,21 @@ std::expected<std::unique_ptr<InputMethodSession>, std::string> InputMethodSessi
                   "[Groups/0/Items/1]\nName=anthy\nLayout=\n\n"
                   "[GroupOrder]\n0=Default\n");
     }
+    std::unique_ptr<InputMethodSession> out(
+        new InputMethodSession(framework, setup, std::move(*session)));
     if (auto started =
-            setup.startedLater ? std::expected<void, std::string>() : session->startFramework();
+            setup.startedLater ? std::expected<void, std::string>() : out->startFramework();
         !started) {
         return std::unexpected(started.error());
     }
-    return session;
+    if (auto wm = out->session_->startWindowManager(); !wm) {
+        return std::unexpected(wm.error());
+    }
+    return out;
 }
 
-void InputMethodSession::adoptEnvironment() const {
-    for (const auto& entry : environment_) {
-        const auto equals = entry.find('=');
-        ::setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
-    }
+std::string InputMethodSession::answer(const std::vector<std::string>& argv) const {
+    return session_->output(argv, kFrameworkReady).value_or("");
 }
 
 std::expected<void, std::string> InputMethodSession::startFramework() {
@@ -203,23 +129,22 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
     const auto startIBus = [&] {
         ibus_ = ProcessGroup::start({"ibus-daemon", "--panel=disable", "--config=disable",
                                      "--emoji-extension=disable"},
-                                    environment_)
+                                    session_->environment())
                     .value_or(nullptr);
     };
     const std::vector<std::string> ibusAnswers = {"ibus", "list-engine", "--name-only"};
     if (setup_.ibusToo == 1) {
         startIBus();
-        if (!eventually([&] { return !outputOf(ibusAnswers, environment_).empty(); },
-                        kFrameworkReady)) {
+        if (!withinStartUp([&] { return !answer(ibusAnswers).empty(); })) {
             return std::unexpected("IBus did not start");
         }
     }
-    auto started = ProcessGroup::start(argv, environment_);
+    auto started = ProcessGroup::start(argv, session_->environment());
     if (!started) {
         return std::unexpected(started.error());
     }
     daemon_ = std::move(*started);
-    if (!eventually([&] { return !outputOf(ready, environment_).empty(); }, kFrameworkReady)) {
+    if (!withinStartUp([&] { return !answer(ready).empty(); })) {
         return std::unexpected(std::string(framework_.name) + " did not start");
     }
     if (setup_.ibusToo == 2) {
@@ -229,31 +154,19 @@ std::expected<void, std::string> InputMethodSession::startFramework() {
     const std::vector<std::string> fcitxAddress = {
         "sh", "-c", "grep -ls \"^IBUS_DAEMON_PID=$0$\" \"$XDG_CONFIG_HOME\"/ibus/bus/*",
         std::to_string(daemon_->pid())};
-    if (setup_.ibusToo && !eventually(
-                              [&] {
-                                  return outputOf(ibusAnswers, environment_).empty() &&
-                                         !outputOf(fcitxAddress, environment_).empty();
-                              },
-                              kFrameworkReady)) {
+    if (setup_.ibusToo && !withinStartUp([&] {
+            return answer(ibusAnswers).empty() && !answer(fcitxAddress).empty();
+        })) {
         return std::unexpected("IBus stayed beside Fcitx");
     }
     // IBus's panel, which these tests do without, puts the first engine in use at its start.
-    if (std::string_view(framework_.name) == "ibus" && setup_.firstEngineSet &&
-        !eventually(
-            [&] {
-                return outputOf(
-                           {"sh", "-c", "ibus engine \"$0\" && echo set", framework_.layoutAnswer},
-                           environment_) == "set";
-            },
-            kFrameworkReady)) {
+    if (std::string_view(framework_.name) == "ibus" && setup_.firstEngineSet && !withinStartUp([&] {
+            return answer({"sh", "-c", "ibus engine \"$0\" && echo set",
+                           framework_.layoutAnswer}) == "set";
+        })) {
         return std::unexpected("IBus did not take its first engine");
     }
     return {};
-}
-
-std::expected<void, std::string> InputMethodSession::restartFramework() {
-    stopFramework();
-    return startFramework();
 }
 
 void InputMethodSession::stopFramework() {
@@ -261,14 +174,13 @@ void InputMethodSession::stopFramework() {
 }
 
 std::string InputMethodSession::currentEngine() const {
-    return outputOf(framework_.askCurrent, environment_);
+    return answer(framework_.askCurrent);
 }
 
 std::expected<std::unique_ptr<JSONLineProcess>, std::string> InputMethodSession::startWindow()
     const {
-    auto environment = environment_;
-    environment.push_back("QT_QPA_PLATFORM=xcb");
-    auto window = JSONLineProcess::start({TESVANO_IM_WINDOW_PATH}, environment);
+    auto window = JSONLineProcess::start({TESVANO_IM_WINDOW_PATH},
+                                         session_->environment({"QT_QPA_PLATFORM=xcb"}));
     if (!window) {
         return std::unexpected(window.error());
     }
@@ -276,9 +188,8 @@ std::expected<std::unique_ptr<JSONLineProcess>, std::string> InputMethodSession:
         return std::unexpected("the test window did not show");
     }
     // The window manager may have missed the window's first request for the focus.
-    if (outputOf({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Input method test$",
-                  "windowactivate", "--sync", "getactivewindow"},
-                 environment_)
+    if (answer({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Input method test$",
+                "windowactivate", "--sync", "getactivewindow"})
             .empty()) {
         return std::unexpected("the test window did not get the focus");
     }

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <expected>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/browser/BrowserHarness.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/PrivateSession.h"
 
 namespace tesvano::test {
 
@@ -40,26 +37,16 @@ struct InputMethodSetup {
     int ibusToo = 0;
 };
 
-// One framework on a private session bus, with home, configuration, cache and runtime
-// folders of its own, for an X display given by the caller (which must run a window
-// manager for the test window to get the focus).
+// One framework in a private session of its own (see PrivateSession) with a window manager,
+// for the test window to get the focus.
 class InputMethodSession {
 public:
     static std::expected<std::unique_ptr<InputMethodSession>, std::string> start(
-        const InputMethodFramework& framework, const std::string& display,
-        InputMethodSetup setup = {});
-    ~InputMethodSession();
+        const InputMethodFramework& framework, InputMethodSetup setup = {});
 
-    // DISPLAY, the bus, the folders and the input-method variables, as NAME=value entries.
-    const std::vector<std::string>& environment() const { return environment_; }
-    // Sets the environment in this process too (libibus and the session bus read it).
-    void adoptEnvironment() const;
-    const TempDir& home() const { return home_; }
-
+    const PrivateSession& session() const { return *session_; }
     // Starts the framework, with IBus beside Fcitx where set up; waits until it answers.
     std::expected<void, std::string> startFramework();
-    // Stops the framework and starts it again; waits until it answers.
-    std::expected<void, std::string> restartFramework();
     void stopFramework();
     // The framework's current engine, by its own name; empty when it does not answer.
     std::string currentEngine() const;
@@ -67,28 +54,16 @@ public:
     std::expected<std::unique_ptr<JSONLineProcess>, std::string> startWindow() const;
 
 private:
-    InputMethodSession(const InputMethodFramework& framework, std::string display);
+    InputMethodSession(const InputMethodFramework& framework, InputMethodSetup setup,
+                       std::unique_ptr<PrivateSession> session);
+    // Standard output of a short command of the session; empty when it failed.
+    std::string answer(const std::vector<std::string>& argv) const;
 
     const InputMethodFramework& framework_;
     InputMethodSetup setup_;
-    std::string display_;
-    TempDir home_;
-    std::unique_ptr<SessionBus> bus_;
-    std::vector<std::string> environment_;
+    std::unique_ptr<PrivateSession> session_;
     std::unique_ptr<ProcessGroup> daemon_;
     std::unique_ptr<ProcessGroup> ibus_;
 };
-
-// Standard output of a short command run with `environment` added, without the last line
-// break; empty when it failed.
-std::string outputOf(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& environment);
-
-// Starts openbox on the session's display and waits until it manages windows.
-std::expected<std::unique_ptr<ProcessGroup>, std::string> startWindowManager(
-    const InputMethodSession& session);
-
-// Checks `done` every 50 ms until it holds or `timeout` passes.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 }  // namespace tesvano::test

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
 
 extern char** environ;
 
@@ -85,6 +88,81 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 std::optional<int> terminateAndReap(pid_t pid, std::chrono::milliseconds timeout) {
     return stopProcess(pid, timeout);
+}
+
+std::string programPath(const std::string& program) {
+    if (program.find('/') != std::string::npos) {
+        return ::access(program.c_str(), X_OK) == 0 ? program : std::string();
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
+    while (!dirs.empty()) {
+        const auto colon = dirs.find(':');
+        const auto candidate = std::filesystem::path(dirs.substr(0, colon)) / program;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
+        }
+        dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    }
+    return {};
+}
+
+std::expected<void, std::string> programsInstalled(const std::vector<std::string>& programs) {
+    for (const auto& program : programs) {
+        if (programPath(program).empty()) {
+            return std::unexpected(program + " is not installed");
+        }
+    }
+    return {};
+}
+
+std::expected<std::unique_ptr<ProcessGroup>, std::string> ProcessGroup::start(
+    const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+    int outputFd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outputFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    auto args = argv;
+    auto env = mergedEnvironment(environment);
+    auto argp = pointers(args);
+    auto envp = pointers(env);
+    pid_t pid = -1;
+    const int failed =
+        ::posix_spawnp(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0) {
+        return std::unexpected("cannot start " + argv[0] + ": " + std::strerror(failed));
+    }
+    return std::unique_ptr<ProcessGroup>(new ProcessGroup(pid));
+}
+
+ProcessGroup::~ProcessGroup() {
+    stop();
+}
+
+void ProcessGroup::stop(std::chrono::milliseconds grace) {
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    ::kill(-pid_, SIGTERM);
+    if (!reap(pid_, grace)) {
+        ::kill(-pid_, SIGKILL);
+        reap(pid_, std::chrono::seconds(5));
+    }
+    // Helpers of the leader that outlived it.
+    ::kill(-pid_, SIGKILL);
 }
 
 StandInProcess::StandInProcess() {
@@ -246,6 +324,11 @@ ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::mill
         stopProcess(pid, std::chrono::seconds(1));
     }
     return result;
+}
+
+bool runQuietly(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                const std::vector<std::string>& environment) {
+    return runProgram(argv, timeout, environment, ReadStream::standardOutput).exitCode == 0;
 }
 
 }  // namespace tesvano::test

@@ -13,15 +13,21 @@
 
 namespace tesvano::test {
 
-// Sends SIGTERM, waits at most `timeout` for the process to end, then kills it. Answers the
-// exit code, or none when it did not exit on its own.
 // Our environment with `extra` entries ("NAME=value") added, replacing same-named ones.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra);
 // The null-terminated pointer list execve and posix_spawn take; valid while `strings` lives.
 std::vector<char*> pointers(std::vector<std::string>& strings);
 
+// Sends SIGTERM, waits at most `timeout` for the process to end, then kills it. Answers the
+// exit code, or none when it did not exit on its own.
 std::optional<int> terminateAndReap(pid_t pid,
                                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// The program's file: `program` itself when it is a path, else the first on PATH; empty when
+// there is none.
+std::string programPath(const std::string& program);
+// Whether every program is installed; the first missing one otherwise.
+std::expected<void, std::string> programsInstalled(const std::vector<std::string>& programs);
 
 // A process that stands for another application, so that a window can carry a pid of its own.
 class StandInProcess {
@@ -36,6 +42,27 @@ public:
 
 private:
     pid_t pid_ = -1;
+};
+
+// A process group of our own (a browser and its helpers, a window manager, a bus): stopped
+// with SIGTERM to the whole group, then SIGKILL after a short wait, when the object goes.
+class ProcessGroup {
+public:
+    // `environment` entries ("NAME=value") replace or add to ours. Standard output goes to
+    // `outputFd` when given (the child gets a copy), else to /dev/null like standard error.
+    static std::expected<std::unique_ptr<ProcessGroup>, std::string> start(
+        const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+        int outputFd = -1);
+    ~ProcessGroup();
+    ProcessGroup(const ProcessGroup&) = delete;
+    ProcessGroup& operator=(const ProcessGroup&) = delete;
+    pid_t pid() const { return pid_; }
+    void stop(std::chrono::milliseconds grace = std::chrono::seconds(3));
+
+private:
+    explicit ProcessGroup(pid_t pid) : pid_(pid) {}
+    pid_t pid_;
+    bool stopped_ = false;
 };
 
 // A program run as a child whose standard output is read line by line as JSON; its standard
@@ -96,5 +123,10 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10),
                          const std::vector<std::string>& environment = {},
                          ReadStream read = ReadStream::standardError);
+
+// Runs a program to its end, at most `timeout`, its output dropped; true when it exited with 0.
+bool runQuietly(const std::vector<std::string>& argv,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                const std::vector<std::string>& environment = {});
 
 }  // namespace tesvano::test

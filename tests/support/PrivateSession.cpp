@@ -1,18 +1,54 @@
 #include "tests/support/PrivateSession.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <unistd.h>
-
-#include <cstdlib>
-#include <string_view>
-
-#include "tests/support/ChildProcess.h"
 
 namespace tesvano::test {
 
-std::expected<std::unique_ptr<DesktopSession>, std::string> DesktopSession::start(
+std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
     const std::vector<std::string>& environment) {
-    std::unique_ptr<DesktopSession> session(new DesktopSession());
-    auto server = XvfbServer::start(std::chrono::seconds(10), "1280x800x24");
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return std::unexpected("cannot create a pipe");
+    }
+    auto daemon = ProcessGroup::start(
+        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, environment,
+        fds[1]);
+    ::close(fds[1]);
+    if (!daemon) {
+        ::close(fds[0]);
+        return std::unexpected(daemon.error());
+    }
+    std::string address;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (address.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        char buffer[512];
+        const auto n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        address.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    if (address.find('\n') == std::string::npos) {
+        return std::unexpected("the session bus did not tell its address");
+    }
+    auto bus = std::make_unique<SessionBus>();
+    bus->daemon_ = std::move(*daemon);
+    bus->address_ = address.substr(0, address.find('\n'));
+    return bus;
+}
+
+std::expected<std::unique_ptr<PrivateSession>, std::string> PrivateSession::start(
+    const SessionOptions& options) {
+    std::unique_ptr<PrivateSession> session(new PrivateSession());
+    auto server = XvfbServer::start(std::chrono::seconds(10), options.screen);
     if (!server) {
         return std::unexpected(server.error());
     }
@@ -26,34 +62,40 @@ std::expected<std::unique_ptr<DesktopSession>, std::string> DesktopSession::star
     session->environment_ = {
         "DISPLAY=" + session->display(),
         "HOME=" + home.string(),
-        "XDG_CONFIG_HOME=" + (home / ".config").string(),
-        "XDG_DATA_HOME=" + (home / ".local/share").string(),
+        "XDG_CONFIG_HOME=" + session->configHome().string(),
+        "XDG_DATA_HOME=" + session->dataHome().string(),
         "XDG_CACHE_HOME=" + (home / ".cache").string(),
         "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
         "XDG_SESSION_TYPE=x11",
         // Nothing of the caller's desktop leaks in.
         "WAYLAND_DISPLAY=",
     };
-    session->environment_.insert(session->environment_.end(), environment.begin(),
-                                 environment.end());
+    session->environment_.insert(session->environment_.end(), options.environment.begin(),
+                                 options.environment.end());
     // Services the buses start (dconf above all) live in the session too.
     auto sessionBus = SessionBus::start(session->environment_);
-    auto systemBus = SessionBus::start(session->environment_);
-    if (!sessionBus || !systemBus) {
-        return std::unexpected(!sessionBus ? sessionBus.error() : systemBus.error());
+    if (!sessionBus) {
+        return std::unexpected(sessionBus.error());
     }
     session->sessionBus_ = std::move(*sessionBus);
-    session->systemBus_ = std::move(*systemBus);
+    if (options.systemBus) {
+        auto systemBus = SessionBus::start(session->environment_);
+        if (!systemBus) {
+            return std::unexpected(systemBus.error());
+        }
+        session->systemBus_ = std::move(*systemBus);
+        session->environment_.push_back("DBUS_SYSTEM_BUS_ADDRESS=" +
+                                        session->systemBus_->address());
+    }
     session->environment_.push_back("DBUS_SESSION_BUS_ADDRESS=" + session->sessionBusAddress());
-    session->environment_.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + session->systemBus_->address());
     return session;
 }
 
-DesktopSession::~DesktopSession() {
+PrivateSession::~PrivateSession() {
     stopPrograms();
 }
 
-std::vector<std::string> DesktopSession::environment(const std::vector<std::string>& extra) const {
+std::vector<std::string> PrivateSession::environment(const std::vector<std::string>& extra) const {
     auto out = environment_;
     for (const auto& entry : extra) {
         const auto name = entry.substr(0, entry.find('=') + 1);
@@ -63,21 +105,30 @@ std::vector<std::string> DesktopSession::environment(const std::vector<std::stri
     return out;
 }
 
-bool DesktopSession::run(const std::vector<std::string>& argv,
+void PrivateSession::adoptEnvironment() const {
+    for (const auto& entry : environment_) {
+        const auto equals = entry.find('=');
+        ::setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+    }
+}
+
+bool PrivateSession::run(const std::vector<std::string>& argv,
                          std::chrono::milliseconds timeout) const {
     return runQuietly(argv, timeout, environment_);
 }
 
-std::optional<std::string> DesktopSession::output(const std::vector<std::string>& argv,
+std::optional<std::string> PrivateSession::output(const std::vector<std::string>& argv,
                                                   std::chrono::milliseconds timeout) const {
     auto result = runProgram(argv, timeout, environment_, ReadStream::standardOutput);
     if (result.exitCode != 0) {
         return std::nullopt;
     }
-    return std::move(result.standardOutput);
+    auto& text = result.standardOutput;
+    text.erase(text.find_last_not_of("\n ") + 1);
+    return std::move(text);
 }
 
-std::expected<ProcessGroup*, std::string> DesktopSession::launch(
+std::expected<ProcessGroup*, std::string> PrivateSession::launch(
     const std::vector<std::string>& argv, int outputFd) {
     auto started = ProcessGroup::start(argv, environment_, outputFd);
     if (!started) {
@@ -87,29 +138,20 @@ std::expected<ProcessGroup*, std::string> DesktopSession::launch(
     return programs_.back().get();
 }
 
-void DesktopSession::stopPrograms() {
+std::expected<ProcessGroup*, std::string> PrivateSession::startWindowManager(
+    const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+    auto started = launch(argv);
+    if (started && !windowManagerRuns(display(), timeout)) {
+        return std::unexpected(argv.front() + " did not start managing windows");
+    }
+    return started;
+}
+
+void PrivateSession::stopPrograms() {
     while (!programs_.empty()) {
         programs_.back()->stop();
         programs_.pop_back();
     }
-}
-
-std::expected<void, std::string> programsInstalled(const std::vector<std::string>& programs) {
-    const char* path = std::getenv("PATH");
-    const std::string_view dirs = path ? path : "/usr/bin:/bin";
-    for (const auto& program : programs) {
-        bool found = false;
-        for (std::size_t start = 0; !found && start <= dirs.size();) {
-            const auto end = std::min(dirs.find(':', start), dirs.size());
-            const auto candidate = std::filesystem::path(dirs.substr(start, end - start)) / program;
-            found = ::access(candidate.c_str(), X_OK) == 0;
-            start = end + 1;
-        }
-        if (!found) {
-            return std::unexpected(program + " is not installed");
-        }
-    }
-    return {};
 }
 
 }  // namespace tesvano::test

@@ -8,39 +8,63 @@
 #include <string>
 #include <vector>
 
-#include "tests/browser/BrowserHarness.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XvfbServer.h"
 
 namespace tesvano::test {
 
-// A desktop session of a test's own, as a login would set it up: a private Xvfb of
-// 1280x800, a private session bus, a stand-in system bus (desktop shells stop at start-up
-// without one), and private HOME, XDG and runtime folders. Programs run in it get its
-// environment; everything started in it stops with it.
-class DesktopSession {
+// A private session bus: services activated on it (the AT-SPI bus launcher and registry, dconf)
+// inherit `environment` ("NAME=value", as for ProcessGroup) and go with it. Give them the
+// test's DISPLAY and a runtime folder of its own, or the accessibility bus launcher puts its
+// socket where the launchers of tests running beside it put theirs.
+class SessionBus {
 public:
-    // `environment` ("NAME=value": XDG_CURRENT_DESKTOP and the like) is added for every program
-    // of the session.
-    static std::expected<std::unique_ptr<DesktopSession>, std::string> start(
+    static std::expected<std::unique_ptr<SessionBus>, std::string> start(
         const std::vector<std::string>& environment = {});
-    ~DesktopSession();
-    DesktopSession(const DesktopSession&) = delete;
-    DesktopSession& operator=(const DesktopSession&) = delete;
+    const std::string& address() const { return address_; }
+
+private:
+    std::unique_ptr<ProcessGroup> daemon_;
+    std::string address_;
+};
+
+struct SessionOptions {
+    // Added for every program of the session ("NAME=value": XDG_CURRENT_DESKTOP and the like).
+    std::vector<std::string> environment;
+    // Xvfb's WIDTHxHEIGHTxDEPTH.
+    std::string screen = "1280x800x24";
+    // A stand-in system bus: desktop shells stop at start-up without one.
+    bool systemBus = false;
+};
+
+// A desktop session of a test's own, as a login would set it up: a private Xvfb, a private
+// session bus, and private HOME, XDG and runtime folders. Programs run in it get its
+// environment; everything started in it stops with it.
+class PrivateSession {
+public:
+    static std::expected<std::unique_ptr<PrivateSession>, std::string> start(
+        const SessionOptions& options = {});
+    ~PrivateSession();
+    PrivateSession(const PrivateSession&) = delete;
+    PrivateSession& operator=(const PrivateSession&) = delete;
 
     const std::string& display() const { return server_->display(); }
     const std::filesystem::path& home() const { return folders_.path(); }
-    // $XDG_DATA_HOME of the session.
+    // $XDG_CONFIG_HOME and $XDG_DATA_HOME of the session.
+    std::filesystem::path configHome() const { return home() / ".config"; }
     std::filesystem::path dataHome() const { return home() / ".local/share"; }
     const std::string& sessionBusAddress() const { return sessionBus_->address(); }
     // The session's environment entries, `extra` added (replacing same-named ones).
     std::vector<std::string> environment(const std::vector<std::string>& extra = {}) const;
+    // Sets the session's environment in this process too, for code under test that reads it.
+    void adoptEnvironment() const;
 
     // Runs a program of the session to its end; true when it exited with 0.
     bool run(const std::vector<std::string>& argv,
              std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-    // Runs a program of the session to its end and answers its standard output; none when it
-    // did not exit with 0 in time.
+    // Runs a program of the session to its end and answers its standard output without the
+    // line breaks at its end; none when it did not exit with 0 in time.
     std::optional<std::string> output(
         const std::vector<std::string>& argv,
         std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
@@ -48,11 +72,15 @@ public:
     // with the session at the latest. Its standard output goes to `outputFd` when given.
     std::expected<ProcessGroup*, std::string> launch(const std::vector<std::string>& argv,
                                                      int outputFd = -1);
+    // Launches a window manager and waits at most `timeout` until it has announced itself.
+    std::expected<ProcessGroup*, std::string> startWindowManager(
+        const std::vector<std::string>& argv = {"openbox"},
+        std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Stops what was launched, the latest first.
     void stopPrograms();
 
 private:
-    DesktopSession() = default;
+    PrivateSession() = default;
 
     TempDir folders_;
     std::unique_ptr<XvfbServer> server_;
@@ -61,8 +89,5 @@ private:
     std::vector<std::string> environment_;
     std::vector<std::unique_ptr<ProcessGroup>> programs_;
 };
-
-// Whether every program is on PATH; the first missing one otherwise.
-std::expected<void, std::string> programsInstalled(const std::vector<std::string>& programs);
 
 }  // namespace tesvano::test

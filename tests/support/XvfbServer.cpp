@@ -2,59 +2,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <X11/Xlib.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <string_view>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 namespace tesvano::test {
 
-namespace {
-
-// Waits for the child to end, at most `timeout`; answers whether it was reaped.
-bool reap(pid_t pid, std::chrono::milliseconds timeout) {
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        ::poll(&p, 1, static_cast<int>(timeout.count()));
-        ::close(pidfd);
-    }
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == pid;
-}
-
-void stop(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    if (!reap(pid, std::chrono::seconds(5))) {
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
-}
-
-}  // namespace
-
 std::string XvfbServer::executable() {
-    const char* path = std::getenv("PATH");
-    std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
-    while (!dirs.empty()) {
-        const auto colon = dirs.find(':');
-        const std::filesystem::path candidate =
-            std::filesystem::path(dirs.substr(0, colon)) / "Xvfb";
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate.string();
-        }
-        dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
-    }
-    return {};
+    return programPath("Xvfb");
 }
 
 std::expected<std::unique_ptr<XvfbServer>, std::string> XvfbServer::start(
@@ -116,7 +75,7 @@ std::expected<std::unique_ptr<XvfbServer>, std::string> XvfbServer::start(
     }
     ::close(fds[0]);
     if (!complete) {
-        stop(pid);
+        terminateAndReap(pid);
         return std::unexpected("Xvfb did not report a display");
     }
     number.erase(number.find('\n'));
@@ -124,19 +83,7 @@ std::expected<std::unique_ptr<XvfbServer>, std::string> XvfbServer::start(
 }
 
 XvfbServer::~XvfbServer() {
-    stop(pid_);
-}
-
-bool waitUntil(const std::function<void()>& pump, const std::function<bool()>& done,
-               std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        pump();
-    }
-    return true;
+    terminateAndReap(pid_);
 }
 
 bool windowManagerRuns(const std::string& displayName, std::chrono::milliseconds timeout) {
@@ -145,25 +92,24 @@ bool windowManagerRuns(const std::string& displayName, std::chrono::milliseconds
         return false;
     }
     const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool found = false;
-    while (!found && std::chrono::steady_clock::now() < deadline) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long remaining = 0;
-        unsigned char* data = nullptr;
-        found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
-                                   AnyPropertyType, &type, &format, &count, &remaining,
-                                   &data) == Success &&
-                count > 0;
-        if (data) {
-            XFree(data);
-        }
-        if (!found) {
-            ::poll(nullptr, 0, 50);
-        }
-    }
+    const bool found = waitUntil(
+        every(std::chrono::milliseconds(50)),
+        [&] {
+            Atom type = 0;
+            int format = 0;
+            unsigned long count = 0;
+            unsigned long remaining = 0;
+            unsigned char* data = nullptr;
+            const bool announced = XGetWindowProperty(display, DefaultRootWindow(display), check, 0,
+                                                      1, False, AnyPropertyType, &type, &format,
+                                                      &count, &remaining, &data) == Success &&
+                                   count > 0;
+            if (data) {
+                XFree(data);
+            }
+            return announced;
+        },
+        timeout);
     XCloseDisplay(display);
     return found;
 }

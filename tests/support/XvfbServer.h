@@ -4,9 +4,10 @@
 
 #include <chrono>
 #include <expected>
-#include <functional>
 #include <memory>
 #include <string>
+
+#include "tests/support/Wait.h"
 
 namespace tesvano::test {
 
@@ -33,11 +34,6 @@ private:
     pid_t pid_;
     std::string display_;
 };
-
-// Waits for `done` while dispatching whatever arrives on `pump` (which should block for at most
-// a few milliseconds per call). Gives up after `timeout`; answers whether `done` became true.
-bool waitUntil(const std::function<void()>& pump, const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
 // Whether a window manager has announced itself on `display` (_NET_SUPPORTING_WM_CHECK),
 // waiting at most `timeout`.

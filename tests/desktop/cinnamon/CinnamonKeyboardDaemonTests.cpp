@@ -6,7 +6,6 @@
 #include <chrono>
 
 #include "tests/desktop/support/LayoutMemoryLockTest.h"
-#include "tests/support/XvfbServer.h"
 
 namespace tesvano {
 namespace {
@@ -22,7 +21,7 @@ protected:
     std::vector<std::string> sessionEnvironment() const override {
         return {"XDG_CURRENT_DESKTOP=X-Cinnamon"};
     }
-    std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
+    std::expected<void, std::string> startDesktop(test::PrivateSession& s) override {
         auto set = [&s](const char* schema, const char* key, const char* value) {
             return s.run({"gsettings", "set", schema, key, value});
         };
@@ -32,8 +31,7 @@ protected:
             return std::unexpected("gsettings failed");
         }
         // The shell renders in software: on a loaded machine it is slow to start.
-        if (!s.launch({"cinnamon", "--replace"}) || !test::windowManagerRuns(s.display(), 60s) ||
-            !s.launch({"csd-keyboard"})) {
+        if (!s.startWindowManager({"cinnamon", "--replace"}, 60s) || !s.launch({"csd-keyboard"})) {
             return std::unexpected("cinnamon or csd-keyboard did not start");
         }
         return {};

@@ -8,13 +8,13 @@
 #include <iostream>
 #include <map>
 #include <string>
-#include <thread>
 
 #include "TesvanoKit/Rules/LockConfiguration.h"
 #include "tests/desktop/gnome/GnomeShellSession.h"
 #include "tests/desktop/support/DesktopWindows.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano {
 namespace {
@@ -91,17 +91,19 @@ protected:
         ASSERT_TRUE(desktop->waitForManaged({windowIDs[0], windowIDs[1], windowIDs[2]}, 20s));
         // The window manager focuses new windows as it gets round to them; Gamma is asked for
         // until it stays in front.
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
         int steady = 0;
-        while (steady < 4 && std::chrono::steady_clock::now() < deadline) {
-            if (desktop->activeWindow() != windowIDs[2]) {
-                steady = 0;
-                desktop->requestActivation(windowIDs[2]);
-            } else {
-                ++steady;
-            }
-            std::this_thread::sleep_for(500ms);
-        }
+        test::waitUntil(
+            test::every(500ms),
+            [&] {
+                if (desktop->activeWindow() != windowIDs[2]) {
+                    steady = 0;
+                    desktop->requestActivation(windowIDs[2]);
+                } else {
+                    ++steady;
+                }
+                return steady == 4;
+            },
+            kPatience);
         ASSERT_EQ(desktop->activeWindow(), windowIDs[2]);
     }
 

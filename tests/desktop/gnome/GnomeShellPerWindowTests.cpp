@@ -24,10 +24,8 @@ protected:
     std::vector<std::string> requiredPrograms() const override {
         return {"gnome-shell", "gsettings", "gdbus", "dbus-daemon", "Xvfb"};
     }
-    std::vector<std::string> sessionEnvironment() const override {
-        return {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"};
-    }
-    std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
+    std::vector<std::string> sessionEnvironment() const override { return test::gnomeEnvironment; }
+    std::expected<void, std::string> startDesktop(test::PrivateSession& s) override {
         return test::startGnomeShell(s, {std::begin(kLayouts), std::end(kLayouts)}, true);
     }
     // The shell starts in its overview, where no window is in front.

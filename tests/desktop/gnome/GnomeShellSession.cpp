@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <regex>
-#include <thread>
 
 #include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 #include "Platform/TextInput/GnomeShell/GnomeShellTextInputSources.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano::test {
 
@@ -29,7 +29,7 @@ std::expected<void, std::string> GnomeShellSession::available() {
     return programsInstalled({"gnome-shell", "gsettings", "gdbus", "dbus-daemon", "Xvfb"});
 }
 
-std::expected<void, std::string> startGnomeShell(DesktopSession& session,
+std::expected<void, std::string> startGnomeShell(PrivateSession& session,
                                                  const std::vector<std::string>& layouts,
                                                  bool perWindow, std::chrono::milliseconds timeout,
                                                  const std::vector<std::string>& extensions) {
@@ -85,23 +85,19 @@ std::expected<void, std::string> startGnomeShell(DesktopSession& session,
     if (!shellProcess) {
         return std::unexpected(shellProcess.error());
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            const auto info = session.output(
-                {"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
-                 "/org/gnome/Shell", "--method", "org.gnome.Shell.Extensions.GetExtensionInfo",
-                 shell::extensionUUID});
-            return std::unexpected("the shell's extension did not answer within " +
-                                   std::to_string(timeout.count()) +
-                                   " ms; the shell says: " + info.value_or("(nothing)"));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!waitUntil(every(std::chrono::milliseconds(200)), ready, timeout)) {
+        const auto info =
+            session.output({"gdbus", "call", "--session", "--dest", "org.gnome.Shell",
+                            "--object-path", "/org/gnome/Shell", "--method",
+                            "org.gnome.Shell.Extensions.GetExtensionInfo", shell::extensionUUID});
+        return std::unexpected("the shell's extension did not answer within " +
+                               std::to_string(timeout.count()) +
+                               " ms; the shell says: " + info.value_or("(nothing)"));
     }
     return {};
 }
 
-std::optional<std::string> gnomeShellCurrent(const DesktopSession& session) {
+std::optional<std::string> gnomeShellCurrent(const PrivateSession& session) {
     const auto text = session.output(gdbusCall("GetCurrent"), std::chrono::seconds(2));
     static const std::regex pair(R"(\('([^']*)', '([^']*)'\))");
     std::smatch match;
@@ -111,7 +107,7 @@ std::optional<std::string> gnomeShellCurrent(const DesktopSession& session) {
     return shell::sourceID({match[1].str(), match[2].str()});
 }
 
-bool gnomeShellActivate(const DesktopSession& session, const std::string& type,
+bool gnomeShellActivate(const PrivateSession& session, const std::string& type,
                         const std::string& id) {
     auto argv = gdbusCall("Activate");
     argv.push_back(type);
@@ -120,7 +116,7 @@ bool gnomeShellActivate(const DesktopSession& session, const std::string& type,
     return text && text->find("true") != std::string::npos;
 }
 
-std::optional<bool> gnomeShellOverviewActive(const DesktopSession& session) {
+std::optional<bool> gnomeShellOverviewActive(const PrivateSession& session) {
     const auto text =
         session.output({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
                         "/org/gnome/Shell", "--method", "org.freedesktop.DBus.Properties.Get",
@@ -132,37 +128,34 @@ std::optional<bool> gnomeShellOverviewActive(const DesktopSession& session) {
     return text->find("true") != std::string::npos;
 }
 
-bool leaveGnomeShellOverview(const DesktopSession& session,
+bool leaveGnomeShellOverview(const PrivateSession& session,
                              const std::function<void()>& pressEscape,
                              std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     // Hidden at ten checks in a row, two seconds.
     int hidden = 0;
-    while (hidden < 10) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        if (gnomeShellOverviewActive(session) == false) {
-            ++hidden;
-        } else {
-            hidden = 0;
-            pressEscape();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
+    return waitUntil(
+        every(std::chrono::milliseconds(200)),
+        [&] {
+            if (gnomeShellOverviewActive(session) == false) {
+                ++hidden;
+            } else {
+                hidden = 0;
+                pressEscape();
+            }
+            return hidden == 10;
+        },
+        timeout);
 }
 
 std::expected<std::unique_ptr<GnomeShellSession>, std::string> GnomeShellSession::start(
     const std::vector<std::string>& layouts, bool ourExtension, std::chrono::milliseconds timeout) {
-    auto desktop = DesktopSession::start(
-        {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"});
+    auto desktop = PrivateSession::start({.environment = gnomeEnvironment, .systemBus = true});
     if (!desktop) {
         return std::unexpected(desktop.error());
     }
     std::unique_ptr<GnomeShellSession> out(new GnomeShellSession());
     out->session_ = std::move(*desktop);
-    DesktopSession& session = *out->session_;
+    PrivateSession& session = *out->session_;
     const auto extensions =
         ourExtension ? std::vector<std::string>{shell::extensionUUID} : std::vector<std::string>{};
     if (auto started = startGnomeShell(session, layouts, false, timeout, extensions); !started) {
@@ -197,14 +190,8 @@ std::optional<std::string> GnomeShellSession::current() {
 }
 
 bool GnomeShellSession::waitForCurrent(const std::string& id, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (current() != id) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return waitUntil(
+        every(std::chrono::milliseconds(20)), [&] { return current() == id; }, timeout);
 }
 
 bool GnomeShellSession::activate(const std::string& type, const std::string& id) {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "tests/desktop/gnome/GnomeShellSession.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano {
 namespace {
@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 constexpr const char* kHost = "ubuntu-appindicators@ubuntu.com";
 
 // "visible shown width accessible-name" of each of the host's actors, as the shell has them.
-std::string hostActors(const test::DesktopSession& session) {
+std::string hostActors(const test::PrivateSession& session) {
     return session
         .output({"gdbus", "call", "--session", "--dest", "org.gnome.Shell", "--object-path",
                  "/org/gnome/Shell", "--method", "org.gnome.Shell.Eval",
@@ -34,10 +34,8 @@ std::string hostActors(const test::DesktopSession& session) {
 }
 
 bool waitFor(const std::function<std::string()>& read, const std::string& text) {
-    for (int i = 0; i < 150 && read().find(text) == std::string::npos; ++i) {
-        std::this_thread::sleep_for(200ms);
-    }
-    return read().find(text) != std::string::npos;
+    return test::waitUntil(
+        test::every(200ms), [&] { return read().find(text) != std::string::npos; }, 30s);
 }
 
 TEST(GnomeShellTray, TheAppIndicatorHostShowsTheIcon) {
@@ -47,8 +45,8 @@ TEST(GnomeShellTray, TheAppIndicatorHostShowsTheIcon) {
     if (!std::filesystem::exists(std::string("/usr/share/gnome-shell/extensions/") + kHost)) {
         GTEST_SKIP() << "needs gnome-shell-extension-appindicator";
     }
-    auto started = test::DesktopSession::start(
-        {"XDG_CURRENT_DESKTOP=GNOME", "XDG_SESSION_DESKTOP=gnome", "DESKTOP_SESSION=gnome"});
+    auto started =
+        test::PrivateSession::start({.environment = test::gnomeEnvironment, .systemBus = true});
     ASSERT_TRUE(started.has_value()) << started.error();
     auto& session = **started;
     const auto helper = session.dataHome() / "gnome-shell/extensions/eval@tests";

@@ -5,10 +5,10 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "tests/desktop/support/LayoutMemoryLockTest.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano {
 namespace {
@@ -28,7 +28,7 @@ protected:
     std::vector<std::string> sessionEnvironment() const override {
         return {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5", "QT_QPA_PLATFORM=xcb"};
     }
-    std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
+    std::expected<void, std::string> startDesktop(test::PrivateSession& s) override {
         test::writeFile(s.home() / ".config/kxkbrc", kKeyboardConfig);
         for (const char* program : {"kwin_x11", "kglobalaccel5", "kded5"}) {
             if (auto started = s.launch({program}); !started) {
@@ -37,22 +37,27 @@ protected:
         }
         // Without Plasma's session manager kded5 loads no module by itself: ask for the
         // keyboard module, which then puts the layouts in force and answers.
-        const auto deadline = std::chrono::steady_clock::now() + 90s;
-        while (!keyboardDaemon({"getLayout"})) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return std::unexpected("kded5's keyboard module does not answer");
-            }
-            // Only once kded5 holds its name: asked earlier, the bus would start another one.
-            const auto owner =
-                s.output({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                          "/", "org.freedesktop.DBus.NameHasOwner", "string:org.kde.kded5"},
-                         3s);
-            if (owner && owner->find("boolean true") != std::string::npos) {
-                s.run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.kded5", "/kded",
-                       "org.kde.kded5.loadModule", "string:keyboard"},
-                      5s);
-            }
-            std::this_thread::sleep_for(100ms);
+        const bool answers = test::waitUntil(
+            test::every(100ms),
+            [&] {
+                if (keyboardDaemon({"getLayout"})) {
+                    return true;
+                }
+                // Only once kded5 holds its name: asked earlier, the bus would start another one.
+                const auto owner = s.output(
+                    {"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+                     "org.freedesktop.DBus.NameHasOwner", "string:org.kde.kded5"},
+                    3s);
+                if (owner && owner->find("boolean true") != std::string::npos) {
+                    s.run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.kded5",
+                           "/kded", "org.kde.kded5.loadModule", "string:keyboard"},
+                          5s);
+                }
+                return false;
+            },
+            90s);
+        if (!answers) {
+            return std::unexpected("kded5's keyboard module does not answer");
         }
         return {};
     }
@@ -90,7 +95,7 @@ TEST_F(KdeKeyboardDaemonTest, LockHoldsAndTheDaemonAgrees) {
 // KRunner, on the accessibility bus, with a rule of its own: Russian while it shows.
 class KRunnerTest : public KdeKeyboardDaemonTest {
 protected:
-    std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
+    std::expected<void, std::string> startDesktop(test::PrivateSession& s) override {
         // Assistive technologies on before KRunner starts, so that it joins the bus.
         if (!s.run({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
                     "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Set",

@@ -7,7 +7,8 @@
 
 #include <algorithm>
 #include <ranges>
-#include <thread>
+
+#include "tests/support/Wait.h"
 
 namespace tesvano::test {
 
@@ -93,30 +94,18 @@ std::optional<unsigned long> DesktopWindows::activeWindow() {
 
 bool DesktopWindows::waitForManaged(const std::vector<unsigned long>& windows,
                                     std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
+    const auto managed = [&] {
         const auto listed = rootWindows(display_, "_NET_CLIENT_LIST");
-        if (std::ranges::all_of(windows, [&listed](unsigned long w) {
-                return std::ranges::find(listed, w) != listed.end();
-            })) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+        return std::ranges::all_of(windows, [&listed](unsigned long w) {
+            return std::ranges::find(listed, w) != listed.end();
+        });
+    };
+    return waitUntil(every(std::chrono::milliseconds(20)), managed, timeout);
 }
 
 bool DesktopWindows::waitForActive(unsigned long window, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (activeWindow() != window) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return waitUntil(
+        every(std::chrono::milliseconds(10)), [&] { return activeWindow() == window; }, timeout);
 }
 
 void DesktopWindows::pressChord(const std::vector<std::string>& keysyms) {

@@ -75,7 +75,7 @@ void LayoutMemoryLockTest::SetUp() {
     if (auto missing = programsInstalled(requiredPrograms()); !missing) {
         GTEST_SKIP() << missing.error();
     }
-    auto started = DesktopSession::start(sessionEnvironment());
+    auto started = PrivateSession::start({.environment = sessionEnvironment(), .systemBus = true});
     ASSERT_TRUE(started.has_value()) << started.error();
     session = std::move(*started);
     const auto desktop = startDesktop(*session);

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "TesvanoKit/Rules/LockConfiguration.h"
-#include "tests/support/PrivateSession.h"
 #include "tests/desktop/support/DesktopWindows.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/PrivateSession.h"
 #include "tests/support/TestDesktop.h"
 
 namespace tesvano::test {
@@ -33,7 +33,7 @@ protected:
     // Added to the session's environment (XDG_CURRENT_DESKTOP and the like).
     virtual std::vector<std::string> sessionEnvironment() const = 0;
     // Starts the desktop's programs with the layouts us, de and ru remembered per window.
-    virtual std::expected<void, std::string> startDesktop(DesktopSession& session) = 0;
+    virtual std::expected<void, std::string> startDesktop(PrivateSession& session) = 0;
     // Selects a layout the way the desktop's own switcher does.
     virtual void selectAsDesktop(unsigned group) { groups->lockGroup(group); }
     // The desktop's own record of the current layout, when it keeps one.
@@ -52,7 +52,7 @@ protected:
     // The five rounds and the shortcut; prints the switches per activation and the holds.
     void runActivations();
 
-    std::unique_ptr<DesktopSession> session;
+    std::unique_ptr<PrivateSession> session;
     std::unique_ptr<DesktopWindows> windows;
     // Follows the locked group (and locks one, as a plain switcher would).
     std::unique_ptr<TestDesktop> groups;

@@ -6,7 +6,6 @@
 
 #include "tests/desktop/support/LayoutMemoryLockTest.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/XvfbServer.h"
 
 namespace tesvano {
 namespace {
@@ -43,14 +42,11 @@ protected:
     std::vector<std::string> sessionEnvironment() const override {
         return {"XDG_CURRENT_DESKTOP=XFCE"};
     }
-    std::expected<void, std::string> startDesktop(test::DesktopSession& s) override {
+    std::expected<void, std::string> startDesktop(test::PrivateSession& s) override {
         test::writeFile(s.home() / ".config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml",
                         kPanelChannel);
-        if (auto wm = s.launch({"xfwm4", "--compositor=off"}); !wm) {
+        if (auto wm = s.startWindowManager({"xfwm4", "--compositor=off"}, 20s); !wm) {
             return std::unexpected(wm.error());
-        }
-        if (!test::windowManagerRuns(s.display(), 20s)) {
-            return std::unexpected("xfwm4 did not start");
         }
         // After the window manager: its connection keeps the server from resetting the map.
         if (!s.run({"setxkbmap", "-layout", "us,de,ru", "-option", "grp:alt_shift_toggle"})) {

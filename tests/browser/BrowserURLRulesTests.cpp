@@ -25,6 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using JSON = test::JSONLineProcess::JSON;
+using test::field;
 
 constexpr unsigned kUS = 0;
 constexpr unsigned kRU = 2;
@@ -40,11 +41,6 @@ struct Browser {
 
 void PrintTo(const Browser& browser, std::ostream* out) {
     *out << browser.name;
-}
-
-std::string field(const JSON& event, const char* name) {
-    const auto value = event.value(name, JSON());
-    return value.is_string() ? value.get<std::string>() : "-";
 }
 
 std::string summary(const JSON& event) {
@@ -206,18 +202,9 @@ protected:
     // Reads activations until one matches, at most `timeout`; the transcript says what came.
     bool awaitEvent(const std::function<bool(const JSON&)>& match,
                     std::chrono::milliseconds timeout, const std::string& what) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            auto line = engine->nextLine(std::max(left, 1ms));
-            if (!line) {
-                break;
-            }
-            transcript += summary(*line) + "\n";
-            if (line->is_object() && match(*line)) {
-                return true;
-            }
+        const auto record = [this](const JSON& line) { transcript += summary(line) + "\n"; };
+        if (engine->awaitLine(match, timeout, record)) {
+            return true;
         }
         ADD_FAILURE() << "no activation: " << what << "\nactivations so far:\n" << transcript;
         return false;

@@ -20,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using JSON = test::JSONLineProcess::JSON;
 using Clock = std::chrono::steady_clock;
+using test::summary;
 
 constexpr unsigned kUS = 0;
 constexpr unsigned kDE = 1;
@@ -30,23 +31,6 @@ constexpr const char* kBetaID = "org.example.Beta";
 
 // Longer than the verification of a switch (0.32 s), so that what follows is met on its own.
 constexpr auto kPastVerification = 400ms;
-
-std::string text(const JSON& value) {
-    return value.is_string() ? value.get<std::string>() : "-";
-}
-
-// "source reason application rule", the fields the steps below are about.
-std::string summary(const std::optional<JSON>& event) {
-    if (!event) {
-        return "(no event)";
-    }
-    if (!event->is_object()) {
-        return "(not JSON)";
-    }
-    return text(event->value("inputSource", JSON())) + " " + text(event->value("reason", JSON())) +
-           " " + text(event->value("triggeringBundleID", JSON())) + " " +
-           text(event->value("ruleSource", JSON()));
-}
 
 // Alpha locks German, Beta switches to Russian once, everything else is locked to English.
 LockConfiguration rules() {

@@ -109,21 +109,14 @@ protected:
     // Reads the engine's lines until an activation of the engine for `reason` (any reason
     // when empty) comes, or the log line `log`.
     bool awaitActivation(const std::string& reason = {}, const std::string& log = {}) {
-        const auto deadline = std::chrono::steady_clock::now() + kStep;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            auto line = engine->nextLine(std::max(left, 1ms));
-            if (!line) {
-                break;
-            }
-            transcript += line->dump() + "\n";
-            if (line->is_object() &&
-                (log.empty() ? line->value("inputSource", "") == framework().engine &&
-                                   (reason.empty() || line->value("reason", "") == reason)
-                             : line->value("log", "") == log)) {
-                return true;
-            }
+        const auto matches = [&](const test::JSONLineProcess::JSON& line) {
+            return log.empty() ? line.value("inputSource", "") == framework().engine &&
+                                     (reason.empty() || line.value("reason", "") == reason)
+                               : line.value("log", "") == log;
+        };
+        const auto record = [this](const auto& line) { transcript += line.dump() + "\n"; };
+        if (engine->awaitLine(matches, kStep, record)) {
+            return true;
         }
         ADD_FAILURE() << "no " << reason << " activation of " << framework().engine
                       << "\nactivations so far:\n"

@@ -256,6 +256,25 @@ std::optional<JSONLineProcess::JSON> JSONLineProcess::nextLine(std::chrono::mill
     }
 }
 
+std::optional<JSONLineProcess::JSON> JSONLineProcess::awaitLine(
+    const std::function<bool(const JSON&)>& match, std::chrono::milliseconds timeout,
+    const std::function<void(const JSON&)>& seen) {
+    const auto deadline = Clock::now() + timeout;
+    for (int left = remainingMs(deadline); left > 0; left = remainingMs(deadline)) {
+        auto line = nextLine(std::chrono::milliseconds(left));
+        if (!line) {
+            break;
+        }
+        if (seen) {
+            seen(*line);
+        }
+        if (line->is_object() && match(*line)) {
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<JSONLineProcess::JSON> JSONLineProcess::linesWithin(
     std::chrono::milliseconds duration) {
     const auto deadline = Clock::now() + duration;
@@ -274,6 +293,22 @@ std::optional<int> JSONLineProcess::stop(std::chrono::milliseconds timeout) {
     }
     reaped_ = true;
     return stopProcess(pid_, timeout);
+}
+
+std::string field(const JSONLineProcess::JSON& line, const char* name) {
+    const auto value = line.is_object() ? line.value(name, JSONLineProcess::JSON()) : nullptr;
+    return value.is_string() ? value.get<std::string>() : "-";
+}
+
+std::string summary(const std::optional<JSONLineProcess::JSON>& activation) {
+    if (!activation) {
+        return "(no event)";
+    }
+    if (!activation->is_object()) {
+        return "(not JSON)";
+    }
+    return field(*activation, "inputSource") + " " + field(*activation, "reason") + " " +
+           field(*activation, "triggeringBundleID") + " " + field(*activation, "ruleSource");
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,6 +88,11 @@ public:
     std::vector<JSON> takeLines();
     // The next line, waiting at most `timeout`; none when none came or the output ended.
     std::optional<JSON> nextLine(std::chrono::milliseconds timeout);
+    // Reads lines until one that `match` takes (a line that is no JSON never does), waiting at
+    // most `timeout` in all; each line read goes to `seen` first. None when none matched.
+    std::optional<JSON> awaitLine(const std::function<bool(const JSON&)>& match,
+                                  std::chrono::milliseconds timeout,
+                                  const std::function<void(const JSON&)>& seen = {});
     // Every line that arrives within `duration` (always waits the whole of it).
     std::vector<JSON> linesWithin(std::chrono::milliseconds duration);
     // True once the output has ended (the process closed it or exited).
@@ -108,6 +114,12 @@ private:
     std::string buffer_;
     std::vector<JSON> lines_;
 };
+
+// A field of a line of the engine tool; "-" where it is absent or not a string.
+std::string field(const JSONLineProcess::JSON& line, const char* name);
+// "source reason application rule" of an activation the engine tool printed, for comparing
+// and for messages; what came instead when it is none.
+std::string summary(const std::optional<JSONLineProcess::JSON>& activation);
 
 // Runs a program to its end (at most `timeout`), with `environment` entries ("NAME=value")
 // added to ours; its exit code (none when it did not end or was killed) and what it wrote to

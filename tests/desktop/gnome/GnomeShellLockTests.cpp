@@ -21,6 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using JSON = test::JSONLineProcess::JSON;
+using test::field;
+using test::summary;
 
 struct StandIn {
     const char* appID;
@@ -37,20 +39,6 @@ constexpr int kRounds = 5;
 // How long the shell may take for anything: it renders in software, and a loaded machine
 // slows it down a lot.
 constexpr auto kPatience = std::chrono::seconds(15);
-
-std::string text(const JSON& value) {
-    return value.is_string() ? value.get<std::string>() : "-";
-}
-
-// "source reason application rule"
-std::string summary(const std::optional<JSON>& event) {
-    if (!event || !event->is_object()) {
-        return "(no event)";
-    }
-    return text(event->value("inputSource", JSON())) + " " + text(event->value("reason", JSON())) +
-           " " + text(event->value("triggeringBundleID", JSON())) + " " +
-           text(event->value("ruleSource", JSON()));
-}
 
 LockConfiguration lockRules() {
     LockConfiguration configuration;
@@ -129,8 +117,8 @@ protected:
         }
         const auto first = engine->nextLine(kPatience);
         ASSERT_TRUE(first.has_value()) << "the engine did not put its rule in force";
-        ASSERT_EQ(text(first->value("reason", JSON())), "startupApplied") << summary(first);
-        ASSERT_TRUE(gnome->waitForCurrent(text(first->value("inputSource", JSON())), kPatience))
+        ASSERT_EQ(field(*first, "reason"), "startupApplied") << summary(first);
+        ASSERT_TRUE(gnome->waitForCurrent(field(*first, "inputSource"), kPatience))
             << summary(first) << "; the shell has " << gnome->current().value_or("nothing")
             << " after " << gnome->switches() << " switches";
         // Past the engine's verification, and the shell's signal of that switch counted before

@@ -3,29 +3,20 @@
 // (download, signature check, unpacking). Prints the added peak memory and the longest time the
 // thread's event loop did not turn.
 //   update_download_probe [MiB]   (default 255; the archive is random, so it does not shrink)
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/sendfile.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Updater/AppcastUpdater.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/Updates/QtHttpTransport.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -43,62 +34,6 @@ long statusKiB(const char* field) {
     }
     return -1;
 }
-
-// Serves one file to every GET on 127.0.0.1, as fast as the connection takes it.
-class FileServer {
-public:
-    explicit FileServer(const fs::path& file) : file_(file) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listen_, 4);
-        socklen_t length = sizeof address;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FileServer() {
-        stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        ::close(listen_);
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/archive"; }
-
-private:
-    void serve() {
-        while (!stop_) {
-            const int client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) {
-                return;
-            }
-            char request[4096];
-            [[maybe_unused]] const auto n = ::read(client, request, sizeof request);
-            const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-            struct stat info {};
-            ::fstat(fd, &info);
-            const std::string head =
-                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(info.st_size) +
-                "\r\nConnection: close\r\n\r\n";
-            [[maybe_unused]] const auto sent =
-                ::send(client, head.data(), head.size(), MSG_NOSIGNAL);
-            off_t offset = 0;
-            while (offset<info.st_size&& ::sendfile(
-                       client, fd, &offset, static_cast<std::size_t>(info.st_size - offset))> 0) {
-            }
-            ::close(fd);
-            ::close(client);
-        }
-    }
-
-    fs::path file_;
-    int listen_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // Accepts the update and stops once it is ready to install (or has failed).
 class Events final : public UpdateEvents {
@@ -169,8 +104,9 @@ int main(int argc, char** argv) {
     appcast.architecture = std::string(thisArchitecture());
     AppcastItem item;
     item.version = item.displayVersion = "1.2.0";
-    FileServer server(archive);
-    item.enclosure = {server.url(), fs::file_size(archive),
+    test::LoopbackServer server;
+    server.answer("/archive", {.body = archive.string(), .mode = test::LoopbackServer::Mode::file});
+    item.enclosure = {server.url("/archive"), fs::file_size(archive),
                       signFile(archive, keys.secretKey).value()};
     appcast.items.push_back(item);
     const std::string feed = signFeed(writeAppcast(appcast), keys.secretKey);

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,6 +120,19 @@ void LoopbackServer::serve(int client) {
                 break;
             }
         }
+        ::close(client);
+        return;
+    }
+    if (a.mode == Mode::file) {
+        const int fd = ::open(a.body.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        ::fstat(fd, &info);
+        send(client, head + std::to_string(info.st_size) + "\r\n\r\n");
+        off_t offset = 0;
+        while (offset<info.st_size&& ::sendfile(
+                   client, fd, &offset, static_cast<std::size_t>(info.st_size - offset))> 0) {
+        }
+        ::close(fd);
         ::close(client);
         return;
     }

@@ -13,9 +13,9 @@ namespace tesvano::test {
 // path answered as the test says.
 class LoopbackServer {
 public:
-    enum class Mode { whole, truncate, longer, stall, generated, redirect };
+    enum class Mode { whole, truncate, longer, stall, generated, redirect, file };
     struct Answer {
-        std::string body;  // Mode::redirect: where to
+        std::string body;  // Mode::redirect: where to; Mode::file: the file, never held
         Mode mode = Mode::whole;
         std::uint64_t generatedBytes = 0;  // Mode::generated: this many zeros, never held
         std::string type = "application/octet-stream";

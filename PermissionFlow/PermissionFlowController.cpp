@@ -158,6 +158,12 @@ void PermissionFlowController::updateSettingsActive() {
     publish(isSettingsActive_, front && isSettings(*front));
 }
 
+std::optional<SystemSettings::SystemSettingsDestination> PermissionFlowController::destinationOf(
+    PermissionFlowPane pane) const {
+    const auto anchor = privacyAnchor(pane);
+    return anchor ? env_.catalogue.privacy(*anchor) : std::nullopt;
+}
+
 SystemSettings::SettingsNavigator PermissionFlowController::navigator() {
     return SystemSettings::SettingsNavigator(
         env_.launcher, [this](const SystemSettings::SettingsApplication& application) {
@@ -193,7 +199,7 @@ void PermissionFlowController::open(PermissionFlowPane pane,
 
     std::optional<std::int32_t> launched;
     bool opened = false;
-    if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(pane))) {
+    if (auto destination = destinationOf(pane)) {
         settingsApplication_ = destination->application;
         const auto started = navigator().open(*destination);
         opened = started.has_value();
@@ -291,7 +297,7 @@ void PermissionFlowController::reopenSettings() {
     if (!currentPane_) {
         return;
     }
-    if (auto destination = env_.catalogue.privacySecurity(privacyAnchor(*currentPane_))) {
+    if (auto destination = destinationOf(*currentPane_)) {
         (void)navigator().open(*destination);
     }
     if (panel_) {
@@ -307,7 +313,7 @@ SystemSettings::AccessGrant PermissionFlowController::settingsGrant() const {
     if (!currentPane_) {
         return SystemSettings::AccessGrant::none;
     }
-    const auto destination = env_.catalogue.privacySecurity(privacyAnchor(*currentPane_));
+    const auto destination = destinationOf(*currentPane_);
     return destination ? destination->grant : SystemSettings::AccessGrant::none;
 }
 

@@ -113,6 +113,9 @@ public:
 
 private:
     SystemSettings::SettingsNavigator navigator();
+    // Where this desktop's settings show the pane; none where they do not.
+    std::optional<SystemSettings::SystemSettingsDestination> destinationOf(
+        PermissionFlowPane pane) const;
     void registerApps(const std::vector<std::filesystem::path>& suggested);
     // The settings program by its entry or executable, or a process whose window is followed.
     bool isSettings(const tesvano::platform::RunningApplication& running) const;

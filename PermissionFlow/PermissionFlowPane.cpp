@@ -9,41 +9,43 @@ namespace PermissionFlow {
 
 namespace {
 
-using Anchor = SystemSettings::PrivacySecurityAnchor;
+using Anchor = SystemSettings::PrivacyAnchor;
+// A pane whose setting no Linux desktop shows.
+constexpr std::optional<Anchor> nowhere;
 
 struct PaneRow {
     PermissionFlowPane pane;
     std::string_view raw;
-    Anchor anchor;
+    std::optional<Anchor> anchor;
     bool drag;
     std::string_view key;
     std::string_view name;
 };
 
 constexpr std::array<PaneRow, 12> paneRows{{
-    {PermissionFlowPane::appManagement, "appManagement", Anchor::privacyAppBundles, true,
+    {PermissionFlowPane::appManagement, "appManagement", nowhere, true,
      N_("permission_flow.pane.app_management"), "App Management"},
-    {PermissionFlowPane::accessibility, "accessibility", Anchor::privacyAccessibility, true,
+    {PermissionFlowPane::accessibility, "accessibility", Anchor::accessibility, true,
      PermissionFlowResources::accessibilityKey, "Accessibility"},
-    {PermissionFlowPane::bluetooth, "bluetooth", Anchor::privacyBluetooth, true,
+    {PermissionFlowPane::bluetooth, "bluetooth", nowhere, true,
      N_("permission_flow.pane.bluetooth"), "Bluetooth"},
-    {PermissionFlowPane::calendars, "calendars", Anchor::privacyCalendars, false,
+    {PermissionFlowPane::calendars, "calendars", nowhere, false,
      N_("permission_flow.pane.calendars"), "Calendars"},
-    {PermissionFlowPane::camera, "camera", Anchor::privacyCamera, false,
-     N_("permission_flow.pane.camera"), "Camera"},
-    {PermissionFlowPane::developerTools, "developerTools", Anchor::privacyDevTools, true,
+    {PermissionFlowPane::camera, "camera", Anchor::camera, false, N_("permission_flow.pane.camera"),
+     "Camera"},
+    {PermissionFlowPane::developerTools, "developerTools", nowhere, true,
      N_("permission_flow.pane.developer_tools"), "Developer Tools"},
-    {PermissionFlowPane::fullDiskAccess, "fullDiskAccess", Anchor::privacyAllFiles, true,
+    {PermissionFlowPane::fullDiskAccess, "fullDiskAccess", nowhere, true,
      N_("permission_flow.pane.full_disk_access"), "Full Disk Access"},
-    {PermissionFlowPane::inputMonitoring, "inputMonitoring", Anchor::privacyListenEvent, true,
+    {PermissionFlowPane::inputMonitoring, "inputMonitoring", nowhere, true,
      N_("permission_flow.pane.input_monitoring"), "Input Monitoring"},
-    {PermissionFlowPane::mediaAppleMusic, "mediaAppleMusic", Anchor::privacyMedia, true,
+    {PermissionFlowPane::mediaAppleMusic, "mediaAppleMusic", nowhere, true,
      N_("permission_flow.pane.media_apple_music"), "Media & Music"},
-    {PermissionFlowPane::microphone, "microphone", Anchor::privacyMicrophone, false,
+    {PermissionFlowPane::microphone, "microphone", Anchor::microphone, false,
      N_("permission_flow.pane.microphone"), "Microphone"},
-    {PermissionFlowPane::reminders, "reminders", Anchor::privacyReminders, false,
+    {PermissionFlowPane::reminders, "reminders", nowhere, false,
      N_("permission_flow.pane.reminders"), "Reminders"},
-    {PermissionFlowPane::screenRecording, "screenRecording", Anchor::privacyScreenCapture, true,
+    {PermissionFlowPane::screenRecording, "screenRecording", nowhere, true,
      N_("permission_flow.pane.screen_recording"), "Screen Recording"},
 }};
 
@@ -112,7 +114,7 @@ std::optional<PermissionStatusCapability> capabilityFromRawValue(std::string_vie
     return std::nullopt;
 }
 
-SystemSettings::PrivacySecurityAnchor privacyAnchor(PermissionFlowPane pane) {
+std::optional<SystemSettings::PrivacyAnchor> privacyAnchor(PermissionFlowPane pane) {
     return row(pane).anchor;
 }
 

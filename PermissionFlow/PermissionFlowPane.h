@@ -38,7 +38,8 @@ std::optional<PermissionFlowPane> paneFromRawValue(std::string_view raw);
 std::optional<PermissionAuthorizationState> stateFromRawValue(std::string_view raw);
 std::optional<PermissionStatusCapability> capabilityFromRawValue(std::string_view raw);
 
-SystemSettings::PrivacySecurityAnchor privacyAnchor(PermissionFlowPane pane);
+// Where a desktop shows the pane's setting; none where no Linux desktop does.
+std::optional<SystemSettings::PrivacyAnchor> privacyAnchor(PermissionFlowPane pane);
 // Whether the pane's list takes an application dragged into it.
 bool supportsAppDrag(PermissionFlowPane pane);
 // The pane's display name in the locale (none: the interface language).

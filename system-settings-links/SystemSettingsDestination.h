@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,13 +30,17 @@ enum class AccessGrant {
     applicationList,        // a list of allowed applications that takes a dropped entry
 };
 
+// The privacy settings a permission can live in, where a desktop's settings program shows
+// them.
+enum class PrivacyAnchor { accessibility, camera, microphone };
+
 // A place in the desktop's settings program: the command line that opens it, and the panel
 // and anchor it was built from (kept as given).
 struct SystemSettingsDestination {
     SettingsApplication application;
     std::vector<std::string> arguments;
     std::optional<std::string> paneIdentifier;
-    std::optional<std::string> anchor;
+    std::optional<PrivacyAnchor> anchor;
     AccessGrant grant = AccessGrant::none;
 
     // Program first, then its arguments.
@@ -47,51 +50,7 @@ struct SystemSettingsDestination {
                            const SystemSettingsDestination&) = default;
 };
 
-// The privacy lists a permission can live in; the raw values name them in stored data.
-enum class PrivacySecurityAnchor {
-    advanced,
-    fileVault,
-    locationAccessReport,
-    lockdownMode,
-    privacyAccessibility,
-    privacyAdvertising,
-    privacyAllFiles,
-    privacyAnalytics,
-    privacyAppBundles,
-    privacyAudioCapture,
-    privacyAutomation,
-    privacyBluetooth,
-    privacyCalendars,
-    privacyCamera,
-    privacyContacts,
-    privacyDevTools,
-    privacyFilesAndFolders,
-    privacyFocus,
-    privacyHomeKit,
-    privacyListenEvent,
-    privacyLocationServices,
-    privacyMedia,
-    privacyMicrophone,
-    privacyMotion,
-    privacyNudityDetection,
-    privacyPasskeyAccess,
-    privacyPhotos,
-    privacyReminders,
-    privacyRemoteDesktop,
-    privacyScreenCapture,
-    privacySpeechRecognition,
-    privacySystemServices,
-    security,
-    securityImprovements,
-};
-
-std::string_view rawValue(PrivacySecurityAnchor anchor);
-// Only an exact raw value converts.
-std::optional<PrivacySecurityAnchor> privacySecurityAnchor(std::string_view raw);
-const std::array<PrivacySecurityAnchor, 34>& allPrivacySecurityAnchors();
-
-// The named destinations of one desktop. A place the desktop's settings program does not
-// have is none.
+// The places of one desktop's settings that the permission guide opens.
 class Catalogue {
 public:
     explicit Catalogue(Desktop desktop) : desktop_(desktop) {}
@@ -100,16 +59,9 @@ public:
     Desktop desktop() const { return desktop_; }
     // The program that shows most places; none on a desktop we do not know.
     std::optional<SettingsApplication> settingsApplication() const;
-
-    std::optional<SystemSettingsDestination> privacySecurity() const;
-    std::optional<SystemSettingsDestination> privacySecurity(PrivacySecurityAnchor anchor) const;
-    std::optional<SystemSettingsDestination> wallpaper() const;
-    std::optional<SystemSettingsDestination> displays() const;
-    std::optional<SystemSettingsDestination> bluetooth() const;
-    std::optional<SystemSettingsDestination> loginItems() const;
-    std::optional<SystemSettingsDestination> wifi() const;
-    std::optional<SystemSettingsDestination> vpn() const;
-    std::optional<SystemSettingsDestination> accessibility() const;
+    // Where the anchor's setting is shown; none where the desktop's settings have no such
+    // place.
+    std::optional<SystemSettingsDestination> privacy(PrivacyAnchor anchor) const;
 
 private:
     Desktop desktop_;

@@ -25,8 +25,8 @@ TEST(PermissionFlowPane, ListsTwelvePanesThatRoundTripAndKnowTheirList) {
         EXPECT_FALSE(supportsAppDrag(pane)) << rawValue(pane);
     }
     EXPECT_TRUE(supportsAppDrag(PermissionFlowPane::accessibility));
-    EXPECT_EQ(privacyAnchor(PermissionFlowPane::inputMonitoring),
-              SystemSettings::PrivacySecurityAnchor::privacyListenEvent);
+    EXPECT_EQ(privacyAnchor(PermissionFlowPane::camera), SystemSettings::PrivacyAnchor::camera);
+    EXPECT_FALSE(privacyAnchor(PermissionFlowPane::inputMonitoring));
     EXPECT_EQ(localizedName(PermissionFlowPane::accessibility, "en_US"), "Accessibility");
 }
 

@@ -2,7 +2,6 @@
 #include <signal.h>
 
 #include <fstream>
-#include <map>
 #include <string>
 
 #include "system-settings-links/SettingsNavigator.h"
@@ -30,82 +29,43 @@ TEST(SystemSettingsDesktop, ReadsTheFirstKnownDesktopOfTheList) {
     }
 }
 
-using Member = std::optional<SystemSettingsDestination> (Catalogue::*)() const;
-
 TEST(SystemSettingsCatalogue, NamesEachDesktopsProgramAndPanelOrNone) {
     struct Case {
         Desktop desktop;
-        const char* member;
+        PrivacyAnchor anchor;
         std::vector<std::string> command;  // empty: the desktop has no such place
     };
-    const std::map<std::string, Member> members{
-        {"accessibility", &Catalogue::accessibility},
-        {"wallpaper", &Catalogue::wallpaper},
-        {"displays", &Catalogue::displays},
-        {"bluetooth", &Catalogue::bluetooth},
-        {"loginItems", &Catalogue::loginItems},
-        {"wifi", &Catalogue::wifi},
-        {"vpn", &Catalogue::vpn},
-        {"privacySecurity", &Catalogue::privacySecurity},
-    };
+    using A = PrivacyAnchor;
     const Case cases[] = {
-        {Desktop::gnome, "accessibility", {"gnome-control-center", "universal-access"}},
-        {Desktop::gnome, "wallpaper", {"gnome-control-center", "background"}},
-        {Desktop::gnome, "loginItems", {}},
-        {Desktop::gnome, "vpn", {"gnome-control-center", "network"}},
-        {Desktop::kde, "accessibility", {"systemsettings", "kcmaccess"}},
-        {Desktop::kde, "loginItems", {"systemsettings", "kcm_autostart"}},
-        {Desktop::kde, "wallpaper", {}},
-        {Desktop::kde, "privacySecurity", {}},
-        {Desktop::cinnamon, "accessibility", {"cinnamon-settings", "universal-access"}},
-        {Desktop::cinnamon, "loginItems", {"cinnamon-settings", "startup"}},
-        {Desktop::cinnamon, "bluetooth", {}},
-        {Desktop::xfce, "accessibility", {"xfce4-accessibility-settings"}},
-        {Desktop::xfce, "displays", {"xfce4-display-settings"}},
-        {Desktop::xfce, "wifi", {}},
-        {Desktop::mate, "accessibility", {"mate-at-properties"}},
-        {Desktop::mate, "wallpaper", {"mate-appearance-properties", "--show-page=background"}},
-        {Desktop::unknown, "accessibility", {}},
-        {Desktop::unknown, "displays", {}},
+        {Desktop::gnome, A::accessibility, {"gnome-control-center", "universal-access"}},
+        {Desktop::gnome, A::microphone, {"gnome-control-center", "microphone"}},
+        {Desktop::kde, A::accessibility, {"systemsettings", "kcmaccess"}},
+        {Desktop::kde, A::camera, {}},
+        {Desktop::cinnamon, A::accessibility, {"cinnamon-settings", "universal-access"}},
+        {Desktop::cinnamon, A::microphone, {}},
+        {Desktop::xfce, A::accessibility, {"xfce4-accessibility-settings"}},
+        {Desktop::mate, A::accessibility, {"mate-at-properties"}},
+        {Desktop::unknown, A::accessibility, {}},
     };
     for (const auto& c : cases) {
-        const auto destination = (Catalogue(c.desktop).*members.at(c.member))();
-        SCOPED_TRACE(std::string(desktopName(c.desktop)) + " " + c.member);
+        const auto destination = Catalogue(c.desktop).privacy(c.anchor);
+        SCOPED_TRACE(std::string(desktopName(c.desktop)) + " " +
+                     std::to_string(static_cast<int>(c.anchor)));
         if (c.command.empty()) {
             EXPECT_FALSE(destination.has_value());
         } else {
             ASSERT_TRUE(destination.has_value());
             EXPECT_EQ(destination->commandLine(), c.command);
-            EXPECT_FALSE(destination->anchor.has_value());
+            EXPECT_EQ(destination->anchor, c.anchor);
         }
     }
-}
-
-TEST(SystemSettingsCatalogue, PrivacyListsKeepTheirAnchorAndOnlyExistWhereShown) {
-    const Catalogue gnome(Desktop::gnome);
-    auto accessibility = gnome.privacySecurity(PrivacySecurityAnchor::privacyAccessibility);
-    ASSERT_TRUE(accessibility);
-    EXPECT_EQ(accessibility->anchor, "Privacy_Accessibility");
-    EXPECT_EQ(accessibility->paneIdentifier, "universal-access");
-    EXPECT_EQ(accessibility->application.appId, "org.gnome.Settings");
-    EXPECT_EQ(gnome.privacySecurity(PrivacySecurityAnchor::privacyMicrophone)->commandLine(),
-              (std::vector<std::string>{"gnome-control-center", "microphone"}));
-    EXPECT_FALSE(gnome.privacySecurity(PrivacySecurityAnchor::privacyAllFiles));
-    EXPECT_FALSE(Catalogue(Desktop::kde).privacySecurity(PrivacySecurityAnchor::privacyCamera));
+    auto accessibility = *Catalogue(Desktop::gnome).privacy(A::accessibility);
+    EXPECT_EQ(accessibility.paneIdentifier, "universal-access");
+    EXPECT_EQ(accessibility.application.appId, "org.gnome.Settings");
     // Same command, other anchor: two destinations.
-    auto a = *accessibility;
-    auto b = a;
-    b.anchor = "Other";
-    EXPECT_NE(a, b);
-}
-
-TEST(SystemSettingsAnchors, RawValuesRoundTripExactly) {
-    EXPECT_EQ(allPrivacySecurityAnchors().size(), 34U);
-    for (auto anchor : allPrivacySecurityAnchors()) {
-        EXPECT_EQ(privacySecurityAnchor(rawValue(anchor)), anchor) << rawValue(anchor);
-    }
-    EXPECT_FALSE(privacySecurityAnchor("privacy_accessibility"));
-    EXPECT_FALSE(privacySecurityAnchor(""));
+    auto other = accessibility;
+    other.anchor = A::camera;
+    EXPECT_NE(accessibility, other);
 }
 
 TEST(SettingsNavigator, ReportsAProgramThatCannotStartAndStillActivates) {
@@ -123,7 +83,7 @@ TEST(SettingsNavigator, ReportsAProgramThatCannotStartAndStillActivates) {
             return std::unexpected("missing");
         },
         [&](const SettingsApplication&) { return ++activations > 0; });
-    auto destination = *Catalogue(Desktop::kde).accessibility();
+    auto destination = *Catalogue(Desktop::kde).privacy(PrivacyAnchor::accessibility);
     EXPECT_FALSE(navigator.open(destination).has_value());
     EXPECT_EQ(launched, (std::vector<std::vector<std::string>>{{"systemsettings", "kcmaccess"}}));
     EXPECT_EQ(activations, 1);

@@ -17,6 +17,7 @@ std::optional<TextInputSource> FakeTextInputSources::currentKeyboardSource() {
 }
 
 std::optional<TextInputSource> FakeTextInputSources::sourceWithID(std::string_view id) {
+    ++idLookups;
     return findSource(installed, id);
 }
 

@@ -21,7 +21,10 @@ public:
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
     SelectStatus select(std::string_view id) override;
     void nudgeKeyWindow() override { ++keyWindowNudges; }
-    bool isAvailable() override { return available; }
+    bool isAvailable() override {
+        ++availabilityChecks;
+        return available;
+    }
     bool managesKeyboardLayouts() override { return managesLayouts; }
     // Answers `focusedSelection`; on success the source becomes current like a selection.
     FocusedSelection selectInFocusedContext(std::string_view id) override;
@@ -50,6 +53,9 @@ public:
     std::vector<std::string> selectCalls;
     std::vector<std::string> focusedSelectCalls;
     int keyWindowNudges = 0;
+    // How often the source list was searched for an id, and the availability asked for.
+    int idLookups = 0;
+    int availabilityChecks = 0;
 };
 
 }  // namespace tesvano::platform

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "Platform/TextInput/TextInputSources.h"
-#include "TesvanoKit/Sources/DirectSelectionConfirmation.h"
+#include "TesvanoKit/Sources/InputContextSelectionConfirmation.h"
+#include "TesvanoKit/Sources/InputContextSourceSelector.h"
 #include "TesvanoKit/Sources/InputSourceProviding.h"
-#include "TesvanoKit/Sources/KeyFocusInputSourceSelector.h"
 
 namespace tesvano {
 

@@ -1,4 +1,4 @@
-#include "TesvanoKit/Sources/KeyFocusInputSourceSelector.h"
+#include "TesvanoKit/Sources/InputContextSourceSelector.h"
 
 namespace tesvano::KeyFocusInputSourceSelector {
 

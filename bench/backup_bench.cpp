@@ -14,9 +14,8 @@ using namespace tesvano;
 struct Sample {
     LockConfiguration local;
     std::string file;
-    std::vector<InputSource> sources = {
-        InputSource{InputSourceID("xkb:us"), "English (US)", true, true, false},
-        InputSource{InputSourceID("xkb:de"), "German", true, true, false}};
+    std::vector<InputSource> sources = {InputSource{InputSourceID("xkb:us"), "English (US)", false},
+                                        InputSource{InputSourceID("xkb:de"), "German", false}};
 
     explicit Sample(int count) {
         LockConfiguration remote;

@@ -90,14 +90,15 @@ int measureSwitches(const test::InputMethodSession& session, const std::string& 
         return fail(std::string(framework.name) + " lists no " + framework.engine);
     }
     // The first switch to the engine starts its process; it is not measured.
-    provider.select(engine);
+    provider.select(*provider.source(engine));
     spinUntil([&] { return provider.currentSourceID() == engine; });
     std::vector<double> toLayout;
     std::vector<double> toEngine;
     for (int i = 0; i < switches; ++i) {
         const InputSourceID& target = i % 2 == 0 ? layout : engine;
         const auto start = Clock::now();
-        if (!provider.select(target) ||
+        const auto source = provider.source(target);
+        if (!source || !provider.select(*source) ||
             !spinUntil([&] { return provider.currentSourceID() == target; })) {
             return fail("switch " + std::to_string(i) + " to " + target.rawValue +
                         " did not take effect; current: " + session.currentEngine());

@@ -21,9 +21,9 @@ using platform::FakeTextInputSources;
 class CountingProvider final : public InputSourceProviding {
 public:
     explicit CountingProvider(InputSourceProviding& inner) : inner_(inner) {}
-    std::optional<InputSourceID> currentSourceID() override {
+    std::optional<InputSource> currentSource() override {
         ++calls;
-        return inner_.currentSourceID();
+        return inner_.currentSource();
     }
     std::vector<InputSource> selectableSources() override {
         ++calls;
@@ -33,13 +33,13 @@ public:
         ++calls;
         return inner_.source(id);
     }
-    bool select(const InputSourceID& id) override {
+    bool select(const InputSource& source) override {
         ++selects;
-        return inner_.select(id);
+        return inner_.select(source);
     }
-    bool canSelect(const InputSourceID& id) override {
+    bool canSelect(const InputSource& source) override {
         ++calls;
-        return inner_.canSelect(id);
+        return inner_.canSelect(source);
     }
     int calls = 0;
     int selects = 0;

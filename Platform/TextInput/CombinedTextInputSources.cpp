@@ -1,5 +1,7 @@
 #include "Platform/TextInput/CombinedTextInputSources.h"
 
+#include <algorithm>
+
 namespace tesvano::platform {
 
 CombinedTextInputSources::CombinedTextInputSources(std::vector<Backend> backends)
@@ -40,21 +42,30 @@ std::vector<TextInputSources*> CombinedTextInputSources::listedBackends() {
     return listed;
 }
 
-TextInputSources* CombinedTextInputSources::ownerOf(std::string_view id) {
-    for (TextInputSources* backend : listedBackends()) {
-        if (backend->sourceWithID(id)) {
-            return backend;
-        }
+namespace {
+
+std::optional<TextInputSource> from(TextInputSources* backend,
+                                    std::optional<TextInputSource> source) {
+    if (source) {
+        source->backend = backend;
     }
-    return nullptr;
+    return source;
+}
+
+}  // namespace
+
+TextInputSources* CombinedTextInputSources::ownerOf(const TextInputSource& source) {
+    const auto listed = listedBackends();
+    return std::ranges::find(listed, source.backend) != listed.end() ? source.backend : nullptr;
 }
 
 std::vector<TextInputSource> CombinedTextInputSources::sources() {
     std::vector<TextInputSource> all;
     for (TextInputSources* backend : listedBackends()) {
-        auto some = backend->sources();
-        all.insert(all.end(), std::make_move_iterator(some.begin()),
-                   std::make_move_iterator(some.end()));
+        for (auto& source : backend->sources()) {
+            source.backend = backend;
+            all.push_back(std::move(source));
+        }
     }
     return all;
 }
@@ -66,7 +77,7 @@ std::optional<TextInputSource> CombinedTextInputSources::currentKeyboardSource()
     // focus since it started) has nothing current: the groups it rewrites do not count.
     for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
         if (auto current = (*it)->currentKeyboardSource()) {
-            return current;
+            return from(*it, std::move(current));
         }
     }
     return std::nullopt;
@@ -75,26 +86,20 @@ std::optional<TextInputSource> CombinedTextInputSources::currentKeyboardSource()
 std::optional<TextInputSource> CombinedTextInputSources::sourceWithID(std::string_view id) {
     for (TextInputSources* backend : listedBackends()) {
         if (auto found = backend->sourceWithID(id)) {
-            return found;
+            return from(backend, std::move(found));
         }
     }
     return std::nullopt;
 }
 
-SelectStatus CombinedTextInputSources::select(std::string_view id) {
-    TextInputSources* owner = ownerOf(id);
-    return owner != nullptr ? owner->select(id) : SelectStatus::unknownSource;
+SelectStatus CombinedTextInputSources::select(const TextInputSource& source) {
+    TextInputSources* owner = ownerOf(source);
+    return owner != nullptr ? owner->select(source) : SelectStatus::unknownSource;
 }
 
-bool CombinedTextInputSources::canSelect(std::string_view id) {
-    TextInputSources* owner = ownerOf(id);
-    return owner == nullptr || owner->canSelect(id);
-}
-
-void CombinedTextInputSources::nudgeKeyWindow() {
-    for (auto& backend : backends_) {
-        backend.system->nudgeKeyWindow();
-    }
+bool CombinedTextInputSources::canSelect(const TextInputSource& source) {
+    TextInputSources* owner = ownerOf(source);
+    return owner == nullptr || owner->canSelect(source);
 }
 
 bool CombinedTextInputSources::isAvailable() {
@@ -106,12 +111,12 @@ bool CombinedTextInputSources::managesKeyboardLayouts() {
     return framework != nullptr && framework->managesKeyboardLayouts();
 }
 
-FocusedSelection CombinedTextInputSources::selectInFocusedContext(std::string_view id) {
-    TextInputSources* owner = ownerOf(id);
+FocusedSelection CombinedTextInputSources::selectInFocusedContext(const TextInputSource& source) {
+    TextInputSources* owner = ownerOf(source);
     if (owner == nullptr) {
         return std::unexpected(FocusedSelectionFailure{});
     }
-    return owner->selectInFocusedContext(id);
+    return owner->selectInFocusedContext(source);
 }
 
 }  // namespace tesvano::platform

@@ -16,8 +16,8 @@ namespace tesvano::platform {
 //     group would fight it over the same key map.
 //   - Otherwise the layout groups come first, then the active framework's input methods.
 // The current source is the active framework's when it reports one, else the listed layout
-// group's. Ids carry the backend's prefix, so each request goes to the backend that lists
-// the id; an id that no listed backend has is unknown.
+// group's. Every source handed out carries the backend that listed it, and a request for a
+// source goes to that backend while it is listed; one that is no longer listed is unknown.
 class CombinedTextInputSources final : public TextInputSources {
 public:
     enum class Role {
@@ -36,19 +36,19 @@ public:
     std::vector<TextInputSource> sources() override;
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
-    SelectStatus select(std::string_view id) override;
-    bool canSelect(std::string_view id) override;
-    void nudgeKeyWindow() override;
+    SelectStatus select(const TextInputSource& source) override;
+    bool canSelect(const TextInputSource& source) override;
     bool isAvailable() override;
     bool managesKeyboardLayouts() override;
-    FocusedSelection selectInFocusedContext(std::string_view id) override;
+    FocusedSelection selectInFocusedContext(const TextInputSource& source) override;
 
     // The backends whose sources are listed now, in listing order.
     std::vector<TextInputSources*> listedBackends();
 
 private:
     TextInputSources* activeFramework();
-    TextInputSources* ownerOf(std::string_view id);
+    // The backend the source came from, while it is listed.
+    TextInputSources* ownerOf(const TextInputSource& source);
 
     std::vector<Backend> backends_;
     std::vector<Registration> forwarding_;

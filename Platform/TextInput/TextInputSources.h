@@ -14,19 +14,17 @@
 
 namespace tesvano::platform {
 
-// The category every keyboard layout or input method reports. Other categories (palettes,
-// ink) exist on some systems and are not for the lock to select.
-inline constexpr std::string_view keyboardInputSourceCategory = "keyboard";
+class TextInputSources;
 
-// One input source as the system describes it. Any property may be missing; callers decide
-// what a missing one means.
+// One enabled keyboard source (a layout or an input method) as the system describes it. Any
+// property may be missing; callers decide what a missing one means.
 struct TextInputSource {
     std::optional<std::string> id;
-    std::optional<std::string> category;
     std::optional<std::string> localizedName;
-    std::optional<bool> isSelectCapable;
-    std::optional<bool> isEnabled;
     std::optional<std::vector<std::string>> languages;  // BCP 47 tags or POSIX locales
+    // The backend that listed it, set where several are combined: requests for the source go
+    // straight there instead of searching every backend for its id again.
+    TextInputSources* backend = nullptr;
 
     bool operator==(const TextInputSource&) const = default;
 };
@@ -90,16 +88,12 @@ public:
     virtual std::optional<TextInputSource> currentKeyboardSource() = 0;
     // The first installed and enabled source with this id.
     virtual std::optional<TextInputSource> sourceWithID(std::string_view id) = 0;
-    virtual SelectStatus select(std::string_view id) = 0;
+    // Selects a source this object (or one of the backends it combines) handed out.
+    virtual SelectStatus select(const TextInputSource& source) = 0;
     // Whether this program may select the source now. A desktop that owns the selection (GNOME
     // Shell without our extension) lists and reports its sources but undoes any selection made
     // by others: nothing is to be selected or put back there.
-    virtual bool canSelect(std::string_view /*id*/) { return true; }
-
-    // Makes a window of our own key for an instant so that a fresh selection reaches the text
-    // input of the active window. Only systems whose input methods follow the key window
-    // need it.
-    virtual void nudgeKeyWindow() {}
+    virtual bool canSelect(const TextInputSource& /*source*/) { return true; }
 
     // Whether the system behind this object answers now. An input-method framework may start,
     // stop and restart while the program runs; its sources come and go with it, announced as
@@ -111,7 +105,7 @@ public:
     // Asks the input context that has the keyboard focus to take the source, the way the
     // system itself does when the user picks one there. Systems without such a request
     // answer `unavailable`.
-    virtual FocusedSelection selectInFocusedContext(std::string_view /*id*/) {
+    virtual FocusedSelection selectInFocusedContext(const TextInputSource& /*source*/) {
         return std::unexpected(FocusedSelectionFailure{});
     }
 

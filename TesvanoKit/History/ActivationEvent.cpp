@@ -24,8 +24,6 @@ std::size_t hashValue(const InputSource& s) {
     Hasher h;
     h.add(s.id.rawValue);
     h.add(s.localizedName);
-    h.add(s.isSelectCapable);
-    h.add(s.isEnabled);
     h.add(s.isCJKV);
     return h.h;
 }

@@ -7,15 +7,20 @@
 #include "TesvanoKit/Rules/LockConfiguration.h"
 #include "TesvanoKit/Rules/RuleResolver.h"
 
+namespace tesvano::platform {
+class TextInputSources;
+}
+
 namespace tesvano {
 
 // One selectable keyboard input source.
 struct InputSource {
     InputSourceID id;
     std::string localizedName;
-    bool isSelectCapable = false;
-    bool isEnabled = false;
     bool isCJKV = false;
+    // The backend that listed it, where a selection of it goes; none for a source the system
+    // did not hand out.
+    platform::TextInputSources* backend = nullptr;
 
     bool operator==(const InputSource&) const = default;
 };

@@ -14,6 +14,14 @@ const platform::Logger& logger() {
     return instance;
 }
 
+std::optional<InputSourceID> idOf(const std::optional<InputSource>& source) {
+    return source ? std::optional<InputSourceID>(source->id) : std::nullopt;
+}
+
+std::optional<std::string> nameOf(const std::optional<InputSource>& source) {
+    return source ? std::optional<std::string>(source->localizedName) : std::nullopt;
+}
+
 }  // namespace
 
 LockController::LockController(InputSourceProviding& provider, platform::Runtime& runtime,
@@ -58,13 +66,6 @@ std::string LockController::displayName(const InputSourceID& id) {
     return id.rawValue;
 }
 
-std::optional<std::string> LockController::fromName(const std::optional<InputSourceID>& current) {
-    if (!current) {
-        return std::nullopt;
-    }
-    return displayName(*current);
-}
-
 void LockController::clearConflictState() {
     conflictRevertTimes_.clear();
     conflictBackoffUntil_ = 0;
@@ -92,17 +93,18 @@ void LockController::reconcile(ActivationReason reason) {
     }
     // A framework that has just started may have nothing current (IBus before anyone picked
     // an engine): that is never the target, and nobody switched away from it.
-    const auto current = provider_.currentSourceID();
-    if (current == target_) {
+    const auto current = provider_.currentSource();
+    if (idOf(current) == target_) {
         reconcileRetries_ = 0;
         return;
     }
-    if (!targetAvailable()) {
+    const auto target = availableTarget();
+    if (!target) {
         return;
     }
     // The desktop keeps the selection to itself for now: a switch is not foreign, and trying
     // would only count as a fight.
-    if (!provider_.canSelect(*target_)) {
+    if (!provider_.canSelect(*target)) {
         return;
     }
     if (settleUntil_ > uptime_()) {
@@ -118,20 +120,19 @@ void LockController::reconcile(ActivationReason reason) {
         return;
     }
     ++oneShotGeneration_;
-    const InputSourceID target = *target_;
     if (current && reason == ActivationReason::revertedSwitch) {
         logger().debug("Reverting a switch to %{public}s; the lock for %{public}s holds %{public}s",
-                       current->rawValue, targetAppId_.value_or("any application"),
-                       target.rawValue);
+                       current->id.rawValue, targetAppId_.value_or("any application"),
+                       target->id.rawValue);
     }
-    performSwitch(target, reason, current);
+    performSwitch(*target, reason, current);
 }
 
-bool LockController::targetAvailable() {
-    const auto source = provider_.source(*target_);
-    if (source && source->isSelectCapable && source->isEnabled) {
+std::optional<InputSource> LockController::availableTarget() {
+    auto source = provider_.source(*target_);
+    if (source) {
         waitingFor_.reset();
-        return true;
+        return source;
     }
     // Its framework has stopped, or it is not installed: switching could only fail, and what
     // is current now was not switched to against the lock. The framework's return (a change
@@ -142,24 +143,22 @@ bool LockController::targetAvailable() {
         waitingFor_ = target_;
         logger().info("%{public}s is not available now; the rule waits for it", target_->rawValue);
     }
-    return false;
+    return std::nullopt;
 }
 
-bool LockController::performSwitch(const InputSourceID& target, ActivationReason reason,
-                                   const std::optional<InputSourceID>& current) {
+bool LockController::performSwitch(const InputSource& target, ActivationReason reason,
+                                   const std::optional<InputSource>& current) {
     const double start = uptime_();
-    const auto from = fromName(current);
     const bool ok = provider_.select(target);
     settleUntil_ = uptime_() + settleWindow;
     scheduleRecheck();
     if (ok) {
         ++activationCount_;
-        const std::string name = displayName(target);
         const double end = uptime_();
         if (onActivation) {
-            onActivation(ActivationEvent{clock_(), target, name, reason,
-                                         std::max(0.0, (end - start) * 1000.0), from, targetAppId_,
-                                         targetRuleSource_, targetMatchedHost_});
+            onActivation(ActivationEvent{clock_(), target.id, target.localizedName, reason,
+                                         std::max(0.0, (end - start) * 1000.0), nameOf(current),
+                                         targetAppId_, targetRuleSource_, targetMatchedHost_});
         }
     }
     return ok;
@@ -298,9 +297,13 @@ void LockController::releaseTarget() {
     }
 }
 
-void LockController::switchOnce(const InputSourceID& source, ActivationReason reason,
+bool LockController::switchOnce(const InputSourceID& source, ActivationReason reason,
                                 const std::optional<std::string>& appId, RuleSource ruleSource,
                                 const std::optional<std::string>& matchedHost) {
+    const auto current = provider_.currentSource();
+    if (!current) {
+        return false;
+    }
     heldForActivation_ = false;
     const int generation = ++oneShotGeneration_;
     oneShotIsRuleBound_ = true;
@@ -309,17 +312,18 @@ void LockController::switchOnce(const InputSourceID& source, ActivationReason re
     targetRuleSource_ = ruleSource;
     targetMatchedHost_ = matchedHost;
     settleUntil_ = 0;
-    if (secureInputBlocks()) {
-        return;
+    if (secureInputBlocks() || current->id == source) {
+        return true;
     }
-    const auto current = provider_.currentSourceID();
-    if (current == source || !provider_.canSelect(source)) {
-        return;
+    const auto resolved = provider_.source(source);
+    if (!resolved || !provider_.canSelect(*resolved)) {
+        return true;
     }
-    const bool ok = performSwitch(source, reason, current);
+    const bool ok = performSwitch(*resolved, reason, current);
     if (ok && oneShotGeneration_ == generation) {
-        scheduleOneShotCheck(source, current, true, generation);
+        scheduleOneShotCheck(*resolved, current->id, true, generation);
     }
+    return true;
 }
 
 void LockController::cancelRuleBoundOneShot() {
@@ -336,25 +340,25 @@ void LockController::sourceDidChange() {
 void LockController::selectManually(const InputSourceID& source) {
     const int generation = ++oneShotGeneration_;
     oneShotIsRuleBound_ = false;
-    const auto current = provider_.currentSourceID();
-    if (current == source) {
+    const auto current = provider_.currentSource();
+    if (idOf(current) == source) {
         return;
     }
     const double start = uptime_();
-    const auto from = fromName(current);
-    if (!provider_.select(source)) {
+    const auto resolved = provider_.source(source);
+    if (!resolved || !provider_.select(*resolved)) {
         return;
     }
     settleUntil_ = 0;
     ++activationCount_;
     if (onActivation) {
-        onActivation(ActivationEvent{clock_(), source, displayName(source),
+        onActivation(ActivationEvent{clock_(), source, resolved->localizedName,
                                      ActivationReason::apiCommand,
-                                     std::max(0.0, (uptime_() - start) * 1000.0), from,
+                                     std::max(0.0, (uptime_() - start) * 1000.0), nameOf(current),
                                      std::nullopt, std::nullopt, std::nullopt});
     }
     if (oneShotGeneration_ == generation) {
-        scheduleOneShotCheck(source, current, false, generation);
+        scheduleOneShotCheck(*resolved, idOf(current), false, generation);
     }
 }
 
@@ -378,9 +382,8 @@ void LockController::holdForActivation(const std::optional<std::string>& appId,
     });
 }
 
-void LockController::scheduleOneShotCheck(InputSourceID target,
-                                          std::optional<InputSourceID> previous, bool ruleBound,
-                                          int generation) {
+void LockController::scheduleOneShotCheck(InputSource target, std::optional<InputSourceID> previous,
+                                          bool ruleBound, int generation) {
     later(verificationDelay, [target = std::move(target), previous = std::move(previous), ruleBound,
                               generation](LockController& self) {
         if (self.oneShotGeneration_ != generation) {

@@ -53,7 +53,9 @@ public:
                    std::optional<RuleSource> ruleSource = std::nullopt,
                    const std::optional<std::string>& matchedHost = std::nullopt);
     void releaseTarget();
-    void switchOnce(const InputSourceID& source, ActivationReason reason,
+    // Answers false, doing nothing, while the system reports no current source (no input
+    // context has had the focus yet): the rule has not been applied.
+    bool switchOnce(const InputSourceID& source, ActivationReason reason,
                     const std::optional<std::string>& appId, RuleSource ruleSource,
                     const std::optional<std::string>& matchedHost);
     void cancelRuleBoundOneShot();
@@ -76,21 +78,21 @@ public:
     bool isEnabled() const { return isEnabled_; }
 
 private:
-    // Whether the target is listed and selectable now; logs once when it is not.
-    bool targetAvailable();
-    bool performSwitch(const InputSourceID& target, ActivationReason reason,
-                       const std::optional<InputSourceID>& current);
+    // The target as the system lists it now; logs once when it does not.
+    std::optional<InputSource> availableTarget();
+    // Selects the resolved source, carried from the request so that it is not looked up again.
+    bool performSwitch(const InputSource& target, ActivationReason reason,
+                       const std::optional<InputSource>& current);
     void scheduleRecheck();
     void runRecheck();
     bool detectConflict();
     void pauseForConflict();
     void scheduleExpiryCheck(double delay);
     void expiryCheck(int generation);
-    void scheduleOneShotCheck(InputSourceID target, std::optional<InputSourceID> previous,
+    void scheduleOneShotCheck(InputSource target, std::optional<InputSourceID> previous,
                               bool ruleBound, int generation);
     void clearConflictState();
     std::string displayName(const InputSourceID& id);
-    std::optional<std::string> fromName(const std::optional<InputSourceID>& current);
     bool secureInputBlocks() const;
     // Runs `action` after `delay` only while this controller still exists.
     void later(double delay, std::function<void(LockController&)> action);

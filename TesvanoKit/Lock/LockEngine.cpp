@@ -130,14 +130,8 @@ void LockEngine::refreshAccessibilityMonitors() {
 }
 
 std::string LockEngine::currentSourceName() {
-    const auto current = provider_->currentSourceID();
-    if (!current) {
-        return kNoSourceName;
-    }
-    if (auto source = provider_->source(*current)) {
-        return source->localizedName;
-    }
-    return current->rawValue;
+    const auto current = provider_->currentSource();
+    return current ? current->localizedName : kNoSourceName;
 }
 
 void LockEngine::reportCurrentSource() {
@@ -306,13 +300,12 @@ void LockEngine::fireOneShot(const InputSourceID& source, RuleSource ruleSource,
     if (slot == key) {
         return;  // this rule already fired in this context
     }
-    if (!provider_->currentSourceID()) {
-        return;
-    }
     const std::optional<std::string> matchedHost =
         ruleSource == RuleSource::urlRule ? context : std::nullopt;
-    controller_.switchOnce(source, reasonFor(ruleSource, trigger), effectiveAppId(), ruleSource,
-                           matchedHost);
+    if (!controller_.switchOnce(source, reasonFor(ruleSource, trigger), effectiveAppId(),
+                                ruleSource, matchedHost)) {
+        return;
+    }
     slot = key;
     lastFiredSwitchKey_ = key;
 }

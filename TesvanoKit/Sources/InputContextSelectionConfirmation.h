@@ -6,9 +6,9 @@
 
 namespace tesvano {
 
-// Remembers a source selected through the key-focus route until the system reports it as
-// current, so that a route that claims success without effect is not trusted twice.
-struct DirectSelectionConfirmation {
+// Remembers a source the focused input context was asked to take until the framework reports
+// it as current, so that a request that claims success without effect is not trusted twice.
+struct InputContextSelectionConfirmation {
     std::optional<InputSourceID> pending;
 
     void confirm(const std::optional<InputSourceID>& currentID) {

@@ -1,6 +1,6 @@
 #include "TesvanoKit/Sources/InputContextSourceSelector.h"
 
-namespace tesvano::KeyFocusInputSourceSelector {
+namespace tesvano::InputContextSourceSelector {
 
 std::string Failure::description() const {
     std::string text(rawValue(kind));
@@ -14,7 +14,7 @@ Result select(platform::TextInputSources& system, const platform::TextInputSourc
     if (!source.id) {
         return std::unexpected(Failure::of(Failure::Kind::serialization));
     }
-    const auto answer = system.selectInFocusedContext(*source.id);
+    const auto answer = system.selectInFocusedContext(source);
     if (answer) {
         return {};
     }
@@ -34,4 +34,4 @@ Result select(platform::TextInputSources& system, const platform::TextInputSourc
     return std::unexpected(Failure::of(Failure::Kind::unavailable));
 }
 
-}  // namespace tesvano::KeyFocusInputSourceSelector
+}  // namespace tesvano::InputContextSourceSelector

@@ -4,22 +4,19 @@
 #include <expected>
 #include <string>
 
-#include "Platform/Runtime/Runtime.h"
 #include "Platform/TextInput/TextInputSources.h"
 #include "TesvanoKit/Rules/EnumCoding.h"
 
-namespace tesvano::KeyFocusInputSourceSelector {
+namespace tesvano::InputContextSourceSelector {
 
-// Why asking the focused application to switch its own input source did not work.
+// Why asking the input context that has the keyboard focus to take a source did not work.
 struct Failure {
     enum class Kind {
         transport,      // sending the request failed; `code` is the status
-        rejected,       // the application answered with a non-zero error; `code` is it
-        unavailable,    // the system has no way to send the request
-        noFocus,        // no application with key focus, or no usable process ID for it
-        ownProcess,     // the focused application is this program
-        serialization,  // the source or the request could not be encoded
-        noPort,         // the focused application has no text-input port
+        rejected,       // the framework answered with an error; `code` is it
+        unavailable,    // the backend has no such request, or it does not run
+        noFocus,        // no input context has the keyboard focus
+        serialization,  // the source has no id to ask for
         invalidReply,   // the reply is missing or not in the expected form
     };
 
@@ -37,33 +34,26 @@ struct Failure {
 
 using Result = std::expected<void, Failure>;
 
-// How long the main thread may wait on the focused application, where a system offers the
-// request at all.
-inline constexpr platform::Seconds sendTimeout{0.1};
-inline constexpr platform::Seconds receiveTimeout{0.3};
-
 // Asks the input context that has the keyboard focus to take `source`, through the request
 // its input-method framework offers (Fcitx switches the focused context; IBus switches its
 // global engine, which the focused context takes at once). The X server's layout groups have
 // no such request: a group applies to every client at once, so for them the answer is
-// `unavailable` and the standard selection does the work.
+// `unavailable` and the plain selection does the work.
 Result select(platform::TextInputSources& system, const platform::TextInputSource& source);
 
-}  // namespace tesvano::KeyFocusInputSourceSelector
+}  // namespace tesvano::InputContextSourceSelector
 
 namespace tesvano {
 
 template <>
-struct EnumTable<KeyFocusInputSourceSelector::Failure::Kind> {
-    using K = KeyFocusInputSourceSelector::Failure::Kind;
-    static constexpr std::array<std::pair<K, std::string_view>, 8> entries{{
+struct EnumTable<InputContextSourceSelector::Failure::Kind> {
+    using K = InputContextSourceSelector::Failure::Kind;
+    static constexpr std::array<std::pair<K, std::string_view>, 6> entries{{
         {K::transport, "transport"},
         {K::rejected, "rejected"},
         {K::unavailable, "unavailable"},
         {K::noFocus, "noFocus"},
-        {K::ownProcess, "ownProcess"},
         {K::serialization, "serialization"},
-        {K::noPort, "noPort"},
         {K::invalidReply, "invalidReply"},
     }};
 };

@@ -12,56 +12,50 @@ const platform::Logger& logger() {
     return instance;
 }
 
-bool isCJKV(const platform::TextInputSource& source) {
-    return InputSourceClassifier::isCJKV(source.languages.value_or(std::vector<std::string>{}));
-}
-
-}  // namespace
-
-TextInputSourceProvider::TextInputSourceProvider(platform::TextInputSources& system,
-                                                 KeyFocusSelect keyFocusSelect)
-    : keyboardCategory_(platform::keyboardInputSourceCategory),
-      system_(system),
-      keyFocusSelect_(std::move(keyFocusSelect)) {
-    if (!keyFocusSelect_) {
-        keyFocusSelect_ = [this](const platform::TextInputSource& source) {
-            return KeyFocusInputSourceSelector::select(system_, source);
-        };
-    }
-}
-
-std::optional<InputSource> TextInputSourceProvider::convert(
-    const platform::TextInputSource& source) const {
+std::optional<InputSource> convert(const platform::TextInputSource& source) {
     if (!source.id) {
         return std::nullopt;
     }
     return InputSource{
         .id = InputSourceID(*source.id),
         .localizedName = source.localizedName.value_or(*source.id),
-        .isSelectCapable = source.isSelectCapable.value_or(false),
-        .isEnabled = source.isEnabled.value_or(false),
-        .isCJKV = isCJKV(source),
+        .isCJKV =
+            InputSourceClassifier::isCJKV(source.languages.value_or(std::vector<std::string>{})),
+        .backend = source.backend,
     };
 }
 
-std::optional<InputSourceID> TextInputSourceProvider::currentSourceID() {
-    const auto current = system_.currentKeyboardSource();
-    if (!current || !current->id) {
-        return std::nullopt;
+// The system's source behind one of ours: its id and the backend that listed it.
+platform::TextInputSource systemSource(const InputSource& source) {
+    platform::TextInputSource out;
+    out.id = source.id.rawValue;
+    out.backend = source.backend;
+    return out;
+}
+
+}  // namespace
+
+TextInputSourceProvider::TextInputSourceProvider(platform::TextInputSources& system,
+                                                 InputContextSelect inputContextSelect)
+    : system_(system), inputContextSelect_(std::move(inputContextSelect)) {
+    if (!inputContextSelect_) {
+        inputContextSelect_ = [this](const platform::TextInputSource& source) {
+            return InputContextSourceSelector::select(system_, source);
+        };
     }
-    std::optional<InputSourceID> id = InputSourceID(*current->id);
-    directSelection_.confirm(id);
-    return id;
+}
+
+std::optional<InputSource> TextInputSourceProvider::currentSource() {
+    const auto current = system_.currentKeyboardSource();
+    auto converted = current ? convert(*current) : std::nullopt;
+    inputContextSelection_.confirm(converted ? std::optional(converted->id) : std::nullopt);
+    return converted;
 }
 
 std::vector<InputSource> TextInputSourceProvider::selectableSources() {
     std::vector<InputSource> out;
     for (const auto& source : system_.sources()) {
-        if (source.category != keyboardCategory_) {
-            continue;
-        }
-        auto converted = convert(source);
-        if (converted && converted->isSelectCapable && converted->isEnabled) {
+        if (auto converted = convert(source)) {
             out.push_back(std::move(*converted));
         }
     }
@@ -70,48 +64,34 @@ std::vector<InputSource> TextInputSourceProvider::selectableSources() {
 
 std::optional<InputSource> TextInputSourceProvider::source(const InputSourceID& id) {
     const auto found = system_.sourceWithID(id.rawValue);
-    if (!found) {
-        return std::nullopt;
-    }
-    return convert(*found);
+    return found ? convert(*found) : std::nullopt;
 }
 
-bool TextInputSourceProvider::canSelect(const InputSourceID& id) {
-    return system_.canSelect(id.rawValue);
+bool TextInputSourceProvider::canSelect(const InputSource& source) {
+    return system_.canSelect(systemSource(source));
 }
 
-bool TextInputSourceProvider::select(const InputSourceID& id) {
-    const auto found = system_.sourceWithID(id.rawValue);
-    if (!found || !found->isSelectCapable.value_or(false) || !found->isEnabled.value_or(false)) {
-        return false;
-    }
-    const bool cjkv = isCJKV(*found);
-
-    if (cjkv) {
-        if (directSelection_.pending == id) {
-            // The key-focus route claimed success last time but the system never showed the
+bool TextInputSourceProvider::select(const InputSource& source) {
+    const auto target = systemSource(source);
+    if (source.isCJKV) {
+        if (inputContextSelection_.pending == source.id) {
+            // The input context claimed success last time but the framework never showed the
             // source as current: do not trust it twice in a row.
-            directSelection_.pending.reset();
+            inputContextSelection_.pending.reset();
             logger().debug(
-                "Key-focus selection of %{public}s was never confirmed; selecting the source "
+                "Input-context selection of %{public}s was never confirmed; selecting the source "
                 "directly",
-                id.rawValue);
-        } else if (const auto viaKeyFocus = keyFocusSelect_(*found)) {
-            directSelection_.pending = id;
+                source.id.rawValue);
+        } else if (const auto viaContext = inputContextSelect_(target)) {
+            inputContextSelection_.pending = source.id;
             return true;
         } else {
-            logger().debug("Key-focus selection failed (%{public}s); selecting the source directly",
-                           viaKeyFocus.error().description());
+            logger().debug(
+                "Input-context selection failed (%{public}s); selecting the source directly",
+                viaContext.error().description());
         }
     }
-
-    if (system_.select(id.rawValue) != platform::SelectStatus::ok) {
-        return false;
-    }
-    if (cjkv && currentSourceID() != id) {
-        system_.nudgeKeyWindow();
-    }
-    return true;
+    return system_.select(target) == platform::SelectStatus::ok;
 }
 
 }  // namespace tesvano

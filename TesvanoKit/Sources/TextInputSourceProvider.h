@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <string>
 
 #include "Platform/TextInput/TextInputSources.h"
 #include "TesvanoKit/Sources/InputContextSelectionConfirmation.h"
@@ -11,32 +10,31 @@
 namespace tesvano {
 
 // The input sources of the system's text input layer. CJKV input methods are selected by
-// asking the focused application first and fall back to the standard selection.
+// asking the focused input context first and fall back to the plain selection.
 class TextInputSourceProvider final : public InputSourceProviding {
 public:
-    using KeyFocusSelect =
-        std::function<KeyFocusInputSourceSelector::Result(const platform::TextInputSource&)>;
+    using InputContextSelect =
+        std::function<InputContextSourceSelector::Result(const platform::TextInputSource&)>;
 
-    // `system` must outlive the provider. Without `keyFocusSelect`, the key-focus route is the
-    // system's request to the focused input context.
+    // `system` must outlive the provider. Without `inputContextSelect`, the focused input
+    // context is asked through the system's own request.
     explicit TextInputSourceProvider(platform::TextInputSources& system,
-                                     KeyFocusSelect keyFocusSelect = {});
+                                     InputContextSelect inputContextSelect = {});
 
-    std::optional<InputSourceID> currentSourceID() override;
+    std::optional<InputSource> currentSource() override;
     std::vector<InputSource> selectableSources() override;
     std::optional<InputSource> source(const InputSourceID& id) override;
-    bool select(const InputSourceID& id) override;
-    bool canSelect(const InputSourceID& id) override;
+    bool select(const InputSource& source) override;
+    bool canSelect(const InputSource& source) override;
 
-    const DirectSelectionConfirmation& directSelection() const { return directSelection_; }
+    const InputContextSelectionConfirmation& inputContextSelection() const {
+        return inputContextSelection_;
+    }
 
 private:
-    std::optional<InputSource> convert(const platform::TextInputSource& source) const;
-
-    DirectSelectionConfirmation directSelection_;
-    std::string keyboardCategory_;
+    InputContextSelectionConfirmation inputContextSelection_;
     platform::TextInputSources& system_;
-    KeyFocusSelect keyFocusSelect_;
+    InputContextSelect inputContextSelect_;
 };
 
 }  // namespace tesvano

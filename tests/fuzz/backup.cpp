@@ -85,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static const LockConfiguration local = localConfiguration();
     static const std::vector<InputSource> sources = {
-        InputSource{InputSourceID("xkb:us"), "English (US)", true, true, false},
-        InputSource{InputSourceID("xkb:de"), "German", true, true, false}};
+        InputSource{InputSourceID("xkb:us"), "English (US)", false},
+        InputSource{InputSourceID("xkb:de"), "German", false}};
 
     const ImportPlan merged = ImportPlan::make(local, *backup, sources, ImportMode::merge);
     checkResult(merged);

@@ -168,7 +168,6 @@ TEST_P(InputMethodFrameworkTest, ListsTheFrameworksEntriesInsteadOfTheLayoutGrou
     EXPECT_EQ(listed[1].id, InputSourceID(framework().engine));
     EXPECT_EQ(listed[1].localizedName, framework().engineName);
     EXPECT_TRUE(listed[1].isCJKV);
-    EXPECT_TRUE(listed[1].isEnabled && listed[1].isSelectCapable);
 }
 
 TEST_P(InputMethodFrameworkTest, LockMakesTheEngineCurrentInTheWindowAndRevertsOtherSwitches) {

@@ -4,9 +4,7 @@ namespace tesvano::platform {
 
 TextInputSource FakeTextInputSources::keyboard(std::string id, std::string name,
                                                std::vector<std::string> languages) {
-    return TextInputSource{
-        std::move(id),       std::string(keyboardInputSourceCategory), std::move(name), true, true,
-        std::move(languages)};
+    return TextInputSource{std::move(id), std::move(name), std::move(languages)};
 }
 
 std::optional<TextInputSource> FakeTextInputSources::currentKeyboardSource() {
@@ -21,8 +19,9 @@ std::optional<TextInputSource> FakeTextInputSources::sourceWithID(std::string_vi
     return findSource(installed, id);
 }
 
-SelectStatus FakeTextInputSources::select(std::string_view id) {
-    selectCalls.emplace_back(id);
+SelectStatus FakeTextInputSources::select(const TextInputSource& source) {
+    const std::string id = source.id.value_or("");
+    selectCalls.push_back(id);
     if (selectFailure) {
         return *selectFailure;
     }
@@ -30,15 +29,16 @@ SelectStatus FakeTextInputSources::select(std::string_view id) {
         return SelectStatus::unknownSource;
     }
     if (selectionTakesEffect) {
-        currentID = std::string(id);
+        currentID = id;
     }
     return SelectStatus::ok;
 }
 
-FocusedSelection FakeTextInputSources::selectInFocusedContext(std::string_view id) {
-    focusedSelectCalls.emplace_back(id);
+FocusedSelection FakeTextInputSources::selectInFocusedContext(const TextInputSource& source) {
+    const std::string id = source.id.value_or("");
+    focusedSelectCalls.push_back(id);
     if (focusedSelection && selectionTakesEffect && sourceWithID(id)) {
-        currentID = std::string(id);
+        currentID = id;
     }
     return focusedSelection;
 }

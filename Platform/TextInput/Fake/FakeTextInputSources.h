@@ -12,22 +12,21 @@ namespace tesvano::platform {
 // list and the current source, and sends the change notifications when it wants them.
 class FakeTextInputSources final : public TextInputSources {
 public:
-    // A select-capable, enabled keyboard source.
+    // An enabled keyboard source.
     static TextInputSource keyboard(std::string id, std::string name,
                                     std::vector<std::string> languages = {});
 
     std::vector<TextInputSource> sources() override { return installed; }
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
-    SelectStatus select(std::string_view id) override;
-    void nudgeKeyWindow() override { ++keyWindowNudges; }
+    SelectStatus select(const TextInputSource& source) override;
     bool isAvailable() override {
         ++availabilityChecks;
         return available;
     }
     bool managesKeyboardLayouts() override { return managesLayouts; }
     // Answers `focusedSelection`; on success the source becomes current like a selection.
-    FocusedSelection selectInFocusedContext(std::string_view id) override;
+    FocusedSelection selectInFocusedContext(const TextInputSource& source) override;
 
     void sendSelectionChanged() { notifySelectionChanged(); }
     void sendEnabledSourcesChanged() { notifyEnabledSourcesChanged(); }
@@ -52,7 +51,6 @@ public:
 
     std::vector<std::string> selectCalls;
     std::vector<std::string> focusedSelectCalls;
-    int keyWindowNudges = 0;
     // How often the source list was searched for an id, and the availability asked for.
     int idLookups = 0;
     int availabilityChecks = 0;

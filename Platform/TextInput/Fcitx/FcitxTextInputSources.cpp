@@ -150,9 +150,6 @@ struct FcitxTextInputSources::Impl {
         for (const auto& inputMethod : names) {
             TextInputSource source;
             source.id = sourceID(inputMethod);
-            source.category = std::string(keyboardInputSourceCategory);
-            source.isSelectCapable = true;
-            source.isEnabled = true;
             if (const auto it = known.find(inputMethod); it != known.end()) {
                 if (!it->second.name.empty()) {
                     source.localizedName = it->second.name;
@@ -377,7 +374,8 @@ std::optional<TextInputSource> FcitxTextInputSources::sourceWithID(std::string_v
     return impl_->find(id);
 }
 
-SelectStatus FcitxTextInputSources::select(std::string_view id) {
+SelectStatus FcitxTextInputSources::select(const TextInputSource& source) {
+    const std::string id = source.id.value_or("");
     const auto inputMethod = inputMethodOf(id);
     if (!inputMethod || !impl_->find(id)) {
         return SelectStatus::unknownSource;
@@ -396,9 +394,9 @@ bool FcitxTextInputSources::managesKeyboardLayouts() {
     });
 }
 
-FocusedSelection FcitxTextInputSources::selectInFocusedContext(std::string_view id) {
+FocusedSelection FcitxTextInputSources::selectInFocusedContext(const TextInputSource& source) {
     using Kind = FocusedSelectionFailure::Kind;
-    const auto inputMethod = inputMethodOf(id);
+    const auto inputMethod = inputMethodOf(source.id.value_or(""));
     if (!impl_->available || !inputMethod) {
         return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
     }

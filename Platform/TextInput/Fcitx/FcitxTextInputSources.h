@@ -38,12 +38,12 @@ public:
     std::vector<TextInputSource> sources() override;
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
-    SelectStatus select(std::string_view id) override;
+    SelectStatus select(const TextInputSource& source) override;
     bool isAvailable() override;
     bool managesKeyboardLayouts() override;
     // Fcitx switches the input method of the focused input context; without one there is
     // nobody to take the request.
-    FocusedSelection selectInFocusedContext(std::string_view id) override;
+    FocusedSelection selectInFocusedContext(const TextInputSource& source) override;
 
 private:
     struct Impl;

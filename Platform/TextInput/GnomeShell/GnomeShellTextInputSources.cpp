@@ -173,9 +173,6 @@ struct GnomeShellTextInputSources::Impl {
     TextInputSource describe(const gnome_shell::ShellSource& shell) {
         TextInputSource source;
         source.id = gnome_shell::sourceID(shell);
-        source.category = std::string(keyboardInputSourceCategory);
-        source.isSelectCapable = true;
-        source.isEnabled = true;
         if (const auto* entry = registryEntry(shell)) {
             source.localizedName = entry->description;
             source.languages = entry->languages;
@@ -251,12 +248,9 @@ struct GnomeShellTextInputSources::Impl {
             const gnome_shell::ShellSource shell{type, id};
             TextInputSource source;
             source.id = gnome_shell::sourceID(shell);
-            source.category = std::string(keyboardInputSourceCategory);
             if (*name) {
                 source.localizedName = std::string(name);
             }
-            source.isSelectCapable = true;
-            source.isEnabled = true;
             if (auto languages = languagesOf(shell); !languages.empty()) {
                 source.languages = std::move(languages);
             }
@@ -413,7 +407,8 @@ std::optional<TextInputSource> GnomeShellTextInputSources::sourceWithID(std::str
     return std::nullopt;
 }
 
-SelectStatus GnomeShellTextInputSources::select(std::string_view id) {
+SelectStatus GnomeShellTextInputSources::select(const TextInputSource& source) {
+    const std::string id = source.id.value_or("");
     if (!impl_->answers) {
         return SelectStatus::failed;
     }
@@ -433,7 +428,7 @@ SelectStatus GnomeShellTextInputSources::select(std::string_view id) {
         return SelectStatus::unknownSource;
     }
     // The shell switched before it replied; its signal says so to the observers.
-    impl_->cachedCurrent = std::string(id);
+    impl_->cachedCurrent = id;
     return SelectStatus::ok;
 }
 
@@ -443,7 +438,7 @@ void GnomeShellTextInputSources::configuredSourcesChanged() {
     }
 }
 
-bool GnomeShellTextInputSources::canSelect(std::string_view) {
+bool GnomeShellTextInputSources::canSelect(const TextInputSource&) {
     return impl_->answers;
 }
 

@@ -94,9 +94,9 @@ public:
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
     // Asks the shell to make the source current. `failed` while the extension does not answer.
-    SelectStatus select(std::string_view id) override;
+    SelectStatus select(const TextInputSource& source) override;
     // Only while the extension answers.
-    bool canSelect(std::string_view id) override;
+    bool canSelect(const TextInputSource& source) override;
 
 private:
     struct Impl;

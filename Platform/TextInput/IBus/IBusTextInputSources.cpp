@@ -54,9 +54,6 @@ TextInputSource convert(IBusEngineDesc* desc) {
     TextInputSource source;
     const std::string name = text(ibus_engine_desc_get_name(desc));
     source.id = sourceID(name);
-    source.category = std::string(keyboardInputSourceCategory);
-    source.isSelectCapable = true;
-    source.isEnabled = true;
     const std::string longName = text(ibus_engine_desc_get_longname(desc));
     const std::string domain = text(ibus_engine_desc_get_textdomain(desc));
     if (!longName.empty()) {
@@ -355,7 +352,8 @@ std::optional<TextInputSource> IBusTextInputSources::sourceWithID(std::string_vi
     return impl_->find(id);
 }
 
-SelectStatus IBusTextInputSources::select(std::string_view id) {
+SelectStatus IBusTextInputSources::select(const TextInputSource& source) {
+    const std::string id = source.id.value_or("");
     const auto engine = engineOf(id);
     if (!engine || !impl_->find(id)) {
         return SelectStatus::unknownSource;
@@ -374,9 +372,9 @@ bool IBusTextInputSources::managesKeyboardLayouts() {
     });
 }
 
-FocusedSelection IBusTextInputSources::selectInFocusedContext(std::string_view id) {
+FocusedSelection IBusTextInputSources::selectInFocusedContext(const TextInputSource& source) {
     using Kind = FocusedSelectionFailure::Kind;
-    const auto engine = engineOf(id);
+    const auto engine = engineOf(source.id.value_or(""));
     if (!impl_->serving() || !engine) {
         return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
     }

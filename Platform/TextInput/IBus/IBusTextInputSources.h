@@ -30,12 +30,12 @@ public:
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
     // Sets the global engine, waiting for IBus to have switched.
-    SelectStatus select(std::string_view id) override;
+    SelectStatus select(const TextInputSource& source) override;
     bool isAvailable() override;
     bool managesKeyboardLayouts() override;
     // With an input context in focus, asks IBus to switch the global engine, which that
     // context takes at once, and answers without waiting.
-    FocusedSelection selectInFocusedContext(std::string_view id) override;
+    FocusedSelection selectInFocusedContext(const TextInputSource& source) override;
 
 private:
     struct Impl;

@@ -237,9 +237,6 @@ struct XkbTextInputSources::Impl {
             }
             TextInputSource source;
             source.id = std::move(id);
-            source.category = std::string(keyboardInputSourceCategory);
-            source.isSelectCapable = true;
-            source.isEnabled = true;
             if (const auto* entry = names.find(layout, variant)) {
                 source.localizedName = entry->description;
                 source.languages = entry->languages;
@@ -370,7 +367,8 @@ std::optional<TextInputSource> XkbTextInputSources::sourceWithID(std::string_vie
     return found;
 }
 
-SelectStatus XkbTextInputSources::select(std::string_view id) {
+SelectStatus XkbTextInputSources::select(const TextInputSource& source) {
+    const std::string id = source.id.value_or("");
     SelectStatus status = SelectStatus::unknownSource;
     if (const auto group = impl_->groupOf(id)) {
         if (groupSelector_ && groupSelector_(*group)) {

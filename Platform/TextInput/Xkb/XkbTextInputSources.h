@@ -29,9 +29,8 @@ public:
     std::vector<TextInputSource> sources() override;
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
-    // Locks the source's first group. The X server applies it to every client at once, so
-    // there is no key window to nudge.
-    SelectStatus select(std::string_view id) override;
+    // Locks the source's first group, which the X server applies to every client at once.
+    SelectStatus select(const TextInputSource& source) override;
 
     // Another way to lock a group, tried first: a desktop that remembers a layout per window
     // wants to hear of a selection through its own service. Answers false when that failed;

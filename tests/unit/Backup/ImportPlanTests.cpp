@@ -8,7 +8,7 @@ namespace {
 using Status = ImportItem::Status;
 
 InputSource source(const char* id, const char* name) {
-    return InputSource{InputSourceID(id), name, true, true, false};
+    return InputSource{InputSourceID(id), name, false};
 }
 
 const std::vector<InputSource> installed = {source("xkb:us", "English (US)"),

@@ -25,7 +25,7 @@ protected:
             AppRule{"conflict.near", AppRuleMode::ignored, std::nullopt}};
         file.payload.urlRules = {BackupURLRule{"a.com", InputSourceID("xkb:us")}};
         const std::vector<InputSource> installed = {
-            InputSource{InputSourceID("xkb:us"), "English (US)", true, true, false}};
+            InputSource{InputSourceID("xkb:us"), "English (US)", false}};
         model = std::make_unique<ImportReviewModel>(
             ImportPlan::make(local, file, installed, ImportMode::merge),
             [this](const ImportPlan& plan) {

@@ -46,8 +46,8 @@ TEST(ActivationEvent, EqualityAndHashingCoverEveryField) {
     a.durationMs = b.durationMs = std::nan("");
     EXPECT_NE(a, b);
 
-    std::unordered_set<InputSource> sources{{"xkb:us", "English", true, true, false},
-                                            {"xkb:us", "English", true, true, true}};
+    std::unordered_set<InputSource> sources{{"xkb:us", "English", false},
+                                            {"xkb:us", "English", true}};
     EXPECT_EQ(sources.size(), 2u);
 }
 

@@ -25,13 +25,16 @@ public:
     bool frameworkGone = false;  // no source is listed
     std::vector<std::string> selections;
 
-    bool canSelect(const InputSourceID&) override { return selectable; }
+    bool canSelect(const InputSource&) override { return selectable; }
 
-    std::optional<InputSourceID> currentSourceID() override { return current; }
+    std::optional<InputSource> currentSource() override {
+        if (!current) {
+            return std::nullopt;
+        }
+        return source(*current).value_or(InputSource{*current, current->rawValue});
+    }
     std::vector<InputSource> selectableSources() override {
-        return {{"A", "Alpha", true, true, false},
-                {"B", "Beta", true, true, false},
-                {"C", "Gamma", true, true, false}};
+        return {{"A", "Alpha", false}, {"B", "Beta", false}, {"C", "Gamma", false}};
     }
     std::optional<InputSource> source(const InputSourceID& id) override {
         for (auto& s : frameworkGone ? std::vector<InputSource>{} : selectableSources()) {
@@ -40,7 +43,8 @@ public:
         }
         return std::nullopt;
     }
-    bool select(const InputSourceID& id) override {
+    bool select(const InputSource& source) override {
+        const InputSourceID& id = source.id;
         selections.push_back(id.rawValue);
         bool ok = !alwaysFail;
         auto& queue = scriptedResults[id.rawValue];

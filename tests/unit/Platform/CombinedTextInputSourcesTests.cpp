@@ -138,27 +138,30 @@ TEST_F(CombinedTextInputSourcesTest, AFrameworkWithoutACurrentEngineLeavesItToTh
     EXPECT_EQ(currentID(), "none");
 }
 
-TEST_F(CombinedTextInputSourcesTest, RequestsGoToTheBackendThatListsTheSource) {
+TEST_F(CombinedTextInputSourcesTest, RequestsGoToTheBackendThatListedTheSource) {
     fcitx->available = true;
     fcitx->focusedSelection = {};
-    EXPECT_EQ(combined->select("xkb:de"), SelectStatus::ok);
-    EXPECT_EQ(combined->select("fcitx:pinyin"), SelectStatus::ok);
+    const auto listed = combined->sources();  // xkb:us, xkb:de, fcitx:pinyin
+    EXPECT_EQ(combined->select(listed[1]), SelectStatus::ok);
+    EXPECT_EQ(combined->select(listed[2]), SelectStatus::ok);
     EXPECT_EQ(xkb->selectCalls, std::vector<std::string>{"xkb:de"});
     EXPECT_EQ(fcitx->selectCalls, std::vector<std::string>{"fcitx:pinyin"});
-    EXPECT_TRUE(combined->selectInFocusedContext("fcitx:pinyin").has_value());
+    EXPECT_TRUE(combined->selectInFocusedContext(listed[2]).has_value());
     EXPECT_EQ(fcitx->focusedSelectCalls, std::vector<std::string>{"fcitx:pinyin"});
-    // The groups have no such request, and a source nobody lists is unknown everywhere.
-    EXPECT_EQ(combined->selectInFocusedContext("xkb:us").error().kind, Kind::unavailable);
-    EXPECT_EQ(combined->selectInFocusedContext("ibus:anthy").error().kind, Kind::unavailable);
-    EXPECT_EQ(combined->select("ibus:anthy"), SelectStatus::unknownSource);
+    // The groups have no such request, and a source of a backend not listed is unknown.
+    EXPECT_EQ(combined->selectInFocusedContext(listed[0]).error().kind, Kind::unavailable);
+    const TextInputSource anthy{"ibus:anthy", std::nullopt, std::nullopt, ibus};
+    EXPECT_EQ(combined->selectInFocusedContext(anthy).error().kind, Kind::unavailable);
+    EXPECT_EQ(combined->select(anthy), SelectStatus::unknownSource);
     EXPECT_TRUE(ibus->selectCalls.empty());
 
-    // Hidden groups are not selectable either: the lock must not fight the framework.
+    // Hidden groups are not selectable either, one handed out before included: the lock must
+    // not fight the framework.
     ibus->available = true;
     fcitx->available = false;
-    EXPECT_EQ(combined->select("xkb:de"), SelectStatus::unknownSource);
+    EXPECT_EQ(combined->select(listed[1]), SelectStatus::unknownSource);
     EXPECT_FALSE(combined->sourceWithID("xkb:de").has_value());
-    EXPECT_EQ(combined->select("ibus:anthy"), SelectStatus::ok);
+    EXPECT_EQ(combined->select(*combined->sourceWithID("ibus:anthy")), SelectStatus::ok);
     EXPECT_EQ(xkb->selectCalls.size(), 1u);
 }
 
@@ -196,19 +199,19 @@ TEST_F(CombinedTextInputSourcesTest, TheFocusedContextRouteIsConfirmedOrFallsBac
          false,
          {"ibus:anthy"},
          {"ibus:anthy"},
-         "Key-focus selection of ibus:anthy was never confirmed"},
+         "Input-context selection of ibus:anthy was never confirmed"},
         {"no focused context",
          std::unexpected(FocusedSelectionFailure{Kind::noFocus, 0}),
          true,
          {"ibus:anthy", "ibus:anthy"},
          {"ibus:anthy", "ibus:anthy"},
-         "Key-focus selection failed (noFocus)"},
+         "Input-context selection failed (noFocus)"},
         {"refused",
          std::unexpected(FocusedSelectionFailure{Kind::rejected, -3}),
          true,
          {"ibus:anthy", "ibus:anthy"},
          {"ibus:anthy", "ibus:anthy"},
-         "Key-focus selection failed (rejected(-3))"},
+         "Input-context selection failed (rejected(-3))"},
     };
     ibus->available = true;
     for (const auto& c : cases) {
@@ -221,7 +224,7 @@ TEST_F(CombinedTextInputSourcesTest, TheFocusedContextRouteIsConfirmedOrFallsBac
         TextInputSourceProvider provider(*combined);
         for (int i = 0; i < 2; ++i) {
             ibus->currentID = "ibus:xkb:us::eng";
-            EXPECT_TRUE(provider.select(InputSourceID("ibus:anthy"))) << c.what;
+            EXPECT_TRUE(provider.select(*provider.source(InputSourceID("ibus:anthy")))) << c.what;
             // The confirmation comes with the next read of the current source.
             provider.currentSourceID();
         }
@@ -233,7 +236,8 @@ TEST_F(CombinedTextInputSourcesTest, TheFocusedContextRouteIsConfirmedOrFallsBac
     }
     // A layout entry never takes the focused route.
     const auto focusedBefore = ibus->focusedSelectCalls.size();
-    EXPECT_TRUE(TextInputSourceProvider(*combined).select(InputSourceID("ibus:xkb:us::eng")));
+    TextInputSourceProvider provider(*combined);
+    EXPECT_TRUE(provider.select(*provider.source(InputSourceID("ibus:xkb:us::eng"))));
     EXPECT_EQ(ibus->focusedSelectCalls.size(), focusedBefore);
 }
 

@@ -12,7 +12,7 @@ namespace {
 using platform::FakeTextInputSources;
 using platform::SelectStatus;
 using platform::TextInputSource;
-using Failure = KeyFocusInputSourceSelector::Failure;
+using Failure = InputContextSourceSelector::Failure;
 
 TEST(InputSourceClassifier, PrimarySubtagDecides) {
     using InputSourceClassifier::isCJKV;
@@ -28,7 +28,7 @@ TEST(InputSourceClassifier, PrimarySubtagDecides) {
     EXPECT_TRUE(isCJKV({"en", "ko"}));
 }
 
-TEST(KeyFocusInputSourceSelector, DescriptionsAndTheLinuxAnswer) {
+TEST(InputContextSourceSelector, DescriptionsAndTheAnswerOfTheLayoutGroups) {
     EXPECT_EQ(Failure::transport(-1).description(), "transport(-1)");
     EXPECT_EQ(Failure::rejected(-25).description(), "rejected(-25)");
     EXPECT_EQ(Failure::of(Failure::Kind::noFocus).description(), "noFocus");
@@ -37,7 +37,7 @@ TEST(KeyFocusInputSourceSelector, DescriptionsAndTheLinuxAnswer) {
 
     // A system without a request for the focused input context, like the X server's groups.
     FakeTextInputSources layouts;
-    const auto answer = KeyFocusInputSourceSelector::select(
+    const auto answer = InputContextSourceSelector::select(
         layouts, FakeTextInputSources::keyboard("pinyin", "Pinyin", {"zh-Hans"}));
     ASSERT_FALSE(answer.has_value());
     EXPECT_EQ(answer.error(), Failure::of(Failure::Kind::unavailable));
@@ -80,34 +80,30 @@ protected:
         }
         return out;
     }
+    // Resolves the source and selects it, as the lock does.
+    bool select(const char* id) {
+        const auto source = provider.source(InputSourceID(id));
+        return source && provider.select(*source);
+    }
 
     DebugLogging debugLogging;
     test::LogCapture log;
     FakeTextInputSources system;
-    int keyFocusCalls = 0;
-    KeyFocusInputSourceSelector::Result keyFocusAnswer;  // success
+    int contextCalls = 0;
+    InputContextSourceSelector::Result contextAnswer;  // success
     TextInputSourceProvider provider{system, [this](const TextInputSource&) {
-                                         ++keyFocusCalls;
-                                         return keyFocusAnswer;
+                                         ++contextCalls;
+                                         return contextAnswer;
                                      }};
 };
 
-TEST_F(TextInputSourceProviderTest, ListsSelectableKeyboardSourcesInSystemOrder) {
-    TextInputSource palette = FakeTextInputSources::keyboard("palette", "Emoji");
-    palette.category = "palette";
-    TextInputSource uncategorised = FakeTextInputSources::keyboard("bare", "Bare");
-    uncategorised.category.reset();
+TEST_F(TextInputSourceProviderTest, ListsTheSourcesInSystemOrder) {
     TextInputSource anonymous = FakeTextInputSources::keyboard("x", "No ID");
     anonymous.id.reset();
-    TextInputSource disabled = FakeTextInputSources::keyboard("xkb:ru", "Russian");
-    disabled.isEnabled = false;
-    TextInputSource unselectable = FakeTextInputSources::keyboard("xkb:fr", "French");
-    unselectable.isSelectCapable.reset();
     TextInputSource unnamed = FakeTextInputSources::keyboard("xkb:jp", "");
     unnamed.localizedName.reset();
     unnamed.languages.reset();
-    system.installed.insert(system.installed.begin() + 1,
-                            {palette, uncategorised, anonymous, disabled, unselectable});
+    system.installed.insert(system.installed.begin() + 1, anonymous);
     system.installed.push_back(FakeTextInputSources::keyboard("xkb:us", "English again"));
     system.installed.push_back(unnamed);
 
@@ -120,103 +116,84 @@ TEST_F(TextInputSourceProviderTest, ListsSelectableKeyboardSourcesInSystemOrder)
     EXPECT_FALSE(sources[4].isCJKV) << "no languages";
 
     EXPECT_EQ(provider.source("xkb:de")->localizedName, "German");
-    const auto off = provider.source("xkb:ru");
-    ASSERT_TRUE(off.has_value());
-    EXPECT_FALSE(off->isEnabled);
-    EXPECT_FALSE(provider.source("xkb:fr")->isSelectCapable) << "missing flag reads false";
     EXPECT_FALSE(provider.source("xkb:it").has_value());
 }
 
-TEST_F(TextInputSourceProviderTest, RefusesUnknownDisabledAndUnselectableSourcesWithoutTrying) {
-    TextInputSource disabled = FakeTextInputSources::keyboard("anthy", "Anthy", {"ja"});
-    disabled.isEnabled = false;
-    TextInputSource unselectable = FakeTextInputSources::keyboard("hangul", "Hangul", {"ko"});
-    unselectable.isSelectCapable = false;
-    system.installed.push_back(disabled);
-    system.installed.push_back(unselectable);
-
-    EXPECT_FALSE(provider.select("anthy"));
-    EXPECT_FALSE(provider.select("hangul"));
-    EXPECT_FALSE(provider.select("xkb:it"));
-    EXPECT_TRUE(system.selectCalls.empty());
-    EXPECT_EQ(keyFocusCalls, 0);
-    EXPECT_TRUE(log.sink().records.empty());
-}
-
-TEST_F(TextInputSourceProviderTest, OtherSourcesUseTheStandardCallAndReportItsFailure) {
-    EXPECT_TRUE(provider.select("xkb:de"));
+TEST_F(TextInputSourceProviderTest, OtherSourcesUseThePlainSelectionAndReportItsFailure) {
+    const auto us = provider.source("xkb:us");
+    EXPECT_TRUE(select("xkb:de"));
     EXPECT_EQ(system.selectCalls, (std::vector<std::string>{"xkb:de"}));
     EXPECT_EQ(provider.currentSourceID(), InputSourceID("xkb:de"));
 
+    // A source handed out before that the system no longer lists.
+    system.installed.erase(system.installed.begin());
+    EXPECT_FALSE(provider.select(*us));
     system.selectFailure = SelectStatus::failed;
-    EXPECT_FALSE(provider.select("xkb:us"));
-    EXPECT_EQ(keyFocusCalls, 0);
-    EXPECT_EQ(system.keyWindowNudges, 0);
+    EXPECT_FALSE(select("xkb:de"));
+    EXPECT_EQ(contextCalls, 0);
 }
 
-TEST_F(TextInputSourceProviderTest, UnconfirmedKeyFocusSelectionAlternatesWithTheStandardCall) {
+TEST_F(TextInputSourceProviderTest, UnconfirmedInputContextSelectionAlternatesWithThePlainOne) {
     // Neither route ever makes the source current.
     system.selectionTakesEffect = false;
 
-    EXPECT_TRUE(provider.select("pinyin"));
-    EXPECT_EQ(keyFocusCalls, 1);
+    EXPECT_TRUE(select("pinyin"));
+    EXPECT_EQ(contextCalls, 1);
     EXPECT_TRUE(system.selectCalls.empty());
-    EXPECT_EQ(provider.directSelection().pending, InputSourceID("pinyin"));
+    EXPECT_EQ(provider.inputContextSelection().pending, InputSourceID("pinyin"));
     EXPECT_EQ(provider.currentSourceID(), InputSourceID("xkb:us"));
 
-    EXPECT_TRUE(provider.select("pinyin"));
-    EXPECT_EQ(keyFocusCalls, 1);
+    EXPECT_TRUE(select("pinyin"));
+    EXPECT_EQ(contextCalls, 1);
     EXPECT_EQ(system.selectCalls, (std::vector<std::string>{"pinyin"}));
     EXPECT_TRUE(log.contains(
-        "Key-focus selection of pinyin was never confirmed; selecting the source directly"));
+        "Input-context selection of pinyin was never confirmed; selecting the source directly"));
     EXPECT_EQ(log.sink().records.back().level, platform::LogLevel::debug);
-    EXPECT_FALSE(provider.directSelection().pending.has_value());
-    EXPECT_EQ(system.keyWindowNudges, 1) << "still not current after the standard call";
+    EXPECT_FALSE(provider.inputContextSelection().pending.has_value());
 
-    EXPECT_TRUE(provider.select("pinyin"));
-    EXPECT_EQ(keyFocusCalls, 2) << "the next request goes by key focus again";
+    EXPECT_TRUE(select("pinyin"));
+    EXPECT_EQ(contextCalls, 2) << "the next request goes by key focus again";
     EXPECT_EQ(system.selectCalls.size(), 1u);
 }
 
-TEST_F(TextInputSourceProviderTest, SeeingTheSourceCurrentConfirmsTheKeyFocusSelection) {
-    EXPECT_TRUE(provider.select("pinyin"));
+TEST_F(TextInputSourceProviderTest, SeeingTheSourceCurrentConfirmsTheInputContextSelection) {
+    EXPECT_TRUE(select("pinyin"));
     system.currentID = "pinyin";  // the focused application switched
     EXPECT_EQ(provider.currentSourceID(), InputSourceID("pinyin"));
-    EXPECT_FALSE(provider.directSelection().pending.has_value());
+    EXPECT_FALSE(provider.inputContextSelection().pending.has_value());
 
     system.currentID = "xkb:us";
-    EXPECT_TRUE(provider.select("pinyin"));
-    EXPECT_EQ(keyFocusCalls, 2);
+    EXPECT_TRUE(select("pinyin"));
+    EXPECT_EQ(contextCalls, 2);
     EXPECT_TRUE(system.selectCalls.empty());
     EXPECT_FALSE(log.contains("never confirmed"));
 
-    // Another CJKV source taking the key-focus route replaces the pending one.
+    // Another CJKV source taking the input-context route replaces the pending one.
     system.installed.push_back(FakeTextInputSources::keyboard("mozc", "Mozc", {"ja"}));
-    EXPECT_TRUE(provider.select("mozc"));
-    EXPECT_EQ(provider.directSelection().pending, InputSourceID("mozc"));
-    EXPECT_TRUE(provider.select("pinyin"));
-    EXPECT_EQ(keyFocusCalls, 4);
+    EXPECT_TRUE(select("mozc"));
+    EXPECT_EQ(provider.inputContextSelection().pending, InputSourceID("mozc"));
+    EXPECT_TRUE(select("pinyin"));
+    EXPECT_EQ(contextCalls, 4);
 }
 
-TEST_F(TextInputSourceProviderTest, KeyFocusFailureFallsBackToTheStandardCall) {
-    keyFocusAnswer = std::unexpected(Failure::rejected(-25));
-    EXPECT_TRUE(provider.select("pinyin"));
-    EXPECT_TRUE(
-        log.contains("Key-focus selection failed (rejected(-25)); selecting the source directly"));
+TEST_F(TextInputSourceProviderTest, InputContextFailureFallsBackToThePlainSelection) {
+    contextAnswer = std::unexpected(Failure::rejected(-25));
+    EXPECT_TRUE(select("pinyin"));
+    EXPECT_TRUE(log.contains(
+        "Input-context selection failed (rejected(-25)); selecting the source directly"));
     EXPECT_EQ(system.selectCalls, (std::vector<std::string>{"pinyin"}));
-    EXPECT_EQ(system.keyWindowNudges, 0) << "the source is current: no nudge";
-    EXPECT_FALSE(provider.directSelection().pending.has_value());
+    EXPECT_FALSE(provider.inputContextSelection().pending.has_value());
 
     system.selectFailure = SelectStatus::failed;
-    EXPECT_FALSE(provider.select("pinyin"));
+    EXPECT_FALSE(select("pinyin"));
 
-    // The real selector of this platform never has a route, and says so.
+    // The layout groups' own answer: no such request.
     test::LogCapture ownLog;
     system.selectFailure.reset();
     system.currentID = "xkb:us";
     TextInputSourceProvider real(system);
-    EXPECT_TRUE(real.select("pinyin"));
-    EXPECT_TRUE(ownLog.contains("Key-focus selection failed (unavailable)"));
+    EXPECT_TRUE(real.select(*real.source("pinyin")));
+    EXPECT_TRUE(ownLog.contains("Input-context selection failed (unavailable)"));
     EXPECT_EQ(real.currentSourceID(), InputSourceID("pinyin"));
 }
 

@@ -187,10 +187,13 @@ std::expected<std::unique_ptr<JSONLineProcess>, std::string> InputMethodSession:
     if (!(*window)->nextLine(kFrameworkReady)) {
         return std::unexpected("the test window did not show");
     }
-    // The window manager may have missed the window's first request for the focus.
-    if (answer({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Input method test$",
-                "windowactivate", "--sync", "getactivewindow"})
-            .empty()) {
+    // The window manager may have missed the window's first request for the focus, and on a
+    // busy machine may refuse one made before it has finished taking the window in: ask again.
+    if (!withinStartUp([&] {
+            return !answer({"xdotool", "search", "--sync", "--onlyvisible", "--name",
+                            "^Input method test$", "windowactivate", "--sync", "getactivewindow"})
+                        .empty();
+        })) {
         return std::unexpected("the test window did not get the focus");
     }
     return window;

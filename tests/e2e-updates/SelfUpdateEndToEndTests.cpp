@@ -4,6 +4,8 @@
 // installs and relaunches and that report their version.
 #include "tests/e2e-updates/UpdateFixture.h"
 
+#include <algorithm>
+
 #include "Tesvano/App/Resources.h"
 #include "tests/support/XvfbServer.h"
 
@@ -233,6 +235,13 @@ TEST_F(SelfUpdateTest, TwoRelaunchStepsAtOnceKeepAGoodVersion) {
     endStandIn();
     EXPECT_EQ(ending(first), 0);
     EXPECT_EQ(ending(second), 0);
+    // The versions the steps started run on after them: their reports come when they do.
+    waitFor(
+        [&] {
+            const auto lines = reported();
+            return std::ranges::count(lines, '\n') >= 2;
+        },
+        std::chrono::seconds(20));
     // One started it and it confirmed; the other, after it, found nothing pending.
     EXPECT_NE(reported().find("\"confirmed\""), std::string::npos) << reported();
     EXPECT_NE(reported().find("\"nothing pending\""), std::string::npos) << reported();

@@ -8,8 +8,8 @@ namespace tesvano::platform::dbus {
 // How long a call on the session bus waits for its reply. Every call is made on the main
 // thread and holds it, the lock and the interface included, until the answer comes; a service
 // that works answers within milliseconds, so this leaves one whose own loop is busy for a
-// moment (the shell while it draws, Fcitx while it loads an engine) time to answer, and costs a
-// hung one a second instead of the bus's 25.
+// moment (Fcitx while it loads an engine) time to answer, and costs a hung one a second instead
+// of the bus's 25.
 inline constexpr std::chrono::milliseconds callTimeout{1000};
 
 // Where a call goes: a service's object and one of its interfaces.

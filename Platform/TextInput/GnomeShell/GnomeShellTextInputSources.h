@@ -78,11 +78,13 @@ std::optional<std::string> extensionOwner(dbus::Connection& bus);
 class GnomeShellTextInputSources final : public TextInputSources {
 public:
     // Fails with a readable reason only when there is no session bus. `timeout` bounds each
-    // call to the shell.
+    // call to the shell: longer than other services get, as the shell answers from the loop
+    // that also draws the screen, which may be held up for more than a second.
     static std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string> open(
         Runtime& runtime, std::unique_ptr<TextInputSources> layouts,
         std::unique_ptr<TextInputSources> ibus,
-        std::chrono::milliseconds timeout = dbus::callTimeout, const std::string& busAddress = {});
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000),
+        const std::string& busAddress = {});
     ~GnomeShellTextInputSources() override;
     GnomeShellTextInputSources(const GnomeShellTextInputSources&) = delete;
     GnomeShellTextInputSources& operator=(const GnomeShellTextInputSources&) = delete;

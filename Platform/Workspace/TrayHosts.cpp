@@ -43,7 +43,8 @@ bool watcherInShell(dbus::Connection& bus) {
 }
 
 std::optional<bool> readStatusNotifierHost() {
-    auto bus = dbus::Connection::open();
+    // A watcher the bus starts on demand is asked too: one that nobody had started has no host.
+    auto bus = dbus::Connection::open({}, dbus::CallOptions{dbus::callTimeout, true});
     if (!bus) {
         return std::nullopt;
     }

@@ -321,7 +321,7 @@ bool LockController::switchOnce(const InputSourceID& source, ActivationReason re
     }
     const bool ok = performSwitch(*resolved, reason, current);
     if (ok && oneShotGeneration_ == generation) {
-        scheduleOneShotCheck(*resolved, current->id, true, generation);
+        scheduleOneShotCheck(source, current->id, true, generation);
     }
     return true;
 }
@@ -358,7 +358,7 @@ void LockController::selectManually(const InputSourceID& source) {
                                      std::nullopt, std::nullopt, std::nullopt});
     }
     if (oneShotGeneration_ == generation) {
-        scheduleOneShotCheck(*resolved, idOf(current), false, generation);
+        scheduleOneShotCheck(source, idOf(current), false, generation);
     }
 }
 
@@ -382,8 +382,9 @@ void LockController::holdForActivation(const std::optional<std::string>& appId,
     });
 }
 
-void LockController::scheduleOneShotCheck(InputSource target, std::optional<InputSourceID> previous,
-                                          bool ruleBound, int generation) {
+void LockController::scheduleOneShotCheck(InputSourceID target,
+                                          std::optional<InputSourceID> previous, bool ruleBound,
+                                          int generation) {
     later(verificationDelay, [target = std::move(target), previous = std::move(previous), ruleBound,
                               generation](LockController& self) {
         if (self.oneShotGeneration_ != generation) {
@@ -392,8 +393,12 @@ void LockController::scheduleOneShotCheck(InputSource target, std::optional<Inpu
         if (ruleBound && (self.secureInputBlocks() || self.heldForActivation_)) {
             return;
         }
+        // Looked up again: since the switch the source may have left the list, or its
+        // framework may have stopped or hidden the layouts.
         if (self.provider_.currentSourceID() == previous) {
-            self.provider_.select(target);  // once more, quietly
+            if (const auto source = self.provider_.source(target)) {
+                self.provider_.select(*source);  // once more, quietly
+            }
         }
     });
 }

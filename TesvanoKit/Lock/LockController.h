@@ -89,7 +89,7 @@ private:
     void pauseForConflict();
     void scheduleExpiryCheck(double delay);
     void expiryCheck(int generation);
-    void scheduleOneShotCheck(InputSource target, std::optional<InputSourceID> previous,
+    void scheduleOneShotCheck(InputSourceID target, std::optional<InputSourceID> previous,
                               bool ruleBound, int generation);
     void clearConflictState();
     std::string displayName(const InputSourceID& id);

@@ -322,6 +322,15 @@ TEST_F(LockControllerTest, OneShotSwitchesOnceAndRetriesAQuietFallback) {
     controller.sourceDidChange();
     loop.advance(Seconds(1));
     EXPECT_EQ(provider.current, InputSourceID("C"));
+
+    // The source is no longer listed when the retry comes: it is not selected again.
+    controller.switchOnce(InputSourceID("B"), R::appActivated, "app", RuleSource::appRule,
+                          std::nullopt);
+    const auto selections = provider.selections.size();
+    provider.current = InputSourceID("C");
+    provider.frameworkGone = true;
+    loop.advance(Seconds(0.32));
+    EXPECT_EQ(provider.selections.size(), selections);
 }
 
 TEST_F(LockControllerTest, ManualSelectionReportsAnApiCommandAndTheLockWinsLater) {

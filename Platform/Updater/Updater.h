@@ -73,7 +73,9 @@ public:
     // The new version is being switched to and started.
     virtual void installing() = 0;
     virtual void failed(const UpdaterError& error, std::function<void()> acknowledge) = 0;
-    // The session is over, whatever ended it.
+    // The session was ended by the user's choice, a cancellation or an acknowledged failure.
+    // Not told when the acknowledgement of `noUpdateFound` ends it, when a background check
+    // finds nothing or fails unseen, or when an installed update ends the program.
     virtual void sessionEnded() = 0;
 };
 
@@ -91,7 +93,7 @@ public:
     virtual ~Updater() = default;
     // After an error the updater is not used again.
     virtual std::expected<void, UpdaterError> startUpdater() = 0;
-    // A check on the user's behalf; with an update already on offer, brings it forward.
+    // A check on the user's behalf; nothing while a session runs (the owner shows its window).
     virtual void checkForUpdates() = 0;
     // Restarts the schedule of automatic checks (after a change of channel).
     virtual void resetUpdateCycle() = 0;

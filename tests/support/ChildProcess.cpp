@@ -29,19 +29,30 @@ int remainingMs(Clock::time_point deadline) {
     return static_cast<int>(std::max<long long>(0, left));
 }
 
-// Waits for the child to end, at most `timeout`; answers its wait status when it did.
+// Waits for the child to end, at most `timeout`; answers its wait status when it did. A signal
+// that interrupts the wait does not end it, nor does a system that refuses pidfds (older
+// container profiles): there the child is looked at every few milliseconds.
 std::optional<int> reap(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd >= 0) {
+    std::optional<int> reaped;
+    for (;;) {
         pollfd p{pidfd, POLLIN, 0};
-        ::poll(&p, 1, static_cast<int>(timeout.count()));
+        ::poll(pidfd >= 0 ? &p : nullptr, pidfd >= 0 ? 1 : 0,
+               pidfd >= 0 ? remainingMs(deadline) : std::min(remainingMs(deadline), 10));
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            reaped = status;
+        }
+        if (done != 0 || remainingMs(deadline) == 0) {
+            break;
+        }
+    }
+    if (pidfd >= 0) {
         ::close(pidfd);
     }
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-        return status;
-    }
-    return std::nullopt;
+    return reaped;
 }
 
 std::optional<int> exitCodeOf(int status) {

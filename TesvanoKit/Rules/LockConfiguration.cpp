@@ -1,5 +1,8 @@
 #include "TesvanoKit/Rules/LockConfiguration.h"
 
+#include "Platform/Defaults/Defaults.h"
+#include "Platform/Defaults/JsonDepth.h"
+
 namespace tesvano {
 
 namespace {
@@ -35,14 +38,15 @@ std::string_view typeName(const J& j) {
 
 // A key that is missing or null reads as none; any other value must have the right type.
 // nlohmann's get<> converts between numbers and booleans, so types are checked explicitly.
-std::expected<std::optional<bool>, DecodeError> optionalBool(const json& object,
+template <typename J>
+std::expected<std::optional<bool>, DecodeError> optionalBool(const J& object,
                                                              std::string_view key) {
     auto it = object.find(key);
     if (it == object.end() || it->is_null())
         return std::nullopt;
     if (!it->is_boolean())
         return failure(key, "expected a boolean, found " + std::string(typeName(*it)));
-    return it->get<bool>();
+    return it->template get<bool>();
 }
 
 template <typename J>
@@ -66,8 +70,8 @@ std::expected<std::string, DecodeError> requiredString(const J& object, std::str
     return **value;
 }
 
-template <typename T, typename Decode>
-std::expected<std::vector<T>, DecodeError> optionalList(const json& object, std::string_view key,
+template <typename T, typename J, typename Decode>
+std::expected<std::vector<T>, DecodeError> optionalList(const J& object, std::string_view key,
                                                         Decode decode) {
     std::vector<T> out;
     auto it = object.find(key);
@@ -192,7 +196,10 @@ std::expected<AppRule, DecodeError> appRuleFromJSON(const nlohmann::json& j) {
     return appRuleFrom(j);
 }
 
-std::expected<URLRule, DecodeError> urlRuleFromJSON(const OrderedJSON& j) {
+namespace {
+
+template <typename J>
+std::expected<URLRule, DecodeError> urlRuleFrom(const J& j) {
     if (!j.is_object()) {
         return std::unexpected(
             DecodeError{"expected an object, found " + std::string(typeName(j))});
@@ -231,7 +238,8 @@ std::expected<URLRule, DecodeError> urlRuleFromJSON(const OrderedJSON& j) {
     return rule;
 }
 
-std::expected<LockConfiguration, DecodeError> lockConfigurationFromJSON(const OrderedJSON& j) {
+template <typename J>
+std::expected<LockConfiguration, DecodeError> lockConfigurationFrom(const J& j) {
     if (!j.is_object()) {
         return std::unexpected(
             DecodeError{"expected an object, found " + std::string(typeName(j))});
@@ -246,9 +254,9 @@ std::expected<LockConfiguration, DecodeError> lockConfigurationFromJSON(const Or
     TESVANO_READ(isEnabled, optionalBool(j, "isEnabled"))
     TESVANO_READ(defaultSource, optionalString(j, "defaultSourceID"))
     TESVANO_READ(defaultAction, optionalString(j, "defaultAction"))
-    TESVANO_READ(appRules, optionalList<AppRule>(j, "appRules", appRuleFrom<OrderedJSON>))
+    TESVANO_READ(appRules, optionalList<AppRule>(j, "appRules", appRuleFrom<J>))
     TESVANO_READ(enhanced, optionalBool(j, "enhancedModeEnabled"))
-    TESVANO_READ(urlRules, optionalList<URLRule>(j, "urlRules", urlRuleFromJSON))
+    TESVANO_READ(urlRules, optionalList<URLRule>(j, "urlRules", urlRuleFrom<J>))
     TESVANO_READ(addressBarEnabled, optionalBool(j, "addressBarFocusEnabled"))
     TESVANO_READ(addressBarAction, optionalString(j, "addressBarAction"))
     TESVANO_READ(addressBarSource, optionalString(j, "addressBarSourceID"))
@@ -280,6 +288,16 @@ std::expected<LockConfiguration, DecodeError> lockConfigurationFromJSON(const Or
     return c;
 }
 
+}  // namespace
+
+std::expected<URLRule, DecodeError> urlRuleFromJSON(const OrderedJSON& j) {
+    return urlRuleFrom(j);
+}
+
+std::expected<LockConfiguration, DecodeError> lockConfigurationFromJSON(const OrderedJSON& j) {
+    return lockConfigurationFrom(j);
+}
+
 std::string dumpCompact(const OrderedJSON& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -289,11 +307,21 @@ std::string encodeConfiguration(const LockConfiguration& configuration) {
 }
 
 std::expected<LockConfiguration, DecodeError> decodeConfiguration(std::string_view text) {
-    json j = json::parse(text.begin(), text.end(), nullptr, false);
+    // The bound of the settings file itself: the stored form nests three levels, and a value
+    // nested tens of thousands deep exhausts the stack of whatever walks it.
+    constexpr int limit = platform::FileDefaults::maximumNesting;
+    if (platform::jsonNestsDeeperThan(text, limit)) {
+        return std::unexpected(
+            DecodeError{"its values nest deeper than " + std::to_string(limit) + " levels"});
+    }
+    // Read into sorted objects: the insertion-ordered kind finds each key by walking the
+    // members before it, so one object of many keys cost the square of their number. Key
+    // order matters only when writing, which always builds the ordered kind.
+    const auto j = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     if (j.is_discarded()) {
         return std::unexpected(DecodeError{"not valid JSON"});
     }
-    return lockConfigurationFromJSON(j);
+    return lockConfigurationFrom(j);
 }
 
 }  // namespace tesvano

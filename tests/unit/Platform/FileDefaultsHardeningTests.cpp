@@ -8,6 +8,7 @@
 
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Runtime/ManualRunLoop.h"
+#include "TesvanoKit/Rules/RuleStore.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
@@ -17,6 +18,15 @@ namespace {
 namespace fs = std::filesystem;
 using platform::FileDefaults;
 using platform::Seconds;
+
+// A settings file whose stored rules are `rules`, as the program writes it.
+fs::path settingsWithRules(const test::TempDir& dir, const std::string& rules) {
+    const auto path = dir / "settings.json";
+    FileDefaults defaults(path);
+    defaults.set("apiEnabled", true);
+    defaults.set("lockConfiguration", platform::DefaultsValue::data(rules));
+    return path;
+}
 
 TEST(FileDefaults, OddThingsAtThePathNeitherHangNorLoseSettings) {
     struct Case {
@@ -223,6 +233,64 @@ TEST(FileDefaults, ChangesTheDiskRefusesStayUnsavedAreRetriedAndAreWrittenAtTheE
         fs::remove_all(blocker);
     }
     EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), false);
+}
+
+TEST(FileDefaults, StoredRulesNestedTooDeepAreKeptAsideAndTheDefaultsUsed) {
+    const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+    for (const std::string& rules : {R"({"appRules":[)" + deep + "]}",
+                                     R"({"appRules":[{"bundleID":"org.gnome.Terminal","mode":)" +
+                                         deep + R"(,"lockedSourceID":"xkb:de"}]})"}) {
+        test::TempDir dir;
+        const auto path = settingsWithRules(dir, rules);
+        test::LogCapture logs;
+        {
+            FileDefaults defaults(path);
+            RuleStore store(defaults, "lockConfiguration");
+            EXPECT_TRUE(store.hasStoredConfiguration());
+            EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
+            EXPECT_TRUE(logs.contains("deeper than 64 levels"));
+            // Start-up writes its configuration back; the user's value stays beside it.
+            store.save(LockConfiguration::defaultConfiguration());
+            EXPECT_EQ(defaults.boolean("apiEnabled"), true) << "the other settings are kept";
+        }
+        FileDefaults reopened(path);
+        EXPECT_EQ(reopened.data("lockConfiguration.unreadable"),
+                  platform::DefaultsValue::Data(rules.begin(), rules.end()));
+        EXPECT_EQ(RuleStore(reopened, "lockConfiguration").load(),
+                  LockConfiguration::defaultConfiguration())
+            << "the next start starts too";
+    }
+}
+
+TEST(FileDefaults, StoredRulesWithManyKeysInOneRuleAreReadAndLeftAsStored) {
+    std::string rules = R"({"isEnabled":true,"appRules":[{)";
+    for (int i = 0; i < 100'000; ++i) {
+        rules += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    }
+    rules += R"("bundleID":"org.gnome.Terminal","mode":"switched","lockedSourceID":"xkb:de"}]})";
+    test::TempDir dir;
+    const auto path = settingsWithRules(dir, rules);
+    const std::string file = test::readFile(path);
+
+    FileDefaults defaults(path);
+    RuleStore store(defaults, "lockConfiguration");
+    const LockConfiguration loaded = store.load();
+    EXPECT_TRUE(loaded.isEnabled);
+    ASSERT_EQ(loaded.appRules.size(), 1u);
+    EXPECT_EQ(loaded.appRules[0],
+              (AppRule{"org.gnome.Terminal", AppRuleMode::switched, InputSourceID("xkb:de")}));
+    EXPECT_FALSE(defaults.value("lockConfiguration.unreadable"));
+    EXPECT_FALSE(defaults.hasUnsavedChanges());
+    EXPECT_EQ(test::readFile(path), file) << "reading leaves the stored bytes as they are";
+    // Written back in field order, as always.
+    store.save(loaded);
+    const std::string written =
+        R"({"isEnabled":true,"defaultAction":"lock","appRules":[{"bundleID":"org.gnome.Terminal",)"
+        R"("mode":"switched","lockedSourceID":"xkb:de"}],"enhancedModeEnabled":false,)"
+        R"("urlRules":[],"addressBarFocusEnabled":false,"addressBarAction":"switchOnce",)"
+        R"("addressBarOutranksURLRules":true,"revertsInSecureInput":false})";
+    EXPECT_EQ(defaults.data("lockConfiguration"),
+              platform::DefaultsValue::Data(written.begin(), written.end()));
 }
 
 }  // namespace

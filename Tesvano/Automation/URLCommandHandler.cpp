@@ -336,13 +336,15 @@ Outcome URLCommandHandler::run(const URLCommand::CurrentSource&) {
 
 Outcome URLCommandHandler::run(const URLCommand::ListSources&) {
     auto list = nlohmann::json::array();
+    auto* engine = state_.engine();
     for (const auto& source : state_.availableSources()) {
-        // Every listed source is enabled and can be selected; the reply has always said so.
+        // Every listed source is enabled; a desktop that keeps the selection to itself (GNOME
+        // Shell before our extension is on) lists sources this program cannot select.
         list.push_back({{"id", source.id.rawValue},
                         {"name", source.localizedName},
                         {"isCJKV", source.isCJKV},
                         {"isEnabled", true},
-                        {"isSelectCapable", true}});
+                        {"isSelectCapable", engine && engine->canSelect(source)}});
     }
     return result(std::move(list));
 }

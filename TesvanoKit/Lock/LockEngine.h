@@ -64,6 +64,8 @@ public:
 
     std::optional<InputSourceID> currentSourceID() { return provider_->currentSourceID(); }
     std::vector<InputSource> selectableSources() { return provider_->selectableSources(); }
+    // Whether the system lets this program select the source now (see InputSourceProviding).
+    bool canSelect(const InputSource& source) { return provider_->canSelect(source); }
     void select(const InputSourceID& source) { controller_.selectManually(source); }
     int activationCount() const { return controller_.activationCount(); }
 

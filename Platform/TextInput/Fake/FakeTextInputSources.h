@@ -25,6 +25,7 @@ public:
         return available;
     }
     bool managesKeyboardLayouts() override { return managesLayouts; }
+    bool canSelect(const TextInputSource&) override { return selectable; }
     // Answers `focusedSelection`; on success the source becomes current like a selection.
     FocusedSelection selectInFocusedContext(const TextInputSource& source) override;
 
@@ -46,6 +47,8 @@ public:
     // Whether the system answers, and whether it sets the keyboard layouts itself.
     bool available = true;
     bool managesLayouts = false;
+    // False: the system keeps the selection to itself, as GNOME Shell does without our extension.
+    bool selectable = true;
     // What the request to the focused input context answers; none by default.
     FocusedSelection focusedSelection = std::unexpected(FocusedSelectionFailure{});
 

@@ -264,6 +264,23 @@ TEST_F(URLCommandHandlerTest, QueriesLeaveOutWhatIsMissing) {
     EXPECT_EQ(loginItems.registerCalls, 1);
 }
 
+TEST_F(URLCommandHandlerTest, ListSourcesSaysWhetherEachCanBeSelectedNow) {
+    const auto capable = [this] {
+        std::vector<bool> out;
+        for (const auto& source : result("tesvano://list-sources")) {
+            EXPECT_EQ(source["isEnabled"], true);
+            out.push_back(source["isSelectCapable"].get<bool>());
+        }
+        return out;
+    };
+    EXPECT_EQ(capable(), (std::vector<bool>{true, true}));
+    // The desktop keeps the selection to itself: listed, but not selectable by us.
+    system.selectable = false;
+    EXPECT_EQ(capable(), (std::vector<bool>{false, false}));
+    system.selectable = true;
+    EXPECT_EQ(capable(), (std::vector<bool>{true, true}));
+}
+
 TEST_F(URLCommandHandlerTest, ListLogAnswersTheNewest200OfTheLastDay) {
     // 250 entries over two days: 220 in the last day, every 300 s, and 30 older ones.
     std::vector<double> ages;

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "Platform/Log/Log.h"
+#include "Platform/Updater/TreeRemoval.h"
 
 namespace tesvano::platform {
 
@@ -46,8 +47,7 @@ AppcastUpdater::~AppcastUpdater() {
     request_.reset();
     writer_.reset();
     verification_.reset();
-    unpacker_.reset();
-    cleanUp();
+    cleanUp();  // an unpacking still running is left to clear its folder itself
 }
 
 template <typename T>
@@ -504,9 +504,9 @@ void AppcastUpdater::downloadStored(const std::optional<std::string>& failure) {
     // the check, which stops within one piece.
     verification_ = std::make_unique<BackgroundTask<bool>>(
         runtime_,
-        [fd = archiveFd_, signature = item_->enclosure.edSignature,
+        [fd = sharedDescriptor(archiveFd_), signature = item_->enclosure.edSignature,
          key = *options_.publicKey](const std::atomic<bool>* cancelled) {
-            return verifyStreamSignature(fd, signature, key, cancelled);
+            return verifyStreamSignature(*fd, signature, key, cancelled);
         },
         [this, alive, generation](bool good) {
             if (alive.expired() || generation != generation_) {
@@ -576,7 +576,7 @@ void AppcastUpdater::extractionFinished(const std::expected<void, std::string>& 
         return;
     }
     adopted_ = true;
-    fs::remove_all(stagingPath_, ec);
+    static_cast<void>(removeTree(stagingPath_));
     stagingPath_.clear();
     events_.unpacking(1.0);
     stage_ = Stage::ready;
@@ -652,10 +652,10 @@ void AppcastUpdater::abortSession() {
     deadline_.cancel();
     request_.reset();
     verification_.reset();
-    if (stage_ == Stage::extracting) {
-        unpacker_.reset();
-    }
     cleanUp();
+    if (stage_ == Stage::extracting) {
+        unpacker_.reset();  // cancelled, not waited for
+    }
     events_.sessionEnded();
     endSession();
 }
@@ -670,7 +670,6 @@ void AppcastUpdater::endSession() {
 }
 
 void AppcastUpdater::cleanUp() {
-    std::error_code ec;
     writer_.reset();  // its thread writes the file
     if (verification_ && archiveFd_ >= 0) {
         verification_.reset();  // its thread reads the file
@@ -680,7 +679,11 @@ void AppcastUpdater::cleanUp() {
         archiveFd_ = -1;
     }
     if (!stagingPath_.empty()) {
-        fs::remove_all(stagingPath_, ec);
+        // An unpacking that still runs clears its folder itself once it has stopped: nothing
+        // here waits for it.
+        if (!(unpacker_ && unpacker_->abandon())) {
+            static_cast<void>(removeTree(stagingPath_));
+        }
         stagingPath_.clear();
     }
     if (adopted_ && item_ && options_.installation) {

@@ -4,15 +4,19 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "Platform/Updater/GzipStream.h"
+#include "Platform/Updater/TreeRemoval.h"
 
 namespace tesvano::platform {
 
@@ -21,8 +25,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t blockSize = 512;
-// Long names and extended headers are read whole; nothing of ours comes near this.
+// Long names and extended headers are read whole; a name of the deepest folders allowed, each
+// of the longest name a file system takes, fits.
 constexpr std::uint64_t maxHeaderData = 64 * 1024;
+// Content is read, written and skipped in pieces of this size, the cancel flag read between.
+constexpr std::size_t pieceSize = 256 * 1024;
 
 class Fd {
 public:
@@ -44,52 +51,17 @@ private:
 };
 
 using Failure = std::unexpected<std::string>;
+using Outcome = std::expected<void, std::string>;
+using Input = GzipStream;
 
 std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-// The decompressed stream of the archive.
-class Input {
-public:
-    explicit Input(int fd) {
-        const int copy = ::dup(fd);
-        if (copy >= 0 && ::lseek(copy, 0, SEEK_SET) == 0) {
-            file_ = ::gzdopen(copy, "rb");
-        }
-        if (file_ == nullptr && copy >= 0) {
-            ::close(copy);
-        }
-    }
-    ~Input() {
-        if (file_ != nullptr) {
-            ::gzclose(file_);
-        }
-    }
-    Input(const Input&) = delete;
-    Input& operator=(const Input&) = delete;
-    bool open() const { return file_ != nullptr; }
-
-    // Exactly `size` bytes, or an error.
-    std::expected<void, std::string> read(char* into, std::size_t size) {
-        while (size > 0) {
-            const int n =
-                ::gzread(file_, into, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 20)));
-            if (n <= 0) {
-                int code = 0;
-                const char* message = ::gzerror(file_, &code);
-                return Failure(n == 0 ? std::string("the archive ends too early")
-                                      : std::string("the archive is damaged: ") + message);
-            }
-            into += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return {};
-    }
-
-private:
-    gzFile file_ = nullptr;
-};
+// A name as an error shows it: a hostile one can be tens of kilobytes long.
+std::string shown(const std::string& name) {
+    return name.size() <= 160 ? name : name.substr(0, 80) + "…" + name.substr(name.size() - 60);
+}
 
 std::optional<std::uint64_t> octal(const char* field, std::size_t size) {
     std::uint64_t value = 0;
@@ -115,52 +87,113 @@ std::string text(const char* field, std::size_t size) {
     return std::string(field, strnlen(field, size));
 }
 
-// "path" and "linkpath" of a pax extended header ("LENGTH KEY=VALUE\n" records).
-void readPax(const std::string& data, std::string& path, std::string& linkPath) {
+std::optional<std::uint64_t> decimal(const std::string& value) {
+    std::uint64_t number = 0;
+    const auto* end = value.data() + value.size();
+    const auto [at, error] = std::from_chars(value.data(), end, number);
+    if (value.empty() || error != std::errc() || at != end) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+// What a pax extended header says of the next member.
+struct Pax {
+    std::optional<std::string> path;
+    std::optional<std::string> linkPath;
+    std::optional<std::uint64_t> size;
+    bool sparse = false;
+};
+
+// Its "LENGTH KEY=VALUE\n" records.
+Outcome readPax(const std::string& data, Pax& pax) {
+    const Failure damaged(std::string("the archive holds a damaged extended header"));
     std::size_t at = 0;
     while (at < data.size()) {
         const auto space = data.find(' ', at);
         if (space == std::string::npos) {
-            return;
+            return damaged;
         }
-        const auto length = std::strtoull(data.c_str() + at, nullptr, 10);
+        const auto length = decimal(data.substr(at, space - at));
         // The length counts itself, the space and the closing newline; a huge one must not wrap.
-        if (length < space - at + 2 || length > data.size() - at || data[at + length - 1] != '\n') {
-            return;
+        if (!length || *length < space - at + 2 || *length > data.size() - at ||
+            data[at + *length - 1] != '\n') {
+            return damaged;
         }
-        const std::string record = data.substr(space + 1, at + length - space - 2);
+        const std::string record = data.substr(space + 1, at + *length - space - 2);
         const auto equals = record.find('=');
-        if (equals != std::string::npos) {
-            const std::string key = record.substr(0, equals);
-            if (key == "path") {
-                path = record.substr(equals + 1);
-            } else if (key == "linkpath") {
-                linkPath = record.substr(equals + 1);
-            }
+        if (equals == std::string::npos) {
+            return damaged;
         }
-        at += length;
+        const std::string key = record.substr(0, equals);
+        std::string value = record.substr(equals + 1);
+        if (key == "path") {
+            pax.path = std::move(value);
+        } else if (key == "linkpath") {
+            pax.linkPath = std::move(value);
+        } else if (key == "size") {
+            pax.size = decimal(value);
+            if (!pax.size) {
+                return Failure("the archive holds a member of unreadable size: " + shown(value));
+            }
+        } else if (key.starts_with("GNU.sparse.")) {
+            pax.sparse = true;
+        }
+        at += *length;
     }
+    return {};
 }
 
-// The steps of a member's name; refused when it is absolute or steps up.
-std::expected<std::vector<std::string>, std::string> steps(const std::string& name) {
+// The steps of a member's name; refused when it is absolute, steps up or goes too deep.
+std::expected<std::vector<std::string>, std::string> steps(const std::string& name,
+                                                           std::uint64_t maxDepth) {
     if (name.starts_with('/')) {
-        return Failure("the archive holds an absolute name: " + name);
+        return Failure("the archive holds an absolute name: " + shown(name));
     }
     std::vector<std::string> parts;
     std::size_t at = 0;
     while (at <= name.size()) {
         const auto slash = std::min(name.find('/', at), name.size());
-        const std::string part = name.substr(at, slash - at);
+        std::string part = name.substr(at, slash - at);
         if (part == "..") {
-            return Failure("the archive holds a name that leads out of it: " + name);
+            return Failure("the archive holds a name that leads out of it: " + shown(name));
         }
         if (!part.empty() && part != ".") {
-            parts.push_back(part);
+            if (parts.size() == maxDepth) {
+                return Failure("the archive holds a name more than " + std::to_string(maxDepth) +
+                               " folders deep: " + shown(name));
+            }
+            parts.push_back(std::move(part));
         }
         at = slash + 1;
     }
     return parts;
+}
+
+// The kinds of member the reader does not take, by what real tar programs write.
+std::string kindNotTaken(char type) {
+    switch (type) {
+        case '1':
+            return "a hard link";
+        case '3':
+        case '4':
+            return "a device";
+        case '6':
+            return "a named pipe";
+        case 'S':
+            return "a sparse file";
+        case 'D':
+            return "a folder listing";
+        case 'M':
+        case 'V':
+            return "a part of a multi-volume archive";
+        default:
+            return std::string("a member of an unknown kind (type ") +
+                   (type >= 0x21 && type < 0x7f
+                        ? std::string(1, type)
+                        : "byte " + std::to_string(static_cast<unsigned char>(type))) +
+                   ")";
+    }
 }
 
 class Unpacking {
@@ -171,28 +204,34 @@ public:
           cancelled_(cancelled),
           root_(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {}
 
-    std::expected<void, std::string> run(Input& input) {
+    Outcome run(Input& input) {
         if (root_.get() < 0) {
             return Failure(systemError("cannot open the folder to unpack into"));
         }
-        std::string longName, longLink, paxPath, paxLink;
+        std::optional<std::string> longName, longLink;
+        Pax pax;
         std::array<char, blockSize> header{};
         for (;;) {
+            if (isCancelled()) {
+                return Failure(std::string("cancelled"));
+            }
             if (auto read = input.read(header.data(), blockSize); !read) {
                 return read;
             }
             if (std::all_of(header.begin(), header.end(), [](char c) { return c == '\0'; })) {
-                return {};  // the end
+                return input.finish(cancelled_);
             }
             if (!checksumMatches(header.data())) {
                 return Failure(std::string("the archive is damaged (a header's checksum)"));
             }
-            const auto size = octal(&header[124], 12);
+            const char type = header[156];
+            const bool extension = type == 'L' || type == 'K' || type == 'x' || type == 'g';
+            // A pax size stands for sizes the member's own field cannot hold.
+            const auto size = pax.size && !extension ? pax.size : octal(&header[124], 12);
             if (!size) {
                 return Failure(std::string("the archive holds a member of unreadable size"));
             }
-            const char type = header[156];
-            if (type == 'L' || type == 'K' || type == 'x' || type == 'g') {
+            if (extension) {
                 if (*size > maxHeaderData) {
                     return Failure(std::string("the archive holds an oversized header"));
                 }
@@ -200,13 +239,12 @@ public:
                 if (auto read = readPadded(input, data.data(), *size); !read) {
                     return read;
                 }
-                data.resize(strnlen(data.c_str(), data.size()));
-                if (type == 'L') {
-                    longName = data;
-                } else if (type == 'K') {
-                    longLink = data;
-                } else if (type == 'x') {
-                    readPax(data, paxPath, paxLink);
+                if (type == 'L' || type == 'K') {
+                    data.resize(strnlen(data.c_str(), data.size()));
+                    (type == 'L' ? longName : longLink) = std::move(data);
+                } else if (auto parsed = type == 'x' ? readPax(data, pax) : readGlobal(data);
+                           !parsed) {
+                    return parsed;
                 }
                 continue;
             }
@@ -215,14 +253,19 @@ public:
             if (std::memcmp(&header[257], "ustar", 6) == 0 && header[345] != '\0') {
                 name = text(&header[345], 155) + "/" + name;
             }
-            name = !paxPath.empty() ? paxPath : !longName.empty() ? longName : name;
-            const std::string link = !paxLink.empty()    ? paxLink
-                                     : !longLink.empty() ? longLink
-                                                         : text(&header[157], 100);
-            longName.clear();
-            longLink.clear();
-            paxPath.clear();
-            paxLink.clear();
+            name = pax.path ? *pax.path : longName ? *longName : name;
+            const std::string link = pax.linkPath ? *pax.linkPath
+                                     : longLink   ? *longLink
+                                                  : text(&header[157], 100);
+            const bool sparse = pax.sparse || type == 'S';
+            longName.reset();
+            longLink.reset();
+            pax = Pax();
+            if (sparse) {
+                // Its content is a map of holes that only a reader of that format puts back.
+                return Failure("the archive holds a sparse file, which cannot be unpacked: " +
+                               shown(name));
+            }
             if (auto taken = take(input, type, name, link, *size,
                                   (octal(&header[100], 8).value_or(0644) & 0111) != 0);
                 !taken) {
@@ -232,6 +275,8 @@ public:
     }
 
 private:
+    bool isCancelled() const { return cancelled_ != nullptr && *cancelled_; }
+
     static bool checksumMatches(const char* header) {
         const auto stored = octal(header + 148, 8);
         std::uint64_t sum = 0;
@@ -241,37 +286,67 @@ private:
         return stored && *stored == sum;
     }
 
-    static std::expected<void, std::string> readPadded(Input& input, char* into,
-                                                       std::uint64_t size) {
+    // Global records name no member; only a sparse map there is something not understood.
+    static Outcome readGlobal(const std::string& data) {
+        Pax global;
+        if (auto parsed = readPax(data, global); !parsed) {
+            return parsed;
+        }
+        if (global.sparse) {
+            return Failure(std::string("the archive holds sparse files, which cannot be unpacked"));
+        }
+        return {};
+    }
+
+    Outcome readPadded(Input& input, char* into, std::uint64_t size) {
         if (auto read = input.read(into, size); !read) {
             return read;
         }
         return skip(input, (blockSize - size % blockSize) % blockSize);
     }
-    static std::expected<void, std::string> skip(Input& input, std::uint64_t size) {
-        std::array<char, blockSize> ignored{};
-        for (; size > 0; size -= std::min<std::uint64_t>(size, blockSize)) {
-            if (auto read = input.read(ignored.data(), std::min<std::uint64_t>(size, blockSize));
-                !read) {
+
+    // Content not written still passes through the decompression, a piece at a time.
+    Outcome skip(Input& input, std::uint64_t size) {
+        while (size > 0) {
+            if (isCancelled()) {
+                return Failure(std::string("cancelled"));
+            }
+            const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, pieceSize));
+            buffer_.resize(std::max(buffer_.size(), piece));
+            if (auto read = input.read(buffer_.data(), piece); !read) {
                 return read;
             }
+            size -= piece;
         }
         return {};
     }
 
-    std::expected<void, std::string> take(Input& input, char type, const std::string& name,
-                                          const std::string& link, std::uint64_t size,
-                                          bool executable) {
-        auto parts = steps(name);
+    static std::uint64_t padded(std::uint64_t size) {
+        return size + (blockSize - size % blockSize) % blockSize;
+    }
+
+    Outcome take(Input& input, char type, const std::string& name, const std::string& link,
+                 std::uint64_t size, bool executable) {
+        const bool file = type == '0' || type == '\0' || type == '7';
+        if (!file && type != '5' && type != '2') {
+            return Failure("the archive holds " + kindNotTaken(type) +
+                           ", which is not unpacked: " + shown(name));
+        }
+        // Declared content counts whether it is written or skipped: a folder that says it
+        // holds gigabytes is refused here rather than decompressed.
+        if (size > limits_.maxBytes - content_) {
+            return Failure("the archive unpacks to more than " + byteAmount(limits_.maxBytes));
+        }
+        content_ += size;
+        auto parts = steps(name, limits_.maxDepth);
         if (!parts) {
             return Failure(parts.error());
         }
         if (parts->empty()) {
-            return skip(input, (size + blockSize - 1) / blockSize * blockSize);
-        }
-        if (++entries_ > limits_.maxEntries) {
-            return Failure("the archive holds more than " + std::to_string(limits_.maxEntries) +
-                           " files");
+            if (type != '5') {
+                return Failure("the archive holds a member without a name: " + shown(name));
+            }
+            return skip(input, padded(size));
         }
         const std::string leaf = parts->back();
         parts->pop_back();
@@ -279,31 +354,35 @@ private:
         if (!folder) {
             return Failure(folder.error());
         }
-        switch (type) {
-            case '0':
-            case '\0':
-            case '7':
-                return writeFile(input, folder->get(), leaf, name, size, executable);
-            case '5':
-                if (::mkdirat(folder->get(), leaf.c_str(), 0755) != 0 && !isFolder(*folder, leaf)) {
-                    return Failure(errno == EEXIST
-                                       ? "the archive holds a folder where it put a link: " + name
-                                       : systemError("cannot make the folder " + name));
-                }
-                return skip(input, (size + blockSize - 1) / blockSize * blockSize);
-            case '2':
-                if (link.empty() || link.starts_with('/')) {
-                    return Failure("the archive holds a link to an absolute place: " + name +
-                                   " -> " + link);
-                }
-                if (::symlinkat(link.c_str(), folder->get(), leaf.c_str()) != 0) {
-                    return Failure(systemError("cannot make the link " + name));
-                }
-                return skip(input, (size + blockSize - 1) / blockSize * blockSize);
-            default:
-                return Failure("the archive holds a member of a kind not taken (" +
-                               std::string(1, type) + "): " + name);
+        if (file) {
+            return writeFile(input, folder->get(), leaf, name, size, executable);
         }
+        if (type == '5') {
+            if (!isFolder(*folder, leaf)) {
+                if (auto admitted = admit(folder->get()); !admitted) {
+                    return admitted;
+                }
+                if (::mkdirat(folder->get(), leaf.c_str(), 0755) != 0) {
+                    return Failure(errno == EEXIST
+                                       ? "the archive holds a folder where it put a link or a "
+                                         "file: " +
+                                             shown(name)
+                                       : systemError("cannot make the folder " + shown(name)));
+                }
+            }
+            return skip(input, padded(size));
+        }
+        if (link.empty() || link.starts_with('/')) {
+            return Failure("the archive holds a link to an absolute place: " + shown(name) +
+                           " -> " + shown(link));
+        }
+        if (auto admitted = admit(folder->get()); !admitted) {
+            return admitted;
+        }
+        if (::symlinkat(link.c_str(), folder->get(), leaf.c_str()) != 0) {
+            return Failure(systemError("cannot make the link " + shown(name)));
+        }
+        return skip(input, padded(size));
     }
 
     static bool isFolder(const Fd& folder, const std::string& leaf) {
@@ -312,62 +391,104 @@ private:
                S_ISDIR(info.st_mode);
     }
 
+    // One more file, folder or link, in `folder`: within the count, and with room for it.
+    Outcome admit(int folder) {
+        if (++entries_ > limits_.maxEntries) {
+            return Failure("the archive holds more than " + std::to_string(limits_.maxEntries) +
+                           " files, folders and links");
+        }
+        return room(folder, 0);
+    }
+
+    Outcome room(int at, std::uint64_t bytes) const {
+        struct statvfs space {};
+        if (::fstatvfs(at, &space) != 0) {
+            return {};
+        }
+        if (static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize <
+            limits_.keepFree + bytes) {
+            return Failure("not enough free space on the disk to unpack the update (" +
+                           byteAmount(limits_.keepFree) + " must stay free)");
+        }
+        // A file system that does not count its file entries says it has none.
+        if (space.f_files > 0 && space.f_favail < limits_.keepFreeInodes) {
+            return Failure(
+                "not enough free file entries (inodes) on the disk to unpack the update");
+        }
+        return {};
+    }
+
     // The folder of the given steps below the root, made where missing; never through a link.
+    // The last one reached is kept, as members mostly come folder by folder.
     std::expected<Fd, std::string> openFolder(const std::vector<std::string>& parts) {
-        Fd folder(::dup(root_.get()));
-        for (const auto& part : parts) {
-            if (::mkdirat(folder.get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
-                return Failure(systemError("cannot make the folder " + part));
-            }
+        std::size_t from = 0;
+        Fd folder;
+        if (cached_.get() >= 0 && cachedParts_.size() <= parts.size() &&
+            std::equal(cachedParts_.begin(), cachedParts_.end(), parts.begin())) {
+            from = cachedParts_.size();
+            folder = Fd(::fcntl(cached_.get(), F_DUPFD_CLOEXEC, 0));
+        } else {
+            folder = Fd(::fcntl(root_.get(), F_DUPFD_CLOEXEC, 0));
+        }
+        if (folder.get() < 0) {
+            return Failure(systemError("cannot unpack"));
+        }
+        for (std::size_t i = from; i < parts.size(); ++i) {
+            const std::string& part = parts[i];
             Fd next(::openat(folder.get(), part.c_str(),
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (next.get() < 0 && errno == ENOENT) {
+                if (auto admitted = admit(folder.get()); !admitted) {
+                    return Failure(admitted.error());
+                }
+                if (::mkdirat(folder.get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
+                    return Failure(systemError("cannot make the folder " + shown(part)));
+                }
+                next = Fd(::openat(folder.get(), part.c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            }
             if (next.get() < 0) {
                 return Failure(errno == ELOOP || errno == ENOTDIR
-                                   ? "the archive writes through a link: " + part
-                                   : systemError("cannot unpack into " + part));
+                                   ? "the archive writes through a link: " + shown(part)
+                                   : systemError("cannot unpack into " + shown(part)));
             }
             folder = std::move(next);
         }
+        cachedParts_ = parts;
+        cached_ = Fd(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
         return folder;
     }
 
-    std::expected<void, std::string> writeFile(Input& input, int folder, const std::string& leaf,
-                                               const std::string& name, std::uint64_t size,
-                                               bool executable) {
-        written_ += size;
-        if (written_ > limits_.maxBytes) {
-            return Failure("the archive unpacks to more than " + std::to_string(limits_.maxBytes) +
-                           " bytes");
+    Outcome writeFile(Input& input, int folder, const std::string& leaf, const std::string& name,
+                      std::uint64_t size, bool executable) {
+        if (auto admitted = admit(folder); !admitted) {
+            return admitted;
         }
         Fd out(::openat(folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         executable ? 0755 : 0644));
         if (out.get() < 0) {
-            return Failure(systemError("cannot write " + name));
+            return Failure(systemError("cannot write " + shown(name)));
         }
-        std::vector<char> buffer(std::min<std::uint64_t>(size, 256 * 1024));
         for (std::uint64_t left = size; left > 0;) {
-            const auto chunk =
-                static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-            if (cancelled_ != nullptr && *cancelled_) {
+            const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, pieceSize));
+            if (isCancelled()) {
                 return Failure(std::string("cancelled"));
             }
-            struct statvfs space {};
-            if (::fstatvfs(out.get(), &space) == 0 &&
-                static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize <
-                    limits_.keepFree + chunk) {
-                return Failure(std::string("not enough free space to unpack the update"));
+            if (auto enough = room(out.get(), piece); !enough) {
+                return enough;
             }
-            if (auto read = input.read(buffer.data(), chunk); !read) {
+            buffer_.resize(std::max(buffer_.size(), piece));
+            if (auto read = input.read(buffer_.data(), piece); !read) {
                 return read;
             }
-            for (std::size_t done = 0; done < chunk;) {
-                const ssize_t n = ::write(out.get(), buffer.data() + done, chunk - done);
+            for (std::size_t done = 0; done < piece;) {
+                const ssize_t n = ::write(out.get(), buffer_.data() + done, piece - done);
                 if (n < 0 && errno != EINTR) {
-                    return Failure(systemError("cannot write " + name));
+                    return Failure(systemError("cannot write " + shown(name)));
                 }
                 done += n > 0 ? static_cast<std::size_t>(n) : 0;
             }
-            left -= chunk;
+            left -= piece;
         }
         return skip(input, (blockSize - size % blockSize) % blockSize);
     }
@@ -375,37 +496,62 @@ private:
     ArchiveLimits limits_;
     const std::atomic<bool>* cancelled_;
     Fd root_;
+    Fd cached_;
+    std::vector<std::string> cachedParts_;
+    std::vector<char> buffer_;
     std::uint64_t entries_ = 0;
-    std::uint64_t written_ = 0;
+    std::uint64_t content_ = 0;
 };
 
 // Every link below `folder` leads to something inside it, by the links as they are on disk.
-std::expected<void, std::string> linksStayInside(const fs::path& folder) {
+Outcome linksStayInside(const fs::path& folder) {
     std::error_code ec;
     const fs::path inside = fs::canonical(folder, ec);
+    auto within = [&](const fs::path& path) {
+        return std::mismatch(inside.begin(), inside.end(), path.begin(), path.end()).first ==
+               inside.end();
+    };
     for (auto it = fs::recursive_directory_iterator(folder, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_symlink(ec)) {
             continue;
         }
-        auto within = [&](const fs::path& path) {
-            return std::mismatch(inside.begin(), inside.end(), path.begin(), path.end()).first ==
-                   inside.end();
-        };
         std::error_code unresolved;
-        bool stays = within(fs::canonical(it->path(), unresolved)) && !unresolved;
+        const fs::path target = fs::read_symlink(it->path(), unresolved);
+        const std::string shownLink =
+            shown(it->path().lexically_relative(folder).string()) + " -> " + shown(target);
+        const fs::path resolved = fs::canonical(it->path(), unresolved);
+        bool stays = !unresolved && within(resolved);
         // Each step too: one through the folder above could lead back in by this folder's name,
         // which changes when the folder is moved to its place.
         fs::path at = it->path().parent_path();
-        for (const auto& step : fs::read_symlink(it->path(), unresolved)) {
-            at = fs::canonical(at / step, unresolved);
-            stays = stays && !unresolved && within(at);
+        std::error_code stepError;
+        for (const auto& step : target) {
+            at = fs::canonical(at / step, stepError);
+            stays = stays && !stepError && within(at);
         }
-        if (!stays) {
-            return Failure("the archive holds a link that leads out of it: " +
-                           it->path().lexically_relative(folder).string() + " -> " +
-                           fs::read_symlink(it->path(), unresolved).string());
+        if (stays) {
+            continue;
         }
+        // Refused either way; the message says which. A link that resolves nowhere while its
+        // own text stays inside names something the archive does not hold.
+        const fs::path lexical =
+            (inside / it->path().lexically_relative(folder).parent_path() / target)
+                .lexically_normal();
+        if (unresolved && within(lexical)) {
+            if (unresolved == std::errc::too_many_symbolic_link_levels) {
+                return Failure("the archive holds a link that leads round in a circle: " +
+                               shownLink);
+            }
+            if (unresolved == std::errc::no_such_file_or_directory ||
+                unresolved == std::errc::not_a_directory) {
+                return Failure(
+                    "the archive holds a link to nothing (what it names is not in "
+                    "the archive): " +
+                    shownLink);
+            }
+        }
+        return Failure("the archive holds a link that leads out of it: " + shownLink);
     }
     if (ec) {
         return Failure("cannot read what was unpacked: " + ec.message());
@@ -414,13 +560,23 @@ std::expected<void, std::string> linksStayInside(const fs::path& folder) {
 }
 
 void empty(const fs::path& folder) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        fs::remove_all(entry.path(), ec);
-    }
+    static_cast<void>(emptyFolder(folder));
 }
 
 }  // namespace
+
+std::string byteAmount(std::uint64_t bytes) {
+    if (bytes >= (1ull << 30) && bytes % (1ull << 30) == 0) {
+        return std::to_string(bytes >> 30) + " GiB";
+    }
+    if (bytes >= (1ull << 20) && bytes % (1ull << 20) == 0) {
+        return std::to_string(bytes >> 20) + " MiB";
+    }
+    if (bytes >= (1ull << 10) && bytes % (1ull << 10) == 0) {
+        return std::to_string(bytes >> 10) + " KiB";
+    }
+    return std::to_string(bytes) + " bytes";
+}
 
 fs::path unpackedVersionFolder(const fs::path& destination) {
     std::error_code ec;
@@ -438,13 +594,13 @@ fs::path unpackedVersionFolder(const fs::path& destination) {
 std::expected<void, std::string> unpackArchive(int fd, const fs::path& destination,
                                                const ArchiveLimits& limits,
                                                const std::atomic<bool>* cancelled) {
-    Input input(fd);
-    if (!input.open()) {
-        empty(destination);
-        return Failure(std::string("cannot read the archive"));
+    const std::uint64_t headers = std::min(archiveHeaderAllowance, ~limits.maxBytes);
+    Input input(fd, limits.maxBytes + headers);
+    auto result = input.open();
+    if (result) {
+        Unpacking unpacking(destination, limits, cancelled);
+        result = unpacking.run(input);
     }
-    Unpacking unpacking(destination, limits, cancelled);
-    auto result = unpacking.run(input);
     if (result) {
         result = linksStayInside(unpackedVersionFolder(destination));
     }
@@ -454,19 +610,50 @@ std::expected<void, std::string> unpackArchive(int fd, const fs::path& destinati
     return result;
 }
 
+// Who clears the destination of an unpacking abandoned while it runs: the worker, once it has
+// stopped, or the owner when it was already over.
+struct ArchiveUnpacker::Handover {
+    std::mutex mutex;
+    bool over = false;
+    bool abandoned = false;
+};
+
 std::unique_ptr<ArchiveUnpacker> ArchiveUnpacker::start(Runtime& runtime, int archiveFd,
                                                         const fs::path& destination, Done done,
                                                         ArchiveLimits limits) {
+    auto handover = std::make_shared<Handover>();
     std::unique_ptr<ArchiveUnpacker> unpacker(new ArchiveUnpacker(
         runtime,
-        [archiveFd, destination, limits](const std::atomic<bool>* cancelled) {
-            return unpackArchive(archiveFd, destination, limits, cancelled);
+        [fd = sharedDescriptor(archiveFd), destination, limits,
+         handover](const std::atomic<bool>* cancelled) {
+            auto result = unpackArchive(*fd, destination, limits, cancelled);
+            bool clear = false;
+            {
+                const std::lock_guard lock(handover->mutex);
+                handover->over = true;
+                clear = handover->abandoned;
+            }
+            if (clear) {
+                static_cast<void>(removeTree(destination));
+            }
+            return result;
         },
-        std::move(done)));
+        std::move(done), handover));
     if (!unpacker->task_.started()) {
         return nullptr;
     }
     return unpacker;
+}
+
+ArchiveUnpacker::~ArchiveUnpacker() {
+    abandon();
+}
+
+bool ArchiveUnpacker::abandon() {
+    task_.cancel();
+    const std::lock_guard lock(handover_->mutex);
+    handover_->abandoned = true;
+    return !handover_->over;
 }
 
 }  // namespace tesvano::platform

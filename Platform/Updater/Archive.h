@@ -18,10 +18,18 @@ namespace tesvano::platform {
 // How much an update archive may unpack to. A signed archive is trusted to be ours, but a
 // mistake in a release (or a stolen key) must not fill the disk or plant links elsewhere.
 struct ArchiveLimits {
-    std::uint64_t maxBytes = 1ull << 30;   // file content, in all
-    std::uint64_t maxEntries = 10000;      // files, folders and links
+    // File content, in all. Content the reader skips (declared by a folder or a link) counts
+    // as well, so the decompressed stream never runs past this and its headers.
+    std::uint64_t maxBytes = 1ull << 30;
+    std::uint64_t maxEntries = 10000;      // files, folders (those made on the way too), links
+    std::uint64_t maxDepth = 256;          // folders in one name
     std::uint64_t keepFree = 64ull << 20;  // free space the unpacking never goes below
+    std::uint64_t keepFreeInodes = 4096;   // nor free file entries, where the disk counts them
 };
+
+// The most the reader takes of headers (names, extended headers, padding) beside the content:
+// the decompressed stream ends within `maxBytes` and this.
+constexpr std::uint64_t archiveHeaderAllowance = 64ull << 20;
 
 // Unpacks a gzip-compressed tar archive read from `fd` (from its start) into the empty folder
 // `destination`. Only files, folders and symbolic links are taken; a name that is absolute or
@@ -36,8 +44,13 @@ std::expected<void, std::string> unpackArchive(int fd, const std::filesystem::pa
 // it holds the prefix itself.
 std::filesystem::path unpackedVersionFolder(const std::filesystem::path& destination);
 
+// "1 GiB", "64 MiB" or a count of bytes: how the limits are spoken of.
+std::string byteAmount(std::uint64_t bytes);
+
 // unpackArchive on a worker thread, reporting its end on the runtime's loop (never blocking
-// it). Destroying it cancels the unpacking and waits for the thread.
+// it). The worker holds its own copy of the archive's descriptor. Going away cancels the
+// unpacking without waiting for it: a worker that is still running then removes
+// `destination` itself once it has stopped.
 class ArchiveUnpacker {
 public:
     using Result = std::expected<void, std::string>;
@@ -45,11 +58,18 @@ public:
     static std::unique_ptr<ArchiveUnpacker> start(Runtime& runtime, int archiveFd,
                                                   const std::filesystem::path& destination,
                                                   Done done, ArchiveLimits limits = {});
+    ~ArchiveUnpacker();
+    // Cancels as going away does; true when the worker was still running and so removes
+    // `destination` itself, false when that is left to the caller.
+    bool abandon();
 
 private:
-    ArchiveUnpacker(Runtime& runtime, BackgroundTask<Result>::Work work, Done done)
-        : task_(runtime, std::move(work), std::move(done)) {}
+    struct Handover;
+    ArchiveUnpacker(Runtime& runtime, BackgroundTask<Result>::Work work, Done done,
+                    std::shared_ptr<Handover> handover)
+        : handover_(std::move(handover)), task_(runtime, std::move(work), std::move(done)) {}
 
+    std::shared_ptr<Handover> handover_;
     BackgroundTask<Result> task_;
 };
 

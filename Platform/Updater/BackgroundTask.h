@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -13,9 +15,21 @@
 
 namespace tesvano::platform {
 
+// A copy of a descriptor, closed with its last holder: what a piece of work takes along.
+inline std::shared_ptr<const int> sharedDescriptor(int fd) {
+    const int copy = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    return std::shared_ptr<const int>(new int(copy), [](const int* held) {
+        if (*held >= 0) {
+            ::close(*held);
+        }
+        delete held;
+    });
+}
+
 // Runs one piece of work on a thread of its own and hands its result to the runtime's loop
 // through a pipe, so the loop never waits for it. Going away cancels the work (which reads the
-// flag it is given) and waits for the thread.
+// flag it is given) and does not wait for the thread either: the work must own everything it
+// uses (copies of descriptors, paths), as it may run on for a while after this is gone.
 template <typename Result>
 class BackgroundTask {
 public:
@@ -23,50 +37,69 @@ public:
     using Done = std::function<void(Result)>;
 
     BackgroundTask(Runtime& runtime, Work work, Done done) : done_(std::move(done)) {
-        if (::pipe2(pipe_, O_CLOEXEC) != 0) {
-            pipe_[0] = pipe_[1] = -1;
+        auto shared = std::make_shared<Shared>();
+        if (::pipe2(shared->pipe, O_CLOEXEC) != 0) {
+            shared->pipe[0] = shared->pipe[1] = -1;
             return;
         }
-        watch_ = runtime.watchReadable(pipe_[0], [this] { finish(); });
-        thread_ = std::thread([this, work = std::move(work)] {
-            result_.emplace(work(&cancelled_));
-            const char byte = 1;
-            [[maybe_unused]] const auto written = ::write(pipe_[1], &byte, 1);
-        });
-    }
-    ~BackgroundTask() {
-        watch_.cancel();
-        cancelled_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        for (int fd : pipe_) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
+        shared_ = shared;
+        watch_ = runtime.watchReadable(shared->pipe[0], [this] { finish(); });
+        try {
+            std::thread([shared, work = std::move(work)] {
+                shared->result.emplace(work(&shared->cancelled));
+                shared->ready.store(true, std::memory_order_release);
+                const char byte = 1;
+                [[maybe_unused]] const auto written = ::write(shared->pipe[1], &byte, 1);
+            }).detach();
+            started_ = true;
+        } catch (const std::system_error&) {
+            watch_.cancel();
         }
     }
+    ~BackgroundTask() { cancel(); }
     BackgroundTask(const BackgroundTask&) = delete;
     BackgroundTask& operator=(const BackgroundTask&) = delete;
 
     // False when no thread could be started; then `done` is never called.
-    bool started() const { return thread_.joinable(); }
+    bool started() const { return started_; }
+    // Asks the work to stop; `done` is not called any more.
+    void cancel() {
+        watch_.cancel();
+        done_ = nullptr;
+        if (shared_) {
+            shared_->cancelled = true;
+        }
+    }
 
 private:
+    struct Shared {
+        ~Shared() {
+            for (int fd : pipe) {
+                if (fd >= 0) {
+                    ::close(fd);
+                }
+            }
+        }
+        std::atomic<bool> cancelled{false};
+        std::atomic<bool> ready{false};
+        std::optional<Result> result;
+        int pipe[2] = {-1, -1};
+    };
+
     void finish() {
+        if (!shared_->ready.load(std::memory_order_acquire)) {
+            return;
+        }
         watch_.cancel();
-        thread_.join();
         if (Done done = std::exchange(done_, nullptr)) {
-            done(std::move(*result_));  // may destroy this
+            done(std::move(*shared_->result));  // may destroy this
         }
     }
 
     Done done_;
-    int pipe_[2] = {-1, -1};
+    std::shared_ptr<Shared> shared_;
     Registration watch_;
-    std::atomic<bool> cancelled_{false};
-    std::optional<Result> result_;
-    std::thread thread_;
+    bool started_ = false;
 };
 
 }  // namespace tesvano::platform

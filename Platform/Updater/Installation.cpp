@@ -16,6 +16,9 @@
 #include <system_error>
 #include <vector>
 
+#include "Platform/Log/Log.h"
+#include "Platform/Updater/TreeRemoval.h"
+
 extern char** environ;
 
 namespace tesvano::platform {
@@ -23,6 +26,11 @@ namespace tesvano::platform {
 namespace fs = std::filesystem;
 
 namespace {
+
+const Logger& log() {
+    static const Logger logger("Updater");
+    return logger;
+}
 
 // The pending switch: the previous version, the new one, how many starts of the new one have
 // not confirmed, and which build of it this is.
@@ -282,9 +290,7 @@ void Installation::discard(const std::string& version) {
     if (runsFrom(versionFolder(version))) {
         return;  // kept, and recorded, until nothing runs from it
     }
-    std::error_code ec;
-    fs::remove_all(versionFolder(version), ec);
-    if (!ec) {
+    if (removeTree(versionFolder(version))) {
         versions.erase(version);
         writeLines(root_ / recordName, versions);
     }
@@ -420,8 +426,12 @@ void Installation::sweep() {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root_, ec)) {
         const std::string name = entry.path().filename().string();
+        // However deep an earlier run left it (removeTree holds no descriptor per level).
         if (name.starts_with(".staging-") && !entry.is_symlink(ec)) {
-            fs::remove_all(entry.path(), ec);
+            if (auto removed = removeTree(entry.path()); !removed) {
+                log().error("Cannot remove an interrupted update's folder: %{public}s",
+                            removed.error());
+            }
         }
     }
 }

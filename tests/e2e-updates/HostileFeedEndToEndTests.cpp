@@ -267,6 +267,18 @@ TEST_F(HostileFeedTest, ASignedArchiveThatReachesOutOrFloodsTheDiskIsRefusedLeav
              std::ofstream(top / "zeros").close();
              fs::resize_file(top / "zeros", 64ull << 20);
          })},
+        {"link to nothing",
+         adding([](const fs::path& top) { fs::create_symlink("missing.so", top / "x"); })},
+        {"sparse file",
+         [&](const fs::path& tar) {
+             fs::remove_all(dir / "more");
+             fs::create_directories(dir / "more" / "tesvano-1.2.0");
+             std::ofstream(dir / "more" / "tesvano-1.2.0" / "holes").close();
+             fs::resize_file(dir / "more" / "tesvano-1.2.0" / "holes", 1 << 20);
+             std::ofstream(dir / "more" / "tesvano-1.2.0" / "holes", std::ios::app) << "end";
+             run("tar --sparse -rf " + quoted(tar) + " -C " + quoted(dir / "more") +
+                 " tesvano-1.2.0");
+         }},
         {"too many files", adding([](const fs::path& top) {
              for (int i = 0; i < 300; ++i) {
                  std::ofstream(top / std::to_string(i));

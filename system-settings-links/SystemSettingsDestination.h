@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,9 +31,26 @@ enum class AccessGrant {
     applicationList,        // a list of allowed applications that takes a dropped entry
 };
 
-// The privacy settings a permission can live in, where a desktop's settings program shows
-// them.
-enum class PrivacyAnchor { accessibility, camera, microphone };
+// The privacy settings a permission or a privacy question can live in, where a desktop's
+// settings program shows them.
+enum class PrivacyAnchor {
+    accessibility,
+    camera,
+    microphone,
+    location,
+    screenLock,
+    fileHistory,  // recent files and the trash kept for later
+    diagnostics,  // problem reports and usage feedback sent out
+    thunderbolt,
+    connectivity,  // checks that the network reaches the Internet
+};
+inline constexpr std::array allPrivacyAnchors{
+    PrivacyAnchor::accessibility, PrivacyAnchor::camera,      PrivacyAnchor::microphone,
+    PrivacyAnchor::location,      PrivacyAnchor::screenLock,  PrivacyAnchor::fileHistory,
+    PrivacyAnchor::diagnostics,   PrivacyAnchor::thunderbolt, PrivacyAnchor::connectivity,
+};
+// Its name in code, for messages.
+std::string_view anchorName(PrivacyAnchor anchor);
 
 // A place in the desktop's settings program: the command line that opens it, and the panel
 // and anchor it was built from (kept as given).
@@ -50,7 +68,8 @@ struct SystemSettingsDestination {
                            const SystemSettingsDestination&) = default;
 };
 
-// The places of one desktop's settings that the permission guide opens.
+// The places of one desktop's settings: the privacy lists the permission guide opens, and the
+// desktop's general places.
 class Catalogue {
 public:
     explicit Catalogue(Desktop desktop) : desktop_(desktop) {}
@@ -62,6 +81,17 @@ public:
     // Where the anchor's setting is shown; none where the desktop's settings have no such
     // place.
     std::optional<SystemSettingsDestination> privacy(PrivacyAnchor anchor) const;
+
+    // The desktop's own places, without an anchor; none where its settings have no such place.
+    std::optional<SystemSettingsDestination> privacyOverview() const;
+    std::optional<SystemSettingsDestination> wallpaper() const;
+    std::optional<SystemSettingsDestination> displays() const;
+    std::optional<SystemSettingsDestination> bluetooth() const;
+    std::optional<SystemSettingsDestination> loginItems() const;  // programs started at login
+    std::optional<SystemSettingsDestination> extensions() const;  // the shell's extensions
+    std::optional<SystemSettingsDestination> wifi() const;
+    std::optional<SystemSettingsDestination> vpn() const;
+    std::optional<SystemSettingsDestination> accessibility() const;
 
 private:
     Desktop desktop_;

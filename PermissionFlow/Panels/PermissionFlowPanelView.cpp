@@ -181,10 +181,13 @@ QString PermissionFlowPanelView::instructionText() const {
                                desktop, app);
     }
     if (controller_.offersAssistiveTechnologySwitch()) {
-        html += " " + escapeHTML(text("permission_flow.panel.use_switch",
-                                      "The button below turns assistive technologies on now, "
-                                      "which is all Tesvano needs.")
-                                     .toStdString());
+        // Appended in two steps: GCC 12 sees an overlap that is not there in `" " + temporary`
+        // once optimised (-Wrestrict).
+        html += ' ';
+        html += escapeHTML(text("permission_flow.panel.use_switch",
+                                "The button below turns assistive technologies on now, which is "
+                                "all Tesvano needs.")
+                               .toStdString());
     }
     return QString::fromStdString(html);
 }

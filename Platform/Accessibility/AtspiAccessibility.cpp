@@ -2,11 +2,14 @@
 
 #include <atspi/atspi.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <set>
 
 #include "Platform/Accessibility/AtspiVocabulary.h"
+#include "Platform/Accessibility/PasswordFocusProbe.h"
 #include "Platform/Log/Log.h"
 #include "Platform/Runtime/Retry.h"
 
@@ -125,10 +128,24 @@ bool hasState(AtspiAccessible* object, AtspiStateType state) {
     return found;
 }
 
+// Whether a reply to GetRole names a password field; none for no answer or an error. Takes
+// the reply.
+std::optional<bool> isPasswordRole(DBusMessage* reply) {
+    dbus_uint32_t role = ATSPI_ROLE_INVALID;
+    const bool answered =
+        reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN &&
+        dbus_message_get_args(reply, nullptr, DBUS_TYPE_UINT32, &role, DBUS_TYPE_INVALID);
+    if (reply) {
+        dbus_message_unref(reply);
+    }
+    return answered ? std::optional<bool>(role == ATSPI_ROLE_PASSWORD_TEXT) : std::nullopt;
+}
+
 }  // namespace
 
 struct AtspiAccessibility::State {
-    State(Runtime& r, AssistiveTechnologyStatus& s) : runtime(r), status(s) {}
+    State(Runtime& r, AssistiveTechnologyStatus& s)
+        : runtime(r), status(s), passwords([&r] { return r.uptime().count(); }) {}
     ~State() {
         if (listener) {
             for (const auto& type : registeredTypes) {
@@ -155,8 +172,8 @@ struct AtspiAccessibility::State {
     std::set<std::string> registeredTypes;
     atspi::EventRouter router;
     AtspiAccessible* focused = nullptr;  // one reference, owned
-    // Whether `focused` is a password field, as its application answered; false until then.
-    bool focusedIsPassword = false;
+    // Whether `focused` is a password field, as its application answers.
+    PasswordFocusProbe passwords;
 
     std::map<std::string, std::int32_t> pidByBus;
     std::map<std::string, double> hungUntil;
@@ -392,19 +409,24 @@ struct AtspiAccessibility::State {
         return found;
     }
 
-    // Asks the focused element's application for its role without waiting: the lock reads
-    // the answer on its way to every switch, and an application on the bus that never
-    // answers (KRunner without an accessible tree) would hold each one up for a timeout.
+    // Asks the focused element's application for its role without waiting: an application on
+    // the bus that never answers (KRunner without an accessible tree) would otherwise hold up
+    // every switch for a timeout. A switch that comes while the answer is on its way waits
+    // for it within the probe's budget: the same question again, answered in order after the
+    // first, blocking for its own reply alone (libdbus dispatches nothing else meanwhile).
     void askFocusedRole() {
-        focusedIsPassword = false;
         DBusConnection* bus = atspi_get_a11y_bus();
         const auto name = busName(focused);
         const char* path = focused->parent.path;
         if (!bus || name.empty() || !path || isHung(focused)) {
+            passwords.cleared();
             return;
         }
-        DBusMessage* message = dbus_message_new_method_call(name.c_str(), path,
-                                                            "org.a11y.atspi.Accessible", "GetRole");
+        const auto newQuestion = [name, path = std::string(path)] {
+            return dbus_message_new_method_call(name.c_str(), path.c_str(),
+                                                "org.a11y.atspi.Accessible", "GetRole");
+        };
+        DBusMessage* message = newQuestion();
         DBusPendingCall* pending = nullptr;
         const bool sent =
             message && dbus_connection_send_with_reply(bus, message, &pending, timeoutMs);
@@ -412,37 +434,43 @@ struct AtspiAccessibility::State {
             dbus_message_unref(message);
         }
         if (!sent || !pending) {
+            passwords.cleared();
             return;
         }
+        const auto question = passwords.asked([bus, newQuestion](double seconds) {
+            DBusMessage* again = newQuestion();
+            if (!again) {
+                return std::optional<bool>();
+            }
+            const int ms = std::max(1, static_cast<int>(std::ceil(seconds * 1000)));
+            DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, again, ms, nullptr);
+            dbus_message_unref(again);
+            return isPasswordRole(reply);
+        });
         struct Asked {
             std::weak_ptr<State> state;
             AtspiAccessible* element;  // one reference, owned
             Clock::time_point started;
+            std::uint64_t question;
         };
         dbus_pending_call_set_notify(
             pending,
             [](DBusPendingCall* call, void* data) {
                 const auto* asked = static_cast<Asked*>(data);
                 DBusMessage* reply = dbus_pending_call_steal_reply(call);
-                dbus_uint32_t role = ATSPI_ROLE_INVALID;
-                const bool answered =
-                    reply && dbus_message_get_type(reply) == DBUS_MESSAGE_TYPE_METHOD_RETURN &&
-                    dbus_message_get_args(reply, nullptr, DBUS_TYPE_UINT32, &role,
-                                          DBUS_TYPE_INVALID);
-                if (reply) {
-                    dbus_message_unref(reply);
-                }
+                const auto role = isPasswordRole(reply);
                 auto state = asked->state.lock();
                 if (!state) {
                     return;
                 }
-                if (!answered) {
+                if (!role) {
                     state->noteDuration(asked->element, asked->started);
-                } else if (state->focused == asked->element) {
-                    state->focusedIsPassword = role == ATSPI_ROLE_PASSWORD_TEXT;
+                } else {
+                    state->passwords.answered(asked->question, *role);
                 }
             },
-            new Asked{self, static_cast<AtspiAccessible*>(g_object_ref(focused)), Clock::now()},
+            new Asked{self, static_cast<AtspiAccessible*>(g_object_ref(focused)), Clock::now(),
+                      question},
             [](void* data) {
                 auto* asked = static_cast<Asked*>(data);
                 g_object_unref(asked->element);
@@ -466,7 +494,7 @@ struct AtspiAccessibility::State {
             } else if (focused == event.source) {
                 g_object_unref(focused);
                 focused = nullptr;
-                focusedIsPassword = false;
+                passwords.cleared();
             }
         }
         // Observers act on the next turn of the loop, outside libatspi's dispatch.
@@ -764,7 +792,7 @@ AtspiAccessibility::createObserver(std::int32_t pid, AccessibilityObserverCallba
 }
 
 bool AtspiAccessibility::focusedElementIsPasswordField() {
-    return state_->focused && state_->focusedIsPassword;
+    return state_->focused && state_->passwords.isPasswordField();
 }
 
 }  // namespace tesvano::platform

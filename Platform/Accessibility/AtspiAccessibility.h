@@ -59,9 +59,10 @@ public:
     std::expected<std::unique_ptr<AccessibilityObserver>, AccessibilityError> createObserver(
         std::int32_t pid, AccessibilityObserverCallback callback) override;
 
-    // Whether the focused element is a password field: the secure-input probe. Answers at
-    // once from the role its application gave when the focus reached it (asked then, without
-    // waiting); false until it has answered.
+    // Whether the focused element is a password field: the secure-input probe. Answers from
+    // the role its application gave when the focus reached it (asked then, without waiting);
+    // an answer still on its way is waited for within PasswordFocusProbe's budget, and until
+    // one comes the element counts as an ordinary one.
     bool focusedElementIsPasswordField();
 
     struct State;

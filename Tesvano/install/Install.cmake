@@ -71,7 +71,19 @@ endforeach()
 install(FILES ${_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     RENAME tesvano.svg)
 # What software centres list, and the manual page (kept in step with --help by the tests).
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/com.quorvel.Tesvano.metainfo.xml
+# Its release is the version this build reports, dated the day it is built unless the release
+# names its day (SOURCE_DATE_EPOCH is honoured); the screenshots are the README's, where the
+# homepage's repository serves them.
+set(TESVANO_RELEASE_DATE "" CACHE STRING "Release date of this version, YYYY-MM-DD; empty: today")
+set(_release_date "${TESVANO_RELEASE_DATE}")
+if(_release_date STREQUAL "")
+    string(TIMESTAMP _release_date "%Y-%m-%d" UTC)
+elseif(NOT _release_date MATCHES "^[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]$")
+    message(FATAL_ERROR "TESVANO_RELEASE_DATE is \"${_release_date}\", not YYYY-MM-DD")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/com.quorvel.Tesvano.metainfo.xml.in
+    ${CMAKE_CURRENT_BINARY_DIR}/install/com.quorvel.Tesvano.metainfo.xml @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/install/com.quorvel.Tesvano.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tesvano.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The type of backup files (*.tesvano), for file managers and file choosers.

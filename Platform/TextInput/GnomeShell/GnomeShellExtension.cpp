@@ -259,6 +259,21 @@ std::expected<void, std::string> SessionGnomeShellExtension::installAndEnable() 
     if (!written) {
         return std::unexpected(std::string("cannot change ") + kShellSchema + " " + kEnabledKey);
     }
+    // Read back once the settings service has written it: a service started for another home
+    // folder (a session bus begun with other HOME or XDG_CONFIG_HOME than this program's) keeps
+    // the change where neither the shell nor we read, and the extension would stay "not
+    // enabled" after every click.
+    GSettings* again = shellSettings();
+    const bool kept = again && listContains(again, kEnabledKey);
+    if (again) {
+        g_object_unref(again);
+    }
+    if (!kept) {
+        return std::unexpected(std::string("GNOME's settings did not keep the change of ") +
+                               kShellSchema + " " + kEnabledKey +
+                               ": their service (dconf) writes to another home folder than "
+                               "this program reads; start Tesvano from the desktop session itself");
+    }
     return {};
 }
 

@@ -137,7 +137,7 @@ TEST_F(HostileArchiveTest, ATreeDeeperThanTheOpenFileLimitGoesAtOnceAndAtTheNext
     ::setrlimit(RLIMIT_NOFILE, &saved);
 }
 
-TEST_F(HostileArchiveTest, CancelWhileTheReaderSkipsAGigabyteAnswersAtOnce) {
+TEST_F(HostileArchiveTest, CancelOrQuitWhileTheReaderSkipsAGigabyteAnswersAtOnce) {
     // A folder that declares almost all the content an archive may hold: nothing to write, and
     // only decompressing to skip it.
     TarBuilder skipped;
@@ -146,24 +146,34 @@ TEST_F(HostileArchiveTest, CancelWhileTheReaderSkipsAGigabyteAnswersAtOnce) {
                [&](const fs::path& tar) { appendMembers(tar, skipped, 1000ull << 20); });
     server.answer("/Tesvano/appcast-x86_64.xml", {readAll(dir / "bomb.xml")});
     const Snapshot before = snapshot(root, false);
-    makeState();
-    checkFinds("1.2.0");
-    button("install")->click();
-    ASSERT_TRUE(waitFor([&] { return phase() == Kind::extracting; }, std::chrono::seconds(30)));
-    QPushButton* cancel = button("cancel");
-    ASSERT_NE(cancel, nullptr);
-    QElapsedTimer answered;
-    answered.start();
-    cancel->click();
-    ASSERT_TRUE(waitFor(
-        [&] {
-            return !state->updateWindow().window() || !state->updateWindow().window()->isVisible();
-        },
-        std::chrono::seconds(5)));
-    // A generous ceiling for "does not freeze"; bench/update_download_probe measures it.
-    EXPECT_LT(answered.elapsed(), 200);
-    // The reader stops on its own and takes its folder with it.
-    EXPECT_TRUE(waitFor([&] { return snapshot(root, false) == before; }, std::chrono::seconds(30)));
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "Quit" : "Cancel");
+        makeState();
+        checkFinds("1.2.0");
+        button("install")->click();
+        ASSERT_TRUE(waitFor([&] { return phase() == Kind::extracting; }, std::chrono::seconds(30)));
+        QPushButton* cancel = button("cancel");
+        ASSERT_NE(cancel, nullptr);
+        QElapsedTimer answered;
+        answered.start();
+        if (quit) {
+            state.reset();  // the program's state goes as it does on Quit
+        } else {
+            cancel->click();
+            ASSERT_TRUE(waitFor(
+                [&] {
+                    return !state->updateWindow().window() ||
+                           !state->updateWindow().window()->isVisible();
+                },
+                std::chrono::seconds(5)));
+        }
+        // A generous ceiling for "does not freeze"; bench/update_download_probe measures it.
+        EXPECT_LT(answered.elapsed(), 200);
+        // The reader stops on its own and takes its folder with it.
+        EXPECT_TRUE(
+            waitFor([&] { return snapshot(root, false) == before; }, std::chrono::seconds(30)));
+        state.reset();
+    }
 }
 
 }  // namespace

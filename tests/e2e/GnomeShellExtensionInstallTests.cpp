@@ -1,8 +1,8 @@
 // "Install and Enable Extension…" on a GNOME session whose shell does not run: the extension
 // is copied and enabled through GNOME's settings, whose service (dconf) runs on the session
 // bus. A service started for another home folder than the program's keeps the change where
-// neither reads; the button must then say so instead of leaving the extension "not enabled"
-// after every click.
+// neither reads, and without dconf GLib keeps it in memory; the button must then say so
+// instead of leaving the extension "not enabled" after every click.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,7 +37,7 @@ std::vector<std::string> homeEnvironment(const fs::path& home) {
 
 // What the pane's button does, in a process of its own (GLib keeps its bus and folders for the
 // life of a process) with `home` and the session bus at `bus`.
-Outcome installAndEnable(const fs::path& home, const std::string& bus) {
+Outcome installAndEnable(const fs::path& home, const std::string& bus, const char* backend) {
     int report[2];
     if (::pipe(report) != 0) {
         ADD_FAILURE() << "no pipe";
@@ -51,7 +51,11 @@ Outcome installAndEnable(const fs::path& home, const std::string& bus) {
         }
         ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
         ::setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
-        ::unsetenv("GSETTINGS_BACKEND");
+        if (backend) {
+            ::setenv("GSETTINGS_BACKEND", backend, 1);
+        } else {
+            ::unsetenv("GSETTINGS_BACKEND");
+        }
         platform::SessionGnomeShellExtension extension;
         const auto done = extension.installAndEnable();
         const std::string line = std::string(done ? "1" : "0") + " " +
@@ -81,7 +85,10 @@ Outcome installAndEnable(const fs::path& home, const std::string& bus) {
     return outcome;
 }
 
-class GnomeShellExtensionInstall : public testing::TestWithParam<bool> {};
+// Where GNOME's settings keep what the click enables.
+enum class Store { serviceOfTheSameHome, serviceOfAnotherHome, memoryOnly };
+
+class GnomeShellExtensionInstall : public testing::TestWithParam<Store> {};
 
 TEST_P(GnomeShellExtensionInstall, TheClickEnablesTheExtensionOrSaysWhyNot) {
     if (auto missing = programsInstalled({"dbus-daemon"}); !missing) {
@@ -91,7 +98,7 @@ TEST_P(GnomeShellExtensionInstall, TheClickEnablesTheExtensionOrSaysWhyNot) {
         !fs::exists("/usr/libexec/dconf-service")) {
         GTEST_SKIP() << "GNOME Shell's settings or dconf are not installed";
     }
-    const bool sameHome = GetParam();
+    const Store store = GetParam();
     TempDir home;
     TempDir elsewhere;
     for (const auto* folder : {&home, &elsewhere}) {
@@ -99,27 +106,45 @@ TEST_P(GnomeShellExtensionInstall, TheClickEnablesTheExtensionOrSaysWhyNot) {
         fs::permissions(folder->path() / "run", fs::perms::owner_all, fs::perm_options::replace);
     }
     // The session bus, and the dconf service it starts, with the program's home or another.
-    auto bus = SessionBus::start(homeEnvironment(sameHome ? home.path() : elsewhere.path()));
+    auto bus = SessionBus::start(
+        homeEnvironment(store == Store::serviceOfAnotherHome ? elsewhere.path() : home.path()));
     ASSERT_TRUE(bus) << bus.error();
 
-    const auto outcome = installAndEnable(home.path(), bus.value()->address());
+    const auto outcome = installAndEnable(home.path(), bus.value()->address(),
+                                          store == Store::memoryOnly ? "memory" : nullptr);
     EXPECT_TRUE(fs::exists(home / ".local/share/gnome-shell/extensions/tesvano@quorvel.com" /
                            "metadata.json"));
-    if (sameHome) {
-        EXPECT_TRUE(outcome.installed) << outcome.error;
-        // No shell runs to load it: it waits for the next start of one.
-        EXPECT_EQ(outcome.state, static_cast<int>(GnomeShellExtensionState::needsShellRestart));
-    } else {
-        EXPECT_FALSE(outcome.installed);
-        EXPECT_NE(outcome.error.find("did not keep"), std::string::npos) << outcome.error;
-        EXPECT_EQ(outcome.state, static_cast<int>(GnomeShellExtensionState::disabled));
+    switch (store) {
+        case Store::serviceOfTheSameHome:
+            EXPECT_TRUE(outcome.installed) << outcome.error;
+            // No shell runs to load it: it waits for the next start of one.
+            EXPECT_EQ(outcome.state, static_cast<int>(GnomeShellExtensionState::needsShellRestart));
+            break;
+        case Store::serviceOfAnotherHome:
+            EXPECT_FALSE(outcome.installed);
+            EXPECT_NE(outcome.error.find("did not keep"), std::string::npos) << outcome.error;
+            EXPECT_EQ(outcome.state, static_cast<int>(GnomeShellExtensionState::disabled));
+            break;
+        case Store::memoryOnly:
+            EXPECT_FALSE(outcome.installed);
+            EXPECT_NE(outcome.error.find("in memory only"), std::string::npos) << outcome.error;
+            break;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Session, GnomeShellExtensionInstall, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& param) {
-                             return param.param ? "SettingsServiceOfTheSameHome"
-                                                : "SettingsServiceOfAnotherHome";
+INSTANTIATE_TEST_SUITE_P(Session, GnomeShellExtensionInstall,
+                         testing::Values(Store::serviceOfTheSameHome, Store::serviceOfAnotherHome,
+                                         Store::memoryOnly),
+                         [](const testing::TestParamInfo<Store>& param) {
+                             switch (param.param) {
+                                 case Store::serviceOfTheSameHome:
+                                     return "SettingsServiceOfTheSameHome";
+                                 case Store::serviceOfAnotherHome:
+                                     return "SettingsServiceOfAnotherHome";
+                                 case Store::memoryOnly:
+                                     break;
+                             }
+                             return "SettingsInMemoryOnly";
                          });
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 
 #include <gio/gio.h>
+#define G_SETTINGS_ENABLE_BACKEND
+#include <gio/gsettingsbackend.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -251,6 +253,20 @@ std::expected<void, std::string> SessionGnomeShellExtension::installAndEnable() 
     if (!settings) {
         return std::unexpected(std::string("GNOME's settings (") + kShellSchema +
                                ") are not installed");
+    }
+    // Without dconf GLib keeps settings in this process's memory: the shell would never see
+    // the extension enabled, and the next start of Tesvano neither.
+    GSettingsBackend* backend = g_settings_backend_get_default();
+    const bool inMemory =
+        backend && std::strcmp(G_OBJECT_TYPE_NAME(backend), "GMemorySettingsBackend") == 0;
+    if (backend) {
+        g_object_unref(backend);
+    }
+    if (inMemory) {
+        g_object_unref(settings);
+        return std::unexpected(
+            "GNOME's settings are kept in memory only, so the shell would not see the "
+            "extension enabled: install dconf (dconf-gsettings-backend)");
     }
     const bool written =
         changeList(settings, kDisabledKey, false) && changeList(settings, kEnabledKey, true);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -192,8 +193,116 @@ struct StatusNotifierItem::Impl {
                 r = sd_bus_message_append(m, "{sv}{sv}", "toggle-type", "s", "checkmark",
                                           "toggle-state", "i", row.checked ? 1 : 0);
             }
+            if (!row.shortcut.empty() && r >= 0) {
+                r = appendShortcut(m, row.shortcut);
+            }
+            if (!row.iconPng.empty() && r >= 0) {
+                r = sd_bus_message_open_container(m, 'e', "sv");
+                r = r >= 0 ? sd_bus_message_append(m, "s", "icon-data") : r;
+                r = r >= 0 ? sd_bus_message_open_container(m, 'v', "ay") : r;
+                r = r >= 0 ? sd_bus_message_append_array(m, 'y', row.iconPng.data(),
+                                                         row.iconPng.size())
+                           : r;
+                r = r >= 0 ? sd_bus_message_close_container(m) : r;
+                r = r >= 0 ? sd_bus_message_close_container(m) : r;
+            }
         }
         return r >= 0 ? sd_bus_message_close_container(m) : r;
+    }
+
+    // One key press: dbusmenu allows a sequence of them, ours are single.
+    static int appendShortcut(sd_bus_message* m, const std::vector<std::string>& keys) {
+        int r = sd_bus_message_open_container(m, 'e', "sv");
+        r = r >= 0 ? sd_bus_message_append(m, "s", "shortcut") : r;
+        r = r >= 0 ? sd_bus_message_open_container(m, 'v', "aas") : r;
+        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "as") : r;
+        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "s") : r;
+        for (const auto& key : keys) {
+            r = r >= 0 ? sd_bus_message_append(m, "s", key.c_str()) : r;
+        }
+        for (int level = 0; level < 4 && r >= 0; ++level) {
+            r = sd_bus_message_close_container(m);
+        }
+        return r;
+    }
+
+    // The properties a row sends; those it sent before and no longer does are announced as
+    // removed, or a host keeps showing them.
+    static std::vector<std::string> propertyNames(const TrayMenuRow& row) {
+        if (row.separator) {
+            return {"type"};
+        }
+        std::vector<std::string> names{"label", "enabled"};
+        if (row.checkable) {
+            names.insert(names.end(), {"toggle-type", "toggle-state"});
+        }
+        if (!row.shortcut.empty()) {
+            names.emplace_back("shortcut");
+        }
+        if (!row.iconPng.empty()) {
+            names.emplace_back("icon-data");
+        }
+        return names;
+    }
+
+    static bool sameShape(const std::vector<TrayMenuRow>& a, const std::vector<TrayMenuRow>& b) {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (a[i].separator != b[i].separator || a[i].checkable != b[i].checkable) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Rows that changed in place, for hosts that keep their menu open: the changed rows'
+    // properties and the names of those they no longer have.
+    void announceProperties(const std::vector<TrayMenuRow>& before) {
+        sd_bus_message* m = nullptr;
+        int r =
+            sd_bus_message_new_signal(bus, &m, kMenuPath, kMenuInterface, "ItemsPropertiesUpdated");
+        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "(ia{sv})") : r;
+        for (std::size_t i = 0; i < rows.size() && r >= 0; ++i) {
+            if (rows[i] == before[i]) {
+                continue;
+            }
+            const int id = static_cast<int>(i) + 1;
+            r = sd_bus_message_open_container(m, 'r', "ia{sv}");
+            r = r >= 0 ? sd_bus_message_append(m, "i", id) : r;
+            r = r >= 0 ? appendProperties(m, id) : r;
+            r = r >= 0 ? sd_bus_message_close_container(m) : r;
+        }
+        r = r >= 0 ? sd_bus_message_close_container(m) : r;
+        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "(ias)") : r;
+        for (std::size_t i = 0; i < rows.size() && r >= 0; ++i) {
+            const auto now = propertyNames(rows[i]);
+            std::vector<std::string> gone;
+            for (auto& property : propertyNames(before[i])) {
+                if (std::find(now.begin(), now.end(), property) == now.end()) {
+                    gone.push_back(std::move(property));
+                }
+            }
+            if (gone.empty()) {
+                continue;
+            }
+            r = sd_bus_message_open_container(m, 'r', "ias");
+            r = r >= 0 ? sd_bus_message_append(m, "i", static_cast<int>(i) + 1) : r;
+            r = r >= 0 ? sd_bus_message_open_container(m, 'a', "s") : r;
+            for (const auto& property : gone) {
+                r = r >= 0 ? sd_bus_message_append(m, "s", property.c_str()) : r;
+            }
+            r = r >= 0 ? sd_bus_message_close_container(m) : r;
+            r = r >= 0 ? sd_bus_message_close_container(m) : r;
+        }
+        r = r >= 0 ? sd_bus_message_close_container(m) : r;
+        r = r >= 0 ? sd_bus_send(bus, m, nullptr) : r;
+        sd_bus_message_unref(m);
+        if (r < 0) {
+            logger().notice("cannot announce the tray menu's rows: %{public}s",
+                            std::string(std::strerror(-r)));
+        }
     }
 
     bool known(int id) const { return id >= 0 && static_cast<std::size_t>(id) <= rows.size(); }
@@ -293,7 +402,7 @@ struct StatusNotifierItem::Impl {
         return sd_bus_reply_method_return(m, "ai", 0);
     }
 
-    // Rows changed here are announced with LayoutUpdated.
+    // Rows changed here are announced as any other change of the rows is.
     void opening() {
         if (handlers.menuOpening) {
             handlers.menuOpening();
@@ -440,7 +549,11 @@ void StatusNotifierItem::setMenu(std::vector<TrayMenuRow> rows) {
     if (rows == impl_->rows) {
         return;
     }
-    impl_->rows = std::move(rows);
+    auto before = std::exchange(impl_->rows, std::move(rows));
+    if (Impl::sameShape(before, impl_->rows)) {
+        impl_->announceProperties(before);
+        return;
+    }
     ++impl_->revision;
     sd_bus_emit_signal(impl_->bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui",
                        impl_->revision, 0);

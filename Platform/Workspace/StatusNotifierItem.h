@@ -19,6 +19,11 @@ struct TrayMenuRow {
     // Drawn with a check mark box, ticked when `checked`.
     bool checkable = false;
     bool checked = false;
+    // The key press shown beside the label, as dbusmenu names it: the modifiers ("Control",
+    // "Alt", "Shift", "Super") and then the key's X keysym name ("l", "F5", "space").
+    std::vector<std::string> shortcut;
+    // The row's icon as a PNG file; none for rows without one.
+    std::vector<std::uint8_t> iconPng;
     bool operator==(const TrayMenuRow&) const = default;
 };
 

@@ -106,7 +106,9 @@ void StatusMenu::rebuild() {
     menu_->addSeparator();
 
     QAction* quit = add(QStringLiteral("quit"), state_.text("Quit"), Symbols::icon("power"));
-    quit->setShortcut(QKeySequence::Quit);
+    // The desktop's Quit key; Ctrl+Q where the platform binds none.
+    const auto quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    quit->setShortcut(quitKeys.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : quitKeys.front());
     quit->setShortcutVisibleInContextMenu(true);
     connect(quit, &QAction::triggered, this, [this] {
         if (!state_.terminationRequested()) {

@@ -10,12 +10,14 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "Platform/Log/Log.h"
 #include "Platform/Workspace/StatusNotifierItem.h"
 #include "Platform/Workspace/TrayHosts.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Menu/TrayMenuRows.h"
 
 namespace tesvano {
 
@@ -94,6 +96,15 @@ bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ApplicationPaletteChange && (tray_ || item_)) {
         showIcon(state_.config().isEnabled);
     }
+    // A row that changes by itself (the toggle shortcut set in Settings) reaches the host too;
+    // a rebuild's many changes go out as one.
+    const auto type = event->type();
+    if (watched == menu_.menu() && item_ && !menuRefreshPending_ &&
+        (type == QEvent::ActionChanged || type == QEvent::ActionAdded ||
+         type == QEvent::ActionRemoved)) {
+        menuRefreshPending_ = true;
+        QTimer::singleShot(0, this, [this] { refreshMenu(); });
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -128,29 +139,10 @@ void TrayIcon::showIcon(bool locked) {
 }
 
 void TrayIcon::refreshMenu() {
-    if (!item_) {
-        return;
+    menuRefreshPending_ = false;
+    if (item_) {
+        item_->setMenu(trayMenuRows(*menu_.menu(), rowActions_));
     }
-    std::vector<platform::TrayMenuRow> rows;
-    rowActions_.clear();
-    for (QAction* action : menu_.menu()->actions()) {
-        if (!action->isVisible()) {
-            continue;
-        }
-        // Without Qt's mnemonic marks: "&&" is a plain "&".
-        QString label = action->text();
-        label.replace(QStringLiteral("&&"), QChar(1)).remove(QLatin1Char('&'));
-        label.replace(QChar(1), QLatin1Char('&'));
-        rows.push_back(platform::TrayMenuRow{
-            .label = label.toStdString(),
-            .enabled = action->isEnabled(),
-            .separator = action->isSeparator(),
-            .checkable = action->objectName().startsWith(QStringLiteral("source:")),
-            .checked = StatusMenu::showsCheck(action),
-        });
-        rowActions_.emplace_back(action);
-    }
-    item_->setMenu(std::move(rows));
 }
 
 void TrayIcon::update() {

@@ -58,6 +58,7 @@ private:
     std::optional<bool> shown_;
     std::unique_ptr<platform::StatusNotifierItem> item_;
     std::vector<QPointer<QAction>> rowActions_;
+    bool menuRefreshPending_ = false;
 };
 
 }  // namespace tesvano

@@ -1,0 +1,388 @@
+// The tray menu as a StatusNotifier host reads it: on a session bus of the test's own, a stand-in
+// watcher takes the item's registration and then asks the item's dbusmenu what KDE's, Xfce's and
+// GNOME's hosts ask (GetLayout, GetGroupProperties) and follows its signals.
+#include <QAction>
+#include <QImage>
+#include <QMenu>
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KeyboardShortcuts/Key.h"
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "Platform/DBus/SessionBus.h"
+#include "Tesvano/App/ShortcutNames.h"
+#include "Tesvano/Menu/StatusMenu.h"
+#include "Tesvano/Menu/TrayIcon.h"
+#include "Tesvano/Menu/TrayMenuRows.h"
+#include "tests/gui/AppFixture.h"
+#include "tests/support/PrivateSession.h"
+#include "tests/support/Wait.h"
+
+namespace tesvano {
+namespace {
+
+namespace dbus = platform::dbus;
+using KeyboardShortcuts::Key;
+using KeyboardShortcuts::Modifiers;
+using KeyboardShortcuts::Shortcut;
+
+constexpr const char* kMenuInterface = "com.canonical.dbusmenu";
+
+// One menu row as the host has it: its id and its properties written out ("true", "3",
+// "Control+Alt+l" for a shortcut, the decoded image for icon data).
+struct HostRow {
+    int id = 0;
+    std::map<std::string, std::string> properties;
+    QImage icon;
+    bool has(const std::string& name) const { return properties.contains(name); }
+    std::string operator[](const std::string& name) const {
+        const auto it = properties.find(name);
+        return it == properties.end() ? std::string("(none)") : it->second;
+    }
+};
+
+int readProperties(sd_bus_message* m, HostRow& row) {
+    int r = sd_bus_message_enter_container(m, 'a', "{sv}");
+    while (r > 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
+        const char* name = nullptr;
+        const char* contents = nullptr;
+        r = sd_bus_message_read(m, "s", &name);
+        r = r >= 0 ? sd_bus_message_peek_type(m, nullptr, &contents) : r;
+        const std::string key = name != nullptr ? name : "";
+        const std::string type = contents != nullptr ? contents : "";
+        r = r >= 0 ? sd_bus_message_enter_container(m, 'v', type.c_str()) : r;
+        std::string value = "(" + type + ")";
+        if (r >= 0 && type == "s") {
+            const char* text = nullptr;
+            r = sd_bus_message_read(m, "s", &text);
+            value = text;
+        } else if (r >= 0 && (type == "b" || type == "i")) {
+            int number = 0;
+            r = sd_bus_message_read_basic(m, type[0], &number);
+            value = type == "b" ? (number != 0 ? "true" : "false") : std::to_string(number);
+        } else if (r >= 0 && type == "ay") {
+            const void* bytes = nullptr;
+            std::size_t size = 0;
+            r = sd_bus_message_read_array(m, 'y', &bytes, &size);
+            row.icon = QImage::fromData(static_cast<const uchar*>(bytes), int(size), "PNG");
+            value = row.icon.isNull() ? "not a PNG"
+                                      : std::to_string(row.icon.width()) + "x" +
+                                            std::to_string(row.icon.height());
+        } else if (r >= 0 && type == "aas") {
+            std::vector<std::string> presses;
+            r = sd_bus_message_enter_container(m, 'a', "as");
+            while (r > 0 && (r = sd_bus_message_enter_container(m, 'a', "s")) > 0) {
+                std::string press;
+                const char* part = nullptr;
+                while ((r = sd_bus_message_read(m, "s", &part)) > 0) {
+                    press += (press.empty() ? "" : "+") + std::string(part);
+                }
+                presses.push_back(press);
+                r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+            }
+            r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+            value.clear();
+            for (const auto& press : presses) {
+                value += (value.empty() ? "" : ", ") + press;
+            }
+        } else if (r >= 0) {
+            r = sd_bus_message_skip(m, type.c_str());
+        }
+        row.properties[key] = value;
+        r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+        r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+    }
+    return r >= 0 ? sd_bus_message_exit_container(m) : r;
+}
+
+class TrayMenuExportTest : public test::AppFixture {
+protected:
+    void SetUp() override {
+        auto bus = test::SessionBus::start();
+        if (!bus) {
+            GTEST_SKIP() << bus.error();
+        }
+        bus_ = std::move(*bus);
+        if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+            savedAddress_ = address;
+        }
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str(), 1);
+        auto host = dbus::Connection::open(bus_->address());
+        ASSERT_TRUE(host.has_value()) << host.error();
+        host_.emplace(std::move(*host));
+        sd_bus* h = host_->get();
+        ASSERT_GE(sd_bus_add_object_vtable(h, watcherSlot_.out(), "/StatusNotifierWatcher",
+                                           "org.kde.StatusNotifierWatcher", kWatcherVTable, this),
+                  0);
+        ASSERT_GE(sd_bus_match_signal(h, signalSlot_.out(), nullptr, "/MenuBar", kMenuInterface,
+                                      nullptr, onMenuSignal, this),
+                  0);
+        ASSERT_GE(sd_bus_request_name(h, "org.kde.StatusNotifierWatcher", 0), 0);
+        hostLoop_.emplace(loop, *host_);
+    }
+    void TearDown() override {
+        hostLoop_.reset();
+        if (savedAddress_) {
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", savedAddress_->c_str(), 1);
+        } else {
+            ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        }
+    }
+
+    void pump() {
+        loop.pumpFds(std::chrono::milliseconds(5));
+        loop.runDue();
+        QCoreApplication::processEvents();
+    }
+    bool waitFor(const std::function<bool()>& done) {
+        return test::waitUntil([this] { pump(); }, done);
+    }
+
+    // Calls a method of the item's menu as a host does (without blocking the item, which
+    // answers from this thread) and answers the reply, or null on an error.
+    dbus::Reply callMenu(const char* method, const std::function<int(sd_bus_message*)>& append) {
+        dbus::Reply request;
+        sd_bus_message_new_method_call(host_->get(), request.out(), item_.c_str(), "/MenuBar",
+                                       kMenuInterface, method);
+        EXPECT_GE(append(request.get()), 0);
+        struct Answer {
+            dbus::Reply reply;
+            bool done = false;
+        } answer;
+        dbus::Slot pending;
+        sd_bus_call_async(
+            host_->get(), pending.out(), request.get(),
+            [](sd_bus_message* reply, void* data, sd_bus_error*) {
+                auto* a = static_cast<Answer*>(data);
+                if (!sd_bus_message_is_method_error(reply, nullptr)) {
+                    *a->reply.out() = sd_bus_message_ref(reply);
+                }
+                a->done = true;
+                return 0;
+            },
+            &answer, 0);
+        EXPECT_TRUE(waitFor([&] { return answer.done; })) << method;
+        return std::move(answer.reply);
+    }
+
+    std::vector<HostRow> layout() {
+        auto reply = callMenu("GetLayout", [](sd_bus_message* m) {
+            return sd_bus_message_append(m, "iias", 0, -1, 0);
+        });
+        std::vector<HostRow> rows;
+        sd_bus_message* m = reply.get();
+        if (m == nullptr) {
+            ADD_FAILURE() << "GetLayout failed";
+            return rows;
+        }
+        std::uint32_t revision = 0;
+        HostRow root;
+        int r = sd_bus_message_read(m, "u", &revision);
+        r = r >= 0 ? sd_bus_message_enter_container(m, 'r', "ia{sv}av") : r;
+        r = r >= 0 ? sd_bus_message_read(m, "i", &root.id) : r;
+        r = r >= 0 ? readProperties(m, root) : r;
+        r = r >= 0 ? sd_bus_message_enter_container(m, 'a', "v") : r;
+        while (r > 0 && (r = sd_bus_message_enter_container(m, 'v', "(ia{sv}av)")) > 0) {
+            HostRow row;
+            r = sd_bus_message_enter_container(m, 'r', "ia{sv}av");
+            r = r >= 0 ? sd_bus_message_read(m, "i", &row.id) : r;
+            r = r >= 0 ? readProperties(m, row) : r;
+            r = r >= 0 ? sd_bus_message_skip(m, "av") : r;
+            r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+            r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+            rows.push_back(std::move(row));
+        }
+        EXPECT_GE(r, 0) << "a layout of dbusmenu's form";
+        EXPECT_EQ(root["children-display"], "submenu");
+        return rows;
+    }
+
+    std::optional<HostRow> groupProperties(int id) {
+        auto reply = callMenu("GetGroupProperties", [id](sd_bus_message* m) {
+            return sd_bus_message_append(m, "aias", 1, id, 0);
+        });
+        sd_bus_message* m = reply.get();
+        HostRow row;
+        if (m == nullptr || sd_bus_message_enter_container(m, 'a', "(ia{sv})") <= 0 ||
+            sd_bus_message_enter_container(m, 'r', "ia{sv}") <= 0 ||
+            sd_bus_message_read(m, "i", &row.id) < 0 || readProperties(m, row) < 0) {
+            return std::nullopt;
+        }
+        return row;
+    }
+
+    static const HostRow& find(const std::vector<HostRow>& rows, const std::string& label) {
+        static const HostRow none;
+        const auto it = std::find_if(rows.begin(), rows.end(),
+                                     [&](const HostRow& row) { return row["label"] == label; });
+        EXPECT_NE(it, rows.end()) << "no row " << label;
+        return it == rows.end() ? none : *it;
+    }
+
+    // Starts the program's tray on the bus; answers once the item has registered.
+    bool startTray() {
+        auto& s = makeState();
+        s.start();
+        menu_.emplace(s, [] {});
+        tray_.emplace(s, *menu_);
+        return waitFor([this] { return !item_.empty(); });
+    }
+
+    // Waits for a signal of the menu that names the row `id` (changed properties) or, with
+    // `property`, that says the row lost it.
+    bool waitForUpdate(int id, const std::string& property = {}) {
+        return waitFor([&] {
+            return std::any_of(updates_.begin(), updates_.end(), [&](const auto& update) {
+                return update.first == id && (property.empty() || update.second == property);
+            });
+        });
+    }
+
+    std::optional<StatusMenu> menu_;
+    std::optional<TrayIcon> tray_;
+    std::string item_;
+    int layoutUpdates_ = 0;
+    // (row id, "" for changed properties or the name of a removed one), as signalled.
+    std::vector<std::pair<int, std::string>> updates_;
+
+private:
+    static int onRegister(sd_bus_message* m, void* data, sd_bus_error*) {
+        const char* service = nullptr;
+        if (sd_bus_message_read(m, "s", &service) > 0) {
+            static_cast<TrayMenuExportTest*>(data)->item_ = service;
+        }
+        return sd_bus_reply_method_return(m, "");
+    }
+    static int onMenuSignal(sd_bus_message* m, void* data, sd_bus_error*) {
+        auto* self = static_cast<TrayMenuExportTest*>(data);
+        if (sd_bus_message_is_signal(m, kMenuInterface, "LayoutUpdated")) {
+            ++self->layoutUpdates_;
+        }
+        if (!sd_bus_message_is_signal(m, kMenuInterface, "ItemsPropertiesUpdated")) {
+            return 0;
+        }
+        sd_bus_message_enter_container(m, 'a', "(ia{sv})");
+        while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+            HostRow row;
+            sd_bus_message_read(m, "i", &row.id);
+            readProperties(m, row);
+            sd_bus_message_exit_container(m);
+            self->updates_.emplace_back(row.id, "");
+        }
+        sd_bus_message_exit_container(m);
+        sd_bus_message_enter_container(m, 'a', "(ias)");
+        while (sd_bus_message_enter_container(m, 'r', "ias") > 0) {
+            int id = 0;
+            sd_bus_message_read(m, "i", &id);
+            sd_bus_message_enter_container(m, 'a', "s");
+            const char* name = nullptr;
+            while (sd_bus_message_read(m, "s", &name) > 0) {
+                self->updates_.emplace_back(id, name);
+            }
+            sd_bus_message_exit_container(m);
+            sd_bus_message_exit_container(m);
+        }
+        return 0;
+    }
+    static const sd_bus_vtable kWatcherVTable[];
+
+    std::unique_ptr<test::SessionBus> bus_;
+    std::optional<std::string> savedAddress_;
+    std::optional<dbus::Connection> host_;
+    dbus::Slot watcherSlot_;
+    dbus::Slot signalSlot_;
+    std::optional<dbus::BusLoop> hostLoop_;
+};
+
+const sd_bus_vtable TrayMenuExportTest::kWatcherVTable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", TrayMenuExportTest::onRegister, 0),
+    SD_BUS_VTABLE_END,
+};
+
+TEST_F(TrayMenuExportTest, TheHostReadsTheKeyHintsAndIconsOfTheQtMenu) {
+    ASSERT_TRUE(startTray());
+    const auto rows = layout();
+    ASSERT_EQ(rows.size(), menu_->menu()->actions().size());
+
+    const HostRow& status = find(rows, "Disabled");
+    EXPECT_FALSE(status.has("shortcut")) << "no toggle shortcut set yet";
+    const HostRow& quit = find(rows, "Quit");
+    EXPECT_EQ(quit["shortcut"], "Control+q");
+    // Each symbol is the one the Qt menu shows beside the same row.
+    for (const char* role : {"status", "settings", "update", "about", "quit"}) {
+        const QAction* action = menu_->item(QString::fromLatin1(role));
+        const HostRow& row = find(rows, action->text().toStdString());
+        EXPECT_EQ(row["icon-data"], "16x16") << role;
+        EXPECT_EQ(row.icon.convertToFormat(QImage::Format_ARGB32),
+                  action->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32))
+            << role;
+    }
+    // Source rows carry the host's own check mark, not an icon.
+    const HostRow& german = find(rows, "German");
+    EXPECT_EQ(german["toggle-type"], "checkmark");
+    EXPECT_EQ(german["toggle-state"], "0");
+    EXPECT_FALSE(german.has("icon-data"));
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [](const HostRow& row) { return row["type"] == "separator"; }),
+              3);
+}
+
+TEST_F(TrayMenuExportTest, ARowThatChangesReachesTheHostInPlace) {
+    ASSERT_TRUE(startTray());
+    const int status = find(layout(), "Disabled").id;
+    const int layouts = layoutUpdates_;
+
+    // The toggle shortcut set in Settings: the host's status row shows it.
+    KeyboardShortcuts::setShortcut(Shortcut(Key::l, Modifiers::control | Modifiers::alt),
+                                   ShortcutNames::toggleLock());
+    ASSERT_TRUE(waitForUpdate(status));
+    EXPECT_EQ(find(layout(), "Disabled")["shortcut"], "Control+Alt+l");
+
+    // Locking on from elsewhere: the same row, relabelled, keeps its hint.
+    updates_.clear();
+    state->lockToSource(InputSourceID("xkb:de"));
+    ASSERT_TRUE(waitForUpdate(status));
+    const auto row = groupProperties(status);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ((*row)["label"], "Enabled");
+    EXPECT_EQ((*row)["shortcut"], "Control+Alt+l");
+    EXPECT_EQ(find(layout(), "German")["toggle-state"], "1");
+    EXPECT_EQ(layoutUpdates_, layouts) << "rows that change in place keep the layout";
+
+    // A shortcut taken away is taken from the host's row too.
+    KeyboardShortcuts::setShortcut(std::nullopt, ShortcutNames::toggleLock());
+    ASSERT_TRUE(waitForUpdate(status, "shortcut"));
+    EXPECT_FALSE(find(layout(), "Enabled").has("shortcut"));
+}
+
+TEST(TrayMenuKeys, AreNamedAsDbusMenuNamesThem) {
+    const struct {
+        QKeySequence sequence;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_L), {"Control", "Alt", "l"}},
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), {"Control", "q"}},
+        {QKeySequence(Qt::SHIFT | Qt::META | Qt::Key_Comma), {"Shift", "Super", "comma"}},
+        {QKeySequence(Qt::META | Qt::Key_Space), {"Super", "space"}},
+        {QKeySequence(Qt::ALT | Qt::Key_F5), {"Alt", "F5"}},
+        {QKeySequence(Qt::ALT | Qt::Key_Left), {"Alt", "Left"}},
+        {QKeySequence(QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_5)),
+         {"Control", "KP_5"}},
+        {QKeySequence(Qt::CTRL | Qt::Key_7), {"Control", "7"}},
+        {QKeySequence(Qt::META | Qt::Key_VolumeUp), {"Super", "XF86AudioRaiseVolume"}},
+        // Nothing a host could show rather than a wrong key.
+        {QKeySequence(Qt::CTRL | Qt::Key_Cancel), {}},
+        {QKeySequence(), {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dbusMenuKeys(c.sequence), c.expected) << c.sequence.toString().toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace tesvano

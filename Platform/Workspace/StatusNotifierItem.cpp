@@ -63,12 +63,17 @@ struct StatusNotifierItem::Impl {
     Handlers handlers;
     std::vector<TrayIconPixmap> pixmaps;
     std::string description;
+    std::string themeIconName;
+    std::string themePath;
+    bool themed = false;
     std::vector<TrayMenuRow> rows;
     std::uint32_t revision = 1;
     dbus::Slot itemSlot;
     dbus::Slot menuSlot;
+    dbus::NameWatcher shell{"org.gnome.Shell", [this](const std::string&) { hostChanged(); }};
     // A watcher that starts (or starts again) after us learns of the item from us.
     dbus::NameWatcher watcher{kWatcher, [this](const std::string& owner) {
+                                  hostChanged();
                                   if (!owner.empty()) {
                                       registerWithWatcher();
                                   }
@@ -77,6 +82,29 @@ struct StatusNotifierItem::Impl {
     dbus::Lifetime lifetime;
 
     Impl(Runtime& rt, dbus::Connection c) : runtime(rt), connection(std::move(c)) {}
+
+    // GNOME's AppIndicator host (watcher and host inside the shell) draws pixmaps as they come,
+    // in our palette's ink on its own dark panel, but recolours a symbolic icon in the panel's
+    // foreground as it does its own: it gets the icon by name. Hosts elsewhere get the pixmaps
+    // drawn in their ink, as they do not recolour a named icon.
+    bool usesThemeIcon() const {
+        return !themeIconName.empty() && !watcher.owner().empty() &&
+               watcher.owner() == shell.owner();
+    }
+
+    void hostChanged() {
+        if (usesThemeIcon() == themed) {
+            return;
+        }
+        themed = !themed;
+        announceIcon();
+    }
+
+    void announceIcon() {
+        sd_bus_emit_signal(bus, kItemPath, kItemInterface, "NewIconThemePath", "s",
+                           themed ? themePath.c_str() : "");
+        sd_bus_emit_signal(bus, kItemPath, kItemInterface, "NewIcon", "");
+    }
 
     // Handlers run from the loop: they may open windows, and the bus is busy with this call.
     void later(std::function<void()> action) { lifetime.later(runtime, std::move(action)); }
@@ -121,6 +149,10 @@ struct StatusNotifierItem::Impl {
         if (name == "ItemIsMenu") {
             return sd_bus_message_append(reply, "b", 1);
         }
+        if (name == "IconName" || name == "IconThemePath") {
+            const std::string& value = name == "IconName" ? self->themeIconName : self->themePath;
+            return sd_bus_message_append(reply, "s", self->usesThemeIcon() ? value.c_str() : "");
+        }
         if (name == "IconPixmap") {
             return appendPixmaps(reply, self->pixmaps);
         }
@@ -147,7 +179,8 @@ struct StatusNotifierItem::Impl {
             }
             return r >= 0 ? sd_bus_message_close_container(reply) : r;
         }
-        // The names of icons in a theme, the attention movie and the Ayatana label: none.
+        // The overlay's and attention's icon names, the attention movie and the Ayatana label:
+        // none.
         return sd_bus_message_append(reply, "s", "");
     }
 
@@ -512,6 +545,9 @@ std::expected<std::unique_ptr<StatusNotifierItem>, std::string> StatusNotifierIt
                                      Impl::menuVTable, state);
     }
     if (r >= 0) {
+        r = impl->shell.start(impl->connection);
+    }
+    if (r >= 0) {
         r = impl->watcher.start(impl->connection);
     }
     if (r >= 0) {
@@ -535,13 +571,17 @@ const std::string& StatusNotifierItem::busName() const {
 }
 
 void StatusNotifierItem::setIcon(std::vector<TrayIconPixmap> pixmaps,
-                                 const std::string& description) {
-    if (pixmaps == impl_->pixmaps && description == impl_->description) {
+                                 const std::string& description, const ThemeIcon& themeIcon) {
+    if (pixmaps == impl_->pixmaps && description == impl_->description &&
+        themeIcon.name == impl_->themeIconName && themeIcon.path == impl_->themePath) {
         return;
     }
     impl_->pixmaps = std::move(pixmaps);
     impl_->description = description;
-    sd_bus_emit_signal(impl_->bus, kItemPath, kItemInterface, "NewIcon", "");
+    impl_->themeIconName = themeIcon.name;
+    impl_->themePath = themeIcon.path;
+    impl_->themed = impl_->usesThemeIcon();
+    impl_->announceIcon();
     sd_bus_emit_signal(impl_->bus, kItemPath, kItemInterface, "NewToolTip", "");
 }
 

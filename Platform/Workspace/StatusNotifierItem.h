@@ -58,7 +58,14 @@ public:
     StatusNotifierItem(const StatusNotifierItem&) = delete;
     StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
 
-    void setIcon(std::vector<TrayIconPixmap> pixmaps, const std::string& description);
+    // The same icon as a symbolic one in a folder of loose icons, for hosts that draw such an
+    // icon in their panel's colours.
+    struct ThemeIcon {
+        std::string name;
+        std::string path;
+    };
+    void setIcon(std::vector<TrayIconPixmap> pixmaps, const std::string& description,
+                 const ThemeIcon& themeIcon = {});
     void setMenu(std::vector<TrayMenuRow> rows);
     // The bus name the item answers under.
     const std::string& busName() const;

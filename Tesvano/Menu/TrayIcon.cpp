@@ -2,13 +2,17 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -43,7 +47,40 @@ std::vector<platform::TrayIconPixmap> pixmapsOf(const QIcon& icon) {
     return pixmaps;
 }
 
+QString shapePath(bool locked) {
+    return locked ? QStringLiteral(":/icons/TrayLocked.svg")
+                  : QStringLiteral(":/icons/TrayUnlocked.svg");
+}
+
+// Our two shapes as loose symbolic icons in a folder of this session's own, written once: a
+// host that looks an icon up by name reads it from a file. Empty when they cannot be written.
+const QString& themeIconFolder() {
+    static const QString folder = [] {
+        const QString path = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+                             QStringLiteral("/tesvano/tray-icons");
+        if (!QDir().mkpath(path)) {
+            return QString();
+        }
+        for (const bool locked : {true, false}) {
+            QFile shape(shapePath(locked));
+            QSaveFile file(path + QLatin1Char('/') + TrayIcon::themeIconName(locked) +
+                           QStringLiteral(".svg"));
+            if (!shape.open(QIODevice::ReadOnly) || !file.open(QIODevice::WriteOnly) ||
+                file.write(shape.readAll()) < 0 || !file.commit()) {
+                return QString();
+            }
+        }
+        return path;
+    }();
+    return folder;
+}
+
 }  // namespace
+
+QString TrayIcon::themeIconName(bool locked) {
+    return locked ? QStringLiteral("tesvano-tray-locked-symbolic")
+                  : QStringLiteral("tesvano-tray-unlocked-symbolic");
+}
 
 TrayIcon::TrayIcon(AppState& state, StatusMenu& menu, QObject* parent)
     : QObject(parent), state_(state), menu_(menu) {
@@ -74,8 +111,7 @@ QColor TrayIcon::panelInk() {
 }
 
 QIcon TrayIcon::trayImage(bool locked, const QColor& ink) {
-    const QIcon shape(locked ? QStringLiteral(":/icons/TrayLocked.svg")
-                             : QStringLiteral(":/icons/TrayUnlocked.svg"));
+    const QIcon shape(shapePath(locked));
     QIcon out;
     for (int side : {16, 22, 24, 32, 44, 48, 64}) {
         QPixmap pixmap(side, side);
@@ -133,7 +169,11 @@ void TrayIcon::showIcon(bool locked) {
     if (item_) {
         const QString description =
             QStringLiteral("Tesvano: %1").arg(state_.text(locked ? "Enabled" : "Disabled"));
-        item_->setIcon(pixmapsOf(*icon), description.toStdString());
+        platform::StatusNotifierItem::ThemeIcon named;
+        if (const QString& folder = themeIconFolder(); !folder.isEmpty()) {
+            named = {themeIconName(locked).toStdString(), folder.toStdString()};
+        }
+        item_->setIcon(pixmapsOf(*icon), description.toStdString(), named);
     }
     shown_ = locked;
 }

@@ -36,6 +36,8 @@ public:
 
     // The locked (solid) or unlocked (hollow, shackle open) symbol in `ink`.
     static QIcon trayImage(bool locked, const QColor& ink);
+    // The name of that symbol as a symbolic icon, for hosts that look it up by name.
+    static QString themeIconName(bool locked);
     // The colour the panel writes its text in.
     static QColor panelInk();
 

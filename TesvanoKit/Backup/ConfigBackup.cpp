@@ -167,6 +167,18 @@ Decoded<BackupPayload> payloadOf(const Input& json) {
             }
         }
     }
+    if (const Input* rules = member(json, "appRules")) {
+        for (std::size_t i = 0; i < rules->size(); ++i) {
+            if (auto written = optionalString((*rules)[i], "mode");
+                written && *written && !enumFromRawValue<AppRuleMode>(**written)) {
+                payload.unknownAppRuleModes[i] = std::move(**written);
+            }
+        }
+    }
+    if (auto written = optionalString(json, "defaultAction");
+        written && *written && !enumFromRawValue<RuleAction>(**written)) {
+        payload.unknownDefaultAction = std::move(**written);
+    }
     if (const Input* names = member(json, "sourceNames")) {
         if (!names->is_object()) {
             return std::nullopt;

@@ -43,6 +43,10 @@ struct BackupPayload {
     std::map<std::string, std::string> sourceNames;
     // By the index of the rule in urlRules; never written back.
     std::map<std::size_t, UnknownURLRuleValues> unknownURLRuleValues;
+    // Likewise the modes of app rules, by their index in appRules (each read as locked), and
+    // the default's behaviour (read as lock), as written.
+    std::map<std::size_t, std::string> unknownAppRuleModes;
+    std::optional<std::string> unknownDefaultAction;
 
     bool operator==(const BackupPayload&) const = default;
 };

@@ -95,6 +95,7 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
         item.subject = ImportItem::GlobalDefault{};
         item.fileSource = file.defaultSourceID;
         item.fileAction = file.defaultAction;
+        item.unknownFileAction = file.unknownDefaultAction;
         item.localSource = configuration.defaultSourceID;
         if (configuration.defaultSourceID) {
             item.localAction = configuration.defaultAction;
@@ -112,7 +113,8 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
         localApps.try_emplace(rule.appId, &rule);
     }
     std::unordered_set<std::string> fileAppIds;
-    for (const AppRule& rule : file.appRules) {
+    for (std::size_t index = 0; index < file.appRules.size(); ++index) {
+        const AppRule& rule = file.appRules[index];
         if (!RuleValidity::isValidAppID(rule.appId)) {
             ++plan.leftOutRuleCount;
             continue;
@@ -123,6 +125,10 @@ ImportPlan ImportPlan::make(const LockConfiguration& configuration, const Config
         item.subject = ImportItem::App{rule.appId};
         item.fileMode = rule.mode;
         item.fileSource = effectiveSource(rule);
+        if (auto unknown = file.unknownAppRuleModes.find(index);
+            unknown != file.unknownAppRuleModes.end()) {
+            item.unknownFileMode = unknown->second;
+        }
         if (auto it = localApps.find(rule.appId); it != localApps.end()) {
             const AppRule& local = *it->second;
             item.localMode = local.mode;

@@ -70,10 +70,12 @@ struct ImportItem {
     std::optional<InputSourceID> localSource;
     std::optional<RuleAction> localAction;
     std::optional<URLMatchType> localMatchType;
-    // What the file wrote where this reader did not understand it (a URL rule's behaviour or
-    // match type); the file's side above holds what was read instead.
+    // What the file wrote where this reader did not understand it (the behaviour of a URL
+    // rule or of the default, a URL rule's match type, an app rule's mode); the file's side
+    // above holds what was read instead.
     std::optional<std::string> unknownFileAction;
     std::optional<std::string> unknownFileMatchType;
+    std::optional<std::string> unknownFileMode;
     // The user's choices; each matters only for items of the matching kind.
     bool include = true;
     ConflictResolution resolution = ConflictResolution::keepLocal;

@@ -1,6 +1,7 @@
 #include "TesvanoKit/Backup/ImportReviewText.h"
 
 #include "TesvanoKit/Languages/Localization.h"
+#include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano::ImportReviewText {
 
@@ -32,6 +33,10 @@ std::vector<std::string> assumptions(const ImportItem& item, SupportedLanguage l
         out.push_back(withText("Unknown behaviour “%@”: imported as Lock", *item.unknownFileAction,
                                language));
     }
+    if (item.unknownFileMode) {
+        out.push_back(
+            withText("Unknown mode “%@”: imported as Lock", *item.unknownFileMode, language));
+    }
     if (item.unknownFileMatchType) {
         out.push_back(withText("Unknown match type “%@”: imported as Domain suffix",
                                *item.unknownFileMatchType, language));
@@ -48,8 +53,8 @@ std::string ruleText(const ImportItem& item, Side side, const ImportPlan& plan,
     const auto& matchType = file ? item.fileMatchType : item.localMatchType;
 
     auto phrase = [&](bool switches) {
-        return withText(switches ? "Switch to %@" : "Lock to %@", plan.sourceName(*source),
-                        language);
+        return Localization::withName(switches ? N_("Switch to %@") : N_("Lock to %@"),
+                                      plan.sourceName(*source), language);
     };
     if (item.isApp()) {
         if (mode == AppRuleMode::ignored) {

@@ -81,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What the reader noted of values it did not know is never written back.
     ConfigBackup expected = *backup;
     expected.payload.unknownURLRuleValues.clear();
+    expected.payload.unknownAppRuleModes.clear();
+    expected.payload.unknownDefaultAction.reset();
     require(again.has_value() && *again == expected, "a backup does not read back equal");
 
     static const LockConfiguration local = localConfiguration();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <chrono>
 
 #include "TesvanoKit/Backup/ConfigBackup.h"
@@ -180,6 +182,20 @@ TEST(ConfigBackup, ReaderFillsWhatIsMissingAndReadsUnknownWordsTolerantly) {
     EXPECT_EQ(read->payload.urlRules[0].matchType, URLMatchType::domainSuffix);
     EXPECT_EQ(read->payload.urlRules[1].action, RuleAction::switchOnce);
     EXPECT_EQ(read->payload.urlRules[1].matchType, URLMatchType::urlRegex);
+    // What was read otherwise than written is kept, as written, for the review; the words this
+    // reader knows are not.
+    EXPECT_EQ(read->payload.unknownDefaultAction, std::optional<std::string>("SwitchOnce"));
+    EXPECT_EQ(read->payload.unknownAppRuleModes,
+              (std::map<std::size_t, std::string>{{0, "sideways"}}));
+    EXPECT_EQ(read->payload.unknownURLRuleValues.size(), 1u);
+    const auto known = ConfigBackup::read(R"({"format":"com.quorvel.Tesvano.backup","payload":{
+        "defaultAction":"switchOnce","appRules":[{"bundleID":"a","mode":"useDefault"},
+        {"bundleID":"b"},{"bundleID":"c","mode":"Switched"}]}})");
+    ASSERT_TRUE(known.has_value());
+    EXPECT_EQ(known->payload.unknownDefaultAction, std::nullopt);
+    EXPECT_EQ(known->payload.unknownAppRuleModes,
+              (std::map<std::size_t, std::string>{{2, "Switched"}}))
+        << "by the rule's place, letter case counting";
 }
 
 TEST(ConfigBackup, AFileOfManyKeysReadsWholeAndOneOfTooManyRulesIsRefusedSayingTheCap) {

@@ -256,6 +256,46 @@ TEST(ImportPlan, RoundTripIntoAnEmptyAndADifferentConfigurationKeepsEveryField) 
     }
 }
 
+TEST(ImportPlan, EveryRuleSaysWhatOfItTheReaderDidNotKnow) {
+    LockConfiguration local;
+    local.defaultSourceID = InputSourceID("xkb:us");
+    local.appRules = {AppRule{"mine", AppRuleMode::ignored, std::nullopt}};
+    const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
+        "payload": {"defaultSourceID": "xkb:de", "defaultAction": "twice",
+        "appRules": [{"bundleID": "", "mode": "left.out"},
+                     {"bundleID": "process:xterm", "mode": "sometimes", "lockedSourceID": "xkb:de"},
+                     {"bundleID": "mine", "mode": "often", "lockedSourceID": "xkb:de"},
+                     {"bundleID": "known", "mode": "switched", "lockedSourceID": "xkb:de"}],
+        "urlRules": [{"hostPattern": "a.com", "lockedSourceID": "xkb:de", "matchType": "glob"}]}})");
+    ASSERT_TRUE(backup.has_value());
+    for (const auto mode : {ImportMode::merge, ImportMode::replace}) {
+        const auto plan = ImportPlan::make(local, *backup, installed, mode);
+        const struct {
+            const char* id;
+            Status status;
+            std::optional<std::string> action, mode, matchType;
+        } expected[] = {
+            {"default", Status::conflict, "twice", std::nullopt, std::nullopt},
+            // Planned as the Lock it is read as; the left-out rule before it moves no index.
+            {"app:process:xterm", Status::new_, std::nullopt, "sometimes", std::nullopt},
+            {"app:mine", Status::conflict, std::nullopt, "often", std::nullopt},
+            {"app:known", Status::new_, std::nullopt, std::nullopt, std::nullopt},
+            {"url:a.com", Status::new_, std::nullopt, std::nullopt, "glob"},
+        };
+        ASSERT_EQ(plan.items.size(), std::size(expected));
+        for (const auto& e : expected) {
+            const auto& item = itemWithID(plan, e.id);
+            EXPECT_EQ(item.status, e.status) << e.id;
+            EXPECT_EQ(item.unknownFileAction, e.action) << e.id;
+            EXPECT_EQ(item.unknownFileMode, e.mode) << e.id;
+            EXPECT_EQ(item.unknownFileMatchType, e.matchType) << e.id;
+        }
+        EXPECT_EQ(itemWithID(plan, "app:process:xterm").fileMode, AppRuleMode::locked);
+        EXPECT_EQ(itemWithID(plan, "default").fileAction, RuleAction::lock);
+        EXPECT_EQ(plan.leftOutRuleCount, 1);
+    }
+}
+
 TEST(ImportPlan, RebasingKeepsChangesMadeDuringTheReviewAndTheUsersChoices) {
     LockConfiguration opened;
     opened.appRules = {AppRule{"conflict", AppRuleMode::locked, InputSourceID("xkb:us")}};

@@ -165,6 +165,33 @@ TEST(ImportReviewText, EachSideReadsAsTheRuleDoes) {
     }
     EXPECT_EQ(ImportReviewText::withCount("Conflicts (%d)", 3, SupportedLanguage::english),
               "Conflicts (3)");
+    // Russian writes the source's name after the colon in lower case.
+    plan.sourceNames[InputSourceID("xkb:de")] = "Немецкая";
+    EXPECT_EQ(
+        ImportReviewText::ruleText(app(AppRuleMode::switched, InputSourceID("xkb:de")),
+                                   ImportReviewText::Side::file, plan, SupportedLanguage::russian),
+        "Переключить: немецкая");
+}
+
+TEST(ImportReviewText, EachValueTheReaderDidNotKnowIsOneLineInTheInterfaceLanguage) {
+    ImportItem item;
+    item.subject = ImportItem::App{"process:xterm"};
+    EXPECT_TRUE(ImportReviewText::assumptions(item, SupportedLanguage::english).empty());
+    item.unknownFileMode = "sometimes";
+    EXPECT_EQ(ImportReviewText::assumptions(item, SupportedLanguage::english),
+              (std::vector<std::string>{"Unknown mode “sometimes”: imported as Lock"}));
+    item.unknownFileAction = "twice";
+    item.unknownFileMatchType = "glob";
+    EXPECT_EQ(ImportReviewText::assumptions(item, SupportedLanguage::english).size(), 3u);
+    for (const auto language : allCases<SupportedLanguage>()) {
+        const auto lines = ImportReviewText::assumptions(item, language);
+        ASSERT_EQ(lines.size(), 3u);
+        for (const auto& line : lines) {
+            EXPECT_EQ(line.find("%@"), std::string::npos) << line;
+        }
+        EXPECT_NE(lines[1].find("sometimes"), std::string::npos)
+            << rawValue(language) << ": " << lines[1];
+    }
 }
 
 }  // namespace

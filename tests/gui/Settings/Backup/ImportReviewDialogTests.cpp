@@ -139,9 +139,14 @@ TEST_F(ImportReviewDialogTest, SectionsAndCountersFollowTheMode) {
     EXPECT_TRUE(dialog->applyButton()->isEnabled());
 }
 
-TEST_F(ImportReviewDialogTest, ABehaviourOrMatchTypeThisVersionDoesNotKnowIsSaidOnItsRow) {
+TEST_F(ImportReviewDialogTest, AValueThisVersionDoesNotKnowIsSaidOnItsRow) {
     const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
-        "schemaVersion": 1, "minReader": 1, "appVersion": "9", "payload": {"urlRules": [
+        "schemaVersion": 1, "minReader": 1, "appVersion": "9", "payload": {
+        "defaultSourceID": "xkb:de", "defaultAction": "twice",
+        "appRules": [{"bundleID": "process:xterm", "mode": "sometimes", "lockedSourceID": "xkb:de"},
+                     {"bundleID": "far.app", "mode": "often", "lockedSourceID": "xkb:de"},
+                     {"bundleID": "near.app", "mode": "switched", "lockedSourceID": "xkb:de"}],
+        "urlRules": [
         {"hostPattern": "d.com", "lockedSourceID": "xkb:de", "action": "switch",
          "matchType": "glob"},
         {"hostPattern": "a.com", "lockedSourceID": "xkb:de", "action": "sometimes"}]}})");
@@ -162,6 +167,19 @@ TEST_F(ImportReviewDialogTest, ABehaviourOrMatchTypeThisVersionDoesNotKnowIsSaid
         lines("url:d.com").contains(q("Unknown match type “glob”: imported as Domain suffix")));
     EXPECT_TRUE(lines("url:a.com").contains(q("Unknown behaviour “sometimes”")));
     EXPECT_EQ(find(q("assumed:url:b.com")), nullptr) << "not in the file";
+    // App rules (new and in conflict) and the default say it as well; known words say nothing.
+    EXPECT_TRUE(
+        lines("app:process:xterm").contains(q("Unknown mode “sometimes”: imported as Lock")));
+    EXPECT_TRUE(lines("app:far.app").contains(q("Unknown mode “often”: imported as Lock")));
+    EXPECT_TRUE(lines("default").contains(q("Unknown behaviour “twice”: imported as Lock")));
+    EXPECT_EQ(find(q("assumed:app:near.app")), nullptr);
+    // In the interface language, as every row.
+    state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::russian));
+    dialog = std::make_unique<ImportReviewDialog>(*state, model, [](const ImportOutcome&) {});
+    EXPECT_TRUE(lines("app:process:xterm")
+                    .contains(q("Неизвестный режим «sometimes»: импортируется как «Закрепить»")))
+        << lines("app:process:xterm").toStdString();
+    state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
 }
 
 TEST_F(ImportReviewDialogTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {

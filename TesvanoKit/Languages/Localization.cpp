@@ -2,6 +2,7 @@
 
 #include <array>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -64,6 +65,65 @@ std::string text(std::string_view key, SupportedLanguage language) {
         }
     }
     return std::string(key);
+}
+
+namespace {
+
+// The two UTF-8 bytes of a capital letter of the Russian alphabet, as those of its small
+// letter; none for anything else.
+std::optional<std::array<char, 2>> smallCyrillic(unsigned char lead, unsigned char trail) {
+    if (lead != 0xD0) {
+        return std::nullopt;
+    }
+    if (trail == 0x81) {  // Ё
+        return std::array<char, 2>{char(0xD1), char(0x91)};
+    }
+    if (trail >= 0x90 && trail <= 0x9F) {  // А-П
+        return std::array<char, 2>{char(0xD0), char(trail + 0x20)};
+    }
+    if (trail >= 0xA0 && trail <= 0xAF) {  // Р-Я
+        return std::array<char, 2>{char(0xD1), char(trail - 0x20)};
+    }
+    return std::nullopt;
+}
+
+bool isSmallCyrillic(unsigned char lead, unsigned char trail) {
+    return (lead == 0xD0 && trail >= 0xB0 && trail <= 0xBF) ||
+           (lead == 0xD1 && ((trail >= 0x80 && trail <= 0x8F) || trail == 0x91));
+}
+
+std::string nameAfterColon(std::string_view name) {
+    // A word, not an abbreviation or a single letter: a capital followed by a small letter.
+    if (name.size() < 4 || !isSmallCyrillic(static_cast<unsigned char>(name[2]),
+                                            static_cast<unsigned char>(name[3]))) {
+        return std::string(name);
+    }
+    const auto small =
+        smallCyrillic(static_cast<unsigned char>(name[0]), static_cast<unsigned char>(name[1]));
+    if (!small) {
+        return std::string(name);
+    }
+    std::string out(name);
+    out[0] = (*small)[0];
+    out[1] = (*small)[1];
+    return out;
+}
+
+}  // namespace
+
+std::string withName(std::string_view key, std::string_view name, SupportedLanguage language) {
+    std::string out = text(key, language);
+    constexpr std::string_view marker = "%@";
+    const auto at = out.find(marker);
+    if (at == std::string::npos) {
+        return out;
+    }
+    const bool afterColon = at >= 2 && std::string_view(out).substr(at - 2, 2) == ": ";
+    const std::string shown = language == SupportedLanguage::russian && afterColon
+                                  ? nameAfterColon(name)
+                                  : std::string(name);
+    out.replace(at, marker.size(), shown);
+    return out;
 }
 
 }  // namespace Localization

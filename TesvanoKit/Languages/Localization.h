@@ -21,6 +21,12 @@ std::span<const Entry> table(SupportedLanguage language);
 
 std::string text(std::string_view key, SupportedLanguage language);
 
+// The key's text with a name (of an input source) in place of its "%@". Russian writes a
+// common noun after a colon in lower case, and the layouts' Russian names start with a
+// capital: there a Cyrillic name that follows ": " loses it ("Закрепить: русская"). Names in
+// other scripts and words in capitals ("США") stay as they are.
+std::string withName(std::string_view key, std::string_view name, SupportedLanguage language);
+
 }  // namespace Localization
 
 // The language every lookup without an explicit language follows (the shortcut recorder's

@@ -224,6 +224,9 @@ AppPickerDialog::AppPickerDialog(AppState& state, OnSelect onSelect, QWidget* pa
 
     new OverlayScrollerSweep(this);
     refreshContent();
+    // Typing starts a search: the field has the focus when the dialog opens, not the Cancel
+    // button that comes first in the tab order.
+    search_->setFocus(Qt::OtherFocusReason);
 }
 
 AppPickerDialog::~AppPickerDialog() {

@@ -153,7 +153,8 @@ void GeneralSettingsPane::buildPasswordFields() {
     layout()->addWidget(new SectionFooter(
         state_,
         N_("By default, Tesvano respects password fields and doesn't change your input source in "
-           "them. Turn this on to keep enforcing the locked source even there."),
+           "them. It can tell a password field only while assistive technologies are turned on "
+           "(see Permissions). Turn this on to keep enforcing the locked source even there."),
         this));
     connect(enforceInPasswordFields_, &QCheckBox::clicked, this, [this](bool on) {
         auto configuration = state_.config();

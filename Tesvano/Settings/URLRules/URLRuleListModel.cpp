@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Tesvano/App/AppState.h"
+#include "TesvanoKit/Languages/Localization.h"
 #include "TesvanoKit/Languages/TextKey.h"
 
 namespace tesvano {
@@ -69,11 +70,9 @@ QVariant URLRuleListModel::data(const QModelIndex& index, int role) const {
         case actionSummaryRole: {
             const auto name = state_.sourceName(shown.lockedSourceID);
             // A source that is not installed shows as its raw id.
-            const QString source =
-                QString::fromStdString(name ? *name : shown.lockedSourceID.rawValue);
-            QString summary =
-                state_.text(shown.action == RuleAction::lock ? "Lock to %@" : N_("Switch to %@"));
-            return summary.replace(QStringLiteral("%@"), source);
+            return QString::fromStdString(Localization::withName(
+                shown.action == RuleAction::lock ? N_("Lock to %@") : N_("Switch to %@"),
+                name ? *name : shown.lockedSourceID.rawValue, state_.effectiveLanguage()));
         }
         case activeRole:
             return state_.config().enhancedModeEnabled;

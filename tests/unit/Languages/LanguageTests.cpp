@@ -135,5 +135,31 @@ TEST(Localization, MissingKeysShowAsThemselvesAndTheOverrideIsShared) {
     EXPECT_EQ(LanguageOverride::currentLanguage(), L::english);
 }
 
+TEST(Localization, ANameAfterAColonStartsInLowerCaseInRussianOnly) {
+    const struct {
+        const char* key;
+        const char* name;
+        L language;
+        const char* shown;
+    } cases[] = {
+        {"Lock to %@", "Русская", L::russian, "Закрепить: русская"},
+        {"Switch to %@", "Английская (США)", L::russian, "Переключить: английская (США)"},
+        {"Lock to %@", "Ёлочная", L::russian, "Закрепить: ёлочная"},
+        {"Lock to %@", "Японская", L::russian, "Закрепить: японская"},
+        // Abbreviations, other scripts and other languages keep the name as it is.
+        {"Lock to %@", "США", L::russian, "Закрепить: США"},
+        {"Lock to %@", "Mozc", L::russian, "Закрепить: Mozc"},
+        {"Lock to %@", "Р", L::russian, "Закрепить: Р"},
+        {"Lock to %@", "", L::russian, "Закрепить: "},
+        {"Lock to %@", "Русская", L::english, "Lock to Русская"},
+        {"Lock to %@", "Russe", L::french, "Verrouiller sur Russe"},
+        // Only where the name follows a colon.
+        {"Saved as %@.", "Резерв.tesvano", L::russian, "Сохранено как Резерв.tesvano."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Localization::withName(c.key, c.name, c.language), c.shown) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace tesvano

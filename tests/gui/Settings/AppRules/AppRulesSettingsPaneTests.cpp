@@ -296,6 +296,27 @@ protected:
     std::vector<InstalledApp> chosen;
 };
 
+TEST_F(AppPickerTest, TheSearchFieldHasTheFocusWhenThePickerOpensAndKeepsItOnceTheListShows) {
+    auto& s = started();
+    AppRulesSettingsPane pane(s, nullptr, scanGiving(someApps));
+    pane.show();
+    pane.addAppButton()->click();
+    ASSERT_TRUE(pane.picker());
+    processEvents();
+    EXPECT_EQ(pane.picker()->focusWidget(), pane.picker()->searchField());
+    pane.picker()->waitForScan();
+    processEvents();
+    ASSERT_EQ(pane.picker()->content(), AppPickerDialog::Content::list);
+    EXPECT_EQ(pane.picker()->focusWidget(), pane.picker()->searchField());
+    // A picker opened again starts there too.
+    pane.picker()->reject();
+    processEvents();
+    pane.addAppButton()->click();
+    ASSERT_TRUE(pane.picker());
+    processEvents();
+    EXPECT_EQ(pane.picker()->focusWidget(), pane.picker()->searchField());
+}
+
 TEST_F(AppPickerTest, SearchFiltersByNameOrIdentityAndSaysWhenNothingMatches) {
     auto& p = picker(someApps);
     QAbstractItemModelTester tester(p.list()->model(),

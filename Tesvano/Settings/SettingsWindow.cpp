@@ -121,7 +121,6 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
         button->setIcon(QIcon::fromTheme(
             QString::fromUtf8(info.iconName.data(), qsizetype(info.iconName.size())),
             Symbols::icon(tabSymbols[i])));
-        button->setText(state_.text(info.title));
         tabGroup_->addButton(button, static_cast<int>(i));
         tabButtons_[i] = button;
         bar->addWidget(button);
@@ -133,6 +132,7 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
         stack_->addWidget(scroller);
     }
     bar->addStretch(1);
+    tabBar_ = bar;
     layout->addLayout(bar);
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
@@ -163,9 +163,7 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
             QTimer::singleShot(0, this, [this] {
                 rebuildPending_ = false;
                 rebuildPanes();
-                for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
-                    tabButtons_[i]->setText(state_.text(settingsTabs[i].title));
-                }
+                fitTabTitles();
                 refreshTitle();
                 // Longer words may need more room: measured now, and again once the new
                 // texts have been laid out (the tabs' own labels grow with some scripts).
@@ -187,8 +185,64 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
         }
     });
 
-    resize(idealWidth, minimumHeight);
+    fitTabTitles();
+    resize(std::max(int(idealWidth), QWidget::minimumWidth()), minimumHeight);
     fitToPanes(false);
+}
+
+namespace {
+
+// A title of several words in two lines, broken at the space nearest its middle.
+QString inTwoLines(const QString& title) {
+    int best = -1;
+    for (int i = 0; i < title.size(); ++i) {
+        if (title[i] == QLatin1Char(' ') &&
+            (best < 0 ||
+             std::abs(2 * i - int(title.size())) < std::abs(2 * best - int(title.size())))) {
+            best = i;
+        }
+    }
+    if (best < 0) {
+        return title;
+    }
+    QString out = title;
+    out[best] = QLatin1Char('\n');
+    return out;
+}
+
+}  // namespace
+
+int SettingsWindow::widthForTabs() const {
+    const QMargins margins = tabBar_->contentsMargins();
+    int width = margins.left() + margins.right();
+    for (const QToolButton* button : tabButtons_) {
+        width += std::max(button->sizeHint().width(), button->minimumWidth());
+    }
+    return width + tabBar_->spacing() * int(tabButtons_.size() - 1);
+}
+
+void SettingsWindow::fitTabTitles() {
+    // Every title whole, never elided: on one line while the row fits the usual width, else
+    // titles of several words take two lines (the longer languages), and the window is at
+    // least as wide as the row, within the screen.
+    for (std::size_t i = 0; i < settingsTabs.size(); ++i) {
+        tabButtons_[i]->setText(state_.text(settingsTabs[i].title));
+    }
+    if (widthForTabs() > idealWidth) {
+        for (QToolButton* button : tabButtons_) {
+            button->setText(inTwoLines(button->text()));
+        }
+    }
+    int available = QWIDGETSIZE_MAX;
+    if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
+        const int decoration = isVisible() ? frameGeometry().width() - width() : 0;
+        available = screen->availableGeometry().width() - decoration;
+    }
+    const int wanted = std::min(std::max(int(minimumWidth), widthForTabs()), available);
+    setMinimumWidth(wanted);
+    if (width() < wanted) {
+        resize(wanted, height());
+    }
 }
 
 int SettingsWindow::heightForTallestPane() const {
@@ -403,8 +457,10 @@ void SettingsWindow::closeEvent(QCloseEvent* event) {
 void SettingsWindow::showEvent(QShowEvent* event) {
     if (!isPaneBuilt(state_.settingsTab())) {
         pane(state_.settingsTab());
-        fitToPanes(true);
     }
+    // Polished for the screen now: the tabs and panes are measured again.
+    fitTabTitles();
+    fitToPanes(true);
     QWidget::showEvent(event);
 }
 

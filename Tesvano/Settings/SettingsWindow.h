@@ -7,6 +7,7 @@
 #include "Tesvano/Settings/SettingsTab.h"
 
 class QButtonGroup;
+class QHBoxLayout;
 class QLabel;
 class QScrollArea;
 class QStackedWidget;
@@ -72,6 +73,9 @@ private:
     // As tall as the tallest built pane needs, within the screen's available height (a pane
     // taller than that scrolls); only growing when `growOnly`.
     void fitToPanes(bool growOnly);
+    // The row of tabs with every title whole, the window at least as wide.
+    void fitTabTitles();
+    int widthForTabs() const;
     void selectTab(SettingsTab tab);
     void refreshTitle();
     void refreshBadge();
@@ -80,6 +84,7 @@ private:
     AppState& state_;
     PaneFactories factories_;
     QButtonGroup* tabGroup_;
+    QHBoxLayout* tabBar_ = nullptr;
     std::array<QToolButton*, settingsTabs.size()> tabButtons_{};
     QStackedWidget* stack_;
     std::array<QScrollArea*, settingsTabs.size()> scrollers_{};

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <iterator>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -167,9 +169,14 @@ ImportReviewDialog::ImportReviewDialog(AppState& state, std::shared_ptr<ImportRe
     column->addWidget(scroller_, 1);
     column->addWidget(divider());
 
+    // The footer: why Apply is off, as wide as the dialog (a sentence squeezed beside the
+    // buttons breaks into many lines in the longer languages), above the counters and buttons.
     auto* footer = new QWidget(this);
-    auto* footerRow = rowLayout(footer, 12);
-    footerRow->setContentsMargins(16, 16, 16, 16);
+    auto* footerColumn = new QVBoxLayout(footer);
+    footerColumn->setContentsMargins(16, 12, 16, 16);
+    footerColumn->setSpacing(8);
+    auto* footerRow = new QHBoxLayout;
+    footerRow->setSpacing(12);
     auto* countersRow = new QHBoxLayout;
     countersRow->setSpacing(8);
     const std::array<std::string_view, 4> counterKeys = {N_("Added"), N_("Updated"), N_("Kept"),
@@ -193,7 +200,8 @@ ImportReviewDialog::ImportReviewDialog(AppState& state, std::shared_ptr<ImportRe
                                SettingsStyle::footnote(footer), Level::secondary, footer);
     applyReason_->setObjectName(QStringLiteral("applyReason"));
     applyReason_->setWordWrap(true);
-    footerRow->addWidget(applyReason_, 2);
+    footerColumn->addWidget(applyReason_);
+    footerColumn->addLayout(footerRow);
     cancel_ = new QPushButton(text("Cancel"), footer);
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
@@ -254,6 +262,7 @@ void ImportReviewDialog::rebuild() {
         old->hide();
         old->deleteLater();
     }
+    fitWidth();
     scroller_->widget()->adjustSize();
     scroller_->verticalScrollBar()->setValue(scrolled);
 
@@ -264,6 +273,23 @@ void ImportReviewDialog::rebuild() {
     // A greyed Apply says why.
     applyReason_->setVisible(!changes);
     apply_->setToolTip(changes ? QString() : applyReason_->text());
+}
+
+void ImportReviewDialog::fitWidth() {
+    // As wide as the rows need in the interface language (never narrower than usual), so no
+    // row is cut or scrolls sideways; within the screen.
+    const int form = scroller_->widget()->minimumSizeHint().width() + 2 * scroller_->frameWidth() +
+                     scroller_->verticalScrollBar()->sizeHint().width();
+    const int wanted = std::max({int(dialogWidth), form, layout()->minimumSize().width()});
+    int available = QWIDGETSIZE_MAX;
+    if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
+        available = screen->availableGeometry().width() - 32;
+    }
+    const int width = std::min(wanted, available);
+    // Only growing: a review does not jump narrower as its rows change.
+    if (width > this->width()) {
+        setFixedSize(width, dialogHeight);
+    }
 }
 
 void ImportReviewDialog::refreshCounters(const ImportSummary& summary) {

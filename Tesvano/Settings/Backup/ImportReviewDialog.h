@@ -46,6 +46,7 @@ public:
 
 private:
     void scheduleRebuild();
+    void fitWidth();
     void applyReview();
     void refreshCounters(const ImportSummary& summary);
 

@@ -4,6 +4,16 @@ target_compile_features(tesvano_common INTERFACE cxx_std_23)
 target_compile_options(tesvano_common INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
     -Woverloaded-virtual -Wimplicit-fallthrough)
+# Views, pointers and references left dangling by a temporary, where the compiler can tell.
+include(CheckCXXCompilerFlag)
+foreach(_flag -Wdangling-pointer=2 -Wdangling-reference -Wdangling -Wdangling-gsl
+              -Wreturn-stack-address)
+    string(MAKE_C_IDENTIFIER "TESVANO_HAS${_flag}" _var)
+    check_cxx_compiler_flag(${_flag} ${_var})
+    if(${_var})
+        target_compile_options(tesvano_common INTERFACE ${_flag})
+    endif()
+endforeach()
 if(TESVANO_WERROR)
     target_compile_options(tesvano_common INTERFACE -Werror)
 endif()

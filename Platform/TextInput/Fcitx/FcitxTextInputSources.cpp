@@ -44,6 +44,8 @@ std::optional<std::string_view> inputMethodOf(std::string_view id) {
     }
     return id.substr(FcitxTextInputSources::idPrefix.size());
 }
+// The answer views the id: an id that is gone at the end of the statement cannot be asked.
+std::optional<std::string_view> inputMethodOf(std::string&&) = delete;
 
 }  // namespace
 
@@ -396,7 +398,9 @@ bool FcitxTextInputSources::managesKeyboardLayouts() {
 
 FocusedSelection FcitxTextInputSources::selectInFocusedContext(const TextInputSource& source) {
     using Kind = FocusedSelectionFailure::Kind;
-    const auto inputMethod = inputMethodOf(source.id.value_or(""));
+    // The name is a view into the id: the id must outlive it.
+    const std::string id = source.id.value_or("");
+    const auto inputMethod = inputMethodOf(id);
     if (!impl_->available || !inputMethod) {
         return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
     }

@@ -301,9 +301,6 @@ bool LockController::switchOnce(const InputSourceID& source, ActivationReason re
                                 const std::optional<std::string>& appId, RuleSource ruleSource,
                                 const std::optional<std::string>& matchedHost) {
     const auto current = provider_.currentSource();
-    if (!current) {
-        return false;
-    }
     heldForActivation_ = false;
     const int generation = ++oneShotGeneration_;
     oneShotIsRuleBound_ = true;
@@ -312,18 +309,20 @@ bool LockController::switchOnce(const InputSourceID& source, ActivationReason re
     targetRuleSource_ = ruleSource;
     targetMatchedHost_ = matchedHost;
     settleUntil_ = 0;
-    if (secureInputBlocks() || current->id == source) {
+    if (secureInputBlocks() || idOf(current) == source) {
         return true;
     }
     const auto resolved = provider_.source(source);
     if (!resolved || !provider_.canSelect(*resolved)) {
         return true;
     }
+    // Nothing current (a framework that has just started) is selected from, as a lock does.
     const bool ok = performSwitch(*resolved, reason, current);
     if (ok && oneShotGeneration_ == generation) {
-        scheduleOneShotCheck(source, current->id, true, generation);
+        scheduleOneShotCheck(source, idOf(current), true, generation);
     }
-    return true;
+    // Refused then, the rule has not been applied: the next activation tries again.
+    return ok || current.has_value();
 }
 
 void LockController::cancelRuleBoundOneShot() {

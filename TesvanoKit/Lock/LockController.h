@@ -53,8 +53,8 @@ public:
                    std::optional<RuleSource> ruleSource = std::nullopt,
                    const std::optional<std::string>& matchedHost = std::nullopt);
     void releaseTarget();
-    // Answers false, doing nothing, while the system reports no current source (no input
-    // context has had the focus yet): the rule has not been applied.
+    // Answers false when the rule has not been applied: nothing was current (no input context
+    // has had the focus yet) and the selection was refused.
     bool switchOnce(const InputSourceID& source, ActivationReason reason,
                     const std::optional<std::string>& appId, RuleSource ruleSource,
                     const std::optional<std::string>& matchedHost);

@@ -333,6 +333,38 @@ TEST_F(LockControllerTest, OneShotSwitchesOnceAndRetriesAQuietFallback) {
     EXPECT_EQ(provider.selections.size(), selections);
 }
 
+// A framework that has just started has nothing current: a one-shot selects from nothing,
+// as a lock and a manual pick do, and counts as applied; only a refused selection leaves it
+// for the next activation.
+TEST_F(LockControllerTest, OneShotSelectsWhileNothingIsCurrent) {
+    controller.setEnabled(true, R::lockEngaged);
+    provider.current.reset();
+    EXPECT_TRUE(controller.switchOnce(InputSourceID("B"), R::appActivated, "app",
+                                      RuleSource::appRule, std::nullopt));
+    EXPECT_EQ(provider.selections, std::vector<std::string>{"B"});
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].inputSource, InputSourceID("B"));
+    EXPECT_EQ(events[0].fromSourceName, std::nullopt);
+    EXPECT_EQ(events[0].triggeringAppId, "app");
+
+    // Still nothing current 0.32 s later (no input context had the focus): once more, quietly.
+    provider.current.reset();
+    loop.advance(Seconds(0.32));
+    EXPECT_EQ(provider.selections, (std::vector<std::string>{"B", "B"}));
+    loop.advance(Seconds(5));
+    EXPECT_EQ(provider.selections.size(), 2u) << "a one-shot does not go on trying";
+    EXPECT_EQ(events.size(), 1u);
+
+    provider.current.reset();
+    provider.scriptedResults["C"] = {false};
+    EXPECT_FALSE(controller.switchOnce(InputSourceID("C"), R::appActivated, "app",
+                                       RuleSource::appRule, std::nullopt));
+    EXPECT_TRUE(controller.switchOnce(InputSourceID("C"), R::appActivated, "app",
+                                      RuleSource::appRule, std::nullopt));
+    EXPECT_EQ(provider.current, InputSourceID("C"));
+    EXPECT_EQ(events.size(), 2u);
+}
+
 TEST_F(LockControllerTest, ManualSelectionReportsAnApiCommandAndTheLockWinsLater) {
     lockOn("A");
     controller.selectManually(InputSourceID("C"));

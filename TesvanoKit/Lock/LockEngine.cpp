@@ -87,6 +87,7 @@ std::function<void(A...)> LockEngine::weakly(void (LockEngine::*method)(A...)) {
 
 void LockEngine::start() {
     activeAppId_ = appMonitor_->activeAppId();
+    listedSourceIDs_ = listedSourceIDs();
     observer_.start(weakly(&LockEngine::handleSelectionChanged));
     enabledSourcesObserver_.start(weakly(&LockEngine::handleEnabledSourcesChanged));
     appMonitor_->onActivationNoticed(
@@ -161,14 +162,27 @@ void LockEngine::handleSelectionChanged() {
     reportCurrentSource();
 }
 
+std::vector<InputSourceID> LockEngine::listedSourceIDs() {
+    std::vector<InputSourceID> ids;
+    for (const auto& source : provider_->selectableSources()) {
+        ids.push_back(source.id);
+    }
+    return ids;
+}
+
 void LockEngine::handleEnabledSourcesChanged() {
     if (onSelectableSourcesChange) {
         onSelectableSourcesChange(provider_->selectableSources());
     }
+    auto listed = listedSourceIDs();
+    const bool changed = listed != listedSourceIDs_;
+    listedSourceIDs_ = std::move(listed);
     // Sources that come back (a restarted desktop shell, a framework started again) start on
     // a source of their own choosing: the rule in force applies afresh, with no fight counted
-    // from before they went.
-    if (config_.isEnabled) {
+    // from before they went. The same sources announced again are no such return: IBus's
+    // panel rewrites the keymap for each engine it switches to, and a fight with another
+    // program's switches must still count then.
+    if (config_.isEnabled && changed) {
         controller_.setEnabled(true, ActivationReason::revertedSwitch);
     }
 }

@@ -101,6 +101,7 @@ private:
 
     void handleSelectionChanged();
     void handleEnabledSourcesChanged();
+    std::vector<InputSourceID> listedSourceIDs();
     void handleActivationNoticed(const std::optional<std::string>& identity);
     void handleActiveApp(const std::optional<std::string>& identity);
     void handleLauncher(const std::optional<std::string>& launcher);
@@ -130,6 +131,8 @@ private:
     std::optional<SwitchKey> lastSwitchKey_;
     std::optional<SwitchKey> lastLauncherSwitchKey_;
     std::optional<SwitchKey> lastFiredSwitchKey_;
+    // The selectable sources as last listed, to tell a real change from a rewritten keymap.
+    std::vector<InputSourceID> listedSourceIDs_;
 
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };

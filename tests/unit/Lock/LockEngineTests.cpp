@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/Fake/FakeTextInputSources.h"
 #include "TesvanoKit/Lock/LockEngine.h"
@@ -158,6 +160,61 @@ TEST_F(LockEngineTest, SwitchOnceRulesFireOncePerApplicationContext) {
     userSwitches("xkb:us");
     app->report("a");
     EXPECT_EQ(system.currentID, "xkb:ru");
+}
+
+// IBus right after it starts reports nothing current; the rule still fires, and only once.
+TEST_F(LockEngineTest, ASwitchOnceRuleFiresOnceWhileNothingIsCurrent) {
+    config.isEnabled = true;
+    config.appRules = {AppRule{"a", AppRuleMode::switched, InputSourceID("xkb:ru")}};
+    commit();
+    for (const bool takes : {true, false}) {
+        SCOPED_TRACE(takes ? "the selection takes" : "nothing becomes current");
+        events.clear();
+        system.selectCalls.clear();
+        system.currentID.reset();
+        system.selectionTakesEffect = takes;
+        app->report("other");
+        app->report("a");
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].inputSource, InputSourceID("xkb:ru"));
+        EXPECT_EQ(events[0].fromSourceName, std::nullopt);
+        loop.advance(Seconds(1));
+        app->report("a");  // the same context: it has fired
+        loop.advance(Seconds(1));
+        EXPECT_EQ(events.size(), 1u);
+        EXPECT_EQ(system.currentID, takes ? std::optional<std::string>("xkb:ru") : std::nullopt);
+        // The quiet retry of a selection that did not take, and nothing after it.
+        EXPECT_EQ(system.selectCalls.size(), takes ? 1u : 2u);
+    }
+}
+
+// A framework's panel that rewrites the keymap with every engine it switches to announces the
+// same sources again each time: the fight goes on counting and backs off. Sources that really
+// change apply the rule afresh, with no fight counted from before.
+TEST_F(LockEngineTest, OnlyAChangedSourceListEndsTheFightsCount) {
+    config.isEnabled = true;
+    config.appRules = {AppRule{"a", AppRuleMode::locked, InputSourceID("xkb:de")}};
+    commit();
+    app->report("a");
+    ASSERT_EQ(system.currentID, "xkb:de");
+    const auto fight = [&](int switches) {
+        for (int i = 0; i < switches; ++i) {
+            loop.advance(Seconds(0.8));
+            userSwitches("xkb:ru");
+            system.sendEnabledSourcesChanged();
+        }
+    };
+    fight(5);
+    EXPECT_EQ(std::ranges::count(events, R::conflictPaused, &ActivationEvent::reason), 1);
+    EXPECT_EQ(system.currentID, "xkb:ru") << "paused";
+
+    // A source added ends the pause: the rule applies afresh.
+    system.installed.push_back(FakeTextInputSources::keyboard("xkb:fr", "French", {"fr"}));
+    system.sendEnabledSourcesChanged();
+    EXPECT_EQ(system.currentID, "xkb:de");
+    fight(3);
+    EXPECT_EQ(system.currentID, "xkb:de") << "the count starts afresh";
+    EXPECT_EQ(std::ranges::count(events, R::conflictPaused, &ActivationEvent::reason), 1);
 }
 
 TEST_F(LockEngineTest, LockRulesAndTheGlobalDefaultAreEnforced) {

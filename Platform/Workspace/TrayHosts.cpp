@@ -1,6 +1,7 @@
 #include "Platform/Workspace/TrayHosts.h"
 
 #include "Platform/DBus/SessionBus.h"
+#include "Platform/Workspace/X11Support.h"
 
 // clang-format off
 #include <X11/Xlib.h>
@@ -8,8 +9,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tesvano::platform {
 
@@ -79,5 +82,129 @@ bool statusNotifierWatcherRuns() {
 TrayHosts probeTrayHosts() {
     return TrayHosts{readStatusNotifierHost(), readXEmbedTray()};
 }
+
+struct TrayHostWatcher::Impl {
+    Runtime& runtime;
+    std::function<void()> changed;
+    dbus::Lifetime lifetime;
+
+    std::optional<dbus::Connection> bus;
+    dbus::NameWatcher watcher{kWatcher, [this](const std::string&) { tell(); }};
+    dbus::Slot registered;
+    dbus::Slot unregistered;
+    std::optional<dbus::BusLoop> busLoop;
+
+    Display* display = nullptr;
+    Atom selection = 0;
+    Atom manager = 0;
+    Window tray = 0;
+    Registration readable;
+
+    Impl(Runtime& rt, std::function<void()> c) : runtime(rt), changed(std::move(c)) {}
+    ~Impl() {
+        readable = {};
+        if (display != nullptr) {
+            x11::closeDisplay(display);
+        }
+    }
+
+    // After the bus's or the display's dispatch, where the listener may probe the bus again.
+    void tell() {
+        lifetime.later(runtime, [this] {
+            if (changed) {
+                changed();
+            }
+        });
+    }
+
+    static int onHostSignal(sd_bus_message*, void* data, sd_bus_error*) {
+        static_cast<Impl*>(data)->tell();
+        return 0;
+    }
+
+    int watchBus() {
+        auto connection = dbus::Connection::open();
+        if (!connection) {
+            return -ENOTCONN;
+        }
+        bus.emplace(std::move(*connection));
+        int r = watcher.start(*bus);
+        for (auto [slot, member] : {std::pair{&registered, "StatusNotifierHostRegistered"},
+                                    std::pair{&unregistered, "StatusNotifierHostUnregistered"}}) {
+            r = r >= 0 ? sd_bus_match_signal(bus->get(), slot->out(), nullptr,
+                                             "/StatusNotifierWatcher", kWatcher, member,
+                                             onHostSignal, this)
+                       : r;
+        }
+        if (r >= 0) {
+            busLoop.emplace(runtime, *bus);
+        }
+        return r;
+    }
+
+    // The tray's window, its end watched; 0 when no tray owns the selection.
+    void followTray() {
+        x11::clearRequestFailure();
+        tray = XGetSelectionOwner(display, selection);
+        if (tray != 0) {
+            XSelectInput(display, tray, StructureNotifyMask);
+        }
+        if (x11::syncFailed(display)) {
+            tray = 0;  // gone between the two requests; its successor announces itself
+        }
+    }
+
+    bool watchDisplay() {
+        auto opened = x11::openDisplay({});
+        if (!opened) {
+            return false;
+        }
+        display = *opened;
+        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+        selection = XInternAtom(display, name.c_str(), False);
+        manager = XInternAtom(display, "MANAGER", False);
+        // A new tray announces itself to the root window's clients.
+        XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask);
+        followTray();
+        readable = runtime.watchReadable(ConnectionNumber(display), [this] { readDisplay(); });
+        return true;
+    }
+
+    void readDisplay() {
+        bool news = false;
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            const bool announced = event.type == ClientMessage &&
+                                   event.xclient.message_type == manager &&
+                                   static_cast<Atom>(event.xclient.data.l[1]) == selection;
+            const bool gone =
+                event.type == DestroyNotify && tray != 0 && event.xdestroywindow.window == tray;
+            if (announced || gone) {
+                followTray();
+                news = true;
+            }
+        }
+        if (news) {
+            tell();
+        }
+    }
+};
+
+std::expected<std::unique_ptr<TrayHostWatcher>, std::string> TrayHostWatcher::open(
+    Runtime& runtime, std::function<void()> changed) {
+    auto impl = std::make_unique<Impl>(runtime, std::move(changed));
+    const int r = impl->watchBus();
+    const bool display = impl->watchDisplay();
+    if (r < 0 && !display) {
+        return std::unexpected("cannot follow the trays: " + std::string(std::strerror(-r)) +
+                               ", and no display");
+    }
+    return std::unique_ptr<TrayHostWatcher>(new TrayHostWatcher(std::move(impl)));
+}
+
+TrayHostWatcher::TrayHostWatcher(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+TrayHostWatcher::~TrayHostWatcher() = default;
 
 }  // namespace tesvano::platform

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <expected>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <string>
+
+#include "Platform/Runtime/Runtime.h"
 
 namespace tesvano::platform {
 
@@ -19,5 +25,24 @@ TrayHosts probeTrayHosts();
 // Whether a StatusNotifierWatcher holds its name on the session bus (asked of the bus itself,
 // so a busy watcher still counts).
 bool statusNotifierWatcherRuns();
+
+// Tells whenever what shows tray icons may have changed, for whoever shows the answer of
+// probeTrayHosts: a status-notifier watcher that comes or goes, a host that registers with it or
+// leaves, an XEmbed tray that takes its selection or whose window goes. `changed` runs on the
+// runtime's loop.
+class TrayHostWatcher {
+public:
+    // Fails with a readable reason when neither the session bus nor the display can be watched.
+    static std::expected<std::unique_ptr<TrayHostWatcher>, std::string> open(
+        Runtime& runtime, std::function<void()> changed);
+    ~TrayHostWatcher();
+    TrayHostWatcher(const TrayHostWatcher&) = delete;
+    TrayHostWatcher& operator=(const TrayHostWatcher&) = delete;
+
+private:
+    struct Impl;
+    explicit TrayHostWatcher(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace tesvano::platform

@@ -439,6 +439,14 @@ void AppState::setApiEnabled(bool enabled) {
     services_.defaults.set("apiEnabled", enabled);
 }
 
+void AppState::trayHostsChanged() {
+    const bool available = trayAvailable();
+    if (trayAvailable_ != available) {
+        trayAvailable_ = available;
+        emit trayAvailableChanged();
+    }
+}
+
 void AppState::setTrayIconHidden(bool hidden) {
     assign(trayIconHidden_, hidden, &AppState::trayIconHiddenChanged);
     services_.defaults.set("menuBarIconHidden", hidden);

@@ -180,6 +180,9 @@ public:
     // Application settings.
     void setApiEnabled(bool enabled);
     void setTrayIconHidden(bool hidden);
+    // A tray host or an XEmbed tray came or went: whoever shows trayAvailable() hears of it
+    // when the answer changed.
+    void trayHostsChanged();
     void setNewAppRuleMode(AppRuleMode mode);
     void setLanguagePreference(const LanguagePreference& preference);
     std::optional<LoginItemError> setLoginItemEnabled(bool enabled);
@@ -243,6 +246,7 @@ signals:
     void accessibilityGrantedChanged();
     void apiEnabledChanged();
     void trayIconHiddenChanged();
+    void trayAvailableChanged();
     void newAppRuleModeChanged();
     void toggleLockShortcutChanged();
     void languagePreferenceChanged();
@@ -288,6 +292,8 @@ private:
     bool accessibilityGranted_ = false;
     bool apiEnabled_ = false;
     bool trayIconHidden_ = false;
+    // The answer last told; none before the first change was heard of.
+    std::optional<bool> trayAvailable_;
     AppRuleMode newAppRuleMode_ = AppRuleMode::locked;
     std::optional<KeyboardShortcuts::Shortcut> toggleLockShortcut_;
     std::unique_ptr<UpdateController> updateController_;

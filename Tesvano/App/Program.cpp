@@ -27,6 +27,7 @@
 #include "Platform/TextInput/GnomeShell/GnomeShellExtension.h"
 #include "Platform/TextInput/SessionTextInputSources.h"
 #include "Platform/Workspace/DesktopEntryIndex.h"
+#include "Platform/Workspace/TrayHosts.h"
 #include "Platform/Workspace/X11WindowList.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "Tesvano/App/AppDelegate.h"
@@ -336,6 +337,12 @@ int main(int argc, char** argv) {
     StatusMenu menu(state,
                     [&delegate] { delegate.requestTermination(TerminationSource::request); });
     TrayIcon trayIcon(state, menu);
+    // Trays that come or go while the program runs (a panel started late) reach the panes.
+    auto trayHosts =
+        platform::TrayHostWatcher::open(runtime, [&state] { state.trayHostsChanged(); });
+    if (!trayHosts) {
+        log().notice("%{public}s", trayHosts.error());
+    }
     // The recorder refuses combinations the menu already uses.
     KeyboardShortcuts::setMainMenuProvider([m = QPointer<QMenu>(menu.menu())] {
         return m ? KeyboardShortcuts::menuItems(*m) : std::vector<KeyboardShortcuts::MenuItem>{};

@@ -68,7 +68,10 @@ GeneralSettingsPane::GeneralSettingsPane(AppState& state, QWidget* parent)
     connect(&state_, &AppState::currentSourceNameChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::activationCountChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::loginItemStateChanged, this, [this] { syncStartup(); });
-    connect(&state_, &AppState::trayIconHiddenChanged, this, [this] { syncAll(); });
+    connect(&state_, &AppState::trayIconHiddenChanged, this, [this] {
+        syncAll();
+        syncTray();
+    });
     connect(&state_, &AppState::apiEnabledChanged, this, [this] { syncAll(); });
     connect(&state_, &AppState::languagePreferenceChanged, this, [this] { syncAll(); });
 }
@@ -168,20 +171,26 @@ void GeneralSettingsPane::buildTray() {
     auto* group = addSection(this, state_, N_("System Tray"), "traySection");
     new QVBoxLayout(group);
     hideTrayIcon_ = addToggle(group, state_, N_("Hide tray icon"), "hideTrayIcon");
-    // Without a tray there is no icon to hide (GNOME shows none without an extension); a
-    // hidden one can still be shown again for a tray that comes later.
-    const bool tray = state_.trayAvailable();
-    hideTrayIcon_->setEnabled(tray || state_.trayIconHidden());
-    layout()->addWidget(new SectionFooter(
+    trayFooter_ = new SectionFooter(
         state_,
-        tray ? N_("Tesvano keeps running in the background with its icon hidden. To show this "
-                  "window again, open Tesvano from the application menu or launcher.")
-             : N_("Your desktop shows no system tray, so Tesvano has no icon to hide: it runs in "
-                  "the background. To show this window again, open Tesvano from the "
-                  "application menu or launcher."),
-        this));
+        N_("Tesvano keeps running in the background with its icon hidden. To show this window "
+           "again, open Tesvano from the application menu or launcher."),
+        this);
+    noTrayFooter_ = new SectionFooter(
+        state_,
+        N_("Your desktop shows no system tray, so Tesvano has no icon to hide: it runs in the "
+           "background. To show this window again, open Tesvano from the application menu or "
+           "launcher."),
+        this);
+    trayFooter_->setObjectName(QStringLiteral("trayFooter"));
+    noTrayFooter_->setObjectName(QStringLiteral("noTrayFooter"));
+    layout()->addWidget(trayFooter_);
+    layout()->addWidget(noTrayFooter_);
+    syncTray();
     connect(hideTrayIcon_, &QCheckBox::clicked, this,
             [this](bool on) { state_.setTrayIconHidden(on); });
+    // A panel that starts (or quits) while the window is open.
+    connect(&state_, &AppState::trayAvailableChanged, this, [this] { syncTray(); });
 }
 
 void GeneralSettingsPane::buildLanguage() {
@@ -235,6 +244,7 @@ void GeneralSettingsPane::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // A change made outside the program while the tab was hidden shows up now.
     refreshLoginItem();
+    syncTray();
 }
 
 void GeneralSettingsPane::refreshLoginItem() {
@@ -251,6 +261,15 @@ void GeneralSettingsPane::syncStartup() {
     // Only a desktop with such settings gets the button.
     openAutostart_->setVisible(needsApproval && autostartCommand_.has_value());
     approvalFooter_->setVisible(needsApproval);
+}
+
+void GeneralSettingsPane::syncTray() {
+    // Without a tray there is no icon to hide (GNOME shows none without an extension); a
+    // hidden one can still be shown again for a tray that comes later.
+    const bool tray = state_.trayAvailable();
+    hideTrayIcon_->setEnabled(tray || state_.trayIconHidden());
+    trayFooter_->setVisible(tray);
+    noTrayFooter_->setVisible(!tray);
 }
 
 void GeneralSettingsPane::syncAll() {

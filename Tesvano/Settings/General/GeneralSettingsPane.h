@@ -51,6 +51,7 @@ private:
     void refreshLoginItem();
     void syncAll();
     void syncStartup();
+    void syncTray();
 
     AppState& state_;
     std::unique_ptr<LocaleFormat> format_;
@@ -63,6 +64,8 @@ private:
     QLabel* approvalFooter_ = nullptr;
     QCheckBox* enforceInPasswordFields_ = nullptr;
     QCheckBox* hideTrayIcon_ = nullptr;
+    QLabel* trayFooter_ = nullptr;
+    QLabel* noTrayFooter_ = nullptr;
     QComboBox* language_ = nullptr;
     QCheckBox* apiEnabled_ = nullptr;
     QPushButton* documentation_ = nullptr;

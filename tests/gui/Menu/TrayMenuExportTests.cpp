@@ -14,6 +14,7 @@
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "Platform/DBus/SessionBus.h"
+#include "Platform/Workspace/TrayHosts.h"
 #include "Tesvano/App/ShortcutNames.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "Tesvano/Menu/TrayIcon.h"
@@ -242,6 +243,8 @@ protected:
         });
     }
 
+    sd_bus* host() const { return host_->get(); }
+
     std::optional<StatusMenu> menu_;
     std::optional<TrayIcon> tray_;
     std::string item_;
@@ -358,6 +361,27 @@ TEST_F(TrayMenuExportTest, ARowThatChangesReachesTheHostInPlace) {
     KeyboardShortcuts::setShortcut(std::nullopt, ShortcutNames::toggleLock());
     ASSERT_TRUE(waitForUpdate(status, "shortcut"));
     EXPECT_FALSE(find(layout(), "Enabled").has("shortcut"));
+}
+
+// What the General pane follows: a host that registers or leaves, a watcher that goes.
+TEST_F(TrayMenuExportTest, TheTrayHostWatcherHearsOfHostsAndWatchers) {
+    int changes = 0;
+    auto watcher = platform::TrayHostWatcher::open(loop, [&changes] { ++changes; });
+    ASSERT_TRUE(watcher.has_value()) << watcher.error();
+    pump();  // whatever it tells of the watcher found at the start
+    const auto heard = [&](const std::function<void()>& event) {
+        const int before = changes;
+        event();
+        return waitFor([&] { return changes > before; });
+    };
+    for (const char* member : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
+        EXPECT_TRUE(heard([&] {
+            sd_bus_emit_signal(host(), "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher",
+                               member, "");
+        })) << member;
+    }
+    EXPECT_TRUE(heard([&] { sd_bus_release_name(host(), "org.kde.StatusNotifierWatcher"); }));
+    EXPECT_TRUE(heard([&] { sd_bus_request_name(host(), "org.kde.StatusNotifierWatcher", 0); }));
 }
 
 TEST(TrayMenuKeys, AreNamedAsDbusMenuNamesThem) {

@@ -88,6 +88,40 @@ TEST_F(GeneralSettingsPaneTest, StatusAndPasswordFieldSwitchesCommitWithTheirRea
     EXPECT_EQ(defaults.boolean("menuBarIconHidden"), true);
 }
 
+// A panel that starts after Settings opened (or quits) changes the tray section at once, as the
+// tray icon follows it; the icon once hidden can always be shown again.
+TEST_F(GeneralSettingsPaneTest, TheTraySectionFollowsATrayThatComesAndGoes) {
+    bool tray = false;
+    AppServices withTray = services();
+    withTray.isTrayAvailable = [&tray] { return tray; };
+    state = std::make_unique<AppState>(std::move(withTray));
+    auto& s = *state;
+    GeneralSettingsPane pane(s);
+    auto* hide = child<QCheckBox>(&pane, "hideTrayIcon");
+    const auto says = [&](bool hideable, bool trayShown) {
+        return hide->isEnabled() == hideable &&
+               child<QLabel>(&pane, "trayFooter")->isVisibleTo(&pane) == trayShown &&
+               child<QLabel>(&pane, "noTrayFooter")->isVisibleTo(&pane) == !trayShown;
+    };
+    EXPECT_TRUE(says(false, false));
+    int told = 0;
+    QObject::connect(&s, &AppState::trayAvailableChanged, [&] { ++told; });
+
+    tray = true;
+    s.trayHostsChanged();
+    EXPECT_TRUE(says(true, true));
+    s.trayHostsChanged();
+    EXPECT_EQ(told, 1) << "told only when the answer changes";
+
+    hide->click();
+    tray = false;
+    s.trayHostsChanged();
+    EXPECT_TRUE(says(true, false)) << "a hidden icon can still be shown for a later tray";
+    hide->click();
+    EXPECT_TRUE(says(false, false));
+    EXPECT_EQ(told, 2);
+}
+
 TEST_F(GeneralSettingsPaneTest, LaunchAtLoginWritesTheAutostartEntryAndShowsWhatIsReadBack) {
     test::TempDir dir;
     platform::XdgAutostartLoginItem autostart(dir.path(), "tesvano", "/usr/bin/tesvano");

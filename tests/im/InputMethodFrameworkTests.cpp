@@ -177,6 +177,10 @@ TEST_P(InputMethodFrameworkTest, LockMakesTheEngineCurrentInTheWindowAndRevertsO
     ASSERT_TRUE(awaitActivation());
     EXPECT_TRUE(engineBecomesCurrent()) << "current: " << session->currentEngine();
 
+    // The revert awaited is the one of this switch, not one of the reset before it.
+    for (const auto& line : engine->takeLines()) {
+        transcript += line.dump() + "\n";
+    }
     ASSERT_TRUE(test::runQuietly(framework().switchToLayout));
     ASSERT_TRUE(awaitActivation("revertedSwitch"));
     EXPECT_TRUE(engineBecomesCurrent()) << "current: " << session->currentEngine();

@@ -72,7 +72,10 @@ std::string keysymName(int key, bool keypad) {
         return std::string(1, static_cast<char>('a' + (key - Qt::Key_A)));
     }
     if (key >= Qt::Key_F1 && key <= Qt::Key_F35) {
-        return "F" + std::to_string(key - Qt::Key_F1 + 1);
+        // Appended in two steps: GCC 12 at -O3 takes "F" + a temporary for an overlapping copy.
+        std::string name = "F";
+        name += std::to_string(key - Qt::Key_F1 + 1);
+        return name;
     }
     const char* name = namedKey(key);
     return name != nullptr ? name : "";

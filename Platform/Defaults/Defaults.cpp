@@ -513,13 +513,20 @@ std::optional<DefaultsValue> MemoryDefaults::value(std::string_view key) const {
 }
 
 void MemoryDefaults::set(std::string_view key, DefaultsValue value) {
+    auto it = values_.find(key);
+    if (it != values_.end() && it->second == value) {
+        return;
+    }
     values_.insert_or_assign(std::string(key), std::move(value));
+    noteChange();
 }
 
 void MemoryDefaults::remove(std::string_view key) {
     auto it = values_.find(key);
-    if (it != values_.end())
+    if (it != values_.end()) {
         values_.erase(it);
+        noteChange();
+    }
 }
 
 std::vector<std::string> MemoryDefaults::keys() const {
@@ -557,6 +564,22 @@ void FileDefaults::keepChangesInMemory(std::string_view reason) {
         "Changes to the settings cannot be kept in %{public}s (%{public}s); they stay in "
         "memory until Tesvano quits",
         path_.string(), std::string(reason));
+    setProblem("Changes to the settings cannot be kept in " + path_.string() + " (" +
+               std::string(reason) + ")");
+}
+
+std::optional<std::string> FileDefaults::saveNow() {
+    if (dirty_) {
+        persist(false);
+    }
+    return problem_;
+}
+
+void FileDefaults::setProblem(std::optional<std::string> problem) {
+    if (problem != problem_) {
+        problem_ = std::move(problem);
+        noteSaveProblemChanged();
+    }
 }
 
 void FileDefaults::scheduleWrite(Seconds delay) {
@@ -573,6 +596,7 @@ void FileDefaults::scheduleWrite(Seconds delay) {
 
 void FileDefaults::changed() {
     dirty_ = true;
+    noteChange();
     if (runtime_ == nullptr) {
         persist();
         return;
@@ -609,6 +633,9 @@ void FileDefaults::load() {
     values_.clear();
     writable_ = !memoryOnly_;
     dirty_ = false;
+    if (!memoryOnly_) {
+        setProblem(std::nullopt);
+    }
     removeStaleTemporaries(writeTarget(path_).path);
 
     std::string text;
@@ -630,6 +657,31 @@ void FileDefaults::load() {
                 "Settings file %{public}s could not be read (%{public}s); changes will "
                 "not be saved so the file is not lost",
                 path_.string(), reason);
+            setProblem("Settings file " + path_.string() + " could not be read (" + reason +
+                       ") and is kept as it is");
+        }
+        return;
+    }
+    if (text.size() > maximumSavedSize) {
+        // Read, it could never be written again: the start's own writes alone make it larger
+        // than a write may be. Kept whole beside the new file instead.
+        setAside_ = setAside(path_, "too-large");
+        const std::string why = "it holds " + std::to_string(text.size()) +
+                                " bytes, too close to the " + std::to_string(maximumFileSize) +
+                                " a settings file may take for any change to be saved";
+        if (setAside_) {
+            log().warning(
+                "Settings file %{public}s is too large (%{public}s); kept it as %{public}s and "
+                "started with defaults",
+                path_.string(), why, setAside_->string());
+        } else {
+            writable_ = false;
+            log().error(
+                "Settings file %{public}s is too large (%{public}s) and could not be moved "
+                "aside; changes will not be saved so the file is not lost",
+                path_.string(), why);
+            setProblem("Settings file " + path_.string() + " is too large (" + why +
+                       ") and could not be moved aside");
         }
         return;
     }
@@ -652,6 +704,8 @@ void FileDefaults::load() {
         setAside_ = copyAside(writeTarget(path_).path, text, "corrupt");
         if (!setAside_) {
             writable_ = false;
+            setProblem("Settings file " + path_.string() +
+                       " has damaged values and no copy of it could be kept");
         }
         values_ = std::move(decoded->values);
         log().warning(
@@ -676,6 +730,7 @@ void FileDefaults::load() {
             "Settings file %{public}s is damaged and could not be moved aside; changes "
             "will not be saved so the file is not lost",
             path_.string());
+        setProblem("Settings file " + path_.string() + " is damaged and could not be moved aside");
     }
 }
 
@@ -703,12 +758,12 @@ bool FileDefaults::persist(bool durableRename) {
     const std::string text = encodeDefaultsFile(values_);
     if (target.empty()) {
         failure = "Could not set aside " + path_.string();
-    } else if (text.size() > maximumFileSize) {
-        // Written, it would be set aside unread at the next start, and every setting with it.
+    } else if (text.size() > maximumSavedSize) {
+        // Written, it would be set aside at the next start, and every setting with it.
         failure = "Could not save " + target.string() + ": the settings have grown to " +
                   std::to_string(text.size()) + " bytes, more than the " +
-                  std::to_string(maximumFileSize) + " read at start; the file keeps the last " +
-                  "that fit";
+                  std::to_string(maximumSavedSize) + " a settings file may take; the file " +
+                  "keeps the last that fit";
     } else if (ec) {
         failure = "Could not create " + target.parent_path().string() + ": " + ec.message();
     } else if (const int fd = openTemporary(); fd < 0) {
@@ -729,6 +784,7 @@ bool FileDefaults::persist(bool durableRename) {
             log().error("%{public}s; the changes are kept and saving is tried again", failure);
         }
         failing_ = true;
+        setProblem(failure);
         if (runtime_ != nullptr) {
             scheduleWrite(Seconds(retryDelay_));
             retryDelay_ = std::min(retryDelay_ * 2, maximumRetryDelay);
@@ -741,6 +797,7 @@ bool FileDefaults::persist(bool durableRename) {
     failing_ = false;
     retryDelay_ = initialRetryDelay;
     dirty_ = false;
+    setProblem(std::nullopt);
     if (durableRename) {
         // Make the rename itself durable.
         const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

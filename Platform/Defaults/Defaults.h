@@ -32,6 +32,31 @@ public:
     std::optional<double> real(std::string_view key) const;
     std::optional<std::string> string(std::string_view key) const;
     std::optional<DefaultsValue::Data> data(std::string_view key) const;
+
+    // Why changes are not being kept (a write failed, or they stay in memory), while that
+    // lasts; none when everything is saved or still waits for its turn.
+    virtual std::optional<std::string> saveProblem() const { return std::nullopt; }
+    // Writes what waits now, for a caller that must tell its user whether a change was kept;
+    // the problem when it was not.
+    virtual std::optional<std::string> saveNow() { return saveProblem(); }
+    // Told whenever saveProblem() changes; one observer, none to stop.
+    void setSaveProblemObserver(std::function<void()> observer) {
+        saveProblemObserver_ = std::move(observer);
+    }
+    // Counts the changes made, so that a caller can tell whether an action changed anything.
+    std::uint64_t changeCount() const { return changeCount_; }
+
+protected:
+    void noteChange() { ++changeCount_; }
+    void noteSaveProblemChanged() {
+        if (saveProblemObserver_) {
+            saveProblemObserver_();
+        }
+    }
+
+private:
+    std::function<void()> saveProblemObserver_;
+    std::uint64_t changeCount_ = 0;
 };
 
 // Kept in memory only; for tests and as the fallback when no file can be used.
@@ -42,8 +67,18 @@ public:
     void remove(std::string_view key) override;
     std::vector<std::string> keys() const override;
 
+    // Makes the store say, as a failing disk would, that changes are not kept (none ends it).
+    void setSaveProblem(std::optional<std::string> problem) {
+        if (problem != problem_) {
+            problem_ = std::move(problem);
+            noteSaveProblemChanged();
+        }
+    }
+    std::optional<std::string> saveProblem() const override { return problem_; }
+
 private:
     std::map<std::string, DefaultsValue, std::less<>> values_;
+    std::optional<std::string> problem_;
 };
 
 // Preferences kept in a JSON file, rewritten atomically (temporary file, fsync, rename), so a
@@ -72,10 +107,17 @@ public:
     bool hasUnsavedChanges() const { return dirty_; }
     // From now on changes stay in memory only, for the reason given (logged once).
     void keepChangesInMemory(std::string_view reason);
+    std::optional<std::string> saveProblem() const override { return problem_; }
+    std::optional<std::string> saveNow() override;
 
     // Files beyond these are set aside unread: far more than the program ever writes.
     static constexpr std::size_t maximumFileSize = 16 * 1024 * 1024;
     static constexpr int maximumNesting = 64;
+    // What a write may take, somewhat less than what is read: a file read at start must take
+    // the start's own writes and the next changes, so one that leaves less room than this is
+    // set aside at start, whole, rather than read and then never saved again.
+    static constexpr std::size_t saveHeadroom = 64 * 1024;
+    static constexpr std::size_t maximumSavedSize = maximumFileSize - saveHeadroom;
 
     static constexpr double initialRetryDelay = 1.0;
     static constexpr double maximumRetryDelay = 60.0;
@@ -108,6 +150,7 @@ private:
     std::filesystem::path replaceableTarget();
     void changed();
     void scheduleWrite(Seconds delay);
+    void setProblem(std::optional<std::string> problem);
 
     std::filesystem::path path_;
     std::map<std::string, DefaultsValue, std::less<>> values_;
@@ -121,6 +164,7 @@ private:
     double retryDelay_ = initialRetryDelay;
     Registration writeTask_;
     std::uint64_t writeCount_ = 0;
+    std::optional<std::string> problem_;
 };
 
 // The JSON form used by FileDefaults: plain JSON for booleans, numbers, strings and arrays;

@@ -56,9 +56,11 @@ AppState::AppState(AppServices services, QObject* parent)
     }
     applyInterfaceLanguage();
     watchSkippedURLRules();
+    services_.defaults.setSaveProblemObserver([this] { emit settingsSaveProblemChanged(); });
 }
 
 AppState::~AppState() {
+    services_.defaults.setSaveProblemObserver({});
     purgeTask_.cancel();
     shortcutObserver_.cancel();
     if (engine_) {
@@ -208,6 +210,18 @@ void AppState::commitConfiguration(ActivationReason reason) {
         engine_->apply(config_, reason);
     }
     store_.save(config_);
+}
+
+std::optional<std::string> AppState::settingsSaveProblem() const {
+    return services_.defaults.saveProblem();
+}
+
+std::optional<std::string> AppState::saveSettingsNow() {
+    return services_.defaults.saveNow();
+}
+
+std::uint64_t AppState::settingsChangeCount() const {
+    return services_.defaults.changeCount();
 }
 
 void AppState::setConfig(const LockConfiguration& configuration) {

@@ -132,6 +132,14 @@ public:
     SettingsTab settingsTab() const { return settingsTab_; }
     bool terminationRequested() const { return terminationRequested_; }
 
+    // Why changes to the settings are not being kept, while that lasts: the settings window
+    // says so, as the log does.
+    std::optional<std::string> settingsSaveProblem() const;
+    // Writes the settings now, for a caller that must say whether its change was kept.
+    std::optional<std::string> saveSettingsNow();
+    // Counts every stored change, so that a caller can tell whether an action made one.
+    std::uint64_t settingsChangeCount() const;
+
     // Whole-value writers of tracked fields (panes bind to these).
     void setConfig(const LockConfiguration& configuration);
     void setSettingsTab(SettingsTab tab);
@@ -254,6 +262,7 @@ signals:
     void terminationRequestedChanged();
     void updateStateChanged();
     void skippedURLRulesChanged();
+    void settingsSaveProblemChanged();
 
 private:
     void configWasEdited();

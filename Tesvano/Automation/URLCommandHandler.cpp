@@ -77,12 +77,21 @@ void URLCommandHandler::handle(std::string_view url) {
         replyError(command.error(), commandURL);
         return;
     }
+    const auto changes = state_.settingsChangeCount();
     const auto outcome = execute(*command);
     if (!outcome) {
         replyError(outcome.error(), commandURL);
-    } else {
-        replySuccess(*outcome, commandURL);
+        return;
     }
+    // The caller hears whether its change was kept: written now rather than with the next
+    // batch, and an error when the disk would not take it.
+    if (state_.settingsChangeCount() != changes) {
+        if (auto problem = state_.saveSettingsNow()) {
+            replyError(URLCommandError::notSaved(std::move(*problem)), commandURL);
+            return;
+        }
+    }
+    replySuccess(*outcome, commandURL);
 }
 
 std::expected<URLCommandHandler::Result, URLCommandError> URLCommandHandler::execute(

@@ -30,6 +30,7 @@
 #include "Tesvano/Settings/Backup/BackupSettingsPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/Components/WarningLabel.h"
 #include "Tesvano/Settings/General/GeneralSettingsPane.h"
 #include "Tesvano/Settings/Log/ActivationLogPane.h"
 #include "Tesvano/Settings/Permissions/PermissionsSettingsPane.h"
@@ -140,12 +141,24 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     layout->addWidget(divider);
     auto* content = new QVBoxLayout;
     content->setContentsMargins(20, 16, 20, 20);
+    saveProblem_ = new QLabel(this);
+    saveProblem_->setObjectName(QStringLiteral("saveProblem"));
+    saveProblem_->setWordWrap(true);
+    saveProblem_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    saveProblem_->setFrameShape(QFrame::StyledPanel);
+    saveProblem_->setMargin(8);
+    QPalette warning = saveProblem_->palette();
+    warning.setColor(QPalette::WindowText, WarningLabel::color(this));
+    saveProblem_->setPalette(warning);
+    content->addWidget(saveProblem_);
+    content->addSpacing(8);
     content->addWidget(stack_);
     layout->addLayout(content, 1);
     sweep_ = new OverlayScrollerSweep(this);
 
     selectTab(state_.settingsTab());
     refreshBadge();
+    refreshSaveProblem();
 
     connect(tabGroup_, &QButtonGroup::idClicked, this, [this](int index) {
         if (index >= 0 && index < static_cast<int>(settingsTabs.size())) {
@@ -156,6 +169,7 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     connect(&state_, &AppState::settingsTabChanged, this,
             [this] { selectTab(state_.settingsTab()); });
     connect(&state_, &AppState::updateStateChanged, this, [this] { refreshBadge(); });
+    connect(&state_, &AppState::settingsSaveProblemChanged, this, [this] { refreshSaveProblem(); });
     connect(&state_, &AppState::languagePreferenceChanged, this, [this] {
         // Later: the change may come from a control inside a pane that is about to go.
         if (!rebuildPending_) {
@@ -165,6 +179,7 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
                 rebuildPanes();
                 fitTabTitles();
                 refreshTitle();
+                refreshSaveProblem();
                 // Longer words may need more room: measured now, and again once the new
                 // texts have been laid out (the tabs' own labels grow with some scripts).
                 fitToPanes(true);
@@ -341,6 +356,17 @@ void SettingsWindow::refreshTitle() {
     // "General – Tesvano Settings": the taskbar and the window switcher name the program.
     setWindowTitle(state_.text("%@ – Tesvano Settings")
                        .replace(QStringLiteral("%@"), state_.text(info.title)));
+}
+
+void SettingsWindow::refreshSaveProblem() {
+    const auto problem = state_.settingsSaveProblem();
+    if (problem) {
+        // The reason is the log's own words, so that the two can be matched.
+        saveProblem_->setText(
+            state_.text("Changes are not being saved and last only until Tesvano quits.") +
+            QLatin1Char('\n') + QString::fromStdString(*problem));
+    }
+    saveProblem_->setVisible(problem.has_value());
 }
 
 bool SettingsWindow::showsUpdateBadge() const {

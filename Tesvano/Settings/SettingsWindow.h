@@ -80,6 +80,7 @@ private:
     void refreshTitle();
     void refreshBadge();
     void placeBadge();
+    void refreshSaveProblem();
 
     AppState& state_;
     PaneFactories factories_;
@@ -89,6 +90,8 @@ private:
     QStackedWidget* stack_;
     std::array<QScrollArea*, settingsTabs.size()> scrollers_{};
     QLabel* updateBadge_ = nullptr;
+    // Says, above every pane, that changes made here are not being kept.
+    QLabel* saveProblem_ = nullptr;
     OverlayScrollerSweep* sweep_;
     bool rebuildPending_ = false;
 };

@@ -54,6 +54,9 @@ URLCommandError URLCommandError::apiDisabled() {
 URLCommandError URLCommandError::noInputSources() {
     return make(Kind::noInputSources);
 }
+URLCommandError URLCommandError::notSaved(std::string reason) {
+    return make(Kind::notSaved, std::move(reason));
+}
 
 std::string URLCommandError::shortened(std::string_view value) {
     std::size_t cut = std::min(value.size(), echoedValueBytes);
@@ -86,6 +89,8 @@ std::string_view URLCommandError::code() const {
             return "api_disabled";
         case Kind::noInputSources:
             return "no_input_sources";
+        case Kind::notSaved:
+            return "not_saved";
     }
     return "malformed_url";
 }
@@ -132,6 +137,10 @@ std::string URLCommandError::message(SupportedLanguage language) const {
             return apiDisabledMessage(language);
         case Kind::noInputSources:
             return "No selectable input sources are installed.";
+        case Kind::notSaved:
+            return "The change is in effect but could not be saved, so it lasts only until "
+                   "Tesvano quits: " +
+                   subject + ".";
     }
     return "The URL could not be parsed.";
 }

@@ -22,6 +22,7 @@ struct URLCommandError {
         notACommand,
         apiDisabled,
         noInputSources,
+        notSaved,  // subject: why the change could not be kept
     };
 
     Kind kind = Kind::malformedURL;
@@ -38,6 +39,7 @@ struct URLCommandError {
     static URLCommandError notACommand();
     static URLCommandError apiDisabled();
     static URLCommandError noInputSources();
+    static URLCommandError notSaved(std::string reason);
 
     // How much of an overlong value a message repeats, and the longest subject repeated whole.
     static constexpr std::size_t echoedValueBytes = 64;

@@ -142,6 +142,26 @@ TEST_F(URLCommandHandlerTest, LockCommandsCommitWithLockEngagedEvenWhenNothingCh
     EXPECT_EQ(logged.front().reason(), ActivationReason::configChanged);
 }
 
+TEST_F(URLCommandHandlerTest, AChangeTheSettingsCannotKeepIsAnErrorAndAQueryIsNot) {
+    defaults.setSaveProblem("Could not save settings.json: No space left on device");
+    for (const std::string url :
+         {"tesvano://lock", "tesvano://set-app-rule?bundle=org.gnome.Terminal&mode=ignored",
+          "tesvano://set-enhanced-mode?enabled=true"}) {
+        const auto reply = send(url);
+        EXPECT_TRUE(reply.starts_with("cb://fail")) << url;
+        EXPECT_EQ(item(reply, "errorCode"), "not_saved") << url;
+        EXPECT_TRUE(item(reply, "errorMessage").value_or("").find("No space left on device") !=
+                    std::string::npos)
+            << reply;
+    }
+    EXPECT_TRUE(state->config().isEnabled) << "the change itself is in effect";
+    EXPECT_EQ(code("tesvano://status"), "") << "nothing to keep, nothing to fail";
+    EXPECT_EQ(code("tesvano://lock"), "") << "the same value again is no change";
+
+    defaults.setSaveProblem(std::nullopt);
+    EXPECT_EQ(code("tesvano://unlock"), "");
+}
+
 TEST_F(URLCommandHandlerTest, SourcesResolveOnlyAmongTheSelectableOnes) {
     const auto reply = send("tesvano://lock-to-source?source=XKB:DE");
     EXPECT_EQ(item(reply, "errorMessage"), "No installed input source matches \"XKB:DE\".");

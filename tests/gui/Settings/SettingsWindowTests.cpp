@@ -66,6 +66,24 @@ TEST_F(SettingsWindowTest, EightTabsInOrderBoundToTheStateAndAReselectionAnnounc
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Sicherung – Tesvano-Einstellungen"));
 }
 
+TEST_F(SettingsWindowTest, ChangesThatAreNotSavedAreSaidAboveEveryPaneUntilTheyAre) {
+    auto& s = makeState();
+    SettingsWindow window(s);
+    const auto* note = window.findChild<QLabel*>(QStringLiteral("saveProblem"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isHidden());
+
+    defaults.setSaveProblem("Could not save settings.json: No space left on device");
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().contains(QStringLiteral("last only until Tesvano quits")));
+    EXPECT_TRUE(note->text().contains(QStringLiteral("No space left on device")));
+    window.tabButton(SettingsTab::appRules)->click();
+    EXPECT_FALSE(note->isHidden()) << "whichever pane the change was made in";
+
+    defaults.setSaveProblem(std::nullopt);
+    EXPECT_TRUE(note->isHidden());
+}
+
 TEST_F(SettingsWindowTest, APaneIsBuiltWhenFirstShownAndAllAreLetGoOnClose) {
     auto& s = makeState();
     std::array<int, settingsTabs.size()> built{};

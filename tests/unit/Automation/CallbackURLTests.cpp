@@ -55,6 +55,10 @@ TEST(URLCommandError, CodesAndMessagesAreTheInterfacesOwnTexts) {
           "\u2192 Automation."}},
         {URLCommandError::noInputSources(),
          {"no_input_sources", "No selectable input sources are installed."}},
+        {URLCommandError::notSaved("the disk is full"),
+         {"not_saved",
+          "The change is in effect but could not be saved, so it lasts only until Tesvano "
+          "quits: the disk is full."}},
     };
     for (const auto& [error, texts] : cases) {
         EXPECT_EQ(error.code(), texts.first);

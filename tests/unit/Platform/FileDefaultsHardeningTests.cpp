@@ -126,6 +126,79 @@ TEST(FileDefaults, AFileNestedTooDeepOrTooLargeIsSetAsideAndDefaultsAreUsed) {
     }
 }
 
+// A file of exactly `size` bytes in the form the program writes: settings and one long text.
+std::string settingsOfSize(std::size_t size) {
+    const std::string head = "{\n  \"apiEnabled\": true,\n  \"padding\": \"";
+    const std::string tail = "\"\n}\n";
+    return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+}
+
+TEST(FileDefaults, AFileTooLargeToTakeAnyChangeIsSetAsideWholeAndTheChangesAreSaved) {
+    for (const std::size_t size :
+         {FileDefaults::maximumFileSize, FileDefaults::maximumSavedSize + 1}) {
+        test::TempDir dir;
+        const auto path = dir / "settings.json";
+        const std::string text = settingsOfSize(size);
+        test::writeFile(path, text);
+        test::LogCapture logs;
+        {
+            FileDefaults defaults(path);
+            EXPECT_TRUE(logs.contains("too close to the")) << size;
+            ASSERT_TRUE(defaults.setAsidePath()) << size;
+            EXPECT_EQ(test::readFile(*defaults.setAsidePath()), text) << "nothing is lost";
+            // The start's own write of the rules, then a change by the user.
+            RuleStore(defaults, "lockConfiguration")
+                .save(LockConfiguration::defaultConfiguration());
+            defaults.set("newAppRuleMode", "ignored");
+            EXPECT_FALSE(defaults.hasUnsavedChanges()) << size;
+            EXPECT_FALSE(defaults.saveProblem()) << size;
+        }
+        EXPECT_EQ(FileDefaults(path).string("newAppRuleMode"), "ignored") << "saved, " << size;
+    }
+    // What the program writes at most is read back, and is not set aside.
+    test::TempDir dir;
+    const auto path = dir / "settings.json";
+    test::writeFile(path, settingsOfSize(FileDefaults::maximumSavedSize));
+    FileDefaults defaults(path);
+    EXPECT_FALSE(defaults.setAsidePath());
+    EXPECT_EQ(defaults.boolean("apiEnabled"), true);
+}
+
+TEST(FileDefaults, AChangeThatCannotBeSavedIsToldToItsObserverAndSaveNowSaysWhy) {
+    test::TempDir dir;
+    const auto path = dir / "settings.json";
+    platform::ManualRunLoop loop;
+    FileDefaults defaults(path);
+    defaults.deferWrites(loop, Seconds(1.0));
+    int told = 0;
+    defaults.setSaveProblemObserver([&] { ++told; });
+    const auto full = std::string(FileDefaults::maximumSavedSize, 'x');
+
+    defaults.set("padding", full);
+    EXPECT_FALSE(defaults.saveProblem()) << "not yet tried";
+    loop.advance(Seconds(1.0));
+    ASSERT_TRUE(defaults.saveProblem());
+    EXPECT_NE(defaults.saveProblem()->find("grown to"), std::string::npos);
+    EXPECT_EQ(told, 1);
+    loop.advance(Seconds(100));
+    EXPECT_EQ(told, 1) << "retries that fail alike say nothing new";
+
+    // A caller that must answer at once asks for the write itself.
+    const auto changes = defaults.changeCount();
+    defaults.set("apiEnabled", true);
+    EXPECT_EQ(defaults.changeCount(), changes + 1);
+    EXPECT_TRUE(defaults.saveNow());
+
+    const int before = told;
+    defaults.remove("padding");
+    EXPECT_FALSE(defaults.saveNow());
+    EXPECT_FALSE(defaults.saveProblem());
+    EXPECT_EQ(told, before + 1) << "told that saving works again";
+    EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), true);
+    defaults.set("apiEnabled", true);
+    EXPECT_EQ(defaults.changeCount(), changes + 2) << "the same value again is no change";
+}
+
 TEST(FileDefaults, AValueOfAnUnknownKindIsSetAsideAloneWithAWarning) {
     // Numbers JSON can write but no double can hold are unreadable values too.
     for (const std::string& unknown :

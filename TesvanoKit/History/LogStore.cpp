@@ -271,11 +271,12 @@ std::unique_ptr<LogStore::Database> LogStore::Database::open(const std::string& 
     }
     // WAL keeps readers and the writer apart; NORMAL syncs at checkpoints only, which may
     // lose the last entries on power loss but never corrupts the file.
-    // The journal is moved into the database every ~100 pages and cut back to 256 KiB after,
+    // The journal is moved into the database every 32 pages (128 KiB of 4 KiB pages, leaving
+    // room for the batch that crosses it) and cut back to 256 KiB after,
     // so that it never holds megabytes of a small disk.
     if (!database->execute("PRAGMA journal_mode = WAL", error) ||
         !database->execute("PRAGMA synchronous = NORMAL", error) ||
-        !database->execute("PRAGMA wal_autocheckpoint = 100", error) ||
+        !database->execute("PRAGMA wal_autocheckpoint = 32", error) ||
         !database->execute("PRAGMA journal_size_limit = 262144", error) ||
         !database->migrate(*current, error)) {
         return failed();

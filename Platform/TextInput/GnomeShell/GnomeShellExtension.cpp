@@ -164,32 +164,9 @@ GnomeShellExtensionFacts SessionGnomeShellExtension::facts() {
         return facts;
     }
     facts.answers = gnome_shell::extensionOwner(*bus).has_value();
-    const dbus::Object extensions{"org.gnome.Shell", "/org/gnome/Shell",
-                                  "org.gnome.Shell.Extensions"};
-    const auto info =
-        bus->call(extensions, dbus::Method{"GetExtensionInfo", "s"}, gnome_shell::extensionUUID);
-    sd_bus_message* reply = info ? info->get() : nullptr;
-    // An extension the shell does not know comes back as an empty dictionary.
-    if (reply && sd_bus_message_enter_container(reply, 'a', "{sv}") > 0) {
-        while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
-            const char* key = nullptr;
-            sd_bus_message_read(reply, "s", &key);
-            const std::string name = key ? key : "";
-            if (name == "state" && sd_bus_message_enter_container(reply, 'v', "d") > 0) {
-                double state = 0;
-                sd_bus_message_read(reply, "d", &state);
-                facts.shellState = static_cast<int>(state);
-                sd_bus_message_exit_container(reply);
-            } else if (name == "error" && sd_bus_message_enter_container(reply, 'v', "s") > 0) {
-                const char* text = nullptr;
-                sd_bus_message_read(reply, "s", &text);
-                facts.shellError = text ? text : "";
-                sd_bus_message_exit_container(reply);
-            } else {
-                sd_bus_message_skip(reply, "v");
-            }
-            sd_bus_message_exit_container(reply);
-        }
+    if (auto info = gnome_shell::extensionInfo(*bus)) {
+        facts.shellState = info->state;
+        facts.shellError = std::move(info->error);
     }
     return facts;
 }

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <ranges>
 #include <utility>
@@ -75,18 +76,68 @@ constexpr const char* kSourcesKey = "sources";
 
 namespace gnome_shell {
 
+ExtensionOwnership extensionOwnership(dbus::Connection& bus) {
+    ExtensionOwnership out;
+    out.owner = bus.nameOwner(busName).value_or(std::string());
+    if (!out.owner.empty()) {
+        out.shellOwner = bus.nameOwner("org.gnome.Shell").value_or(std::string());
+    }
+    return out;
+}
+
 std::optional<std::string> extensionOwner(dbus::Connection& bus) {
-    auto owner = bus.nameOwner(busName);
-    if (!owner) {
-        return std::nullopt;
-    }
     // Any program of the user could take the name before the shell does.
-    if (bus.nameOwner("org.gnome.Shell") != owner) {
-        logger().error("%{public}s is held by %{public}s, which is not GNOME Shell; not using it",
-                       std::string(busName), *owner);
+    auto ownership = extensionOwnership(bus);
+    if (!ownership.isShell()) {
         return std::nullopt;
     }
-    return owner;
+    return std::move(ownership.owner);
+}
+
+std::optional<ExtensionInfo> extensionInfo(dbus::Connection& bus) {
+    const dbus::Object extensions{"org.gnome.Shell", "/org/gnome/Shell",
+                                  "org.gnome.Shell.Extensions"};
+    const auto info =
+        bus.call(extensions, dbus::Method{"GetExtensionInfo", "s", "a{sv}"}, extensionUUID);
+    if (!info) {
+        return std::nullopt;
+    }
+    sd_bus_message* reply = info->get();
+    ExtensionInfo out;
+    // An extension the shell does not know comes back as an empty dictionary; the shell sends
+    // every number of it as a double.
+    const auto number = [reply](std::optional<int>& into) {
+        if (sd_bus_message_enter_container(reply, 'v', "d") > 0) {
+            double value = 0;
+            if (sd_bus_message_read(reply, "d", &value) > 0) {
+                into = static_cast<int>(value);
+            }
+            sd_bus_message_exit_container(reply);
+        } else {
+            sd_bus_message_skip(reply, "v");
+        }
+    };
+    if (sd_bus_message_enter_container(reply, 'a', "{sv}") > 0) {
+        while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
+            const char* key = nullptr;
+            sd_bus_message_read(reply, "s", &key);
+            const std::string name = key ? key : "";
+            if (name == "state") {
+                number(out.state);
+            } else if (name == "version") {
+                number(out.version);
+            } else if (name == "error" && sd_bus_message_enter_container(reply, 'v', "s") > 0) {
+                const char* text = nullptr;
+                sd_bus_message_read(reply, "s", &text);
+                out.error = text ? text : "";
+                sd_bus_message_exit_container(reply);
+            } else {
+                sd_bus_message_skip(reply, "v");
+            }
+            sd_bus_message_exit_container(reply);
+        }
+    }
+    return out;
 }
 
 }  // namespace gnome_shell
@@ -102,13 +153,26 @@ struct GnomeShellTextInputSources::Impl {
     // Who holds the name is checked once the bus is done with the dispatch that told it.
     dbus::NameWatcher ownerWatch{gnome_shell::busName,
                                  [this](const std::string&) { ownerChanged = true; }};
+    // A shell that starts holds the extension's name before its own.
+    dbus::NameWatcher shellWatch{"org.gnome.Shell",
+                                 [this](const std::string&) { ownerChanged = true; }};
     std::optional<dbus::BusLoop> loop;
     std::vector<Registration> fallbackChanges;
     bool answers = false;
     // The extension's unique name on the bus, once it is known to be the shell's.
     std::string owner;
+    // The running extension's version; 0 when unknown.
+    int extensionVersion = 0;
+    // A holder of the name that is not (yet) the shell, and the check that reports it if it
+    // stays.
+    std::string foreignOwner;
+    Registration foreignOwnerCheck;
     std::optional<std::vector<TextInputSource>> cachedSources;
     std::optional<std::optional<std::string>> cachedCurrent;
+    // The serial of the extension's message that `cachedCurrent` comes from: the shell numbers
+    // its messages in the order it sends them, so an announcement older than a reply read
+    // since says nothing new.
+    std::uint64_t currentSerial = 0;
     std::optional<std::string> lastNotifiedCurrent;
     // What the signals of one dispatch said, acted on once the bus is done with them.
     bool ownerChanged = false;
@@ -286,23 +350,86 @@ struct GnomeShellTextInputSources::Impl {
         return *cachedSources;
     }
 
+    // Remembers what the extension's message says is current, unless a later one was read.
+    bool remember(sd_bus_message* message) {
+        std::uint64_t serial = 0;
+        sd_bus_message_get_cookie(message, &serial);
+        if (serial != 0 && serial < currentSerial) {
+            return false;
+        }
+        currentSerial = serial;
+        cachedCurrent = readCurrent(message);
+        return true;
+    }
+
+    // Asks the shell; none when it does not answer.
+    std::optional<std::optional<std::string>> askCurrent() {
+        const auto reply = call(gnome_shell::members::getCurrent);
+        if (!reply) {
+            cachedCurrent.reset();
+            return std::nullopt;
+        }
+        // A reply is never older than what was read before it.
+        remember(reply->get());
+        return cachedCurrent.value_or(std::nullopt);
+    }
+
+    bool remembersCurrent() const {
+        return extensionVersion >= gnome_shell::announcesEveryChangeSince;
+    }
+
     std::optional<std::string> currentID() {
         if (!answers) {
             return configuredCurrent();
         }
-        if (!cachedCurrent) {
-            const auto reply = call(gnome_shell::members::getCurrent);
-            if (!reply) {
-                return std::nullopt;
-            }
-            cachedCurrent = readCurrent(reply->get());
+        if (!cachedCurrent || !remembersCurrent()) {
+            return askCurrent().value_or(std::nullopt);
         }
         return *cachedCurrent;
     }
 
     void readOwner() {
-        owner = gnome_shell::extensionOwner(bus).value_or("");
+        const auto ownership = gnome_shell::extensionOwnership(bus);
+        owner = ownership.isShell() ? ownership.owner : std::string();
         answers = !owner.empty();
+        currentSerial = 0;
+        cachedCurrent.reset();
+        extensionVersion = 0;
+        if (answers) {
+            const auto info = gnome_shell::extensionInfo(bus);
+            extensionVersion = info ? info->version.value_or(0) : 0;
+            if (!remembersCurrent()) {
+                logger().info(
+                    "the shell runs version %d of the extension, older than this program's %d; "
+                    "asking it for the current source every time",
+                    extensionVersion, gnome_shell::announcesEveryChangeSince);
+            }
+        }
+        watchForeignOwner(ownership);
+    }
+
+    // Reports a foreign holder of the name only when the shell's own name has not come to it
+    // within the grace period: a shell that starts claims ours first.
+    void watchForeignOwner(const gnome_shell::ExtensionOwnership& ownership) {
+        if (!ownership.isForeign()) {
+            foreignOwner.clear();
+            foreignOwnerCheck = {};
+            return;
+        }
+        if (ownership.owner == foreignOwner) {
+            return;
+        }
+        foreignOwner = ownership.owner;
+        logger().debug("%{public}s is held by %{public}s; waiting for GNOME Shell's name",
+                       std::string(gnome_shell::busName), foreignOwner);
+        foreignOwnerCheck = runtime.after(GnomeShellTextInputSources::foreignOwnerGrace, [this] {
+            const auto now = gnome_shell::extensionOwnership(bus);
+            if (now.isForeign() && now.owner == foreignOwner) {
+                logger().error(
+                    "%{public}s is held by %{public}s, which is not GNOME Shell; not using it",
+                    std::string(gnome_shell::busName), foreignOwner);
+            }
+        });
     }
 
     static bool is(sd_bus_message* message, const dbus::Signal& signal) {
@@ -319,8 +446,7 @@ struct GnomeShellTextInputSources::Impl {
         if (is(message, gnome_shell::members::sourcesChanged)) {
             self->sourcesChanged = true;
         } else if (is(message, gnome_shell::members::currentSourceChanged)) {
-            self->cachedCurrent = readCurrent(message);
-            self->selectionChanged = true;
+            self->selectionChanged = self->remember(message) || self->selectionChanged;
         }
         return 0;
     }
@@ -342,6 +468,9 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
                                 &Impl::onSourceSignal, state);
     if (r >= 0) {
         r = state->ownerWatch.start(state->bus);
+    }
+    if (r >= 0) {
+        r = state->shellWatch.start(state->bus);
     }
     if (r < 0) {
         return std::unexpected(std::string("cannot follow the shell's input sources: ") +
@@ -427,8 +556,18 @@ SelectStatus GnomeShellTextInputSources::select(const TextInputSource& source) {
         impl_->cachedSources.reset();
         return SelectStatus::unknownSource;
     }
-    // The shell switched before it replied; its signal says so to the observers.
-    impl_->cachedCurrent = id;
+    // Confirmed by what the shell has current now, never assumed: another program's switch
+    // may have come in between, and the shell announces the outcome only later. Its signal
+    // tells the observers either way.
+    const auto confirmed = impl_->askCurrent();
+    if (!confirmed) {
+        return SelectStatus::failed;
+    }
+    if (*confirmed != id) {
+        logger().debug("the shell has %{public}s current after selecting %{public}s",
+                       confirmed->value_or("nothing"), id);
+        return SelectStatus::failed;
+    }
     return SelectStatus::ok;
 }
 
@@ -443,16 +582,22 @@ bool GnomeShellTextInputSources::canSelect(const TextInputSource&) {
 }
 
 void GnomeShellTextInputSources::settled(int result) {
+    const std::string formerOwner = impl_->owner;
     if (result < 0) {
-        impl_->ownerChanged = impl_->answers;
+        impl_->ownerChanged = true;
         impl_->answers = false;
         impl_->owner.clear();
     } else if (impl_->ownerChanged) {
         impl_->readOwner();
     }
     bool sourcesChanged = std::exchange(impl_->sourcesChanged, false);
-    const bool ownerChanged = std::exchange(impl_->ownerChanged, false);
-    bool selectionChanged = std::exchange(impl_->selectionChanged, false);
+    // The shell's name moving alone (while a shell starts) changes nothing yet.
+    const bool ownerChanged =
+        std::exchange(impl_->ownerChanged, false) && impl_->owner != formerOwner;
+    // The extension announces each change once: an announcement is news even when it names
+    // the source announced last (it changed and changed back in between).
+    const bool announced = std::exchange(impl_->selectionChanged, false);
+    bool selectionChanged = false;
     if (ownerChanged) {
         logger().info("the shell's input sources %{public}s",
                       std::string(impl_->answers ? "answer" : "no longer answer"));
@@ -462,9 +607,9 @@ void GnomeShellTextInputSources::settled(int result) {
         impl_->cachedSources.reset();
         impl_->cachedCurrent.reset();
     }
-    if (sourcesChanged || selectionChanged) {
+    if (sourcesChanged || announced) {
         auto current = impl_->currentID();
-        selectionChanged = current != impl_->lastNotifiedCurrent;
+        selectionChanged = announced || current != impl_->lastNotifiedCurrent;
         impl_->lastNotifiedCurrent = std::move(current);
     }
     impl_->lifetime.tell({

@@ -55,9 +55,35 @@ std::optional<ShellSource> shellSource(std::string_view sourceID);
 // Whether XDG_CURRENT_DESKTOP (a colon-separated list) names GNOME.
 bool isGnomeDesktop(std::string_view currentDesktop);
 
-// The unique bus name that holds our extension's name, when GNOME Shell holds it (the shell
-// also owns org.gnome.Shell); none when nobody or another program holds it.
+// Who holds our extension's name and GNOME Shell's own, as the bus says now (unique names;
+// empty for none).
+struct ExtensionOwnership {
+    std::string owner;
+    std::string shellOwner;
+    // GNOME Shell holds the name (it also owns org.gnome.Shell).
+    bool isShell() const { return !owner.empty() && owner == shellOwner; }
+    // Another program holds it, or a shell that is starting and does not own its own name yet.
+    bool isForeign() const { return !owner.empty() && owner != shellOwner; }
+};
+ExtensionOwnership extensionOwnership(dbus::Connection& bus);
+// The unique bus name that holds our extension's name, when GNOME Shell holds it; none when
+// nobody or another program holds it.
 std::optional<std::string> extensionOwner(dbus::Connection& bus);
+
+// What the running shell says of our extension (org.gnome.Shell.Extensions GetExtensionInfo).
+struct ExtensionInfo {
+    // Its ExtensionState number; none when the shell does not know the extension.
+    std::optional<int> state;
+    std::string error;
+    // The "version" of its metadata; none when it carries none.
+    std::optional<int> version;
+};
+std::optional<ExtensionInfo> extensionInfo(dbus::Connection& bus);
+
+// The first version of the extension that announces every change of the current source;
+// an older one drops a change that ends where the last announced one did, so what it last
+// said is no basis for remembering the current source.
+inline constexpr int announcesEveryChangeSince = 2;
 
 }  // namespace gnome_shell
 
@@ -72,7 +98,13 @@ std::optional<std::string> extensionOwner(dbus::Connection& bus);
 // the shell locked (`layouts`), and nothing can be selected: the shell would undo any
 // selection within milliseconds. When the extension appears (after a restart of the shell)
 // or goes, both notifications are sent. Only the shell is listened to under the extension's
-// name: a name held by another program counts as no extension.
+// name: a name held by another program counts as no extension. A shell that starts claims the
+// extension's name before its own; the owner is judged again once the shell's name moves,
+// and only a holder that stays foreign for `foreignOwnerGrace` is reported.
+//
+// A selection is confirmed from the shell: `select` answers ok only when the shell reports the
+// source current after it. The current source is remembered between the shell's
+// announcements only from an extension that announces every change.
 //
 // Keeps a session-bus connection of its own, watched on the runtime's main loop.
 class GnomeShellTextInputSources final : public TextInputSources {
@@ -80,6 +112,8 @@ public:
     // Fails with a readable reason only when there is no session bus. `timeout` bounds each
     // call to the shell: longer than other services get, as the shell answers from the loop
     // that also draws the screen, which may be held up for more than a second.
+    static constexpr std::chrono::seconds foreignOwnerGrace{10};
+
     static std::expected<std::unique_ptr<GnomeShellTextInputSources>, std::string> open(
         Runtime& runtime, std::unique_ptr<TextInputSources> layouts,
         std::unique_ptr<TextInputSources> ibus,
@@ -95,7 +129,9 @@ public:
     std::vector<TextInputSource> sources() override;
     std::optional<TextInputSource> currentKeyboardSource() override;
     std::optional<TextInputSource> sourceWithID(std::string_view id) override;
-    // Asks the shell to make the source current. `failed` while the extension does not answer.
+    // Asks the shell to make the source current, and answers ok once the shell reports it
+    // current. `failed` while the extension does not answer, and when the shell reports
+    // another source afterwards (another program switched in between).
     SelectStatus select(const TextInputSource& source) override;
     // Only while the extension answers.
     bool canSelect(const TextInputSource& source) override;

@@ -136,6 +136,10 @@ TEST(GnomeShellExtensionFiles, DeclareTheUuidAndTheBusNameTheProgramUses) {
     EXPECT_NE(metadata.find(std::string("\"uuid\": \"") + shell::extensionUUID + "\""),
               std::string::npos);
     EXPECT_NE(metadata.find("\"43\""), std::string::npos);
+    // The program trusts the announcements of the version it carries.
+    std::smatch version;
+    ASSERT_TRUE(std::regex_search(metadata, version, std::regex(R"("version": (\d+))")));
+    EXPECT_GE(std::stoi(version[1]), shell::announcesEveryChangeSince);
     const auto& script = files[1].second;
     for (const char* name : {shell::busName, shell::objectPath, files[2].first.c_str()}) {
         EXPECT_NE(script.find(name), std::string::npos) << name;

@@ -12,7 +12,10 @@
  *   Activate(type, id) -> b   makes that source current, as the user's latest choice (the
  *                             shell's recently used list starts with it); false when the
  *                             shell has no such source
- *   CurrentSourceChanged(ss)  the current source changed, by anyone
+ *   CurrentSourceChanged(ss)  the current source changed, by anyone: sent once the shell's
+ *                             current work is done, with the source current then, even when
+ *                             that is the one the last signal named (it changed and changed
+ *                             back meanwhile)
  *   SourcesChanged()          the list of sources changed
  *
  * The name is claimed without queueing or replacement: a program that holds it already keeps
@@ -69,15 +72,23 @@ class Extension {
         this._impl = new ShellInputSources(manager);
         this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this._impl);
         this._object.export(Gio.DBus.session, OBJECT_PATH);
-        // The shell repeats the change for property updates of an input method; say it once.
-        // Said once the shell's current work is done: a source restored for a newly focused
-        // window changes before the window manager announces that window as active, and
-        // listeners that ask which window is active should hear of the change only after it
-        // has been announced. Before the next frame is drawn, though: drawing in software
-        // takes tens of milliseconds.
-        this._lastCurrent = null;
+        // The shell repeats the change for property updates of an input method; those are
+        // not changes. A real change is counted, and said once the shell's current work is
+        // done: a source restored for a newly focused window changes before the window
+        // manager announces that window as active, and listeners that ask which window is
+        // active should hear of the change only after it has been announced. Before the next
+        // frame is drawn, though: drawing in software takes tens of milliseconds. Two changes
+        // in that time that end where they began are still said: a listener that switched in
+        // between must learn that its switch did not last.
+        this._seenCurrent = manager.currentSource;
+        this._changes = 0;
+        this._announcedChanges = 0;
         this._pendingCurrent = 0;
         this._currentChanged = manager.connect('current-source-changed', () => {
+            if (manager.currentSource !== this._seenCurrent) {
+                this._seenCurrent = manager.currentSource;
+                this._changes++;
+            }
             if (this._pendingCurrent)
                 return;
             this._pendingCurrent = GLib.idle_add(GLib.PRIORITY_HIGH_IDLE, () => {
@@ -99,9 +110,10 @@ class Extension {
     _announceCurrent() {
         const current = this._impl.GetCurrent();
         const key = current.join('\n');
-        if (key === this._lastCurrent)
+        if (key === this._lastCurrent && this._changes === this._announcedChanges)
             return;
         this._lastCurrent = key;
+        this._announcedChanges = this._changes;
         this._object.emit_signal('CurrentSourceChanged', new GLib.Variant('((ss))', [current]));
     }
 

@@ -2,10 +2,85 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
 namespace tesvano::test {
+
+namespace {
+
+std::string readWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Running, as opposed to gone or a zombie waiting for its parent.
+bool running(pid_t pid) {
+    const std::string stat = readWhole("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+}  // namespace
+
+std::vector<SessionProcess> processesWithEnvironment(const std::vector<std::string>& entries) {
+    std::vector<SessionProcess> out;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() ||
+            !std::ranges::all_of(name, [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const pid_t pid = std::stoi(name);
+        if (pid == ::getpid()) {
+            continue;
+        }
+        // NUL-separated; unreadable (another user's, or gone) reads as empty.
+        const std::string environ = readWhole(entry.path() / "environ");
+        bool matches = false;
+        for (std::size_t start = 0; start < environ.size() && !matches;) {
+            const auto end = std::min(environ.find('\0', start), environ.size());
+            matches =
+                std::ranges::find(entries, environ.substr(start, end - start)) != entries.end();
+            start = end + 1;
+        }
+        if (!matches || !running(pid)) {
+            continue;
+        }
+        std::string commandLine = readWhole(entry.path() / "cmdline");
+        std::ranges::replace(commandLine, '\0', ' ');
+        while (!commandLine.empty() && commandLine.back() == ' ') {
+            commandLine.pop_back();
+        }
+        out.push_back({pid, std::move(commandLine)});
+    }
+    return out;
+}
+
+void endProcesses(const std::vector<SessionProcess>& processes, std::chrono::milliseconds grace) {
+    for (const auto& process : processes) {
+        ::kill(process.pid, SIGTERM);
+    }
+    const auto anyRunning = [&processes] {
+        return std::ranges::any_of(processes, [](const auto& p) { return running(p.pid); });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (anyRunning() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (const auto& process : processes) {
+        if (running(process.pid)) {
+            ::kill(process.pid, SIGKILL);
+        }
+    }
+}
 
 std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
     const std::vector<std::string>& environment) {
@@ -93,6 +168,16 @@ std::expected<std::unique_ptr<PrivateSession>, std::string> PrivateSession::star
 
 PrivateSession::~PrivateSession() {
     stopPrograms();
+    endSessionProcesses();
+}
+
+void PrivateSession::endSessionProcesses() {
+    std::vector<std::string> marks{"HOME=" + home().string(),
+                                   "XDG_RUNTIME_DIR=" + (home() / "runtime").string()};
+    if (sessionBus_) {
+        marks.push_back("DBUS_SESSION_BUS_ADDRESS=" + sessionBus_->address());
+    }
+    endProcesses(processesWithEnvironment(marks));
 }
 
 std::vector<std::string> PrivateSession::environment(const std::vector<std::string>& extra) const {

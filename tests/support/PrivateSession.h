@@ -14,6 +14,24 @@
 
 namespace tesvano::test {
 
+// A process that is still running (not a zombie) and what it runs.
+struct SessionProcess {
+    pid_t pid = 0;
+    std::string commandLine;
+};
+// Every running process but this one whose environment holds one of `entries` ("NAME=value")
+// exactly. A program a session starts keeps the session's environment wherever it moves
+// (a process group or a session of its own, a new parent), so this finds it where process
+// groups do not.
+std::vector<SessionProcess> processesWithEnvironment(const std::vector<std::string>& entries);
+// Asks the processes to end (SIGTERM), and kills those still running after `grace`.
+void endProcesses(const std::vector<SessionProcess>& processes,
+                  std::chrono::milliseconds grace = std::chrono::seconds(3));
+// The variable that names the test suite a process was started for; the test runner sets it
+// for each suite, every program a test starts inherits it, and the check after a suite looks
+// for processes that still carry it.
+inline constexpr const char* suiteVariable = "TESVANO_TEST_SUITE";
+
 // A private session bus: services activated on it (the AT-SPI bus launcher and registry, dconf)
 // inherit `environment` ("NAME=value", as for ProcessGroup) and go with it. Give them the
 // test's DISPLAY and a runtime folder of its own, or the accessibility bus launcher puts its
@@ -40,7 +58,9 @@ struct SessionOptions {
 
 // A desktop session of a test's own, as a login would set it up: a private Xvfb, a private
 // session bus, and private HOME, XDG and runtime folders. Programs run in it get its
-// environment; everything started in it stops with it.
+// environment; everything started in it stops with it, including what its programs started
+// in process groups of their own (GNOME Shell's IBus): every process whose environment names
+// the session's home, runtime folder or bus.
 class PrivateSession {
 public:
     static std::expected<std::unique_ptr<PrivateSession>, std::string> start(
@@ -78,6 +98,8 @@ public:
         std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Stops what was launched, the latest first.
     void stopPrograms();
+    // Ends every other process that carries the session's environment.
+    void endSessionProcesses();
 
 private:
     PrivateSession() = default;

@@ -306,7 +306,30 @@ bool AppcastUpdater::freshFeed(const Appcast& appcast) {
     // that one withdrew. So no feed older than one already read is believed. A feed without a
     // time (made before feeds carried one) counts as older than every feed that has one: it is
     // read only until the first such feed has been.
-    const auto newest = defaults_.real(newestFeedKey);
+    // How far ahead of this computer's clock a feed may be dated: clocks differ a little, but
+    // a time kept from a feed dated years ahead would shut out every feed until then.
+    const Seconds allowedAhead(86400);
+    const WallTime latest = runtime_.now() + allowedAhead;
+    const std::optional<double> newest = [&]() -> std::optional<double> {
+        const auto kept = defaults_.real(newestFeedKey);
+        if (!kept || WallTime(Seconds(*kept)) <= latest) {
+            return kept;
+        }
+        // Kept before feeds dated ahead were refused; it would refuse every genuine feed.
+        log().notice(
+            "The newest feed time kept here (%{public}s) is more than a day ahead of "
+            "this computer's clock (%{public}s); it is forgotten",
+            formatRFC3339(WallTime(Seconds(*kept))), formatRFC3339(runtime_.now()));
+        defaults_.remove(newestFeedKey);
+        return std::nullopt;
+    }();
+    if (appcast.published && *appcast.published > latest) {
+        fail(UpdaterError::feedFromTheFuture,
+             "the feed says it was published at " + formatRFC3339(*appcast.published) +
+                 ", more than a day after this computer's clock (" + formatRFC3339(runtime_.now()) +
+                 "); it is refused and its time not kept");
+        return false;
+    }
     if (!appcast.published) {
         if (newest) {
             fail(UpdaterError::feedOlderThanSeen,

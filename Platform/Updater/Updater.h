@@ -34,6 +34,7 @@ struct UpdaterError {
         feedSignatureInvalid = 3004,
         feedForOtherArchitecture = 3005,
         feedOlderThanSeen = 3006,
+        feedFromTheFuture = 3007,
         unpackFailed = 4001,
         archiveMalformed = 4002,
         linkSwitchFailed = 4003,

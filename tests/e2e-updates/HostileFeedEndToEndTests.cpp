@@ -166,6 +166,29 @@ TEST_F(HostileFeedTest, AFeedOlderThanOneAlreadyReadIsRefused) {
     }
 }
 
+TEST_F(HostileFeedTest, AFeedDatedInTheFutureIsRefusedAndDoesNotShutOutLaterFeeds) {
+    std::string ahead = feedBody();
+    const auto at = ahead.find(" published=\"");
+    ASSERT_NE(at, std::string::npos);
+    ahead.replace(at + 12, 20, "2099-01-01T00:00:00Z");
+    server.answer("/Tesvano/appcast-x86_64.xml", {resigned(ahead, "release.key")});
+    makeState();
+    state->updateController().checkForUpdates();
+    ASSERT_TRUE(waitFor([&] { return !alerts.empty() || phase() == Kind::found; },
+                        std::chrono::seconds(10)));
+    EXPECT_EQ(phase(), Kind::error);
+    ASSERT_FALSE(alerts.empty());
+    EXPECT_EQ(alerts[0].informativeText,
+              QStringLiteral("The update couldn't be verified. Please try again later."));
+    EXPECT_FALSE(defaults.real(platform::AppcastUpdater::newestFeedKey))
+        << "the refused feed's time is not kept";
+    state.reset();
+    // The feed as published today is read afterwards, by the next start too.
+    server.answer("/Tesvano/appcast-x86_64.xml", {feed});
+    makeState();
+    checkFinds("1.2.0");
+}
+
 TEST_F(HostileFeedTest, AHugeAnnouncedLengthIsRefusedWithoutDownloadingOrGrowing) {
     // A signed item whose archive is said to be a gigabyte (the server would send it all).
     std::string body = feedBody();

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "Platform/Defaults/Defaults.h"
+#include "Platform/Log/Log.h"
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Updater/AppcastUpdater.h"
 #include "Platform/Updater/FakeHttpTransport.h"
@@ -395,6 +396,68 @@ TEST_F(AppcastUpdaterTest, RefusesFeedsAndDownloadsItCannotTrust) {
         EXPECT_EQ(transport.requests.size(), 1u) << c.name << ": only the feed was fetched";
         EXPECT_FALSE(updater->sessionActive()) << c.name;
     }
+}
+
+TEST_F(AppcastUpdaterTest, AFeedDatedAheadOfTheClockIsRefusedAndShutsOutNothing) {
+    const std::string item =
+        "<item><version>1.2.0</version><enclosure url=\"http://127.0.0.1/new\" length=\"" +
+        std::to_string(archive.size()) + "\" edSignature=\"" + goodSignature + "\"/></item>";
+    auto dated = [&](Seconds ahead) {
+        const std::string published = formatRFC3339(loop.now() + ahead);
+        return signFeed("<appcast architecture=\"" + std::string(thisArchitecture()) +
+                            "\" published=\"" + published + "\">" + item + "</appcast>",
+                        keys.secretKey);
+    };
+    const double now = loop.now().time_since_epoch().count();
+    struct Case {
+        const char* name;
+        std::optional<double> kept;  // the newest feed time stored before the check
+        Seconds ahead;               // of the feed's time over the clock
+        bool read;
+        std::optional<double> keptAfter;
+    };
+    const Case cases[] = {
+        {"a year ahead", std::nullopt, Seconds(365 * 86400.0), false, std::nullopt},
+        {"a day and a minute ahead, after a feed of today", now, Seconds(86460), false, now},
+        {"clocks a few hours apart", std::nullopt, Seconds(5 * 3600), true, now + 5 * 3600},
+        {"today, after a feed kept from years ahead", now + 10 * 365 * 86400.0, Seconds(0), true,
+         now},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.remove(AppcastUpdater::newestFeedKey);
+        if (c.kept) {
+            defaults.set(AppcastUpdater::newestFeedKey, *c.kept);
+        }
+        events.calls.clear();
+        auto sink = std::make_shared<CaptureLogSink>();
+        auto previous = setLogSink(sink);
+        auto updater = make();
+        ASSERT_TRUE(updater->startUpdater());
+        updater->checkForUpdates();
+        transport.last()->serve(dated(c.ahead));
+        setLogSink(previous);
+        ASSERT_GE(events.calls.size(), 2u);
+        if (c.read) {
+            EXPECT_EQ(events.calls[1], "found-by-user 1.2.0");
+            events.reply(UpdateChoice::dismiss);
+        } else {
+            EXPECT_EQ(events.calls[1], "error " + std::to_string(UpdaterError::feedFromTheFuture));
+            EXPECT_TRUE(sink->contains("more than a day after this computer's clock"));
+        }
+        EXPECT_EQ(defaults.real(AppcastUpdater::newestFeedKey), c.keptAfter);
+        EXPECT_FALSE(updater->sessionActive());
+    }
+    // The refused feed left nothing behind: today's feed is read.
+    events.calls.clear();
+    defaults.remove(AppcastUpdater::newestFeedKey);
+    auto updater = make();
+    ASSERT_TRUE(updater->startUpdater());
+    updater->checkForUpdates();
+    transport.last()->serve(dated(Seconds(2 * 86400)));
+    updater->checkForUpdates();
+    transport.last()->serve(dated(Seconds(-60)));
+    EXPECT_EQ(events.calls.back(), "found-by-user 1.2.0");
 }
 
 TEST_F(AppcastUpdaterTest, ADownloadTricklingInFailsAtItsDeadline) {

@@ -220,6 +220,11 @@ std::optional<Installation> Installation::containing(const fs::path& executable)
     return Installation(root);
 }
 
+fs::path Installation::stableExecutable(const fs::path& running) {
+    const auto installation = containing(running);
+    return installation ? installation->currentExecutable() : running;
+}
+
 fs::path Installation::versionFolder(const std::string& version) const {
     return root_ / version;
 }

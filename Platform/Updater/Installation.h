@@ -36,6 +36,11 @@ public:
     // elsewhere, or a folder that only happens to hold a `current` link.
     static std::optional<Installation> containing(const std::filesystem::path& executable);
 
+    // The path that names the program across updates, for entries that start it (autostart):
+    // the `current` link's program when `running` lies in a version folder of an installation
+    // (see containing), else `running` itself.
+    static std::filesystem::path stableExecutable(const std::filesystem::path& running);
+
     // A version names one folder: letters, digits and ". _ + -", not hidden, not "current".
     static bool isPlainVersion(std::string_view version);
 

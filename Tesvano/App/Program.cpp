@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
     PermissionFlow::PermissionStatusRegistry::registerAll(
         PermissionFlow::PermissionStatusRegistry::standardTable(assistiveTechnologies,
                                                                 PermissionFlow::readGSetting));
-    platform::XdgAutostartLoginItem loginItems = platform::XdgAutostartLoginItem::standard();
+    platform::XdgAutostartLoginItem loginItems = ProgramUpdater::loginItem();
     auto hotKeys = platform::X11HotKeys::open(runtime);
     if (!hotKeys) {
         return fail("cannot register global shortcuts: " + hotKeys.error());

@@ -60,6 +60,22 @@ fs::path ownExecutable() {
     return ec ? fs::path() : path;
 }
 
+platform::XdgAutostartLoginItem loginItem() {
+    const fs::path own = ownExecutable();
+    const auto installation = platform::Installation::containing(own);
+    auto item =
+        platform::XdgAutostartLoginItem::standard(platform::Installation::stableExecutable(own),
+                                                  installation ? installation->root() : fs::path());
+    if (const auto followed = item.followInstallation(); !followed) {
+        log().error("Cannot make the login item follow the installation: %{public}s",
+                    followed.error());
+    } else if (*followed) {
+        log().notice("The login item named a version folder; it now names %{public}s",
+                     platform::Installation::stableExecutable(own).string());
+    }
+    return item;
+}
+
 bool checkStartup(int argc, char** argv) {
     auto installation = platform::Installation::containing(ownExecutable());
     if (!installation) {

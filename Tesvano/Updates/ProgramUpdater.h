@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Platform/Defaults/Defaults.h"
+#include "Platform/LoginItems/LoginItemService.h"
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/Updater/HttpTransport.h"
 #include "TesvanoKit/Updates/UpdateController.h"
@@ -18,6 +19,11 @@ std::string publicKey();
 
 // The running executable, as the kernel knows it.
 std::filesystem::path ownExecutable();
+
+// The login item: it names the program by a path that outlives updates. At start-up, an
+// entry naming a version folder of this installation (written by an older version) is made
+// to name that path; said in the log.
+platform::XdgAutostartLoginItem loginItem();
 
 // At start, once this copy knows it is the only one running: a new version counts its start
 // (true: it is on probation). When an earlier start of it ended without confirming, it is

@@ -280,5 +280,99 @@ TEST_F(SelfUpdateTest, TheProgramHandingOverToARunningCopyIsNoFailure) {
     EXPECT_FALSE(fs::exists(root / version));
 }
 
+// The autostart entry in `home` as an older version wrote it, naming its own folder, with a line
+// of the user's.
+void writeOldAutostartEntry(const fs::path& home, const fs::path& program) {
+    fs::create_directories(home / ".config" / "autostart");
+    std::ofstream(home / ".config" / "autostart" / "tesvano.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Tesvano\nExec=\"" << program.string()
+        << "\"\nX-GNOME-Autostart-Delay=5\n";
+}
+
+// Processes running `program` (its real file).
+std::vector<pid_t> running(const fs::path& program) {
+    std::vector<pid_t> pids;
+    std::error_code ec;
+    const fs::path real = fs::weakly_canonical(program, ec);
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        std::error_code ignored;
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            fs::read_symlink(entry.path() / "exe", ignored) == real) {
+            pids.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+    }
+    return pids;
+}
+
+// Whether `pid`, not our child, has ended with all its threads (and so closed its files): gone,
+// or a zombie with no thread left but the first.
+bool ended(pid_t pid) {
+    const fs::path proc = "/proc/" + std::to_string(pid);
+    std::ifstream stat(proc / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return true;
+    }
+    const auto state = line.rfind(") ");
+    std::error_code ec;
+    const auto threads = std::distance(fs::directory_iterator(proc / "task", ec), {});
+    return state != std::string::npos && line.substr(state + 2, 1) == "Z" && threads <= 1;
+}
+
+class ProgramStartTest : public SelfUpdateTest {
+protected:
+    ProgramStartTest() {
+        version = run(std::string(TESVANO_PROGRAM) + " --version").substr(8);
+        switchToNew(version, TESVANO_PROGRAM);
+        fs::create_directories(home / "run");
+        fs::permissions(home / "run", fs::perms::owner_all);
+    }
+    std::string entry() { return readAll(home / ".config" / "autostart" / "tesvano.desktop"); }
+    // Until the program has passed its start-up check: it then rewrites the entry.
+    bool followed() {
+        return waitFor(
+            [&] {
+                const fs::path stable = fs::weakly_canonical(root) / "current/bin/tesvano";
+                return entry().find("Exec=\"" + stable.string() + "\"\n") != std::string::npos;
+            },
+            std::chrono::seconds(60));
+    }
+
+    std::string version;
+    fs::path home = dir / "home";
+    std::vector<std::string> session = {"HOME=" + home.string(),
+                                        "XDG_CONFIG_HOME=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=",
+                                        "XDG_RUNTIME_DIR=" + (home / "run").string()};
+};
+
+TEST_F(ProgramStartTest, TheLoginItemNamesTheCurrentLinkAfterAnUpdateAndAStartFromAVersionFolder) {
+    // Written by 1.0, whose folder goes once the update is confirmed.
+    writeOldAutostartEntry(home, root / "1.0" / "bin" / "tesvano");
+    const pid_t step = startRelaunch(0, session);
+    ASSERT_TRUE(followed()) << entry();
+    EXPECT_NE(entry().find("\nX-GNOME-Autostart-Delay=5\n"), std::string::npos) << "the rest stays";
+    // Confirmed: the relaunch step is done and the previous version goes, with the folder the
+    // old entry named.
+    EXPECT_EQ(ending(step), 0);
+    EXPECT_FALSE(platform::Installation(root).pendingVersion());
+    EXPECT_TRUE(waitFor([&] { return !fs::exists(root / "1.0"); }, std::chrono::seconds(10)));
+    const auto pids = running(root / version / "bin/tesvano");
+    for (const pid_t pid : pids) {
+        ::kill(pid, SIGKILL);
+    }
+    // Until its files (the instance lock) are closed: a zombie, or reaped.
+    ASSERT_TRUE(
+        waitFor([&] { return std::ranges::all_of(pids, ended); }, std::chrono::seconds(20)));
+
+    // Started from its own folder, with an entry naming a version gone long ago: it follows
+    // again.
+    writeOldAutostartEntry(home, root / "0.9" / "bin" / "tesvano");
+    const pid_t direct = spawn({(root / version / "bin" / "tesvano").string()}, session);
+    ASSERT_TRUE(followed()) << entry();
+    ::kill(direct, SIGKILL);
+    ending(direct);
+}
+
 }  // namespace
 }  // namespace tesvano::test

@@ -347,6 +347,34 @@ TEST(Installation, ANewVersionCountsItsStartsAndGoesBackAfterOneThatNeverConfirm
     EXPECT_TRUE(installation.failedVersions().empty());
 }
 
+TEST(Installation, EntriesNameTheCurrentLinkWhenTheProgramRunsFromAVersionFolder) {
+    test::TempDir dir;
+    const fs::path root = dir.path() / "opt";
+    makeVersion(root, "1.0");
+    makeVersion(root, "0.9");
+    fs::create_directory_symlink("1.0", root / "current");
+    makeVersion(dir.path() / "elsewhere", "2.0");
+    fs::create_directory_symlink("2.0", dir.path() / "elsewhere" / "current");
+    const fs::path stable = fs::weakly_canonical(root) / "current" / "bin" / "tesvano";
+    struct Case {
+        const char* name;
+        fs::path running;
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {"the current version's folder", root / "1.0" / "bin" / "tesvano", stable},
+        {"through the link", root / "current" / "bin" / "tesvano", stable},
+        {"another version's folder", root / "0.9" / "bin" / "tesvano", stable},
+        {"installed by a package", "/usr/bin/tesvano", "/usr/bin/tesvano"},
+        {"a folder that only holds a current link", dir.path() / "elsewhere/2.0/bin/tesvano",
+         dir.path() / "elsewhere/2.0/bin/tesvano"},
+    };
+    std::ofstream(root / Installation::recordName) << "1.0\n";
+    for (const auto& c : cases) {
+        EXPECT_EQ(Installation::stableExecutable(c.running), c.expected) << c.name;
+    }
+}
+
 TEST(Installation, ARelaunchStepThatCannotBeStartedIsReported) {
     test::TempDir dir;
     std::ofstream(dir.path() / "not-a-program") << "plain text\n";

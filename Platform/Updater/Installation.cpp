@@ -1,10 +1,7 @@
 #include "Platform/Updater/Installation.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -310,11 +307,12 @@ std::expected<void, std::string> Installation::switchTo(const std::string& versi
     FileLock lock(lockPath());
     // A signature is base64: one word.
     const bool plainBuild = build.find_first_of(" \t\r\n") == std::string::npos;
+    std::error_code ec;
+    fs::remove(faultPath(), ec);
     if (!writeMarker(markerPath(), Marker{previous, version, 0, plainBuild ? build : ""})) {
         return std::unexpected("cannot note the switch in " + markerPath().string());
     }
     if (auto switched = pointLink(currentLink(), version); !switched) {
-        std::error_code ec;
         fs::remove(markerPath(), ec);
         return switched;
     }
@@ -327,25 +325,46 @@ Installation::StartupVerdict Installation::checkStartup(const std::string& runni
     std::error_code ec;
     if (!marker) {
         fs::remove(markerPath(), ec);
+        fs::remove(faultPath(), ec);
         return StartupVerdict::nothingPending;
     }
     if (runningVersion != marker->next) {
         if (runningVersion == marker->previous) {
             fs::remove(markerPath(), ec);
+            fs::remove(faultPath(), ec);
         }
         return StartupVerdict::nothingPending;
     }
     // Only one copy runs at a time: an earlier start that was counted has ended without
-    // confirming (it crashed, failed or was killed), whoever started it.
+    // confirming, whoever started it. Its own fault when it noted one; otherwise it was
+    // killed or its session ended, which says nothing about it, and this start is on
+    // probation in its place.
     if (marker->attempts > 0) {
-        return StartupVerdict::rollBack;
+        if (const auto note = readFaultNote(faultPath()); note && note->version == marker->next) {
+            return StartupVerdict::rollBack;
+        }
+        marker->attempts = 0;
     }
     ++marker->attempts;
     writeMarker(markerPath(), *marker);  // a full disk leaves this start uncounted
     return StartupVerdict::probation;
 }
 
+void Installation::watchOwnStart(const std::string& runningVersion) const {
+    platform::watchOwnStart(faultPath(), runningVersion);
+}
+
+std::optional<std::string> Installation::recordedFault() const {
+    const auto marker = readMarker(markerPath());
+    const auto note = readFaultNote(faultPath());
+    if (!marker || !note || note->version != marker->next) {
+        return std::nullopt;
+    }
+    return note->ending.describe() + " before it confirmed its start";
+}
+
 void Installation::confirmStart(const std::string& runningVersion) {
+    stopWatchingOwnStart(runningVersion);
     FileLock lock(lockPath());
     const auto marker = readMarker(markerPath());
     if (!marker || marker->next != runningVersion) {
@@ -353,6 +372,7 @@ void Installation::confirmStart(const std::string& runningVersion) {
     }
     std::error_code ec;
     fs::remove(markerPath(), ec);
+    fs::remove(faultPath(), ec);
     auto failures = readFailures(failedPath());
     if (std::erase_if(failures, [&](const auto& f) { return f.first == runningVersion; }) > 0) {
         writeFailures(failedPath(), failures);
@@ -416,6 +436,7 @@ std::expected<std::string, std::string> Installation::rollBack(const std::string
             << marker->next << ": " << why << '\n';
     }
     fs::remove(markerPath(), ec);
+    fs::remove(faultPath(), ec);
     discard(marker->next);
     return marker->previous;
 }
@@ -448,54 +469,6 @@ std::expected<fs::path, std::string> Installation::makeStaging() const {
                                std::strerror(errno));
     }
     return fs::path(pattern);
-}
-
-bool displayReachable() {
-    const char* display = std::getenv("DISPLAY");
-    const std::string name = display != nullptr ? display : "";
-    const auto colon = name.rfind(':');
-    if (colon == std::string::npos) {
-        return false;
-    }
-    const std::string host = name.substr(0, colon);
-    const int number = std::atoi(name.c_str() + colon + 1);
-    auto connects = [](int fd, const sockaddr* address, socklen_t length) {
-        const bool connected = fd >= 0 && ::connect(fd, address, length) == 0;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return connected;
-    };
-    if (host.empty() || host == "unix" || host.ends_with("/unix")) {
-        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        // The abstract name the server also listens on, then the file.
-        for (const std::size_t offset : {std::size_t{1}, std::size_t{0}}) {
-            std::memset(address.sun_path, 0, sizeof address.sun_path);
-            std::memcpy(address.sun_path + offset, path.c_str(), path.size());
-            const auto length =
-                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
-            if (connects(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0),
-                         reinterpret_cast<const sockaddr*>(&address), length)) {
-                return true;
-            }
-        }
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) {
-        return false;
-    }
-    bool reachable = false;
-    for (addrinfo* a = found; a != nullptr && !reachable; a = a->ai_next) {
-        reachable = connects(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol),
-                             a->ai_addr, a->ai_addrlen);
-    }
-    ::freeaddrinfo(found);
-    return reachable;
 }
 
 void execInstead(const fs::path& executable, std::vector<std::string> arguments) {

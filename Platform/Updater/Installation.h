@@ -12,6 +12,7 @@
 
 #include "Platform/Runtime/Runtime.h"
 #include "Platform/Updater/Archive.h"
+#include "Platform/Updater/StartJudgement.h"
 
 namespace tesvano::platform {
 
@@ -72,9 +73,11 @@ public:
                                               const std::string& build = {});
 
     // At every start of an installed version, once it knows it is the only copy running:
-    // answers what to do about a pending switch. The new version counts its own starts, so
-    // that one which never confirms is rolled back however it is started, even when the
-    // relaunch step is gone.
+    // answers what to do about a pending switch. The new version counts its own starts and
+    // notes an end that was its fault (watchOwnStart), so that one which fails is rolled back
+    // however it is started, even when the relaunch step is gone. An earlier start that ended
+    // unconfirmed without such a note was ended from outside (killed, or its session ended):
+    // it is not counted, as the relaunch step would not count it.
     enum class StartupVerdict {
         nothingPending,  // no switch waits for confirmation
         probation,       // this start is counted; call confirmStart once up
@@ -82,6 +85,11 @@ public:
                          // previous version with the same arguments instead
     };
     StartupVerdict checkStartup(const std::string& runningVersion);
+    // On probation: from now until confirmStart, an end of this process that is its fault is
+    // noted for the next start.
+    void watchOwnStart(const std::string& runningVersion) const;
+    // How the earlier start that failed ended, when one did.
+    std::optional<std::string> recordedFault() const;
     // The new version runs: the previous one and the note go.
     void confirmStart(const std::string& runningVersion);
     // This start of the pending version says nothing about it (it was ended from outside, or
@@ -109,14 +117,11 @@ public:
 
 private:
     std::filesystem::path markerPath() const { return root_ / "update-pending"; }
+    std::filesystem::path faultPath() const { return root_ / "update-pending.fault"; }
     std::filesystem::path failedPath() const { return root_ / "failed-versions"; }
     std::filesystem::path lockPath() const { return root_ / ".update-lock"; }
     std::filesystem::path root_;
 };
-
-// Whether the X display named by DISPLAY still takes connections: a program that ends while it
-// does not says nothing about itself.
-bool displayReachable();
 
 // Ends this process by starting `executable` with `arguments` (argv[0] included) and our
 // environment; returns only when that cannot be done.

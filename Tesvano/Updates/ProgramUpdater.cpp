@@ -81,23 +81,20 @@ bool checkStartup(int argc, char** argv) {
     if (!installation) {
         return false;
     }
-    static std::optional<fs::path> probationRoot;
     switch (installation->checkStartup(ProgramInfo::version())) {
         case platform::Installation::StartupVerdict::nothingPending:
             return false;
         case platform::Installation::StartupVerdict::probation:
-            // An end because the display went away (a log-out) says nothing about this version.
-            probationRoot = installation->root();
-            std::atexit([] {
-                if (!platform::displayReachable()) {
-                    platform::Installation(*probationRoot).forgetStart(ProgramInfo::version());
-                }
-            });
+            // A crash or a failed start is noted for the next start, with or without a relaunch
+            // step watching; a kill or the end of the session says nothing about this version.
+            installation->watchOwnStart(ProgramInfo::version());
             return true;
         case platform::Installation::StartupVerdict::rollBack:
             break;
     }
-    const auto previous = installation->rollBack("an earlier start ended before it confirmed");
+    const std::string why =
+        installation->recordedFault().value_or("an earlier start ended before it confirmed");
+    const auto previous = installation->rollBack(why);
     if (!previous) {
         log().error(
             "Version %{public}s did not confirm an earlier start and cannot go back: "
@@ -105,8 +102,8 @@ bool checkStartup(int argc, char** argv) {
             ProgramInfo::version(), previous.error());
         return false;
     }
-    log().error("Version %{public}s did not confirm an earlier start; starting %{public}s again",
-                ProgramInfo::version(), *previous);
+    log().error("Version %{public}s %{public}s; starting %{public}s again", ProgramInfo::version(),
+                why, *previous);
     std::vector<std::string> words(argv, argv + argc);
     words.at(0) = installation->currentExecutable().string();
     platform::execInstead(installation->currentExecutable(), std::move(words));

@@ -5,6 +5,7 @@
 #include "tests/e2e-updates/UpdateFixture.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "Tesvano/App/Resources.h"
 #include "tests/support/XvfbServer.h"
@@ -280,6 +281,66 @@ TEST_F(SelfUpdateTest, TheProgramHandingOverToARunningCopyIsNoFailure) {
     EXPECT_FALSE(fs::exists(root / version));
 }
 
+// How a start of the new version ends before it confirmed, and whether that counts against it.
+struct StartEnding {
+    const char* name;
+    std::string environment;  // for the probe: how it ends
+    int signal;               // sent to it once it is on probation; 0: none
+    bool rolledBack;
+};
+
+class StartEndingTest : public SelfUpdateTest,
+                        public ::testing::WithParamInterface<std::tuple<StartEnding, bool>> {};
+
+TEST_P(StartEndingTest, IsJudgedTheSameWithOrWithoutTheRelaunchStep) {
+    const auto& [c, watched] = GetParam();
+    switchToNew("1.3.0-beta.1", TESVANO_PROBE_BETA);
+    const fs::path pidFile = dir / "probe.pid";
+    const std::string how = c.signal != 0 ? c.environment + pidFile.string() : c.environment;
+    const std::string program = (root / "current" / "bin" / "tesvano").string();
+    pid_t started = -1;
+    if (watched) {
+        started = startRelaunch(standIn, {how});
+        endStandIn();
+    } else {
+        started = spawn({program}, {how});
+    }
+    if (c.signal != 0) {
+        ASSERT_TRUE(waitFor([&] { return !readAll(pidFile).empty(); }, std::chrono::seconds(20)));
+        ::kill(static_cast<pid_t>(std::stol(readAll(pidFile))), c.signal);
+    }
+    // The relaunch step ends once it has decided (and started the previous version for a fault).
+    const int status = ending(started);
+    if (!watched && c.signal != 0) {
+        EXPECT_EQ(status, 128 + c.signal);
+    }
+    // Then a start from the desktop entry, as at the next login.
+    EXPECT_EQ(ending(spawn({program}, {})), 0);
+    const std::string lines = reported();
+    const std::string last = lines.substr(lines.rfind('{', lines.size() - 2));
+    EXPECT_EQ(platform::Installation(root).currentVersion(), c.rolledBack ? "1.0" : "1.3.0-beta.1");
+    EXPECT_EQ(last, c.rolledBack ? "{\"version\":\"1.2.0\",\"verdict\":\"nothing pending\"}\n"
+                                 : "{\"version\":\"1.3.0-beta.1\",\"verdict\":\"confirmed\"}\n")
+        << lines;
+    EXPECT_EQ(platform::Installation(root).failedVersions().contains("1.3.0-beta.1"), c.rolledBack);
+    EXPECT_EQ(fs::exists(root / "1.3.0-beta.1" / "bin" / "tesvano"), !c.rolledBack)
+        << "a version ended from outside is never lost";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, StartEndingTest,
+    ::testing::Combine(
+        ::testing::Values(StartEnding{"killed", "TESVANO_PROBE_HOLD=", SIGKILL, false},
+                          StartEnding{"terminated", "TESVANO_PROBE_HOLD=", SIGTERM, false},
+                          StartEnding{"hung_up", "TESVANO_PROBE_HOLD=", SIGHUP, false},
+                          StartEnding{"aborts", "TESVANO_PROBE_ABORT=1", 0, true},
+                          StartEnding{"fails", "TESVANO_PROBE_EXIT=3", 0, true}),
+        ::testing::Bool()),
+    [](const auto& instance) {
+        return std::string(std::get<0>(instance.param).name) +
+               (std::get<1>(instance.param) ? "_underTheRelaunchStep" : "_alone");
+    });
+
 // The autostart entry in `home` as an older version wrote it, naming its own folder, with a line
 // of the user's.
 void writeOldAutostartEntry(const fs::path& home, const fs::path& program) {
@@ -372,6 +433,29 @@ TEST_F(ProgramStartTest, TheLoginItemNamesTheCurrentLinkAfterAnUpdateAndAStartFr
     ASSERT_TRUE(followed()) << entry();
     ::kill(direct, SIGKILL);
     ending(direct);
+}
+
+TEST_F(ProgramStartTest, AStartKilledDuringItsCheckDoesNotCostTheVersionWithoutTheRelaunchStep) {
+    const std::string program = (root / "current" / "bin" / "tesvano").string();
+    writeOldAutostartEntry(home, root / "1.0" / "bin" / "tesvano");
+    const pid_t first = spawn({program}, session);
+    ASSERT_TRUE(followed()) << entry();
+    EXPECT_EQ(platform::Installation(root).pendingVersion(), version) << "still on probation";
+    ::kill(first, SIGKILL);
+    EXPECT_EQ(ending(first), 128 + SIGKILL);
+
+    // The next start is on probation again, not rolled back, and confirms.
+    writeOldAutostartEntry(home, root / "1.0" / "bin" / "tesvano");
+    const pid_t second = spawn({program}, session);
+    ASSERT_TRUE(followed()) << entry();
+    EXPECT_EQ(platform::Installation(root).currentVersion(), version);
+    EXPECT_TRUE(waitFor([&] { return !platform::Installation(root).pendingVersion(); },
+                        std::chrono::seconds(30)));
+    ::kill(second, SIGKILL);
+    ending(second);
+    EXPECT_EQ(platform::Installation(root).currentVersion(), version);
+    EXPECT_TRUE(platform::Installation(root).failedVersions().empty());
+    EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
 }
 
 }  // namespace

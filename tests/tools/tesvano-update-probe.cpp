@@ -2,7 +2,11 @@
 // goes through the start-up check of a per-user installation as the program does (confirming
 // its start, or rolling back and starting the previous version) and reports its version and
 // what the check said as one JSON line appended to the file named by $TESVANO_PROBE_REPORT.
-// With $TESVANO_PROBE_EXIT set it ends with that status instead of confirming.
+// Without confirming, it ends with the status in $TESVANO_PROBE_EXIT, aborts with
+// $TESVANO_PROBE_ABORT set, or waits for a signal with $TESVANO_PROBE_HOLD naming a file for its
+// process id; it notes its own faults on the way as the program does.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,13 +24,17 @@ int main(int, char** argv) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     const char* verdict = "not installed";
+    const bool unconfirmed = std::getenv("TESVANO_PROBE_EXIT") != nullptr ||
+                             std::getenv("TESVANO_PROBE_ABORT") != nullptr ||
+                             std::getenv("TESVANO_PROBE_HOLD") != nullptr;
     if (auto installation = Installation::containing(self)) {
         switch (installation->checkStartup(TESVANO_PROBE_VERSION)) {
             case Installation::StartupVerdict::nothingPending:
                 verdict = "nothing pending";
                 break;
             case Installation::StartupVerdict::probation:
-                if (std::getenv("TESVANO_PROBE_EXIT") == nullptr) {
+                installation->watchOwnStart(TESVANO_PROBE_VERSION);
+                if (!unconfirmed) {
                     installation->confirmStart(TESVANO_PROBE_VERSION);
                     verdict = "confirmed";
                 } else {
@@ -53,6 +61,22 @@ int main(int, char** argv) {
     if (std::fclose(out) != 0) {
         return 1;
     }
+    if (std::string_view(verdict) != "unconfirmed") {
+        return 0;
+    }
+    if (std::getenv("TESVANO_PROBE_ABORT") != nullptr) {
+        std::abort();
+    }
+    if (const char* pidFile = std::getenv("TESVANO_PROBE_HOLD")) {
+        // Where the test finds whom to signal (written last: once there, it is on probation).
+        if (std::FILE* file = std::fopen(pidFile, "w")) {
+            std::fprintf(file, "%d\n", static_cast<int>(::getpid()));
+            std::fclose(file);
+        }
+        for (;;) {
+            ::pause();
+        }
+    }
     const char* status = std::getenv("TESVANO_PROBE_EXIT");
-    return status != nullptr && std::string_view(verdict) == "unconfirmed" ? std::atoi(status) : 0;
+    return status != nullptr ? std::atoi(status) : 0;
 }

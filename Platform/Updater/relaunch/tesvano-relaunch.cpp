@@ -11,7 +11,8 @@
 // with status 0 (it handed its arguments to a copy that already runs, or was quit), when it is
 // ended from outside (SIGTERM, SIGKILL, SIGHUP, SIGINT…), or when its X display went away (a
 // log-out): then its start is not counted against it and the pending switch waits for the
-// version's next start, which confirms or rolls back by itself.
+// version's next start, which confirms or rolls back by itself. The version judges its own end
+// the same way (judgeStartEnd) when no step watches it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -125,12 +126,6 @@ pid_t start(const std::string& executable, const std::vector<std::string>& argum
     std::_Exit(1);
 }
 
-// Signals a program gets for its own faults; others come from outside.
-bool isFault(int signal) {
-    return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE ||
-           signal == SIGABRT || signal == SIGSYS || signal == SIGTRAP;
-}
-
 volatile std::sig_atomic_t asked_to_end = 0;
 
 [[noreturn]] void rollBack(Installation& installation, const std::string& version,
@@ -193,21 +188,25 @@ int main(int argc, char** argv) {
             if (installation.pendingVersion() != version) {
                 return 0;
             }
-            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-                log().info("Version %{public}s ended before confirming, without a fault", *version);
-                return 0;
+            // The same judgement the version makes of its own end when nothing watches it.
+            const auto end = tesvano::platform::ProcessEnding::fromWaitStatus(status);
+            switch (tesvano::platform::judgeStartEnd(end, tesvano::platform::displayReachable())) {
+                case tesvano::platform::StartEnd::clean:
+                    log().info("Version %{public}s ended before confirming, without a fault",
+                               *version);
+                    return 0;
+                case tesvano::platform::StartEnd::fromOutside:
+                    log().info(
+                        "Version %{public}s %{public}s, from outside or as its session "
+                        "ended; its start is not counted",
+                        *version, end.describe());
+                    installation.forgetStart(*version);
+                    return 0;
+                case tesvano::platform::StartEnd::fault:
+                    break;
             }
-            const bool fault = WIFEXITED(status) || isFault(WTERMSIG(status));
-            if (!fault || !tesvano::platform::displayReachable()) {
-                log().info("Version %{public}s was ended from outside; its start is not counted",
-                           *version);
-                installation.forgetStart(*version);
-                return 0;
-            }
-            const std::string why =
-                WIFSIGNALED(status) ? "was ended by signal " + std::to_string(WTERMSIG(status))
-                                    : "ended with status " + std::to_string(WEXITSTATUS(status));
-            rollBack(installation, *version, why + " before it confirmed its start", arguments);
+            rollBack(installation, *version, end.describe() + " before it confirmed its start",
+                     arguments);
         }
         if (Clock::now() > until) {
             ::kill(child, SIGTERM);

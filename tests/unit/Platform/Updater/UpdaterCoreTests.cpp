@@ -310,7 +310,7 @@ TEST(Installation, SwitchesTheLinkAndKeepsThePreviousVersionUntilConfirmed) {
     EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::nothingPending);
 }
 
-TEST(Installation, ANewVersionCountsItsStartsAndGoesBackAfterOneThatNeverConfirmed) {
+TEST(Installation, ANewVersionCountsItsStartsAndGoesBackAfterOneThatFailed) {
     test::TempDir dir;
     const fs::path root = dir.path();
     makeVersion(root, "1.0");
@@ -321,9 +321,18 @@ TEST(Installation, ANewVersionCountsItsStartsAndGoesBackAfterOneThatNeverConfirm
     ASSERT_TRUE(installation.switchTo("1.1", "1.0", "build-a"));
     EXPECT_EQ(installation.pendingVersion(), "1.1");
     EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
-    installation.forgetStart("1.1");  // ended from outside: not counted
+    installation.forgetStart("1.1");  // a relaunch step saw it ended from outside
     EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
     EXPECT_EQ(installation.unconfirmedStarts(), 1);
+    // Ended unconfirmed with nothing noted (killed, or its session ended): not counted either.
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    EXPECT_EQ(installation.unconfirmedStarts(), 1);
+    EXPECT_FALSE(installation.recordedFault());
+    // A note of another version's fault says nothing about this one.
+    std::ofstream(root / "update-pending.fault") << "1.0 3 0\n";
+    EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    std::ofstream(root / "update-pending.fault") << "1.1 3 0\n";
+    EXPECT_EQ(installation.recordedFault(), "ended with status 3 before it confirmed its start");
     EXPECT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::rollBack);
     const auto back = installation.rollBack("ended before it confirmed its start");
     ASSERT_TRUE(back);
@@ -337,6 +346,7 @@ TEST(Installation, ANewVersionCountsItsStartsAndGoesBackAfterOneThatNeverConfirm
     EXPECT_TRUE(fs::exists(root / "1.0" / "bin" / "tesvano")) << "never recorded: never deleted";
     EXPECT_EQ(installation.checkStartup("1.0"), Installation::StartupVerdict::nothingPending);
     EXPECT_FALSE(installation.rollBack("again")) << "nothing is pending any more";
+    EXPECT_FALSE(fs::exists(root / "update-pending.fault"));
 
     // Installed again and confirmed, it is no longer noted as failed.
     makeVersion(dir.path() / "staging", "again");

@@ -248,12 +248,23 @@ void SettingsWindow::fitTabTitles() {
             button->setText(inTwoLines(button->text()));
         }
     }
+    fitWidth();
+}
+
+void SettingsWindow::fitWidth() {
     int available = QWIDGETSIZE_MAX;
     if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
         const int decoration = isVisible() ? frameGeometry().width() - width() : 0;
         available = screen->availableGeometry().width() - decoration;
     }
-    const int wanted = std::min(std::max(int(minimumWidth), widthForTabs()), available);
+    // The built panes' own least widths (a table's columns), with the content margins.
+    int panes = 0;
+    for (const auto* scroller : scrollers_) {
+        if (const QWidget* content = scroller->widget()) {
+            panes = std::max(panes, content->minimumSizeHint().width() + 40);
+        }
+    }
+    const int wanted = std::min(std::max({int(minimumWidth), widthForTabs(), panes}), available);
     setMinimumWidth(wanted);
     if (width() < wanted) {
         resize(wanted, height());
@@ -342,6 +353,7 @@ void SettingsWindow::selectTab(SettingsTab tab) {
     const bool fresh = !isPaneBuilt(tab);
     pane(tab);
     if (fresh) {
+        fitWidth();
         fitToPanes(true);
     }
     stack_->setCurrentIndex(indexOf(tab));

@@ -76,6 +76,8 @@ private:
     // The row of tabs with every title whole, the window at least as wide.
     void fitTabTitles();
     int widthForTabs() const;
+    // At least as wide as the tabs and the built panes need, within the screen.
+    void fitWidth();
     void selectTab(SettingsTab tab);
     void refreshTitle();
     void refreshBadge();

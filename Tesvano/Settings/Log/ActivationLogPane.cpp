@@ -133,7 +133,9 @@ void ActivationLogPane::configureTable() {
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setShowGrid(false);
     table_->setAlternatingRowColors(true);
-    table_->setWordWrap(false);
+    // A long pair of source names or an application's name takes a second line rather than
+    // pushing the columns after it out of view.
+    table_->setWordWrap(true);
     table_->setCornerButtonEnabled(false);
     table_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     table_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -143,8 +145,9 @@ void ActivationLogPane::configureTable() {
     auto* rows = table_->verticalHeader();
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
-    const int lines =
-        table_->fontMetrics().height() + 1 + QFontMetrics(SettingsStyle::caption(table_)).height();
+    const int lines = std::max(
+        table_->fontMetrics().height() + 1 + QFontMetrics(SettingsStyle::caption(table_)).height(),
+        2 * table_->fontMetrics().lineSpacing());
     rows->setDefaultSectionSize(lines + 8);
 
     // Widths from sample texts rather than from the rows, which would mean reading them all.
@@ -183,13 +186,14 @@ void ActivationLogPane::configureTable() {
         widestName = std::max(
             widestName, metrics.horizontalAdvance(QString::fromStdString(source.localizedName)));
     }
-    const int sourceWidth =
-        2 * widestName + metrics.horizontalAdvance(QStringLiteral(" \u2192 ")) + 24;
+    // Room for the widest name and the arrow on a line: a switch between two long names
+    // takes two lines, each name whole.
+    const int sourceWidth = widestName + metrics.horizontalAdvance(QStringLiteral(" \u2192")) + 16;
     // No column narrower than its title.
     const QFontMetrics headerMetrics(columns->font());
     const auto fitTitle = [&](int column, int width) {
         const QString title = model_->headerData(column, Qt::Horizontal).toString();
-        return std::max(width, headerMetrics.horizontalAdvance(title) + 24);
+        return std::max(width, headerMetrics.horizontalAdvance(title) + 16);
     };
     columns->setSectionResizeMode(QHeaderView::Interactive);
     // The application column stretches: never narrower than its title, however narrow the
@@ -206,6 +210,17 @@ void ActivationLogPane::configureTable() {
                            fitTitle(ActivationLogModel::reason, reasonWidth));
     columns->resizeSection(ActivationLogModel::duration,
                            fitTitle(ActivationLogModel::duration, std::max(durationWidth, 70)));
+}
+
+QSize ActivationLogPane::minimumSizeHint() const {
+    // Every column in view: the window grows to this width rather than hide the last ones.
+    const QHeaderView* columns = table_->horizontalHeader();
+    int width = 2 * table_->frameWidth();
+    for (int column = 0; column < columns->count(); ++column) {
+        width += column == ActivationLogModel::app ? columns->minimumSectionSize()
+                                                   : columns->sectionSize(column);
+    }
+    return QSize(width, QWidget::minimumSizeHint().height());
 }
 
 void ActivationLogPane::showEvent(QShowEvent* event) {

@@ -22,6 +22,8 @@ public:
     QTableView* table() const { return table_; }
     // Whether the "No activity yet" view is shown rather than the table.
     bool showsPlaceholder() const;
+    // As wide as every column of the table needs.
+    QSize minimumSizeHint() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;

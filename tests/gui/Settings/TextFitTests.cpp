@@ -10,8 +10,10 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
+#include <QTableView>
 #include <QTextDocument>
 #include <QToolButton>
+#include <QTreeView>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -149,6 +151,16 @@ void checkGroupTitle(const QGroupBox* group, const QWidget* top, std::vector<Cut
     }
 }
 
+bool wraps(const QAbstractItemView* view) {
+    if (const auto* table = qobject_cast<const QTableView*>(view)) {
+        return table->wordWrap();
+    }
+    if (const auto* tree = qobject_cast<const QTreeView*>(view)) {
+        return tree->wordWrap();
+    }
+    return false;
+}
+
 // Every column in view, or a scroll bar that brings it there; every title and every cell as
 // wide as its column.
 void checkTable(const QAbstractItemView* view, const QHeaderView* header, const QWidget* top,
@@ -185,6 +197,20 @@ void checkTable(const QAbstractItemView* view, const QHeaderView* header, const 
             option.font = view->font();
             option.fontMetrics = view->fontMetrics();
             option.decorationSize = view->iconSize();
+            const int rowHeight = view->visualRect(index).height();
+            if (wraps(view)) {
+                // A wrapping cell needs its lines' height in its column's width.
+                option.rect = QRect(0, 0, header->sectionSize(column), rowHeight);
+                option.features |= QStyleOptionViewItem::WrapText;
+                const QSize hint = view->itemDelegateForIndex(index)->sizeHint(option, index);
+                if (hint.height() > rowHeight) {
+                    cuts.push_back({nameOf(view, top) + " cell " + std::to_string(row) + " of " +
+                                        title.toStdString() + " (height)",
+                                    index.data().toString().toStdString(), hint.height(),
+                                    rowHeight});
+                }
+                continue;
+            }
             const int needs = view->itemDelegateForIndex(index)->sizeHint(option, index).width();
             if (needs > header->sectionSize(column)) {
                 cuts.push_back({nameOf(view, top) + " cell " + std::to_string(row) + " of " +
@@ -212,9 +238,13 @@ std::vector<Cut> cutTexts(const QWidget* top) {
         } else if (const auto* group = qobject_cast<const QGroupBox*>(widget)) {
             checkGroupTitle(group, top, cuts);
         } else if (const auto* view = qobject_cast<const QAbstractItemView*>(widget)) {
-            if (const auto* header = view->findChild<const QHeaderView*>();
-                header != nullptr && header->orientation() == Qt::Horizontal &&
-                header->isVisibleTo(top)) {
+            const QHeaderView* header = nullptr;
+            if (const auto* table = qobject_cast<const QTableView*>(view)) {
+                header = table->horizontalHeader();
+            } else if (const auto* tree = qobject_cast<const QTreeView*>(view)) {
+                header = tree->header();
+            }
+            if (header != nullptr && header->isVisibleTo(top)) {
                 checkTable(view, header, top, cuts);
             }
         }

@@ -17,6 +17,7 @@
 
 #include "Platform/Updater/GzipStream.h"
 #include "Platform/Updater/TreeRemoval.h"
+#include "Platform/Updater/UniqueFd.h"
 
 namespace tesvano::platform {
 
@@ -31,24 +32,7 @@ constexpr std::uint64_t maxHeaderData = 64 * 1024;
 // Content is read, written and skipped in pieces of this size, the cancel flag read between.
 constexpr std::size_t pieceSize = 256 * 1024;
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 using Failure = std::unexpected<std::string>;
 using Outcome = std::expected<void, std::string>;

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "Platform/Updater/UniqueFd.h"
+
 namespace tesvano::platform {
 
 namespace {
@@ -51,23 +53,6 @@ bool hashWhole(int fd, crypto_sign_state& state, const std::atomic<bool>* cancel
         offset += n;
     }
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(const std::filesystem::path& file)
-        : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::span<const std::uint8_t> bytesOf(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -142,7 +127,7 @@ bool verifyStreamSignature(int fd, std::string_view signature, const Ed25519Publ
 
 bool verifyFileSignature(const std::filesystem::path& file, std::string_view signature,
                          const Ed25519PublicKey& key) {
-    const FileDescriptor fd(file);
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     return verifyStreamSignature(fd.get(), signature, key);
 }
 
@@ -193,7 +178,7 @@ Ed25519Signature sign(std::span<const std::uint8_t> message, const Ed25519Secret
 
 std::expected<std::string, std::string> signFile(const std::filesystem::path& file,
                                                  const Ed25519SecretKey& key) {
-    const FileDescriptor fd(file);
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     crypto_sign_state state;
     if (!initialised() || fd.get() < 0 || crypto_sign_init(&state) != 0 ||
         !hashWhole(fd.get(), state, nullptr)) {

@@ -10,30 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Updater/UniqueFd.h"
+
 namespace tesvano::platform {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 using Failure = std::unexpected<std::string>;
 

@@ -67,7 +67,7 @@ std::vector<unsigned long> property32(Display* display, Window window, Atom prop
     std::vector<unsigned long> values;
     if (XGetWindowProperty(display, window, property, 0, LONG_MAX / 4, False, type, &actualType,
                            &actualFormat, &count, &remaining, &data) == Success &&
-        data && actualType == type && actualFormat == 32) {
+        data && actualType == type && actualFormat == 32 && count > 0) {
         // Format 32 items come as longs on the client side.
         values.resize(count);
         std::memcpy(values.data(), data, count * sizeof(unsigned long));

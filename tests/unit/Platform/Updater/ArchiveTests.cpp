@@ -574,6 +574,59 @@ TEST(TreeRemoval, RemovesTreesDeeperThanTheOpenFileLimit) {
     EXPECT_TRUE(fs::exists(dir / "target"));
 }
 
+// A folder it may not read is opened up to be removed, as it is ours; a link swapped in for it
+// meanwhile (by the same user) never has what it leads to opened up instead.
+TEST(TreeRemoval, OpensUpAnUnreadableFolderButNeverWhatALinkSwappedInForItLeadsTo) {
+    test::TempDir dir;
+    // Root reads any folder: the removal is run as a user, who owns all of it.
+    const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const fs::path work = dir / "work";
+    const fs::path outside = dir / "outside";
+    fs::create_directories(work);
+    test::writeFile(outside, "kept");
+    fs::permissions(dir.path(), fs::perms(0755));
+    ::chmod(outside.c_str(), 0600);
+    ASSERT_EQ(::chown(work.c_str(), user, user), 0);
+    ASSERT_EQ(::chown(outside.c_str(), user, user), 0);
+    const int status = withFewDescriptors(256, [&] {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
+            return false;
+        }
+        for (int round = 0; round < 1000; ++round) {
+            const fs::path tree = work / ("tree" + std::to_string(round));
+            const fs::path locked = tree / "locked";
+            const fs::path swapped = tree / "swapped";
+            fs::create_directories(locked);
+            test::writeFile(locked / "f", "f");
+            fs::create_symlink(outside, swapped);
+            ::chmod(locked.c_str(), 0);
+            std::atomic<bool> stop{false};
+            std::thread swapper([&] {
+                while (!stop) {
+                    ::renameat2(AT_FDCWD, locked.c_str(), AT_FDCWD, swapped.c_str(),
+                                RENAME_EXCHANGE);
+                }
+            });
+            static_cast<void>(removeTree(tree));  // may meet the link or the folder, or both
+            stop = true;
+            swapper.join();
+            struct stat info {};
+            if (::stat(outside.c_str(), &info) != 0 || (info.st_mode & 07777) != 0600) {
+                std::fprintf(stderr, "round %d: the file outside is now %o\n", round,
+                             info.st_mode & 07777);
+                return false;
+            }
+        }
+        // Without a race the unreadable folder goes with the rest.
+        const fs::path plain = work / "plain";
+        fs::create_directories(plain / "locked" / "inner");
+        ::chmod((plain / "locked").c_str(), 0);
+        return removeTree(plain) && !fs::exists(plain);
+    });
+    EXPECT_EQ(status, 0);
+}
+
 TEST(TreeRemoval, TheStartUpSweepFinishesDeepStagingFoldersAnEarlierRunLeft) {
     test::TempDir dir;
     const fs::path root = dir / "tesvano";

@@ -24,8 +24,9 @@ struct ArchiveLimits {
     std::uint64_t maxEntries = 10000;  // files, folders (those made on the way too), links
     std::uint64_t maxDepth = 256;      // folders in one name
     // Links, and the length of what one names (the kernel's own bound): each is followed once
-    // when they are checked, so this bounds the check as well.
-    std::uint64_t maxLinks = 4096;
+    // when they are checked, so this bounds the check as well. A long link holds a block of
+    // the disk of its own, which removing a refused or cancelled unpacking has to give back.
+    std::uint64_t maxLinks = 1024;
     std::uint64_t maxLinkLength = 4095;
     std::uint64_t keepFree = 64ull << 20;  // free space the unpacking never goes below
     std::uint64_t keepFreeInodes = 4096;   // nor free file entries, where the disk counts them

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "TesvanoKit/Rules/LockConfiguration.h"
+#include "bench/ProbeArguments.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestDesktop.h"
@@ -96,23 +97,18 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int activations = 200;
-    int idleSeconds = 60;
+    long activations = 200;
+    long idleSeconds = 60;
     std::string enginePath = TESVANO_ENGINE_PATH;
-    for (int i = 1; i < argc; i += 2) {
-        const std::string_view arg = argv[i];
-        if (i + 1 == argc) {
-            return fail("missing value after " + std::string(arg));
-        }
-        if (arg == "--activations") {
-            activations = std::max(1, std::stoi(argv[i + 1]));
-        } else if (arg == "--idle-seconds") {
-            idleSeconds = std::max(0, std::stoi(argv[i + 1]));
-        } else if (arg == "--engine") {
-            enginePath = argv[i + 1];
-        } else {
-            return fail("unknown option " + std::string(arg));
-        }
+    if (const auto ended =
+            tesvano::bench::ProbeArguments(
+                "usage: engine_latency_probe [--activations N] [--idle-seconds S] [--engine path]\n"
+                "  (defaults: 200 activations, 60 s idle, the engine of this build)\n")
+                .number("--activations", activations, 1, 1'000'000)
+                .number("--idle-seconds", idleSeconds, 0, 86'400)
+                .text("--engine", enginePath)
+                .parse(argc, argv)) {
+        return *ended;
     }
 
     auto server = test::XvfbServer::start();
@@ -183,7 +179,7 @@ int main(int argc, char** argv) {
     std::ranges::sort(latenciesMs);
     const double med = median(latenciesMs);
     const double p99 = percentile(latenciesMs, 0.99);
-    std::printf("activation to locked group, %d activations:\n", activations);
+    std::printf("activation to locked group, %ld activations:\n", activations);
     std::printf("  median %.3f ms   p99 %.3f ms   min %.3f ms   max %.3f ms\n", med, p99,
                 latenciesMs.front(), latenciesMs.back());
     std::printf("  beyond the designed %.0f ms wait: median %.3f ms   p99 %.3f ms\n",
@@ -197,7 +193,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
     const auto after = sample(engine->pid());
     const auto idleLines = engine->takeLines();
-    std::printf("idle for %d s with an application in front:\n", idleSeconds);
+    std::printf("idle for %ld s with an application in front:\n", idleSeconds);
     std::printf("  CPU %.3f ms   wake-ups %ld voluntary, %ld involuntary   activations %zu\n",
                 (after.cpuSeconds - before.cpuSeconds) * 1000.0,
                 after.voluntarySwitches - before.voluntarySwitches,

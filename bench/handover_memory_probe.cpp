@@ -17,6 +17,7 @@
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/SingleInstance.h"
 #include "Tesvano/App/URLDeliveryQueue.h"
+#include "bench/ProbeArguments.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -38,7 +39,14 @@ long statusKiB(const char* field) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool unbounded = argc > 1 && std::string(argv[1]) == "--unbounded";
+    bool unbounded = false;
+    if (const auto ended = tesvano::bench::ProbeArguments(
+                               "usage: handover_memory_probe [--unbounded]   (--unbounded takes "
+                               "every message, for comparison)\n")
+                               .flag("--unbounded", unbounded)
+                               .parse(argc, argv)) {
+        return *ended;
+    }
     QCoreApplication application(argc, argv);
     test::TempDir dir;
     auto primary = SingleInstance::claim(dir / "instance");

@@ -25,6 +25,7 @@
 #include "Platform/TextInput/SessionTextInputSources.h"
 #include "TesvanoKit/Rules/LockConfiguration.h"
 #include "TesvanoKit/Sources/TextInputSourceProvider.h"
+#include "bench/ProbeArguments.h"
 #include "tests/im/InputMethodHarness.h"
 
 namespace {
@@ -149,22 +150,28 @@ long idleWakeUps(const test::InputMethodSession& session, const std::string& dis
 }  // namespace
 
 int main(int argc, char** argv) {
-    int switches = 200;
-    int idleSeconds = 30;
+    long switches = 200;
+    long idleSeconds = 30;
+    std::string chosen = "both";
+    const std::string usage =
+        "usage: input_method_probe [--switches N] [--idle-seconds S] [--framework ibus|fcitx]\n"
+        "  (defaults: 200 switches, 30 s idle, both frameworks)\n";
+    if (const auto ended = tesvano::bench::ProbeArguments(usage)
+                               .number("--switches", switches, 2, 1'000'000)
+                               .number("--idle-seconds", idleSeconds, 1, 86'400)
+                               .text("--framework", chosen)
+                               .parse(argc, argv)) {
+        return *ended;
+    }
     std::vector<const InputMethodFramework*> frameworks = {&InputMethodFramework::ibus(),
                                                            &InputMethodFramework::fcitx()};
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string_view arg = argv[i];
-        if (arg == "--switches") {
-            switches = std::max(2, std::stoi(argv[i + 1]));
-        } else if (arg == "--idle-seconds") {
-            idleSeconds = std::max(1, std::stoi(argv[i + 1]));
-        } else if (arg == "--framework") {
-            frameworks = {std::string_view(argv[i + 1]) == "ibus" ? &InputMethodFramework::ibus()
-                                                                  : &InputMethodFramework::fcitx()};
-        } else {
-            return fail("unknown option " + std::string(arg));
-        }
+    if (chosen == "ibus" || chosen == "fcitx") {
+        frameworks = {chosen == "ibus" ? &InputMethodFramework::ibus()
+                                       : &InputMethodFramework::fcitx()};
+    } else if (chosen != "both") {
+        std::fprintf(stderr, "--framework %s: not ibus or fcitx\n%s", chosen.c_str(),
+                     usage.c_str());
+        return 2;
     }
     for (const auto* framework : frameworks) {
         auto started = test::InputMethodSession::start(*framework);
@@ -187,7 +194,7 @@ int main(int argc, char** argv) {
         session->stopFramework();
         const long stopped = idleWakeUps(*session, display, *framework, idleSeconds);
         std::printf(
-            "  engine idle for %d s, window in front: %ld wake-ups with %s running, "
+            "  engine idle for %ld s, window in front: %ld wake-ups with %s running, "
             "%ld with it stopped\n",
             idleSeconds, running, framework->name, stopped);
     }

@@ -111,6 +111,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     tesvano::initResources();
     benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -10,6 +10,14 @@
 # window manager and session bus.
 #   bench/settings-memory.sh [program, default build/run/Tesvano/tesvano]
 set -euo pipefail
+# The comment above, for --help and with a refusal.
+usage() { sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; }
+refuse() { echo "$1" >&2; usage >&2; exit 2; }
+case "${1:-}" in
+    -h | --help) usage && exit 0 ;;
+    -*) refuse "unknown word $1" ;;
+esac
+(($# <= 1)) || refuse "one word at most: the program"
 cd "$(dirname "$0")/.."
 program=$(realpath "${1:-build/run/Tesvano/tesvano}")
 [ -x "$program" ] || { echo "no program at $program (build it: cmake --build --preset run)" >&2; exit 2; }

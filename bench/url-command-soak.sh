@@ -5,6 +5,17 @@
 #   bench/url-command-soak.sh [commands] [program, default build/ci/Tesvano/tesvano]
 #                             [sender, default build/ci/bench/url_command_soak]
 set -euo pipefail
+# The comment above, for --help and with a refusal.
+usage() { sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; }
+refuse() { echo "$1" >&2; usage >&2; exit 2; }
+for word in "$@"; do
+    case "$word" in
+        -h | --help) usage && exit 0 ;;
+        -*) refuse "unknown word $word" ;;
+    esac
+done
+(($# <= 3)) || refuse "three words at most"
+[[ ${1:-100000} =~ ^[1-9][0-9]{0,8}$ ]] || refuse "commands $1: not a count from 1 to 999999999"
 cd "$(dirname "$0")/.."
 commands=${1:-100000}
 program=$(realpath "${2:-build/ci/Tesvano/tesvano}")

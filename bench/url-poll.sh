@@ -7,10 +7,23 @@
 # Everything runs on a private Xvfb, window manager and session bus (with the AT-SPI bus).
 #   bench/url-poll.sh [firefox-esr|chromium] [build folder, default build/dev]
 set -euo pipefail
+# The comment above, for --help and with a refusal.
+usage() { sed -n '2,/^set /{s/^# \{0,1\}//p}' "$0"; }
+refuse() { echo "$1" >&2; usage >&2; exit 2; }
+for word in "$@"; do
+    case "$word" in
+        -h | --help) usage && exit 0 ;;
+        -*) refuse "unknown word $word" ;;
+    esac
+done
+(($# <= 2)) || refuse "two words at most"
 cd "$(dirname "$0")/.."
 browser=${1:-firefox-esr}
 build=${2:-build/dev}
 seconds=${TESVANO_BENCH_SECONDS:-60}
+[[ $browser == firefox-esr || $browser == chromium ]] || refuse "$browser: not firefox-esr or chromium"
+[ -x "$build/bench/url_poll_probe" ] || refuse "no $build/bench/url_poll_probe (build it first)"
+[[ $seconds =~ ^[1-9][0-9]{0,5}$ ]] || refuse "TESVANO_BENCH_SECONDS=$seconds: not a count of seconds"
 if [ -z "${TESVANO_BENCH_SESSION:-}" ]; then
     exec dbus-run-session -- env TESVANO_BENCH_SESSION=1 "$0" "$@"
 fi

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Tesvano/App/SingleInstance.h"
+#include "bench/ProbeArguments.h"
 
 namespace {
 
@@ -29,13 +30,21 @@ long anonymousKiB(const std::string& pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: url_command_soak <pid> [commands] [step]\n");
-        return 2;
+    long process = 0;
+    long commands = 100'000;
+    long step = 0;
+    if (const auto ended =
+            tesvano::bench::ProbeArguments(
+                "usage: url_command_soak <pid> [commands, default 100000] [step, default a "
+                "twentieth]\n")
+                .word("the pid", process, 1, 1L << 22, true)
+                .word("the count of commands", commands, 1, 100'000'000)
+                .word("the step", step, 1, 100'000'000)
+                .parse(argc, argv)) {
+        return *ended;
     }
-    const std::string pid = argv[1];
-    const long commands = argc > 2 ? std::stol(argv[2]) : 100'000;
-    const long step = argc > 3 ? std::stol(argv[3]) : commands / 20;
+    const std::string pid = std::to_string(process);
+    step = step > 0 ? step : std::max(1L, commands / 20);
     auto instance = tesvano::SingleInstance::claim(tesvano::SingleInstance::defaultFolder());
     if (!instance || (*instance)->isPrimary()) {
         std::fprintf(stderr, "no running Tesvano to send to\n");

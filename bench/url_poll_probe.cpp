@@ -15,6 +15,7 @@
 #include "Platform/Runtime/GLibRunLoop.h"
 #include "Platform/Workspace/X11Workspace.h"
 #include "TesvanoKit/Monitors/AccessibilityBrowserURLReader.h"
+#include "bench/ProbeArguments.h"
 
 namespace {
 
@@ -58,15 +59,15 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    int samples = 40;
-    int intervalMs = 250;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string_view arg = argv[i];
-        if (arg == "--samples") {
-            samples = std::stoi(argv[i + 1]);
-        } else if (arg == "--interval-ms") {
-            intervalMs = std::stoi(argv[i + 1]);
-        }
+    long samples = 40;
+    long intervalMs = 250;
+    if (const auto ended =
+            tesvano::bench::ProbeArguments(
+                "usage: url_poll_probe [--samples N] [--interval-ms M]   (defaults: 40, 250)\n")
+                .number("--samples", samples, 1, 1'000'000)
+                .number("--interval-ms", intervalMs, 0, 60'000)
+                .parse(argc, argv)) {
+        return *ended;
     }
     platform::GLibRunLoop loop;
     auto workspace =

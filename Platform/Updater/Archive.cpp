@@ -18,6 +18,7 @@
 #include "Platform/Updater/GzipStream.h"
 #include "Platform/Updater/TreeRemoval.h"
 #include "Platform/Updater/UniqueFd.h"
+#include "Platform/Updater/UnpackedTree.h"
 
 namespace tesvano::platform {
 
@@ -42,9 +43,8 @@ std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-// A name as an error shows it: a hostile one can be tens of kilobytes long.
 std::string shown(const std::string& name) {
-    return name.size() <= 160 ? name : name.substr(0, 80) + "…" + name.substr(name.size() - 60);
+    return shownName(name);
 }
 
 std::optional<std::uint64_t> octal(const char* field, std::size_t size) {
@@ -128,9 +128,14 @@ Outcome readPax(const std::string& data, Pax& pax) {
     return {};
 }
 
-// The steps of a member's name; refused when it is absolute, steps up or goes too deep.
+// The steps of a member's name; refused when it is absolute, steps up or goes too deep. A NUL
+// byte (which a pax value may hold) is refused too: each step is handed to the system as a C
+// string, so what is checked here must be all of what the system sees.
 std::expected<std::vector<std::string>, std::string> steps(const std::string& name,
                                                            std::uint64_t maxDepth) {
+    if (name.find('\0') != std::string::npos) {
+        return Failure("the archive holds a name with a NUL byte in it: " + shown(name));
+    }
     if (name.starts_with('/')) {
         return Failure("the archive holds an absolute name: " + shown(name));
     }
@@ -203,7 +208,7 @@ public:
                 return read;
             }
             if (std::all_of(header.begin(), header.end(), [](char c) { return c == '\0'; })) {
-                return input.finish(cancelled_);
+                return input.finish();
             }
             if (!checksumMatches(header.data())) {
                 return Failure(std::string("the archive is damaged (a header's checksum)"));
@@ -224,7 +229,8 @@ public:
                     return read;
                 }
                 if (type == 'L' || type == 'K') {
-                    data.resize(strnlen(data.c_str(), data.size()));
+                    // Its closing NULs; one inside is refused with the name.
+                    data.erase(data.find_last_not_of('\0') + 1);
                     (type == 'L' ? longName : longLink) = std::move(data);
                 } else if (auto parsed = type == 'x' ? readPax(data, pax) : readGlobal(data);
                            !parsed) {
@@ -257,6 +263,9 @@ public:
             }
         }
     }
+
+    // Every link made leads to something inside the version folder.
+    Outcome checkLinks() const { return tree_.linksStayInside(cancelled_); }
 
 private:
     bool isCancelled() const { return cancelled_ != nullptr && *cancelled_; }
@@ -341,32 +350,51 @@ private:
         if (file) {
             return writeFile(input, folder->get(), leaf, name, size, executable);
         }
-        if (type == '5') {
-            if (!isFolder(*folder, leaf)) {
-                if (auto admitted = admit(folder->get()); !admitted) {
-                    return admitted;
-                }
-                if (::mkdirat(folder->get(), leaf.c_str(), 0755) != 0) {
-                    return Failure(errno == EEXIST
-                                       ? "the archive holds a folder where it put a link or a "
-                                         "file: " +
-                                             shown(name)
-                                       : systemError("cannot make the folder " + shown(name)));
-                }
-            }
-            return skip(input, padded(size));
-        }
-        if (link.empty() || link.starts_with('/')) {
-            return Failure("the archive holds a link to an absolute place: " + shown(name) +
-                           " -> " + shown(link));
-        }
+        // A folder named again counts as well, so that the work of opening the folders of
+        // names is bounded by the count of entries.
         if (auto admitted = admit(folder->get()); !admitted) {
             return admitted;
+        }
+        if (type == '5') {
+            if (!isFolder(*folder, leaf) && ::mkdirat(folder->get(), leaf.c_str(), 0755) != 0) {
+                return Failure(errno == EEXIST
+                                   ? "the archive holds a folder where it put a link or a file: " +
+                                         shown(name)
+                                   : systemError("cannot make the folder " + shown(name)));
+            }
+            tree_.add(cachedNode_, leaf, UnpackedTree::Kind::folder);
+            return skip(input, padded(size));
+        }
+        if (auto fit = linkFits(name, link); !fit) {
+            return fit;
         }
         if (::symlinkat(link.c_str(), folder->get(), leaf.c_str()) != 0) {
             return Failure(systemError("cannot make the link " + shown(name)));
         }
+        tree_.add(cachedNode_, leaf, UnpackedTree::Kind::link, link);
         return skip(input, padded(size));
+    }
+
+    // A link's target is made exactly as checked: no NUL byte (where a C string would end it),
+    // and within the bounds that keep the link check short.
+    Outcome linkFits(const std::string& name, const std::string& link) {
+        if (link.empty() || link.starts_with('/')) {
+            return Failure("the archive holds a link to an absolute place: " + shown(name) +
+                           " -> " + shown(link));
+        }
+        if (link.find('\0') != std::string::npos) {
+            return Failure("the archive holds a link with a NUL byte in what it names: " +
+                           shown(name) + " -> " + shown(link));
+        }
+        if (link.size() > limits_.maxLinkLength) {
+            return Failure("the archive holds a link naming more than " +
+                           std::to_string(limits_.maxLinkLength) + " bytes: " + shown(name));
+        }
+        if (++links_ > limits_.maxLinks) {
+            return Failure("the archive holds more than " + std::to_string(limits_.maxLinks) +
+                           " links");
+        }
+        return {};
     }
 
     static bool isFolder(const Fd& folder, const std::string& leaf) {
@@ -413,6 +441,7 @@ private:
             folder = Fd(::fcntl(cached_.get(), F_DUPFD_CLOEXEC, 0));
         } else {
             folder = Fd(::fcntl(root_.get(), F_DUPFD_CLOEXEC, 0));
+            cachedNode_ = UnpackedTree::top;
         }
         if (folder.get() < 0) {
             return Failure(systemError("cannot unpack"));
@@ -437,6 +466,7 @@ private:
                                    : systemError("cannot unpack into " + shown(part)));
             }
             folder = std::move(next);
+            cachedNode_ = tree_.add(cachedNode_, part, UnpackedTree::Kind::folder);
         }
         cachedParts_ = parts;
         cached_ = Fd(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
@@ -453,6 +483,7 @@ private:
         if (out.get() < 0) {
             return Failure(systemError("cannot write " + shown(name)));
         }
+        tree_.add(cachedNode_, leaf, UnpackedTree::Kind::file);
         for (std::uint64_t left = size; left > 0;) {
             const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, pieceSize));
             if (isCancelled()) {
@@ -482,66 +513,13 @@ private:
     Fd root_;
     Fd cached_;
     std::vector<std::string> cachedParts_;
+    UnpackedTree tree_;
+    int cachedNode_ = UnpackedTree::top;  // the cached folder's entry in the tree
     std::vector<char> buffer_;
     std::uint64_t entries_ = 0;
+    std::uint64_t links_ = 0;
     std::uint64_t content_ = 0;
 };
-
-// Every link below `folder` leads to something inside it, by the links as they are on disk.
-Outcome linksStayInside(const fs::path& folder) {
-    std::error_code ec;
-    const fs::path inside = fs::canonical(folder, ec);
-    auto within = [&](const fs::path& path) {
-        return std::mismatch(inside.begin(), inside.end(), path.begin(), path.end()).first ==
-               inside.end();
-    };
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_symlink(ec)) {
-            continue;
-        }
-        std::error_code unresolved;
-        const fs::path target = fs::read_symlink(it->path(), unresolved);
-        const std::string shownLink =
-            shown(it->path().lexically_relative(folder).string()) + " -> " + shown(target);
-        const fs::path resolved = fs::canonical(it->path(), unresolved);
-        bool stays = !unresolved && within(resolved);
-        // Each step too: one through the folder above could lead back in by this folder's name,
-        // which changes when the folder is moved to its place.
-        fs::path at = it->path().parent_path();
-        std::error_code stepError;
-        for (const auto& step : target) {
-            at = fs::canonical(at / step, stepError);
-            stays = stays && !stepError && within(at);
-        }
-        if (stays) {
-            continue;
-        }
-        // Refused either way; the message says which. A link that resolves nowhere while its
-        // own text stays inside names something the archive does not hold.
-        const fs::path lexical =
-            (inside / it->path().lexically_relative(folder).parent_path() / target)
-                .lexically_normal();
-        if (unresolved && within(lexical)) {
-            if (unresolved == std::errc::too_many_symbolic_link_levels) {
-                return Failure("the archive holds a link that leads round in a circle: " +
-                               shownLink);
-            }
-            if (unresolved == std::errc::no_such_file_or_directory ||
-                unresolved == std::errc::not_a_directory) {
-                return Failure(
-                    "the archive holds a link to nothing (what it names is not in "
-                    "the archive): " +
-                    shownLink);
-            }
-        }
-        return Failure("the archive holds a link that leads out of it: " + shownLink);
-    }
-    if (ec) {
-        return Failure("cannot read what was unpacked: " + ec.message());
-    }
-    return {};
-}
 
 void empty(const fs::path& folder) {
     static_cast<void>(emptyFolder(folder));
@@ -579,14 +557,14 @@ std::expected<void, std::string> unpackArchive(int fd, const fs::path& destinati
                                                const ArchiveLimits& limits,
                                                const std::atomic<bool>* cancelled) {
     const std::uint64_t headers = std::min(archiveHeaderAllowance, ~limits.maxBytes);
-    Input input(fd, limits.maxBytes + headers);
+    Input input(fd, limits.maxBytes + headers, cancelled);
     auto result = input.open();
     if (result) {
         Unpacking unpacking(destination, limits, cancelled);
         result = unpacking.run(input);
-    }
-    if (result) {
-        result = linksStayInside(unpackedVersionFolder(destination));
+        if (result) {
+            result = unpacking.checkLinks();
+        }
     }
     if (!result) {
         empty(destination);

@@ -21,8 +21,13 @@ struct ArchiveLimits {
     // File content, in all. Content the reader skips (declared by a folder or a link) counts
     // as well, so the decompressed stream never runs past this and its headers.
     std::uint64_t maxBytes = 1ull << 30;
-    std::uint64_t maxEntries = 10000;      // files, folders (those made on the way too), links
-    std::uint64_t maxDepth = 256;          // folders in one name
+    std::uint64_t maxEntries = 10000;  // files, folders (those made on the way too), links
+    std::uint64_t maxDepth = 256;      // folders in one name
+    // Links, and the length of what one names (the kernel's own bound): each is followed once
+    // when they are checked, so this bounds the check as well. A long link holds a block of
+    // the disk of its own, which removing a refused or cancelled unpacking has to give back.
+    std::uint64_t maxLinks = 1024;
+    std::uint64_t maxLinkLength = 4095;
     std::uint64_t keepFree = 64ull << 20;  // free space the unpacking never goes below
     std::uint64_t keepFreeInodes = 4096;   // nor free file entries, where the disk counts them
 };
@@ -32,10 +37,11 @@ struct ArchiveLimits {
 constexpr std::uint64_t archiveHeaderAllowance = 64ull << 20;
 
 // Unpacks a gzip-compressed tar archive read from `fd` (from its start) into the empty folder
-// `destination`. Only files, folders and symbolic links are taken; a name that is absolute or
-// has a ".." step is refused, nothing is written through a link, and every link must lead to
-// something inside the version folder (the archive's one top folder, or `destination`).
-// Stops at `limits` and when `cancelled` is set. On any refusal `destination` is left empty.
+// `destination`. Only files, folders and symbolic links are taken; a name that is absolute, has
+// a ".." step or holds a NUL byte is refused, nothing is written through a link, and every link
+// must lead to something inside the version folder (the archive's one top folder, or
+// `destination`). Stops at `limits` and when `cancelled` is set, which it reads in every phase. On
+// any refusal `destination` is left empty.
 std::expected<void, std::string> unpackArchive(int fd, const std::filesystem::path& destination,
                                                const ArchiveLimits& limits,
                                                const std::atomic<bool>* cancelled = nullptr);

@@ -81,6 +81,10 @@ GzipStream::Outcome GzipStream::read(char* into, std::size_t size) {
         if (ended_) {
             return Failure(std::string("the archive ends too early"));
         }
+        // Millions of empty members would keep this loop going without a byte handed out.
+        if (isCancelled()) {
+            return Failure(std::string("cancelled"));
+        }
         std::size_t got = 0;
         if (auto inflated = inflateSome(into, size, got); !inflated) {
             return inflated;
@@ -91,10 +95,10 @@ GzipStream::Outcome GzipStream::read(char* into, std::size_t size) {
     return {};
 }
 
-GzipStream::Outcome GzipStream::finish(const std::atomic<bool>* cancelled) {
+GzipStream::Outcome GzipStream::finish() {
     std::vector<char> rest(256 * 1024);
     while (!ended_) {
-        if (cancelled != nullptr && *cancelled) {
+        if (isCancelled()) {
             return Failure(std::string("cancelled"));
         }
         std::size_t got = 0;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,11 +38,25 @@ struct Level {
     int relisted = 0;
 };
 
+// Makes the folder `name` in `at` readable, as it is ours; only when that name is a folder, never
+// what a link put in its place leads to. Its mode is changed through a descriptor of it (the
+// system's own links to descriptors), so a name swapped meanwhile changes nothing else.
+void openUp(int at, const char* name) {
+    const Fd folder(::openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (folder.get() < 0 || ::fstat(folder.get(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+        return;
+    }
+    const std::string itself = "/proc/self/fd/" + std::to_string(folder.get());
+    ::chmod(itself.c_str(), 0700);
+}
+
 int openFolderAt(int at, const char* name) {
     int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == EACCES) {
-        // A folder we made but may not read: it is ours, so we may open it up.
-        ::fchmodat(at, name, 0700, 0);
+        // A folder we made but may not read.
+        openUp(at, name);
         fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     return fd;

@@ -1,6 +1,7 @@
 // Signed archives that a release would never hold, against the whole update road: a folder
 // bomb on a small file system, a refused tree and a leftover deeper than the open-file limit,
-// and a Cancel while the reader skips gigabytes it will not write.
+// a Cancel while the reader skips gigabytes it will not write, checks thousands of long links or
+// decompresses millions of empty gzip members.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -173,6 +174,81 @@ TEST_F(HostileArchiveTest, CancelOrQuitWhileTheReaderSkipsAGigabyteAnswersAtOnce
         EXPECT_TRUE(
             waitFor([&] { return snapshot(root, false) == before; }, std::chrono::seconds(30)));
         state.reset();
+    }
+}
+
+// Whether the staging folder an unpacking runs in holds `name`.
+bool stagingHolds(const fs::path& root, const fs::path& name) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+        if (entry.path().filename().string().starts_with(".staging-") &&
+            fs::symlink_status(entry.path() / name, ec).type() != fs::file_type::not_found) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(HostileArchiveTest, CancelOrQuitDuringTheLinkCheckOrAmongEmptyGzipMembersLeavesNothing) {
+    // Eight thousand links (more than a release may hold, so that checking them takes a while
+    // after the last is made), each naming thousands of steps that stay inside the version.
+    unpackLimits.maxLinks = 8001;  // and the release's own
+    TarBuilder links;
+    std::string steps;
+    while (steps.size() < 4000) {
+        steps += "./";
+    }
+    for (int i = 0; i < 8000; ++i) {
+        links.pax("linkpath", steps + "tesvano")
+            .link("tesvano-1.2.0/bin/l" + std::to_string(i), "x");
+    }
+    // Two million empty gzip members between the first piece of the archive and the rest.
+    std::string tar;
+    auto emptyMembers = [&](const fs::path& archive) {
+        const std::string empty = TarBuilder::compress("");
+        std::string bytes = TarBuilder::compress(tar.substr(0, 1024));
+        bytes.reserve(bytes.size() + empty.size() * 2'000'000 + tar.size());
+        for (int i = 0; i < 2'000'000; ++i) {
+            bytes += empty;
+        }
+        writeFile(archive, bytes + TarBuilder::compress(tar.substr(1024)));
+    };
+    const Snapshot before = snapshot(root, false);
+    // Once the last link is made only the link check is left; the first piece of the other
+    // archive holds the version folder.
+    for (const bool members : {false, true}) {
+        const fs::path reached = members ? "tesvano-1.2.0" : "tesvano-1.2.0/bin/l7999";
+        if (members) {
+            addRelease(
+                dir / "members.xml", "1.2.0", TESVANO_PROBE_STABLE, true, "",
+                [&](const fs::path& file) { tar = readFile(file); }, emptyMembers);
+        } else {
+            addRelease(dir / "links.xml", "1.2.0", TESVANO_PROBE_STABLE, true, "",
+                       [&](const fs::path& file) { appendMembers(file, links); });
+        }
+        const char* feedFile = members ? "members.xml" : "links.xml";
+        server.answer("/Tesvano/appcast-x86_64.xml", {readAll(dir / feedFile)});
+        for (const bool quit : {false, true}) {
+            SCOPED_TRACE(std::string(feedFile) + (quit ? ", Quit" : ", Cancel"));
+            makeState();
+            checkFinds("1.2.0");
+            button("install")->click();
+            ASSERT_TRUE(
+                waitFor([&] { return phase() == Kind::extracting; }, std::chrono::seconds(30)));
+            ASSERT_TRUE(
+                waitFor([&] { return stagingHolds(root, reached) || phase() != Kind::extracting; },
+                        std::chrono::seconds(30)));
+            ASSERT_EQ(phase(), Kind::extracting) << "the unpacking was over before it was reached";
+            if (quit) {
+                state.reset();
+            } else {
+                button("cancel")->click();
+            }
+            // The worker stops on its own and takes its folder with it: nothing is installed.
+            EXPECT_TRUE(
+                waitFor([&] { return snapshot(root, false) == before; }, std::chrono::seconds(30)));
+            state.reset();
+        }
     }
 }
 

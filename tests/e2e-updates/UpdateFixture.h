@@ -180,10 +180,11 @@ protected:
     // A release of `binary` (a file to copy, or the program's content itself when `isPath`
     // is false) packed and added to `feedFile` as scripts/release does; `options` are more
     // words for the signing tool; `extra` may add members to the tar file before it is
-    // compressed.
+    // compressed, and `compressed` change the compressed file before it is signed.
     void addRelease(const fs::path& feedFile, const std::string& version, const std::string& binary,
                     bool isPath, const std::string& options = "",
-                    const std::function<void(const fs::path& tar)>& extra = {}) {
+                    const std::function<void(const fs::path& tar)>& extra = {},
+                    const std::function<void(const fs::path& archive)>& compressed = {}) {
         const fs::path stage = dir / "stage" / version / ("tesvano-" + version);
         fs::remove_all(stage);
         fs::create_directories(stage / "bin");
@@ -204,6 +205,9 @@ protected:
             extra(tar);
         }
         run("gzip -nf " + quoted(tar));
+        if (compressed) {
+            compressed(archive);
+        }
         std::ifstream in(archive, std::ios::binary);
         archives[version].assign(std::istreambuf_iterator<char>(in), {});
         run(std::string(TESVANO_SIGN_TOOL) + " add-to-feed " + quoted(feedFile) + " " +

@@ -1,6 +1,8 @@
 // The update archive reader against archives a release would never hold, and the removal of
 // what it refuses, however deep.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -16,8 +18,10 @@
 
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/Updater/Archive.h"
+#include "Platform/Updater/GzipStream.h"
 #include "Platform/Updater/Installation.h"
 #include "Platform/Updater/TreeRemoval.h"
+#include "Platform/Updater/UnpackedTree.h"
 #include "tests/support/TarBuilder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -26,6 +30,7 @@ namespace tesvano::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using test::TarBuilder;
 
 // A file holding `bytes`, open for reading, as the downloaded archive is.
@@ -77,6 +82,21 @@ TarBuilder release() {
     tar.folder("tesvano-1.2.0/")
         .folder("tesvano-1.2.0/bin/")
         .file("tesvano-1.2.0/bin/tesvano", "#!/bin/sh\n");
+    return tar;
+}
+
+// A GNU long name (or, as 'K', a long link target) for the next member, exactly these bytes.
+TarBuilder& gnuLong(TarBuilder& tar, const std::string& name, char type = 'L') {
+    return tar.member("././@LongLink", type, name.size(), name);
+}
+
+// Links l0 -> l1 -> ... -> l<count - 1> -> bin/tesvano in the version folder.
+TarBuilder linkChain(int count) {
+    TarBuilder tar = release();
+    for (int i = 0; i < count; ++i) {
+        tar.link("tesvano-1.2.0/l" + std::to_string(i),
+                 i + 1 < count ? "l" + std::to_string(i + 1) : "bin/tesvano");
+    }
     return tar;
 }
 
@@ -251,6 +271,125 @@ TEST(ArchiveReader, TakesWhatItUnderstandsAndRefusesTheRestLeavingNothing) {
          {},
          "round in a circle",
          {}},
+        // A pax value may hold NUL bytes, where the system's C strings end: "..\0" is "..".
+        {"a pax path of NUL-bearing steps to a file",
+         [](auto&) { return gz(release().pax("path", "..\0/..\0/escaped-file"s).file("x", "x")); },
+         {},
+         "a name with a NUL byte in it: ..\\0/..\\0/escaped-file",
+         {}},
+        {"a pax path of NUL-bearing steps to a folder",
+         [](auto&) { return gz(release().pax("path", "..\0/escaped-folder/"s).folder("x/")); },
+         {},
+         "a name with a NUL byte in it",
+         {}},
+        {"a pax path of NUL-bearing steps to a link",
+         [](auto&) {
+             return gz(release().pax("path", "tesvano-1.2.0/..\0/escaped-link"s).link("x", "."));
+         },
+         {},
+         "a name with a NUL byte in it",
+         {}},
+        {"a NUL in a step that is not \"..\"",
+         [](auto&) {
+             return gz(release().pax("path", "tesvano-1.2.0/bin\0x/tesvano2"s).file("x", "x"));
+         },
+         {},
+         "a name with a NUL byte in it",
+         {}},
+        {"a pax link path of NUL-bearing steps",
+         [](auto&) {
+             return gz(release()
+                           .pax("linkpath", "..\0/..\0/..\0/escaped"s)
+                           .link("tesvano-1.2.0/bin/lib", "x"));
+         },
+         {},
+         "a link with a NUL byte in what it names",
+         {}},
+        {"a GNU long name with a NUL inside",
+         [](auto&) {
+             TarBuilder tar = release();
+             return gz(gnuLong(tar, "..\0/escaped-long\0"s).file("x", "x"));
+         },
+         {},
+         "a name with a NUL byte in it",
+         {}},
+        {"a GNU long link target with a NUL inside",
+         [](auto&) {
+             TarBuilder tar = release();
+             return gz(gnuLong(tar, "..\0/..\0/escaped\0"s, 'K').link("tesvano-1.2.0/l", "x"));
+         },
+         {},
+         "a link with a NUL byte in what it names",
+         {}},
+        {"a GNU long name with its closing NUL",
+         [](auto&) {
+             TarBuilder tar = release();
+             return gz(gnuLong(tar, "tesvano-1.2.0/long-name\0\0"s).file("x", "long"));
+         },
+         {},
+         "",
+         [](const fs::path& top) { EXPECT_EQ(test::readFile(top / "long-name"), "long"); }},
+        {"a link naming more than allowed",
+         [](auto&) { return gz(release().link("tesvano-1.2.0/l", std::string(61, '.') + "/bin")); },
+         [](ArchiveLimits& l) { l.maxLinkLength = 64; },
+         "a link naming more than 64 bytes",
+         {}},
+        {"more links than allowed",
+         [](auto&) { return gz(linkChain(3)); },
+         [](ArchiveLimits& l) { l.maxLinks = 2; },
+         "more than 2 links",
+         {}},
+        {"a chain of 40 links, as many as the system follows",
+         [](auto&) { return gz(linkChain(40)); },
+         {},
+         "",
+         [](const fs::path& top) { EXPECT_EQ(test::readFile(top / "l0"), "#!/bin/sh\n"); }},
+        {"a chain of 41 links",
+         [](auto&) { return gz(linkChain(41)); },
+         {},
+         "l0 -> l1",  // the link that goes too far, whichever is checked first
+         {}},
+        {"a \"..\" after a link leads up from where the link led",
+         [](auto&) {
+             return gz(release()
+                           .folder("tesvano-1.2.0/deep/sub/")
+                           .file("tesvano-1.2.0/deep/x", "deep x")
+                           .link("tesvano-1.2.0/l", "deep/sub")
+                           .link("tesvano-1.2.0/bin/m", "../l/../x"));
+         },
+         {},
+         "",
+         [](const fs::path& top) { EXPECT_EQ(test::readFile(top / "bin" / "m"), "deep x"); }},
+        {"a \"..\" after a link is not taken back along the link",
+         [](auto&) {
+             return gz(release()
+                           .folder("tesvano-1.2.0/deep/sub/")
+                           .file("tesvano-1.2.0/x", "top x")
+                           .link("tesvano-1.2.0/l", "deep/sub")
+                           .link("tesvano-1.2.0/bin/m", "../l/../x"));
+         },
+         {},
+         "a link to nothing (what it names is not in the archive): bin/m -> ../l/../x",
+         {}},
+        {"a link out and back in by the folder's name",
+         [](auto&) {
+             return gz(release().link("tesvano-1.2.0/bin/lib", "../../tesvano-1.2.0/bin/tesvano"));
+         },
+         {},
+         "leads out of it",
+         {}},
+        {"a link through a file as if it were a folder",
+         [](auto&) { return gz(release().link("tesvano-1.2.0/bin/lib", "tesvano/")); },
+         {},
+         "a link to nothing",
+         {}},
+        {"a folder named again counts as an entry",
+         [](auto&) {
+             return gz(release().folder("tesvano-1.2.0/bin/").folder("tesvano-1.2.0/bin/"));
+         },
+         [](ArchiveLimits& l) { l.maxEntries = 4; },
+         "more than 4 files, folders and links",
+         {}},
     };
     test::TempDir dir;
     for (const auto& c : cases) {
@@ -280,6 +419,62 @@ TEST(ArchiveReader, TakesWhatItUnderstandsAndRefusesTheRestLeavingNothing) {
             EXPECT_TRUE(fs::is_empty(into)) << "nothing is left";
         }
         ASSERT_TRUE(removeTree(into));
+    }
+    for (const char* escaped :
+         {"escaped", "escaped-file", "escaped-folder", "escaped-link", "escaped-long"}) {
+        EXPECT_FALSE(fs::exists(dir / escaped)) << escaped;
+        EXPECT_FALSE(fs::is_symlink(dir / escaped)) << escaped;
+        EXPECT_FALSE(fs::exists(dir.path().parent_path() / escaped)) << escaped;
+    }
+}
+
+// Thousands of links each naming thousands of steps inside the folder: followed once each,
+// and the flag is read while they are.
+TEST(ArchiveReader, TheLinkCheckTakesLongInTreeLinksAndReadsTheCancelFlag) {
+    UnpackedTree tree;
+    const int version = tree.add(UnpackedTree::top, "tesvano-1.2.0", UnpackedTree::Kind::folder);
+    const int bin = tree.add(version, "bin", UnpackedTree::Kind::folder);
+    tree.add(bin, "tesvano", UnpackedTree::Kind::file);
+    std::string target;
+    while (target.size() < 4000) {
+        target += "./bin/.././";
+    }
+    tree.add(version, "b", UnpackedTree::Kind::link, "bin");
+    for (int i = 0; i < 4095; ++i) {
+        tree.add(version, "l" + std::to_string(i), UnpackedTree::Kind::link, target + "b/tesvano");
+    }
+    const auto checked = tree.linksStayInside(nullptr);
+    EXPECT_TRUE(checked) << checked.error();
+    const std::atomic<bool> cancelled{true};
+    const auto result = tree.linksStayInside(&cancelled);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), "cancelled");
+}
+
+// Empty gzip members hand out nothing: a read that runs through millions of them still stops.
+TEST(ArchiveReader, ReadingThroughManyEmptyGzipMembersStopsWhenCancelled) {
+    test::TempDir dir;
+    std::string members;
+    const std::string empty = TarBuilder::compress("");
+    for (int i = 0; i < 200000; ++i) {
+        members += empty;
+    }
+    ArchiveFile file(dir / "archive", members + TarBuilder::compress("data"));
+    std::atomic<bool> cancelled{false};
+    for (const bool cancelling : {false, true}) {
+        SCOPED_TRACE(cancelling ? "cancelled" : "read through");
+        cancelled = cancelling;
+        GzipStream stream(file.fd(), 1 << 20, &cancelled);
+        ASSERT_TRUE(stream.open());
+        char data[4] = {};
+        const auto read = stream.read(data, sizeof data);
+        if (cancelling) {
+            ASSERT_FALSE(read);
+            EXPECT_EQ(read.error(), "cancelled");
+        } else {
+            ASSERT_TRUE(read) << read.error();
+            EXPECT_EQ(std::string(data, sizeof data), "data");
+        }
     }
 }
 
@@ -377,6 +572,59 @@ TEST(TreeRemoval, RemovesTreesDeeperThanTheOpenFileLimit) {
     fs::create_directory_symlink(dir / "target", dir / "link");
     EXPECT_TRUE(removeTree(dir / "link"));
     EXPECT_TRUE(fs::exists(dir / "target"));
+}
+
+// A folder it may not read is opened up to be removed, as it is ours; a link swapped in for it
+// meanwhile (by the same user) never has what it leads to opened up instead.
+TEST(TreeRemoval, OpensUpAnUnreadableFolderButNeverWhatALinkSwappedInForItLeadsTo) {
+    test::TempDir dir;
+    // Root reads any folder: the removal is run as a user, who owns all of it.
+    const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const fs::path work = dir / "work";
+    const fs::path outside = dir / "outside";
+    fs::create_directories(work);
+    test::writeFile(outside, "kept");
+    fs::permissions(dir.path(), fs::perms(0755));
+    ::chmod(outside.c_str(), 0600);
+    ASSERT_EQ(::chown(work.c_str(), user, user), 0);
+    ASSERT_EQ(::chown(outside.c_str(), user, user), 0);
+    const int status = withFewDescriptors(256, [&] {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)) {
+            return false;
+        }
+        for (int round = 0; round < 1000; ++round) {
+            const fs::path tree = work / ("tree" + std::to_string(round));
+            const fs::path locked = tree / "locked";
+            const fs::path swapped = tree / "swapped";
+            fs::create_directories(locked);
+            test::writeFile(locked / "f", "f");
+            fs::create_symlink(outside, swapped);
+            ::chmod(locked.c_str(), 0);
+            std::atomic<bool> stop{false};
+            std::thread swapper([&] {
+                while (!stop) {
+                    ::renameat2(AT_FDCWD, locked.c_str(), AT_FDCWD, swapped.c_str(),
+                                RENAME_EXCHANGE);
+                }
+            });
+            static_cast<void>(removeTree(tree));  // may meet the link or the folder, or both
+            stop = true;
+            swapper.join();
+            struct stat info {};
+            if (::stat(outside.c_str(), &info) != 0 || (info.st_mode & 07777) != 0600) {
+                std::fprintf(stderr, "round %d: the file outside is now %o\n", round,
+                             info.st_mode & 07777);
+                return false;
+            }
+        }
+        // Without a race the unreadable folder goes with the rest.
+        const fs::path plain = work / "plain";
+        fs::create_directories(plain / "locked" / "inner");
+        ::chmod((plain / "locked").c_str(), 0);
+        return removeTree(plain) && !fs::exists(plain);
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST(TreeRemoval, TheStartUpSweepFinishesDeepStagingFoldersAnEarlierRunLeft) {

@@ -162,16 +162,16 @@ TEST_F(ImportReviewDialogTest, AValueThisVersionDoesNotKnowIsSaidOnItsRow) {
         return out.join(QLatin1Char('|'));
     };
     // A new rule and a conflict with a local one.
-    EXPECT_TRUE(lines("url:d.com").contains(q("Unknown behaviour “switch”: imported as Lock")));
+    EXPECT_TRUE(lines("url:d.com").contains(q("Unknown behavior “switch”: imported as Lock")));
     EXPECT_TRUE(
         lines("url:d.com").contains(q("Unknown match type “glob”: imported as Domain suffix")));
-    EXPECT_TRUE(lines("url:a.com").contains(q("Unknown behaviour “sometimes”")));
+    EXPECT_TRUE(lines("url:a.com").contains(q("Unknown behavior “sometimes”")));
     EXPECT_EQ(find(q("assumed:url:b.com")), nullptr) << "not in the file";
     // App rules (new and in conflict) and the default say it as well; known words say nothing.
     EXPECT_TRUE(
         lines("app:process:xterm").contains(q("Unknown mode “sometimes”: imported as Lock")));
     EXPECT_TRUE(lines("app:far.app").contains(q("Unknown mode “often”: imported as Lock")));
-    EXPECT_TRUE(lines("default").contains(q("Unknown behaviour “twice”: imported as Lock")));
+    EXPECT_TRUE(lines("default").contains(q("Unknown behavior “twice”: imported as Lock")));
     EXPECT_EQ(find(q("assumed:app:near.app")), nullptr);
     // In the interface language, as every row.
     state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::russian));

@@ -2,9 +2,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 
 #include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "Tesvano/Settings/Backup/SegmentedPicker.h"
+#include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/Components/ScreenFit.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {
@@ -180,6 +186,53 @@ TEST_F(ImportReviewDialogTest, AValueThisVersionDoesNotKnowIsSaidOnItsRow) {
                     .contains(q("Неизвестный режим «sometimes»: импортируется как «Закрепить»")))
         << lines("app:process:xterm").toStdString();
     state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+}
+
+// On an 800 × 600 work area, its frame counted, the review keeps its buttons on it and scrolls
+// its rows behind a bar that shows; with few rows it is as tall as they are.
+TEST_F(ImportReviewDialogTest, OnASmallScreenTheButtonsStayInViewAndTheRowsScrollVisibly) {
+    for (int i = 0; i < 12; ++i) {
+        const std::string id = "many.app" + std::to_string(i);
+        local.appRules.push_back(AppRule{id, AppRuleMode::locked, InputSourceID("xkb:us")});
+        file.payload.appRules.push_back(AppRule{id, AppRuleMode::locked, InputSourceID("xkb:de")});
+    }
+    // An 800 × 600 work area and a window manager's title bar and borders.
+    const QRect area(0, 0, 800, 600);
+    const QSize frame(2, 25);
+    ScreenFit::simulate(area, frame);
+    const std::shared_ptr<void> restore(nullptr, [](void*) { ScreenFit::simulate(std::nullopt); });
+    open(file);
+    dialog->show();
+    processEvents();
+    // Offscreen the client starts where the frame would: the frame comes on top of it.
+    const QRect outer(dialog->pos(), dialog->size() + frame);
+    EXPECT_TRUE(area.contains(outer)) << dialog->height();
+    for (QPushButton* button : {dialog->applyButton(), dialog->cancelButton()}) {
+        const QRect shown(button->mapTo(dialog.get(), QPoint(0, 0)) + outer.topLeft() +
+                              QPoint(frame.width() / 2, frame.height()),
+                          button->size());
+        EXPECT_TRUE(area.contains(shown)) << button->objectName().toStdString();
+    }
+    auto* scroller = find<QScrollArea>(QString());
+    ASSERT_NE(scroller, nullptr);
+    const QScrollBar* bar = scroller->verticalScrollBar();
+    EXPECT_TRUE(OverlayScrollerSweep::usesSteadyScrollers(scroller));
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_FALSE(bar->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, bar));
+    scroller->ensureWidgetVisible(find(q("row:app:many.app11")));
+    EXPECT_EQ(bar->value(), bar->maximum()) << "the last row scrolls into view";
+
+    // A file that changes nothing: no empty middle.
+    local.appRules.resize(3);
+    open(ConfigBackup::fromConfiguration(local, "1", {}));
+    dialog->show();
+    processEvents();
+    scroller = find<QScrollArea>(QString());
+    QWidget* form = scroller->widget();
+    EXPECT_EQ(scroller->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(scroller->viewport()->height() - form->heightForWidth(form->width()), 2);
+    EXPECT_LT(dialog->height(), 400);
 }
 
 TEST_F(ImportReviewDialogTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {

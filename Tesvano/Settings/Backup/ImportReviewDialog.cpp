@@ -473,6 +473,19 @@ QWidget* ImportReviewDialog::buildForm() {
         sections->addWidget(section.widget);
     }
 
+    // Read-only: a file's value this version did not know, though the rule ends up as it is.
+    const auto asRead = plan.unchangedAsReadItems();
+    if (!asRead.empty()) {
+        auto section = makeSection(
+            QStringLiteral("section.asRead"),
+            styledLabel(
+                countText("Unchanged as this version reads them (%d)", std::int64_t(asRead.size())),
+                SettingsStyle::footnote(form), Level::secondary, form),
+            form);
+        addRows(section.rows, asRead, QStringLiteral("asRead"), &ImportReviewDialog::asReadRow,
+                section.widget);
+        sections->addWidget(section.widget);
+    }
     sections->addStretch(1);
     return form;
 }
@@ -704,6 +717,18 @@ QWidget* ImportReviewDialog::replacedRow(const ImportItem& item, QWidget* parent
     auto* fileText = styledLabel(ruleText(item, true), small, Level::primary, row);
     fileText->setObjectName(objectID("file:", item.id));
     layout->addWidget(fileText);
+    return row;
+}
+
+QWidget* ImportReviewDialog::asReadRow(const ImportItem& item, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(objectID("row:", item.id));
+    auto* layout = rowLayout(row, 8, 2);
+    layout->addWidget(subjectWithAssumptions(item, row), 1);
+    auto* fileText =
+        styledLabel(ruleText(item, true), SettingsStyle::caption2(row), Level::tertiary, row);
+    fileText->setObjectName(objectID("file:", item.id));
+    layout->addWidget(fileText, 0, Qt::AlignTop);
     return row;
 }
 

@@ -74,6 +74,7 @@ private:
     QWidget* conflictRow(const ImportItem& item, QWidget* parent);
     QWidget* missingRow(const ImportItem& item, QWidget* parent);
     QWidget* replacedRow(const ImportItem& item, QWidget* parent);
+    QWidget* asReadRow(const ImportItem& item, QWidget* parent);
 
     AppState& state_;
     std::shared_ptr<ImportReviewModel> model_;

@@ -188,6 +188,37 @@ TEST_F(ImportReviewDialogTest, AValueThisVersionDoesNotKnowIsSaidOnItsRow) {
     state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
 }
 
+// A rule that reads as the local one only once its unknown value is taken as Lock changes
+// nothing, and is listed all the same, so that the unknown value is named.
+TEST_F(ImportReviewDialogTest, AnUnknownValueThatEndsAsTheLocalRuleIsNamedToo) {
+    const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
+        "schemaVersion": 1, "minReader": 1, "appVersion": "9", "payload": {
+        "defaultSourceID": "xkb:us", "defaultAction": "twice",
+        "appRules": [{"bundleID": "near.app", "mode": "sometimes", "lockedSourceID": "xkb:us"},
+                     {"bundleID": "far.app", "mode": "locked", "lockedSourceID": "xkb:us"}]}})");
+    ASSERT_TRUE(backup.has_value());
+    open(*backup);
+    ASSERT_TRUE(shows(q("section.asRead")));
+    auto* section = find(q("section.asRead"));
+    for (const auto& [id, line] :
+         {std::pair{"app:near.app", "Unknown mode “sometimes”: imported as Lock"},
+          std::pair{"default", "Unknown behavior “twice”: imported as Lock"}}) {
+        auto* row = section->findChild<QWidget*>(q("row:") + q(id));
+        ASSERT_NE(row, nullptr) << id;
+        QStringList texts;
+        for (auto* label : row->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        EXPECT_TRUE(texts.contains(q(line))) << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(texts.contains(q("Lock to English (US)"))) << id;
+    }
+    EXPECT_EQ(section->findChild<QWidget*>(q("row:app:far.app")), nullptr) << "known words";
+    // Nothing changes: the review still says so.
+    EXPECT_EQ(counter("counter.updated"), q("0"));
+    EXPECT_FALSE(dialog->applyButton()->isEnabled());
+    EXPECT_TRUE(shows(q("applyReason")));
+}
+
 // On an 800 × 600 work area, its frame counted, the review keeps its buttons on it and scrolls
 // its rows behind a bar that shows; with few rows it is as tall as they are.
 TEST_F(ImportReviewDialogTest, OnASmallScreenTheButtonsStayInViewAndTheRowsScrollVisibly) {

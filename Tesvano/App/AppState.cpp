@@ -9,6 +9,7 @@
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "Platform/Defaults/Defaults.h"
 #include "Platform/Log/Log.h"
+#include "Tesvano/App/QtTranslations.h"
 #include "Tesvano/App/ShortcutNames.h"
 #include "TesvanoKit/Languages/Localization.h"
 #include "TesvanoKit/Monitors/AccessibilityBrowserURLReader.h"
@@ -70,6 +71,7 @@ AppState::~AppState() {
 
 void AppState::applyInterfaceLanguage() {
     LanguageOverride::apply(effectiveLanguage());
+    QtTranslations::apply(effectiveLanguage());
     translateSourceNames();
 }
 

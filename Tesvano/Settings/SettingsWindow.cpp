@@ -30,6 +30,7 @@
 #include "Tesvano/Settings/Backup/BackupSettingsPane.h"
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/Components/ScreenFit.h"
 #include "Tesvano/Settings/Components/WarningLabel.h"
 #include "Tesvano/Settings/General/GeneralSettingsPane.h"
 #include "Tesvano/Settings/Log/ActivationLogPane.h"
@@ -129,6 +130,8 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
         auto* scroller = new QScrollArea(stack_);
         scroller->setWidgetResizable(true);
         scroller->setFrameShape(QFrame::NoFrame);
+        // A pane taller than the screen allows says so with its bar.
+        OverlayScrollerSweep::keepSteadyScrollers(scroller);
         scrollers_[i] = scroller;
         stack_->addWidget(scroller);
     }
@@ -141,6 +144,9 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     layout->addWidget(divider);
     auto* content = new QVBoxLayout;
     content->setContentsMargins(20, 16, 20, 20);
+    content->setSpacing(8);
+    content->addWidget(stack_);
+    // Under the pane, so that nothing in it moves when the note comes or goes.
     saveProblem_ = new QLabel(this);
     saveProblem_->setObjectName(QStringLiteral("saveProblem"));
     saveProblem_->setWordWrap(true);
@@ -151,8 +157,6 @@ SettingsWindow::SettingsWindow(AppState& state, PaneFactories panes, QWidget* pa
     warning.setColor(QPalette::WindowText, WarningLabel::color(this));
     saveProblem_->setPalette(warning);
     content->addWidget(saveProblem_);
-    content->addSpacing(8);
-    content->addWidget(stack_);
     layout->addLayout(content, 1);
     sweep_ = new OverlayScrollerSweep(this);
 
@@ -252,11 +256,7 @@ void SettingsWindow::fitTabTitles() {
 }
 
 void SettingsWindow::fitWidth() {
-    int available = QWIDGETSIZE_MAX;
-    if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
-        const int decoration = isVisible() ? frameGeometry().width() - width() : 0;
-        available = screen->availableGeometry().width() - decoration;
-    }
+    const int available = ScreenFit::room(this).width();
     // The built panes' own least widths (a table's columns), with the content margins.
     int panes = 0;
     for (const auto* scroller : scrollers_) {
@@ -288,12 +288,8 @@ int SettingsWindow::heightForTallestPane() const {
 }
 
 void SettingsWindow::fitToPanes(bool growOnly) {
-    int available = QWIDGETSIZE_MAX;
-    if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
-        // The title bar and borders of the window manager come off the available height.
-        const int decoration = isVisible() ? frameGeometry().height() - height() : 0;
-        available = screen->availableGeometry().height() - decoration;
-    }
+    // The title bar and borders of the window manager come off the work area.
+    const int available = ScreenFit::room(this).height();
     setMinimumHeight(std::min(int(minimumHeight), available));
     const int wanted = std::min(std::max(int(minimumHeight), heightForTallestPane()), available);
     if (!growOnly || wanted > height()) {
@@ -378,7 +374,12 @@ void SettingsWindow::refreshSaveProblem() {
             state_.text("Changes are not being saved and last only until Tesvano quits.") +
             QLatin1Char('\n') + QString::fromStdString(*problem));
     }
+    const bool changed = saveProblem_->isHidden() == problem.has_value();
     saveProblem_->setVisible(problem.has_value());
+    if (changed && problem) {
+        // Taller by the note where the screen has room, else the pane scrolls.
+        fitToPanes(true);
+    }
 }
 
 bool SettingsWindow::showsUpdateBadge() const {
@@ -500,6 +501,13 @@ void SettingsWindow::showEvent(QShowEvent* event) {
     fitTabTitles();
     fitToPanes(true);
     QWidget::showEvent(event);
+    ScreenFit::keepInside(this);
+}
+
+void SettingsWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // Placed by the window manager, its frame now known.
+    ScreenFit::keepInside(this);
 }
 
 }  // namespace tesvano

@@ -20,11 +20,11 @@ class OverlayScrollerSweep;
 
 // The Settings window: a row of tabs (symbol over title) above the selected pane, the selected
 // tab kept in AppState.settingsTab (so anything can switch the window to a pane), at least
-// 680 × 600 and as tall as the tallest pane built so far (within the screen), overlay scroll
-// bars, and the Accessibility grant polling ended when the window closes. Panes come from
-// factories, each built when its tab is first shown and all let go when the window closes; a
-// tab without one shows an empty pane. The shown pane is built again in a new interface
-// language.
+// 680 × 600 and as tall as the tallest pane built so far (within the work area, frame counted),
+// a pane taller than that with a bar that shows, overlay scroll bars inside the panes, and the
+// Accessibility grant polling ended when the window closes. Panes come from factories, each
+// built when its tab is first shown and all let go when the window closes; a tab without one
+// shows an empty pane. The shown pane is built again in a new interface language.
 class SettingsWindow final : public QWidget {
 public:
     using PaneFactory = std::function<QWidget*(AppState&)>;
@@ -63,6 +63,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

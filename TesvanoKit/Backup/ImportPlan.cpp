@@ -277,6 +277,17 @@ std::vector<ImportItem> ImportPlan::conflictItems() const {
     return out;
 }
 
+std::vector<ImportItem> ImportPlan::unchangedAsReadItems() const {
+    std::vector<ImportItem> out;
+    for (const ImportItem& item : items) {
+        if (item.status == ImportItem::Status::unchanged &&
+            (item.unknownFileAction || item.unknownFileMode || item.unknownFileMatchType)) {
+            out.push_back(item);
+        }
+    }
+    return out;
+}
+
 std::vector<ImportItem> ImportPlan::missingSourceItems() const {
     std::vector<ImportItem> out;
     for (const ImportItem& item : items) {

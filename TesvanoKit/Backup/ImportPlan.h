@@ -144,6 +144,9 @@ struct ImportPlan {
     bool isMissingSource(const ImportItem& item) const;
     std::vector<ImportItem> conflictItems() const;
     std::vector<ImportItem> missingSourceItems() const;
+    // Rules the same here as the file's only as this version reads a value of the file it did
+    // not know (taken as Lock, say): nothing changes, and the review still names the value.
+    std::vector<ImportItem> unchangedAsReadItems() const;
     std::vector<ImportItem> newItems() const;
     // The name to show for a source: the local one, else the file's, else the id itself.
     std::string sourceName(const InputSourceID& id) const;

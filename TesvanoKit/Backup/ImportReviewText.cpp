@@ -30,8 +30,8 @@ std::string withText(std::string_view key, std::string_view value, SupportedLang
 std::vector<std::string> assumptions(const ImportItem& item, SupportedLanguage language) {
     std::vector<std::string> out;
     if (item.unknownFileAction) {
-        out.push_back(withText("Unknown behaviour “%@”: imported as Lock", *item.unknownFileAction,
-                               language));
+        out.push_back(
+            withText("Unknown behavior “%@”: imported as Lock", *item.unknownFileAction, language));
     }
     if (item.unknownFileMode) {
         out.push_back(

@@ -21,7 +21,7 @@ std::string ruleText(const ImportItem& item, Side side, const ImportPlan& plan,
                      SupportedLanguage language);
 
 // What the reader assumed for values of the file it did not know, one line each: "Unknown
-// behaviour “switch”: imported as Lock".
+// behavior “switch”: imported as Lock".
 std::vector<std::string> assumptions(const ImportItem& item, SupportedLanguage language);
 
 // A text key with one number in it ("Conflicts (%d)"), in the given language.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -112,16 +113,27 @@ BackupSettingsPane::BackupSettingsPane(AppState& state, QWidget* parent)
                                          state_.text("Export Configuration…"), exportBox);
     exportButton->setObjectName(QStringLiteral("exportButton"));
     exportRows->addWidget(exportButton, 0, Qt::AlignLeft);
+    // The two notices share one place whose room is kept while neither shows, so that
+    // nothing below moves when one comes or goes.
+    auto* noticeSlot = new QWidget(exportBox);
+    noticeSlot->setObjectName(QStringLiteral("exportNoticeSlot"));
+    auto* slotLayout = new QGridLayout(noticeSlot);
+    slotLayout->setContentsMargins(0, 0, 0, 0);
     QLabel* exportText = nullptr;
-    exportNotice_ = noticeRow("exclamationmark.triangle", warningOrange, exportText, exportBox);
+    exportNotice_ = noticeRow("exclamationmark.triangle", warningOrange, exportText, noticeSlot);
     exportNotice_->setObjectName(QStringLiteral("exportNotice"));
     exportText->setText(state_.text("Couldn't save the backup file."));
-    exportRows->addWidget(exportNotice_);
     exportedNotice_ = noticeRow("checkmark.circle.fill",
                                 SettingsStyle::color(exportBox, SettingsStyle::Level::secondary),
-                                exportedText_, exportBox);
+                                exportedText_, noticeSlot);
     exportedNotice_->setObjectName(QStringLiteral("exportedNotice"));
-    exportRows->addWidget(exportedNotice_);
+    for (QWidget* notice : {exportNotice_, exportedNotice_}) {
+        QSizePolicy policy = notice->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        notice->setSizePolicy(policy);
+        slotLayout->addWidget(notice, 0, 0);
+    }
+    exportRows->addWidget(noticeSlot);
     form->addWidget(exportBox);
     form->addWidget(new SectionFooter(
         state_,

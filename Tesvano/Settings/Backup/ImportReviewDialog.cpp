@@ -23,6 +23,7 @@
 #include "Tesvano/Settings/Components/AppRowLabel.h"
 #include "Tesvano/Settings/Components/LinkButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/Components/ScreenFit.h"
 #include "Tesvano/Settings/Components/SectionFooter.h"
 #include "Tesvano/Settings/SettingsStyle.h"
 #include "TesvanoKit/Backup/ImportReviewText.h"
@@ -137,7 +138,6 @@ ImportReviewDialog::ImportReviewDialog(AppState& state, std::shared_ptr<ImportRe
     setObjectName(QStringLiteral("importReviewDialog"));
     setWindowTitle(text("Review Import"));
     setWindowModality(Qt::WindowModal);
-    setFixedSize(dialogWidth, dialogHeight);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -166,6 +166,8 @@ ImportReviewDialog::ImportReviewDialog(AppState& state, std::shared_ptr<ImportRe
     scroller_ = new QScrollArea(this);
     scroller_->setWidgetResizable(true);
     scroller_->setFrameShape(QFrame::NoFrame);
+    // Rows below the fold show a bar that says so, not one that shows only while scrolling.
+    OverlayScrollerSweep::keepSteadyScrollers(scroller_);
     column->addWidget(scroller_, 1);
     column->addWidget(divider());
 
@@ -262,9 +264,6 @@ void ImportReviewDialog::rebuild() {
         old->hide();
         old->deleteLater();
     }
-    fitWidth();
-    scroller_->widget()->adjustSize();
-    scroller_->verticalScrollBar()->setValue(scrolled);
 
     const ImportSummary summary = model_->plan().summary();
     refreshCounters(summary);
@@ -273,23 +272,55 @@ void ImportReviewDialog::rebuild() {
     // A greyed Apply says why.
     applyReason_->setVisible(!changes);
     apply_->setToolTip(changes ? QString() : applyReason_->text());
+
+    fitSize();
+    scroller_->widget()->adjustSize();
+    scroller_->verticalScrollBar()->setValue(scrolled);
 }
 
-void ImportReviewDialog::fitWidth() {
+void ImportReviewDialog::fitSize() {
     // As wide as the rows need in the interface language (never narrower than usual), so no
-    // row is cut or scrolls sideways; within the screen.
-    const int form = scroller_->widget()->minimumSizeHint().width() + 2 * scroller_->frameWidth() +
-                     scroller_->verticalScrollBar()->sizeHint().width();
-    const int wanted = std::max({int(dialogWidth), form, layout()->minimumSize().width()});
-    int available = QWIDGETSIZE_MAX;
-    if (QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen()) {
-        available = screen->availableGeometry().width() - 32;
+    // row is cut or scrolls sideways, and as tall as the rows, so none hides below the fold
+    // while the screen has room; within the work area, where the rows scroll and the buttons
+    // stay in view.
+    const QSize room = ScreenFit::room(this, parentWidget());
+    const int frame = 2 * scroller_->frameWidth();
+    const int bar = scroller_->verticalScrollBar()->sizeHint().width();
+    QWidget* form = scroller_->widget();
+    const int wanted = std::max({int(dialogWidth), form->minimumSizeHint().width() + frame + bar,
+                                 layout()->minimumSize().width()});
+    const int width = std::min(wanted, room.width());
+    int chrome = 0;
+    for (int i = 0; i < layout()->count(); ++i) {
+        QLayoutItem* item = layout()->itemAt(i);
+        if (item->widget() == scroller_ || (item->widget() && item->widget()->isHidden())) {
+            continue;
+        }
+        chrome +=
+            item->hasHeightForWidth() ? item->heightForWidth(width) : item->sizeHint().height();
     }
-    const int width = std::min(wanted, available);
-    // Only growing: a review does not jump narrower as its rows change.
-    if (width > this->width()) {
-        setFixedSize(width, dialogHeight);
+    const int rows =
+        form->hasHeightForWidth() ? form->heightForWidth(width - frame) : form->sizeHint().height();
+    const int height = std::min(chrome + rows + frame, room.height());
+    setMinimumSize(width, std::min(chrome + leastFormHeight, height));
+    // Only growing once shown: a review does not jump smaller as its rows change.
+    if (!fitted_) {
+        fitted_ = true;
+        resize(width, height);
+    } else if (width > this->width() || height > this->height()) {
+        resize(std::max(width, this->width()), std::max(height, this->height()));
     }
+}
+
+void ImportReviewDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    ScreenFit::keepInside(this, parentWidget());
+}
+
+void ImportReviewDialog::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    // Placed by the window manager, its frame now known.
+    ScreenFit::keepInside(this, parentWidget());
 }
 
 void ImportReviewDialog::refreshCounters(const ImportSummary& summary) {
@@ -439,6 +470,20 @@ QWidget* ImportReviewDialog::buildForm() {
         addFooter(section, state_,
                   N_("Rules aren't lost — they resume automatically once you install the matching "
                      "input source."));
+        sections->addWidget(section.widget);
+    }
+
+    // Read-only: a file's value this version did not know, though the rule ends up as it is.
+    const auto asRead = plan.unchangedAsReadItems();
+    if (!asRead.empty()) {
+        auto section = makeSection(
+            QStringLiteral("section.asRead"),
+            styledLabel(
+                countText("Unchanged as this version reads them (%d)", std::int64_t(asRead.size())),
+                SettingsStyle::footnote(form), Level::secondary, form),
+            form);
+        addRows(section.rows, asRead, QStringLiteral("asRead"), &ImportReviewDialog::asReadRow,
+                section.widget);
         sections->addWidget(section.widget);
     }
     sections->addStretch(1);
@@ -672,6 +717,18 @@ QWidget* ImportReviewDialog::replacedRow(const ImportItem& item, QWidget* parent
     auto* fileText = styledLabel(ruleText(item, true), small, Level::primary, row);
     fileText->setObjectName(objectID("file:", item.id));
     layout->addWidget(fileText);
+    return row;
+}
+
+QWidget* ImportReviewDialog::asReadRow(const ImportItem& item, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName(objectID("row:", item.id));
+    auto* layout = rowLayout(row, 8, 2);
+    layout->addWidget(subjectWithAssumptions(item, row), 1);
+    auto* fileText =
+        styledLabel(ruleText(item, true), SettingsStyle::caption2(row), Level::tertiary, row);
+    fileText->setObjectName(objectID("file:", item.id));
+    layout->addWidget(fileText, 0, Qt::AlignTop);
     return row;
 }
 

@@ -28,7 +28,8 @@ class AppState;
 class ImportReviewDialog final : public QDialog {
 public:
     static constexpr int dialogWidth = 600;
-    static constexpr int dialogHeight = 620;
+    // The rows keep at least this much room on a short screen.
+    static constexpr int leastFormHeight = 160;
     // Rows a section shows at first and adds at each "Show More": the form's cost follows
     // what is shown, not the size of the backup.
     static constexpr std::size_t rowsPerPage = 100;
@@ -44,9 +45,14 @@ public:
     QPushButton* applyButton() const { return apply_; }
     QPushButton* cancelButton() const { return cancel_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
 private:
     void scheduleRebuild();
-    void fitWidth();
+    // As wide and tall as the rows need, within the work area; growing only once fitted.
+    void fitSize();
     void applyReview();
     void refreshCounters(const ImportSummary& summary);
 
@@ -68,6 +74,7 @@ private:
     QWidget* conflictRow(const ImportItem& item, QWidget* parent);
     QWidget* missingRow(const ImportItem& item, QWidget* parent);
     QWidget* replacedRow(const ImportItem& item, QWidget* parent);
+    QWidget* asReadRow(const ImportItem& item, QWidget* parent);
 
     AppState& state_;
     std::shared_ptr<ImportReviewModel> model_;
@@ -78,6 +85,7 @@ private:
     QPushButton* apply_;
     QLabel* applyReason_;
     bool rebuildPending_ = false;
+    bool fitted_ = false;
     std::map<QString, std::size_t> shownRows_;
 };
 

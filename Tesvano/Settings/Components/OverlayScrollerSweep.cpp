@@ -26,6 +26,42 @@ int OverlayScrollerStyle::styleHint(StyleHint hint, const QStyleOption* option,
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 
+SteadyScrollerStyle* SteadyScrollerStyle::shared() {
+    static QPointer<SteadyScrollerStyle> style;
+    if (!style) {
+        style = new SteadyScrollerStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
+
+int SteadyScrollerStyle::styleHint(StyleHint hint, const QStyleOption* option,
+                                   const QWidget* widget, QStyleHintReturn* returnData) const {
+    if (hint == SH_ScrollBar_Transient) {
+        return 0;
+    }
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
+
+namespace {
+
+// Both bars and the area itself in one style; the area lays its bars out anew when its own
+// style changes, so it is switched last.
+void setScrollerStyle(QAbstractScrollArea* area, QStyle* style) {
+    area->verticalScrollBar()->setStyle(style);
+    area->horizontalScrollBar()->setStyle(style);
+    area->setStyle(style);
+}
+
+bool usesStyle(const QWidget* scrollArea, const QStyle* style) {
+    const auto* area = qobject_cast<const QAbstractScrollArea*>(scrollArea);
+    return area != nullptr && area->style() == style &&
+           area->verticalScrollBar()->style() == style &&
+           area->horizontalScrollBar()->style() == style;
+}
+
+}  // namespace
+
 OverlayScrollerSweep::OverlayScrollerSweep(QWidget* host) : QWidget(host) {
     setObjectName(QStringLiteral("overlayScrollerSweep"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -34,13 +70,18 @@ OverlayScrollerSweep::OverlayScrollerSweep(QWidget* host) : QWidget(host) {
 }
 
 bool OverlayScrollerSweep::usesOverlayScrollers(const QWidget* scrollArea) {
-    const auto* area = qobject_cast<const QAbstractScrollArea*>(scrollArea);
-    if (area == nullptr) {
-        return false;
+    return usesStyle(scrollArea, OverlayScrollerStyle::shared());
+}
+
+void OverlayScrollerSweep::keepSteadyScrollers(QWidget* scrollArea) {
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(scrollArea)) {
+        area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setScrollerStyle(area, SteadyScrollerStyle::shared());
     }
-    QStyle* overlay = OverlayScrollerStyle::shared();
-    return area->style() == overlay && area->verticalScrollBar()->style() == overlay &&
-           area->horizontalScrollBar()->style() == overlay;
+}
+
+bool OverlayScrollerSweep::usesSteadyScrollers(const QWidget* scrollArea) {
+    return usesStyle(scrollArea, SteadyScrollerStyle::shared());
 }
 
 int OverlayScrollerSweep::sweep(QWidget* root) {
@@ -54,14 +95,10 @@ int OverlayScrollerSweep::sweep(QWidget* root) {
     int switched = 0;
     QStyle* overlay = OverlayScrollerStyle::shared();
     for (QAbstractScrollArea* area : areas) {
-        if (usesOverlayScrollers(area)) {
+        if (usesOverlayScrollers(area) || usesSteadyScrollers(area)) {
             continue;
         }
-        // The bars decide whether they are transient; the area lays them over its viewport
-        // when its own style changes, so it is switched last.
-        area->verticalScrollBar()->setStyle(overlay);
-        area->horizontalScrollBar()->setStyle(overlay);
-        area->setStyle(overlay);
+        setScrollerStyle(area, overlay);
         ++switched;
     }
     return switched;

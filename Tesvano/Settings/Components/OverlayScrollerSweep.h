@@ -20,6 +20,20 @@ private:
     OverlayScrollerStyle() = default;
 };
 
+// The application's style with bars that show for as long as the content overflows: for the
+// one scroll area of a window whose fold would otherwise hide content without a hint.
+class SteadyScrollerStyle final : public QProxyStyle {
+public:
+    static SteadyScrollerStyle* shared();
+
+    int styleHint(StyleHint hint, const QStyleOption* option = nullptr,
+                  const QWidget* widget = nullptr,
+                  QStyleHintReturn* returnData = nullptr) const override;
+
+private:
+    SteadyScrollerStyle() = default;
+};
+
 // A probe without content placed in a window: it switches every scroll area of the window to
 // overlay scroll bars when the window is shown, when the desktop's style or theme changes, and
 // whenever its owner calls sweepNowAndLater (a new tab, say) — each time once at once and
@@ -33,6 +47,10 @@ public:
     // Sweeps one widget tree now; answers how many scroll areas it switched.
     static int sweep(QWidget* root);
     static bool usesOverlayScrollers(const QWidget* scrollArea);
+    // Gives the area steady bars, shown whenever its content overflows, and the sweeps leave
+    // it so.
+    static void keepSteadyScrollers(QWidget* scrollArea);
+    static bool usesSteadyScrollers(const QWidget* scrollArea);
 
 protected:
     bool event(QEvent* event) override;

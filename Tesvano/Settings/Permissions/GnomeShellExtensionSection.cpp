@@ -123,14 +123,26 @@ void GnomeShellExtensionSection::refresh() {
 }
 
 void GnomeShellExtensionSection::install() {
-    const auto answer = QMessageBox::question(
-        this, state_.text("Install GNOME Shell Extension"),
-        state_.text("Tesvano will copy its extension into "
-                    "~/.local/share/gnome-shell/extensions and enable it for you. The extension "
-                    "lets Tesvano list, read and select GNOME's input sources, and does nothing "
-                    "else. GNOME Shell loads it only when it starts: afterwards, restart the "
-                    "shell (Alt+F2, type r, Enter) or log out and back in."));
-    if (answer != QMessageBox::Yes) {
+    QMessageBox box(QMessageBox::Question, state_.text("Install GNOME Shell Extension"),
+                    state_.text("Tesvano will copy its extension into "
+                                "~/.local/share/gnome-shell/extensions and enable it for you. The "
+                                "extension lets Tesvano list, read and select GNOME's input "
+                                "sources, and does nothing else. GNOME Shell loads it only when "
+                                "it starts: afterwards, restart the shell (Alt+F2, type r, Enter) "
+                                "or log out and back in."),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("confirmGnomeExtension"));
+    box.setTextFormat(Qt::PlainText);
+    // Buttons that say what they do.
+    QPushButton* confirm =
+        box.addButton(state_.text("Install and Enable"), QMessageBox::AcceptRole);
+    confirm->setObjectName(QStringLiteral("installAndEnable"));
+    QPushButton* cancel = box.addButton(state_.text("Cancel"), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    box.setDefaultButton(confirm);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() != confirm) {
         return;
     }
     if (auto done = extension_.installAndEnable(); !done) {

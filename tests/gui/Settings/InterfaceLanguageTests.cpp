@@ -2,10 +2,15 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QToolButton>
 
+#include "Tesvano/App/QtTranslations.h"
 #include "Tesvano/Menu/StatusMenu.h"
 #include "Tesvano/Settings/SettingsWindow.h"
 #include "Tesvano/Windows/AboutView.h"
@@ -74,6 +79,46 @@ TEST_F(InterfaceLanguageTest, ChoosingALanguageRetitlesOpenWindowsAndTheTrayMenu
         expect(language);
     }
     s.aboutWindow().closeWindow();
+}
+
+// Qt's own dialogs (its file chooser, where no portal runs) speak the interface language too,
+// from the system's catalogues, and change with it while they are open.
+TEST_F(InterfaceLanguageTest, QtsOwnDialogsFollowTheInterfaceLanguage) {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const auto language : allCases<SupportedLanguage>()) {
+        const QString name = QtTranslations::catalogue(language);
+        if (language == SupportedLanguage::english) {
+            EXPECT_TRUE(name.isEmpty());
+            continue;
+        }
+        EXPECT_TRUE(QFileInfo::exists(folder + QLatin1Char('/') + name + QStringLiteral(".qm")))
+            << name.toStdString() << " in " << folder.toStdString()
+            << " (qt6-translations-l10n, see scripts/deps)";
+    }
+
+    auto& s = makeState();
+    QFileDialog chooser;
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    const auto label = [&] {
+        return chooser.findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text();
+    };
+    const auto cancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
+    const QString english = label();
+    const std::pair<SupportedLanguage, const char*> cancels[] = {
+        {SupportedLanguage::german, "Abbrechen"},
+        {SupportedLanguage::russian, "Отмена"},
+        {SupportedLanguage::simplifiedChinese, "取消"},
+        {SupportedLanguage::portuguese, "Cancelar"}};
+    for (const auto& [language, word] : cancels) {
+        s.setLanguagePreference(LanguagePreference::specific(language));
+        processEvents();
+        EXPECT_EQ(cancel(), QString::fromUtf8(word)) << rawValue(language);
+        EXPECT_NE(label(), english) << rawValue(language) << ": the open chooser retranslates";
+    }
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+    processEvents();
+    EXPECT_EQ(cancel(), QStringLiteral("Cancel"));
+    EXPECT_EQ(label(), english);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include "Tesvano/Settings/Components/EmptyPane.h"
 #include "Tesvano/Settings/Components/GrantAccessibilityButton.h"
 #include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/Components/ScreenFit.h"
 #include "Tesvano/Settings/General/GeneralSettingsPane.h"
 #include "Tesvano/Settings/Log/ActivationLogPane.h"
 #include "Tesvano/Settings/Permissions/PermissionsSettingsPane.h"
@@ -82,6 +84,93 @@ TEST_F(SettingsWindowTest, ChangesThatAreNotSavedAreSaidAboveEveryPaneUntilTheyA
 
     defaults.setSaveProblem(std::nullopt);
     EXPECT_TRUE(note->isHidden());
+}
+
+// The note comes under the pane: what the user was about to click stays where it was, and the
+// window grows by the note where the screen has room.
+TEST_F(SettingsWindowTest, TheNoteOnChangesNotSavedMovesNothingInThePane) {
+    auto& s = makeState();
+    s.start();
+    SettingsWindow window(s);
+    window.present();
+    processEvents();
+    for (const SettingsTab tab : {SettingsTab::general, SettingsTab::backup}) {
+        s.setSettingsTab(tab);
+        processEvents();
+        QWidget* pane = window.pane(tab);
+        const auto places = [&] {
+            std::vector<std::pair<QString, QPoint>> out;
+            for (const auto* control : pane->findChildren<QAbstractButton*>()) {
+                if (control->isVisibleTo(&window)) {
+                    out.emplace_back(control->text(), control->mapTo(&window, QPoint(0, 0)));
+                }
+            }
+            return out;
+        };
+        const auto before = places();
+        ASSERT_FALSE(before.empty());
+        defaults.setSaveProblem("Could not save settings.json: No space left on device");
+        processEvents();
+        const auto* note = window.findChild<QLabel*>(QStringLiteral("saveProblem"));
+        ASSERT_TRUE(note->isVisible());
+        EXPECT_GE(
+            note->mapTo(&window, QPoint(0, 0)).y(),
+            pane->parentWidget()->mapTo(&window, QPoint(0, 0)).y() + pane->parentWidget()->height())
+            << "under the pane";
+        EXPECT_LE(note->mapTo(&window, QPoint(0, note->height())).y(), window.height());
+        EXPECT_EQ(places(), before) << int(tab);
+        defaults.setSaveProblem(std::nullopt);
+        processEvents();
+        EXPECT_EQ(places(), before) << int(tab);
+    }
+}
+
+// On an 800 × 600 work area, its frame counted, every tab fits, and a pane taller than the
+// window shows a bar that says there is more, in the longer languages too.
+TEST_F(SettingsWindowTest, OnASmallScreenEveryTabFitsAndAnOverflowingPaneShowsItsBar) {
+    // An 800 × 600 work area and a window manager's title bar and borders.
+    const QRect area(0, 0, 800, 600);
+    const QSize frame(2, 25);
+    ScreenFit::simulate(area, frame);
+    const std::shared_ptr<void> restore(nullptr, [](void*) { ScreenFit::simulate(std::nullopt); });
+    auto& s = makeState();
+    s.start();
+    for (const auto language : {SupportedLanguage::english, SupportedLanguage::russian}) {
+        s.setLanguagePreference(LanguagePreference::specific(language));
+        SettingsWindow window(s);
+        window.present();
+        processEvents();
+        for (const auto& info : settingsTabs) {
+            s.setSettingsTab(info.tab);
+            processEvents();
+            SCOPED_TRACE(std::string(rawValue(language)) + ": " + std::string(info.title));
+            // Offscreen the client starts where the frame would: the frame comes on top of it.
+            const QRect outer(window.pos(), window.size() + frame);
+            EXPECT_TRUE(area.contains(outer)) << window.height();
+            auto* scroller =
+                qobject_cast<QScrollArea*>(window.pane(info.tab)->parentWidget()->parentWidget());
+            const QScrollBar* bar = scroller->verticalScrollBar();
+            if (bar->maximum() > 0) {
+                EXPECT_TRUE(bar->isVisible());
+                EXPECT_FALSE(bar->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, bar));
+            }
+            // Every control of the pane is in the window or scrolls into it.
+            const QPoint client = outer.topLeft() + QPoint(frame.width() / 2, frame.height());
+            const QRect shown(scroller->viewport()->mapTo(&window, QPoint(0, 0)) + client,
+                              scroller->viewport()->size());
+            for (auto* control : window.pane(info.tab)->findChildren<QAbstractButton*>()) {
+                if (!control->isVisibleTo(&window)) {
+                    continue;
+                }
+                scroller->ensureWidgetVisible(control, 0, 0);
+                const QRect at(control->mapTo(&window, QPoint(0, 0)) + client, control->size());
+                EXPECT_TRUE(shown.contains(at) && area.contains(at))
+                    << control->text().toStdString();
+            }
+        }
+        window.close();
+    }
+    s.setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
 }
 
 TEST_F(SettingsWindowTest, APaneIsBuiltWhenFirstShownAndAllAreLetGoOnClose) {
@@ -239,8 +328,9 @@ TEST_F(SettingsWindowTest, ScrollAreasGetOverlayBarsAlsoInATabShownLater) {
     SettingsWindow window(s, panes);
     window.present();
     processEvents();
+    // The pane's own scroll area keeps a bar that shows while the pane overflows the window.
     for (const auto& info : settingsTabs) {
-        EXPECT_TRUE(OverlayScrollerSweep::usesOverlayScrollers(
+        EXPECT_TRUE(OverlayScrollerSweep::usesSteadyScrollers(
             window.pane(info.tab)->parentWidget()->parentWidget()));
     }
     // A pane that makes a scroll area after the window opened: caught when its tab shows.

@@ -338,12 +338,14 @@ TEST_P(TextFitTest, TheImportReviewShowsItsTextsWhole) {
     LockConfiguration local;
     local.defaultSourceID = InputSourceID("xkb:us");
     local.appRules = {AppRule{"far.app", AppRuleMode::locked, InputSourceID("xkb:us")},
-                      AppRule{"only.local", AppRuleMode::ignored, std::nullopt}};
+                      AppRule{"only.local", AppRuleMode::ignored, std::nullopt},
+                      AppRule{"same.app", AppRuleMode::locked, InputSourceID("xkb:ru")}};
     local.urlRules = {URLRule{Uuid::random(), "a.com", InputSourceID("xkb:us")}};
     const auto changing = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
         "payload": {"defaultSourceID": "xkb:ru", "defaultAction": "twice",
         "appRules": [{"bundleID": "process:xterm", "mode": "sometimes", "lockedSourceID": "xkb:ru"},
-                     {"bundleID": "far.app", "mode": "switched", "lockedSourceID": "xkb:fr"}],
+                     {"bundleID": "far.app", "mode": "switched", "lockedSourceID": "xkb:fr"},
+                     {"bundleID": "same.app", "mode": "often", "lockedSourceID": "xkb:ru"}],
         "urlRules": [{"hostPattern": "docs.example.org", "lockedSourceID": "xkb:jp",
                       "action": "switch", "matchType": "glob"}]}})");
     ASSERT_TRUE(changing.has_value());
@@ -359,6 +361,8 @@ TEST_P(TextFitTest, TheImportReviewShowsItsTextsWhole) {
             SCOPED_TRACE(std::string(rawValue(GetParam())) +
                          (backup == &same ? ", nothing to apply" : ", changes") +
                          (mode == ImportMode::merge ? ", merge" : ", replace"));
+            EXPECT_EQ(dialog.findChild<QWidget*>(QStringLiteral("section.asRead")) != nullptr,
+                      backup == &*changing);
             const auto cuts = cutTexts(&dialog);
             EXPECT_TRUE(cuts.empty()) << report(cuts);
             // The note on why Apply is off reads as a sentence, not a column of words.

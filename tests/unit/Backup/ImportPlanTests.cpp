@@ -296,6 +296,38 @@ TEST(ImportPlan, EveryRuleSaysWhatOfItTheReaderDidNotKnow) {
     }
 }
 
+// A rule the same as the local one only once its unknown value is read as Lock changes
+// nothing, and is still listed, so that the review can name the value.
+TEST(ImportPlan, UnchangedRulesWithValuesTheReaderDidNotKnowAreListed) {
+    LockConfiguration local;
+    local.defaultSourceID = InputSourceID("xkb:us");
+    local.appRules = {AppRule{"odd", AppRuleMode::locked, InputSourceID("xkb:de")},
+                      AppRule{"plain", AppRuleMode::locked, InputSourceID("xkb:de")},
+                      AppRule{"other", AppRuleMode::switched, InputSourceID("xkb:de")}};
+    local.urlRules = {URLRule{Uuid::random(), "a.com", InputSourceID("xkb:de")}};
+    const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
+        "payload": {"defaultSourceID": "xkb:us", "defaultAction": "twice",
+        "appRules": [{"bundleID": "odd", "mode": "sometimes", "lockedSourceID": "xkb:de"},
+                     {"bundleID": "plain", "mode": "locked", "lockedSourceID": "xkb:de"},
+                     {"bundleID": "other", "mode": "often", "lockedSourceID": "xkb:de"}],
+        "urlRules": [{"hostPattern": "a.com", "lockedSourceID": "xkb:de", "action": "x"}]}})");
+    ASSERT_TRUE(backup.has_value());
+    for (const auto mode : {ImportMode::merge, ImportMode::replace}) {
+        const auto plan = ImportPlan::make(local, *backup, installed, mode);
+        std::vector<std::string> ids;
+        for (const auto& item : plan.unchangedAsReadItems()) {
+            EXPECT_EQ(item.status, Status::unchanged) << item.id;
+            ids.push_back(item.id);
+        }
+        // "other" reads as Lock where the local rule switches: a conflict, listed as one.
+        EXPECT_EQ(ids, (std::vector<std::string>{"default", "app:odd", "url:a.com"}));
+        ImportSummary expectedSummary;
+        expectedSummary.updated = mode == ImportMode::replace ? 1 : 0;
+        expectedSummary.kept = mode == ImportMode::merge ? 1 : 0;
+        EXPECT_EQ(plan.summary(), expectedSummary);
+    }
+}
+
 TEST(ImportPlan, RebasingKeepsChangesMadeDuringTheReviewAndTheUsersChoices) {
     LockConfiguration opened;
     opened.appRules = {AppRule{"conflict", AppRuleMode::locked, InputSourceID("xkb:us")}};

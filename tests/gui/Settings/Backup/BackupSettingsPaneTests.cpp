@@ -104,6 +104,28 @@ TEST_F(BackupSettingsPaneTest, ExportWritesTheRulesAtomicallyAndAFailureShowsUnt
         << "no temporary file left beside it";
 }
 
+// What an export says takes room kept for it: the Import section below stays where it was.
+TEST_F(BackupSettingsPaneTest, TheExportsNoticeMovesNothingBelowIt) {
+    auto& s = startedState();
+    BackupSettingsPane pane(s);
+    pane.resize(660, 500);
+    pane.show();
+    processEvents();
+    auto* importButton = pane.findChild<QPushButton*>(QStringLiteral("importButton"));
+    const auto place = [&] { return importButton->mapTo(&pane, QPoint(0, 0)); };
+    const QPoint before = place();
+    BackupFileDialog::setNextAnswer(path(dir / "rules.tesvano"));
+    pane.exportConfiguration();
+    processEvents();
+    ASSERT_TRUE(shows(pane, "exportedNotice"));
+    EXPECT_EQ(place(), before) << "Saved as";
+    BackupFileDialog::setNextAnswer(path(dir / "no-such-folder" / "rules.tesvano"));
+    pane.exportConfiguration();
+    processEvents();
+    ASSERT_TRUE(shows(pane, "exportNotice"));
+    EXPECT_EQ(place(), before) << "Couldn't save";
+}
+
 TEST_F(BackupSettingsPaneTest, BadFilesShowTheirReasonAndChangeNothing) {
     auto& s = startedState();
     const LockConfiguration before = s.config();

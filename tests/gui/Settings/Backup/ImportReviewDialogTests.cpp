@@ -2,9 +2,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 
 #include "Tesvano/Settings/Backup/ImportReviewDialog.h"
 #include "Tesvano/Settings/Backup/SegmentedPicker.h"
+#include "Tesvano/Settings/Components/OverlayScrollerSweep.h"
+#include "Tesvano/Settings/Components/ScreenFit.h"
 #include "tests/gui/AppFixture.h"
 
 namespace tesvano {
@@ -162,16 +168,16 @@ TEST_F(ImportReviewDialogTest, AValueThisVersionDoesNotKnowIsSaidOnItsRow) {
         return out.join(QLatin1Char('|'));
     };
     // A new rule and a conflict with a local one.
-    EXPECT_TRUE(lines("url:d.com").contains(q("Unknown behaviour “switch”: imported as Lock")));
+    EXPECT_TRUE(lines("url:d.com").contains(q("Unknown behavior “switch”: imported as Lock")));
     EXPECT_TRUE(
         lines("url:d.com").contains(q("Unknown match type “glob”: imported as Domain suffix")));
-    EXPECT_TRUE(lines("url:a.com").contains(q("Unknown behaviour “sometimes”")));
+    EXPECT_TRUE(lines("url:a.com").contains(q("Unknown behavior “sometimes”")));
     EXPECT_EQ(find(q("assumed:url:b.com")), nullptr) << "not in the file";
     // App rules (new and in conflict) and the default say it as well; known words say nothing.
     EXPECT_TRUE(
         lines("app:process:xterm").contains(q("Unknown mode “sometimes”: imported as Lock")));
     EXPECT_TRUE(lines("app:far.app").contains(q("Unknown mode “often”: imported as Lock")));
-    EXPECT_TRUE(lines("default").contains(q("Unknown behaviour “twice”: imported as Lock")));
+    EXPECT_TRUE(lines("default").contains(q("Unknown behavior “twice”: imported as Lock")));
     EXPECT_EQ(find(q("assumed:app:near.app")), nullptr);
     // In the interface language, as every row.
     state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::russian));
@@ -180,6 +186,84 @@ TEST_F(ImportReviewDialogTest, AValueThisVersionDoesNotKnowIsSaidOnItsRow) {
                     .contains(q("Неизвестный режим «sometimes»: импортируется как «Закрепить»")))
         << lines("app:process:xterm").toStdString();
     state->setLanguagePreference(LanguagePreference::specific(SupportedLanguage::english));
+}
+
+// A rule that reads as the local one only once its unknown value is taken as Lock changes
+// nothing, and is listed all the same, so that the unknown value is named.
+TEST_F(ImportReviewDialogTest, AnUnknownValueThatEndsAsTheLocalRuleIsNamedToo) {
+    const auto backup = ConfigBackup::read(R"({"format": "com.quorvel.Tesvano.backup",
+        "schemaVersion": 1, "minReader": 1, "appVersion": "9", "payload": {
+        "defaultSourceID": "xkb:us", "defaultAction": "twice",
+        "appRules": [{"bundleID": "near.app", "mode": "sometimes", "lockedSourceID": "xkb:us"},
+                     {"bundleID": "far.app", "mode": "locked", "lockedSourceID": "xkb:us"}]}})");
+    ASSERT_TRUE(backup.has_value());
+    open(*backup);
+    ASSERT_TRUE(shows(q("section.asRead")));
+    auto* section = find(q("section.asRead"));
+    for (const auto& [id, line] :
+         {std::pair{"app:near.app", "Unknown mode “sometimes”: imported as Lock"},
+          std::pair{"default", "Unknown behavior “twice”: imported as Lock"}}) {
+        auto* row = section->findChild<QWidget*>(q("row:") + q(id));
+        ASSERT_NE(row, nullptr) << id;
+        QStringList texts;
+        for (auto* label : row->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        EXPECT_TRUE(texts.contains(q(line))) << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(texts.contains(q("Lock to English (US)"))) << id;
+    }
+    EXPECT_EQ(section->findChild<QWidget*>(q("row:app:far.app")), nullptr) << "known words";
+    // Nothing changes: the review still says so.
+    EXPECT_EQ(counter("counter.updated"), q("0"));
+    EXPECT_FALSE(dialog->applyButton()->isEnabled());
+    EXPECT_TRUE(shows(q("applyReason")));
+}
+
+// On an 800 × 600 work area, its frame counted, the review keeps its buttons on it and scrolls
+// its rows behind a bar that shows; with few rows it is as tall as they are.
+TEST_F(ImportReviewDialogTest, OnASmallScreenTheButtonsStayInViewAndTheRowsScrollVisibly) {
+    for (int i = 0; i < 12; ++i) {
+        const std::string id = "many.app" + std::to_string(i);
+        local.appRules.push_back(AppRule{id, AppRuleMode::locked, InputSourceID("xkb:us")});
+        file.payload.appRules.push_back(AppRule{id, AppRuleMode::locked, InputSourceID("xkb:de")});
+    }
+    // An 800 × 600 work area and a window manager's title bar and borders.
+    const QRect area(0, 0, 800, 600);
+    const QSize frame(2, 25);
+    ScreenFit::simulate(area, frame);
+    const std::shared_ptr<void> restore(nullptr, [](void*) { ScreenFit::simulate(std::nullopt); });
+    open(file);
+    dialog->show();
+    processEvents();
+    // Offscreen the client starts where the frame would: the frame comes on top of it.
+    const QRect outer(dialog->pos(), dialog->size() + frame);
+    EXPECT_TRUE(area.contains(outer)) << dialog->height();
+    for (QPushButton* button : {dialog->applyButton(), dialog->cancelButton()}) {
+        const QRect shown(button->mapTo(dialog.get(), QPoint(0, 0)) + outer.topLeft() +
+                              QPoint(frame.width() / 2, frame.height()),
+                          button->size());
+        EXPECT_TRUE(area.contains(shown)) << button->objectName().toStdString();
+    }
+    auto* scroller = find<QScrollArea>(QString());
+    ASSERT_NE(scroller, nullptr);
+    const QScrollBar* bar = scroller->verticalScrollBar();
+    EXPECT_TRUE(OverlayScrollerSweep::usesSteadyScrollers(scroller));
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_FALSE(bar->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, bar));
+    scroller->ensureWidgetVisible(find(q("row:app:many.app11")));
+    EXPECT_EQ(bar->value(), bar->maximum()) << "the last row scrolls into view";
+
+    // A file that changes nothing: no empty middle.
+    local.appRules.resize(3);
+    open(ConfigBackup::fromConfiguration(local, "1", {}));
+    dialog->show();
+    processEvents();
+    scroller = find<QScrollArea>(QString());
+    QWidget* form = scroller->widget();
+    EXPECT_EQ(scroller->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(scroller->viewport()->height() - form->heightForWidth(form->width()), 2);
+    EXPECT_LT(dialog->height(), 400);
 }
 
 TEST_F(ImportReviewDialogTest, RowChoicesMarkTheirRowAndTheSectionChoiceResetsThem) {

@@ -37,6 +37,7 @@
 #include "Tesvano/App/ApplicationFolderWatcher.h"
 #include "Tesvano/App/BackgroundLaunch.h"
 #include "Tesvano/App/DataLock.h"
+#include "Tesvano/App/DisplayLoss.h"
 #include "Tesvano/App/LaunchArguments.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/QuitSignals.h"
@@ -236,6 +237,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication application(argc, argv);
+    // Qt ends the program when its X connection breaks: that end is the session's.
+    DisplayLossWatch displayLoss;
     initResources();
     QApplication::setApplicationName(QStringLiteral("Tesvano"));
     QApplication::setApplicationVersion(QString::fromStdString(ProgramInfo::version()));

@@ -17,6 +17,7 @@
 
 #include "Platform/Updater/StartJudgement.h"
 #include "Tesvano/App/Resources.h"
+#include "Tesvano/App/SingleInstance.h"
 #include "tests/support/XvfbServer.h"
 
 namespace tesvano::test {
@@ -465,6 +466,35 @@ TEST_F(ProgramStartTest, AStartKilledDuringItsCheckDoesNotCostTheVersionWithoutT
     EXPECT_EQ(platform::Installation(root).currentVersion(), version);
     EXPECT_TRUE(platform::Installation(root).failedVersions().empty());
     EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
+}
+
+TEST_F(ProgramStartTest, AStartRightAfterAKillRunsAsTheFirstCopy) {
+    const std::string program = (root / "current" / "bin" / "tesvano").string();
+    const fs::path socket = home / "run" / "tesvano" / "instance";
+    const pid_t killed = spawn({program}, session);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(socket); }, std::chrono::seconds(60)));
+    // Started at once: it may meet the locks of the killed copy, which go a moment later.
+    ::kill(killed, SIGKILL);
+    const pid_t next = spawn({program}, session);
+    EXPECT_EQ(ending(killed), 128 + SIGKILL);
+    // It runs and answers later launches (a reopen), where it gave up after 5 s. Until it holds
+    // the lock, the launch here takes it for a moment: one more lock that goes while it waits.
+    std::unique_ptr<SingleInstance> later;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            auto claimed = SingleInstance::claim(socket.parent_path());
+            if (claimed && !(*claimed)->isPrimary()) {
+                later = std::move(*claimed);
+            }
+            return later != nullptr;
+        },
+        std::chrono::seconds(60)));
+    const auto handed = later->handOver({}, std::chrono::seconds(60));
+    ASSERT_TRUE(handed) << handed.error();
+    EXPECT_EQ(*handed, SingleInstance::HandOver::delivered);
+    EXPECT_EQ(::kill(next, 0), 0);
+    ::kill(next, SIGTERM);
+    EXPECT_EQ(ending(next), 0);
 }
 
 // A display on 127.0.0.1 in front of an X server: each connection to it is carried to the

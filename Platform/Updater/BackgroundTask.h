@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "Platform/Runtime/Runtime.h"
+#include "Platform/Updater/StartJudgement.h"
 
 namespace tesvano::platform {
 
@@ -46,6 +47,7 @@ public:
         watch_ = runtime.watchReadable(shared->pipe[0], [this] { finish(); });
         try {
             std::thread([shared, work = std::move(work)] {
+                const ThreadSignalStack signalStack;
                 shared->result.emplace(work(&shared->cancelled));
                 shared->ready.store(true, std::memory_order_release);
                 const char byte = 1;

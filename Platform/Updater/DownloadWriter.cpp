@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "Platform/Updater/StartJudgement.h"
+
 namespace tesvano::platform {
 
 DownloadWriter::DownloadWriter(Runtime& runtime, int fd, Handlers handlers)
@@ -61,6 +63,7 @@ void DownloadWriter::signal() {
 }
 
 void DownloadWriter::work() {
+    const ThreadSignalStack signalStack;
     for (;;) {
         std::vector<std::uint8_t> chunk;
         {

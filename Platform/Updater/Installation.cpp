@@ -345,6 +345,9 @@ Installation::StartupVerdict Installation::checkStartup(const std::string& runni
         }
         marker->attempts = 0;
     }
+    // Only what this start notes may count against it: a note from before (left by a start
+    // judged from outside since) would roll back a start that is merely killed.
+    fs::remove(faultPath(), ec);
     ++marker->attempts;
     writeMarker(markerPath(), *marker);  // a full disk leaves this start uncounted
     return StartupVerdict::probation;
@@ -388,6 +391,9 @@ void Installation::forgetStart(const std::string& runningVersion) {
     if (marker && marker->next == runningVersion && marker->attempts > 0) {
         --marker->attempts;
         writeMarker(markerPath(), *marker);
+        // Whatever that start noted of itself is not held against it either.
+        std::error_code ec;
+        fs::remove(faultPath(), ec);
     }
 }
 

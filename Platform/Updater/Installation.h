@@ -77,7 +77,8 @@ public:
     // notes an end that was its fault (watchOwnStart), so that one which fails is rolled back
     // however it is started, even when the relaunch step is gone. An earlier start that ended
     // unconfirmed without such a note was ended from outside (killed, or its session ended):
-    // it is not counted, as the relaunch step would not count it.
+    // it is not counted, as the relaunch step would not count it. A probation starts without
+    // a note, so only this start's own can count against it.
     enum class StartupVerdict {
         nothingPending,  // no switch waits for confirmation
         probation,       // this start is counted; call confirmStart once up
@@ -93,7 +94,7 @@ public:
     // The new version runs: the previous one and the note go.
     void confirmStart(const std::string& runningVersion);
     // This start of the pending version says nothing about it (it was ended from outside, or
-    // its display went away): it is not counted against it.
+    // its display went away): it is not counted against it, nor is a fault it noted.
     void forgetStart(const std::string& runningVersion);
 
     // The version that waits for confirmation, if a switch is pending.

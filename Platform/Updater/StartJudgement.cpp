@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -41,9 +43,13 @@ struct OwnStartWatch {
     char note[PATH_MAX] = {};
     char version[160] = {};
     const DisplayProbe* display = nullptr;
+    const ThreadSignalStack* mainThreadStack = nullptr;
     struct sigaction previous[std::size(faultSignals)] = {};
 };
 OwnStartWatch watch;
+
+std::atomic<bool> displayGone{false};
+std::atomic<int> displayConnection{-1};
 
 char* appendNumber(char* out, int n) noexcept {
     char digits[16];
@@ -67,7 +73,7 @@ void noteOwnEnd(ProcessEnding ending) noexcept {
     if (!watch.armed.exchange(false) || watch.display == nullptr) {
         return;
     }
-    if (judgeStartEnd(ending, watch.display->reachable()) != StartEnd::fault) {
+    if (judgeStartEnd(ending, !displayLost() && watch.display->reachable()) != StartEnd::fault) {
         return;
     }
     char text[sizeof watch.version + 40];
@@ -208,6 +214,56 @@ bool displayReachable() {
     return DisplayProbe().reachable();
 }
 
+void noteDisplayLost() noexcept {
+    displayGone = true;
+}
+
+void watchDisplayConnection(int fd) noexcept {
+    displayConnection = fd;
+}
+
+bool displayLost() noexcept {
+    if (displayGone) {
+        return true;
+    }
+    pollfd connection{displayConnection, POLLRDHUP, 0};
+    if (connection.fd < 0) {
+        return false;
+    }
+    int ready = 0;
+    while ((ready = ::poll(&connection, 1, 0)) < 0 && errno == EINTR) {
+    }
+    // What the server sent before it hung up may still be unread: the hang-up is what counts.
+    return ready > 0 && (connection.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+ThreadSignalStack::ThreadSignalStack() {
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) {
+        return;
+    }
+    std::size_t size = 64 * 1024;
+#ifdef _SC_SIGSTKSZ
+    // What this processor's signal frames need (large register files) may be more.
+    size = std::max(size, static_cast<std::size_t>(std::max(0L, ::sysconf(_SC_SIGSTKSZ))));
+#endif
+    stack_.reset(new char[size]);
+    stack_t own{};
+    own.ss_sp = stack_.get();
+    own.ss_size = size;
+    if (::sigaltstack(&own, nullptr) != 0) {
+        stack_.reset();
+    }
+}
+
+ThreadSignalStack::~ThreadSignalStack() {
+    if (stack_) {
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        ::sigaltstack(&off, nullptr);
+    }
+}
+
 void watchOwnStart(const fs::path& faultNote, const std::string& version) {
     if (watch.installed || !copyInto(watch.note, sizeof watch.note, faultNote.string()) ||
         !copyInto(watch.version, sizeof watch.version, version)) {
@@ -216,15 +272,9 @@ void watchOwnStart(const fs::path& faultNote, const std::string& version) {
     watch.installed = true;
     // Lives as long as the process: the handlers may need it at its very end.
     watch.display = new DisplayProbe();
-    // A stack overflow leaves no stack to handle it on.
-    stack_t current{};
-    if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) != 0) {
-        constexpr std::size_t size = 64 * 1024;
-        stack_t own{};
-        own.ss_sp = new char[size];
-        own.ss_size = size;
-        ::sigaltstack(&own, nullptr);
-    }
+    // A stack overflow leaves no stack to handle it on. The program's other threads make
+    // their own (ThreadSignalStack).
+    watch.mainThreadStack = new ThreadSignalStack();
     struct sigaction action {};
     action.sa_handler = onFaultSignal;
     action.sa_flags = SA_ONSTACK;

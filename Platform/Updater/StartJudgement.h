@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,11 +54,35 @@ private:
 
 bool displayReachable();
 
+// The X display went away under this process: Qt and Xlib end it with exit(1) when their
+// connection breaks, and the end that follows is the session's, however it comes. Known from
+// the connection itself, never from a later connect (a server that shuts down still takes
+// connections for a while): an Xlib I/O error handler calls noteDisplayLost, and
+// watchDisplayConnection names the descriptor of a connection (Qt's) whose hang-up by the
+// server says the same; -1 forgets it before it is closed. Async-signal-safe.
+void noteDisplayLost() noexcept;
+void watchDisplayConnection(int fd) noexcept;
+bool displayLost() noexcept;
+
+// A stack of its own for the fault handlers on the thread that makes this, for as long as it
+// lives, so that a stack overflow on that thread is noted too: each thread needs its own, and
+// watchOwnStart gives one to the main thread only. Nothing when the thread has one already.
+class ThreadSignalStack {
+public:
+    ThreadSignalStack();
+    ~ThreadSignalStack();
+    ThreadSignalStack(const ThreadSignalStack&) = delete;
+    ThreadSignalStack& operator=(const ThreadSignalStack&) = delete;
+
+private:
+    std::unique_ptr<char[]> stack_;
+};
+
 // While a start of `version` waits to be confirmed, this process notes its own end when that
 // end is a fault by judgeStartEnd (a crash or abort, through a signal handler on an alternate
 // stack; a non-zero exit status): the note is `faultNote`, which the version's next start reads
-// to roll back. An end from outside notes nothing. Until stopWatchingOwnStart; once per
-// process.
+// to roll back. An end from outside, or after the display was lost, notes nothing. Until
+// stopWatchingOwnStart; once per process.
 void watchOwnStart(const std::filesystem::path& faultNote, const std::string& version);
 void stopWatchingOwnStart(const std::string& version);
 

@@ -7,11 +7,13 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSessionManager>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "KeyboardShortcuts/Library.h"
 #include "KeyboardShortcuts/Recorder/MainMenu.h"
@@ -35,6 +37,7 @@
 #include "Tesvano/App/ApplicationFolderWatcher.h"
 #include "Tesvano/App/BackgroundLaunch.h"
 #include "Tesvano/App/DataLock.h"
+#include "Tesvano/App/DisplayLoss.h"
 #include "Tesvano/App/LaunchArguments.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/App/QuitSignals.h"
@@ -180,15 +183,25 @@ int main(int argc, char** argv) {
         return fail(instance.error());
     }
     if (!(*instance)->isPrimary()) {
-        if (auto handed = (*instance)->handOver(arguments->urls); !handed) {
+        const auto handed = (*instance)->handOver(arguments->urls);
+        if (!handed) {
             return fail(handed.error());
         }
-        return 0;
+        if (*handed == SingleInstance::HandOver::delivered) {
+            return 0;
+        }
+        // The copy that held the lock ended while this launch waited: this one runs instead.
     }
     // The settings are this copy's alone for its whole life. A copy that holds them but did
     // not answer above runs with another runtime folder; nothing here may touch its data.
     const auto settingsPath = platform::FileDefaults::standardPath();
     auto dataLock = DataLock::acquire(DataLock::pathFor(settingsPath));
+    // A copy killed a moment ago lets go of its files one after the other: the instance lock
+    // first, this one just after.
+    for (int i = 0; i < 20 && dataLock && !*dataLock; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        dataLock = DataLock::acquire(DataLock::pathFor(settingsPath));
+    }
     // A folder that is read-only or full cannot hold the lock; the settings may still be read,
     // and changes then stay in memory rather than race another copy on the file.
     std::optional<std::string> settingsInMemory;
@@ -224,6 +237,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication application(argc, argv);
+    // Qt ends the program when its X connection breaks: that end is the session's.
+    DisplayLossWatch displayLoss;
     initResources();
     QApplication::setApplicationName(QStringLiteral("Tesvano"));
     QApplication::setApplicationVersion(QString::fromStdString(ProgramInfo::version()));

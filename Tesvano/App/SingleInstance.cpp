@@ -202,6 +202,14 @@ std::expected<std::unique_ptr<SingleInstance>, std::string> SingleInstance::clai
     if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
         return std::unexpected(errnoText("Could not restrict " + folder.string()));
     }
+    auto fd = takeLock(folder);
+    if (!fd) {
+        return std::unexpected(fd.error());
+    }
+    return std::unique_ptr<SingleInstance>(new SingleInstance(folder, *fd));
+}
+
+std::expected<int, std::string> SingleInstance::takeLock(const fs::path& folder) {
     const fs::path lockPath = folder / "instance.lock";
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
@@ -211,12 +219,12 @@ std::expected<std::unique_ptr<SingleInstance>, std::string> SingleInstance::clai
         const int error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK) {
-            return std::unique_ptr<SingleInstance>(new SingleInstance(folder, -1));
+            return -1;
         }
         errno = error;
         return std::unexpected(errnoText("Could not lock " + lockPath.string()));
     }
-    return std::unique_ptr<SingleInstance>(new SingleInstance(folder, fd));
+    return fd;
 }
 
 SingleInstance::~SingleInstance() {
@@ -228,8 +236,8 @@ SingleInstance::~SingleInstance() {
     }
 }
 
-std::expected<void, std::string> SingleInstance::handOver(const std::vector<std::string>& urls,
-                                                          std::chrono::milliseconds timeout) const {
+std::expected<SingleInstance::HandOver, std::string> SingleInstance::handOver(
+    const std::vector<std::string>& urls, std::chrono::milliseconds timeout) {
     const std::string path = socketPath().string();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -251,9 +259,18 @@ std::expected<void, std::string> SingleInstance::handOver(const std::vector<std:
         const int error = errno;
         ::close(fd);
         fd = -1;
-        // The running program holds the lock but may not listen yet.
-        if ((error != ENOENT && error != ECONNREFUSED) ||
-            std::chrono::steady_clock::now() >= deadline) {
+        if (error != ENOENT && error != ECONNREFUSED) {
+            errno = error;
+            return std::unexpected(errnoText("Could not reach the running Tesvano at " + path));
+        }
+        // Nobody listens: the program that holds the lock may not listen yet, or it has just
+        // ended and its lock goes with it a moment later.
+        if (const auto lock = takeLock(folder_); lock && *lock >= 0) {
+            lockFd_ = *lock;
+            log().info("The running Tesvano has ended; this launch runs in its place");
+            return HandOver::becamePrimary;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
             errno = error;
             return std::unexpected(errnoText("Could not reach the running Tesvano at " + path));
         }
@@ -290,7 +307,7 @@ std::expected<void, std::string> SingleInstance::handOver(const std::vector<std:
                                ::send(fd, &InstanceMessage::receipt, 1, MSG_NOSIGNAL) == 1;
         ::close(fd);
         if (confirmed) {
-            return {};
+            return HandOver::delivered;
         }
         if (answered && answer == InstanceMessage::refusal) {
             return std::unexpected(

@@ -79,13 +79,16 @@ public:
     std::filesystem::path socketPath() const { return folder_ / "instance"; }
 
     // Secondary: delivers the URLs, waits for the receipt and confirms it. What it returns is
-    // what happens: success once the running program holds the message and will run it; an
+    // what happens: delivered once the running program holds the message and will run it; an
     // error when it refused the message or did not answer by `timeout` (the message is then
     // withdrawn and never runs). The running program may still be starting, so the connection
-    // is retried until `timeout`.
-    std::expected<void, std::string> handOver(
+    // is retried until `timeout`; while it is refused the lock is tried again, and once the
+    // copy that held it has ended (killed a moment ago) this one takes it and is the primary
+    // in its place: nothing was handed over.
+    enum class HandOver { delivered, becamePrimary };
+    std::expected<HandOver, std::string> handOver(
         const std::vector<std::string>& urls,
-        std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+        std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     // What the running program does with the messages of later launches, on the main thread.
     struct Receiver {
@@ -107,6 +110,8 @@ public:
 private:
     SingleInstance(std::filesystem::path folder, int lockFd)
         : folder_(std::move(folder)), lockFd_(lockFd) {}
+    // The held lock's descriptor, -1 when another process holds it.
+    static std::expected<int, std::string> takeLock(const std::filesystem::path& folder);
     void accept();
 
     std::filesystem::path folder_;

@@ -4,10 +4,20 @@
 // installs and relaunches and that report their version.
 #include "tests/e2e-updates/UpdateFixture.h"
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
 #include <tuple>
 
+#include "Platform/Updater/StartJudgement.h"
 #include "Tesvano/App/Resources.h"
+#include "Tesvano/App/SingleInstance.h"
 #include "tests/support/XvfbServer.h"
 
 namespace tesvano::test {
@@ -457,6 +467,180 @@ TEST_F(ProgramStartTest, AStartKilledDuringItsCheckDoesNotCostTheVersionWithoutT
     EXPECT_TRUE(platform::Installation(root).failedVersions().empty());
     EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
 }
+
+TEST_F(ProgramStartTest, AStartRightAfterAKillRunsAsTheFirstCopy) {
+    const std::string program = (root / "current" / "bin" / "tesvano").string();
+    const fs::path socket = home / "run" / "tesvano" / "instance";
+    const pid_t killed = spawn({program}, session);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(socket); }, std::chrono::seconds(60)));
+    // Started at once: it may meet the locks of the killed copy, which go a moment later.
+    ::kill(killed, SIGKILL);
+    const pid_t next = spawn({program}, session);
+    EXPECT_EQ(ending(killed), 128 + SIGKILL);
+    // It runs and answers later launches (a reopen), where it gave up after 5 s. Until it holds
+    // the lock, the launch here takes it for a moment: one more lock that goes while it waits.
+    std::unique_ptr<SingleInstance> later;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            auto claimed = SingleInstance::claim(socket.parent_path());
+            if (claimed && !(*claimed)->isPrimary()) {
+                later = std::move(*claimed);
+            }
+            return later != nullptr;
+        },
+        std::chrono::seconds(60)));
+    const auto handed = later->handOver({}, std::chrono::seconds(60));
+    ASSERT_TRUE(handed) << handed.error();
+    EXPECT_EQ(*handed, SingleInstance::HandOver::delivered);
+    EXPECT_EQ(::kill(next, 0), 0);
+    ::kill(next, SIGTERM);
+    EXPECT_EQ(ending(next), 0);
+}
+
+// A display on 127.0.0.1 in front of an X server: each connection to it is carried to the
+// server and ended when the server ends its side, while the display itself takes connections
+// until the test is done. So its server's shutdown is as slow as a real server's may be: only
+// the connections tell that it went, never a connect.
+class DisplayInFront {
+public:
+    explicit DisplayInFront(const std::string& serverDisplay)
+        : server_("/tmp/.X11-unix/X" + serverDisplay.substr(1)) {
+        for (int number = 60; number < 100 && name_.empty(); ++number) {
+            listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<std::uint16_t>(6000 + number));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                ::listen(listener_, 64) == 0) {
+                name_ = "127.0.0.1:" + std::to_string(number);
+            } else {
+                ::close(listener_);
+                listener_ = -1;
+            }
+        }
+        if (!name_.empty() && ::pipe2(stop_, O_CLOEXEC) == 0) {
+            carrier_ = std::thread([this] { carry(); });
+        }
+    }
+    ~DisplayInFront() {
+        if (carrier_.joinable()) {
+            [[maybe_unused]] const auto written = ::write(stop_[1], "x", 1);
+            carrier_.join();
+        }
+        for (const int fd : {listener_, stop_[0], stop_[1]}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    // For DISPLAY; empty when no port was free.
+    const std::string& name() const { return name_; }
+
+private:
+    void carry() {
+        std::vector<std::array<int, 2>> pairs;  // a client's end, the server's end
+        for (;;) {
+            std::vector<pollfd> fds{{stop_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+            for (const auto& pair : pairs) {
+                fds.push_back({pair[0], POLLIN, 0});
+                fds.push_back({pair[1], POLLIN, 0});
+            }
+            if (::poll(fds.data(), fds.size(), -1) < 0) {
+                continue;
+            }
+            if (fds[0].revents != 0) {
+                break;
+            }
+            std::vector<bool> ended(pairs.size(), false);
+            for (std::size_t i = 0; i < pairs.size(); ++i) {
+                for (const int side : {0, 1}) {
+                    if (ended[i] || fds[2 + 2 * i + side].revents == 0) {
+                        continue;
+                    }
+                    char buffer[65536];
+                    const ssize_t n = ::read(pairs[i][side], buffer, sizeof buffer);
+                    ended[i] = n <= 0 || ::send(pairs[i][1 - side], buffer,
+                                                static_cast<std::size_t>(n), MSG_NOSIGNAL) != n;
+                }
+            }
+            for (std::size_t i = pairs.size(); i-- > 0;) {
+                if (ended[i]) {
+                    ::close(pairs[i][0]);
+                    ::close(pairs[i][1]);
+                    pairs.erase(pairs.begin() + static_cast<std::ptrdiff_t>(i));
+                }
+            }
+            if ((fds[1].revents & POLLIN) != 0) {
+                const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                std::memcpy(address.sun_path, server_.c_str(), server_.size() + 1);
+                if (client >= 0 &&
+                    ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                    pairs.push_back({client, server});
+                } else {
+                    ::close(client);
+                    ::close(server);
+                }
+            }
+        }
+        for (const auto& pair : pairs) {
+            ::close(pair[0]);
+            ::close(pair[1]);
+        }
+    }
+
+    std::string server_;
+    std::string name_;
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    std::thread carrier_;
+};
+
+// The session ends during the start-up check: its X server is stopped with SIGTERM, as at a
+// log-out, and its display still takes connections while the program ends over its broken
+// connection.
+class SessionEndTest : public ProgramStartTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SessionEndTest, AnXServerEndedDuringTheStartUpCheckKeepsTheVersion) {
+    const bool watched = GetParam();
+    auto sessionServer = XvfbServer::start();
+    ASSERT_TRUE(sessionServer) << sessionServer.error();
+    DisplayInFront display((*sessionServer)->display());
+    ASSERT_FALSE(display.name().empty());
+    auto own = session;
+    own.push_back("DISPLAY=" + display.name());
+    writeOldAutostartEntry(home, root / "1.0" / "bin" / "tesvano");
+    const pid_t started =
+        watched ? startRelaunch(0, own) : spawn({(root / "current/bin/tesvano").string()}, own);
+    ASSERT_TRUE(followed()) << entry();
+    // Running: it listens for later launches.
+    ASSERT_TRUE(waitFor([&] { return fs::exists(home / "run" / "tesvano" / "instance"); },
+                        std::chrono::seconds(60)));
+    ASSERT_EQ(platform::Installation(root).pendingVersion(), version) << "still on probation";
+    ::kill((*sessionServer)->pid(), SIGTERM);
+    // The program ends with status 1, as Qt ends it; the relaunch step once it has judged.
+    EXPECT_EQ(ending(started), watched ? 0 : 1);
+
+    platform::Installation installation(root);
+    EXPECT_FALSE(platform::readFaultNote(root / "update-pending.fault"))
+        << "nothing noted against it";
+    EXPECT_FALSE(installation.recordedFault());
+    // The next session's starts, the first of them killed: the version stays.
+    EXPECT_EQ(installation.checkStartup(version),
+              platform::Installation::StartupVerdict::probation);
+    EXPECT_EQ(installation.checkStartup(version),
+              platform::Installation::StartupVerdict::probation);
+    EXPECT_EQ(installation.currentVersion(), version);
+    EXPECT_TRUE(installation.failedVersions().empty());
+    EXPECT_TRUE(fs::exists(root / version / "bin" / "tesvano"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, SessionEndTest, ::testing::Bool(), [](const auto& instance) {
+    return instance.param ? "underTheRelaunchStep" : "alone";
+});
 
 }  // namespace
 }  // namespace tesvano::test

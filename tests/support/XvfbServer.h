@@ -27,6 +27,8 @@ public:
 
     // ":N", for XOpenDisplay.
     const std::string& display() const { return display_; }
+    // The server's process, for a test that ends it as a session's end does.
+    pid_t pid() const { return pid_; }
 
 private:
     XvfbServer(pid_t pid, std::string display) : pid_(pid), display_(std::move(display)) {}

@@ -10,9 +10,10 @@
 // there, or when it does not confirm within PROBATION-SECONDS. It did not fail when it ends
 // with status 0 (it handed its arguments to a copy that already runs, or was quit), when it is
 // ended from outside (SIGTERM, SIGKILL, SIGHUP, SIGINT…), or when its X display went away (a
-// log-out): then its start is not counted against it and the pending switch waits for the
-// version's next start, which confirms or rolls back by itself. The version judges its own end
-// the same way (judgeStartEnd) when no step watches it.
+// log-out: the server hung up this step's own connection, or takes none): then its start is not
+// counted against it and the pending switch waits for the version's next start, which confirms or
+// rolls back by itself. The version judges its own end the same way (judgeStartEnd) when no step
+// watches it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -31,6 +32,9 @@
 
 #include "Platform/Log/Log.h"
 #include "Platform/Updater/Installation.h"
+
+// Last: Xlib's macros (Bool, Status) would break what comes after.
+#include <X11/Xlib.h>
 
 extern char** environ;
 
@@ -173,6 +177,12 @@ int main(int argc, char** argv) {
     if (!version) {
         startInstead(installation.currentExecutable().string(), arguments);
     }
+    // A connection of its own to the display: the end of the session hangs it up, which a
+    // connect made once the start has ended cannot tell (a server that shuts down still takes
+    // connections for a while). Closed on exec.
+    if (Display* display = XOpenDisplay(nullptr)) {
+        tesvano::platform::watchDisplayConnection(XConnectionNumber(display));
+    }
     std::string failure;
     const pid_t child = start(installation.currentExecutable().string(), arguments, failure);
     if (child < 0) {
@@ -190,7 +200,9 @@ int main(int argc, char** argv) {
             }
             // The same judgement the version makes of its own end when nothing watches it.
             const auto end = tesvano::platform::ProcessEnding::fromWaitStatus(status);
-            switch (tesvano::platform::judgeStartEnd(end, tesvano::platform::displayReachable())) {
+            const bool displayThere =
+                !tesvano::platform::displayLost() && tesvano::platform::displayReachable();
+            switch (tesvano::platform::judgeStartEnd(end, displayThere)) {
                 case tesvano::platform::StartEnd::clean:
                     log().info("Version %{public}s ended before confirming, without a fault",
                                *version);

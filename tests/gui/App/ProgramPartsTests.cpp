@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -152,12 +155,13 @@ TEST(SingleInstance, TheSecondLaunchHandsItsURLsToTheFirstAndAnOpenFolderIsClose
     std::vector<std::vector<std::string>> received;
     ASSERT_TRUE((*first)->listen(
         [&](std::vector<std::string> urls) { received.push_back(std::move(urls)); }));
-    std::expected<void, std::string> handed = std::unexpected("not yet");
+    std::expected<SingleInstance::HandOver, std::string> handed = std::unexpected("not yet");
     std::thread launch([&] { handed = (*second)->handOver({"tesvano://ping", "tesvano://two"}); });
     const bool done = pumpUntil([&] { return !received.empty(); });
     launch.join();
     ASSERT_TRUE(done);
-    EXPECT_TRUE(handed) << handed.error();
+    ASSERT_TRUE(handed) << handed.error();
+    EXPECT_EQ(*handed, SingleInstance::HandOver::delivered);
     EXPECT_EQ(received.front(), (std::vector<std::string>{"tesvano://ping", "tesvano://two"}));
 
     std::thread reopen([&] { handed = (*second)->handOver({}); });
@@ -217,6 +221,48 @@ TEST(SingleInstance, WhatTheSenderReportsIsWhatHappensToItsMessage) {
     ASSERT_FALSE(handed);
     EXPECT_NE(handed.error().find("too many commands waiting"), std::string::npos);
     EXPECT_EQ(delivered.size(), 1u);
+}
+
+TEST(SingleInstance, ALaunchMeetingTheLocksOfACopyThatJustEndedRunsInItsPlace) {
+    test::TempDir dir;
+    auto killed = SingleInstance::claim(dir / "tesvano");
+    ASSERT_TRUE(killed && (*killed)->isPrimary());
+    // What a killed copy leaves: its socket, which nobody answers, and (for a moment) its lock.
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (*killed)->socketPath().string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(stale);
+
+    auto next = SingleInstance::claim(dir / "tesvano");
+    ASSERT_TRUE(next);
+    ASSERT_FALSE((*next)->isPrimary());
+    std::expected<SingleInstance::HandOver, std::string> handed = std::unexpected("not yet");
+    std::thread launch(
+        [&] { handed = (*next)->handOver({"tesvano://ping"}, std::chrono::seconds(30)); });
+    // Not for the outcome, only so that the lock goes while the launch retries.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    killed->reset();
+    launch.join();
+    ASSERT_TRUE(handed) << handed.error();
+    EXPECT_EQ(*handed, SingleInstance::HandOver::becamePrimary);
+    ASSERT_TRUE((*next)->isPrimary());
+
+    // It is the running copy now: it listens in place of the stale socket, and a later launch
+    // hands over to it.
+    std::vector<std::vector<std::string>> received;
+    ASSERT_TRUE((*next)->listen([&](std::vector<std::string> urls) { received.push_back(urls); }));
+    auto later = SingleInstance::claim(dir / "tesvano");
+    ASSERT_TRUE(later);
+    EXPECT_FALSE((*later)->isPrimary());
+    std::thread reopen([&] { handed = (*later)->handOver({}); });
+    const bool delivered = pumpUntil([&] { return !received.empty(); });
+    reopen.join();
+    ASSERT_TRUE(delivered);
+    ASSERT_TRUE(handed) << handed.error();
+    EXPECT_EQ(*handed, SingleInstance::HandOver::delivered);
 }
 
 // Sets environment variables for one test and puts them back.

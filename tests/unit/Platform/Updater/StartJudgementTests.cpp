@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "Platform/Updater/Installation.h"
 #include "tests/support/TempDir.h"
@@ -142,6 +143,60 @@ TEST(StartJudgement, AVersionOnProbationNotesItsOwnFaultsAndNothingElse) {
          false,
          display.name()},
         {"fails after its display went", [] { std::exit(1); }, {1, 0}, false, ""},
+        // A server that shuts down still takes connections: what counts is the connection.
+        {"fails after an I/O error on its display",
+         [] {
+             noteDisplayLost();
+             std::exit(1);
+         },
+         {1, 0},
+         false,
+         display.name()},
+        {"fails once the server hung up its connection",
+         [] {
+             int ends[2];
+             ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends);
+             watchDisplayConnection(ends[0]);
+             ::close(ends[1]);
+             std::exit(1);
+         },
+         {1, 0},
+         false,
+         display.name()},
+        {"crashes once the server hung up its connection",
+         [] {
+             int ends[2];
+             ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends);
+             watchDisplayConnection(ends[0]);
+             ::send(ends[1], "unread", 6, 0);
+             ::close(ends[1]);
+             ::raise(SIGSEGV);
+         },
+         {0, SIGSEGV},
+         false,
+         display.name()},
+        {"fails while its connection is open",
+         [] {
+             int ends[2];
+             ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends);
+             ::send(ends[1], "unread", 6, 0);
+             watchDisplayConnection(ends[0]);
+             std::exit(1);
+         },
+         {1, 0},
+         true,
+         display.name()},
+        {"overflows the stack of a thread of its own",
+         [] {
+             std::thread([] {
+                 const ThreadSignalStack signalStack;
+                 std::function<int(int)> deeper = [&](int n) { return n + deeper(n + 1) + 1; };
+                 std::exit(deeper(0));
+             }).join();
+         },
+         {0, SIGSEGV},
+         true,
+         display.name()},
         {"fails once confirmed",
          [] {
              stopWatchingOwnStart("1.1");
@@ -166,14 +221,19 @@ TEST(StartJudgement, AVersionOnProbationNotesItsOwnFaultsAndNothingElse) {
     }
 }
 
-TEST(StartJudgement, TheNextStartRollsBackOnlyAfterANotedFault) {
-    test::TempDir dir;
-    const fs::path root = dir.path();
+// Versions 1.0 (current) and 1.1 installed in `root`.
+void installTwoVersions(const fs::path& root) {
     for (const char* version : {"1.0", "1.1"}) {
         fs::create_directories(root / version / "bin");
         std::ofstream(root / version / "bin" / "tesvano") << version;
     }
     fs::create_directory_symlink("1.0", root / "current");
+}
+
+TEST(StartJudgement, TheNextStartRollsBackOnlyAfterANotedFault) {
+    test::TempDir dir;
+    const fs::path root = dir.path();
+    installTwoVersions(root);
     Installation installation(root);
     ListeningDisplay display;
     ASSERT_TRUE(installation.switchTo("1.1", "1.0"));
@@ -191,6 +251,36 @@ TEST(StartJudgement, TheNextStartRollsBackOnlyAfterANotedFault) {
     ASSERT_TRUE(installation.rollBack(*installation.recordedFault()));
     EXPECT_EQ(installation.currentVersion(), "1.0");
     EXPECT_FALSE(installation.recordedFault());
+}
+
+TEST(StartJudgement, OnlyWhatTheStartItselfNotedCountsAgainstIt) {
+    test::TempDir dir;
+    const fs::path root = dir.path();
+    installTwoVersions(root);
+    Installation installation(root);
+    ListeningDisplay display;
+    ASSERT_TRUE(installation.switchTo("1.1", "1.0"));
+    const auto killedStartsKeepTheVersion = [&] {
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+            endOnProbation(root, display.name(), [] { ::kill(::getpid(), SIGKILL); });
+        }
+        EXPECT_EQ(installation.currentVersion(), "1.1");
+    };
+
+    // A note from before the first start (of a version of that name).
+    std::ofstream(root / "update-pending.fault") << "1.1 0 11\n";
+    ASSERT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    EXPECT_FALSE(readFaultNote(root / "update-pending.fault")) << "cleared as the probation began";
+    killedStartsKeepTheVersion();
+
+    // A start whose end the relaunch step judged from outside, though it noted a fault.
+    ASSERT_EQ(installation.checkStartup("1.1"), Installation::StartupVerdict::probation);
+    ASSERT_TRUE(endOnProbation(root, display.name(), [] { std::exit(3); }).note);
+    installation.forgetStart("1.1");
+    EXPECT_FALSE(installation.recordedFault());
+    killedStartsKeepTheVersion();
+    EXPECT_TRUE(fs::exists(root / "1.1" / "bin" / "tesvano"));
 }
 
 }  // namespace

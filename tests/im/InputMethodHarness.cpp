@@ -32,22 +32,27 @@ const InputMethodFramework& InputMethodFramework::ibus() {
         {"ibus", "engine"},
         "anthy",
         "xkb:us::eng",
+        {},
         {"ibus-daemon", "ibus", "/usr/libexec/ibus-engine-anthy"}};
     return framework;
 }
 
 const InputMethodFramework& InputMethodFramework::fcitx() {
-    static const InputMethodFramework framework{"fcitx",
-                                                "fcitx",
-                                                "fcitx:anthy",
-                                                "Anthy",
-                                                "fcitx:keyboard-us",
-                                                "Keyboard - English (US)",
-                                                {"fcitx5-remote", "-s", "keyboard-us"},
-                                                {"fcitx5-remote", "-n"},
-                                                "anthy",
-                                                "keyboard-us",
-                                                {"fcitx5", "fcitx5-remote"}};
+    static const InputMethodFramework framework{
+        "fcitx",
+        "fcitx",
+        "fcitx:anthy",
+        "Anthy",
+        "fcitx:keyboard-us",
+        "Keyboard - English (US)",
+        {"fcitx5-remote", "-s", "keyboard-us"},
+        {"fcitx5-remote", "-n"},
+        "anthy",
+        "keyboard-us",
+        {"gdbus", "call", "--session", "--dest", "org.fcitx.Fcitx5", "--object-path", "/controller",
+         "--method", "org.fcitx.Fcitx.Controller1.SetInputMethodGroupInfo", "Default", "us",
+         "[('keyboard-us', '')]"},
+        {"fcitx5", "fcitx5-remote", "gdbus"}};
     return framework;
 }
 

@@ -171,7 +171,7 @@ TEST_P(InputMethodFrameworkTest, ListsTheFrameworksEntriesInsteadOfTheLayoutGrou
 }
 
 TEST_P(InputMethodFrameworkTest, LockMakesTheEngineCurrentInTheWindowAndRevertsOtherSwitches) {
-    startEngineAndWindow();
+    ASSERT_NO_FATAL_FAILURE(startEngineAndWindow());
     // The activation switches; the framework may reset the new input context once more when
     // it gets the focus, which the lock reverts.
     ASSERT_TRUE(awaitActivation());
@@ -186,13 +186,40 @@ TEST_P(InputMethodFrameworkTest, LockMakesTheEngineCurrentInTheWindowAndRevertsO
     EXPECT_TRUE(engineBecomesCurrent()) << "current: " << session->currentEngine();
 }
 
+// An engine taken out of the framework's list, of which Fcitx says nothing, is waited for, said
+// once, and not fought for.
+TEST_P(InputMethodFrameworkTest, AnEngineTakenOutOfTheListIsWaitedForAndNotFoughtFor) {
+    if (framework().removeEngine.empty()) {
+        GTEST_SKIP() << "IBus keeps the engine in use when it leaves the list";
+    }
+    ASSERT_NO_FATAL_FAILURE(startEngineAndWindow());
+    ASSERT_TRUE(awaitActivation());
+    ASSERT_TRUE(engineBecomesCurrent());
+    for (const auto& line : engine->takeLines()) {
+        transcript += line.dump() + "\n";
+    }
+    const auto removedAt = transcript.size();
+    ASSERT_TRUE(test::runQuietly(framework().removeEngine));
+    const std::string waits =
+        framework().engine + std::string(" is not available now; the rule waits for it");
+    ASSERT_TRUE(awaitActivation({}, waits));
+    // A fight would have gone on through the lock's verifications and retries meanwhile.
+    for (const auto& line : engine->linesWithin(3s)) {
+        transcript += line.dump() + "\n";
+    }
+    const auto since = transcript.substr(removedAt);
+    EXPECT_EQ(since.find(waits), since.rfind(waits)) << since;
+    EXPECT_EQ(since.find("revertedSwitch"), std::string::npos) << since;
+    EXPECT_EQ(session->currentEngine(), framework().layoutAnswer);
+}
+
 // While the framework is away its rule waits, said once, with no pause; it holds again on the
 // framework's return.
 TEST_P(InputMethodFrameworkTest, ARestartOfTheFrameworkIsSurvived) {
     if (GetParam().setup.ibusToo) {
         GTEST_SKIP() << "Qt's IBus module takes Fcitx back only when its window is focused anew";
     }
-    startEngineAndWindow();
+    ASSERT_NO_FATAL_FAILURE(startEngineAndWindow());
     // The activation switches; the framework may reset the new input context once more when
     // it gets the focus, which the lock reverts.
     ASSERT_TRUE(awaitActivation());

@@ -13,6 +13,7 @@ using namespace std::chrono_literals;
 
 // Start-up includes IBus reading its engines' descriptions (Anthy's is a Python program).
 constexpr auto kFrameworkReady = 20s;
+constexpr auto kFocusRequest = 3s;
 
 bool withinStartUp(const std::function<bool()>& done) {
     return waitUntil(every(50ms), done, kFrameworkReady);
@@ -32,22 +33,27 @@ const InputMethodFramework& InputMethodFramework::ibus() {
         {"ibus", "engine"},
         "anthy",
         "xkb:us::eng",
+        {},
         {"ibus-daemon", "ibus", "/usr/libexec/ibus-engine-anthy"}};
     return framework;
 }
 
 const InputMethodFramework& InputMethodFramework::fcitx() {
-    static const InputMethodFramework framework{"fcitx",
-                                                "fcitx",
-                                                "fcitx:anthy",
-                                                "Anthy",
-                                                "fcitx:keyboard-us",
-                                                "Keyboard - English (US)",
-                                                {"fcitx5-remote", "-s", "keyboard-us"},
-                                                {"fcitx5-remote", "-n"},
-                                                "anthy",
-                                                "keyboard-us",
-                                                {"fcitx5", "fcitx5-remote"}};
+    static const InputMethodFramework framework{
+        "fcitx",
+        "fcitx",
+        "fcitx:anthy",
+        "Anthy",
+        "fcitx:keyboard-us",
+        "Keyboard - English (US)",
+        {"fcitx5-remote", "-s", "keyboard-us"},
+        {"fcitx5-remote", "-n"},
+        "anthy",
+        "keyboard-us",
+        {"gdbus", "call", "--session", "--dest", "org.fcitx.Fcitx5", "--object-path", "/controller",
+         "--method", "org.fcitx.Fcitx.Controller1.SetInputMethodGroupInfo", "Default", "us",
+         "[('keyboard-us', '')]"},
+        {"fcitx5", "fcitx5-remote", "gdbus"}};
     return framework;
 }
 
@@ -189,10 +195,21 @@ std::expected<std::unique_ptr<JSONLineProcess>, std::string> InputMethodSession:
     }
     // The window manager may have missed the window's first request for the focus, and on a
     // busy machine may refuse one made before it has finished taking the window in: ask again.
+    // A refused request is never followed by the focus that xdotool waits for, so each request
+    // gets a few seconds. One still starting up may even lose the window's request to be shown
+    // (it stays unmapped, unmanaged): that is asked for again too.
+    const std::vector<std::string> title = {"xdotool", "search", "--name", "^Input method test$"};
     if (!withinStartUp([&] {
-            return !answer({"xdotool", "search", "--sync", "--onlyvisible", "--name",
-                            "^Input method test$", "windowactivate", "--sync", "getactivewindow"})
-                        .empty();
+            auto focus = title;
+            focus.insert(focus.begin() + 2, {"--sync", "--onlyvisible"});
+            focus.insert(focus.end(), {"windowactivate", "--sync", "getactivewindow"});
+            if (!session_->output(focus, kFocusRequest).value_or("").empty()) {
+                return true;
+            }
+            auto map = title;
+            map.emplace_back("windowmap");
+            answer(map);
+            return false;
         })) {
         return std::unexpected("the test window did not get the focus");
     }

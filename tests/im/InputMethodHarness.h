@@ -23,7 +23,10 @@ struct InputMethodFramework {
     std::vector<std::string> askCurrent;      // prints the current engine's own name
     const char* engineAnswer;                 // what that prints for the CJKV engine
     const char* layoutAnswer;                 // and for the layout entry
-    std::vector<std::string> programs;        // what must be installed
+    // Leaves only the layout entry in the framework's list, the way its settings tool does;
+    // empty where the current engine stays in use then (IBus).
+    std::vector<std::string> removeEngine;
+    std::vector<std::string> programs;  // what must be installed
 
     static const InputMethodFramework& ibus();
     static const InputMethodFramework& fcitx();

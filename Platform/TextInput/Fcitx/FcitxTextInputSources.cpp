@@ -71,7 +71,13 @@ struct FcitxTextInputSources::Impl {
     std::optional<std::vector<TextInputSource>> cachedSources;
     // Every input method Fcitx knows, by unique name: its addons load only at its start.
     std::optional<std::map<std::string, Entry, std::less<>>> entries;
+    // The current input method as last read, by a poll or right after a selection of ours:
+    // a poll that finds another tells of a change, also of one that came and went between two
+    // polls after a switch of ours.
     std::optional<std::string> polledCurrent;
+    // An input method found current but not in the group, for which the group was read again:
+    // once per visit.
+    std::optional<std::string> unlistedCurrent;
     dbus::Lifetime lifetime;
 
     Impl(Runtime& rt, dbus::Connection b) : runtime(rt), bus(std::move(b)) {}
@@ -181,6 +187,57 @@ struct FcitxTextInputSources::Impl {
 
     std::optional<TextInputSource> find(std::string_view id) { return findSource(sources(), id); }
 
+    // Fcitx announces no change of a group (5.0.21 never sends InputMethodGroupsChanged): the
+    // group is read again where what Fcitx does says the list is out of date. A changed list
+    // is told from the loop, not from inside the caller's request.
+    void rereadGroup() {
+        auto read = readSources();
+        if (!read || read == cachedSources) {
+            return;
+        }
+        const bool known = cachedSources.has_value();
+        cachedSources = std::move(read);
+        if (known) {
+            logger().info("Fcitx's input method group has changed");
+            enabledChanged = true;
+            loop->dispatchLater();
+        }
+    }
+
+    enum class Taken { yes, no, notInGroup };
+
+    // Fcitx ignores, without an error, a request for an input method that is not in the
+    // current group, or one it cannot switch to now; what is current right after it tells.
+    Taken confirmSelection(const std::string& name) {
+        // A poll's answer sent before the request says nothing about it.
+        pendingPoll.reset();
+        const auto now = callForString("CurrentInputMethod");
+        if (!now) {
+            return Taken::yes;
+        }
+        polledCurrent = *now;
+        if (*now == name) {
+            return Taken::yes;
+        }
+        rereadGroup();
+        return find(sourceID(name)) ? Taken::no : Taken::notInGroup;
+    }
+
+    // The current input method, with the group read again when it is not in the list.
+    std::optional<std::string> current() {
+        auto name = callForString("CurrentInputMethod");
+        if (!name || name->empty()) {
+            return std::nullopt;
+        }
+        if (find(sourceID(*name))) {
+            unlistedCurrent.reset();
+        } else if (unlistedCurrent != *name) {
+            unlistedCurrent = *name;
+            rereadGroup();
+        }
+        return name;
+    }
+
     void setAvailable(bool now) {
         if (now == available) {
             return;
@@ -191,6 +248,7 @@ struct FcitxTextInputSources::Impl {
         cachedSources.reset();
         entries.reset();
         polledCurrent.reset();
+        unlistedCurrent.reset();
         enabledChanged = true;
         selectionChanged = true;
         schedulePoll();
@@ -364,9 +422,9 @@ std::optional<TextInputSource> FcitxTextInputSources::currentKeyboardSource() {
     if (!impl_->available) {
         return std::nullopt;
     }
-    const auto name = impl_->callForString("CurrentInputMethod");
+    const auto name = impl_->current();
     // No input context has had the focus yet: nothing is current.
-    if (!name || name->empty()) {
+    if (!name) {
         return std::nullopt;
     }
     return listedOrBare(impl_->sources(), sourceID(*name));
@@ -383,7 +441,18 @@ SelectStatus FcitxTextInputSources::select(const TextInputSource& source) {
         return SelectStatus::unknownSource;
     }
     const std::string name(*inputMethod);
-    return impl_->call("SetCurrentIM", name.c_str()) ? SelectStatus::ok : SelectStatus::failed;
+    if (!impl_->call("SetCurrentIM", name.c_str())) {
+        return SelectStatus::failed;
+    }
+    switch (impl_->confirmSelection(name)) {
+        case Impl::Taken::yes:
+            return SelectStatus::ok;
+        case Impl::Taken::no:
+            return SelectStatus::failed;
+        case Impl::Taken::notInGroup:
+            break;
+    }
+    return SelectStatus::unknownSource;
 }
 
 bool FcitxTextInputSources::isAvailable() {
@@ -419,6 +488,9 @@ FocusedSelection FcitxTextInputSources::selectInFocusedContext(const TextInputSo
     const std::string name(*inputMethod);
     if (const auto reply = impl_->call("SetCurrentIM", name.c_str()); !reply) {
         return std::unexpected(FocusedSelectionFailure{Kind::rejected, reply.error().code});
+    }
+    if (impl_->confirmSelection(name) != Impl::Taken::yes) {
+        return std::unexpected(FocusedSelectionFailure{Kind::rejected, 0});
     }
     return {};
 }

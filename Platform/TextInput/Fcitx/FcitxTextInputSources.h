@@ -15,11 +15,13 @@ namespace tesvano::platform {
 // translates itself, and its language codes describe them.
 //
 // Fcitx may start, stop and restart while we run: the sources follow its name on the bus.
-// It announces changes of its groups to everyone, but a change of the current input method,
-// which belongs to the focused input context, only to that context's application; those
-// announcements are watched as a monitor of the session bus. Where the bus refuses that, or
-// where applications reach Fcitx through its emulation of IBus (which tells them nothing on
-// the session bus), the current input method is read on a slow timer while Fcitx runs.
+// A change of its groups may go unannounced (5.0.21 never sends its signal for one): the group
+// is read again when a selection does not take or an input method outside the list is current.
+// A change of the current input method, which belongs to the focused input context, is told
+// only to that context's application; those announcements are watched as a monitor of the
+// session bus. Where the bus refuses that, or where applications reach Fcitx through its
+// emulation of IBus (which tells them nothing of it), the current input method is read on a
+// slow timer while Fcitx runs, and compared with what it was last seen or made to be.
 class FcitxTextInputSources final : public TextInputSources {
 public:
     static constexpr std::string_view idPrefix = "fcitx:";

@@ -378,6 +378,12 @@ FocusedSelection IBusTextInputSources::selectInFocusedContext(const TextInputSou
     if (!impl_->serving() || !engine) {
         return std::unexpected(FocusedSelectionFailure{Kind::unavailable, 0});
     }
+    // The switch goes first, so that IBus starts the engine while the focus is asked for: it
+    // takes calls in order, and a switch without a focused context goes to its fallback
+    // context, as the direct selection that follows a failure here does anyway.
+    if (!impl_->setGlobalEngine(*engine, false)) {
+        return std::unexpected(FocusedSelectionFailure{Kind::transport, 0});
+    }
     // IBus answers with an error while no input context has the focus.
     GVariant* context = impl_->call(
         "org.freedesktop.DBus.Properties", "Get",
@@ -386,9 +392,6 @@ FocusedSelection IBusTextInputSources::selectInFocusedContext(const TextInputSou
         return std::unexpected(FocusedSelectionFailure{Kind::noFocus, 0});
     }
     g_variant_unref(context);
-    if (!impl_->setGlobalEngine(*engine, false)) {
-        return std::unexpected(FocusedSelectionFailure{Kind::transport, 0});
-    }
     return {};
 }
 

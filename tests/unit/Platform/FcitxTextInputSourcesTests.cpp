@@ -2,7 +2,9 @@
 #include <stdlib.h>
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +14,7 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/Fcitx/FcitxTextInputSources.h"
 #include "tests/support/PrivateSession.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano::platform {
 namespace {
@@ -19,12 +22,15 @@ namespace {
 using Kind = FocusedSelectionFailure::Kind;
 
 // Fcitx's controller as far as a selection needs it, served from a thread of its own on a
-// private bus: it answers with one group of input methods and a focus state, and keeps the
-// names it was asked to make current.
+// private bus: it answers with one group of input methods, the input methods it knows and a
+// focus state, and keeps the names it was asked to make current. As Fcitx does, it makes
+// current only an input method of the group, ignores the others without an error, and says
+// nothing when the group changes.
 class FakeFcitxController {
 public:
-    FakeFcitxController(const std::string& address, std::vector<std::string> group)
-        : group_(std::move(group)) {
+    FakeFcitxController(const std::string& address, std::vector<std::string> group,
+                        std::vector<std::string> known)
+        : group_(std::move(group)), known_(std::move(known)) {
         if (sd_bus_new(&bus_) < 0 || sd_bus_set_address(bus_, address.c_str()) < 0 ||
             sd_bus_set_bus_client(bus_, 1) < 0 || sd_bus_start(bus_) < 0 ||
             sd_bus_add_object_vtable(bus_, &object_, "/controller", "org.fcitx.Fcitx.Controller1",
@@ -55,10 +61,23 @@ public:
     bool ready() const { return ready_; }
     // Fcitx's State: 0 while no input context has the focus, 2 while one has an active one.
     std::atomic<int> state{2};
+    // Off: requests are ignored, as Fcitx ignores them where it cannot switch.
+    std::atomic<bool> switches{true};
     std::vector<std::string> madeCurrent() {
         std::lock_guard lock(mutex_);
         return madeCurrent_;
     }
+    // Another program's switch, or the user's, by a way that tells the session bus nothing.
+    void switchTo(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        current_ = name;
+    }
+    void setGroup(std::vector<std::string> group) {
+        std::lock_guard lock(mutex_);
+        group_ = std::move(group);
+    }
+    int currentReads() const { return currentReads_; }
+    int groupReads() const { return groupReads_; }
 
 private:
     static FakeFcitxController& self(void* data) {
@@ -73,21 +92,39 @@ private:
         if (const int r = sd_bus_message_read(call, "s", &name); r < 0) {
             return r;
         }
+        auto& fake = self(data);
         {
-            std::lock_guard lock(self(data).mutex_);
-            self(data).madeCurrent_.emplace_back(name);
+            std::lock_guard lock(fake.mutex_);
+            fake.madeCurrent_.emplace_back(name);
+            if (fake.switches && std::ranges::find(fake.group_, name) != fake.group_.end()) {
+                fake.current_ = name;
+            }
         }
         return sd_bus_reply_method_return(call, "");
+    }
+    static int onCurrent(sd_bus_message* call, void* data, sd_bus_error*) {
+        auto& fake = self(data);
+        std::string current;
+        {
+            std::lock_guard lock(fake.mutex_);
+            current = fake.current_;
+        }
+        const int r = sd_bus_reply_method_return(call, "s", current.c_str());
+        ++fake.currentReads_;
+        return r;
     }
     static int onGroup(sd_bus_message* call, void*, sd_bus_error*) {
         return sd_bus_reply_method_return(call, "s", "Default");
     }
     static int onGroupInfo(sd_bus_message* call, void* data, sd_bus_error*) {
+        auto& fake = self(data);
+        std::lock_guard lock(fake.mutex_);
+        ++fake.groupReads_;
         sd_bus_message* reply = nullptr;
         int r = sd_bus_message_new_method_return(call, &reply);
         r = r < 0 ? r : sd_bus_message_append(reply, "s", "us");
         r = r < 0 ? r : sd_bus_message_open_container(reply, 'a', "(ss)");
-        for (const auto& name : self(data).group_) {
+        for (const auto& name : fake.group_) {
             r = r < 0 ? r : sd_bus_message_append(reply, "(ss)", name.c_str(), "");
         }
         r = r < 0 ? r : sd_bus_message_close_container(reply);
@@ -99,7 +136,7 @@ private:
         sd_bus_message* reply = nullptr;
         int r = sd_bus_message_new_method_return(call, &reply);
         r = r < 0 ? r : sd_bus_message_open_container(reply, 'a', "(ssssssb)");
-        for (const auto& name : self(data).group_) {
+        for (const auto& name : self(data).known_) {
             const char* n = name.c_str();
             r = r < 0 ? r : sd_bus_message_append(reply, "(ssssssb)", n, n, n, "", "", "", 0);
         }
@@ -112,6 +149,10 @@ private:
     static const sd_bus_vtable kVtable[];
 
     std::vector<std::string> group_;
+    const std::vector<std::string> known_;
+    std::string current_;
+    std::atomic<int> currentReads_{0};
+    std::atomic<int> groupReads_{0};
     sd_bus* bus_ = nullptr;
     sd_bus_slot* object_ = nullptr;
     bool ready_ = false;
@@ -125,6 +166,7 @@ const sd_bus_vtable FakeFcitxController::kVtable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("State", "", "i", &onState, 0),
     SD_BUS_METHOD("SetCurrentIM", "s", "", &onSetCurrentIM, 0),
+    SD_BUS_METHOD("CurrentInputMethod", "", "s", &onCurrent, 0),
     SD_BUS_METHOD("CurrentInputMethodGroup", "", "s", &onGroup, 0),
     SD_BUS_METHOD("InputMethodGroupInfo", "s", "sa(ss)", &onGroupInfo, 0),
     SD_BUS_METHOD("AvailableInputMethods", "", "a(ssssssb)", &onAvailable, 0),
@@ -148,12 +190,20 @@ protected:
             previousAddress = previous;
         }
         ::setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
-        controller = std::make_unique<FakeFcitxController>(bus->address(), kInputMethods);
+        auto known = kInputMethods;
+        known.emplace_back("mozc");
+        controller = std::make_unique<FakeFcitxController>(bus->address(), kInputMethods, known);
         ASSERT_TRUE(controller->ready());
-        auto opened = FcitxTextInputSources::open(loop);
+        ASSERT_NO_FATAL_FAILURE(open(false));
+    }
+    void open(bool applicationsUseIBus) {
+        fcitx.reset();
+        auto opened = FcitxTextInputSources::open(loop, applicationsUseIBus);
         ASSERT_TRUE(opened) << opened.error();
         fcitx = std::move(*opened);
         ASSERT_TRUE(fcitx->isAvailable());
+        selectionChanges = fcitx->onSelectionChanged([this] { ++selectionChangeCount; });
+        enabledChanges = fcitx->onEnabledSourcesChanged([this] { ++enabledChangeCount; });
     }
     void TearDown() override {
         fcitx.reset();
@@ -171,11 +221,36 @@ protected:
         return s;
     }
 
+    // The poll that falls due after a second: its request goes out and its answer is
+    // dispatched, with whatever it tells.
+    void poll() {
+        const int before = controller->currentReads();
+        loop.advance(FcitxTextInputSources::currentPollInterval);
+        ASSERT_TRUE(test::waitUntil(test::every(std::chrono::milliseconds(2)),
+                                    [&] { return controller->currentReads() > before; }));
+        // The controller answers in order: the answer of a call made now comes after the
+        // poll's, which is then queued for the loop.
+        (void)fcitx->currentKeyboardSource();
+        loop.runDue();
+    }
+
+    std::vector<std::string> listedIDs() {
+        std::vector<std::string> ids;
+        for (const auto& each : fcitx->sources()) {
+            ids.push_back(each.id.value_or(""));
+        }
+        return ids;
+    }
+
     ManualRunLoop loop;
     std::unique_ptr<test::SessionBus> bus;
     std::optional<std::string> previousAddress;
     std::unique_ptr<FakeFcitxController> controller;
     std::unique_ptr<FcitxTextInputSources> fcitx;
+    Registration selectionChanges;
+    Registration enabledChanges;
+    int selectionChangeCount = 0;
+    int enabledChangeCount = 0;
 };
 
 TEST_F(FcitxTextInputSourcesTest, BothWaysOfSelectingSendTheWholeInputMethodName) {
@@ -200,6 +275,105 @@ TEST_F(FcitxTextInputSourcesTest, NothingIsSentWithoutAFocusedContextOrForAnothe
     ASSERT_FALSE(unfocused);
     EXPECT_EQ(unfocused.error().kind, Kind::noFocus);
     EXPECT_TRUE(controller->madeCurrent().empty());
+}
+
+// Applications on Fcitx's IBus emulation tell the session bus nothing of a switch: it is
+// learned by polling. Another program's switch back to what the last poll saw, after one of
+// ours and before the next poll, is a change all the same.
+TEST_F(FcitxTextInputSourcesTest, APollAfterOurSwitchSeesASwitchBackToWhatTheLastPollSaw) {
+    ASSERT_NO_FATAL_FAILURE(open(true));
+    controller->switchTo("keyboard-de");
+    ASSERT_NO_FATAL_FAILURE(poll());
+    EXPECT_EQ(selectionChangeCount, 0);
+    for (const bool focused : {true, false}) {
+        SCOPED_TRACE(focused ? "in the focused context" : "the standard way");
+        const int before = selectionChangeCount;
+        if (focused) {
+            EXPECT_TRUE(fcitx->selectInFocusedContext(source("fcitx:anthy")));
+        } else {
+            EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::ok);
+        }
+        controller->switchTo("keyboard-de");
+        ASSERT_NO_FATAL_FAILURE(poll());
+        EXPECT_EQ(selectionChangeCount, before + 1);
+        // Nothing changed since.
+        ASSERT_NO_FATAL_FAILURE(poll());
+        EXPECT_EQ(selectionChangeCount, before + 1);
+    }
+    // Our own switch that holds is no change to tell.
+    EXPECT_EQ(fcitx->select(source("fcitx:pinyin")), SelectStatus::ok);
+    ASSERT_NO_FATAL_FAILURE(poll());
+    EXPECT_EQ(selectionChangeCount, 2);
+}
+
+// Fcitx says nothing when an input method leaves the group, and ignores a request for it: a
+// request that does not take reads the group again, and one for an input method that left it
+// is refused as unknown, with the change of the list told once.
+TEST_F(FcitxTextInputSourcesTest, ARequestThatDoesNotTakeReadsTheGroupAgain) {
+    controller->switchTo("keyboard-de");
+    ASSERT_EQ(listedIDs().size(), kInputMethods.size());
+    const int groupReads = controller->groupReads();
+
+    // Fcitx cannot switch now: still listed, not selected, and the list is no news.
+    controller->switches = false;
+    EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::failed);
+    const auto ignored = fcitx->selectInFocusedContext(source("fcitx:anthy"));
+    ASSERT_FALSE(ignored);
+    EXPECT_EQ(ignored.error().kind, Kind::rejected);
+    EXPECT_GT(controller->groupReads(), groupReads);
+    EXPECT_EQ(listedIDs().size(), kInputMethods.size());
+    loop.runUntilIdle();
+    EXPECT_EQ(enabledChangeCount, 0);
+
+    controller->switches = true;
+    auto without = kInputMethods;
+    std::erase(without, "anthy");
+    controller->setGroup(without);
+    EXPECT_FALSE(fcitx->selectInFocusedContext(source("fcitx:anthy")));
+    EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::unknownSource);
+    EXPECT_FALSE(fcitx->sourceWithID("fcitx:anthy"));
+    EXPECT_EQ(std::ranges::count(listedIDs(), std::string("fcitx:anthy")), 0);
+    EXPECT_EQ(enabledChangeCount, 0) << "told from inside the request";
+    loop.runUntilIdle();
+    EXPECT_EQ(enabledChangeCount, 1);
+    EXPECT_EQ(fcitx->currentKeyboardSource()->id, "fcitx:keyboard-de");
+}
+
+// An input method current but not listed was added to the group since it was read: it is read
+// again, once while that input method stays current.
+TEST_F(FcitxTextInputSourcesTest, AnUnlistedCurrentInputMethodReadsTheGroupAgainOnce) {
+    controller->switchTo("keyboard-de");
+    ASSERT_EQ(listedIDs().size(), kInputMethods.size());
+    auto with = kInputMethods;
+    with.emplace_back("mozc");
+    controller->setGroup(with);
+    controller->switchTo("mozc");
+    const auto current = fcitx->currentKeyboardSource();
+    ASSERT_TRUE(current);
+    EXPECT_EQ(current->id, "fcitx:mozc");
+    EXPECT_EQ(current->localizedName, "mozc") << "named as a listed one";
+    EXPECT_TRUE(fcitx->sourceWithID("fcitx:mozc"));
+    loop.runUntilIdle();
+    EXPECT_EQ(enabledChangeCount, 1);
+
+    // One that stays unlisted (in use though not in any group) is read for once, not at every
+    // look; the reading finds the group changed meanwhile.
+    controller->setGroup(kInputMethods);
+    controller->switchTo("cangjie");
+    const int groupReads = controller->groupReads();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(fcitx->currentKeyboardSource()->id, "fcitx:cangjie");
+    }
+    EXPECT_EQ(controller->groupReads(), groupReads + 1);
+    EXPECT_FALSE(fcitx->sourceWithID("fcitx:mozc"));
+    loop.runUntilIdle();
+    EXPECT_EQ(enabledChangeCount, 2);
+    // Back to it after a listed one: read for again.
+    controller->switchTo("keyboard-de");
+    fcitx->currentKeyboardSource();
+    controller->switchTo("cangjie");
+    fcitx->currentKeyboardSource();
+    EXPECT_EQ(controller->groupReads(), groupReads + 2);
 }
 
 }  // namespace

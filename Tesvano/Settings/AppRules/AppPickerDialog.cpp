@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "Platform/Updater/StartJudgement.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
 #include "Tesvano/Settings/AppRules/InstalledAppsModel.h"
@@ -249,7 +250,10 @@ void AppPickerDialog::startScan() {
         InstalledAppsScanner::searchFolders(), platform::DesktopEntryIndex::currentDesktops(),
         state_.display().runningApplications(), state_.effectiveLanguage()};
     watcher_.setFuture(QtConcurrent::run(
-        [scan = scan_, environment = std::move(environment)] { return scan(environment); }));
+        [scan = scan_, environment = std::move(environment)] {
+            const platform::ThreadSignalStack signalStack;
+            return scan(environment);
+        }));
 }
 
 void AppPickerDialog::waitForScan() {

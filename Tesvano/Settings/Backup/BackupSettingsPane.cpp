@@ -17,6 +17,7 @@
 #include <atomic>
 
 #include "Platform/Log/Log.h"
+#include "Platform/Updater/StartJudgement.h"
 #include "Tesvano/App/AppState.h"
 #include "Tesvano/App/Symbols.h"
 #include "Tesvano/Settings/Backup/BackupFileDialog.h"
@@ -295,6 +296,7 @@ void BackupSettingsPane::startReading(const QString& path) {
     // The worker plans against a copy of this moment's rules; Apply plans again if they change.
     auto* worker = QThread::create([reading, path, configuration = state_.config(),
                                     sources = state_.availableSources()] {
+        const platform::ThreadSignalStack signalStack;
         const auto bytes = readLimited(path, reading->progress);
         if (!bytes) {
             reading->error = BackupReadError::unreadable();

@@ -348,7 +348,8 @@ int main(int argc, char** argv) {
     long idleSeconds = 30;
     std::string chosen = "both";
     const std::string usage =
-        "usage: input_method_probe [--switches N] [--activations N] [--idle-seconds S] [--framework ibus|fcitx]\n"
+        "usage: input_method_probe [--switches N] [--activations N] [--idle-seconds S] "
+        "[--framework ibus|fcitx]\n"
         "  (defaults: 200 switches, 60 activations, 30 s idle, both frameworks)\n";
     if (const auto ended = tesvano::bench::ProbeArguments(usage)
                                .number("--switches", switches, 2, 1'000'000)

@@ -249,11 +249,10 @@ void AppPickerDialog::startScan() {
     InstalledAppsScanner::Environment environment{
         InstalledAppsScanner::searchFolders(), platform::DesktopEntryIndex::currentDesktops(),
         state_.display().runningApplications(), state_.effectiveLanguage()};
-    watcher_.setFuture(QtConcurrent::run(
-        [scan = scan_, environment = std::move(environment)] {
-            const platform::ThreadSignalStack signalStack;
-            return scan(environment);
-        }));
+    watcher_.setFuture(QtConcurrent::run([scan = scan_, environment = std::move(environment)] {
+        const platform::ThreadSignalStack signalStack;
+        return scan(environment);
+    }));
 }
 
 void AppPickerDialog::waitForScan() {

@@ -238,10 +238,8 @@ int main(int argc, char** argv) {
         ProgramUpdater::confirmAfter(runtime);
     }
     // A file is judged by what the start writes back: its rules in their current form.
-    platform::FileDefaults defaults(
-        settingsPath, {.startRewrite = [](platform::Defaults& values) {
-            RuleStore(values, RuleStore::standardKey).rewriteAsStartWould();
-        }});
+    platform::FileDefaults defaults(settingsPath,
+                                    {.startRewrite = RuleStore::rewriteStandardAsStartWould});
     if (settingsInMemory) {
         defaults.keepChangesInMemory(*settingsInMemory);
     }

@@ -31,6 +31,10 @@ public:
 
     // The key the program keeps its configuration under.
     static constexpr const char* standardKey = "lockConfiguration";
+    // rewriteAsStartWould on the program's own key: the settings file's start rewrite.
+    static void rewriteStandardAsStartWould(platform::Defaults& values) {
+        RuleStore(values, standardKey).rewriteAsStartWould();
+    }
 
     const std::string& key() const { return key_; }
     std::string unreadableKey() const { return key_ + ".unreadable"; }

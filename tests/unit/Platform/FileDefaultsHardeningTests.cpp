@@ -169,11 +169,7 @@ TEST(FileDefaults, AFileTooLargeToTakeAnyChangeIsSetAsideWholeAndTheChangesAreSa
 TEST(FileDefaults, AFileWhoseValuesSaveLargerThanABoundIsSetAsideWholeAtStart) {
     constexpr std::size_t bound = 256 * 1024;
     const platform::FileDefaultsOptions options{
-        .startRewrite =
-            [](platform::Defaults& values) {
-                RuleStore(values, RuleStore::standardKey).rewriteAsStartWould();
-            },
-        .maximumFileSize = bound};
+        .startRewrite = RuleStore::rewriteStandardAsStartWould, .maximumFileSize = bound};
     constexpr std::size_t saveBound = bound - FileDefaults::saveHeadroom;
     std::string rules = R"({"appRules":[)";
     for (int i = 0; i < 3500; ++i) {

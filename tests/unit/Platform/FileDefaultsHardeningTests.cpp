@@ -245,6 +245,12 @@ TEST(FileDefaults, AnEncodingPastItsLimitIsCountedNotKept) {
     }
     const std::map<std::string, platform::DefaultsValue, std::less<>> values{
         {"apiEnabled", platform::DefaultsValue(true)}, {"odd", platform::DefaultsValue(deep)}};
+    // The form itself, as every earlier version wrote it.
+    EXPECT_EQ(
+        platform::encodeDefaultsFile({{"a", platform::DefaultsValue(true)},
+                                      {"b", platform::DefaultsValue(platform::DefaultsValue::Array{
+                                                platform::DefaultsValue(std::int64_t{1})})}}),
+        "{\n  \"a\": true,\n  \"b\": [\n    1\n  ]\n}\n");
     const std::string whole = platform::encodeDefaultsFile(values);
     for (const std::size_t limit : {whole.size(), whole.size() - 1, std::size_t{10}}) {
         const auto bounded = platform::encodeDefaultsFileWithin(values, limit);

@@ -45,14 +45,17 @@ const SettingsApplication cinnamonSettings{"cinnamon-settings", "cinnamon-settin
 const SettingsApplication xfceAccessibility{"xfce4-accessibility-settings",
                                             "xfce4-accessibility-settings"};
 const SettingsApplication mateAccessibility{"mate-at-properties", "mate-at-properties"};
-// Xfce's and MATE's settings list the tools of Bluetooth and NetworkManager as their own.
+// Xfce's and MATE's settings list the tools of Bluetooth and NetworkManager as their own;
+// Cinnamon's opens Blueman's for Bluetooth (its "bluetooth" module is Mint's tool, which
+// Debian does not ship).
 const SettingsApplication bluetoothManager{"blueman-manager", "blueman-manager"};
 const SettingsApplication networkConnections{"nm-connection-editor", "nm-connection-editor"};
 
 // Each desktop's settings program and the argument that opens a panel of it, as Debian 12
 // ships them: gnome-control-center 43 (whose privacy panels stand in a list of their own,
-// with no overview page), Plasma 5.27's modules, Cinnamon 5.6's modules, Xfce 4.18's and
-// MATE 1.26's tools. A place a desktop does not show has no row.
+// with no overview page and no connectivity check; the lock is on its Screen panel), Plasma
+// 5.27's modules, Cinnamon 5.6's modules, Xfce 4.18's and MATE 1.26's tools. A place a
+// desktop does not show has no row.
 //
 // No desktop keeps a list of applications allowed to read others: GNOME's, KDE's and
 // Cinnamon's accessibility panels have features (a screen reader, zoom) but no switch for
@@ -67,11 +70,10 @@ const std::vector<Row>& rows() {
         {D::gnome, P::privacyList, A::camera, gnomeSettings, {"camera"}},
         {D::gnome, P::privacyList, A::microphone, gnomeSettings, {"microphone"}},
         {D::gnome, P::privacyList, A::location, gnomeSettings, {"location"}},
-        {D::gnome, P::privacyList, A::screenLock, gnomeSettings, {"lock"}},
+        {D::gnome, P::privacyList, A::screenLock, gnomeSettings, {"screen"}},
         {D::gnome, P::privacyList, A::fileHistory, gnomeSettings, {"usage"}},
         {D::gnome, P::privacyList, A::diagnostics, gnomeSettings, {"diagnostics"}},
         {D::gnome, P::privacyList, A::thunderbolt, gnomeSettings, {"thunderbolt"}},
-        {D::gnome, P::privacyList, A::connectivity, gnomeSettings, {"connectivity"}},
         {D::gnome, P::wallpaper, {}, gnomeSettings, {"background"}},
         {D::gnome, P::displays, {}, gnomeSettings, {"display"}},
         {D::gnome, P::bluetooth, {}, gnomeSettings, {"bluetooth"}},
@@ -101,7 +103,7 @@ const std::vector<Row>& rows() {
         {D::cinnamon, P::privacyOverview, {}, cinnamonSettings, {"privacy"}},
         {D::cinnamon, P::wallpaper, {}, cinnamonSettings, {"backgrounds"}},
         {D::cinnamon, P::displays, {}, cinnamonSettings, {"display"}},
-        {D::cinnamon, P::bluetooth, {}, cinnamonSettings, {"bluetooth"}},
+        {D::cinnamon, P::bluetooth, {}, bluetoothManager, {}},
         {D::cinnamon, P::loginItems, {}, cinnamonSettings, {"startup"}},
         {D::cinnamon, P::extensions, {}, cinnamonSettings, {"extensions"}},
         {D::cinnamon, P::wifi, {}, cinnamonSettings, {"network"}},

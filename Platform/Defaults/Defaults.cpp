@@ -1,7 +1,6 @@
 #include "Platform/Defaults/Defaults.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,12 +11,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <nlohmann/json.hpp>
 
 #include "Platform/Defaults/Base64.h"
 #include "Platform/Defaults/JsonDepth.h"
+#include "Platform/Defaults/SettingsFiles.h"
 #include "Platform/Log/Log.h"
 
 namespace tesvano::platform {
@@ -142,208 +141,6 @@ std::optional<DefaultsValue> fromJSON(const json& j) {
     }
 }
 
-std::string timestampSuffix() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
-    return buf;
-}
-
-// Moves a damaged file out of the way under a name that says why; never replaces anything.
-std::optional<fs::path> setAside(const fs::path& path, std::string_view why) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path target = path;
-        target += ".";
-        target += why;
-        target += "-";
-        target += timestampSuffix();
-        if (attempt > 0) {
-            target += "-";
-            target += std::to_string(attempt);
-        }
-        std::error_code ec;
-        if (fs::exists(target, ec)) {
-            continue;
-        }
-        // link + unlink instead of rename so an existing file is never replaced.
-        if (::link(path.c_str(), target.c_str()) == 0) {
-            ::unlink(path.c_str());
-            return target;
-        }
-        if (errno == EEXIST) {
-            continue;
-        }
-        if (::rename(path.c_str(), target.c_str()) == 0) {
-            return target;
-        }
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Temporary files left by a writer that died before its rename.
-void removeStaleTemporaries(const fs::path& path) {
-    std::error_code ec;
-    const auto prefix = path.filename().string() + ".tmp-";
-    for (const auto& entry : fs::directory_iterator(path.parent_path(), ec)) {
-        const auto name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) != 0) {
-            continue;
-        }
-        const int pid = std::atoi(name.c_str() + prefix.size());
-        if (pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM)) {
-            continue;  // its writer is still alive
-        }
-        fs::remove(entry.path(), ec);
-    }
-}
-
-// Whether `inner` is `folder` or lies below it; both resolved.
-bool isWithin(const fs::path& inner, const fs::path& folder) {
-    return std::mismatch(folder.begin(), folder.end(), inner.begin(), inner.end()).first ==
-           folder.end();
-}
-
-// Where a write goes. A link is followed while it stays in the settings folder (a file kept
-// beside the settings under another name, say), so that the link stays a link. One that
-// leads out of the folder is not followed: a write never replaces what lies elsewhere (a
-// device, a pipe, another program's file). `refusal` says why the link itself must go.
-struct WriteTarget {
-    fs::path path;
-    std::string refusal;
-};
-
-WriteTarget writeTarget(const fs::path& path) {
-    std::error_code ec;
-    fs::path folder = fs::weakly_canonical(path.parent_path(), ec);
-    if (ec) {
-        folder = path.parent_path();
-    }
-    fs::path current = path;
-    for (int hops = 0;; ++hops) {
-        if (!fs::is_symlink(fs::symlink_status(current, ec))) {
-            return {current, {}};
-        }
-        fs::path next = fs::read_symlink(current, ec);
-        if (ec || hops == 40) {
-            return {path, "a link that cannot be followed"};
-        }
-        if (!next.is_absolute()) {
-            next = current.parent_path() / next;
-        }
-        const fs::path name = next.filename();
-        const fs::path parent = fs::weakly_canonical(next.parent_path(), ec);
-        if (ec || name.empty() || name == "." || name == ".." || !isWithin(parent, folder)) {
-            return {path, "a link to " + next.string() + ", outside " + folder.string()};
-        }
-        current = parent / name;
-    }
-}
-
-enum class ReadStatus { read, missing, failed };
-
-// Reads a regular file whole. Anything else (a FIFO, a device, a folder) fails at once
-// rather than blocking start-up.
-ReadStatus readRegularFile(const fs::path& path, std::string& text, std::string& reason) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return ReadStatus::missing;
-        }
-        reason = std::strerror(errno);
-        return ReadStatus::failed;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        reason = "not a regular file";
-        ::close(fd);
-        return ReadStatus::failed;
-    }
-    const auto tooLarge = [&reason](std::uint64_t size) {
-        reason = "it holds " + std::to_string(size) + " bytes, more than settings ever take: " +
-                 std::to_string(FileDefaults::maximumFileSize) + " at most";
-    };
-    // Refused before reading: parsing a file of hundreds of megabytes takes a minute and
-    // several times its size in memory.
-    if (static_cast<std::uint64_t>(st.st_size) > FileDefaults::maximumFileSize) {
-        tooLarge(static_cast<std::uint64_t>(st.st_size));
-        ::close(fd);
-        return ReadStatus::failed;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            reason = std::strerror(errno);
-            ::close(fd);
-            return ReadStatus::failed;
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > FileDefaults::maximumFileSize) {  // it grew while being read
-            tooLarge(text.size());
-            ::close(fd);
-            return ReadStatus::failed;
-        }
-    }
-    ::close(fd);
-    return ReadStatus::read;
-}
-
-// A copy of the file under a name that says why, for values the program could not read.
-std::optional<fs::path> copyAside(const fs::path& path, const std::string& text,
-                                  std::string_view why) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path target = path;
-        target += ".";
-        target += why;
-        target += "-";
-        target += timestampSuffix();
-        if (attempt > 0) {
-            target += "-";
-            target += std::to_string(attempt);
-        }
-        const int fd =
-            ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST) {
-                continue;
-            }
-            return std::nullopt;
-        }
-        const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-        ::close(fd);
-        if (!written) {
-            ::unlink(target.c_str());
-            return std::nullopt;
-        }
-        return target;
-    }
-    return std::nullopt;
-}
-
 // A copy of `text` in which every number no double can hold (1e400) reads null, so that the
 // parser takes the rest and only the value holding it is left out; none when there is none.
 std::optional<std::string> withOverflowingNumbersAsNull(std::string_view text) {
@@ -393,11 +190,44 @@ std::optional<std::string> withOverflowingNumbersAsNull(std::string_view text) {
 }  // namespace
 
 std::string encodeDefaultsFile(const ValueMap& values) {
+    return *encodeDefaultsFileWithin(values, std::numeric_limits<std::size_t>::max()).text;
+}
+
+BoundedEncoding encodeDefaultsFileWithin(const ValueMap& values, std::size_t limit) {
     json root = json::object();
     for (const auto& [key, value] : values) {
         root[key] = toJSON(value);
     }
-    return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    // Indentation grows with depth: 300 KB nested 60 deep takes 17 MB as text. What passes the
+    // limit is counted, not kept.
+    class Sink final : public nlohmann::detail::output_adapter_protocol<char> {
+    public:
+        Sink(BoundedEncoding& out, std::size_t limit) : out_(out), limit_(limit) {}
+        void write_character(char c) override { write_characters(&c, 1); }
+        void write_characters(const char* s, std::size_t length) override {
+            out_.size += length;
+            if (!out_.text) {
+                return;
+            }
+            if (out_.size > limit_) {
+                out_.text.reset();
+                return;
+            }
+            out_.text->append(s, length);
+        }
+
+    private:
+        BoundedEncoding& out_;
+        std::size_t limit_;
+    };
+    BoundedEncoding out{std::string(), 0};
+    {
+        nlohmann::detail::serializer<json> serializer(std::make_shared<Sink>(out, limit), ' ',
+                                                      json::error_handler_t::replace);
+        serializer.dump(root, true, false, 2);
+    }
+    Sink(out, limit).write_character('\n');
+    return out;
 }
 
 std::optional<DecodedDefaultsFile> decodeDefaultsFileLeniently(std::string_view text) {
@@ -536,7 +366,10 @@ std::vector<std::string> MemoryDefaults::keys() const {
     return out;
 }
 
-FileDefaults::FileDefaults(fs::path path) : path_(std::move(path)) {
+FileDefaults::FileDefaults(fs::path path, FileDefaultsOptions options)
+    : path_(std::move(path)),
+      options_(std::move(options)),
+      maximumSaved_(options_.maximumFileSize - std::min(saveHeadroom, options_.maximumFileSize)) {
     load();
 }
 
@@ -586,6 +419,7 @@ void FileDefaults::scheduleWrite(Seconds delay) {
     // The file is complete on disk before it replaces the old one; the rename itself is made
     // durable by the next flush at quit (a power cut before then keeps the previous version,
     // never half of one).
+    writeDue_ = runtime_->uptime() + delay;
     writeTask_ = runtime_->after(delay, [this] {
         writeTask_.detach();
         if (dirty_) {
@@ -601,9 +435,10 @@ void FileDefaults::changed() {
         persist();
         return;
     }
-    // The first change of a burst sets the time; later ones ride along, as they do while a
-    // failed write waits for its retry.
-    if (!writeTask_.active()) {
+    // The first change of a burst sets the time; later ones ride along. While a failed write
+    // waits for its retry, a change is tried as soon as a first one would be: it may be what
+    // makes the settings fit again.
+    if (!writeTask_.active() || (failing_ && writeDue_ > runtime_->uptime() + delay_)) {
         scheduleWrite(delay_);
     }
 }
@@ -631,6 +466,8 @@ void FileDefaults::reload() {
 
 void FileDefaults::load() {
     values_.clear();
+    encodedValid_ = false;
+    encoded_.reset();
     writable_ = !memoryOnly_;
     dirty_ = false;
     if (!memoryOnly_) {
@@ -640,11 +477,12 @@ void FileDefaults::load() {
 
     std::string text;
     std::string reason;
-    const ReadStatus status = readRegularFile(path_, text, reason);
+    const ReadStatus status =
+        readRegularFile(path_, ReadLimits{.maximumSize = options_.maximumFileSize}, text, reason);
     if (status == ReadStatus::missing) {
         return;  // first run
     }
-    if (status == ReadStatus::failed) {
+    if (status == ReadStatus::failed || status == ReadStatus::notRegular) {
         setAside_ = setAside(path_, "unreadable");
         if (setAside_) {
             log().error(
@@ -662,31 +500,25 @@ void FileDefaults::load() {
         }
         return;
     }
-    if (text.size() > maximumSavedSize) {
+    if (text.size() > maximumSaved_) {
         // Read, it could never be written again: the start's own writes alone make it larger
         // than a write may be. Kept whole beside the new file instead.
-        setAside_ = setAside(path_, "too-large");
-        const std::string why = "it holds " + std::to_string(text.size()) +
-                                " bytes, too close to the " + std::to_string(maximumFileSize) +
-                                " a settings file may take for any change to be saved";
-        if (setAside_) {
-            log().warning(
-                "Settings file %{public}s is too large (%{public}s); kept it as %{public}s and "
-                "started with defaults",
-                path_.string(), why, setAside_->string());
-        } else {
-            writable_ = false;
-            log().error(
-                "Settings file %{public}s is too large (%{public}s) and could not be moved "
-                "aside; changes will not be saved so the file is not lost",
-                path_.string(), why);
-            setProblem("Settings file " + path_.string() + " is too large (" + why +
-                       ") and could not be moved aside");
-        }
+        setAsideTooLarge("it holds " + std::to_string(text.size()) + " bytes, too close to the " +
+                         std::to_string(options_.maximumFileSize) +
+                         " a settings file may take for any change to be saved");
         return;
     }
 
     auto decoded = decodeDefaultsFileLeniently(text);
+    // Saved, the values may take far more than the file did (indentation, fields written out
+    // that the file left to their defaults): such a file would answer every change with a
+    // failed save, so it goes aside whole as one too large to read.
+    if (decoded) {
+        if (const auto why = tooLargeToSave(decoded->values)) {
+            setAsideTooLarge(*why);
+            return;
+        }
+    }
     if (decoded && decoded->unreadableKeys.empty()) {
         values_ = std::move(decoded->values);
         return;
@@ -734,6 +566,40 @@ void FileDefaults::load() {
     }
 }
 
+std::optional<std::string> FileDefaults::tooLargeToSave(const ValueMap& values) const {
+    BoundedEncoding saved;
+    if (options_.startRewrite) {
+        MemoryDefaults started(values);
+        options_.startRewrite(started);
+        saved = encodeDefaultsFileWithin(started.values(), maximumSaved_);
+    } else {
+        saved = encodeDefaultsFileWithin(values, maximumSaved_);
+    }
+    if (saved.text) {
+        return std::nullopt;
+    }
+    return "its values take " + std::to_string(saved.size) + " bytes once saved, more than the " +
+           std::to_string(maximumSaved_) + " a save may take";
+}
+
+void FileDefaults::setAsideTooLarge(const std::string& why) {
+    setAside_ = setAside(path_, "too-large");
+    if (setAside_) {
+        log().warning(
+            "Settings file %{public}s is too large (%{public}s); kept it as %{public}s and "
+            "started with defaults",
+            path_.string(), why, setAside_->string());
+        return;
+    }
+    writable_ = false;
+    log().error(
+        "Settings file %{public}s is too large (%{public}s) and could not be moved aside; "
+        "changes will not be saved so the file is not lost",
+        path_.string(), why);
+    setProblem("Settings file " + path_.string() + " is too large (" + why +
+               ") and could not be moved aside");
+}
+
 bool FileDefaults::persist(bool durableRename) {
     if (!writable_) {
         return false;
@@ -746,30 +612,29 @@ bool FileDefaults::persist(bool durableRename) {
     fs::create_directories(target.parent_path(), ec);
     fs::path temporary = target;
     temporary += ".tmp-" + std::to_string(::getpid());
-    // Made new, never through whatever a link in its place leads to.
-    const auto openTemporary = [&temporary] {
-        constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-        int fd = ::open(temporary.c_str(), flags, 0600);
-        if (fd < 0 && errno == EEXIST && ::unlink(temporary.c_str()) == 0) {
-            fd = ::open(temporary.c_str(), flags, 0600);
-        }
-        return fd;
-    };
-    const std::string text = encodeDefaultsFile(values_);
+    // Encoded once per change: retries of the same values only write.
+    if (!encodedValid_ || encodedAtChange_ != changeCount()) {
+        auto encoded = encodeDefaultsFileWithin(values_, maximumSaved_);
+        encoded_ = std::move(encoded.text);
+        encodedSize_ = encoded.size;
+        encodedAtChange_ = changeCount();
+        encodedValid_ = true;
+    }
     if (target.empty()) {
         failure = "Could not set aside " + path_.string();
-    } else if (text.size() > maximumSavedSize) {
+    } else if (!encoded_) {
         // Written, it would be set aside at the next start, and every setting with it.
         failure = "Could not save " + target.string() + ": the settings have grown to " +
-                  std::to_string(text.size()) + " bytes, more than the " +
-                  std::to_string(maximumSavedSize) + " a settings file may take; the file " +
+                  std::to_string(encodedSize_) + " bytes, more than the " +
+                  std::to_string(maximumSaved_) + " a settings file may take; the file " +
                   "keeps the last that fit";
     } else if (ec) {
         failure = "Could not create " + target.parent_path().string() + ": " + ec.message();
-    } else if (const int fd = openTemporary(); fd < 0) {
+    } else if (const int fd = createFreshFile(temporary, 0600); fd < 0) {
+        // Made new, never through whatever a link in its place leads to.
         failure = "Could not write " + temporary.string() + ": " + std::strerror(errno);
     } else {
-        const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+        const bool written = writeAll(fd, *encoded_) && ::fsync(fd) == 0;
         const int savedErrno = errno;
         ::close(fd);
         if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
@@ -797,6 +662,8 @@ bool FileDefaults::persist(bool durableRename) {
     failing_ = false;
     retryDelay_ = initialRetryDelay;
     dirty_ = false;
+    encodedValid_ = false;
+    encoded_.reset();
     setProblem(std::nullopt);
     if (durableRename) {
         // Make the rename itself durable.

@@ -62,6 +62,11 @@ private:
 // Kept in memory only; for tests and as the fallback when no file can be used.
 class MemoryDefaults final : public Defaults {
 public:
+    MemoryDefaults() = default;
+    explicit MemoryDefaults(std::map<std::string, DefaultsValue, std::less<>> values)
+        : values_(std::move(values)) {}
+    const std::map<std::string, DefaultsValue, std::less<>>& values() const { return values_; }
+
     std::optional<DefaultsValue> value(std::string_view key) const override;
     void set(std::string_view key, DefaultsValue value) override;
     void remove(std::string_view key) override;
@@ -81,6 +86,18 @@ private:
     std::optional<std::string> problem_;
 };
 
+// The settings file's bound: far more than the program ever writes.
+inline constexpr std::size_t standardMaximumSettingsSize = 16 * 1024 * 1024;
+
+struct FileDefaultsOptions {
+    // What the program's start writes back of the values it read (its rules in their current
+    // form, say), so that a file is judged by what its first save writes, not by what it
+    // holds: one whose values re-encode larger than a save may take is set aside at start.
+    std::function<void(Defaults&)> startRewrite;
+    // Lowered by tests; at least four times FileDefaults::saveHeadroom.
+    std::size_t maximumFileSize = standardMaximumSettingsSize;
+};
+
 // Preferences kept in a JSON file, rewritten atomically (temporary file, fsync, rename), so a
 // crash leaves either the old or the new file, never half of one. A file that cannot be
 // parsed, nests too deep or is absurdly large is moved aside (never silently overwritten) and
@@ -91,7 +108,7 @@ private:
 class FileDefaults final : public Defaults {
 public:
     // Opens (or starts) the file at `path`. Problems are logged, never thrown.
-    explicit FileDefaults(std::filesystem::path path);
+    explicit FileDefaults(std::filesystem::path path, FileDefaultsOptions options = {});
     // Writes what is still unsaved.
     ~FileDefaults() override;
     FileDefaults(const FileDefaults&) = delete;
@@ -99,7 +116,8 @@ public:
 
     // From now on a change is written `delay` after the first unsaved one, so that a burst
     // of changes costs one write. Without this every change is written at once. A write that
-    // fails (a full disk) is tried again after `retryDelay`, doubling up to a minute.
+    // fails (a full disk) is tried again after a second, doubling up to maximumRetryDelay; a
+    // change meanwhile is tried within `delay`, as it may be what makes the settings fit.
     void deferWrites(Runtime& runtime, Seconds delay);
     // Writes unsaved changes now: at every way of quitting. False when they stay unsaved.
     bool flush();
@@ -110,8 +128,8 @@ public:
     std::optional<std::string> saveProblem() const override { return problem_; }
     std::optional<std::string> saveNow() override;
 
-    // Files beyond these are set aside unread: far more than the program ever writes.
-    static constexpr std::size_t maximumFileSize = 16 * 1024 * 1024;
+    // Files beyond these are set aside unread.
+    static constexpr std::size_t maximumFileSize = standardMaximumSettingsSize;
     static constexpr int maximumNesting = 64;
     // What a write may take, somewhat less than what is read: a file read at start must take
     // the start's own writes and the next changes, so one that leaves less room than this is
@@ -119,8 +137,10 @@ public:
     static constexpr std::size_t saveHeadroom = 64 * 1024;
     static constexpr std::size_t maximumSavedSize = maximumFileSize - saveHeadroom;
 
+    // A retry costs little (the text is encoded once per change), so a disk that has room
+    // again or a folder made writable is used again within seconds.
     static constexpr double initialRetryDelay = 1.0;
-    static constexpr double maximumRetryDelay = 60.0;
+    static constexpr double maximumRetryDelay = 8.0;
     // Files written so far, for measurements: each costs an fsync, and one more for the
     // folder when written at once or by flush().
     std::uint64_t writeCount() const { return writeCount_; }
@@ -145,6 +165,11 @@ public:
 
 private:
     void load();
+    // Whether the values read, once the start has written them back, fit a save; the reason
+    // when they do not.
+    std::optional<std::string> tooLargeToSave(
+        const std::map<std::string, DefaultsValue, std::less<>>& values) const;
+    void setAsideTooLarge(const std::string& why);
     bool persist(bool durableRename = true);
     // The file a write replaces; none when what stands at the path could not be set aside.
     std::filesystem::path replaceableTarget();
@@ -153,7 +178,15 @@ private:
     void setProblem(std::optional<std::string> problem);
 
     std::filesystem::path path_;
+    FileDefaultsOptions options_;
+    std::size_t maximumSaved_;
     std::map<std::string, DefaultsValue, std::less<>> values_;
+    // The text of the values as last encoded (none when too large, with its size), for
+    // retries with nothing changed since.
+    bool encodedValid_ = false;
+    std::optional<std::string> encoded_;
+    std::size_t encodedSize_ = 0;
+    std::uint64_t encodedAtChange_ = 0;
     std::optional<std::filesystem::path> setAside_;
     bool writable_ = true;
     bool memoryOnly_ = false;
@@ -163,6 +196,7 @@ private:
     bool failing_ = false;
     double retryDelay_ = initialRetryDelay;
     Registration writeTask_;
+    Seconds writeDue_{0.0};
     std::uint64_t writeCount_ = 0;
     std::optional<std::string> problem_;
 };
@@ -170,6 +204,14 @@ private:
 // The JSON form used by FileDefaults: plain JSON for booleans, numbers, strings and arrays;
 // {"data": "<base64>"} for data and {"dictionary": {...}} for dictionaries.
 std::string encodeDefaultsFile(const std::map<std::string, DefaultsValue, std::less<>>& values);
+// The same, or none with the size it would take when that is more than `limit`; memory and
+// time stay linear in the values however deep they nest (the text's indentation does not).
+struct BoundedEncoding {
+    std::optional<std::string> text;
+    std::size_t size = 0;
+};
+BoundedEncoding encodeDefaultsFileWithin(
+    const std::map<std::string, DefaultsValue, std::less<>>& values, std::size_t limit);
 // Reads what can be read: none only when the text is no JSON object; values it cannot read
 // are named in `unreadableKeys`.
 struct DecodedDefaultsFile {

@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
+
+#include "Platform/Defaults/SettingsFiles.h"
 
 namespace tesvano::platform {
 
@@ -30,11 +30,25 @@ std::string quoteExec(const std::string& path) {
     return out;
 }
 
-bool entryIsHidden(const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
+// An entry is a few hundred bytes; what lies past this is not read.
+constexpr std::size_t entryReadLimit = 64 * 1024;
+
+// The entry's text when it is a regular file: a link, a FIFO or a device (which would block
+// or lead elsewhere) is nothing of ours.
+ReadStatus readEntry(const fs::path& path, std::string& text, std::string& reason) {
+    return readRegularFile(
+        path,
+        ReadLimits{.maximumSize = entryReadLimit, .refuseLarger = false, .followLinks = false},
+        text, reason);
+}
+
+bool entryIsHidden(std::string_view text) {
     bool inMainGroup = false;
-    while (std::getline(in, line)) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.front() == '[') {
             inMainGroup = line == "[Desktop Entry]";
             continue;
@@ -149,10 +163,15 @@ std::expected<bool, std::string> XdgAutostartLoginItem::followInstallation() con
     if (::lstat(entryPath().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;  // none, or a link the user made: not ours to replace
     }
-    std::ifstream in(entryPath(), std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        return std::unexpected("Could not read " + entryPath().string());
+    std::string text;
+    std::string reason;
+    const ReadStatus read = readEntry(entryPath(), text, reason);
+    if (read == ReadStatus::missing || read == ReadStatus::notRegular ||
+        text.size() >= entryReadLimit) {
+        return false;  // gone, swapped for a link, or no entry of ours
+    }
+    if (read == ReadStatus::failed) {
+        return std::unexpected("Could not read " + entryPath().string() + ": " + reason);
     }
     const auto following = followingEntry(text);
     if (!following) {
@@ -165,12 +184,20 @@ std::expected<bool, std::string> XdgAutostartLoginItem::followInstallation() con
 }
 
 int XdgAutostartLoginItem::status() const {
-    std::error_code ec;
-    if (!fs::exists(entryPath(), ec)) {
-        return notRegistered;
+    // Asked on the interface thread at every start: nothing at the path may block it.
+    std::string text;
+    std::string reason;
+    const ReadStatus read = readEntry(entryPath(), text, reason);
+    if (read == ReadStatus::missing || read == ReadStatus::notRegular) {
+        return notRegistered;  // none, or nothing of ours
     }
-    // An entry whose program has moved away is still ours to remove, so it counts as enabled.
-    return entryIsHidden(entryPath()) ? notRegistered : enabled;
+    struct stat info {};
+    if (read == ReadStatus::failed && ::lstat(entryPath().c_str(), &info) != 0) {
+        return notRegistered;  // no folder to hold one
+    }
+    // An entry whose program has moved away, or that cannot be read, is still ours to remove,
+    // so it counts as enabled.
+    return read == ReadStatus::read && entryIsHidden(text) ? notRegistered : enabled;
 }
 
 std::expected<void, std::string> XdgAutostartLoginItem::registerItem() {
@@ -195,14 +222,13 @@ std::expected<void, std::string> XdgAutostartLoginItem::writeEntry(const std::st
                                                                    mode_t mode) const {
     fs::path temporary = entryPath();
     temporary += ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Made new: whatever stands under that name (a link planted there) goes, not what it names.
+    const int fd = createFreshFile(temporary, 0600);
     if (fd < 0) {
         return std::unexpected("Could not write " + temporary.string() + ": " +
                                std::strerror(errno));
     }
-    const bool written =
-        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-        ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const bool written = writeAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), entryPath().c_str()) != 0) {
         const std::string reason = std::strerror(errno);

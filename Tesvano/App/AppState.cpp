@@ -40,7 +40,7 @@ AppState::AppState(AppServices services, QObject* parent)
     : QObject(parent),
       services_(std::move(services)),
       updateController_(makeUpdater(services_)),
-      store_(services_.defaults, "lockConfiguration"),
+      store_(services_.defaults, RuleStore::standardKey),
       activationStore_(services_.defaults, "activationCount"),
       loginItem_(services_.loginItems),
       logStore_(std::make_unique<LogStore>(services_.logInMemory, services_.logFolder,

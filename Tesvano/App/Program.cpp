@@ -54,6 +54,7 @@
 #include "Tesvano/Updates/QtHttpTransport.h"
 #include "Tesvano/Updates/UpdateWindowView.h"
 #include "Tesvano/Windows/AboutView.h"
+#include "TesvanoKit/Rules/RuleStore.h"
 
 namespace tesvano::Program {
 
@@ -251,7 +252,9 @@ int main(int argc, char** argv) {
     if (onProbation) {
         ProgramUpdater::confirmAfter(runtime);
     }
-    platform::FileDefaults defaults(settingsPath);
+    // A file is judged by what the start writes back: its rules in their current form.
+    platform::FileDefaults defaults(settingsPath,
+                                    {.startRewrite = RuleStore::rewriteStandardAsStartWould});
     if (settingsInMemory) {
         defaults.keepChangesInMemory(*settingsInMemory);
     }

@@ -11,11 +11,15 @@ const platform::Logger& log() {
 }
 }  // namespace
 
-void RuleStore::keepAside(const platform::DefaultsValue& value, const std::string& why) {
+void RuleStore::keepAside(const platform::DefaultsValue& value, const std::string& why,
+                          bool report) {
     // Where the next save cannot reach it.
     const auto kept = defaults_.value(unreadableKey());
     if (!kept || *kept != value) {
         defaults_.set(unreadableKey(), value);
+    }
+    if (!report) {
+        return;
     }
     log().warning(
         "Stored configuration under %{public}s could not be read (%{public}s); using "
@@ -24,13 +28,21 @@ void RuleStore::keepAside(const platform::DefaultsValue& value, const std::strin
 }
 
 LockConfiguration RuleStore::load() {
+    return load(true);
+}
+
+void RuleStore::rewriteAsStartWould() {
+    save(load(false));
+}
+
+LockConfiguration RuleStore::load(bool report) {
     const auto value = defaults_.value(key_);
     if (!value) {
         return LockConfiguration::defaultConfiguration();
     }
     const auto data = value->asData();
     if (!data) {
-        keepAside(*value, "it is no data value");
+        keepAside(*value, "it is no data value", report);
         return LockConfiguration::defaultConfiguration();
     }
     const std::string_view text(reinterpret_cast<const char*>(data->data()), data->size());
@@ -38,7 +50,7 @@ LockConfiguration RuleStore::load() {
     if (decoded) {
         return std::move(*decoded);
     }
-    keepAside(*value, decoded.error().message);
+    keepAside(*value, decoded.error().message, report);
     return LockConfiguration::defaultConfiguration();
 }
 

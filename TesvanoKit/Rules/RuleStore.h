@@ -24,11 +24,24 @@ public:
 
     void save(const LockConfiguration& configuration);
 
+    // What a start does to the stored values (the configuration written back in its current
+    // form, a value that does not decode kept aside), without a word in the log: for
+    // judging, before the start, whether the settings file can take it.
+    void rewriteAsStartWould();
+
+    // The key the program keeps its configuration under.
+    static constexpr const char* standardKey = "lockConfiguration";
+    // rewriteAsStartWould on the program's own key: the settings file's start rewrite.
+    static void rewriteStandardAsStartWould(platform::Defaults& values) {
+        RuleStore(values, standardKey).rewriteAsStartWould();
+    }
+
     const std::string& key() const { return key_; }
     std::string unreadableKey() const { return key_ + ".unreadable"; }
 
 private:
-    void keepAside(const platform::DefaultsValue& value, const std::string& why);
+    LockConfiguration load(bool report);
+    void keepAside(const platform::DefaultsValue& value, const std::string& why, bool report);
 
     platform::Defaults& defaults_;
     std::string key_;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "Platform/LoginItems/FakeLoginItemService.h"
 #include "TesvanoKit/LoginItem/LoginItemController.h"
@@ -132,6 +136,89 @@ TEST(LoginItem, AnEntryNamingAVersionFolderIsMadeToNameTheCurrentLink) {
     ASSERT_TRUE(service.registerItem());
     EXPECT_NE(test::readFile(service.entryPath()).find("Exec=\"" + stable + "\"\n"),
               std::string::npos);
+}
+
+// Found at the entry's place at start: read without blocking, none of it taken for ours.
+TEST(LoginItem, AnythingButARegularEntryIsNotOursAndNeverBlocks) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const fs::path root = dir / "opt";
+    fs::create_directories(root / "0.1.0" / "bin");
+    const std::string old = (root / "0.1.0/bin/tesvano").string();
+    test::writeFile(dir / "mine.desktop", "[Desktop Entry]\nExec=\"" + old + "\"\n");
+    const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> plants{
+        {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"link", [&](const fs::path& p) { fs::create_symlink(dir / "mine.desktop", p); }},
+        {"link to a fifo",
+         [&](const fs::path& p) {
+             ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+             fs::create_symlink(dir / "fifo", p);
+         }},
+        {"folder", [](const fs::path& p) { fs::create_directory(p); }},
+    };
+    for (const auto& [name, plant] : plants) {
+        SCOPED_TRACE(name);
+        fs::remove_all(dir / "autostart");
+        fs::remove(dir / "fifo");
+        fs::create_directories(dir / "autostart");
+        XdgAutostartLoginItem service(dir / "autostart", "tesvano",
+                                      (root / "current/bin/tesvano").string(), root);
+        plant(service.entryPath());
+        EXPECT_EQ(service.status(), XdgAutostartLoginItem::notRegistered);
+        EXPECT_EQ(service.followInstallation(), false);
+        EXPECT_EQ(test::readFile(dir / "mine.desktop"), "[Desktop Entry]\nExec=\"" + old + "\"\n");
+        // Switching it on puts an entry of ours in its place, or says why it cannot.
+        const auto registered = service.registerItem();
+        EXPECT_EQ(registered.has_value(), name != "folder");
+        EXPECT_EQ(service.status(), registered ? XdgAutostartLoginItem::enabled
+                                               : XdgAutostartLoginItem::notRegistered);
+    }
+    // A regular entry that cannot be read is still there to remove.
+    if (::geteuid() != 0) {
+        XdgAutostartLoginItem service(dir / "autostart", "tesvano", "/usr/bin/tesvano");
+        ASSERT_TRUE(service.registerItem());
+        ::chmod(service.entryPath().c_str(), 0);
+        EXPECT_EQ(service.status(), XdgAutostartLoginItem::enabled);
+    }
+}
+
+// A temporary name taken by a link (or a second name of another file) before a rewrite: the
+// file it names keeps its text and mode, and the entry is a file of its own.
+TEST(LoginItem, ARewriteNeverWritesThroughWhatStandsAtItsTemporaryName) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const fs::path root = dir / "opt";
+    fs::create_directories(root / "0.1.0" / "bin");
+    fs::create_directories(dir / "autostart");
+    const std::string stable = (root / "current/bin/tesvano").string();
+    XdgAutostartLoginItem service(dir / "autostart", "tesvano", stable, root);
+    const std::string entry =
+        "[Desktop Entry]\nExec=\"" + (root / "0.1.0/bin/tesvano").string() + "\"\n";
+    fs::path temporary = service.entryPath();
+    temporary += ".tmp";
+    for (const bool hard : {false, true}) {
+        SCOPED_TRACE(hard ? "hard link" : "link");
+        const fs::path victim = dir / "elsewhere";
+        test::writeFile(victim, "secret\n");
+        ::chmod(victim.c_str(), 0600);
+        test::writeFile(service.entryPath(), entry);
+        fs::remove(temporary);
+        hard ? fs::create_hard_link(victim, temporary) : fs::create_symlink(victim, temporary);
+
+        EXPECT_EQ(service.followInstallation(), true);
+        EXPECT_EQ(test::readFile(victim), "secret\n");
+        struct stat info {};
+        ASSERT_EQ(::stat(victim.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(service.entryPath())));
+        EXPECT_NE(test::readFile(service.entryPath()).find(stable), std::string::npos);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(temporary)));
+
+        hard ? fs::create_hard_link(victim, temporary) : fs::create_symlink(victim, temporary);
+        ASSERT_TRUE(service.registerItem());
+        EXPECT_EQ(test::readFile(victim), "secret\n");
+        fs::remove(victim);
+    }
 }
 
 TEST(LoginItem, UnwritableFolderIsReported) {

@@ -164,6 +164,104 @@ TEST(FileDefaults, AFileTooLargeToTakeAnyChangeIsSetAsideWholeAndTheChangesAreSa
     EXPECT_EQ(defaults.boolean("apiEnabled"), true);
 }
 
+// Files well under the bound whose values take far more once saved: rules written without
+// the fields a save writes out, a compact array, values nested deep (indentation).
+TEST(FileDefaults, AFileWhoseValuesSaveLargerThanABoundIsSetAsideWholeAtStart) {
+    constexpr std::size_t bound = 256 * 1024;
+    const platform::FileDefaultsOptions options{
+        .startRewrite = RuleStore::rewriteStandardAsStartWould, .maximumFileSize = bound};
+    constexpr std::size_t saveBound = bound - FileDefaults::saveHeadroom;
+    std::string rules = R"({"appRules":[)";
+    for (int i = 0; i < 3500; ++i) {
+        rules += (i ? "," : "") + std::string(R"({"bundleID":"org.example.app)") +
+                 std::to_string(i) + R"("})";
+    }
+    rules += "]}";
+    std::string compact = R"({"apiEnabled":true,"odd":[1)";
+    for (int i = 0; i < 40'000; ++i) {
+        compact += ",1";
+    }
+    compact += "]}";
+    std::string nested = R"({"apiEnabled":true,"odd":)" + std::string(60, '[');
+    for (int i = 0; i < 4000; ++i) {
+        nested += i ? ",1" : "1";
+    }
+    nested += std::string(60, ']') + "}";
+
+    for (const auto& [name, plant] : std::vector<std::pair<
+             std::string,
+             std::function<fs::path(const test::TempDir&)>>>{{"rules without their mode",
+                                                              [&](const test::TempDir& dir) {
+                                                                  return settingsWithRules(dir,
+                                                                                           rules);
+                                                              }},
+                                                             {"a compact array",
+                                                              [&](const test::TempDir& dir) {
+                                                                  test::writeFile(
+                                                                      dir / "settings.json",
+                                                                      compact);
+                                                                  return dir / "settings.json";
+                                                              }},
+                                                             {"nested 60 deep",
+                                                              [&](const test::TempDir& dir) {
+                                                                  test::writeFile(
+                                                                      dir / "settings.json",
+                                                                      nested);
+                                                                  return dir / "settings.json";
+                                                              }}}) {
+        SCOPED_TRACE(name);
+        test::TempDir dir;
+        const fs::path path = plant(dir);
+        const std::string text = test::readFile(path);
+        ASSERT_LT(text.size(), saveBound) << "as it is, it fits";
+        test::LogCapture logs;
+        {
+            FileDefaults defaults(path, options);
+            EXPECT_TRUE(logs.contains("once saved"));
+            ASSERT_TRUE(defaults.setAsidePath());
+            EXPECT_NE(defaults.setAsidePath()->string().find("too-large"), std::string::npos);
+            EXPECT_EQ(test::readFile(*defaults.setAsidePath()), text) << "nothing is lost";
+            EXPECT_TRUE(defaults.keys().empty());
+            RuleStore(defaults, RuleStore::standardKey)
+                .save(LockConfiguration::defaultConfiguration());
+            defaults.set("newAppRuleMode", "ignored");
+            EXPECT_FALSE(defaults.saveProblem()) << "the start and its changes are saved";
+        }
+        EXPECT_EQ(FileDefaults(path, options).string("newAppRuleMode"), "ignored");
+    }
+
+    // Judged without the start's rewrite, the rules fit: it is what makes them too large.
+    test::TempDir dir;
+    const auto path = settingsWithRules(dir, rules);
+    FileDefaults withoutRewrite(path, {.startRewrite = {}, .maximumFileSize = bound});
+    EXPECT_FALSE(withoutRewrite.setAsidePath());
+    EXPECT_TRUE(withoutRewrite.data(RuleStore::standardKey));
+}
+
+TEST(FileDefaults, AnEncodingPastItsLimitIsCountedNotKept) {
+    platform::DefaultsValue::Array deep{platform::DefaultsValue(std::int64_t{7})};
+    for (int i = 0; i < 40; ++i) {
+        deep = {platform::DefaultsValue(deep), platform::DefaultsValue("x")};
+    }
+    const std::map<std::string, platform::DefaultsValue, std::less<>> values{
+        {"apiEnabled", platform::DefaultsValue(true)}, {"odd", platform::DefaultsValue(deep)}};
+    // The form itself, as every earlier version wrote it.
+    EXPECT_EQ(
+        platform::encodeDefaultsFile({{"a", platform::DefaultsValue(true)},
+                                      {"b", platform::DefaultsValue(platform::DefaultsValue::Array{
+                                                platform::DefaultsValue(std::int64_t{1})})}}),
+        "{\n  \"a\": true,\n  \"b\": [\n    1\n  ]\n}\n");
+    const std::string whole = platform::encodeDefaultsFile(values);
+    for (const std::size_t limit : {whole.size(), whole.size() - 1, std::size_t{10}}) {
+        const auto bounded = platform::encodeDefaultsFileWithin(values, limit);
+        EXPECT_EQ(bounded.size, whole.size()) << limit;
+        EXPECT_EQ(bounded.text.has_value(), limit >= whole.size()) << limit;
+        if (bounded.text) {
+            EXPECT_EQ(*bounded.text, whole);
+        }
+    }
+}
+
 TEST(FileDefaults, AChangeThatCannotBeSavedIsToldToItsObserverAndSaveNowSaysWhy) {
     test::TempDir dir;
     const auto path = dir / "settings.json";
@@ -277,15 +375,30 @@ TEST(FileDefaults, ChangesTheDiskRefusesStayUnsavedAreRetriedAndAreWrittenAtTheE
         EXPECT_TRUE(defaults.hasUnsavedChanges()) << "the mark stays until a write succeeds";
         const auto writes = defaults.writeCount();
         loop.advance(Seconds(1000));
-        EXPECT_GT(defaults.writeCount(), writes + 3) << "tried again on a timer";
-        EXPECT_LT(defaults.writeCount(), writes + 30) << "backing off to a minute";
+        // 1, 2, 4 s, then every few seconds: the disk's room is seen again soon.
+        const auto retries = static_cast<double>(defaults.writeCount() - writes);
+        EXPECT_GT(retries, 1000 / FileDefaults::maximumRetryDelay - 4) << "tried again on a timer";
+        EXPECT_LT(retries, 1000 / FileDefaults::maximumRetryDelay + 8) << "backing off";
         EXPECT_EQ(failures(logs), 1) << "said once per outage";
         EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), false);
 
         fs::remove_all(blocker);
-        loop.advance(Seconds(60));
+        loop.advance(Seconds(FileDefaults::maximumRetryDelay));
         EXPECT_FALSE(defaults.hasUnsavedChanges());
         EXPECT_EQ(FileDefaults(path).boolean("apiEnabled"), true) << "a retry wrote it";
+
+        // Backed off, a change is still tried as soon as a first one would be.
+        fs::create_directories(blocker / "inside");
+        defaults.set("activationCount", std::int64_t{1});
+        loop.advance(Seconds(100));
+        ASSERT_TRUE(defaults.hasUnsavedChanges());
+        loop.advance(Seconds(FileDefaults::maximumRetryDelay / 2));
+        fs::remove_all(blocker);
+        const auto before = defaults.writeCount();
+        defaults.set("activationCount", std::int64_t{2});
+        loop.advance(Seconds(1.0));
+        EXPECT_EQ(defaults.writeCount(), before + 1);
+        EXPECT_FALSE(defaults.hasUnsavedChanges()) << "within the delay of a first change";
 
         // Failing again, and quitting before a retry could succeed.
         fs::create_directories(blocker / "inside");

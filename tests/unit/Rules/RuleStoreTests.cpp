@@ -60,7 +60,27 @@ TEST(RuleStore, UndecodableRulesAreKeptAsideBeforeAnySaveAndReported) {
         EXPECT_EQ(store.load(), LockConfiguration::defaultConfiguration());
         EXPECT_EQ(defaults.value("lockConfiguration.unreadable"), stored)
             << "a later good load must not disturb the kept copy";
+
+        // The start's rewrite, judged beforehand, leaves the same values and says nothing.
+        test::LogCapture quiet;
+        MemoryDefaults judged;
+        judged.set("lockConfiguration", stored);
+        RuleStore(judged, "lockConfiguration").rewriteAsStartWould();
+        EXPECT_EQ(judged.values(), defaults.values());
+        EXPECT_TRUE(quiet.sink().records.empty());
     }
+}
+
+TEST(RuleStore, TheStartsRewriteWritesTheRulesInTheirCurrentForm) {
+    MemoryDefaults defaults;
+    defaults.set(RuleStore::standardKey,
+                 DefaultsValue::data(std::string(R"({"appRules":[{"bundleID":"a"}]})")));
+    RuleStore::rewriteStandardAsStartWould(defaults);
+    const auto data = defaults.data(RuleStore::standardKey);
+    ASSERT_TRUE(data);
+    const std::string text(data->begin(), data->end());
+    EXPECT_NE(text.find(R"({"bundleID":"a","mode":)"), std::string::npos) << text;
+    EXPECT_EQ(RuleStore(defaults, RuleStore::standardKey).load().appRules.size(), 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,10 +13,12 @@
 #include "Platform/Runtime/ManualRunLoop.h"
 #include "Platform/TextInput/Fcitx/FcitxTextInputSources.h"
 #include "tests/support/PrivateSession.h"
+#include "tests/support/Wait.h"
 
 namespace tesvano::platform {
 namespace {
 
+using namespace std::chrono_literals;
 using Kind = FocusedSelectionFailure::Kind;
 
 // Fcitx's controller as far as a selection needs it, served from a thread of its own on a
@@ -35,6 +38,10 @@ public:
         ready_ = true;
         thread_ = std::thread([this] {
             while (!stop_) {
+                if (announceGroups.exchange(false)) {
+                    sd_bus_emit_signal(bus_, "/controller", "org.fcitx.Fcitx.Controller1",
+                                       "InputMethodGroupsChanged", "");
+                }
                 if (sd_bus_process(bus_, nullptr) <= 0) {
                     sd_bus_wait(bus_, 20'000);
                 }
@@ -55,6 +62,8 @@ public:
     bool ready() const { return ready_; }
     // Fcitx's State: 0 while no input context has the focus, 2 while one has an active one.
     std::atomic<int> state{2};
+    // Set to announce a change of the groups, as Fcitx does after its configuration changed.
+    std::atomic<bool> announceGroups{false};
     std::vector<std::string> madeCurrent() {
         std::lock_guard lock(mutex_);
         return madeCurrent_;
@@ -200,6 +209,42 @@ TEST_F(FcitxTextInputSourcesTest, NothingIsSentWithoutAFocusedContextOrForAnothe
     ASSERT_FALSE(unfocused);
     EXPECT_EQ(unfocused.error().kind, Kind::noFocus);
     EXPECT_TRUE(controller->madeCurrent().empty());
+}
+
+TEST_F(FcitxTextInputSourcesTest, AfterTheBusRestartsFcitxIsFollowedAndSelectedAgain) {
+    int enabledChanges = 0;
+    auto observed = fcitx->onEnabledSourcesChanged([&] { ++enabledChanges; });
+    const auto pumpUntil = [this](const std::function<bool()>& done) {
+        return test::waitUntil(
+            [this] {
+                loop.pumpFds(20ms);
+                loop.advance(Seconds(0.05));
+            },
+            done, 10s);
+    };
+
+    // Gone with the bus, which tells nobody that Fcitx's name went: deaf, and saying so, no
+    // source is listed or offered.
+    bus->stop();
+    ASSERT_TRUE(pumpUntil([&] { return !fcitx->isAvailable(); }));
+    controller.reset();
+    EXPECT_EQ(enabledChanges, 1);
+    EXPECT_TRUE(fcitx->sources().empty());
+    EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::unknownSource);
+
+    auto restarted = bus->restart();
+    ASSERT_TRUE(restarted) << restarted.error();
+    controller = std::make_unique<FakeFcitxController>(bus->address(), kInputMethods);
+    ASSERT_TRUE(controller->ready());
+    ASSERT_TRUE(pumpUntil([&] { return fcitx->isAvailable(); }));
+    EXPECT_TRUE(pumpUntil([&] { return enabledChanges == 2; }));
+    EXPECT_EQ(fcitx->sources().size(), kInputMethods.size());
+    EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::ok);
+    EXPECT_EQ(controller->madeCurrent(), std::vector<std::string>{"anthy"});
+
+    // The new bus carries the match for the group announcements again.
+    controller->announceGroups = true;
+    EXPECT_TRUE(pumpUntil([&] { return enabledChanges == 3; }));
 }
 
 }  // namespace

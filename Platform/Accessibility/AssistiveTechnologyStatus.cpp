@@ -57,10 +57,20 @@ struct StatusWatch {
     dbus::Connection bus;
     dbus::Slot slot;
     std::optional<dbus::BusLoop> loop;
+    // The value last told; none before the first change.
+    std::optional<bool> told;
     dbus::Lifetime lifetime;
 
     StatusWatch(Runtime& r, std::function<void(bool)> c, dbus::Connection b)
         : runtime(r), changed(std::move(c)), bus(std::move(b)) {}
+
+    // Told from a turn of the loop of its own: the observer may end the watch.
+    void tell(bool enabled) {
+        told = enabled;
+        lifetime.later(runtime, [this, enabled] { changed(enabled); });
+    }
+
+    int attach();
 };
 
 // org.freedesktop.DBus.Properties.PropertiesChanged (s interface, a{sv} changed, as ...).
@@ -80,9 +90,7 @@ int propertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
         }
         if (std::strcmp(name, kProperty) == 0) {
             if (sd_bus_message_read(message, "v", "b", &value) >= 0) {
-                // Told from a turn of the loop of its own: the observer may end the watch.
-                watch->lifetime.later(watch->runtime,
-                                      [watch, enabled = value != 0] { watch->changed(enabled); });
+                watch->tell(value != 0);
             }
             return 0;
         }
@@ -91,6 +99,13 @@ int propertiesChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
         }
     }
     return 0;
+}
+
+// Any sender: the launcher answers under its own unique name.
+int StatusWatch::attach() {
+    return sd_bus_match_signal(bus.get(), slot.out(), nullptr, kStatus.path,
+                               "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                               propertiesChanged, this);
 }
 
 }  // namespace
@@ -102,15 +117,21 @@ std::expected<Registration, std::string> SessionBusAssistiveTechnologyStatus::ob
         return std::unexpected(bus.error());
     }
     auto watch = std::make_shared<StatusWatch>(runtime, std::move(changed), std::move(*bus));
-    // Any sender: the launcher answers under its own unique name.
-    const int r = sd_bus_match_signal(watch->bus.get(), watch->slot.out(), nullptr, kStatus.path,
-                                      "org.freedesktop.DBus.Properties", "PropertiesChanged",
-                                      propertiesChanged, watch.get());
-    if (r < 0) {
+    if (const int r = watch->attach(); r < 0) {
         return std::unexpected(std::string("cannot follow the accessibility switch: ") +
                                std::strerror(-r));
     }
-    watch->loop.emplace(runtime, watch->bus);
+    StatusWatch* self = watch.get();
+    watch->loop.emplace(runtime, watch->bus, std::function<void(int)>(), [self] {
+        if (const int r = self->attach(); r < 0) {
+            return r;
+        }
+        // A change made while the connection was gone was not heard: the switch as it is now.
+        if (const auto now = self->bus.readBool(kStatus, kProperty); now && self->told != *now) {
+            self->tell(*now);
+        }
+        return 0;
+    });
     // What arrived with the match's reply is queued already.
     watch->loop->dispatch();
     auto state = std::make_shared<Registration::State>();

@@ -1,5 +1,7 @@
 #include "Platform/DBus/SessionBus.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "Platform/Log/Log.h"
@@ -25,6 +27,26 @@ CallError failure(int r, const sd_bus_error* error = nullptr) {
     return CallError{r, error && error->message ? error->message : std::strerror(-r)};
 }
 
+// The address without the id of the bus it was made for ("guid="): a bus that restarts at
+// the same place has another id, which sd-bus would take for the wrong bus.
+std::string withoutServerID(std::string address) {
+    for (std::size_t at = address.find("guid="); at != std::string::npos;
+         at = address.find("guid=", at)) {
+        if (at == 0 || (address[at - 1] != ',' && address[at - 1] != ':')) {
+            ++at;
+            continue;
+        }
+        std::size_t end = std::min(address.find_first_of(",;", at), address.size());
+        if (address[at - 1] == ',') {
+            --at;
+        } else if (end < address.size() && address[end] == ',') {
+            ++end;
+        }
+        address.erase(at, end - at);
+    }
+    return address;
+}
+
 Object properties(const Object& object) {
     return Object{object.destination, object.path, "org.freedesktop.DBus.Properties"};
 }
@@ -34,22 +56,41 @@ Object properties(const Object& object) {
 std::expected<Connection, std::string> Connection::open(const std::string& address,
                                                         CallOptions options) {
     Connection connection;
+    connection.address_ = address;
     connection.options_ = options;
-    sd_bus** bus = connection.bus_.out();
-    int r = 0;
-    if (address.empty()) {
-        r = sd_bus_open_user(bus);
-    } else if ((r = sd_bus_new(bus)) >= 0) {
-        sd_bus_set_address(*bus, address.c_str());
-        sd_bus_set_bus_client(*bus, 1);
-        r = sd_bus_start(*bus);
-    }
-    if (r < 0) {
+    if (const int r = connection.start(false); r < 0) {
         return std::unexpected(std::string("no session bus: ") + std::strerror(-r));
     }
-    // For what sd-bus asks the bus itself (names, matches) as for our calls.
-    sd_bus_set_method_call_timeout(*bus, microseconds(options.timeout));
     return connection;
+}
+
+int Connection::start(bool again) {
+    Owned<sd_bus, sd_bus_flush_close_unref> opened;
+    sd_bus** bus = opened.out();
+    const char* user = address_.empty() ? std::getenv("DBUS_SESSION_BUS_ADDRESS") : nullptr;
+    int r = 0;
+    if (address_.empty() && (!again || user == nullptr)) {
+        r = sd_bus_open_user(bus);
+    } else {
+        const std::string address = again ? withoutServerID(user ? user : address_) : address_;
+        if ((r = sd_bus_new(bus)) >= 0 && (r = sd_bus_set_address(*bus, address.c_str())) >= 0 &&
+            (r = sd_bus_set_bus_client(*bus, 1)) >= 0 &&
+            // As sd_bus_open_user has it: the user's own bus checks no caller per method.
+            (r = sd_bus_set_trusted(*bus, user != nullptr)) >= 0) {
+            r = sd_bus_start(*bus);
+        }
+    }
+    if (r < 0) {
+        return r;
+    }
+    // For what sd-bus asks the bus itself (names, matches) as for our calls.
+    sd_bus_set_method_call_timeout(*bus, microseconds(options_.timeout));
+    bus_ = std::move(opened);
+    return 0;
+}
+
+int Connection::reopen() {
+    return start(true);
 }
 
 int Connection::newCall(const Object& object, const Method& method, Reply& request) {
@@ -145,9 +186,10 @@ int NameWatcher::onOwnerChanged(sd_bus_message* message, void* data, sd_bus_erro
     return 0;
 }
 
-BusLoop::BusLoop(Runtime& runtime, Connection& bus, std::function<void(int)> settled)
-    : runtime_(runtime), bus_(bus), settled_(std::move(settled)) {
-    readable_ = runtime.watchReadable(sd_bus_get_fd(bus.get()), [this] { dispatch(); });
+BusLoop::BusLoop(Runtime& runtime, Connection& bus, std::function<void(int)> settled,
+                 std::function<int()> reattach)
+    : runtime_(runtime), bus_(bus), settled_(std::move(settled)), reattach_(std::move(reattach)) {
+    watch();
     bus.setAfterCall([this] {
         std::uint64_t timeout = 0;
         // A timeout of zero: messages wait in the queue.
@@ -157,14 +199,40 @@ BusLoop::BusLoop(Runtime& runtime, Connection& bus, std::function<void(int)> set
     });
 }
 
+void BusLoop::watch() {
+    readable_ = runtime_.watchReadable(sd_bus_get_fd(bus_.get()), [this] { dispatch(); });
+}
+
 void BusLoop::dispatch() {
     later_.cancel();
-    int r = 0;
-    while ((r = sd_bus_process(bus_.get(), nullptr)) > 0) {
+    if (lost_) {
+        return;
     }
-    if (r < 0) {
+    const Seconds until = runtime_.uptime() + batchTime;
+    int r = 0;
+    for (int handled = 0; handled < batchMessages; ++handled) {
+        r = sd_bus_process(bus_.get(), nullptr);
+        if (r <= 0 || runtime_.uptime() >= until) {
+            break;
+        }
+    }
+    if (r > 0) {
+        // More may wait, in the socket or already in sd-bus's queue (where the socket no
+        // longer tells of it): the rest of the program goes first.
+        dispatchLater();
+    } else if (r < 0) {
         logger().notice("the session bus went away: %{public}s", std::string(std::strerror(-r)));
+        lost_ = true;
         readable_.cancel();
+        if (reattach_) {
+            // One dropped soon after it was made again would be dropped again: keep backing off.
+            if (reconnectedAt_ && runtime_.uptime() - *reconnectedAt_ < steadyAfter) {
+                ++failures_;
+            } else {
+                failures_ = 0;
+            }
+            scheduleReconnect();
+        }
     }
     if (settled_) {
         settled_(r);
@@ -172,9 +240,37 @@ void BusLoop::dispatch() {
 }
 
 void BusLoop::dispatchLater() {
-    if (!later_.active()) {
+    if (!later_.active() && !lost_) {
         later_ = runtime_.after(Seconds(0), [this] { dispatch(); });
     }
+}
+
+void BusLoop::scheduleReconnect() {
+    const Seconds delay = reconnectDelays[std::min(failures_, reconnectDelays.size() - 1)];
+    reconnect_ = runtime_.after(delay, [this] { reconnect(); });
+}
+
+void BusLoop::reconnect() {
+    reconnect_.cancel();
+    int r = bus_.reopen();
+    if (r >= 0) {
+        lost_ = false;
+        watch();
+        r = reattach_();
+    }
+    if (r < 0) {
+        logger().debug("the session bus cannot be reached again yet: %{public}s",
+                       std::string(std::strerror(-r)));
+        lost_ = true;
+        readable_.cancel();
+        ++failures_;
+        scheduleReconnect();
+        return;
+    }
+    logger().notice("connected to the session bus again");
+    reconnectedAt_ = runtime_.uptime();
+    // Whatever came in while the matches were added.
+    dispatchLater();
 }
 
 void Lifetime::later(Runtime& runtime, std::function<void()> action) const {

@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <array>
 #include <expected>
 #include <functional>
 #include <initializer_list>
@@ -43,8 +44,11 @@ public:
     }
     ~Owned() { unref(object_); }
     T* get() const { return object_; }
-    // For sd-bus to fill in.
-    T** out() { return &object_; }
+    // For sd-bus to fill in; the reference held before is dropped.
+    T** out() {
+        reset();
+        return &object_;
+    }
     void reset() { object_ = unref(object_); }
 
 private:
@@ -65,6 +69,11 @@ public:
                                                        CallOptions options = {});
 
     sd_bus* get() const { return bus_.get(); }
+    // Whether the bus still has us: false once it dropped the connection or went away.
+    bool isOpen() const { return sd_bus_is_open(get()) > 0; }
+    // Connects again to the same bus with the same options, in place of the connection held
+    // (whose matches and objects go with it); a negative errno when the bus cannot be reached.
+    int reopen();
 
     // Calls `method` with `arguments` (as its signature says) and waits for the reply.
     template <typename... Arguments>
@@ -91,10 +100,13 @@ public:
 
 private:
     Connection() = default;
+    // `again`: to the bus at the same place, whatever its id now.
+    int start(bool again);
     int newCall(const Object& object, const Method& method, Reply& request);
     std::expected<Reply, CallError> send(const Method& method, Reply& request, int r);
 
     Owned<sd_bus, sd_bus_flush_close_unref> bus_;
+    std::string address_;
     CallOptions options_;
     std::function<void()> afterCall_;
 };
@@ -124,13 +136,29 @@ private:
 
 // Runs a connection's callbacks on the runtime's loop: whenever its socket is readable, and on
 // the next turn after a call that left messages in its queue (a blocking call reads whatever
-// else arrives meanwhile, and then the socket no longer wakes the loop for it). The connection
-// must outlive the loop.
+// else arrives meanwhile, and then the socket no longer wakes the loop for it). Each turn
+// handles a bounded batch and leaves the rest to the next one, so a client that floods the
+// connection cannot keep timers and other sockets waiting. The connection must outlive the
+// loop.
 class BusLoop {
 public:
+    // At most this many messages, and for at most `batchTime`, per turn of the loop.
+    static constexpr int batchMessages = 64;
+    static constexpr Seconds batchTime{0.004};
+    // The pauses before each attempt to connect again, the last one repeated; a connection
+    // opened again that the bus drops within `steadyAfter` goes on to the next pause rather
+    // than start them afresh.
+    static constexpr std::array reconnectDelays{Seconds(0.1), Seconds(0.5), Seconds(1), Seconds(2),
+                                                Seconds(5),   Seconds(10),  Seconds(30)};
+    static constexpr Seconds steadyAfter{30};
+
     // `settled` runs after each dispatch with sd_bus_process's last result; it may destroy the
     // loop. A negative one means the bus went away, and its socket is no longer watched.
-    BusLoop(Runtime& runtime, Connection& bus, std::function<void(int)> settled = {});
+    // With `reattach`, a connection the bus dropped is opened again (see reconnectDelays) and
+    // `reattach` adds the matches and watches to the new one; a negative errno from it counts
+    // as a failed attempt. It may call on the bus but must not destroy the loop.
+    BusLoop(Runtime& runtime, Connection& bus, std::function<void(int)> settled = {},
+            std::function<int()> reattach = {});
     ~BusLoop() { bus_.setAfterCall({}); }
     BusLoop(const BusLoop&) = delete;
     BusLoop& operator=(const BusLoop&) = delete;
@@ -138,13 +166,25 @@ public:
     void dispatch();
     // Once, on the next turn of the loop.
     void dispatchLater();
+    // Whether the bus dropped the connection and it is not (yet) open again.
+    bool lost() const { return lost_; }
 
 private:
+    void watch();
+    void scheduleReconnect();
+    void reconnect();
+
     Runtime& runtime_;
     Connection& bus_;
     std::function<void(int)> settled_;
+    std::function<int()> reattach_;
     Registration readable_;
     Registration later_;
+    Registration reconnect_;
+    bool lost_ = false;
+    // Attempts that failed, or connections dropped soon after they were made, in a row.
+    std::size_t failures_ = 0;
+    std::optional<Seconds> reconnectedAt_;
 };
 
 // News for the observers of a connection's owner is told from the loop, or once a dispatch is

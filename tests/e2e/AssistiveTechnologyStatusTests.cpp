@@ -58,5 +58,36 @@ TEST(AssistiveTechnologyStatus, FollowsTheSwitchWhoeverFlipsIt) {
     EXPECT_EQ(heard.size(), 2U);
 }
 
+TEST(AssistiveTechnologyStatus, IsFollowedAgainOnceTheBusRestarts) {
+    if (!std::filesystem::exists("/usr/libexec/at-spi-bus-launcher")) {
+        GTEST_SKIP() << "the accessibility bus launcher is not installed";
+    }
+    auto bus = SessionBus::start();
+    ASSERT_TRUE(bus.has_value()) << bus.error();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", (*bus)->address().c_str(), 1);
+
+    platform::GLibRunLoop loop;
+    platform::SessionBusAssistiveTechnologyStatus watched(5000ms);
+    platform::SessionBusAssistiveTechnologyStatus elsewhere(5000ms);
+    ASSERT_TRUE(elsewhere.setEnabled(false)) << elsewhere.lastError();
+    std::vector<bool> heard;
+    auto observation = watched.observe(loop, [&](bool enabled) { heard.push_back(enabled); });
+    ASSERT_TRUE(observation) << observation.error();
+
+    // The launcher goes with the bus; the next switch starts another on the new one.
+    auto restarted = (*bus)->restart();
+    ASSERT_TRUE(restarted) << restarted.error();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", (*bus)->address().c_str(), 1);
+    // Heard from the match on the new connection, or read once the watch has connected again
+    // if the switch came first.
+    ASSERT_TRUE(elsewhere.setEnabled(true)) << elsewhere.lastError();
+    ASSERT_TRUE(runUntil(
+        loop, [&] { return !heard.empty() && heard.back(); }, 10s));
+    // Connected again by now: a change is heard as it happens.
+    ASSERT_TRUE(elsewhere.setEnabled(false)) << elsewhere.lastError();
+    EXPECT_TRUE(runUntil(
+        loop, [&] { return !heard.back(); }, 10s));
+}
+
 }  // namespace
 }  // namespace tesvano::test

@@ -82,23 +82,22 @@ void endProcesses(const std::vector<SessionProcess>& processes, std::chrono::mil
     }
 }
 
-std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
-    const std::vector<std::string>& environment) {
+std::expected<std::unique_ptr<ProcessGroup>, std::string> SessionBus::launch(
+    const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+    std::string& address) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return std::unexpected("cannot create a pipe");
     }
-    auto daemon = ProcessGroup::start(
-        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, environment,
-        fds[1]);
+    auto daemon = ProcessGroup::start(argv, environment, fds[1]);
     ::close(fds[1]);
     if (!daemon) {
         ::close(fds[0]);
         return std::unexpected(daemon.error());
     }
-    std::string address;
+    std::string printed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (address.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (printed.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
         pollfd p{fds[0], POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) {
             continue;
@@ -108,16 +107,49 @@ std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
         if (n <= 0) {
             break;
         }
-        address.append(buffer, static_cast<std::size_t>(n));
+        printed.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fds[0]);
-    if (address.find('\n') == std::string::npos) {
+    if (printed.find('\n') == std::string::npos) {
         return std::unexpected("the session bus did not tell its address");
     }
+    address = printed.substr(0, printed.find('\n'));
+    return daemon;
+}
+
+std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
+    const std::vector<std::string>& environment) {
     auto bus = std::make_unique<SessionBus>();
+    auto daemon =
+        launch({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"},
+               environment, bus->address_);
+    if (!daemon) {
+        return std::unexpected(daemon.error());
+    }
     bus->daemon_ = std::move(*daemon);
-    bus->address_ = address.substr(0, address.find('\n'));
+    bus->environment_ = environment;
     return bus;
+}
+
+void SessionBus::stop() {
+    if (daemon_) {
+        ::kill(-daemon_->pid(), SIGKILL);
+        daemon_.reset();
+    }
+}
+
+std::expected<void, std::string> SessionBus::restart() {
+    stop();
+    // The socket's place without the old daemon's guid, which the new one replaces.
+    const std::string listen = address_.substr(0, address_.find(",guid="));
+    auto daemon = launch({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                          "--address=" + listen, "--print-address=1"},
+                         environment_, address_);
+    if (!daemon) {
+        return std::unexpected(daemon.error());
+    }
+    daemon_ = std::move(*daemon);
+    return {};
 }
 
 std::expected<std::unique_ptr<PrivateSession>, std::string> PrivateSession::start(

@@ -42,8 +42,20 @@ public:
         const std::vector<std::string>& environment = {});
     const std::string& address() const { return address_; }
 
+    // Kills the daemon, as a bus that crashes: every connection to it is dropped without a
+    // word (no name changes hands first), and nobody can connect until it restarts.
+    void stop();
+    // A new daemon at the same address (stopping the running one first), as a bus that
+    // restarts: clients connect again where they did, to a bus that knows nothing of them.
+    std::expected<void, std::string> restart();
+
 private:
+    static std::expected<std::unique_ptr<ProcessGroup>, std::string> launch(
+        const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+        std::string& address);
+
     std::unique_ptr<ProcessGroup> daemon_;
+    std::vector<std::string> environment_;
     std::string address_;
 };
 

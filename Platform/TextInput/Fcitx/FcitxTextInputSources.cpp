@@ -61,6 +61,7 @@ struct FcitxTextInputSources::Impl {
     // refuses to let us watch, and then the current input method is polled.
     sd_bus* monitor = nullptr;
     Registration monitorWatch;
+    Registration monitorLater;
     std::optional<dbus::BusLoop> loop;
     Registration pollTimer;
     bool available = false;
@@ -293,12 +294,19 @@ struct FcitxTextInputSources::Impl {
 
     void closeMonitor() {
         monitorWatch.cancel();
+        monitorLater.cancel();
         monitor = sd_bus_flush_close_unref(monitor);
     }
 
     void drainMonitor() {
         bool changed = false;
-        while (monitor != nullptr) {
+        monitorLater.cancel();
+        for (int handled = 0; monitor != nullptr; ++handled) {
+            // A bounded batch per turn of the loop, the rest on the next one.
+            if (handled == dbus::BusLoop::batchMessages) {
+                monitorLater = runtime.after(Seconds(0), [this] { drainMonitor(); });
+                break;
+            }
             sd_bus_message* message = nullptr;
             const int r = sd_bus_process(monitor, &message);
             if (r < 0) {
@@ -369,7 +377,35 @@ struct FcitxTextInputSources::Impl {
         return 0;
     }
 
-    void settled() {
+    // Follows Fcitx on the connection: the first one, and each one opened again after the
+    // bus dropped the last.
+    int attach() {
+        int r = ownerWatch.start(bus);
+        if (r >= 0) {
+            r = sd_bus_match_signal(bus.get(), groupsWatch.out(), kService, kPath, kInterface,
+                                    "InputMethodGroupsChanged", &Impl::onGroupsChanged, this);
+        }
+        return r;
+    }
+
+    int reattach() {
+        // A poll sent on the connection that is gone gets no answer.
+        pendingPoll.reset();
+        const int r = attach();
+        if (r >= 0) {
+            if (monitor == nullptr) {
+                openMonitor();
+            }
+            setAvailable(!ownerWatch.owner().empty());
+        }
+        return r;
+    }
+
+    void settled(int result) {
+        // Deaf until the connection is open again: nothing is listed meanwhile.
+        if (result < 0) {
+            setAvailable(false);
+        }
         lifetime.tell({
             {std::exchange(enabledChanged, false),
              [this] { owner->notifyEnabledSourcesChanged(); }},
@@ -386,20 +422,16 @@ std::expected<std::unique_ptr<FcitxTextInputSources>, std::string> FcitxTextInpu
     }
     auto impl = std::make_unique<Impl>(runtime, std::move(*bus));
     Impl* state = impl.get();
-    int r = state->ownerWatch.start(state->bus);
-    if (r >= 0) {
-        r = sd_bus_match_signal(state->bus.get(), state->groupsWatch.out(), kService, kPath,
-                                kInterface, "InputMethodGroupsChanged", &Impl::onGroupsChanged,
-                                state);
-    }
-    if (r < 0) {
+    if (const int r = state->attach(); r < 0) {
         return std::unexpected(std::string("cannot watch Fcitx on the session bus: ") +
                                std::strerror(-r));
     }
     std::unique_ptr<FcitxTextInputSources> sources(new FcitxTextInputSources(std::move(impl)));
     state->owner = sources.get();
     state->applicationsUseIBus = applicationsUseIBus;
-    state->loop.emplace(runtime, state->bus, [state](int) { state->settled(); });
+    state->loop.emplace(
+        runtime, state->bus, [state](int result) { state->settled(result); },
+        [state] { return state->reattach(); });
     state->openMonitor();
     state->setAvailable(!state->ownerWatch.owner().empty());
     // Nobody listens yet: the first availability is no change.

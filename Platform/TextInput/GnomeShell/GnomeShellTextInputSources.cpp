@@ -432,6 +432,21 @@ struct GnomeShellTextInputSources::Impl {
         });
     }
 
+    // Follows the extension and the shell on the connection: the first one, and each one
+    // opened again after the bus dropped the last.
+    int attach() {
+        int r =
+            sd_bus_match_signal(bus.get(), sourceSignals.out(), nullptr, gnome_shell::objectPath,
+                                gnome_shell::interfaceName, nullptr, &Impl::onSourceSignal, this);
+        if (r >= 0) {
+            r = ownerWatch.start(bus);
+        }
+        if (r >= 0) {
+            r = shellWatch.start(bus);
+        }
+        return r;
+    }
+
     static bool is(sd_bus_message* message, const dbus::Signal& signal) {
         return sd_bus_message_is_signal(message, gnome_shell::interfaceName, signal.name) > 0 &&
                sd_bus_message_has_signature(message, signal.signature) > 0;
@@ -463,16 +478,7 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
     auto impl =
         std::make_unique<Impl>(runtime, std::move(*bus), std::move(layouts), std::move(ibus));
     Impl* state = impl.get();
-    int r = sd_bus_match_signal(state->bus.get(), state->sourceSignals.out(), nullptr,
-                                gnome_shell::objectPath, gnome_shell::interfaceName, nullptr,
-                                &Impl::onSourceSignal, state);
-    if (r >= 0) {
-        r = state->ownerWatch.start(state->bus);
-    }
-    if (r >= 0) {
-        r = state->shellWatch.start(state->bus);
-    }
-    if (r < 0) {
+    if (const int r = state->attach(); r < 0) {
         return std::unexpected(std::string("cannot follow the shell's input sources: ") +
                                std::strerror(-r));
     }
@@ -483,7 +489,14 @@ GnomeShellTextInputSources::open(Runtime& runtime, std::unique_ptr<TextInputSour
         new GnomeShellTextInputSources(std::move(impl)));
     GnomeShellTextInputSources* self = sources.get();
     state->lastNotifiedCurrent = state->currentID();
-    state->loop.emplace(runtime, state->bus, [self](int result) { self->settled(result); });
+    state->loop.emplace(
+        runtime, state->bus, [self](int result) { self->settled(result); },
+        [state] {
+            // Who holds the extension's name is read once the loop has settled.
+            const int r = state->attach();
+            state->ownerChanged = r >= 0;
+            return r;
+        });
     for (TextInputSources* f : {state->layouts.get(), state->ibus.get()}) {
         if (!f) {
             continue;

@@ -19,7 +19,11 @@ struct KdeKeyboardLayouts::Impl {
     // Calls a method and reads its single reply value of the given type.
     template <typename T>
     std::optional<T> call(const dbus::Method& method, char replyType, auto... arguments) {
-        const auto reply = bus.call(kLayouts, method, arguments...);
+        auto reply = bus.call(kLayouts, method, arguments...);
+        // Nothing listens on this connection: one the bus dropped is opened again for the call.
+        if (!reply && !bus.isOpen() && bus.reopen() >= 0) {
+            reply = bus.call(kLayouts, method, arguments...);
+        }
         T value{};
         if (!reply || sd_bus_message_read_basic(reply->get(), replyType, &value) <= 0) {
             return std::nullopt;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 namespace tesvano::platform {
 namespace {
 
+using namespace std::chrono_literals;
 using Kind = FocusedSelectionFailure::Kind;
 
 // Fcitx's controller as far as a selection needs it, served from a thread of its own on a
@@ -41,6 +43,10 @@ public:
         ready_ = true;
         thread_ = std::thread([this] {
             while (!stop_) {
+                if (announceGroups.exchange(false)) {
+                    sd_bus_emit_signal(bus_, "/controller", "org.fcitx.Fcitx.Controller1",
+                                       "InputMethodGroupsChanged", "");
+                }
                 if (sd_bus_process(bus_, nullptr) <= 0) {
                     sd_bus_wait(bus_, 20'000);
                 }
@@ -63,6 +69,8 @@ public:
     std::atomic<int> state{2};
     // Off: requests are ignored, as Fcitx ignores them where it cannot switch.
     std::atomic<bool> switches{true};
+    // Set to announce a change of the groups, as Fcitx does after its configuration changed.
+    std::atomic<bool> announceGroups{false};
     std::vector<std::string> madeCurrent() {
         std::lock_guard lock(mutex_);
         return madeCurrent_;
@@ -374,6 +382,42 @@ TEST_F(FcitxTextInputSourcesTest, AnUnlistedCurrentInputMethodReadsTheGroupAgain
     controller->switchTo("cangjie");
     fcitx->currentKeyboardSource();
     EXPECT_EQ(controller->groupReads(), groupReads + 2);
+}
+
+TEST_F(FcitxTextInputSourcesTest, AfterTheBusRestartsFcitxIsFollowedAndSelectedAgain) {
+    const int before = enabledChangeCount;
+    const auto pumpUntil = [this](const std::function<bool()>& done) {
+        return test::waitUntil(
+            [this] {
+                loop.pumpFds(20ms);
+                loop.advance(Seconds(0.05));
+            },
+            done, 10s);
+    };
+
+    // Gone with the bus, which tells nobody that Fcitx's name went: deaf, and saying so, no
+    // source is listed or offered.
+    bus->stop();
+    ASSERT_TRUE(pumpUntil([&] { return !fcitx->isAvailable(); }));
+    controller.reset();
+    EXPECT_EQ(enabledChangeCount, before + 1);
+    EXPECT_TRUE(fcitx->sources().empty());
+    EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::unknownSource);
+
+    auto restarted = bus->restart();
+    ASSERT_TRUE(restarted) << restarted.error();
+    controller =
+        std::make_unique<FakeFcitxController>(bus->address(), kInputMethods, kInputMethods);
+    ASSERT_TRUE(controller->ready());
+    ASSERT_TRUE(pumpUntil([&] { return fcitx->isAvailable(); }));
+    EXPECT_TRUE(pumpUntil([&] { return enabledChangeCount == before + 2; }));
+    EXPECT_EQ(fcitx->sources().size(), kInputMethods.size());
+    EXPECT_EQ(fcitx->select(source("fcitx:anthy")), SelectStatus::ok);
+    EXPECT_EQ(controller->madeCurrent(), std::vector<std::string>{"anthy"});
+
+    // The new bus carries the match for the group announcements again.
+    controller->announceGroups = true;
+    EXPECT_TRUE(pumpUntil([&] { return enabledChangeCount == before + 3; }));
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 
 #include "Platform/DBus/SessionBus.h"
 #include "Tesvano/App/QtRuntime.h"
+#include "bench/ProbeArguments.h"
 #include "tests/support/PrivateSession.h"
 
 namespace {
@@ -140,21 +141,18 @@ const sd_bus_vtable kVtable[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int calls = 100'000;
-    int busy = 0;
-    int cost = 50;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--calls" && i + 1 < argc) {
-            calls = std::atoi(argv[++i]);
-        } else if (word == "--busy" && i + 1 < argc) {
-            busy = std::atoi(argv[++i]);
-        } else if (word == "--cost-us" && i + 1 < argc) {
-            cost = std::atoi(argv[++i]);
-        } else {
-            std::fprintf(stderr, "usage: bus_flood_probe [--calls N] [--cost-us N] [--busy N]\n");
-            return 2;
-        }
+    long calls = 100'000;
+    long busy = 0;
+    long cost = 50;
+    if (const auto ended =
+            tesvano::bench::ProbeArguments(
+                "usage: bus_flood_probe [--calls N] [--cost-us N] [--busy N]\n"
+                "  (defaults: 100000 calls, each costing 50 us to serve, no busy loops)\n")
+                .number("--calls", calls, 1, 10'000'000)
+                .number("--cost-us", cost, 0, 1'000'000)
+                .number("--busy", busy, 0, 256)
+                .parse(argc, argv)) {
+        return *ended;
     }
     QCoreApplication app(argc, argv);
     auto bus = test::SessionBus::start();
@@ -315,10 +313,10 @@ int main(int argc, char** argv) {
 
     const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
     std::printf(
-        "%d small calls without answer from another client, %d us each (load before %s, after %s",
+        "%ld small calls without answer from another client, %ld us each (load before %s, after %s",
         calls, cost, loadBefore.c_str(), loadAverage().c_str());
     if (busy > 0) {
-        std::printf(", %d busy loops", busy);
+        std::printf(", %ld busy loops", busy);
     }
     std::printf(")\n");
     std::printf("sent in %.2f s, %d served in %.2f s\n", seconds(floodSent - floodStart),

@@ -83,14 +83,15 @@ void endProcesses(const std::vector<SessionProcess>& processes, std::chrono::mil
 }
 
 std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
-    const std::vector<std::string>& environment) {
+    const std::vector<std::string>& environment, const std::string& configFile) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return std::unexpected("cannot create a pipe");
     }
     auto daemon = ProcessGroup::start(
-        {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}, environment,
-        fds[1]);
+        {"dbus-daemon", configFile.empty() ? "--session" : "--config-file=" + configFile,
+         "--nofork", "--nopidfile", "--print-address=1"},
+        environment, fds[1]);
     ::close(fds[1]);
     if (!daemon) {
         ::close(fds[0]);

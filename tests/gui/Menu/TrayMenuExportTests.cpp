@@ -21,6 +21,7 @@
 #include "Tesvano/Menu/TrayIcon.h"
 #include "Tesvano/Menu/TrayMenuRows.h"
 #include "tests/gui/AppFixture.h"
+#include "tests/support/FakeXEmbedTray.h"
 #include "tests/support/PrivateSession.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -49,6 +50,26 @@ struct HostRow {
         return it == properties.end() ? std::string("(none)") : it->second;
     }
 };
+
+// Whether every pixel the image covers (at least half opaque) is `ink`, and some are.
+bool drawnIn(const QImage& image, const QColor& ink) {
+    int covered = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (pixel.alpha() < 128) {
+                continue;
+            }
+            ++covered;
+            if (std::abs(pixel.red() - ink.red()) > 2 ||
+                std::abs(pixel.green() - ink.green()) > 2 ||
+                std::abs(pixel.blue() - ink.blue()) > 2) {
+                return false;
+            }
+        }
+    }
+    return covered > 0;
+}
 
 int readProperties(sd_bus_message* m, HostRow& row) {
     int r = sd_bus_message_enter_container(m, 'a', "{sv}");
@@ -164,9 +185,14 @@ protected:
     // answers from this thread) and answers the reply, or null on an error.
     dbus::Reply callMenu(const char* method, const std::function<int(sd_bus_message*)>& append,
                          std::string* errorName = nullptr) {
+        return callItem("/MenuBar", kMenuInterface, method, append, errorName);
+    }
+    dbus::Reply callItem(const char* path, const char* interface, const char* method,
+                         const std::function<int(sd_bus_message*)>& append,
+                         std::string* errorName = nullptr) {
         dbus::Reply request;
-        sd_bus_message_new_method_call(host_->get(), request.out(), item_.c_str(), "/MenuBar",
-                                       kMenuInterface, method);
+        sd_bus_message_new_method_call(host_->get(), request.out(), item_.c_str(), path, interface,
+                                       method);
         EXPECT_GE(append(request.get()), 0);
         struct Answer {
             dbus::Reply reply;
@@ -192,6 +218,54 @@ protected:
             *errorName = answer.error;
         }
         return std::move(answer.reply);
+    }
+
+    // A property of the item as its host reads it, the reply entered into the variant.
+    dbus::Reply itemProperty(const char* name, const char* type) {
+        auto reply =
+            callItem("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                     [name](sd_bus_message* m) {
+                         return sd_bus_message_append(m, "ss", "org.kde.StatusNotifierItem", name);
+                     });
+        if (reply.get() == nullptr || sd_bus_message_enter_container(reply.get(), 'v', type) <= 0) {
+            ADD_FAILURE() << "no " << name;
+            return {};
+        }
+        return reply;
+    }
+    std::string itemText(const char* name) {
+        auto reply = itemProperty(name, "s");
+        const char* text = nullptr;
+        return reply.get() != nullptr && sd_bus_message_read(reply.get(), "s", &text) > 0
+                   ? std::string(text)
+                   : std::string("(none)");
+    }
+    // The item's pixmaps as images.
+    std::vector<QImage> itemPixmaps() {
+        std::vector<QImage> images;
+        auto reply = itemProperty("IconPixmap", "a(iiay)");
+        sd_bus_message* m = reply.get();
+        if (m == nullptr || sd_bus_message_enter_container(m, 'a', "(iiay)") <= 0) {
+            return images;
+        }
+        while (sd_bus_message_enter_container(m, 'r', "iiay") > 0) {
+            int width = 0;
+            int height = 0;
+            const void* bytes = nullptr;
+            std::size_t size = 0;
+            sd_bus_message_read(m, "ii", &width, &height);
+            sd_bus_message_read_array(m, 'y', &bytes, &size);
+            sd_bus_message_exit_container(m);
+            QImage image(width, height, QImage::Format_ARGB32);
+            const auto* argb = static_cast<const std::uint8_t*>(bytes);
+            for (int i = 0; i < width * height && std::size_t(i) * 4 + 3 < size; ++i) {
+                image.setPixel(
+                    i % width, i / width,
+                    qRgba(argb[4 * i + 1], argb[4 * i + 2], argb[4 * i + 3], argb[4 * i]));
+            }
+            images.push_back(image);
+        }
+        return images;
     }
 
     std::vector<HostRow> layout() {
@@ -504,6 +578,51 @@ TEST_F(TrayMenuExportTest, IdArraysAreBoundedAndRepeatedIdsAnsweredOnce) {
     }
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(layout().size(), menu_->menu()->actions().size()) << "still answering";
+}
+
+// Xfce's dark panel (#353535) and Cinnamon's (#555555) showed the padlock and the menu's row
+// icons black: the item follows what the tray asks its icons to draw in, and GNOME Shell's
+// dark panel, not the application's palette.
+TEST_F(TrayMenuExportTest, TheHostGetsTheIconAndTheRowIconsInThePanelsInk) {
+    auto xembed = test::FakeXEmbedTray::start();
+    if (!xembed) {
+        GTEST_SKIP() << xembed.error();
+    }
+    const auto inkOfEverything = [&](const QColor& ink) {
+        const auto pixmaps = itemPixmaps();
+        EXPECT_EQ(pixmaps.size(), 5U);
+        for (const QImage& image : pixmaps) {
+            EXPECT_TRUE(drawnIn(image, ink))
+                << image.width() << " px, " << ink.name().toStdString();
+        }
+        for (const HostRow& row : layout()) {
+            if (row.has("icon-data")) {
+                EXPECT_TRUE(drawnIn(row.icon, ink))
+                    << row["label"] << ", " << ink.name().toStdString();
+            }
+        }
+        // By name too, for hosts that recolour a symbolic icon; in the same ink for those
+        // that draw it as it is.
+        const std::string name = itemText("IconName");
+        const std::string folder = itemText("IconThemePath");
+        EXPECT_TRUE(name.ends_with("-symbolic")) << name;
+        const std::string svg = test::readFile(folder + "/" + name + ".svg");
+        EXPECT_NE(svg.find("fill=\"" + ink.name().toStdString() + "\""), std::string::npos) << svg;
+        EXPECT_EQ(test::readFile(folder + "/hicolor/scalable/apps/" + name + ".svg"), svg);
+    };
+
+    (*xembed)->setForeground(0xDADADA);
+    ASSERT_TRUE(startTray());
+    inkOfEverything(QColor(0xDA, 0xDA, 0xDA));
+    tray_.reset();
+    menu_.reset();
+
+    // GNOME Shell: no XEmbed tray, its AppIndicator host in the shell's dark panel.
+    (*xembed)->setForeground(std::nullopt);
+    registrations_.clear();
+    ASSERT_GE(sd_bus_request_name(host(), "org.gnome.Shell", 0), 0);
+    ASSERT_TRUE(startTray());
+    inkOfEverything(QColor(0xF2, 0xF2, 0xF2));
 }
 
 // A watcher that refuses the item, does not answer, or takes it and never lists it (GNOME's at

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -657,6 +658,23 @@ TEST_F(TrayMenuExportTest, AnItemTheWatcherDoesNotShowIsRegisteredAgainUnderANew
         tray_.reset();
         menu_.reset();
     }
+}
+
+// Where an XEmbed tray runs, Qt's icon stands in while the watcher does not show the item, and
+// goes once it does.
+TEST_F(TrayMenuExportTest, QtsIconStandsInOnAnXEmbedTrayWhileTheItemIsNotShown) {
+    auto xembed = test::FakeXEmbedTray::start();
+    if (!xembed) {
+        GTEST_SKIP() << xembed.error();
+    }
+    nextAnswer_ = WatcherAnswer::refuse;
+    ASSERT_TRUE(startTray());
+    ASSERT_TRUE(waitFor([&] { return tray_->qtTrayIcon() != nullptr; }));
+    EXPECT_TRUE(tray_->isReachable());
+    EXPECT_FALSE(tray_->qtTrayIcon()->icon().isNull());
+    ASSERT_TRUE(advanceUntil([&] { return registrations_.size() == 2; }));
+    EXPECT_TRUE(advanceUntil([&] { return tray_->qtTrayIcon() == nullptr; }));
+    EXPECT_TRUE(tray_->isReachable());
 }
 
 // The bus daemon drops a connection that sends more than its message limit: here a menu

@@ -8,6 +8,7 @@
 
 #include "Platform/DBus/SessionBus.h"
 #include "Platform/Log/Log.h"
+#include "Platform/Workspace/TrayItemMessages.h"
 
 namespace tesvano::platform {
 
@@ -33,34 +34,6 @@ constexpr Seconds kLastBackoff{60};
 
 // The menu has a few rows: a call naming more ids than this is no host's.
 constexpr std::size_t kMaxIds = 4096;
-
-int appendPixmaps(sd_bus_message* m, const std::vector<TrayIconPixmap>& pixmaps) {
-    int r = sd_bus_message_open_container(m, 'a', "(iiay)");
-    for (const auto& pixmap : pixmaps) {
-        if (r >= 0) {
-            r = sd_bus_message_open_container(m, 'r', "iiay");
-        }
-        if (r >= 0) {
-            r = sd_bus_message_append(m, "ii", pixmap.width, pixmap.height);
-        }
-        if (r >= 0) {
-            r = sd_bus_message_append_array(m, 'y', pixmap.argb.data(), pixmap.argb.size());
-        }
-        if (r >= 0) {
-            r = sd_bus_message_close_container(m);
-        }
-    }
-    return r >= 0 ? sd_bus_message_close_container(m) : r;
-}
-
-// dbusmenu writes a mnemonic as '_' and a plain underscore doubled.
-std::string menuLabel(const std::string& label) {
-    std::string out;
-    for (const char c : label) {
-        out += c == '_' ? std::string("__") : std::string(1, c);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -400,82 +373,7 @@ struct StatusNotifierItem::Impl {
 
     // The properties of the root (0) or of row id − 1.
     int appendProperties(sd_bus_message* m, int id) {
-        int r = sd_bus_message_open_container(m, 'a', "{sv}");
-        if (id == 0) {
-            r = r >= 0 ? sd_bus_message_append(m, "{sv}", "children-display", "s", "submenu") : r;
-        } else if (const auto& row = rows[static_cast<std::size_t>(id - 1)]; row.separator) {
-            r = r >= 0 ? sd_bus_message_append(m, "{sv}", "type", "s", "separator") : r;
-        } else {
-            const std::string label = menuLabel(row.label);
-            r = r >= 0 ? sd_bus_message_append(m, "{sv}{sv}", "label", "s", label.c_str(),
-                                               "enabled", "b", row.enabled ? 1 : 0)
-                       : r;
-            if (row.checkable && r >= 0) {
-                r = sd_bus_message_append(m, "{sv}{sv}", "toggle-type", "s", "checkmark",
-                                          "toggle-state", "i", row.checked ? 1 : 0);
-            }
-            if (!row.shortcut.empty() && r >= 0) {
-                r = appendShortcut(m, row.shortcut);
-            }
-            if (!row.iconPng.empty() && r >= 0) {
-                r = sd_bus_message_open_container(m, 'e', "sv");
-                r = r >= 0 ? sd_bus_message_append(m, "s", "icon-data") : r;
-                r = r >= 0 ? sd_bus_message_open_container(m, 'v', "ay") : r;
-                r = r >= 0 ? sd_bus_message_append_array(m, 'y', row.iconPng.data(),
-                                                         row.iconPng.size())
-                           : r;
-                r = r >= 0 ? sd_bus_message_close_container(m) : r;
-                r = r >= 0 ? sd_bus_message_close_container(m) : r;
-            }
-        }
-        return r >= 0 ? sd_bus_message_close_container(m) : r;
-    }
-
-    // One key press: dbusmenu allows a sequence of them, ours are single.
-    static int appendShortcut(sd_bus_message* m, const std::vector<std::string>& keys) {
-        int r = sd_bus_message_open_container(m, 'e', "sv");
-        r = r >= 0 ? sd_bus_message_append(m, "s", "shortcut") : r;
-        r = r >= 0 ? sd_bus_message_open_container(m, 'v', "aas") : r;
-        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "as") : r;
-        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "s") : r;
-        for (const auto& key : keys) {
-            r = r >= 0 ? sd_bus_message_append(m, "s", key.c_str()) : r;
-        }
-        for (int level = 0; level < 4 && r >= 0; ++level) {
-            r = sd_bus_message_close_container(m);
-        }
-        return r;
-    }
-
-    // The properties a row sends; those it sent before and no longer does are announced as
-    // removed, or a host keeps showing them.
-    static std::vector<std::string> propertyNames(const TrayMenuRow& row) {
-        if (row.separator) {
-            return {"type"};
-        }
-        std::vector<std::string> names{"label", "enabled"};
-        if (row.checkable) {
-            names.insert(names.end(), {"toggle-type", "toggle-state"});
-        }
-        if (!row.shortcut.empty()) {
-            names.emplace_back("shortcut");
-        }
-        if (!row.iconPng.empty()) {
-            names.emplace_back("icon-data");
-        }
-        return names;
-    }
-
-    static bool sameShape(const std::vector<TrayMenuRow>& a, const std::vector<TrayMenuRow>& b) {
-        if (a.size() != b.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (a[i].separator != b[i].separator || a[i].checkable != b[i].checkable) {
-                return false;
-            }
-        }
-        return true;
+        return appendRowProperties(m, id == 0 ? nullptr : &rows[static_cast<std::size_t>(id - 1)]);
     }
 
     // Rows that changed in place, for hosts that keep their menu open: the changed rows'
@@ -498,9 +396,9 @@ struct StatusNotifierItem::Impl {
         r = r >= 0 ? sd_bus_message_close_container(m) : r;
         r = r >= 0 ? sd_bus_message_open_container(m, 'a', "(ias)") : r;
         for (std::size_t i = 0; i < rows.size() && r >= 0; ++i) {
-            const auto now = propertyNames(rows[i]);
+            const auto now = rowPropertyNames(rows[i]);
             std::vector<std::string> gone;
-            for (auto& property : propertyNames(before[i])) {
+            for (auto& property : rowPropertyNames(before[i])) {
                 if (std::find(now.begin(), now.end(), property) == now.end()) {
                     gone.push_back(std::move(property));
                 }
@@ -804,7 +702,7 @@ void StatusNotifierItem::setMenu(std::vector<TrayMenuRow> rows) {
         return;
     }
     auto before = std::exchange(impl_->rows, std::move(rows));
-    if (Impl::sameShape(before, impl_->rows)) {
+    if (sameShape(before, impl_->rows)) {
         impl_->announceProperties(before);
         return;
     }

@@ -8,6 +8,7 @@
 
 #include "Platform/DBus/SessionBus.h"
 #include "Platform/Log/Log.h"
+#include "Platform/Workspace/TrayItemMessages.h"
 
 namespace tesvano::platform {
 
@@ -24,40 +25,20 @@ constexpr const char* kMenuPath = "/MenuBar";
 constexpr const char* kMenuInterface = "com.canonical.dbusmenu";
 constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
 
-int appendPixmaps(sd_bus_message* m, const std::vector<TrayIconPixmap>& pixmaps) {
-    int r = sd_bus_message_open_container(m, 'a', "(iiay)");
-    for (const auto& pixmap : pixmaps) {
-        if (r >= 0) {
-            r = sd_bus_message_open_container(m, 'r', "iiay");
-        }
-        if (r >= 0) {
-            r = sd_bus_message_append(m, "ii", pixmap.width, pixmap.height);
-        }
-        if (r >= 0) {
-            r = sd_bus_message_append_array(m, 'y', pixmap.argb.data(), pixmap.argb.size());
-        }
-        if (r >= 0) {
-            r = sd_bus_message_close_container(m);
-        }
-    }
-    return r >= 0 ? sd_bus_message_close_container(m) : r;
-}
+// How long a watcher may take to answer, how soon after it took the item its list must name
+// it, and the waits before connecting or registering again.
+constexpr Seconds kWatcherPatience{10};
+constexpr Seconds kListingDelay{3};
+constexpr Seconds kFirstBackoff{1};
+constexpr Seconds kLastBackoff{60};
 
-// dbusmenu writes a mnemonic as '_' and a plain underscore doubled.
-std::string menuLabel(const std::string& label) {
-    std::string out;
-    for (const char c : label) {
-        out += c == '_' ? std::string("__") : std::string(1, c);
-    }
-    return out;
-}
+// The menu has a few rows: a call naming more ids than this is no host's.
+constexpr std::size_t kMaxIds = 4096;
 
 }  // namespace
 
 struct StatusNotifierItem::Impl {
     Runtime& runtime;
-    dbus::Connection connection;
-    sd_bus* bus = connection.get();
     std::string name;
     std::string title;
     Handlers handlers;
@@ -68,28 +49,44 @@ struct StatusNotifierItem::Impl {
     bool themed = false;
     std::vector<TrayMenuRow> rows;
     std::uint32_t revision = 1;
-    dbus::Slot itemSlot;
-    dbus::Slot menuSlot;
-    dbus::NameWatcher shell{"org.gnome.Shell", [this](const std::string&) { hostChanged(); }};
-    // A watcher that starts (or starts again) after us learns of the item from us.
-    dbus::NameWatcher watcher{kWatcher, [this](const std::string& owner) {
-                                  hostChanged();
-                                  if (!owner.empty()) {
-                                      registerWithWatcher();
-                                  }
-                              }};
-    std::optional<dbus::BusLoop> loop;
+
+    // One connection to the session bus and everything the item offers on it. A new one,
+    // with a new unique name, replaces it after the bus dropped it or a watcher would not show
+    // the item: hosts key their proxies by the unique name, and a host that kept a broken
+    // proxy for the old one lets go of it once that name leaves the bus.
+    struct Link {
+        Link(Impl& item, dbus::Connection c)
+            : connection(std::move(c)),
+              shell("org.gnome.Shell", [&item](const std::string&) { item.hostChanged(); }),
+              watcher(kWatcher, [&item](const std::string& owner) { item.watcherChanged(owner); }) {
+        }
+        dbus::Connection connection;
+        dbus::Slot itemSlot;
+        dbus::Slot menuSlot;
+        dbus::NameWatcher shell;
+        // A watcher that starts (or starts again) after us learns of the item from us.
+        dbus::NameWatcher watcher;
+        std::optional<dbus::BusLoop> loop;
+        dbus::Slot pending;
+        // The end of the watcher's time to answer, or the look at its list after it did.
+        Registration due;
+    };
+    std::unique_ptr<Link> link;
+    unsigned links = 0;
+    Registration relinking;
+    Seconds backoff = kFirstBackoff;
+    Visibility visibility = Visibility::pending;
     dbus::Lifetime lifetime;
 
-    Impl(Runtime& rt, dbus::Connection c) : runtime(rt), connection(std::move(c)) {}
+    explicit Impl(Runtime& rt) : runtime(rt) {}
 
-    // GNOME's AppIndicator host (watcher and host inside the shell) draws pixmaps as they come,
-    // in our palette's ink on its own dark panel, but recolours a symbolic icon in the panel's
-    // foreground as it does its own: it gets the icon by name. Hosts elsewhere get the pixmaps
-    // drawn in their ink, as they do not recolour a named icon.
+    sd_bus* bus() const { return link ? link->connection.get() : nullptr; }
+
+    // The symbolic icon by name goes to every host: those that recolour symbolic icons draw
+    // it in their panel's foreground (GNOME's AppIndicator host would draw pixmaps as they
+    // come), the others as the file has it, in the same ink as the pixmaps.
     bool usesThemeIcon() const {
-        return !themeIconName.empty() && !watcher.owner().empty() &&
-               watcher.owner() == shell.owner();
+        return link && !themeIconName.empty() && !link->watcher.owner().empty();
     }
 
     void hostChanged() {
@@ -100,31 +97,195 @@ struct StatusNotifierItem::Impl {
         announceIcon();
     }
 
+    void watcherChanged(const std::string& owner) {
+        hostChanged();
+        if (link) {
+            link->pending.reset();
+            link->due.cancel();
+        }
+        // Without a watcher nobody shows the item, but nobody refused it either: the next
+        // watcher is asked afresh.
+        setVisibility(Visibility::pending);
+        if (!owner.empty()) {
+            backoff = kFirstBackoff;
+            registerWithWatcher();
+        }
+    }
+
     void announceIcon() {
-        sd_bus_emit_signal(bus, kItemPath, kItemInterface, "NewIconThemePath", "s",
+        sd_bus_emit_signal(bus(), kItemPath, kItemInterface, "NewIconThemePath", "s",
                            themed ? themePath.c_str() : "");
-        sd_bus_emit_signal(bus, kItemPath, kItemInterface, "NewIcon", "");
+        sd_bus_emit_signal(bus(), kItemPath, kItemInterface, "NewIcon", "");
     }
 
     // Handlers run from the loop: they may open windows, and the bus is busy with this call.
     void later(std::function<void()> action) { lifetime.later(runtime, std::move(action)); }
 
-    void registerWithWatcher() {
-        const int r = sd_bus_call_method_async(
-            bus, nullptr, kWatcher, "/StatusNotifierWatcher", kWatcher,
-            "RegisterStatusNotifierItem",
-            [](sd_bus_message* reply, void*, sd_bus_error*) {
-                if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-                    logger().notice("the tray's watcher refused the item: %{public}s",
-                                    std::string(error->message ? error->message : "?"));
-                }
-                return 0;
-            },
-            nullptr, "s", name.c_str());
-        if (r < 0) {
-            logger().notice("cannot register with the tray's watcher: %{public}s",
-                            std::string(std::strerror(-r)));
+    void setVisibility(Visibility now) {
+        if (visibility == now) {
+            return;
         }
+        visibility = now;
+        later([this, now] {
+            if (handlers.visibilityChanged && visibility == now) {
+                handlers.visibilityChanged(now);
+            }
+        });
+    }
+
+    // A new connection with the item on it, registered with the watcher; false when there is
+    // no session bus or the item cannot be offered on it.
+    std::expected<void, std::string> connect() {
+        auto connection = dbus::Connection::open();
+        if (!connection) {
+            return std::unexpected(connection.error());
+        }
+        auto made = std::make_unique<Link>(*this, std::move(*connection));
+        sd_bus* b = made->connection.get();
+        name = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" +
+               std::to_string(++links);
+        int r = sd_bus_add_object_vtable(b, made->itemSlot.out(), kItemPath, kItemInterface,
+                                         itemVTable, this);
+        r = r >= 0 ? sd_bus_add_object_vtable(b, made->menuSlot.out(), kMenuPath, kMenuInterface,
+                                              menuVTable, this)
+                   : r;
+        // Before the watchers start: their first answers may already register.
+        link = std::move(made);
+        r = r >= 0 ? link->shell.start(link->connection) : r;
+        r = r >= 0 ? link->watcher.start(link->connection) : r;
+        r = r >= 0 ? sd_bus_request_name(b, name.c_str(), 0) : r;
+        if (r < 0) {
+            link.reset();
+            return std::unexpected("cannot offer the tray item: " + std::string(std::strerror(-r)));
+        }
+        link->loop.emplace(runtime, link->connection, [this](int result) {
+            if (result < 0) {
+                // The bus dropped us: everything offered on it is gone with the connection.
+                logger().notice("the tray item lost the session bus; connecting again");
+                setVisibility(Visibility::pending);
+                relinkLater();
+            }
+        });
+        themed = usesThemeIcon();
+        registerWithWatcher();
+        link->loop->dispatchLater();
+        return {};
+    }
+
+    // The connection is dropped only from the loop, never inside its own dispatch.
+    void relinkLater() {
+        if (relinking.active()) {
+            return;
+        }
+        const Seconds wait = backoff;
+        backoff = std::min(backoff * 2, kLastBackoff);
+        relinking = runtime.after(wait, [this] {
+            link.reset();
+            if (auto made = connect(); !made) {
+                logger().notice("%{public}s; trying again", made.error());
+                relinkLater();
+            }
+        });
+    }
+
+    // A watcher that refused the item, did not answer or does not list it: nothing shows it.
+    void notShown(const std::string& why) {
+        logger().notice(
+            "the tray's watcher does not show the item (%{public}s); registering "
+            "again under a new name",
+            why);
+        if (link) {
+            link->pending.reset();
+            link->due.cancel();
+        }
+        setVisibility(Visibility::unseen);
+        relinkLater();
+    }
+
+    void registerWithWatcher() {
+        if (!link || link->watcher.owner().empty()) {
+            return;
+        }
+        link->pending.reset();
+        link->due.cancel();
+        dbus::Reply request;
+        int r =
+            sd_bus_message_new_method_call(bus(), request.out(), kWatcher, "/StatusNotifierWatcher",
+                                           kWatcher, "RegisterStatusNotifierItem");
+        r = r >= 0 ? sd_bus_message_append(request.get(), "s", name.c_str()) : r;
+        // Our own clock says when the watcher took too long: sd-bus only notices on a wake-up.
+        r = r >= 0
+                ? sd_bus_call_async(bus(), link->pending.out(), request.get(), onRegistered, this,
+                                    static_cast<std::uint64_t>(kWatcherPatience.count() * 2e6))
+                : r;
+        if (r < 0) {
+            notShown(std::strerror(-r));
+            return;
+        }
+        link->due = runtime.after(kWatcherPatience, [this] { notShown("no answer"); });
+    }
+
+    static int onRegistered(sd_bus_message* reply, void* data, sd_bus_error*) {
+        auto* self = static_cast<Impl*>(data);
+        self->link->pending.reset();
+        self->link->due.cancel();
+        if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
+            self->notShown(error->message ? error->message : "refused");
+            return 0;
+        }
+        // Some watchers take the item and never show it (a host that failed to reach it).
+        self->link->due = self->runtime.after(kListingDelay, [self] { self->askListing(); });
+        return 0;
+    }
+
+    void askListing() {
+        dbus::Reply request;
+        int r =
+            sd_bus_message_new_method_call(bus(), request.out(), kWatcher, "/StatusNotifierWatcher",
+                                           "org.freedesktop.DBus.Properties", "Get");
+        r = r >= 0 ? sd_bus_message_append(request.get(), "ss", kWatcher,
+                                           "RegisteredStatusNotifierItems")
+                   : r;
+        r = r >= 0 ? sd_bus_call_async(bus(), link->pending.out(), request.get(), onListing, this,
+                                       static_cast<std::uint64_t>(kWatcherPatience.count() * 2e6))
+                   : r;
+        if (r < 0) {
+            notShown(std::strerror(-r));
+            return;
+        }
+        link->due = runtime.after(kWatcherPatience, [this] { notShown("no list of items"); });
+    }
+
+    // Watchers list an item as its bus name (well-known or unique), alone or followed by its
+    // object's path.
+    bool listed(const char* entry) const {
+        const char* unique = nullptr;
+        sd_bus_get_unique_name(bus(), &unique);
+        const std::string_view text(entry);
+        const std::string_view service = text.substr(0, text.find('/'));
+        return service == name || (unique != nullptr && service == unique);
+    }
+
+    static int onListing(sd_bus_message* reply, void* data, sd_bus_error*) {
+        auto* self = static_cast<Impl*>(data);
+        self->link->pending.reset();
+        self->link->due.cancel();
+        // A watcher that cannot tell is taken at its word that it took the item.
+        bool shown = sd_bus_message_is_method_error(reply, nullptr) ||
+                     sd_bus_message_enter_container(reply, 'v', "as") <= 0;
+        if (!shown && sd_bus_message_enter_container(reply, 'a', "s") > 0) {
+            const char* entry = nullptr;
+            while (!shown && sd_bus_message_read(reply, "s", &entry) > 0) {
+                shown = self->listed(entry);
+            }
+        }
+        if (!shown) {
+            self->notShown("not listed");
+            return 0;
+        }
+        self->backoff = kFirstBackoff;
+        self->setVisibility(Visibility::shown);
+        return 0;
     }
 
     static int itemProperty(sd_bus*, const char*, const char*, const char* property,
@@ -212,90 +373,15 @@ struct StatusNotifierItem::Impl {
 
     // The properties of the root (0) or of row id − 1.
     int appendProperties(sd_bus_message* m, int id) {
-        int r = sd_bus_message_open_container(m, 'a', "{sv}");
-        if (id == 0) {
-            r = r >= 0 ? sd_bus_message_append(m, "{sv}", "children-display", "s", "submenu") : r;
-        } else if (const auto& row = rows[static_cast<std::size_t>(id - 1)]; row.separator) {
-            r = r >= 0 ? sd_bus_message_append(m, "{sv}", "type", "s", "separator") : r;
-        } else {
-            const std::string label = menuLabel(row.label);
-            r = r >= 0 ? sd_bus_message_append(m, "{sv}{sv}", "label", "s", label.c_str(),
-                                               "enabled", "b", row.enabled ? 1 : 0)
-                       : r;
-            if (row.checkable && r >= 0) {
-                r = sd_bus_message_append(m, "{sv}{sv}", "toggle-type", "s", "checkmark",
-                                          "toggle-state", "i", row.checked ? 1 : 0);
-            }
-            if (!row.shortcut.empty() && r >= 0) {
-                r = appendShortcut(m, row.shortcut);
-            }
-            if (!row.iconPng.empty() && r >= 0) {
-                r = sd_bus_message_open_container(m, 'e', "sv");
-                r = r >= 0 ? sd_bus_message_append(m, "s", "icon-data") : r;
-                r = r >= 0 ? sd_bus_message_open_container(m, 'v', "ay") : r;
-                r = r >= 0 ? sd_bus_message_append_array(m, 'y', row.iconPng.data(),
-                                                         row.iconPng.size())
-                           : r;
-                r = r >= 0 ? sd_bus_message_close_container(m) : r;
-                r = r >= 0 ? sd_bus_message_close_container(m) : r;
-            }
-        }
-        return r >= 0 ? sd_bus_message_close_container(m) : r;
-    }
-
-    // One key press: dbusmenu allows a sequence of them, ours are single.
-    static int appendShortcut(sd_bus_message* m, const std::vector<std::string>& keys) {
-        int r = sd_bus_message_open_container(m, 'e', "sv");
-        r = r >= 0 ? sd_bus_message_append(m, "s", "shortcut") : r;
-        r = r >= 0 ? sd_bus_message_open_container(m, 'v', "aas") : r;
-        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "as") : r;
-        r = r >= 0 ? sd_bus_message_open_container(m, 'a', "s") : r;
-        for (const auto& key : keys) {
-            r = r >= 0 ? sd_bus_message_append(m, "s", key.c_str()) : r;
-        }
-        for (int level = 0; level < 4 && r >= 0; ++level) {
-            r = sd_bus_message_close_container(m);
-        }
-        return r;
-    }
-
-    // The properties a row sends; those it sent before and no longer does are announced as
-    // removed, or a host keeps showing them.
-    static std::vector<std::string> propertyNames(const TrayMenuRow& row) {
-        if (row.separator) {
-            return {"type"};
-        }
-        std::vector<std::string> names{"label", "enabled"};
-        if (row.checkable) {
-            names.insert(names.end(), {"toggle-type", "toggle-state"});
-        }
-        if (!row.shortcut.empty()) {
-            names.emplace_back("shortcut");
-        }
-        if (!row.iconPng.empty()) {
-            names.emplace_back("icon-data");
-        }
-        return names;
-    }
-
-    static bool sameShape(const std::vector<TrayMenuRow>& a, const std::vector<TrayMenuRow>& b) {
-        if (a.size() != b.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (a[i].separator != b[i].separator || a[i].checkable != b[i].checkable) {
-                return false;
-            }
-        }
-        return true;
+        return appendRowProperties(m, id == 0 ? nullptr : &rows[static_cast<std::size_t>(id - 1)]);
     }
 
     // Rows that changed in place, for hosts that keep their menu open: the changed rows'
     // properties and the names of those they no longer have.
     void announceProperties(const std::vector<TrayMenuRow>& before) {
         sd_bus_message* m = nullptr;
-        int r =
-            sd_bus_message_new_signal(bus, &m, kMenuPath, kMenuInterface, "ItemsPropertiesUpdated");
+        int r = sd_bus_message_new_signal(bus(), &m, kMenuPath, kMenuInterface,
+                                          "ItemsPropertiesUpdated");
         r = r >= 0 ? sd_bus_message_open_container(m, 'a', "(ia{sv})") : r;
         for (std::size_t i = 0; i < rows.size() && r >= 0; ++i) {
             if (rows[i] == before[i]) {
@@ -310,9 +396,9 @@ struct StatusNotifierItem::Impl {
         r = r >= 0 ? sd_bus_message_close_container(m) : r;
         r = r >= 0 ? sd_bus_message_open_container(m, 'a', "(ias)") : r;
         for (std::size_t i = 0; i < rows.size() && r >= 0; ++i) {
-            const auto now = propertyNames(rows[i]);
+            const auto now = rowPropertyNames(rows[i]);
             std::vector<std::string> gone;
-            for (auto& property : propertyNames(before[i])) {
+            for (auto& property : rowPropertyNames(before[i])) {
                 if (std::find(now.begin(), now.end(), property) == now.end()) {
                     gone.push_back(std::move(property));
                 }
@@ -330,7 +416,7 @@ struct StatusNotifierItem::Impl {
             r = r >= 0 ? sd_bus_message_close_container(m) : r;
         }
         r = r >= 0 ? sd_bus_message_close_container(m) : r;
-        r = r >= 0 ? sd_bus_send(bus, m, nullptr) : r;
+        r = r >= 0 ? sd_bus_send(bus(), m, nullptr) : r;
         sd_bus_message_unref(m);
         if (r < 0) {
             logger().notice("cannot announce the tray menu's rows: %{public}s",
@@ -370,21 +456,44 @@ struct StatusNotifierItem::Impl {
         return r;
     }
 
-    static int getGroupProperties(sd_bus_message* m, void* data, sd_bus_error*) {
-        auto* self = static_cast<Impl*>(data);
+    // The ids of an id array the call brings, each once, in order; an error for more than a
+    // menu could have, so one call never costs more than a menu's worth of work.
+    std::expected<std::vector<std::int32_t>, int> idsOf(sd_bus_message* m, sd_bus_error* error) {
         const void* ids = nullptr;
         std::size_t size = 0;
-        int r = sd_bus_message_read_array(m, 'i', &ids, &size);
-        sd_bus_message* reply = nullptr;
-        r = r >= 0 ? sd_bus_message_new_method_return(m, &reply) : r;
-        r = r >= 0 ? sd_bus_message_open_container(reply, 'a', "(ia{sv})") : r;
-        for (std::size_t i = 0; r >= 0 && i < size / sizeof(std::int32_t); ++i) {
+        if (const int r = sd_bus_message_read_array(m, 'i', &ids, &size); r < 0) {
+            return std::unexpected(r);
+        }
+        const std::size_t count = size / sizeof(std::int32_t);
+        if (count > kMaxIds) {
+            return std::unexpected(sd_bus_error_setf(error, SD_BUS_ERROR_LIMITS_EXCEEDED,
+                                                     "at most %zu menu item ids in one call",
+                                                     kMaxIds));
+        }
+        std::vector<bool> seen(rows.size() + 1);
+        std::vector<std::int32_t> out;
+        for (std::size_t i = 0; i < count; ++i) {
             std::int32_t id = 0;
             std::memcpy(&id, static_cast<const char*>(ids) + i * sizeof id, sizeof id);
-            if (!self->known(id)) {
-                continue;
+            if (known(id) && !seen[static_cast<std::size_t>(id)]) {
+                seen[static_cast<std::size_t>(id)] = true;
+                out.push_back(id);
             }
-            r = sd_bus_message_open_container(reply, 'r', "ia{sv}");
+        }
+        return out;
+    }
+
+    static int getGroupProperties(sd_bus_message* m, void* data, sd_bus_error* error) {
+        auto* self = static_cast<Impl*>(data);
+        const auto ids = self->idsOf(m, error);
+        if (!ids) {
+            return ids.error();
+        }
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_message_new_method_return(m, &reply);
+        r = r >= 0 ? sd_bus_message_open_container(reply, 'a', "(ia{sv})") : r;
+        for (const std::int32_t id : *ids) {
+            r = r >= 0 ? sd_bus_message_open_container(reply, 'r', "ia{sv}") : r;
             r = r >= 0 ? sd_bus_message_append(reply, "i", id) : r;
             r = r >= 0 ? self->appendProperties(reply, id) : r;
             r = r >= 0 ? sd_bus_message_close_container(reply) : r;
@@ -420,17 +529,32 @@ struct StatusNotifierItem::Impl {
         return sd_bus_reply_method_return(m, "");
     }
 
-    static int eventGroup(sd_bus_message* m, void* data, sd_bus_error*) {
-        if (sd_bus_message_enter_container(m, 'a', "(isvu)") > 0) {
-            while (sd_bus_message_enter_container(m, 'r', "isvu") > 0) {
-                int id = 0;
-                const char* name = nullptr;
-                if (sd_bus_message_read(m, "is", &id, &name) > 0) {
-                    static_cast<Impl*>(data)->clicked(id, name);
-                }
-                sd_bus_message_skip(m, "vu");
-                sd_bus_message_exit_container(m);
+    static int eventGroup(sd_bus_message* m, void* data, sd_bus_error* error) {
+        auto* self = static_cast<Impl*>(data);
+        // Read whole before any acts: a call over the limit does nothing.
+        std::vector<int> clicked;
+        std::size_t count = 0;
+        int r = sd_bus_message_enter_container(m, 'a', "(isvu)");
+        while (r > 0 && (r = sd_bus_message_enter_container(m, 'r', "isvu")) > 0) {
+            if (++count > kMaxIds) {
+                return sd_bus_error_setf(error, SD_BUS_ERROR_LIMITS_EXCEEDED,
+                                         "at most %zu menu events in one call", kMaxIds);
             }
+            int id = 0;
+            const char* name = nullptr;
+            r = sd_bus_message_read(m, "is", &id, &name);
+            if (r > 0 && std::strcmp(name, "clicked") == 0 &&
+                std::find(clicked.begin(), clicked.end(), id) == clicked.end()) {
+                clicked.push_back(id);
+            }
+            r = r >= 0 ? sd_bus_message_skip(m, "vu") : r;
+            r = r >= 0 ? sd_bus_message_exit_container(m) : r;
+        }
+        if (r < 0) {
+            return r;
+        }
+        for (const int id : clicked) {
+            self->clicked(id, "clicked");
         }
         return sd_bus_reply_method_return(m, "ai", 0);
     }
@@ -447,8 +571,12 @@ struct StatusNotifierItem::Impl {
         return sd_bus_reply_method_return(m, "b", 0);
     }
 
-    static int aboutToShowGroup(sd_bus_message* m, void* data, sd_bus_error*) {
-        static_cast<Impl*>(data)->opening();
+    static int aboutToShowGroup(sd_bus_message* m, void* data, sd_bus_error* error) {
+        auto* self = static_cast<Impl*>(data);
+        if (const auto ids = self->idsOf(m, error); !ids) {
+            return ids.error();
+        }
+        self->opening();
         return sd_bus_reply_method_return(m, "aiai", 0, 0);
     }
 
@@ -528,37 +656,12 @@ const sd_bus_vtable StatusNotifierItem::Impl::menuVTable[] = {
 
 std::expected<std::unique_ptr<StatusNotifierItem>, std::string> StatusNotifierItem::open(
     Runtime& runtime, const std::string& title, Handlers handlers) {
-    auto connection = dbus::Connection::open();
-    if (!connection) {
-        return std::unexpected(connection.error());
-    }
-    auto impl = std::make_unique<Impl>(runtime, std::move(*connection));
-    Impl* state = impl.get();
-    sd_bus* bus = state->bus;
+    auto impl = std::make_unique<Impl>(runtime);
     impl->title = title;
     impl->handlers = std::move(handlers);
-    impl->name = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-1";
-    int r = sd_bus_add_object_vtable(bus, impl->itemSlot.out(), kItemPath, kItemInterface,
-                                     Impl::itemVTable, state);
-    if (r >= 0) {
-        r = sd_bus_add_object_vtable(bus, impl->menuSlot.out(), kMenuPath, kMenuInterface,
-                                     Impl::menuVTable, state);
+    if (auto connected = impl->connect(); !connected) {
+        return std::unexpected(connected.error());
     }
-    if (r >= 0) {
-        r = impl->shell.start(impl->connection);
-    }
-    if (r >= 0) {
-        r = impl->watcher.start(impl->connection);
-    }
-    if (r >= 0) {
-        r = sd_bus_request_name(bus, impl->name.c_str(), 0);
-    }
-    if (r < 0) {
-        return std::unexpected("cannot offer the tray item: " + std::string(std::strerror(-r)));
-    }
-    impl->loop.emplace(runtime, impl->connection);
-    impl->registerWithWatcher();
-    impl->loop->dispatchLater();
     return std::unique_ptr<StatusNotifierItem>(new StatusNotifierItem(std::move(impl)));
 }
 
@@ -568,6 +671,15 @@ StatusNotifierItem::~StatusNotifierItem() = default;
 
 const std::string& StatusNotifierItem::busName() const {
     return impl_->name;
+}
+
+StatusNotifierItem::Visibility StatusNotifierItem::visibility() const {
+    return impl_->visibility;
+}
+
+bool StatusNotifierItem::hostIsGnomeShell() const {
+    const auto& link = impl_->link;
+    return link && !link->watcher.owner().empty() && link->watcher.owner() == link->shell.owner();
 }
 
 void StatusNotifierItem::setIcon(std::vector<TrayIconPixmap> pixmaps,
@@ -582,7 +694,7 @@ void StatusNotifierItem::setIcon(std::vector<TrayIconPixmap> pixmaps,
     impl_->themePath = themeIcon.path;
     impl_->themed = impl_->usesThemeIcon();
     impl_->announceIcon();
-    sd_bus_emit_signal(impl_->bus, kItemPath, kItemInterface, "NewToolTip", "");
+    sd_bus_emit_signal(impl_->bus(), kItemPath, kItemInterface, "NewToolTip", "");
 }
 
 void StatusNotifierItem::setMenu(std::vector<TrayMenuRow> rows) {
@@ -590,12 +702,12 @@ void StatusNotifierItem::setMenu(std::vector<TrayMenuRow> rows) {
         return;
     }
     auto before = std::exchange(impl_->rows, std::move(rows));
-    if (Impl::sameShape(before, impl_->rows)) {
+    if (sameShape(before, impl_->rows)) {
         impl_->announceProperties(before);
         return;
     }
     ++impl_->revision;
-    sd_bus_emit_signal(impl_->bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui",
+    sd_bus_emit_signal(impl_->bus(), kMenuPath, kMenuInterface, "LayoutUpdated", "ui",
                        impl_->revision, 0);
 }
 

@@ -5,20 +5,27 @@
 
 // clang-format off
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tesvano::platform {
 
 namespace {
 
 constexpr const char* kWatcher = "org.kde.StatusNotifierWatcher";
+
+std::string traySelectionName(Display* display) {
+    return "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+}
 
 // Hosts take a bus name of this form by convention; KDE's kded5 watcher answers true to
 // IsStatusNotifierHostRegistered with none of them on the bus.
@@ -65,7 +72,7 @@ bool readXEmbedTray() {
     if (display == nullptr) {
         return false;
     }
-    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+    const std::string name = traySelectionName(display);
     const Atom selection = XInternAtom(display, name.c_str(), False);
     const bool owned = XGetSelectionOwner(display, selection) != 0;
     XCloseDisplay(display);
@@ -73,6 +80,38 @@ bool readXEmbedTray() {
 }
 
 }  // namespace
+
+std::optional<TrayColour> trayForegroundOf(const unsigned long* values, unsigned long count) {
+    if (values == nullptr || count < 3) {
+        return std::nullopt;
+    }
+    const auto eight = [](unsigned long value) {
+        return static_cast<int>(std::min<unsigned long>(value, 0xFFFF) * 255 / 0xFFFF);
+    };
+    return TrayColour{eight(values[0]), eight(values[1]), eight(values[2])};
+}
+
+std::optional<TrayColour> readTrayForeground() {
+    // Errors recorded, not fatal: the tray may go between the two requests.
+    auto opened = x11::openDisplay({});
+    if (!opened) {
+        return std::nullopt;
+    }
+    Display* display = *opened;
+    const std::string name = traySelectionName(display);
+    const Window tray = XGetSelectionOwner(display, XInternAtom(display, name.c_str(), False));
+    std::vector<unsigned long> values;
+    if (tray != 0) {
+        values = x11::property32(
+            display, tray, XInternAtom(display, "_NET_SYSTEM_TRAY_COLORS", False), XA_CARDINAL);
+    }
+    x11::closeDisplay(display);
+    return trayForegroundOf(values.data(), values.size());
+}
+
+bool xembedTrayRuns() {
+    return readXEmbedTray();
+}
 
 bool statusNotifierWatcherRuns() {
     auto bus = dbus::Connection::open();
@@ -97,6 +136,7 @@ struct TrayHostWatcher::Impl {
     Display* display = nullptr;
     Atom selection = 0;
     Atom manager = 0;
+    Atom colours = 0;
     Window tray = 0;
     Registration readable;
 
@@ -147,7 +187,7 @@ struct TrayHostWatcher::Impl {
         x11::clearRequestFailure();
         tray = XGetSelectionOwner(display, selection);
         if (tray != 0) {
-            XSelectInput(display, tray, StructureNotifyMask);
+            XSelectInput(display, tray, StructureNotifyMask | PropertyChangeMask);
         }
         if (x11::syncFailed(display)) {
             tray = 0;  // gone between the two requests; its successor announces itself
@@ -160,9 +200,10 @@ struct TrayHostWatcher::Impl {
             return false;
         }
         display = *opened;
-        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+        const std::string name = traySelectionName(display);
         selection = XInternAtom(display, name.c_str(), False);
         manager = XInternAtom(display, "MANAGER", False);
+        colours = XInternAtom(display, "_NET_SYSTEM_TRAY_COLORS", False);
         // A new tray announces itself to the root window's clients.
         XSelectInput(display, DefaultRootWindow(display), StructureNotifyMask);
         followTray();
@@ -184,6 +225,8 @@ struct TrayHostWatcher::Impl {
                 followTray();
                 news = true;
             }
+            news = news || (event.type == PropertyNotify && event.xproperty.window == tray &&
+                            event.xproperty.atom == colours);
         }
         if (news) {
             tell();

@@ -35,20 +35,26 @@ void AppDelegate::didFinishLaunching(bool isDefaultLaunch) {
     }
     std::weak_ptr<int> alive = lifetime_;
     appState_->runtime().post(platform::Seconds(settingsDelay), [this, alive] {
-        if (!alive.expired()) {
-            openSettingsIfIconHidden();
+        if (alive.expired() || openSettingsIfIconHidden()) {
+            return;
         }
+        trayWatch_ = connect(appState_.get(), &AppState::trayAvailableChanged, this, [this] {
+            if (openSettingsIfIconHidden()) {
+                disconnect(trayWatch_);
+            }
+        });
     });
 }
 
-void AppDelegate::openSettingsIfIconHidden() {
+bool AppDelegate::openSettingsIfIconHidden() {
     if (!isTrayMissing() && !appState_->trayIconHidden()) {
-        return;
+        return false;
     }
     // Without an icon the user has no other way in.
     if (appState_->openSettingsAction) {
         appState_->openSettingsAction();
     }
+    return true;
 }
 
 bool AppDelegate::isTrayMissing() const {

@@ -67,13 +67,17 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void openSettingsIfIconHidden();
+    // Answers whether it opened Settings.
+    bool openSettingsIfIconHidden();
     bool approveTermination(TerminationSource source);
 
     Hooks hooks_;
     std::unique_ptr<AppState> appState_;
     std::unique_ptr<URLCommandHandling> urlHandler_;
     bool terminating_ = false;
+    // A tray that proves missing after the start (a watcher that never shows the item) opens
+    // Settings as a start without a tray does, once.
+    QMetaObject::Connection trayWatch_;
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
 };
 

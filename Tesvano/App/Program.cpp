@@ -302,7 +302,11 @@ int main(int argc, char** argv) {
     AppServices services(runtime, defaults, **textInput, **workspace, accessibility, entries,
                          loginItems);
     services.gnomeShellExtension = std::make_shared<platform::SessionGnomeShellExtension>();
-    services.isTrayAvailable = [] { return isTrayAvailable(); };
+    // A watcher that does not show our item is no tray either.
+    TrayIcon* shownTray = nullptr;
+    services.isTrayAvailable = [&shownTray] {
+        return isTrayAvailable() && (shownTray == nullptr || shownTray->isReachable());
+    };
     services.makePermissionFlow = [&]() -> std::unique_ptr<PermissionFlowController> {
         PermissionFlow::PermissionFlowEnvironment environment{runtime, **workspace, **windowList,
                                                               SystemSettings::Catalogue::current()};
@@ -329,6 +333,7 @@ int main(int argc, char** argv) {
         }
     });
     AppDelegate::Hooks hooks;
+    hooks.isTrayMissing = [&running] { return running && !running->appState().trayAvailable(); };
     // Every way of quitting passes the delegate's gate and ends here.
     hooks.quitApplication = [&defaults] {
         defaults.flush();
@@ -355,9 +360,17 @@ int main(int argc, char** argv) {
     StatusMenu menu(state,
                     [&delegate] { delegate.requestTermination(TerminationSource::request); });
     TrayIcon trayIcon(state, menu);
-    // Trays that come or go while the program runs (a panel started late) reach the panes.
-    auto trayHosts =
-        platform::TrayHostWatcher::open(runtime, [&state] { state.trayHostsChanged(); });
+    shownTray = &trayIcon;
+    struct ForgetTray {
+        TrayIcon*& tray;
+        ~ForgetTray() { tray = nullptr; }
+    } forgetTray{shownTray};
+    // Trays that come or go while the program runs (a panel started late) reach the panes;
+    // a tray's new colours reach the icon.
+    auto trayHosts = platform::TrayHostWatcher::open(runtime, [&state, &trayIcon] {
+        state.trayHostsChanged();
+        trayIcon.panelChanged();
+    });
     if (!trayHosts) {
         log().notice("%{public}s", trayHosts.error());
     }

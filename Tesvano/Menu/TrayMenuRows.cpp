@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QIcon>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <utility>
 
@@ -81,9 +82,11 @@ std::string keysymName(int key, bool keypad) {
     return name != nullptr ? name : "";
 }
 
-// The icon as the Qt menu draws it (16 px), in PNG as dbusmenu carries icons; none for a row
-// without a symbol, and none for the source rows, whose check the host draws itself.
-std::vector<std::uint8_t> rowIcon(const QAction& action, bool checkable) {
+// The icon as the Qt menu draws it (16 px), or its coverage in `ink`, in PNG as dbusmenu
+// carries icons; none for a row without a symbol, and none for the source rows, whose check the
+// host draws itself.
+std::vector<std::uint8_t> rowIcon(const QAction& action, bool checkable,
+                                  const std::optional<QColor>& ink) {
     const QIcon icon = action.icon();
     if (checkable || icon.isNull() || icon.cacheKey() == Symbols::blank().cacheKey()) {
         return {};
@@ -91,7 +94,13 @@ std::vector<std::uint8_t> rowIcon(const QAction& action, bool checkable) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    icon.pixmap(16, 16).save(&buffer, "PNG");
+    QPixmap pixmap = icon.pixmap(16, 16);
+    if (ink) {
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), *ink);
+    }
+    pixmap.save(&buffer, "PNG");
     return {png.begin(), png.end()};
 }
 
@@ -120,7 +129,8 @@ std::vector<std::string> dbusMenuKeys(const QKeySequence& sequence) {
 }
 
 std::vector<platform::TrayMenuRow> trayMenuRows(const QMenu& menu,
-                                                std::vector<QPointer<QAction>>& actions) {
+                                                std::vector<QPointer<QAction>>& actions,
+                                                const std::optional<QColor>& ink) {
     std::vector<platform::TrayMenuRow> rows;
     actions.clear();
     for (QAction* action : menu.actions()) {
@@ -140,7 +150,7 @@ std::vector<platform::TrayMenuRow> trayMenuRows(const QMenu& menu,
             .checkable = checkable,
             .checked = StatusMenu::showsCheck(action),
             .shortcut = separator ? std::vector<std::string>() : dbusMenuKeys(action->shortcut()),
-            .iconPng = separator ? std::vector<std::uint8_t>() : rowIcon(*action, checkable),
+            .iconPng = separator ? std::vector<std::uint8_t>() : rowIcon(*action, checkable, ink),
         });
         actions.emplace_back(action);
     }

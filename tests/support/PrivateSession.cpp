@@ -118,10 +118,11 @@ std::expected<std::unique_ptr<ProcessGroup>, std::string> SessionBus::launch(
 }
 
 std::expected<std::unique_ptr<SessionBus>, std::string> SessionBus::start(
-    const std::vector<std::string>& environment) {
+    const std::vector<std::string>& environment, const std::string& configFile) {
     auto bus = std::make_unique<SessionBus>();
+    bus->configuration_ = configFile.empty() ? "--session" : "--config-file=" + configFile;
     auto daemon =
-        launch({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"},
+        launch({"dbus-daemon", bus->configuration_, "--nofork", "--nopidfile", "--print-address=1"},
                environment, bus->address_);
     if (!daemon) {
         return std::unexpected(daemon.error());
@@ -142,7 +143,7 @@ std::expected<void, std::string> SessionBus::restart() {
     stop();
     // The socket's place without the old daemon's guid, which the new one replaces.
     const std::string listen = address_.substr(0, address_.find(",guid="));
-    auto daemon = launch({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+    auto daemon = launch({"dbus-daemon", configuration_, "--nofork", "--nopidfile",
                           "--address=" + listen, "--print-address=1"},
                          environment_, address_);
     if (!daemon) {

@@ -38,8 +38,10 @@ inline constexpr const char* suiteVariable = "TESVANO_TEST_SUITE";
 // socket where the launchers of tests running beside it put theirs.
 class SessionBus {
 public:
+    // With `configFile`, the daemon reads it instead of the session bus's own (which it may
+    // include, to change a limit).
     static std::expected<std::unique_ptr<SessionBus>, std::string> start(
-        const std::vector<std::string>& environment = {});
+        const std::vector<std::string>& environment = {}, const std::string& configFile = {});
     const std::string& address() const { return address_; }
 
     // Kills the daemon, as a bus that crashes: every connection to it is dropped without a
@@ -57,6 +59,8 @@ private:
     std::unique_ptr<ProcessGroup> daemon_;
     std::vector<std::string> environment_;
     std::string address_;
+    // --session, or the configuration file it was started with.
+    std::string configuration_;
 };
 
 struct SessionOptions {

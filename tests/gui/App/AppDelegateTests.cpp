@@ -29,7 +29,9 @@ protected:
             EXPECT_NE(s.engine(), nullptr) << "started before the first URL";
             return std::make_unique<RecordingHandler>(handled);
         };
-        delegate = std::make_unique<AppDelegate>(services(), hooks);
+        AppServices s = services();
+        s.isTrayAvailable = [this] { return !trayMissing; };
+        delegate = std::make_unique<AppDelegate>(std::move(s), hooks);
         delegate->appState().openSettingsAction = [this] { ++settingsOpened; };
         return *delegate;
     }
@@ -137,6 +139,35 @@ TEST_F(AppDelegateTest, SettingsStayClosedAtLoginForURLsAndWithAVisibleIcon) {
     makeDelegate().didFinishLaunching(true);
     delegate.reset();
     loop.advance(Seconds(1.5));
+    EXPECT_EQ(settingsOpened, 0);
+}
+
+// A watcher that never shows the item (GNOME's at login) leaves the program with no icon after
+// a start that found a tray: Settings opens then as at a start without one, once.
+TEST_F(AppDelegateTest, SettingsOpenOnceWhenTheTrayProvesMissingAfterTheStart) {
+    auto& d = makeDelegate();
+    d.didFinishLaunching(true);
+    loop.advance(Seconds(1.5));
+    d.appState().trayHostsChanged();
+    EXPECT_EQ(settingsOpened, 0);
+    trayMissing = true;
+    d.appState().trayHostsChanged();
+    EXPECT_EQ(settingsOpened, 1);
+    trayMissing = false;
+    d.appState().trayHostsChanged();
+    trayMissing = true;
+    d.appState().trayHostsChanged();
+    EXPECT_EQ(settingsOpened, 1) << "once";
+
+    // At login the program opens nothing by itself, as without a tray.
+    delegate.reset();
+    settingsOpened = 0;
+    trayMissing = false;
+    loginItems.rawStatus = platform::LoginItemService::enabled;
+    makeDelegate().didFinishLaunching(true);
+    loop.advance(Seconds(1.5));
+    trayMissing = true;
+    delegate->appState().trayHostsChanged();
     EXPECT_EQ(settingsOpened, 0);
 }
 

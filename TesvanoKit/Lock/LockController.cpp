@@ -108,6 +108,9 @@ void LockController::reconcile(ActivationReason reason) {
         return;
     }
     if (settleUntil_ > uptime_()) {
+        // Looked at once the switch has settled, whatever retries are spent: they bound how
+        // often the lock selects, never whether it looks again at a change it was told of.
+        scheduleLook();
         return;
     }
     // Still nothing current after our switch (no input context has the focus yet): the
@@ -174,6 +177,15 @@ void LockController::scheduleRecheck() {
     ++reconcileRetries_;
     pendingRecheck_ = true;
     later(verificationDelay, [](LockController& self) { self.runRecheck(); });
+}
+
+void LockController::scheduleLook() {
+    if (pendingRecheck_) {
+        return;
+    }
+    pendingRecheck_ = true;
+    later(std::max(0.0, settleUntil_ - uptime_()) + (verificationDelay - settleWindow),
+          [](LockController& self) { self.runRecheck(); });
 }
 
 void LockController::runRecheck() {

@@ -84,6 +84,8 @@ private:
     bool performSwitch(const InputSource& target, ActivationReason reason,
                        const std::optional<InputSource>& current);
     void scheduleRecheck();
+    // A look at the end of the settle window that costs no retry.
+    void scheduleLook();
     void runRecheck();
     bool detectConflict();
     void pauseForConflict();

@@ -161,8 +161,11 @@ struct GnomeShellTextInputSources::Impl {
     bool answers = false;
     // The extension's unique name on the bus, once it is known to be the shell's.
     std::string owner;
-    // The running extension's version; 0 when unknown.
-    int extensionVersion = 0;
+    // The running extension's version, once the shell has said it.
+    std::optional<int> extensionVersion;
+    // While the shell does not say it yet: the next time it is asked, and how often it was.
+    Registration versionCheck;
+    int versionReads = 0;
     // A holder of the name that is not (yet) the shell, and the check that reports it if it
     // stays.
     std::string foreignOwner;
@@ -375,7 +378,35 @@ struct GnomeShellTextInputSources::Impl {
     }
 
     bool remembersCurrent() const {
-        return extensionVersion >= gnome_shell::announcesEveryChangeSince;
+        return extensionVersion.value_or(0) >= gnome_shell::announcesEveryChangeSince;
+    }
+
+    // A shell that has just started may hold the extension's name before it lists the
+    // extension, or be too busy starting to answer: the version is asked again, a few times
+    // and on the extension's announcements, until the shell says it. Meanwhile the current
+    // source is asked for every time, as from an older extension.
+    void readVersion() {
+        versionCheck.cancel();
+        const auto info = gnome_shell::extensionInfo(bus);
+        if (info && (info->version || info->state == gnome_shell::extensionEnabled)) {
+            extensionVersion = info->version.value_or(0);
+            logger().debug("the shell runs version %d of the extension", *extensionVersion);
+            if (!remembersCurrent()) {
+                logger().info(
+                    "the shell runs version %d of the extension, older than this program's %d; "
+                    "asking it for the current source every time",
+                    *extensionVersion, gnome_shell::announcesEveryChangeSince);
+            }
+            return;
+        }
+        if (++versionReads >= gnome_shell::versionAttempts) {
+            logger().info(
+                "the shell does not say which version of the extension it runs; asking it for "
+                "the current source every time");
+            return;
+        }
+        versionCheck = runtime.after(gnome_shell::versionRereadDelay * (1 << (versionReads - 1)),
+                                     [this] { readVersion(); });
     }
 
     std::optional<std::string> currentID() {
@@ -394,16 +425,11 @@ struct GnomeShellTextInputSources::Impl {
         answers = !owner.empty();
         currentSerial = 0;
         cachedCurrent.reset();
-        extensionVersion = 0;
+        extensionVersion.reset();
+        versionCheck.cancel();
+        versionReads = 0;
         if (answers) {
-            const auto info = gnome_shell::extensionInfo(bus);
-            extensionVersion = info ? info->version.value_or(0) : 0;
-            if (!remembersCurrent()) {
-                logger().info(
-                    "the shell runs version %d of the extension, older than this program's %d; "
-                    "asking it for the current source every time",
-                    extensionVersion, gnome_shell::announcesEveryChangeSince);
-            }
+            readVersion();
         }
         watchForeignOwner(ownership);
     }
@@ -579,6 +605,10 @@ SelectStatus GnomeShellTextInputSources::select(const TextInputSource& source) {
     if (*confirmed != id) {
         logger().debug("the shell has %{public}s current after selecting %{public}s",
                        confirmed->value_or("nothing"), id);
+        // Another program's switch: its announcement may be older than this reply and so be
+        // passed over, and the observers must hear of it all the same.
+        impl_->selectionChanged = true;
+        impl_->loop->dispatchLater();
         return SelectStatus::failed;
     }
     return SelectStatus::ok;
@@ -596,12 +626,14 @@ bool GnomeShellTextInputSources::canSelect(const TextInputSource&) {
 
 void GnomeShellTextInputSources::settled(int result) {
     const std::string formerOwner = impl_->owner;
+    bool ownerRead = false;
     if (result < 0) {
         impl_->ownerChanged = true;
         impl_->answers = false;
         impl_->owner.clear();
     } else if (impl_->ownerChanged) {
         impl_->readOwner();
+        ownerRead = true;
     }
     bool sourcesChanged = std::exchange(impl_->sourcesChanged, false);
     // The shell's name moving alone (while a shell starts) changes nothing yet.
@@ -610,6 +642,11 @@ void GnomeShellTextInputSources::settled(int result) {
     // The extension announces each change once: an announcement is news even when it names
     // the source announced last (it changed and changed back in between).
     const bool announced = std::exchange(impl_->selectionChanged, false);
+    if (impl_->answers && !impl_->extensionVersion && (announced || sourcesChanged) && !ownerRead &&
+        impl_->versionReads < gnome_shell::versionAttempts) {
+        // The extension speaks: the shell has loaded it by now.
+        impl_->readVersion();
+    }
     bool selectionChanged = false;
     if (ownerChanged) {
         logger().info("the shell's input sources %{public}s",

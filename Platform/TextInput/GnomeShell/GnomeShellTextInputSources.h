@@ -85,6 +85,13 @@ std::optional<ExtensionInfo> extensionInfo(dbus::Connection& bus);
 // said is no basis for remembering the current source.
 inline constexpr int announcesEveryChangeSince = 2;
 
+// ExtensionState's number for an extension that runs.
+inline constexpr int extensionEnabled = 1;
+// How often a version the shell does not say yet is asked for (first after the delay, then
+// twice as long each time), and on the extension's announcements meanwhile.
+inline constexpr int versionAttempts = 6;
+inline constexpr std::chrono::milliseconds versionRereadDelay{500};
+
 }  // namespace gnome_shell
 
 // GNOME Shell's own input sources, through our shell extension on the session bus. The shell

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 
 #include "Platform/Runtime/ManualRunLoop.h"
@@ -24,6 +26,8 @@ public:
     bool selectable = true;
     bool frameworkGone = false;  // no source is listed
     std::vector<std::string> selections;
+    // Runs after every selection, whether it succeeded or not.
+    std::function<void()> afterSelect;
 
     bool canSelect(const InputSource&) override { return selectable; }
 
@@ -54,6 +58,8 @@ public:
         }
         if (ok)
             current = id;
+        if (afterSelect)
+            afterSelect();
         return ok;
     }
 };
@@ -210,6 +216,61 @@ TEST_F(LockControllerTest, MismatchInsideTheSettleWindowIsCorrectedByTheRecheck)
     loop.advance(Seconds(0.25));  // past the 0.32 s recheck
     EXPECT_EQ(provider.current, InputSourceID("B"));
     EXPECT_EQ(events.back().reason, R::revertedSwitch);
+}
+
+// Another program switches away 0.1 s after each of the lock's switches, inside its settle
+// window, for `fights` switches: by the fourth the verification retries are spent, and the
+// change seen then must still be looked at. Every burst ends held or paused, and the log
+// never ends on a revert while the foreign source is current. With `during`, the other
+// program's switch lands while the lock selects (a desktop that confirms the selection then
+// reports it failed), and only its notification comes 0.1 s later: no failed revert is logged.
+TEST_F(LockControllerTest, ASwitchSeenWhileSettlingIsLookedAtWhateverRetriesAreSpent) {
+    struct Case {
+        int fights;
+        bool during;
+        bool paused;
+    };
+    for (const Case c : {Case{4, false, false}, Case{5, false, true}, Case{1000, false, true},
+                         Case{4, true, false}}) {
+        SCOPED_TRACE(testing::Message() << c.fights << (c.during ? " during" : " after"));
+        ManualRunLoop clock;
+        ScriptedProvider system;
+        system.current = InputSourceID("C");
+        LockController lock{system, clock, true};
+        std::vector<ActivationEvent> seen;
+        lock.onActivation = [&](const ActivationEvent& e) { seen.push_back(e); };
+        if (c.during) {
+            system.scriptedResults["A"].assign(c.fights, false);
+        }
+        int fought = 0;
+        system.afterSelect = [&] {
+            if (fought++ >= c.fights) {
+                return;
+            }
+            if (c.during) {
+                system.current = InputSourceID("B");
+            }
+            clock.post(Seconds(0.1), [&] {
+                system.current = InputSourceID("B");
+                lock.sourceDidChange();
+            });
+        };
+        lock.setTarget(InputSourceID("A"), R::appActivated, "app", RuleSource::appRule);
+        clock.advance(Seconds(4));
+        const bool paused =
+            std::ranges::any_of(seen, [](const auto& e) { return e.reason == R::conflictPaused; });
+        EXPECT_EQ(paused, c.paused);
+        ASSERT_FALSE(seen.empty());
+        if (!paused) {
+            EXPECT_EQ(system.current, InputSourceID("A"));
+            EXPECT_EQ(seen.back().reason, R::revertedSwitch);
+        }
+        if (c.during) {
+            EXPECT_EQ(seen.size(), 1u) << "only the revert that held";
+        }
+        // The fifth fight within 5 s pauses: the initial switch plus four reverts at most.
+        EXPECT_LE(system.selections.size(), 5u);
+    }
 }
 
 TEST_F(LockControllerTest, FailingSelectionIsTriedOncePlusThreeRechecks) {

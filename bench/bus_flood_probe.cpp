@@ -25,6 +25,7 @@
 
 #include "Platform/DBus/SessionBus.h"
 #include "Tesvano/App/QtRuntime.h"
+#include "bench/BusyLoops.h"
 #include "bench/ProbeArguments.h"
 #include "tests/support/PrivateSession.h"
 
@@ -54,31 +55,6 @@ std::string loadAverage() {
     in >> one >> five;
     return one + " " + five;
 }
-
-// Processes that only spin, ended with the probe.
-class BusyLoops {
-public:
-    explicit BusyLoops(int count) {
-        for (int i = 0; i < count; ++i) {
-            const pid_t child = ::fork();
-            if (child == 0) {
-                for (;;) {
-                    asm volatile("");
-                }
-            }
-            children_.push_back(child);
-        }
-    }
-    ~BusyLoops() {
-        for (pid_t child : children_) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-        }
-    }
-
-private:
-    std::vector<pid_t> children_;
-};
 
 sd_bus* connect(const std::string& address) {
     sd_bus* bus = nullptr;
@@ -181,7 +157,7 @@ int main(int argc, char** argv) {
     const std::string destination = unique;
     QtRuntime runtime;
     dbus::BusLoop loop(runtime, *connection);
-    BusyLoops loops(busy);
+    const tesvano::bench::BusyLoops loops(busy);
     const long peakBefore = statusKiB("VmHWM:");
     const std::string loadBefore = loadAverage();
 

@@ -34,6 +34,7 @@
 #include "Platform/Updater/Archive.h"
 #include "Tesvano/App/QtRuntime.h"
 #include "Tesvano/Updates/QtHttpTransport.h"
+#include "bench/BusyLoops.h"
 #include "bench/ProbeArguments.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TarBuilder.h"
@@ -133,31 +134,6 @@ public:
 };
 
 }  // namespace
-
-// Processes that only spin, ended with the probe.
-class BusyLoops {
-public:
-    explicit BusyLoops(int count) {
-        for (int i = 0; i < count; ++i) {
-            const pid_t child = ::fork();
-            if (child == 0) {
-                for (;;) {
-                    asm volatile("");
-                }
-            }
-            children_.push_back(child);
-        }
-    }
-    ~BusyLoops() {
-        for (pid_t child : children_) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-        }
-    }
-
-private:
-    std::vector<pid_t> children_;
-};
 
 enum class Run { toReady, cancel, quit };
 // When Cancel or Quit comes: a little after the download or the unpacking began, or once the
@@ -549,7 +525,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     fs::remove_all(dir / "stage");
-    BusyLoops loops(static_cast<int>(busy));
+    const tesvano::bench::BusyLoops loops(busy);
     if (busy > 0) {
         std::printf("with %ld busy loops\n", busy);
     }

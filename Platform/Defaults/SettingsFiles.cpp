@@ -120,17 +120,28 @@ ReadStatus readRegularFile(const fs::path& path, const ReadLimits& limits, std::
     return ReadStatus::read;
 }
 
+namespace {
+
+// Where a file set or copied aside goes: beside it, named for why and when, and for the
+// attempt after the first.
+fs::path asideName(const fs::path& path, std::string_view why, int attempt) {
+    fs::path target = path;
+    target += ".";
+    target += why;
+    target += "-";
+    target += timestampSuffix();
+    if (attempt > 0) {
+        target += "-";
+        target += std::to_string(attempt);
+    }
+    return target;
+}
+
+}  // namespace
+
 std::optional<fs::path> setAside(const fs::path& path, std::string_view why) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path target = path;
-        target += ".";
-        target += why;
-        target += "-";
-        target += timestampSuffix();
-        if (attempt > 0) {
-            target += "-";
-            target += std::to_string(attempt);
-        }
+        const fs::path target = asideName(path, why, attempt);
         std::error_code ec;
         if (fs::exists(target, ec)) {
             continue;
@@ -154,15 +165,7 @@ std::optional<fs::path> setAside(const fs::path& path, std::string_view why) {
 std::optional<fs::path> copyAside(const fs::path& path, const std::string& text,
                                   std::string_view why) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path target = path;
-        target += ".";
-        target += why;
-        target += "-";
-        target += timestampSuffix();
-        if (attempt > 0) {
-            target += "-";
-            target += std::to_string(attempt);
-        }
+        const fs::path target = asideName(path, why, attempt);
         const int fd =
             ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
